@@ -1,0 +1,189 @@
+#include "random.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace vantrel {
+
+EmptyRangeError::EmptyRangeError()
+    : std::runtime_error("UniformSampler::sample_single: low >= high") {}
+
+ShapeTooSmallError::ShapeTooSmallError()
+    : std::runtime_error("called `Result::unwrap()` on an `Err` value: ShapeTooSmall") {}
+
+namespace {
+
+std::string too_large_message(double mean) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.17g", mean);
+  return std::string("mean_path_len is too large: ") + number +
+         " (the walk length could never be drawn; means from about 2.5563e305 up are refused)";
+}
+
+}  // namespace
+
+MeanTooLargeError::MeanTooLargeError(double mean) : std::runtime_error(too_large_message(mean)) {}
+
+Seed seed_from_random_state(std::uint64_t random_state) {
+  Seed seed{};
+  for (int i = 0; i < 8; ++i) seed[i] = static_cast<std::uint8_t>(random_state >> (56 - 8 * i));
+  return seed;
+}
+
+namespace {
+
+constexpr std::array<std::uint32_t, 4> kSigma = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
+
+// Four blocks side by side: lane b of every vector belongs to block counter + b.
+using Lanes = std::uint32_t __attribute__((vector_size(16)));
+
+inline Lanes rotl(Lanes v, int bits) { return (v << bits) | (v >> (32 - bits)); }
+
+inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+  a += b; d ^= a; d = rotl(d, 16);
+  c += d; b ^= c; b = rotl(b, 12);
+  a += b; d ^= a; d = rotl(d, 8);
+  c += d; b ^= c; b = rotl(b, 7);
+}
+
+inline std::uint32_t load_le32(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+         (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+}
+
+// Blocks counter to counter + 3, written block after block into `out`.
+void chacha20_four_blocks(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                          std::uint32_t* out /* 64 words, block-major */) {
+  Lanes input[16];
+  for (int w = 0; w < 4; ++w) input[w] = Lanes{kSigma[w], kSigma[w], kSigma[w], kSigma[w]};
+  for (int w = 0; w < 8; ++w) input[4 + w] = Lanes{key[w], key[w], key[w], key[w]};
+  for (int b = 0; b < 4; ++b) {
+    const std::uint64_t n = counter + static_cast<std::uint64_t>(b);
+    input[12][b] = static_cast<std::uint32_t>(n);
+    input[13][b] = static_cast<std::uint32_t>(n >> 32);
+  }
+  input[14] = Lanes{0, 0, 0, 0};
+  input[15] = Lanes{0, 0, 0, 0};
+
+  Lanes x[16];
+  for (int w = 0; w < 16; ++w) x[w] = input[w];
+  for (int round = 0; round < 10; ++round) {
+    quarter_round(x[0], x[4], x[8], x[12]);
+    quarter_round(x[1], x[5], x[9], x[13]);
+    quarter_round(x[2], x[6], x[10], x[14]);
+    quarter_round(x[3], x[7], x[11], x[15]);
+    quarter_round(x[0], x[5], x[10], x[15]);
+    quarter_round(x[1], x[6], x[11], x[12]);
+    quarter_round(x[2], x[7], x[8], x[13]);
+    quarter_round(x[3], x[4], x[9], x[14]);
+  }
+  for (int w = 0; w < 16; ++w) {
+    const Lanes sum = x[w] + input[w];
+    for (int b = 0; b < 4; ++b) out[16 * b + w] = sum[b];
+  }
+}
+
+}  // namespace
+
+std::array<std::uint32_t, 16> chacha20_block(const std::array<std::uint32_t, 8>& key,
+                                             std::uint64_t counter) {
+  std::uint32_t four[64];
+  chacha20_four_blocks(key, counter, four);
+  std::array<std::uint32_t, 16> block;
+  for (int w = 0; w < 16; ++w) block[w] = four[w];
+  return block;
+}
+
+StdRng StdRng::from_seed(const Seed& seed) {
+  StdRng rng;
+  for (int w = 0; w < 8; ++w) rng.key_[w] = load_le32(seed.data() + 4 * w);
+  return rng;
+}
+
+void StdRng::refill() {
+  chacha20_four_blocks(key_, block_counter_, results_.data());
+  block_counter_ += 4;
+}
+
+std::uint64_t StdRng::next_u64_across_refill() {
+  if (index_ >= kBufferWords) {
+    refill();
+    index_ = 2;
+    return results_[0] | (std::uint64_t{results_[1]} << 32);
+  }
+  // Only reachable after a 32-bit draw, which this system never makes; kept
+  // so that the stream stays defined for any position.
+  const std::uint64_t low = results_[kBufferWords - 1];
+  refill();
+  index_ = 1;
+  return low | (std::uint64_t{results_[0]} << 32);
+}
+
+double log_gamma(double x) {
+  const double tmp = x + 5.5;
+  const double log = ((x + 0.5) * ::log(tmp)) - tmp;
+  double a = 1.000000000190015;
+  double denom = x;
+  static constexpr double kCoefficients[6] = {
+      76.18009172947146,  -86.50532032941678,    24.01409824083091,
+      -1.231739572450155, 0.001208650973866179, -5.395239384953e-6,
+  };
+  for (double k : kCoefficients) {
+    denom = denom + 1.0;
+    a = a + (k / denom);
+  }
+  return log + ::log((2.5066282746310007 * a) / x);
+}
+
+double sample_cauchy(double median, double scale, StdRng& rng) {
+  const double x = rng.next_unit();
+  return median + (scale * ::tan(3.141592653589793 * x));
+}
+
+Poisson Poisson::from_mean(double mean) {
+  if (!(mean > 0.0)) throw ShapeTooSmallError();
+  Poisson poisson;
+  poisson.log_lambda_ = ::log(mean);
+  poisson.exp_lambda_ = ::exp(-mean);
+  poisson.sqrt_2lambda_ = std::sqrt(2.0 * mean);
+  poisson.magic_val_ = (mean * poisson.log_lambda_) - log_gamma(1.0 + mean);
+  poisson.lambda_ = mean;
+  // Every rejection test would compare against NaN and fail forever.
+  if (std::isnan(poisson.magic_val_)) throw MeanTooLargeError(mean);
+  return poisson;
+}
+
+double Poisson::sample(StdRng& rng) const {
+  if (lambda_ < 12.0) {
+    double result = 0.0;
+    double p = 1.0;
+    while (p > exp_lambda_) {
+      p = p * rng.next_unit();
+      result = result + 1.0;
+    }
+    return result - 1.0;
+  }
+  for (;;) {
+    double comp_dev;
+    double result;
+    do {
+      comp_dev = sample_cauchy(0.0, 1.0, rng);
+      result = (sqrt_2lambda_ * comp_dev) + lambda_;
+    } while (!(result >= 0.0));
+    result = ::floor(result);
+    const double check =
+        (0.9 * (1.0 + comp_dev * comp_dev)) *
+        ::exp(((result * log_lambda_) - log_gamma(1.0 + result)) - magic_val_);
+    if (rng.next_unit() <= check) return result;
+  }
+}
+
+std::uint64_t path_len_from_draw(double v, std::uint64_t max_path_len) {
+  const double x = v + 1.0;
+  const std::uint64_t steps =
+      x >= 0x1.0p64 ? UINT64_MAX : static_cast<std::uint64_t>(x);
+  return steps < max_path_len ? steps : max_path_len;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,137 @@
+// The seeded random source of a sampler: a ChaCha20 block generator, its
+// 64-bit, unit and bounded-integer draws, and the Poisson walk-length
+// distribution. Every draw is specified down to the number of 64-bit values
+// it consumes and the order of its floating-point operations, because one
+// draw more or less changes every later walk of the stream.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+
+namespace vantrel {
+
+// A bounded draw was asked for an empty range [low, high).
+class EmptyRangeError : public std::runtime_error {
+ public:
+  EmptyRangeError();
+};
+
+// The Poisson mean is zero, negative or NaN.
+class ShapeTooSmallError : public std::runtime_error {
+ public:
+  ShapeTooSmallError();
+};
+
+// The Poisson mean is so large that the rejection test works on NaN and a
+// draw could never finish.
+class MeanTooLargeError : public std::runtime_error {
+ public:
+  explicit MeanTooLargeError(double mean);
+};
+
+using Seed = std::array<std::uint8_t, 32>;
+
+// The 32-byte seed of a sampler: the 8 bytes of `random_state`, most
+// significant first, then 24 zero bytes.
+Seed seed_from_random_state(std::uint64_t random_state);
+
+// ChaCha20 (20 rounds, 64-bit block counter, 64-bit zero nonce) handing out
+// its keystream as little-endian 32-bit words, four blocks per refill.
+class StdRng {
+ public:
+  static constexpr std::size_t kBufferWords = 64;
+
+  // A generator in its initial state; no block is computed before the first draw.
+  static StdRng from_seed(const Seed& seed);
+
+  // The next 64-bit value: the earlier keystream word is the low half.
+  std::uint64_t next_u64() {
+    if (index_ + 2 <= kBufferWords) {
+      std::uint64_t value = results_[index_] | (std::uint64_t{results_[index_ + 1]} << 32);
+      index_ += 2;
+      return value;
+    }
+    return next_u64_across_refill();
+  }
+
+  // A float in [0, 1): the upper 53 bits of one 64-bit draw, scaled by 2^-53.
+  double next_unit() {
+    return static_cast<double>(next_u64() >> 11) * 0x1.0p-53;
+  }
+
+  // A uniform integer in [low, high) by widening multiplication with rejection
+  // against the conservative zone; draws at least once even when the range
+  // holds one value. Throws EmptyRangeError (drawing nothing) if low >= high.
+  std::uint64_t gen_range(std::uint64_t low, std::uint64_t high) {
+    if (low >= high) throw EmptyRangeError();
+    const std::uint64_t range = high - low;
+    const std::uint64_t zone = (range << __builtin_clzll(range)) - 1;
+    for (;;) {
+      const unsigned __int128 product = static_cast<unsigned __int128>(next_u64()) * range;
+      const auto lo = static_cast<std::uint64_t>(product);
+      if (lo <= zone) return low + static_cast<std::uint64_t>(product >> 64);
+    }
+  }
+
+  // Position of the next unread word in the buffer (64 when it is used up).
+  std::size_t index() const { return index_; }
+
+  // Number of the next block that a refill computes.
+  std::uint64_t block_counter() const { return block_counter_; }
+
+ private:
+  StdRng() = default;
+  std::uint64_t next_u64_across_refill();
+  void refill();
+
+  std::array<std::uint32_t, kBufferWords> results_{};
+  std::size_t index_ = kBufferWords;
+  std::array<std::uint32_t, 8> key_{};
+  std::uint64_t block_counter_ = 0;
+};
+
+// The ChaCha20 block function: the 16 output words of block `counter` for
+// `key` with a zero nonce.
+std::array<std::uint32_t, 16> chacha20_block(const std::array<std::uint32_t, 8>& key,
+                                             std::uint64_t counter);
+
+// ln Γ(x) by the six-term Lanczos approximation (γ = 5) of Numerical Recipes;
+// meant for x >= 1. Deliberately not a library log-gamma: walks depend on
+// these exact values.
+double log_gamma(double x);
+
+// A Cauchy draw, median + scale × tan(π × u), from one unit draw.
+double sample_cauchy(double median, double scale, StdRng& rng);
+
+// The walk-length distribution: Poisson with a fixed mean, drawn by Knuth's
+// multiplication method below 12 and by rejection against a Cauchy above.
+class Poisson {
+ public:
+  // Throws ShapeTooSmallError unless mean > 0, and MeanTooLargeError when the
+  // derived constant is NaN (the draw could never finish).
+  static Poisson from_mean(double mean);
+
+  // One draw: a whole number >= 0, or -1.0 when exp(-mean) rounds to 1.
+  double sample(StdRng& rng) const;
+
+  double lambda() const { return lambda_; }
+  double exp_lambda() const { return exp_lambda_; }
+  double log_lambda() const { return log_lambda_; }
+  double sqrt_2lambda() const { return sqrt_2lambda_; }
+  double magic_val() const { return magic_val_; }
+
+ private:
+  Poisson() = default;
+  double lambda_ = 0.0;
+  double exp_lambda_ = 0.0;
+  double log_lambda_ = 0.0;
+  double sqrt_2lambda_ = 0.0;
+  double magic_val_ = 0.0;
+};
+
+// The number of steps of a walk whose Poisson draw is `v`: v + 1, truncated
+// to an integer (saturating at 2^64 - 1), capped at `max_path_len`.
+std::uint64_t path_len_from_draw(double v, std::uint64_t max_path_len);
+
+}  // namespace vantrel

@@ -1,0 +1,145 @@
+// The triple file: one (head, relation, tail) per line, fields separated by
+// tabs. Reading the file whole as strict UTF-8, cutting it into lines and
+// fields, and the records that the reader yields.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+// Reading the data file failed: it could not be opened or read, its name
+// held a NUL byte, or its content was not UTF-8. The message describes the
+// error as "called `Result::unwrap()` on an `Err` value: " and a description.
+class IoError : public std::runtime_error {
+ public:
+  // An error reported by the operating system with `code` (an errno value).
+  static IoError from_os(int code);
+  // An error of the reader's own, with a kind name such as "InvalidData".
+  static IoError custom(std::string_view kind, std::string_view text);
+
+  // The errno value for an operating-system error, 0 otherwise.
+  int os_code() const { return os_code_; }
+  // The kind name: "NotFound", "PermissionDenied", "InvalidData", ...
+  const std::string& kind() const { return kind_; }
+
+ private:
+  IoError(std::string message, int os_code, std::string kind);
+  int os_code_;
+  std::string kind_;
+};
+
+// A line with fewer than three fields. The message is fixed and names no
+// line; `line_number` (1-based) is there for the caller's own report.
+class ShortLineError : public std::runtime_error {
+ public:
+  ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number);
+  std::uint64_t line_number() const { return line_number_; }
+
+ private:
+  std::uint64_t line_number_;
+};
+
+// The rust-style kind name that an errno value falls under.
+std::string_view io_error_kind(int code);
+
+// The whole content of a file, in one buffer that is not zero-filled first.
+class FileContent {
+ public:
+  FileContent() = default;
+  std::string_view text() const { return {data_.get(), size_}; }
+  // Takes a buffer whose first `size` bytes hold the content.
+  FileContent(std::unique_ptr<char[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
+
+// Reads the file at `path` whole and checks that it is strict UTF-8.
+// Throws IoError: InvalidInput if the path holds a NUL byte (nothing is
+// opened then), an operating-system error, or InvalidData for bad UTF-8.
+FileContent read_text_file(const std::string& path);
+
+// True if `bytes` is valid UTF-8: no overlong forms, no surrogates, nothing
+// above U+10FFFF, no truncated sequence.
+bool is_valid_utf8(std::string_view bytes);
+
+// True if every byte of `text` is below 0x80.
+bool is_ascii(std::string_view text);
+
+// Column order of a triple line.
+enum class TripleOrder { HRT = 0, HTR = 1 };
+
+// One line of the file: three owned texts.
+struct Triple {
+  std::string head;
+  std::string relation;
+  std::string tail;
+
+  Triple(std::string_view head_text, std::string_view relation_text, std::string_view tail_text)
+      : head(head_text), relation(relation_text), tail(tail_text) {}
+  friend bool operator==(const Triple&, const Triple&) = default;
+};
+
+// The number of lines that `content` holds: line feeds, plus one for a last
+// line without a line feed.
+std::uint64_t count_lines(std::string_view content);
+
+// Cuts `content` into lines and fields and calls visit(head, relation, tail)
+// for each line in order, with views into `content`. Throws ShortLineError
+// at the first line with fewer than three fields; lines after it are not looked at.
+template <class Visit>
+void for_each_triple(std::string_view content, TripleOrder order, Visit&& visit);
+
+// One Triple per line of `content`, in line order.
+std::vector<Triple> read_triples(std::string_view content, TripleOrder order);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+inline const char* find_byte(const char* begin, const char* end, char byte) {
+  return static_cast<const char*>(std::memchr(begin, byte, static_cast<std::size_t>(end - begin)));
+}
+
+}  // namespace detail
+
+template <class Visit>
+void for_each_triple(std::string_view content, TripleOrder order, Visit&& visit) {
+  const char* cursor = content.data();
+  const char* const end = content.data() + content.size();
+  std::uint64_t line_number = 0;
+  while (cursor < end) {
+    ++line_number;
+    const char* newline = detail::find_byte(cursor, end, '\n');
+    const char* line_end = newline ? newline : end;
+    const char* next = newline ? newline + 1 : end;
+    if (line_end > cursor && line_end[-1] == '\r') --line_end;
+
+    const char* first_tab = detail::find_byte(cursor, line_end, '\t');
+    if (!first_tab) throw ShortLineError(1, order == TripleOrder::HRT ? 1 : 2, line_number);
+    const char* second_tab = detail::find_byte(first_tab + 1, line_end, '\t');
+    if (!second_tab) throw ShortLineError(2, 2, line_number);
+    const char* third_tab = detail::find_byte(second_tab + 1, line_end, '\t');
+    const char* field2_end = third_tab ? third_tab : line_end;
+
+    const std::string_view field0(cursor, static_cast<std::size_t>(first_tab - cursor));
+    const std::string_view field1(first_tab + 1, static_cast<std::size_t>(second_tab - first_tab - 1));
+    const std::string_view field2(second_tab + 1, static_cast<std::size_t>(field2_end - second_tab - 1));
+    if (order == TripleOrder::HRT) {
+      visit(field0, field1, field2);
+    } else {
+      visit(field0, field2, field1);
+    }
+    cursor = next;
+  }
+}
+
+}  // namespace vantrel
