@@ -32,6 +32,22 @@ class MeanTooLargeError : public std::runtime_error {
 
 using Seed = std::array<std::uint8_t, 32>;
 
+// The unit value of a 64-bit draw: its upper 53 bits scaled by 2^-53, in [0, 1).
+inline double unit_from_u64(std::uint64_t value) {
+  return static_cast<double>(value >> 11) * 0x1.0p-53;
+}
+
+// One attempt of the bounded draw below `range` (>= 1) with the 64-bit value
+// `value`: accepted when the low half of value × range lies in the zone
+// (range << leading zeros) - 1; then `result` is the high half.
+inline bool bounded_from_u64(std::uint64_t value, std::uint64_t range, std::uint64_t& result) {
+  const std::uint64_t zone = (range << __builtin_clzll(range)) - 1;
+  const unsigned __int128 product = static_cast<unsigned __int128>(value) * range;
+  if (static_cast<std::uint64_t>(product) > zone) return false;
+  result = static_cast<std::uint64_t>(product >> 64);
+  return true;
+}
+
 // The 32-byte seed of a sampler: the 8 bytes of `random_state`, most
 // significant first, then 24 zero bytes.
 Seed seed_from_random_state(std::uint64_t random_state);
@@ -56,9 +72,7 @@ class StdRng {
   }
 
   // A float in [0, 1): the upper 53 bits of one 64-bit draw, scaled by 2^-53.
-  double next_unit() {
-    return static_cast<double>(next_u64() >> 11) * 0x1.0p-53;
-  }
+  double next_unit() { return unit_from_u64(next_u64()); }
 
   // A uniform integer in [low, high) by widening multiplication with rejection
   // against the conservative zone; draws at least once even when the range
@@ -66,12 +80,10 @@ class StdRng {
   std::uint64_t gen_range(std::uint64_t low, std::uint64_t high) {
     if (low >= high) throw EmptyRangeError();
     const std::uint64_t range = high - low;
-    const std::uint64_t zone = (range << __builtin_clzll(range)) - 1;
-    for (;;) {
-      const unsigned __int128 product = static_cast<unsigned __int128>(next_u64()) * range;
-      const auto lo = static_cast<std::uint64_t>(product);
-      if (lo <= zone) return low + static_cast<std::uint64_t>(product >> 64);
+    std::uint64_t offset;
+    while (!bounded_from_u64(next_u64(), range, offset)) {
     }
+    return low + offset;
   }
 
   // Position of the next unread word in the buffer (64 when it is used up).

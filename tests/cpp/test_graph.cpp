@@ -1,0 +1,292 @@
+#include "graph.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+using Triples = std::vector<Triple>;
+using Strings = std::vector<std::string>;
+
+StdRng rng_for(std::uint64_t random_state) { return StdRng::from_seed(seed_from_random_state(random_state)); }
+
+// What a test expects of one node: label, then (edge, other end) pairs.
+struct NodeShape {
+  std::string label;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> fwd;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> rev;
+};
+
+template <class Graph>
+void expect_shape(const Graph& g, const std::vector<NodeShape>& nodes, const Strings& edge_labels) {
+  ASSERT_EQ(g.node_count(), nodes.size());
+  ASSERT_EQ(g.edge_count(), edge_labels.size());
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    EXPECT_EQ(g.node_label(n), nodes[n].label) << n;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> fwd, rev;
+    for (const auto& a : g.edges_fwd(n)) fwd.emplace_back(a.edge, a.node);
+    for (const auto& a : g.edges_rev(n)) rev.emplace_back(a.edge, a.node);
+    EXPECT_EQ(fwd, nodes[n].fwd) << "forward edges of node " << n;
+    EXPECT_EQ(rev, nodes[n].rev) << "backward edges of node " << n;
+  }
+  for (std::size_t e = 0; e < edge_labels.size(); ++e) EXPECT_EQ(g.edge_label(e), edge_labels[e]) << e;
+}
+
+struct ShapeCase {
+  const char* name;
+  Triples triples;
+  std::vector<NodeShape> nodes;
+  Strings edge_labels;
+};
+
+class FromTriples : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(FromTriples, NodesInFirstOccurrenceOrderEdgesInInputOrder) {
+  for (IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
+    const KG kg = from_triples(GetParam().triples, width);
+    EXPECT_EQ(kg.is_wide(), width == IdWidth::k64);
+    kg.visit([&](const auto& g) { expect_shape(g, GetParam().nodes, GetParam().edge_labels); });
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FromTriples,
+    ::testing::Values(
+        ShapeCase{"Empty", {}, {}, {}},
+        ShapeCase{"Single", {{"a", "r", "b"}}, {{"a", {{0, 1}}, {}}, {"b", {}, {{0, 0}}}}, {"r"}},
+        ShapeCase{"SelfLoop", {{"a", "r", "a"}}, {{"a", {{0, 0}}, {{0, 0}}}}, {"r"}},
+        ShapeCase{"Parallel",
+                  {{"a", "r", "b"}, {"a", "r", "b"}},
+                  {{"a", {{0, 1}, {1, 1}}, {}}, {"b", {}, {{0, 0}, {1, 0}}}},
+                  {"r", "r"}},
+        ShapeCase{"BackAndForth",
+                  {{"a", "r", "b"}, {"b", "s", "a"}},
+                  {{"a", {{0, 1}}, {{1, 1}}}, {"b", {{1, 0}}, {{0, 0}}}},
+                  {"r", "s"}},
+        ShapeCase{"SharedTail",
+                  {{"x", "r", "y"}, {"z", "s", "y"}},
+                  {{"x", {{0, 1}}, {}}, {"y", {}, {{0, 0}, {1, 2}}}, {"z", {{1, 1}}, {}}},
+                  {"r", "s"}},
+        ShapeCase{"RelationNamedLikeNode", {{"a", "a", "b"}}, {{"a", {{0, 1}}, {}}, {"b", {}, {{0, 0}}}}, {"a"}},
+        ShapeCase{"BytewiseLabels",
+                  {{"a", "r", "A"}, {"a ", "r", "a"}},
+                  {{"a", {{0, 1}}, {{1, 2}}}, {"A", {}, {{0, 0}}}, {"a ", {{1, 0}}, {}}},
+                  {"r", "r"}},
+        ShapeCase{"EmptyTexts", {{"", "", ""}}, {{"", {{0, 0}}, {{0, 0}}}}, {""}},
+        ShapeCase{"WorkedExample",
+                  {{"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}},
+                  {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
+                  {"r", "s", "r"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BuildKg, ContentGivesSameGraphAsTriples) {
+  const std::string text = "A\tr\tB\nB\ts\tC\r\nC\tr\tB\textra\n";
+  auto buffer = std::make_unique<char[]>(text.size());
+  std::copy(text.begin(), text.end(), buffer.get());
+  const KG kg = build_kg(FileContent(std::move(buffer), text.size()));
+  kg.visit([](const auto& g) {
+    expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
+                 {"r", "s", "r"});
+  });
+}
+
+TEST(LabelTable, InternsManyLabelsAcrossGrowth) {
+  LabelTable<std::uint32_t> table;
+  for (int round = 0; round < 2; ++round) {
+    for (std::uint32_t i = 0; i < 5000; ++i) EXPECT_EQ(table.intern("label-" + std::to_string(i)), i);
+  }
+  EXPECT_EQ(table.size(), 5000u);
+}
+
+// The walk exactly as its rules read: copy both lists into a candidate list,
+// remove the previous edge's first entry unless it is the only one, draw.
+struct ReferenceGraph {
+  struct Node {
+    std::string label;
+    std::vector<std::uint64_t> fwd, rev;
+  };
+  struct Edge {
+    std::uint64_t src, dst;
+    std::string label;
+  };
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+
+  explicit ReferenceGraph(const Triples& triples) {
+    std::map<std::string, std::uint64_t> ids;
+    auto id_of = [&](const std::string& label) {
+      auto [it, inserted] = ids.emplace(label, nodes.size());
+      if (inserted) nodes.push_back({label, {}, {}});
+      return it->second;
+    };
+    for (const Triple& t : triples) {
+      const std::uint64_t i = id_of(t.head);
+      nodes[i].fwd.push_back(edges.size());
+      const std::uint64_t j = id_of(t.tail);
+      nodes[j].rev.push_back(edges.size());
+      edges.push_back({i, j, t.relation});
+    }
+  }
+
+  Strings sample_path(std::uint64_t path_len, StdRng& rng) const {
+    Strings path;
+    const Node* node = &nodes[rng.gen_range(0, nodes.size())];
+    const Edge* prev = nullptr;
+    path.push_back(node->label);
+    for (std::uint64_t step = 0; step < path_len; ++step) {
+      std::vector<std::uint64_t> candidates = node->fwd;
+      candidates.insert(candidates.end(), node->rev.begin(), node->rev.end());
+      std::uint64_t boundary = node->fwd.size();
+      if (prev) {
+        const std::uint64_t prev_id = static_cast<std::uint64_t>(prev - edges.data());
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+          if (candidates[k] != prev_id) continue;
+          if (candidates.size() >= 2) {
+            candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(k));
+            if (k < boundary) --boundary;
+          }
+          break;
+        }
+      }
+      const std::uint64_t i = rng.gen_range(0, candidates.size());
+      const Edge& edge = edges[candidates[i]];
+      const bool fwd = i < boundary;
+      prev = &edge;
+      node = &nodes[fwd ? edge.dst : edge.src];
+      path.push_back(edge.label + (fwd ? "::-->" : "::<--"));
+    }
+    path.push_back(node->label);
+    return path;
+  }
+};
+
+struct RandomGraphShape {
+  const char* name;
+  int nodes;
+  int triples;
+  double hub_share;     // share of triples that touch node 0
+  double self_loops;    // share of self-loops
+  double duplicates;    // share of triples repeating an earlier one
+};
+
+Triples random_triples(const RandomGraphShape& shape, std::uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_int_distribution<int> node(0, shape.nodes - 1);
+  const char* relations[] = {"r", "s", "ünï", "t😀", "/film/genre"};
+  auto label = [&](int n) { return n % 7 == 3 ? "nœud-" + std::to_string(n) : "Q" + std::to_string(n); };
+  Triples triples;
+  for (int k = 0; k < shape.triples; ++k) {
+    if (!triples.empty() && unit(gen) < shape.duplicates) {
+      triples.push_back(triples[std::uniform_int_distribution<std::size_t>(0, triples.size() - 1)(gen)]);
+      continue;
+    }
+    int head = node(gen);
+    int tail = node(gen);
+    if (unit(gen) < shape.hub_share) (unit(gen) < 0.5 ? head : tail) = 0;
+    if (unit(gen) < shape.self_loops) tail = head;
+    triples.emplace_back(label(head), relations[gen() % 5], label(tail));
+  }
+  return triples;
+}
+
+class WalkMatchesReference : public ::testing::TestWithParam<RandomGraphShape> {};
+
+TEST_P(WalkMatchesReference, CallForCall) {
+  for (std::uint64_t graph_seed = 0; graph_seed < 6; ++graph_seed) {
+    const Triples triples = random_triples(GetParam(), graph_seed);
+    const ReferenceGraph reference(triples);
+    const KG narrow = from_triples(triples);
+    const KG wide = from_triples(triples, IdWidth::k64);
+    for (std::uint64_t random_state : {std::uint64_t{0}, std::uint64_t{1}, graph_seed + 17, UINT64_MAX}) {
+      StdRng expected_rng = rng_for(random_state);
+      StdRng narrow_rng = rng_for(random_state);
+      StdRng wide_rng = rng_for(random_state);
+      for (std::uint64_t path_len : {0, 1, 2, 3, 7, 30, 1, 200}) {
+        const Strings expected = reference.sample_path(path_len, expected_rng);
+        ASSERT_EQ(narrow.sample_path(path_len, narrow_rng, "::-->", "::<--"), expected);
+        ASSERT_EQ(wide.sample_path(path_len, wide_rng, "::-->", "::<--"), expected);
+      }
+      const std::uint64_t next = expected_rng.next_u64();
+      EXPECT_EQ(narrow_rng.next_u64(), next);
+      EXPECT_EQ(wide_rng.next_u64(), next);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, WalkMatchesReference,
+    ::testing::Values(RandomGraphShape{"Sparse", 200, 300, 0.0, 0.02, 0.02},
+                      RandomGraphShape{"Hub", 100, 600, 0.6, 0.05, 0.05},
+                      RandomGraphShape{"LoopsAndTwins", 5, 40, 0.1, 0.3, 0.3},
+                      RandomGraphShape{"TwoNodes", 2, 6, 0.0, 0.2, 0.5},
+                      RandomGraphShape{"OneNode", 1, 3, 0.0, 1.0, 0.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Walk, ZeroStepsGivesStartLabelTwiceAfterOneDraw) {
+  const KG kg = from_triples({{"A", "r", "B"}, {"B", "s", "C"}});
+  StdRng rng = rng_for(9);
+  StdRng mirror = rng_for(9);
+  const Strings path = kg.sample_path(0, rng, "::-->", "::<--");
+  ASSERT_EQ(path.size(), 2u);
+  EXPECT_EQ(path[0], path[1]);
+  mirror.gen_range(0, 3);
+  EXPECT_EQ(rng.next_u64(), mirror.next_u64());
+}
+
+TEST(Walk, SingleEdgeGoesBackAndForth) {
+  const KG kg = from_triples({{"A", "r", "B"}});
+  for (std::uint64_t seed = 0; seed < 20; ++seed) {
+    StdRng rng = rng_for(seed);
+    const Strings path = kg.sample_path(3, rng, "::-->", "::<--");
+    if (path.front() == "A") {
+      EXPECT_EQ(path, (Strings{"A", "r::-->", "r::<--", "r::-->", "B"}));
+    } else {
+      EXPECT_EQ(path, (Strings{"B", "r::<--", "r::-->", "r::<--", "A"}));
+    }
+  }
+}
+
+TEST(Walk, SelfLoopGoesBackwardAfterFirstStep) {
+  const KG kg = from_triples({{"A", "r", "A"}});
+  bool saw_forward_first = false;
+  bool saw_backward_first = false;
+  for (std::uint64_t seed = 0; seed < 40; ++seed) {
+    StdRng rng = rng_for(seed);
+    const Strings path = kg.sample_path(6, rng, "::-->", "::<--");
+    ASSERT_EQ(path.size(), 8u);
+    EXPECT_EQ(path.front(), "A");
+    EXPECT_EQ(path.back(), "A");
+    (path[1] == "r::-->" ? saw_forward_first : saw_backward_first) = true;
+    for (std::size_t k = 2; k < 7; ++k) EXPECT_EQ(path[k], "r::<--");
+  }
+  EXPECT_TRUE(saw_forward_first);
+  EXPECT_TRUE(saw_backward_first);
+}
+
+TEST(Walk, EmptyGraphFailsBeforeDrawing) {
+  const KG kg = from_triples({});
+  StdRng rng = rng_for(1);
+  EXPECT_THROW(kg.sample_path(5, rng, "::-->", "::<--"), EmptyRangeError);
+  EXPECT_EQ(rng.index(), 64u);
+}
+
+TEST(Walk, ResultHasPathLenPlusTwoStrings) {
+  const KG kg = from_triples({{"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}});
+  StdRng rng = rng_for(4);
+  for (std::uint64_t path_len = 0; path_len < 50; ++path_len) {
+    const Strings path = kg.sample_path(path_len, rng, "::-->", "::<--");
+    ASSERT_EQ(path.size(), path_len + 2);
+    for (std::size_t k = 1; k + 1 < path.size(); ++k) {
+      EXPECT_TRUE(path[k].ends_with("::-->") || path[k].ends_with("::<--")) << path[k];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
