@@ -1,0 +1,201 @@
+"""A pure-Python port of vantrel's walks: same file rules, same ChaCha20
+stream, same Poisson lengths, same walk, so the same lists call for call.
+
+It follows the rules literally (the candidate list is copied at every step)
+and serves as an independent oracle in the tests and as the slow baseline in
+the benchmarks.
+"""
+
+from __future__ import annotations
+
+import math
+
+_MASK32 = 0xFFFFFFFF
+_SIGMA = (0x61707865, 0x3320646E, 0x79622D32, 0x6B206574)
+
+
+def _rotl(v: int, bits: int) -> int:
+    return ((v << bits) | (v >> (32 - bits))) & _MASK32
+
+
+def chacha20_block(key: list[int], counter: int) -> list[int]:
+    state = list(_SIGMA) + list(key) + [counter & _MASK32, (counter >> 32) & _MASK32, 0, 0]
+    x = state[:]
+
+    def quarter(a: int, b: int, c: int, d: int) -> None:
+        x[a] = (x[a] + x[b]) & _MASK32
+        x[d] = _rotl(x[d] ^ x[a], 16)
+        x[c] = (x[c] + x[d]) & _MASK32
+        x[b] = _rotl(x[b] ^ x[c], 12)
+        x[a] = (x[a] + x[b]) & _MASK32
+        x[d] = _rotl(x[d] ^ x[a], 8)
+        x[c] = (x[c] + x[d]) & _MASK32
+        x[b] = _rotl(x[b] ^ x[c], 7)
+
+    for _ in range(10):
+        quarter(0, 4, 8, 12)
+        quarter(1, 5, 9, 13)
+        quarter(2, 6, 10, 14)
+        quarter(3, 7, 11, 15)
+        quarter(0, 5, 10, 15)
+        quarter(1, 6, 11, 12)
+        quarter(2, 7, 8, 13)
+        quarter(3, 4, 9, 14)
+    return [(x[i] + state[i]) & _MASK32 for i in range(16)]
+
+
+class Rng:
+    """ChaCha20 with a 64-bit counter, four blocks a refill, 64-bit draws."""
+
+    def __init__(self, random_state: int) -> None:
+        seed = random_state.to_bytes(8, "big") + bytes(24)
+        self.key = [int.from_bytes(seed[4 * i : 4 * i + 4], "little") for i in range(8)]
+        self.counter = 0
+        self.results: list[int] = []
+        self.index = 64
+
+    def next_u64(self) -> int:
+        if self.index >= 64:
+            self.results = []
+            for b in range(4):
+                self.results += chacha20_block(self.key, self.counter + b)
+            self.counter += 4
+            self.index = 0
+        value = self.results[self.index] | (self.results[self.index + 1] << 32)
+        self.index += 2
+        return value
+
+    def unit(self) -> float:
+        return (self.next_u64() >> 11) * (1.0 / 9007199254740992.0)
+
+    def gen_range(self, low: int, high: int) -> int:
+        if low >= high:
+            raise IndexError("UniformSampler::sample_single: low >= high")
+        span = high - low
+        zone = ((span << (64 - span.bit_length())) & 0xFFFFFFFFFFFFFFFF) - 1
+        while True:
+            product = self.next_u64() * span
+            if product & 0xFFFFFFFFFFFFFFFF <= zone:
+                return low + (product >> 64)
+
+
+def log_gamma(x: float) -> float:
+    tmp = x + 5.5
+    log = ((x + 0.5) * math.log(tmp)) - tmp
+    a = 1.000000000190015
+    denom = x
+    for k in (76.18009172947146, -86.50532032941678, 24.01409824083091,
+              -1.231739572450155, 0.001208650973866179, -5.395239384953e-6):
+        denom = denom + 1.0
+        a = a + (k / denom)
+    return log + math.log((2.5066282746310007 * a) / x)
+
+
+class Poisson:
+    def __init__(self, lam: float) -> None:
+        if not lam > 0.0:
+            raise ValueError("called `Result::unwrap()` on an `Err` value: ShapeTooSmall")
+        self.log_lambda = math.log(lam) if lam != math.inf else math.inf
+        self.exp_lambda = math.exp(-lam)
+        self.sqrt_2lambda = math.sqrt(2.0 * lam)
+        self.magic_val = (lam * self.log_lambda) - log_gamma(1.0 + lam)
+        self.lam = lam
+
+    def sample(self, rng: Rng) -> float:
+        if self.lam < 12.0:
+            result, p = 0.0, 1.0
+            while p > self.exp_lambda:
+                p = p * rng.unit()
+                result = result + 1.0
+            return result - 1.0
+        while True:
+            while True:
+                comp_dev = 0.0 + (1.0 * math.tan(3.141592653589793 * rng.unit()))
+                result = (self.sqrt_2lambda * comp_dev) + self.lam
+                if result >= 0.0:
+                    break
+            result = math.floor(result) * 1.0
+            check = (0.9 * (1.0 + comp_dev * comp_dev)) * math.exp(
+                ((result * self.log_lambda) - log_gamma(1.0 + result)) - self.magic_val)
+            if rng.unit() <= check:
+                return result
+
+
+def read_triples(content: str) -> list[tuple[str, str, str]]:
+    lines = content.split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    triples = []
+    for line in lines:
+        if line.endswith("\r"):
+            line = line[:-1]
+        fields = line.split("\t")
+        if len(fields) < 3:
+            index = 1 if len(fields) == 1 else 2
+            raise ValueError(f"index out of bounds: the len is {len(fields)} but the index is {index}")
+        triples.append((fields[0], fields[1], fields[2]))
+    return triples
+
+
+class Graph:
+    def __init__(self, triples: list[tuple[str, str, str]]) -> None:
+        self.ids: dict[str, int] = {}
+        self.labels: list[str] = []
+        self.fwd: list[list[int]] = []
+        self.rev: list[list[int]] = []
+        self.edges: list[tuple[int, int, str]] = []
+        for head, relation, tail in triples:
+            i = self._node(head)
+            self.fwd[i].append(len(self.edges))
+            j = self._node(tail)
+            self.rev[j].append(len(self.edges))
+            self.edges.append((i, j, relation))
+
+    def _node(self, label: str) -> int:
+        node = self.ids.get(label)
+        if node is None:
+            node = self.ids[label] = len(self.labels)
+            self.labels.append(label)
+            self.fwd.append([])
+            self.rev.append([])
+        return node
+
+    def walk(self, path_len: int, rng: Rng) -> list[str]:
+        node = rng.gen_range(0, len(self.labels))
+        path = [self.labels[node]]
+        prev = None
+        for _ in range(path_len):
+            candidates = self.fwd[node] + self.rev[node]
+            boundary = len(self.fwd[node])
+            if prev is not None and len(candidates) >= 2:
+                k = candidates.index(prev)
+                del candidates[k]
+                if k < boundary:
+                    boundary -= 1
+            i = rng.gen_range(0, len(candidates))
+            edge = candidates[i]
+            src, dst, label = self.edges[edge]
+            forward = i < boundary
+            node = dst if forward else src
+            prev = edge
+            path.append(label + ("::-->" if forward else "::<--"))
+        path.append(self.labels[node])
+        return path
+
+
+class ExactPathSampler:
+    """Same constructor and `sample_path()` as vantrel.PathSampler."""
+
+    def __init__(self, data_path: str, mean_path_len: float, max_path_len: int, random_state: int) -> None:
+        with open(data_path, encoding="utf-8", errors="strict", newline="") as handle:
+            triples = read_triples(handle.read())
+        self.data_size = len(triples)
+        self.graph = Graph(triples)
+        self.poi = Poisson(float(mean_path_len))
+        self.rng = Rng(random_state)
+        self.max_path_len = max_path_len
+
+    def sample_path(self) -> list[str]:
+        x = self.poi.sample(self.rng) + 1.0
+        steps = 2**64 - 1 if x >= 2.0**64 else int(x)
+        return self.graph.walk(min(steps, self.max_path_len), self.rng)

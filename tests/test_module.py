@@ -1,0 +1,82 @@
+import importlib
+import shutil
+import subprocess
+import sys
+import weakref
+
+import pytest
+
+import vantrel
+
+
+def test_module_attributes():
+    assert vantrel.__name__ == "vantrel"
+    assert vantrel.__doc__ == ""
+    assert vantrel.__all__ == ["__doc__", "PathSampler"]
+    assert [name for name in vars(vantrel) if not name.startswith("__")] == ["PathSampler"]
+
+
+def test_class_properties():
+    cls = vantrel.PathSampler
+    assert cls.__name__ == "PathSampler"
+    assert cls.__qualname__ == "PathSampler"
+    assert cls.__module__ == "builtins"
+    assert cls.__doc__ is None
+    assert cls.__bases__ == (object,)
+    # Both carry an empty doc string, which the interpreter shows as None.
+    assert not cls.sample_path.__doc__
+    assert not cls.data_size.__doc__
+
+
+def test_class_cannot_be_subclassed():
+    with pytest.raises(TypeError):
+        type("Derived", (vantrel.PathSampler,), {})
+
+
+def test_objects_take_no_attributes_and_no_weak_references(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 42)
+    assert not hasattr(sampler, "__dict__")
+    with pytest.raises(AttributeError):
+        sampler.anything = 1
+    with pytest.raises(TypeError):
+        weakref.ref(sampler)
+
+
+def test_data_size_is_read_only(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 42)
+    assert sampler.data_size == 3
+    assert sampler.data_size == 3
+    with pytest.raises(AttributeError):
+        sampler.data_size = 4
+    with pytest.raises(AttributeError):
+        del sampler.data_size
+    assert sampler.data_size == 3
+
+
+def test_objects_cannot_be_pickled(abc_path):
+    import pickle
+
+    with pytest.raises(TypeError):
+        pickle.dumps(vantrel.PathSampler(abc_path, 3.0, 10, 42))
+
+
+def test_reimport_makes_new_module_with_same_class():
+    first = sys.modules.pop("vantrel")
+    try:
+        second = importlib.import_module("vantrel")
+        assert second is not first
+        assert second.PathSampler is first.PathSampler
+        assert second.__all__ == ["__doc__", "PathSampler"]
+        assert second.__doc__ == ""
+    finally:
+        sys.modules["vantrel"] = first
+
+
+@pytest.mark.skipif(shutil.which("nm") is None or shutil.which("readelf") is None, reason="binutils absent")
+def test_only_entry_point_is_exported_and_libpython_not_linked():
+    exported = subprocess.run(["nm", "-D", "--defined-only", vantrel.__file__], capture_output=True, text=True,
+                              check=True).stdout.split()
+    assert [word for word in exported if not word.startswith("0") and len(word) > 1] == ["PyInit_vantrel"]
+    dynamic = subprocess.run(["readelf", "-d", vantrel.__file__], capture_output=True, text=True,
+                             check=True).stdout
+    assert "libpython" not in dynamic

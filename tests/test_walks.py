@@ -1,0 +1,164 @@
+import math
+import random
+import sys
+
+import pytest
+
+import vantrel
+from exact_port import ExactPathSampler
+
+# The published end-to-end walks of the three-line graph A-r-B, B-s-C, C-r-B.
+ABC_SEED1_CAP10 = [
+    ["C", "r::-->", "s::-->", "C"],
+    ["C", "r::-->", "r::<--", "r::-->", "r::<--", "C"],
+    ["A", "r::-->", "r::<--", "s::<--", "B"],
+    ["B", "r::<--", "s::<--", "r::<--", "A"],
+    ["C", "s::<--", "r::<--", "r::-->", "r::<--", "C"],
+]
+ABC_SEED1_CAP3 = [
+    ["C", "r::-->", "s::-->", "C"],
+    ["C", "r::-->", "r::<--", "r::-->", "B"],
+    ["C", "r::-->", "r::<--", "r::-->", "B"],
+    ["B", "s::-->", "r::-->", "s::-->", "C"],
+    ["C", "s::<--", "r::<--", "r::-->", "B"],
+]
+LOOP_SEED3 = [
+    ["A", "r::-->", "r::<--", "r::<--", "A"],
+    ["A", "r::<--", "r::<--", "r::<--", "r::<--", "A"],
+    ["A", "r::<--", "r::<--", "r::<--", "r::<--", "A"],
+]
+
+
+@pytest.mark.parametrize(
+    "content, mean, cap, seed, expected",
+    [
+        ("A\tr\tB\nB\ts\tC\nC\tr\tB\n", 2.0, 10, 1, ABC_SEED1_CAP10),
+        ("A\tr\tB\nB\ts\tC\nC\tr\tB\n", 2.0, 3, 1, ABC_SEED1_CAP3),
+        ("A\tr\tA\n", 3.0, 10, 3, LOOP_SEED3),
+    ],
+)
+def test_published_walks(write_kg, content, mean, cap, seed, expected):
+    sampler = vantrel.PathSampler(write_kg(content), mean, cap, seed)
+    assert [sampler.sample_path() for _ in expected] == expected
+
+
+def test_cap_zero_gives_start_label_twice(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 5.0, 0, 9)
+    for _ in range(20):
+        path = sampler.sample_path()
+        assert len(path) == 2 and path[0] == path[1] and path[0] in "ABC"
+
+
+def test_tiny_mean_gives_zero_steps(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 2.0**-54, 10, 9)
+    assert all(len(sampler.sample_path()) == 2 for _ in range(20))
+
+
+def test_huge_mean_is_capped(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 1e25, 7, 9)
+    assert all(len(sampler.sample_path()) == 9 for _ in range(5))
+
+
+def test_walk_too_long_for_memory_raises_memory_error(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 1e15, 2**64 - 1, 0)
+    with pytest.raises(MemoryError):
+        sampler.sample_path()
+    assert len(vantrel.PathSampler(abc_path, 1e15, 4, 0).sample_path()) == 6
+
+
+def test_empty_graph_walk_fails(write_kg):
+    sampler = vantrel.PathSampler(write_kg(""), 3.0, 10, 1)
+    assert sampler.data_size == 0
+    for _ in range(3):
+        with pytest.raises(IndexError) as info:
+            sampler.sample_path()
+        assert str(info.value) == "UniformSampler::sample_single: low >= high"
+
+
+def test_format_and_unicode(write_kg):
+    sampler = vantrel.PathSampler(write_kg("Zürich\tliegt_in\tSchweiz\nSchweiz\t🚆\t東京\n\t\t\n"), 6.0, 20, 5)
+    nodes = {"Zürich", "Schweiz", "東京", ""}
+    for _ in range(50):
+        path = sampler.sample_path()
+        assert path[0] in nodes and path[-1] in nodes
+        for step in path[1:-1]:
+            assert step[-5:] in ("::-->", "::<--") and step[:-5] in {"liegt_in", "🚆", ""}
+
+
+def test_same_arguments_same_stream(abc_path):
+    a = vantrel.PathSampler(abc_path, 4.0, 10, 77)
+    b = vantrel.PathSampler(abc_path, 4.0, 10, 77)
+    assert [a.sample_path() for _ in range(100)] == [b.sample_path() for _ in range(100)]
+
+
+def random_graph(rng, nodes, triples):
+    labels = [f"Q{i}" if i % 5 else f"nœud {i}" for i in range(nodes)]
+    relations = ["P31", "P279", "rel✓", "", "r r"]
+    lines = []
+    for _ in range(triples):
+        head = 0 if rng.random() < 0.3 else rng.randrange(nodes)
+        tail = head if rng.random() < 0.1 else rng.randrange(nodes)
+        line = f"{labels[head]}\t{rng.choice(relations)}\t{labels[tail]}"
+        lines.append(line)
+        if rng.random() < 0.1:
+            lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("graph_seed", range(8))
+def test_walks_match_exact_port(write_kg, graph_seed):
+    rng = random.Random(graph_seed)
+    path = write_kg(random_graph(rng, rng.choice([1, 2, 5, 30]), rng.randrange(1, 80)))
+    for mean, cap, seed in [(3.7, 10, 0), (20.0, 50, 2**64 - 1), (11.999999999999998, 5, graph_seed), (1.0, 0, 3),
+                            (40.0, 2**64 - 1, 1)]:
+        ours = vantrel.PathSampler(path, mean, cap, seed)
+        port = ExactPathSampler(path, mean, cap, seed)
+        assert ours.data_size == port.data_size
+        for _ in range(25):
+            assert ours.sample_path() == port.sample_path()
+
+
+def chi_square(counts, expected):
+    return sum((c - expected) ** 2 / expected for c in counts)
+
+
+def test_start_node_is_uniform_whatever_the_degree(write_kg):
+    # Node 0 is a hub; with cap 0 every walk is just its start node.
+    content = "".join(f"hub\tr\tn{i}\n" for i in range(9)) + "n1\tr\tn2\n"
+    sampler = vantrel.PathSampler(write_kg(content), 1.0, 0, 2024)
+    draws = 20000
+    counts = {}
+    for _ in range(draws):
+        start = sampler.sample_path()[0]
+        counts[start] = counts.get(start, 0) + 1
+    assert len(counts) == 10
+    # 9 degrees of freedom: 27.9 is the 0.999 quantile; the seed is fixed.
+    assert chi_square(counts.values(), draws / 10) < 27.9
+
+
+def test_each_candidate_is_equally_likely(write_kg):
+    # From the start, 'hub' has 3 forward and 2 backward edges.
+    content = "hub\ta\tx\nhub\tb\ty\nhub\tc\tz\nu\td\thub\nv\te\thub\n"
+    sampler = vantrel.PathSampler(write_kg(content), 1.0, 1, 7)
+    counts = {}
+    while sum(counts.values()) < 10000:
+        path = sampler.sample_path()
+        if path[0] == "hub":
+            counts[path[1]] = counts.get(path[1], 0) + 1
+    assert set(counts) == {"a::-->", "b::-->", "c::-->", "d::<--", "e::<--"}
+    total = sum(counts.values())
+    assert chi_square(counts.values(), total / 5) < 18.5  # 4 degrees of freedom, 0.999 quantile
+
+
+def test_sample_path_leaves_no_python_objects_behind(abc_path):
+    import gc
+
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    for _ in range(100):
+        sampler.sample_path()
+    gc.collect()
+    before = len(gc.get_objects())
+    for _ in range(1000):
+        sampler.sample_path()
+    gc.collect()
+    assert len(gc.get_objects()) <= before + 5
