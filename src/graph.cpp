@@ -46,13 +46,10 @@ namespace {
 template <class Id>
 BasicGraph<Id> build_from_triples(std::vector<Triple>& triples) {
   GraphBuilder<Id> builder(triples.size());
-  for (Triple& triple : triples) {
-    builder.add(triple.head, triple.relation, triple.tail);
-    // The record is consumed: release its texts as soon as they are interned.
-    triple = Triple({}, {}, {});
-  }
+  for (const Triple& triple : triples) builder.add(triple.head, triple.relation, triple.tail);
+  BasicGraph<Id> graph = std::move(builder).finish();
   std::vector<Triple>().swap(triples);
-  return std::move(builder).finish();
+  return graph;
 }
 
 template <class Id>
@@ -63,6 +60,7 @@ BasicGraph<Id> build_from_content(FileContent& content, std::uint64_t lines) {
                   [&](std::string_view head, std::string_view relation, std::string_view tail) {
                     builder.add(head, relation, tail);
                   });
+  builder.flush();
   content = FileContent();
   return std::move(builder).finish();
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +41,10 @@ class LabelArena {
     return std::string_view(bytes_).substr(offsets_[id], offsets_[id + 1] - offsets_[id]);
   }
 
+  // Where the label's offset and its bytes are stored, for prefetching.
+  const std::uint64_t* offset_address(std::uint64_t id) const { return offsets_.data() + id; }
+  const char* bytes_address(std::uint64_t id) const { return bytes_.data() + offsets_[id]; }
+
   // True if the label holds ASCII bytes only.
   bool is_ascii_label(std::uint64_t id) const { return ascii_[id] != 0; }
 
@@ -57,20 +62,67 @@ class LabelArena {
 // The hash of a label's bytes used to intern it.
 std::uint64_t hash_label(std::string_view text);
 
+// Byte-wise equality, inlined: labels are short, and a library call per
+// comparison costs more than the comparison.
+inline bool same_label(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  auto load64 = [](const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+  };
+  auto load32 = [](const char* at) {
+    std::uint32_t word;
+    std::memcpy(&word, at, 4);
+    return word;
+  };
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      if (load64(p + i) != load64(q + i)) return false;
+    }
+    return load64(p + n - 8) == load64(q + n - 8);
+  }
+  if (n >= 4) return load32(p) == load32(q) && load32(p + n - 4) == load32(q + n - 4);
+  if (n == 0) return true;
+  return p[0] == q[0] && p[n >> 1] == q[n >> 1] && p[n - 1] == q[n - 1];
+}
+
 // Interns labels: the first occurrence of a text gets the next dense id,
-// later occurrences find it again. Open addressing with stored hash tags.
+// later occurrences find it again. Open addressing with linear probing and
+// stored hash tags.
 template <class Id>
 class LabelTable {
  public:
   LabelTable() : slots_(kInitialCapacity), mask_(kInitialCapacity - 1) {}
 
   // The id of `text`, appending it as a new label on its first occurrence.
-  Id intern(std::string_view text);
+  Id intern(std::string_view text) { return intern_hashed(text, hash_label(text)); }
+  // The same, with `hash` = hash_label(text) computed beforehand.
+  Id intern_hashed(std::string_view text, std::uint64_t hash);
+
+  // Interning reads three places that are rarely in cache: the home slot,
+  // then the offset of the label found there, then its bytes. These start
+  // loading them, one stage after the other, for a batch of lookups.
+  void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+  void prefetch_offset(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.id != kEmpty && slot.tag == static_cast<Id>(hash)) __builtin_prefetch(labels_.offset_address(slot.id));
+  }
+  void prefetch_bytes(std::uint64_t hash) const {
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.id != kEmpty && slot.tag == static_cast<Id>(hash)) __builtin_prefetch(labels_.bytes_address(slot.id));
+  }
 
   std::uint64_t size() const { return labels_.size(); }
 
   // Gives up the lookup structure and keeps the labels.
-  LabelArena release() && { return std::move(labels_); }
+  LabelArena release() && {
+    std::vector<Slot>().swap(slots_);
+    return std::move(labels_);
+  }
 
  private:
   static constexpr std::size_t kInitialCapacity = 16;
@@ -98,26 +150,32 @@ struct PathPiece {
 };
 
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
+//
+// Each direction's adjacency is one array of entries grouped by node, each
+// node's entries in ascending edge order. An entry stores what a step needs:
+// the node at the edge's other end, the edge's relation, and the position of
+// the same edge among that other node's entries of the opposite direction
+// (its twin), so that the walk finds the edge it came over without a search.
 template <class Id>
 class BasicGraph {
  public:
-  // An edge seen from one of its ends: the edge and the node at its other end.
   struct Adjacent {
-    Id edge;
-    Id node;
+    Id node;      // the other end of the edge
+    Id relation;  // relation label id
+    Id twin;      // position of this edge in the other end's opposite list
   };
 
   std::uint64_t node_count() const { return node_labels_.size(); }
-  std::uint64_t edge_count() const { return relation_.size(); }
+  std::uint64_t edge_count() const { return fwd_.size(); }
   std::string_view node_label(std::uint64_t node) const { return node_labels_[node]; }
-  std::string_view edge_label(std::uint64_t edge) const { return relation_labels_[relation_[edge]]; }
+  std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
   std::uint64_t relation_count() const { return relation_labels_.size(); }
 
-  // Edges that leave `node`, ascending, each with its tail node.
+  // Edges that leave `node`, in ascending edge order; `node` of each is its tail.
   std::span<const Adjacent> edges_fwd(std::uint64_t node) const {
     return {fwd_.data() + spans_[node].fwd, fwd_.data() + spans_[node + 1].fwd};
   }
-  // Edges that reach `node`, ascending, each with its head node.
+  // Edges that reach `node`, in ascending edge order; `node` of each is its head.
   std::span<const Adjacent> edges_rev(std::uint64_t node) const {
     return {rev_.data() + spans_[node].rev, rev_.data() + spans_[node + 1].rev};
   }
@@ -148,20 +206,38 @@ class BasicGraph {
   std::vector<NodeSpan> spans_;  // node_count + 1 starts into fwd_ and rev_
   std::vector<Adjacent> fwd_;
   std::vector<Adjacent> rev_;
-  std::vector<Id> relation_;  // relation label id of each edge
   LabelArena node_labels_;
   LabelArena relation_labels_;
 };
 
 // Builds a BasicGraph from triples given one at a time, in input order.
+// The texts passed to add() must stay valid until finish().
 template <class Id>
 class GraphBuilder {
  public:
   explicit GraphBuilder(std::uint64_t expected_edges);
-  void add(std::string_view head, std::string_view relation, std::string_view tail);
+  void add(std::string_view head, std::string_view relation, std::string_view tail) {
+    pending_[pending_count_++] = {head, relation, tail, 0, 0};
+    if (pending_count_ == kBatch) flush();
+  }
+  // Interns the triples still pending; after it the texts given so far may be released.
+  void flush();
   BasicGraph<Id> finish() &&;
 
  private:
+  // Triples are interned in batches so that the cache misses of their
+  // lookups overlap; ids are still given in input order.
+  static constexpr std::size_t kBatch = 32;
+  struct Pending {
+    std::string_view head;
+    std::string_view relation;
+    std::string_view tail;
+    std::uint64_t head_hash;
+    std::uint64_t tail_hash;
+  };
+
+  Pending pending_[kBatch];
+  std::size_t pending_count_ = 0;
   LabelTable<Id> nodes_;
   LabelTable<Id> relations_;
   std::vector<Id> src_;
@@ -193,6 +269,9 @@ class KG {
   std::uint64_t edge_count() const {
     return visit([](const auto& g) { return g.edge_count(); });
   }
+  std::size_t memory_bytes() const {
+    return visit([](const auto& g) { return g.memory_bytes(); });
+  }
   bool is_wide() const { return std::holds_alternative<Wide>(graph_); }
 
   void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const {
@@ -220,8 +299,7 @@ KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest);
 // ---------------------------------------------------------------------------
 
 template <class Id>
-Id LabelTable<Id>::intern(std::string_view text) {
-  const std::uint64_t hash = hash_label(text);
+Id LabelTable<Id>::intern_hashed(std::string_view text, std::uint64_t hash) {
   const Id tag = static_cast<Id>(hash);
   for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
     Slot& slot = slots_[index];
@@ -232,7 +310,7 @@ Id LabelTable<Id>::intern(std::string_view text) {
       if (labels_.size() * 2 > slots_.size()) grow();
       return id;
     }
-    if (slot.tag == tag && labels_[slot.id] == text) return slot.id;
+    if (slot.tag == tag && same_label(labels_[slot.id], text)) return slot.id;
   }
 }
 
@@ -257,9 +335,12 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
   Id node = static_cast<Id>(rng.gen_range(0, node_count()));
   out.reserve(path_len + 2);
   out.push_back(node_piece(node));
+  // Where the edge just used first stands among the current node's
+  // candidates: a forward position, or a backward one (counted from the
+  // start of the backward entries).
   bool has_prev = false;
-  bool prev_in_fwd = false;  // whether the previous edge's first entry here is a forward one
-  Id prev_edge = 0;
+  bool prev_in_fwd = false;
+  std::uint64_t prev_position = 0;
   for (std::uint64_t step = 0; step < path_len; ++step) {
     const NodeSpan begin = spans_[node];
     const NodeSpan end = spans_[node + 1];
@@ -267,17 +348,9 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
     const std::uint64_t candidates = fwd_count + (end.rev - begin.rev);
     std::uint64_t choice;
     if (has_prev && candidates >= 2) {
-      // Leave out the previous edge's first entry: draw below the reduced
-      // count and step over the removed position.
-      const auto by_edge = [](const Adjacent& a, Id edge) { return a.edge < edge; };
-      std::uint64_t removed;
-      if (prev_in_fwd) {
-        removed = std::lower_bound(fwd_.data() + begin.fwd, fwd_.data() + end.fwd, prev_edge, by_edge) -
-                  (fwd_.data() + begin.fwd);
-      } else {
-        removed = fwd_count + (std::lower_bound(rev_.data() + begin.rev, rev_.data() + end.rev, prev_edge, by_edge) -
-                               (rev_.data() + begin.rev));
-      }
+      // Leave the previous edge out: draw below the reduced count and step
+      // over the removed position.
+      const std::uint64_t removed = prev_in_fwd ? prev_position : fwd_count + prev_position;
       choice = rng.gen_range(0, candidates - 1);
       if (choice >= removed) ++choice;
     } else {
@@ -285,14 +358,23 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
     }
     const bool forward = choice < fwd_count;
     const Adjacent& next = forward ? fwd_[begin.fwd + choice] : rev_[begin.rev + (choice - fwd_count)];
-    const Id relation = relation_[next.edge];
-    out.push_back({relation_labels_[relation], forward ? Suffix::kForward : Suffix::kBackward,
-                   relation_labels_.is_ascii_label(relation)});
-    // Arriving backward (or over a self-loop) the edge stands first among the
-    // new node's forward entries, otherwise among its backward ones.
-    prev_in_fwd = !forward || next.node == node;
-    prev_edge = next.edge;
+    out.push_back({relation_labels_[next.relation], forward ? Suffix::kForward : Suffix::kBackward,
+                   relation_labels_.is_ascii_label(next.relation)});
+    // Arriving backward, the edge stands among the new node's forward
+    // entries only. Arriving forward it stands among its backward entries,
+    // unless it is a self-loop: then its forward entry, the one just chosen,
+    // comes first.
     has_prev = true;
+    if (!forward) {
+      prev_in_fwd = true;
+      prev_position = next.twin;
+    } else if (next.node == node) {
+      prev_in_fwd = true;
+      prev_position = choice;
+    } else {
+      prev_in_fwd = false;
+      prev_position = next.twin;
+    }
     node = next.node;
   }
   out.push_back(node_piece(node));
@@ -301,7 +383,7 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
 template <class Id>
 std::size_t BasicGraph<Id>::memory_bytes() const {
   return spans_.capacity() * sizeof(NodeSpan) + (fwd_.capacity() + rev_.capacity()) * sizeof(Adjacent) +
-         relation_.capacity() * sizeof(Id) + node_labels_.memory_bytes() + relation_labels_.memory_bytes();
+         node_labels_.memory_bytes() + relation_labels_.memory_bytes();
 }
 
 template <class Id>
@@ -312,14 +394,34 @@ GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
 }
 
 template <class Id>
-void GraphBuilder<Id>::add(std::string_view head, std::string_view relation, std::string_view tail) {
-  src_.push_back(nodes_.intern(head));
-  dst_.push_back(nodes_.intern(tail));
-  relation_.push_back(relations_.intern(relation));
+void GraphBuilder<Id>::flush() {
+  const std::span<Pending> batch(pending_, pending_count_);
+  for (Pending& p : batch) {
+    p.head_hash = hash_label(p.head);
+    p.tail_hash = hash_label(p.tail);
+    nodes_.prefetch_slot(p.head_hash);
+    nodes_.prefetch_slot(p.tail_hash);
+  }
+  for (const Pending& p : batch) {
+    nodes_.prefetch_offset(p.head_hash);
+    nodes_.prefetch_offset(p.tail_hash);
+  }
+  for (const Pending& p : batch) {
+    nodes_.prefetch_bytes(p.head_hash);
+    nodes_.prefetch_bytes(p.tail_hash);
+  }
+  for (const Pending& p : batch) {
+    src_.push_back(nodes_.intern_hashed(p.head, p.head_hash));
+    dst_.push_back(nodes_.intern_hashed(p.tail, p.tail_hash));
+    relation_.push_back(relations_.intern(p.relation));
+  }
+  pending_count_ = 0;
 }
 
 template <class Id>
 BasicGraph<Id> GraphBuilder<Id>::finish() && {
+  using NodeSpan = typename BasicGraph<Id>::NodeSpan;
+  flush();
   BasicGraph<Id> graph;
   const std::uint64_t node_count = nodes_.size();
   const std::uint64_t edge_count = src_.size();
@@ -327,7 +429,7 @@ BasicGraph<Id> GraphBuilder<Id>::finish() && {
   graph.relation_labels_ = std::move(relations_).release();
 
   // Counting sort by node; edges go in in id order, so each list ascends.
-  graph.spans_.assign(node_count + 1, typename BasicGraph<Id>::NodeSpan{0, 0});
+  graph.spans_.assign(node_count + 1, NodeSpan{0, 0});
   for (std::uint64_t e = 0; e < edge_count; ++e) {
     ++graph.spans_[src_[e] + 1].fwd;
     ++graph.spans_[dst_[e] + 1].rev;
@@ -339,17 +441,17 @@ BasicGraph<Id> GraphBuilder<Id>::finish() && {
   graph.fwd_.resize(edge_count);
   graph.rev_.resize(edge_count);
   {
-    std::vector<typename BasicGraph<Id>::NodeSpan> fill(graph.spans_.begin(), graph.spans_.end() - 1);
+    std::vector<NodeSpan> fill(graph.spans_.begin(), graph.spans_.end() - 1);
     for (std::uint64_t e = 0; e < edge_count; ++e) {
       const Id src = src_[e];
       const Id dst = dst_[e];
-      graph.fwd_[fill[src].fwd++] = {static_cast<Id>(e), dst};
-      graph.rev_[fill[dst].rev++] = {static_cast<Id>(e), src};
+      const Id relation = relation_[e];
+      const Id fwd_slot = fill[src].fwd++;
+      const Id rev_slot = fill[dst].rev++;
+      graph.fwd_[fwd_slot] = {dst, relation, static_cast<Id>(rev_slot - graph.spans_[dst].rev)};
+      graph.rev_[rev_slot] = {src, relation, static_cast<Id>(fwd_slot - graph.spans_[src].fwd)};
     }
   }
-  std::vector<Id>().swap(src_);
-  std::vector<Id>().swap(dst_);
-  graph.relation_ = std::move(relation_);
   return graph;
 }
 

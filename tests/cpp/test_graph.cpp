@@ -15,26 +15,42 @@ using Strings = std::vector<std::string>;
 
 StdRng rng_for(std::uint64_t random_state) { return StdRng::from_seed(seed_from_random_state(random_state)); }
 
-// What a test expects of one node: label, then (edge, other end) pairs.
+// What a test expects of one node: its label, then the (edge id, node at the
+// other end) pairs of its forward and of its backward edges.
 struct NodeShape {
   std::string label;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> fwd;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> rev;
 };
 
+// Checks the graph's entries against the expected shape: the other end, the
+// relation label of the edge, and the twin (the edge's position in the other
+// end's list of the opposite direction).
 template <class Graph>
 void expect_shape(const Graph& g, const std::vector<NodeShape>& nodes, const Strings& edge_labels) {
   ASSERT_EQ(g.node_count(), nodes.size());
   ASSERT_EQ(g.edge_count(), edge_labels.size());
+  auto position = [](const auto& list, std::uint64_t edge) {
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      if (list[k].first == edge) return k;
+    }
+    return list.size();
+  };
   for (std::size_t n = 0; n < nodes.size(); ++n) {
     EXPECT_EQ(g.node_label(n), nodes[n].label) << n;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> fwd, rev;
-    for (const auto& a : g.edges_fwd(n)) fwd.emplace_back(a.edge, a.node);
-    for (const auto& a : g.edges_rev(n)) rev.emplace_back(a.edge, a.node);
-    EXPECT_EQ(fwd, nodes[n].fwd) << "forward edges of node " << n;
-    EXPECT_EQ(rev, nodes[n].rev) << "backward edges of node " << n;
+    for (bool forward : {true, false}) {
+      const auto entries = forward ? g.edges_fwd(n) : g.edges_rev(n);
+      const auto& expected = forward ? nodes[n].fwd : nodes[n].rev;
+      ASSERT_EQ(entries.size(), expected.size()) << "node " << n << (forward ? " forward" : " backward");
+      for (std::size_t k = 0; k < expected.size(); ++k) {
+        const auto [edge, other] = expected[k];
+        SCOPED_TRACE("node " + std::to_string(n) + (forward ? " forward " : " backward ") + std::to_string(k));
+        EXPECT_EQ(entries[k].node, other);
+        EXPECT_EQ(g.relation_label(entries[k].relation), edge_labels[edge]);
+        EXPECT_EQ(entries[k].twin, position(forward ? nodes[other].rev : nodes[other].fwd, edge));
+      }
+    }
   }
-  for (std::size_t e = 0; e < edge_labels.size(); ++e) EXPECT_EQ(g.edge_label(e), edge_labels[e]) << e;
 }
 
 struct ShapeCase {
@@ -93,6 +109,19 @@ TEST(BuildKg, ContentGivesSameGraphAsTriples) {
     expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
                  {"r", "s", "r"});
   });
+}
+
+TEST(SameLabel, EveryLengthAndEveryDifferingPosition) {
+  for (std::size_t n = 0; n <= 40; ++n) {
+    const std::string a(n, 'x');
+    EXPECT_TRUE(same_label(a, std::string(n, 'x'))) << n;
+    EXPECT_FALSE(same_label(a, std::string(n + 1, 'x'))) << n;
+    for (std::size_t k = 0; k < n; ++k) {
+      std::string b = a;
+      b[k] = 'y';
+      EXPECT_FALSE(same_label(a, b)) << n << " " << k;
+    }
+  }
 }
 
 TEST(LabelTable, InternsManyLabelsAcrossGrowth) {
