@@ -22,6 +22,27 @@
 
 namespace vantrel {
 
+// Allocation and release behind HugePageAllocator; throws std::bad_alloc.
+void* allocate_huge_pages(std::size_t bytes);
+void release_huge_pages(void* pointer, std::size_t bytes);
+
+// Allocates large arrays straight from the kernel, asking for transparent
+// huge pages: a walk jumps around arrays of hundreds of megabytes, and with
+// 4 KiB pages nearly every step would also miss the TLB. Small arrays come
+// from the ordinary heap.
+template <class T>
+struct HugePageAllocator {
+  using value_type = T;
+  HugePageAllocator() = default;
+  template <class U>
+  HugePageAllocator(const HugePageAllocator<U>&) {}
+  T* allocate(std::size_t count) {
+    return static_cast<T*>(allocate_huge_pages(count * sizeof(T)));
+  }
+  void deallocate(T* pointer, std::size_t count) { release_huge_pages(pointer, count * sizeof(T)); }
+  friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
+};
+
 // Labels stored back to back in one buffer and addressed by dense ids.
 class LabelArena {
  public:
@@ -151,34 +172,34 @@ struct PathPiece {
 
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 //
-// Each direction's adjacency is one array of entries grouped by node, each
-// node's entries in ascending edge order. An entry stores what a step needs:
-// the node at the edge's other end, the edge's relation, and the position of
-// the same edge among that other node's entries of the opposite direction
-// (its twin), so that the walk finds the edge it came over without a search.
+// Nodes and their edges live in one array of cells. A node's block is a
+// header cell (its forward count, backward count and id) followed by one cell
+// per forward edge, then one per backward edge, each group in ascending edge
+// order. An edge cell holds what a step needs: the block of the node at the
+// edge's other end, the relation, and the edge's position among that node's
+// entries of the opposite direction (its twin), so that the walk finds the
+// edge it came over without a search. A step thus reads the block it stands
+// on and jumps to the next; for most nodes that is one cache line.
 template <class Id>
 class BasicGraph {
  public:
+  // An edge seen from one of its ends.
   struct Adjacent {
-    Id node;      // the other end of the edge
+    Id node;      // the node at the other end
     Id relation;  // relation label id
     Id twin;      // position of this edge in the other end's opposite list
   };
 
-  std::uint64_t node_count() const { return node_labels_.size(); }
-  std::uint64_t edge_count() const { return fwd_.size(); }
+  std::uint64_t node_count() const { return block_of_.size(); }
+  std::uint64_t edge_count() const { return (cells_.size() - block_of_.size()) / 2; }
   std::string_view node_label(std::uint64_t node) const { return node_labels_[node]; }
   std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
   std::uint64_t relation_count() const { return relation_labels_.size(); }
 
-  // Edges that leave `node`, in ascending edge order; `node` of each is its tail.
-  std::span<const Adjacent> edges_fwd(std::uint64_t node) const {
-    return {fwd_.data() + spans_[node].fwd, fwd_.data() + spans_[node + 1].fwd};
-  }
-  // Edges that reach `node`, in ascending edge order; `node` of each is its head.
-  std::span<const Adjacent> edges_rev(std::uint64_t node) const {
-    return {rev_.data() + spans_[node].rev, rev_.data() + spans_[node + 1].rev};
-  }
+  // Edges that leave `node`, in ascending edge order, seen from `node`.
+  std::vector<Adjacent> edges_fwd(std::uint64_t node) const { return entries(node, true); }
+  // Edges that reach `node`, in ascending edge order, seen from `node`.
+  std::vector<Adjacent> edges_rev(std::uint64_t node) const { return entries(node, false); }
 
   // Draws a walk of `path_len` steps into `out` (cleared first): the start
   // label, one edge string per step, the end label. The start node is drawn
@@ -189,23 +210,30 @@ class BasicGraph {
   void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const;
 
   // Bytes of storage that the graph takes.
-  std::size_t memory_bytes() const;
+  std::size_t memory_bytes() const {
+    return cells_.capacity() * sizeof(Cell) + block_of_.capacity() * sizeof(Id) + node_labels_.memory_bytes() +
+           relation_labels_.memory_bytes();
+  }
 
  private:
   template <class>
   friend class GraphBuilder;
 
-  struct NodeSpan {
-    Id fwd;
-    Id rev;
+  // A header cell is {forward count, backward count, node id}; an edge cell
+  // is {block of the other end, relation, twin}.
+  struct Cell {
+    Id first;
+    Id second;
+    Id third;
   };
-  PathPiece node_piece(Id node) const {
+  std::vector<Adjacent> entries(std::uint64_t node, bool forward) const;
+  PathPiece node_piece(Id block) const {
+    const Id node = cells_[block].third;
     return {node_labels_[node], Suffix::kNone, node_labels_.is_ascii_label(node)};
   }
 
-  std::vector<NodeSpan> spans_;  // node_count + 1 starts into fwd_ and rev_
-  std::vector<Adjacent> fwd_;
-  std::vector<Adjacent> rev_;
+  std::vector<Cell, HugePageAllocator<Cell>> cells_;
+  std::vector<Id, HugePageAllocator<Id>> block_of_;  // node id -> position of its header cell
   LabelArena node_labels_;
   LabelArena relation_labels_;
 };
@@ -251,7 +279,7 @@ enum class IdWidth { kNarrowest, k64 };
 // The graph of a sampler, with the id width chosen at build time.
 class KG {
  public:
-  using Narrow = BasicGraph<std::uint32_t>;
+  using Narrow = BasicGraph<std::uint32_t>;  // up to 2^30 - 1 triples
   using Wide = BasicGraph<std::uint64_t>;
 
   KG() : graph_(Narrow{}) {}
@@ -332,58 +360,58 @@ void LabelTable<Id>::grow() {
 template <class Id>
 void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const {
   out.clear();
-  Id node = static_cast<Id>(rng.gen_range(0, node_count()));
+  Id block = block_of_[rng.gen_range(0, node_count())];
   out.reserve(path_len + 2);
-  out.push_back(node_piece(node));
-  // Where the edge just used first stands among the current node's
-  // candidates: a forward position, or a backward one (counted from the
-  // start of the backward entries).
-  bool has_prev = false;
-  bool prev_in_fwd = false;
-  std::uint64_t prev_position = 0;
+  out.push_back(node_piece(block));
+  // The position, among the current node's candidates, of the first entry of
+  // the edge just used; kNone before the first step.
+  constexpr std::uint64_t kNone = UINT64_MAX;
+  std::uint64_t removed = kNone;
   for (std::uint64_t step = 0; step < path_len; ++step) {
-    const NodeSpan begin = spans_[node];
-    const NodeSpan end = spans_[node + 1];
-    const std::uint64_t fwd_count = end.fwd - begin.fwd;
-    const std::uint64_t candidates = fwd_count + (end.rev - begin.rev);
+    const Cell& header = cells_[block];
+    const std::uint64_t fwd_count = header.first;
+    const std::uint64_t candidates = fwd_count + header.second;
     std::uint64_t choice;
-    if (has_prev && candidates >= 2) {
+    if (removed != kNone && candidates >= 2) {
       // Leave the previous edge out: draw below the reduced count and step
       // over the removed position.
-      const std::uint64_t removed = prev_in_fwd ? prev_position : fwd_count + prev_position;
       choice = rng.gen_range(0, candidates - 1);
       if (choice >= removed) ++choice;
     } else {
       choice = rng.gen_range(0, candidates);
     }
     const bool forward = choice < fwd_count;
-    const Adjacent& next = forward ? fwd_[begin.fwd + choice] : rev_[begin.rev + (choice - fwd_count)];
-    out.push_back({relation_labels_[next.relation], forward ? Suffix::kForward : Suffix::kBackward,
-                   relation_labels_.is_ascii_label(next.relation)});
+    const Cell& edge = cells_[block + 1 + choice];
+    out.push_back({relation_labels_[edge.second], forward ? Suffix::kForward : Suffix::kBackward,
+                   relation_labels_.is_ascii_label(edge.second)});
     // Arriving backward, the edge stands among the new node's forward
     // entries only. Arriving forward it stands among its backward entries,
     // unless it is a self-loop: then its forward entry, the one just chosen,
     // comes first.
-    has_prev = true;
     if (!forward) {
-      prev_in_fwd = true;
-      prev_position = next.twin;
-    } else if (next.node == node) {
-      prev_in_fwd = true;
-      prev_position = choice;
+      removed = edge.third;
+    } else if (edge.first == block) {
+      removed = choice;
     } else {
-      prev_in_fwd = false;
-      prev_position = next.twin;
+      removed = std::uint64_t{cells_[edge.first].first} + edge.third;
     }
-    node = next.node;
+    block = edge.first;
   }
-  out.push_back(node_piece(node));
+  out.push_back(node_piece(block));
 }
 
 template <class Id>
-std::size_t BasicGraph<Id>::memory_bytes() const {
-  return spans_.capacity() * sizeof(NodeSpan) + (fwd_.capacity() + rev_.capacity()) * sizeof(Adjacent) +
-         node_labels_.memory_bytes() + relation_labels_.memory_bytes();
+std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint64_t node, bool forward) const {
+  const Id block = block_of_[node];
+  const Cell& header = cells_[block];
+  const Id begin = block + 1 + (forward ? 0 : header.first);
+  const Id count = forward ? header.first : header.second;
+  std::vector<Adjacent> result;
+  for (Id k = 0; k < count; ++k) {
+    const Cell& edge = cells_[begin + k];
+    result.push_back({cells_[edge.first].third, edge.second, edge.third});
+  }
+  return result;
 }
 
 template <class Id>
@@ -420,7 +448,7 @@ void GraphBuilder<Id>::flush() {
 
 template <class Id>
 BasicGraph<Id> GraphBuilder<Id>::finish() && {
-  using NodeSpan = typename BasicGraph<Id>::NodeSpan;
+  using Cell = typename BasicGraph<Id>::Cell;
   flush();
   BasicGraph<Id> graph;
   const std::uint64_t node_count = nodes_.size();
@@ -428,29 +456,32 @@ BasicGraph<Id> GraphBuilder<Id>::finish() && {
   graph.node_labels_ = std::move(nodes_).release();
   graph.relation_labels_ = std::move(relations_).release();
 
-  // Counting sort by node; edges go in in id order, so each list ascends.
-  graph.spans_.assign(node_count + 1, NodeSpan{0, 0});
+  // Count each node's edges into its header, then lay the blocks out in node order.
+  graph.cells_.resize(node_count + 2 * edge_count);
+  std::vector<Cell> headers(node_count, Cell{0, 0, 0});
   for (std::uint64_t e = 0; e < edge_count; ++e) {
-    ++graph.spans_[src_[e] + 1].fwd;
-    ++graph.spans_[dst_[e] + 1].rev;
+    ++headers[src_[e]].first;
+    ++headers[dst_[e]].second;
   }
+  graph.block_of_.resize(node_count);
+  std::uint64_t next_block = 0;
   for (std::uint64_t n = 0; n < node_count; ++n) {
-    graph.spans_[n + 1].fwd += graph.spans_[n].fwd;
-    graph.spans_[n + 1].rev += graph.spans_[n].rev;
+    graph.block_of_[n] = static_cast<Id>(next_block);
+    graph.cells_[next_block] = {headers[n].first, headers[n].second, static_cast<Id>(n)};
+    next_block += 1 + std::uint64_t{headers[n].first} + headers[n].second;
   }
-  graph.fwd_.resize(edge_count);
-  graph.rev_.resize(edge_count);
-  {
-    std::vector<NodeSpan> fill(graph.spans_.begin(), graph.spans_.end() - 1);
-    for (std::uint64_t e = 0; e < edge_count; ++e) {
-      const Id src = src_[e];
-      const Id dst = dst_[e];
-      const Id relation = relation_[e];
-      const Id fwd_slot = fill[src].fwd++;
-      const Id rev_slot = fill[dst].rev++;
-      graph.fwd_[fwd_slot] = {dst, relation, static_cast<Id>(rev_slot - graph.spans_[dst].rev)};
-      graph.rev_[rev_slot] = {src, relation, static_cast<Id>(fwd_slot - graph.spans_[src].fwd)};
-    }
+  // Edges go in in id order, so each list ascends. `headers` now holds the
+  // number of entries filled so far in each list.
+  for (Cell& header : headers) header = Cell{0, 0, 0};
+  for (std::uint64_t e = 0; e < edge_count; ++e) {
+    const Id src = src_[e];
+    const Id dst = dst_[e];
+    const Id src_block = graph.block_of_[src];
+    const Id dst_block = graph.block_of_[dst];
+    const Id fwd_position = headers[src].first++;
+    const Id rev_position = headers[dst].second++;
+    graph.cells_[src_block + 1 + fwd_position] = {dst_block, relation_[e], rev_position};
+    graph.cells_[dst_block + 1 + graph.cells_[dst_block].first + rev_position] = {src_block, relation_[e], fwd_position};
   }
   return graph;
 }
