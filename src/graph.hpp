@@ -119,6 +119,11 @@ class LabelTable {
  public:
   LabelTable() : slots_(kInitialCapacity), mask_(kInitialCapacity - 1) {}
 
+  // Makes room for `labels` labels without growing.
+  void reserve(std::uint64_t labels) {
+    while (slots_.size() < 2 * labels) grow();
+  }
+
   // The id of `text`, appending it as a new label on its first occurrence.
   Id intern(std::string_view text) { return intern_hashed(text, hash_label(text)); }
   // The same, with `hash` = hash_label(text) computed beforehand.
@@ -416,6 +421,9 @@ std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint
 
 template <class Id>
 GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
+  // Knowledge graphs have a few times fewer nodes than triples; a guess on
+  // the low side saves most rehashing and never wastes much.
+  nodes_.reserve(expected_edges / 8);
   src_.reserve(expected_edges);
   dst_.reserve(expected_edges);
   relation_.reserve(expected_edges);

@@ -207,16 +207,24 @@ FileContent read_text_file(const std::string& path) {
 }
 
 std::uint64_t count_lines(std::string_view content) {
-  std::uint64_t lines = 0;
-  const char* cursor = content.data();
-  const char* const end = content.data() + content.size();
-  while (cursor < end) {
-    const char* newline = detail::find_byte(cursor, end, '\n');
-    ++lines;
-    if (!newline) break;
-    cursor = newline + 1;
+  const char* p = content.data();
+  const char* const end = p + content.size();
+  const __m128i newline = _mm_set1_epi8('\n');
+  std::uint64_t newlines = 0;
+  while (end - p >= 16) {
+    // Per-byte counters (0 - (-1) per match) for at most 255 blocks, then summed.
+    __m128i counts = _mm_setzero_si128();
+    for (int block = 0; block < 255 && end - p >= 16; ++block, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(bytes, newline));
+    }
+    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+    newlines += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+                static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
   }
-  return lines;
+  for (; p < end; ++p) newlines += *p == '\n';
+  const bool open_last_line = !content.empty() && content.back() != '\n';
+  return newlines + (open_last_line ? 1 : 0);
 }
 
 std::vector<Triple> read_triples(std::string_view content, TripleOrder order) {

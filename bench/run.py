@@ -1,0 +1,259 @@
+"""vantrel benchmark suite: construction time and memory, sampling speed, and
+the same measures for two pure-Python baselines, side by side.
+
+    python bench/run.py             # the full suite (a few minutes; writes bench/out/)
+    python bench/run.py --quick     # tiny sizes, as CI runs it
+
+Prints a Markdown table and writes bench/out/results.json. Every figure is the
+median of --runs repetitions; each construction runs in a fresh process so
+that its peak resident memory is its own.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import pathlib
+import platform
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+SHARED_DATA = HERE.parent.parent / "shared" / "data"
+sys.path.insert(0, str(HERE))
+
+CONFIGS = [(4.0, 10), (20.0, 50)]
+
+
+def status_mib(field: str) -> float:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+def rss_mib() -> float:
+    return status_mib("VmRSS")
+
+
+def make_sampler(kind: str, path: str, mean: float, cap: int, seed: int = 0):
+    if kind == "vantrel":
+        import vantrel
+
+        return vantrel.PathSampler(path, mean, cap, seed)
+    if kind == "naive":
+        from naive_baseline import NaivePathSampler
+
+        return NaivePathSampler(path, mean, cap, seed)
+    from exact_port import ExactPathSampler
+
+    return ExactPathSampler(path, mean, cap, seed)
+
+
+def child_construct(kind: str, path: str) -> None:
+    """Runs in a fresh process: one construction, reported as JSON."""
+    import gc
+
+    if kind == "vantrel":
+        import vantrel  # noqa: F401  (imported before the baseline is taken)
+    gc.collect()
+    baseline = rss_mib()
+    start = time.perf_counter()
+    sampler = make_sampler(kind, path, 4.0, 10)
+    seconds = time.perf_counter() - start
+    gc.collect()
+    # The high-water mark of this process's own memory; ru_maxrss would also
+    # count the parent's, carried over through fork and exec.
+    peak = status_mib("VmHWM")
+    print(json.dumps({"seconds": seconds, "peak_mib": peak, "baseline_mib": baseline,
+                      "retained_mib": rss_mib() - baseline, "triples": sampler.data_size}))
+
+
+def measure_construction(kind: str, path: str, runs: int) -> dict:
+    results = []
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, __file__, "--child-construct", kind, path], check=True,
+                             capture_output=True, text=True).stdout
+        results.append(json.loads(out))
+    return {key: statistics.median(r[key] for r in results) for key in results[0]}
+
+
+def measure_sampling(sampler, runs: int, seconds: float, min_calls: int = 3) -> dict:
+    """Median calls/s and steps/s over `runs` timed stretches of about `seconds` each."""
+    call = sampler.sample_path
+    call()
+    rates, step_rates = [], []
+    for _ in range(runs):
+        calls = steps = 0
+        start = time.perf_counter()
+        while True:
+            for _ in range(64 if calls >= min_calls else 1):
+                steps += len(call()) - 2
+                calls += 1
+            elapsed = time.perf_counter() - start
+            if elapsed >= seconds and calls >= min_calls:
+                break
+        rates.append(calls / elapsed)
+        step_rates.append(steps / elapsed)
+    return {"calls_per_s": statistics.median(rates), "steps_per_s": statistics.median(step_rates)}
+
+
+def same_walks(path: str, walks: int = 50) -> bool:
+    for mean, cap in CONFIGS:
+        ours = make_sampler("vantrel", path, mean, cap, seed=7)
+        port = make_sampler("exact", path, mean, cap, seed=7)
+        if any(ours.sample_path() != port.sample_path() for _ in range(walks)):
+            return False
+    return True
+
+
+def lock_release_demo(path: str) -> dict:
+    """How far a second Python thread gets while vantrel loads `path`."""
+    import vantrel
+
+    def spin(stop: threading.Event, counter: list) -> None:
+        while not stop.is_set():
+            counter[0] += 1
+
+    def rate(work) -> tuple[float, float]:
+        stop, counter = threading.Event(), [0]
+        thread = threading.Thread(target=spin, args=(stop, counter))
+        thread.start()
+        start = time.perf_counter()
+        work()
+        elapsed = time.perf_counter() - start
+        stop.set()
+        thread.join()
+        return counter[0] / elapsed, elapsed
+
+    idle_rate, _ = rate(lambda: time.sleep(1.0))
+    load_rate, load_seconds = rate(lambda: vantrel.PathSampler(path, 4.0, 10, 0))
+    return {"idle_iterations_per_s": idle_rate, "during_load_iterations_per_s": load_rate,
+            "load_seconds": load_seconds, "share": load_rate / idle_rate}
+
+
+def prepare_data(out: pathlib.Path, quick: bool) -> list[tuple[str, str, dict]]:
+    """(name, path, what runs on it) for every graph of the suite."""
+    data = out / "data"
+    data.mkdir(parents=True, exist_ok=True)
+    graphs = []
+    small = {"naive": True, "exact": True}
+    for name, file in [("WN18RR", "wn18rr-train.tsv"), ("FB15k-237 valid", "fb15k237-valid.tsv"),
+                       ("CoDEx-M", "codex-m-train.tsv")]:
+        if (SHARED_DATA / file).is_file():
+            graphs.append((name, str(SHARED_DATA / file), {"naive": True, "exact": name != "CoDEx-M"}))
+    sizes = [(10**4, "synthetic 1e4", small), (10**5, "synthetic 1e5", {"naive": True, "exact": False})] if quick \
+        else [(10**6, "synthetic 1e6", {"naive": True, "exact": False}), (10**7, "synthetic 1e7", {})]
+    for triples, name, baselines in sizes:
+        path = data / f"zipf-{triples}.tsv"
+        if not path.is_file():
+            subprocess.run([sys.executable, str(HERE / "generate_kg.py"), str(triples), str(path)], check=True)
+        graphs.append((name, str(path), baselines))
+    star_edges = 10**4 if quick else 10**6
+    star = data / f"star-{star_edges}.tsv"
+    if not star.is_file():
+        subprocess.run([sys.executable, str(HERE / "generate_kg.py"), "--star", str(star_edges), str(star)], check=True)
+    graphs.append((f"star 1e{len(str(star_edges)) - 1}", str(star), {"naive": True, "exact": False}))
+    return graphs
+
+
+def fmt(value: float, digits: int = 0) -> str:
+    return f"{value:,.{digits}f}"
+
+
+def main() -> int:
+    if len(sys.argv) == 4 and sys.argv[1] == "--child-construct":
+        child_construct(sys.argv[2], sys.argv[3])
+        return 0
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="tiny sizes and two runs, for CI")
+    parser.add_argument("--runs", type=int, help="repetitions per measure (default 5, quick 2)")
+    parser.add_argument("--out", default=str(HERE / "out"), help="folder for data and results")
+    args = parser.parse_args()
+    runs = args.runs or (2 if args.quick else 5)
+    stretch = 0.05 if args.quick else 0.4
+    out = pathlib.Path(args.out)
+    graphs = prepare_data(out, args.quick)
+
+    import vantrel
+
+    results = {"machine": {"date": time.strftime("%Y-%m-%d"), "cpu": cpu_name(), "cores": os.cpu_count(),
+                           "python": platform.python_version(), "runs": runs},
+               "graphs": []}
+    for name, path, baselines in graphs:
+        entry = {"name": name, "path": path, "construction": {}, "sampling": {}}
+        print(f"# {name}", file=sys.stderr, flush=True)
+        entry["construction"]["vantrel"] = measure_construction("vantrel", path, runs)
+        if baselines.get("naive"):
+            entry["construction"]["naive"] = measure_construction("naive", path, max(1, runs // 2) if not args.quick else 1)
+        for mean, cap in CONFIGS:
+            key = f"mean {mean:g} cap {cap}"
+            entry["sampling"][key] = {"vantrel": measure_sampling(make_sampler("vantrel", path, mean, cap), runs, stretch)}
+            for kind in ("naive", "exact"):
+                if baselines.get(kind):
+                    sampler = make_sampler(kind, path, mean, cap)
+                    entry["sampling"][key][kind] = measure_sampling(sampler, max(1, runs // 2), stretch)
+        if baselines.get("exact"):
+            entry["same_walks_as_exact_port"] = same_walks(path)
+        results["graphs"].append(entry)
+    largest = max(graphs, key=lambda g: os.path.getsize(g[1]))
+    results["lock_release"] = {"graph": largest[0], **lock_release_demo(largest[1])}
+
+    (out / "results.json").write_text(json.dumps(results, indent=2))
+    print(render(results))
+    return 0
+
+
+def cpu_name() -> str:
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def render(results: dict) -> str:
+    m = results["machine"]
+    lines = [f"Measured {m['date']} on {m['cpu']}, {m['cores']} cores, Python {m['python']}; "
+             f"medians of {m['runs']} runs.", "",
+             "| graph | triples | construct (s) | peak RSS (MiB) | retained (MiB) | naive construct (s) | speed-up |",
+             "|---|---|---|---|---|---|---|"]
+    for g in results["graphs"]:
+        c = g["construction"]["vantrel"]
+        naive = g["construction"].get("naive")
+        lines.append(f"| {g['name']} | {fmt(c['triples'])} | {c['seconds']:.3f} | {fmt(c['peak_mib'])} | "
+                     f"{fmt(c['retained_mib'])} | {naive['seconds']:.3f} | {naive['seconds'] / c['seconds']:.0f}× |"
+                     if naive else
+                     f"| {g['name']} | {fmt(c['triples'])} | {c['seconds']:.3f} | {fmt(c['peak_mib'])} | "
+                     f"{fmt(c['retained_mib'])} | | |")
+    lines += ["", "| graph | mean, cap | calls/s | steps/s | ns/step | naive calls/s | speed-up | exact port calls/s |",
+              "|---|---|---|---|---|---|---|---|"]
+    for g in results["graphs"]:
+        for config, by_kind in g["sampling"].items():
+            v = by_kind["vantrel"]
+            naive, exact = by_kind.get("naive"), by_kind.get("exact")
+            lines.append(
+                f"| {g['name']} | {config.replace('mean ', '').replace(' cap ', ', ')} | {fmt(v['calls_per_s'])} | "
+                f"{fmt(v['steps_per_s'])} | {1e9 / v['steps_per_s']:.0f} | "
+                + (f"{fmt(naive['calls_per_s'], 1)} | {v['calls_per_s'] / naive['calls_per_s']:,.0f}× | " if naive else "| | ")
+                + (f"{fmt(exact['calls_per_s'], 1)} |" if exact else "|"))
+    checks = [g["name"] for g in results["graphs"] if g.get("same_walks_as_exact_port")]
+    failed = [g["name"] for g in results["graphs"] if g.get("same_walks_as_exact_port") is False]
+    lines += ["", f"Same walks as the exact port: {', '.join(checks) or 'not checked'}"
+              + (f"; DIFFERENT on {', '.join(failed)}" if failed else "") + "."]
+    lr = results["lock_release"]
+    lines.append(f"While {lr['graph']} loaded ({lr['load_seconds']:.2f} s), a second Python thread ran at "
+                 f"{lr['share']:.0%} of its idle speed.")
+    return "\n".join(lines)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
