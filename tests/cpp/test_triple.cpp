@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,57 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadTriples, HtrSwapsRelationAndTail) {
   EXPECT_EQ(read_triples("a\tb\tr\n", TripleOrder::HTR), (Triples{{"a", "r", "b"}}));
   EXPECT_EQ(read_triples("a\tb\tr\tx", TripleOrder::HTR), (Triples{{"a", "r", "b"}}));
+}
+
+// Lines and fields cut the plain way, for comparison on random content.
+Triples split_plainly(const std::string& content) {
+  Triples triples;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t newline = content.find('\n', start);
+    std::string line = content.substr(start, newline == std::string::npos ? std::string::npos : newline - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1) {
+      fields.push_back(line.substr(from, tab - from));
+    }
+    fields.push_back(line.substr(from));
+    triples.emplace_back(fields.at(0), fields.at(1), fields.at(2));
+    start = newline == std::string::npos ? content.size() : newline + 1;
+  }
+  return triples;
+}
+
+TEST(ReadTriples, RandomContentAcrossVectorBoundaries) {
+  std::mt19937 gen(5);
+  const char alphabet[] = "ab\r\t xé";
+  for (int round = 0; round < 300; ++round) {
+    std::string content;
+    const int lines = static_cast<int>(gen() % 40);
+    for (int l = 0; l < lines; ++l) {
+      for (int field = 0; field < 3 + static_cast<int>(gen() % 3); ++field) {
+        if (field > 0) content += '\t';
+        const int length = static_cast<int>(gen() % 40);
+        for (int c = 0; c < length; ++c) {
+          const char ch = alphabet[gen() % 7];
+          content += ch == '\t' ? 'z' : ch;
+        }
+      }
+      if (gen() % 3 == 0) content += '\r';
+      if (l + 1 < lines || gen() % 2 == 0) content += '\n';
+    }
+    ASSERT_EQ(read_triples(content, TripleOrder::HRT), split_plainly(content)) << round;
+    ASSERT_EQ(count_lines(content), split_plainly(content).size()) << round;
+  }
+}
+
+TEST(CountLines, LongContent) {
+  // More than 255 sixteen-byte blocks, with a partial block at the end.
+  std::string content;
+  for (int i = 0; i < 3000; ++i) content += i % 7 == 0 ? "\n" : "abc\tdef\tgh\n";
+  content += "tail";
+  EXPECT_EQ(count_lines(content), 3001u);
 }
 
 TEST(CountLines, FinalNewlineOpensNoLine) {
