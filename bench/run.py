@@ -74,33 +74,28 @@ def child_construct(kind: str, path: str) -> None:
                       "retained_mib": rss_mib() - baseline, "triples": sampler.data_size}))
 
 
-def measure_construction(kind: str, path: str, runs: int) -> dict:
-    results = []
-    for _ in range(runs):
-        out = subprocess.run([sys.executable, __file__, "--child-construct", kind, path], check=True,
-                             capture_output=True, text=True).stdout
-        results.append(json.loads(out))
-    return {key: statistics.median(r[key] for r in results) for key in results[0]}
+def construct_once(kind: str, path: str) -> dict:
+    out = subprocess.run([sys.executable, __file__, "--child-construct", kind, path], check=True,
+                         capture_output=True, text=True).stdout
+    return json.loads(out)
 
 
-def measure_sampling(sampler, runs: int, seconds: float, min_calls: int = 3) -> dict:
-    """Median calls/s and steps/s over `runs` timed stretches of about `seconds` each."""
+def sampling_stretch(sampler, seconds: float, min_calls: int = 3) -> tuple[float, float]:
+    """Calls/s and steps/s over one stretch of about `seconds` (and at least `min_calls` calls)."""
     call = sampler.sample_path
-    call()
-    rates, step_rates = [], []
-    for _ in range(runs):
-        calls = steps = 0
-        start = time.perf_counter()
-        while True:
-            for _ in range(64 if calls >= min_calls else 1):
-                steps += len(call()) - 2
-                calls += 1
-            elapsed = time.perf_counter() - start
-            if elapsed >= seconds and calls >= min_calls:
-                break
-        rates.append(calls / elapsed)
-        step_rates.append(steps / elapsed)
-    return {"calls_per_s": statistics.median(rates), "steps_per_s": statistics.median(step_rates)}
+    calls = steps = 0
+    start = time.perf_counter()
+    while True:
+        for _ in range(64 if calls >= min_calls else 1):
+            steps += len(call()) - 2
+            calls += 1
+        elapsed = time.perf_counter() - start
+        if elapsed >= seconds and calls >= min_calls:
+            return calls / elapsed, steps / elapsed
+
+
+def summary(values: list[float]) -> dict:
+    return {"median": statistics.median(values), "min": min(values), "max": max(values), "runs": len(values)}
 
 
 def same_walks(path: str, walks: int = 50) -> bool:
@@ -162,6 +157,11 @@ def prepare_data(out: pathlib.Path, quick: bool) -> list[tuple[str, str, dict]]:
     return graphs
 
 
+def job_key(job) -> tuple[str, str]:
+    (name, _, _), kind = job
+    return name, kind
+
+
 def fmt(value: float, digits: int = 0) -> str:
     return f"{value:,.{digits}f}"
 
@@ -176,31 +176,57 @@ def main() -> int:
     parser.add_argument("--out", default=str(HERE / "out"), help="folder for data and results")
     args = parser.parse_args()
     runs = args.runs or (2 if args.quick else 5)
-    stretch = 0.05 if args.quick else 0.4
+    stretch = 0.05 if args.quick else 0.3
     out = pathlib.Path(args.out)
     graphs = prepare_data(out, args.quick)
 
-    import vantrel
+    import vantrel  # noqa: F401  (fails early when the module is not installed)
 
     results = {"machine": {"date": time.strftime("%Y-%m-%d"), "cpu": cpu_name(), "cores": os.cpu_count(),
                            "python": platform.python_version(), "runs": runs},
                "graphs": []}
+    # Repetitions go round-robin over all measures, so that a slow spell of
+    # the machine touches one run of many measures rather than all runs of one.
+    construction_jobs = [(g, kind) for g in graphs for kind in ("vantrel", "naive")
+                         if kind == "vantrel" or g[2].get("naive")]
+    constructions: dict = {job_key(job): [] for job in construction_jobs}
+    for run in range(runs):
+        print(f"# construction, run {run + 1} of {runs}", file=sys.stderr, flush=True)
+        for (name, path, _), kind in construction_jobs:
+            if kind == "naive" and run >= max(1, runs // 2):
+                continue  # slow and only a reference
+            constructions[(name, kind)].append(construct_once(kind, path))
+
+    sampling_jobs = []
+    for name, path, baselines in graphs:
+        for mean, cap in CONFIGS:
+            for kind in ("vantrel", "naive", "exact"):
+                if kind == "vantrel" or baselines.get(kind):
+                    sampler = make_sampler(kind, path, mean, cap)
+                    sampler.sample_path()
+                    sampling_jobs.append(((name, f"mean {mean:g} cap {cap}", kind), sampler, []))
+    for run in range(runs):
+        print(f"# sampling, run {run + 1} of {runs}", file=sys.stderr, flush=True)
+        for key, sampler, stretches in sampling_jobs:
+            if key[2] != "vantrel" and run >= max(1, runs // 2):
+                continue
+            stretches.append(sampling_stretch(sampler, stretch))
+
     for name, path, baselines in graphs:
         entry = {"name": name, "path": path, "construction": {}, "sampling": {}}
-        print(f"# {name}", file=sys.stderr, flush=True)
-        entry["construction"]["vantrel"] = measure_construction("vantrel", path, runs)
-        if baselines.get("naive"):
-            entry["construction"]["naive"] = measure_construction("naive", path, max(1, runs // 2) if not args.quick else 1)
-        for mean, cap in CONFIGS:
-            key = f"mean {mean:g} cap {cap}"
-            entry["sampling"][key] = {"vantrel": measure_sampling(make_sampler("vantrel", path, mean, cap), runs, stretch)}
-            for kind in ("naive", "exact"):
-                if baselines.get(kind):
-                    sampler = make_sampler(kind, path, mean, cap)
-                    entry["sampling"][key][kind] = measure_sampling(sampler, max(1, runs // 2), stretch)
+        for kind in ("vantrel", "naive"):
+            done = constructions.get((name, kind))
+            if done:
+                entry["construction"][kind] = {key: summary([d[key] for d in done]) for key in done[0]}
+        for (graph, config, kind), _, stretches in sampling_jobs:
+            if graph == name:
+                entry["sampling"].setdefault(config, {})[kind] = {
+                    "calls_per_s": summary([c for c, _ in stretches]),
+                    "steps_per_s": summary([st for _, st in stretches])}
         if baselines.get("exact"):
             entry["same_walks_as_exact_port"] = same_walks(path)
         results["graphs"].append(entry)
+    del sampling_jobs
     largest = max(graphs, key=lambda g: os.path.getsize(g[1]))
     results["lock_release"] = {"graph": largest[0], **lock_release_demo(largest[1])}
 
@@ -226,9 +252,12 @@ def render(results: dict) -> str:
              f"medians of {m['runs']} runs.", "",
              "| graph | triples | construct (s) | peak RSS (MiB) | retained (MiB) | naive construct (s) | speed-up |",
              "|---|---|---|---|---|---|---|"]
+    def medians(measure: dict | None) -> dict | None:
+        return {key: value["median"] for key, value in measure.items()} if measure else None
+
     for g in results["graphs"]:
-        c = g["construction"]["vantrel"]
-        naive = g["construction"].get("naive")
+        c = medians(g["construction"]["vantrel"])
+        naive = medians(g["construction"].get("naive"))
         lines.append(f"| {g['name']} | {fmt(c['triples'])} | {c['seconds']:.3f} | {fmt(c['peak_mib'])} | "
                      f"{fmt(c['retained_mib'])} | {naive['seconds']:.3f} | {naive['seconds'] / c['seconds']:.0f}× |"
                      if naive else
@@ -238,8 +267,8 @@ def render(results: dict) -> str:
               "|---|---|---|---|---|---|---|---|"]
     for g in results["graphs"]:
         for config, by_kind in g["sampling"].items():
-            v = by_kind["vantrel"]
-            naive, exact = by_kind.get("naive"), by_kind.get("exact")
+            v = medians(by_kind["vantrel"])
+            naive, exact = medians(by_kind.get("naive")), medians(by_kind.get("exact"))
             lines.append(
                 f"| {g['name']} | {config.replace('mean ', '').replace(' cap ', ', ')} | {fmt(v['calls_per_s'])} | "
                 f"{fmt(v['steps_per_s'])} | {1e9 / v['steps_per_s']:.0f} | "
