@@ -96,9 +96,9 @@ BasicGraph<Id> build_from_triples(std::vector<Triple>& triples) {
 }
 
 template <class Id>
-BasicGraph<Id> build_from_content(FileContent& content, std::uint64_t lines) {
+BasicGraph<Id> build_from_content(FileContent& content, std::uint64_t lines, const InterruptPoll& poll) {
   const std::string_view text = content.text();
-  GraphBuilder<Id> builder(lines);
+  GraphBuilder<Id> builder(lines, poll);
   for_each_triple(text, TripleOrder::HRT,
                   [&](std::string_view head, std::string_view relation, std::string_view tail) {
                     builder.add(head, relation, tail);
@@ -117,12 +117,12 @@ KG from_triples(std::vector<Triple> triples, IdWidth width) {
   return KG(build_from_triples<std::uint64_t>(triples));
 }
 
-KG build_kg(FileContent content, IdWidth width) {
+KG build_kg(FileContent content, IdWidth width, const InterruptPoll& poll) {
   const std::uint64_t lines = count_lines(content.text());
   if (width == IdWidth::kNarrowest && fits_narrow(lines)) {
-    return KG(build_from_content<std::uint32_t>(content, lines));
+    return KG(build_from_content<std::uint32_t>(content, lines, poll));
   }
-  return KG(build_from_content<std::uint64_t>(content, lines));
+  return KG(build_from_content<std::uint64_t>(content, lines, poll));
 }
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,

@@ -212,7 +212,9 @@ class BasicGraph {
   // draws below its candidate count: the node's forward then backward
   // entries, less the first entry of the edge just used unless it is the
   // only one.
-  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const;
+  // `poll` is called every 2^20 steps.
+  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+            const InterruptPoll& poll = {}) const;
 
   // Bytes of storage that the graph takes.
   std::size_t memory_bytes() const {
@@ -248,7 +250,8 @@ class BasicGraph {
 template <class Id>
 class GraphBuilder {
  public:
-  explicit GraphBuilder(std::uint64_t expected_edges);
+  // `poll` is called about every 2^20 triples and 2^22 edges placed.
+  explicit GraphBuilder(std::uint64_t expected_edges, InterruptPoll poll = {});
   void add(std::string_view head, std::string_view relation, std::string_view tail) {
     pending_[pending_count_++] = {head, relation, tail, 0, 0};
     if (pending_count_ == kBatch) flush();
@@ -269,8 +272,12 @@ class GraphBuilder {
     std::uint64_t tail_hash;
   };
 
+  static constexpr std::uint64_t kBatchesPerPoll = (std::uint64_t{1} << 20) / kBatch;
+
   Pending pending_[kBatch];
   std::size_t pending_count_ = 0;
+  std::uint64_t batches_ = 0;
+  InterruptPoll poll_;
   LabelTable<Id> nodes_;
   LabelTable<Id> relations_;
   std::vector<Id> src_;
@@ -307,8 +314,9 @@ class KG {
   }
   bool is_wide() const { return std::holds_alternative<Wide>(graph_); }
 
-  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const {
-    visit([&](const auto& g) { g.walk(path_len, rng, out); });
+  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+            const InterruptPoll& poll = {}) const {
+    visit([&](const auto& g) { g.walk(path_len, rng, out, poll); });
   }
 
   // A walk as owned strings, each edge label followed by `redge_suffix` when
@@ -327,7 +335,7 @@ KG from_triples(std::vector<Triple> triples, IdWidth width = IdWidth::kNarrowest
 
 // The graph of the triple lines of `content` (column order HRT), parsed and
 // built in one pass; `content` is released once parsed. Throws ShortLineError.
-KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest);
+KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {});
 
 // ---------------------------------------------------------------------------
 
@@ -363,7 +371,8 @@ void LabelTable<Id>::grow() {
 }
 
 template <class Id>
-void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out) const {
+void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+                          const InterruptPoll& poll) const {
   out.clear();
   Id block = block_of_[rng.gen_range(0, node_count())];
   out.reserve(path_len + 2);
@@ -372,7 +381,9 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
   // the edge just used; kNone before the first step.
   constexpr std::uint64_t kNone = UINT64_MAX;
   std::uint64_t removed = kNone;
+  constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
   for (std::uint64_t step = 0; step < path_len; ++step) {
+    if (step % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
     const Cell& header = cells_[block];
     const std::uint64_t fwd_count = header.first;
     const std::uint64_t candidates = fwd_count + header.second;
@@ -420,7 +431,7 @@ std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint
 }
 
 template <class Id>
-GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
+GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges, InterruptPoll poll) : poll_(std::move(poll)) {
   // Knowledge graphs have a few times fewer nodes than triples; a guess on
   // the low side saves most rehashing and never wastes much.
   nodes_.reserve(expected_edges / 8);
@@ -452,6 +463,7 @@ void GraphBuilder<Id>::flush() {
     relation_.push_back(relations_.intern(p.relation));
   }
   pending_count_ = 0;
+  if (++batches_ % kBatchesPerPoll == 0 && poll_) poll_();
 }
 
 template <class Id>
@@ -481,7 +493,9 @@ BasicGraph<Id> GraphBuilder<Id>::finish() && {
   // Edges go in in id order, so each list ascends. `headers` now holds the
   // number of entries filled so far in each list.
   for (Cell& header : headers) header = Cell{0, 0, 0};
+  constexpr std::uint64_t kEdgesPerPoll = std::uint64_t{1} << 22;
   for (std::uint64_t e = 0; e < edge_count; ++e) {
+    if (e % kEdgesPerPoll == kEdgesPerPoll - 1 && poll_) poll_();
     const Id src = src_[e];
     const Id dst = dst_[e];
     const Id src_block = graph.block_of_[src];

@@ -51,6 +51,33 @@ PyRef new_ref(PyObject* borrowed) {
 // A call into the interpreter failed inside C++ code; its exception is set.
 struct PythonErrorAlreadySet {};
 
+// Runs the interpreter's signal handlers (Ctrl-C among them) with the lock
+// held; throws when one of them raised, so that the work in progress stops.
+void check_signals() {
+  if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+}
+
+// Releases the interpreter lock for its lifetime, so that other Python
+// threads run while this one works on data that no Python object sees.
+class InterpreterLockReleased {
+ public:
+  InterpreterLockReleased() : state_(PyEval_SaveThread()) {}
+  InterpreterLockReleased(const InterpreterLockReleased&) = delete;
+  InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+  ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
+
+  // check_signals(), taking the lock back for the moment it needs it.
+  void check_signals() {
+    PyEval_RestoreThread(state_);
+    const int status = PyErr_CheckSignals();
+    state_ = PyEval_SaveThread();
+    if (status < 0) throw PythonErrorAlreadySet{};
+  }
+
+ private:
+  PyThreadState* state_;
+};
+
 // Sets `type(message)` as the pending exception, with `errno` set when
 // `os_code` is non-zero and with `note` attached (Python 3.11+).
 void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code) {
@@ -255,8 +282,9 @@ struct PathSamplerObject {
 // triples and build the graph, count the triples, form the seed, make the
 // Poisson distribution, make the generator.
 std::unique_ptr<SamplerState> construct_state(std::string data_path, double mean_path_len,
-                                              std::uint64_t max_path_len, std::uint64_t random_state) {
-  KG kg = vantrel::build_kg(vantrel::read_text_file(data_path));
+                                              std::uint64_t max_path_len, std::uint64_t random_state,
+                                              const vantrel::InterruptPoll& poll) {
+  KG kg = vantrel::build_kg(vantrel::read_text_file(data_path, poll), vantrel::IdWidth::kNarrowest, poll);
   const std::uint64_t data_size = kg.edge_count();
   const vantrel::Seed seed = vantrel::seed_from_random_state(random_state);
   Poisson poi = Poisson::from_mean(mean_path_len);
@@ -302,7 +330,9 @@ PyObject* pieces_to_list(const std::vector<PathPiece>& pieces) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(pieces.size())));
   if (!list) return nullptr;
   std::string joined;
+  constexpr std::size_t kPiecesPerSignalCheck = std::size_t{1} << 20;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i % kPiecesPerSignalCheck == kPiecesPerSignalCheck - 1 && PyErr_CheckSignals() < 0) return nullptr;
     PyObject* text;
     try {
       text = piece_to_str(pieces[i], joined);
@@ -348,13 +378,15 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   std::unique_ptr<SamplerState> state;
   std::exception_ptr failure;
   const std::string path_for_report = data_path;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    state = construct_state(std::move(data_path), mean_path_len, max_path_len, random_state);
-  } catch (...) {
-    failure = std::current_exception();
+  {
+    InterpreterLockReleased released;
+    try {
+      state = construct_state(std::move(data_path), mean_path_len, max_path_len, random_state,
+                              [&released] { released.check_signals(); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
   }
-  Py_END_ALLOW_THREADS
   if (failure) {
     raise_failure(failure, &path_for_report);
     return nullptr;
@@ -384,7 +416,7 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
   try {
     const std::uint64_t path_len = vantrel::path_len_from_draw(state.poi.sample(state.rng), state.max_path_len);
     ensure_walk_fits(path_len);
-    state.kg.walk(path_len, state.rng, pieces);
+    state.kg.walk(path_len, state.rng, pieces, check_signals);
   } catch (...) {
     raise_failure(std::current_exception());
     return nullptr;

@@ -162,15 +162,17 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-FileContent read_text_file(const std::string& path) {
+FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
   if (path.find('\0') != std::string::npos) {
     throw IoError::custom("InvalidInput", "file name contained an unexpected NUL byte");
   }
+  // Opening a FIFO blocks until a writer comes; a signal ends the wait with
+  // EINTR, and the poll decides whether to give up.
   int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) throw IoError::from_os(errno);
+  while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+    if (errno != EINTR) throw IoError::from_os(errno);
+    if (poll) poll();
+  }
   const FileDescriptor file(fd);
 
   struct stat status;
@@ -194,8 +196,9 @@ FileContent read_text_file(const std::string& path) {
     }
     const ssize_t got = ::read(file.get(), buffer.get() + size, capacity - size);
     if (got < 0) {
-      if (errno == EINTR) continue;
-      throw IoError::from_os(errno);
+      if (errno != EINTR) throw IoError::from_os(errno);
+      if (poll) poll();
+      continue;
     }
     if (got == 0) break;
     size += static_cast<std::size_t>(got);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -47,6 +48,11 @@ class ShortLineError : public std::runtime_error {
   std::uint64_t line_number_;
 };
 
+// Called now and then during long work (and whenever a blocking system call
+// was interrupted by a signal) so that the caller can abandon the work by
+// throwing. Empty: never called.
+using InterruptPoll = std::function<void()>;
+
 // The rust-style kind name that an errno value falls under.
 std::string_view io_error_kind(int code);
 
@@ -66,7 +72,8 @@ class FileContent {
 // Reads the file at `path` whole and checks that it is strict UTF-8.
 // Throws IoError: InvalidInput if the path holds a NUL byte (nothing is
 // opened then), an operating-system error, or InvalidData for bad UTF-8.
-FileContent read_text_file(const std::string& path);
+// A blocking open or read that a signal interrupts calls `poll`, then goes on.
+FileContent read_text_file(const std::string& path, const InterruptPoll& poll = {});
 
 // True if `bytes` is valid UTF-8: no overlong forms, no surrogates, nothing
 // above U+10FFFF, no truncated sequence.

@@ -305,6 +305,33 @@ TEST(Walk, EmptyGraphFailsBeforeDrawing) {
   EXPECT_EQ(rng.index(), 64u);
 }
 
+struct Interrupted {};
+
+TEST(Interrupts, LongBuildCallsThePollAndStopsWhenItThrows) {
+  std::string text;
+  for (int i = 0; i < 1100000; ++i) text += "a\tr\tb\n";
+  auto buffer = std::make_unique<char[]>(text.size());
+  std::copy(text.begin(), text.end(), buffer.get());
+  int polls = 0;
+  EXPECT_THROW(build_kg(FileContent(std::move(buffer), text.size()), IdWidth::kNarrowest,
+                        [&] {
+                          ++polls;
+                          throw Interrupted{};
+                        }),
+               Interrupted);
+  EXPECT_EQ(polls, 1);
+}
+
+TEST(Interrupts, LongWalkCallsThePollEveryMillionSteps) {
+  const KG kg = from_triples({{"A", "r", "B"}});
+  StdRng rng = rng_for(1);
+  std::vector<PathPiece> out;
+  int polls = 0;
+  kg.walk(3u << 20, rng, out, [&] { ++polls; });
+  EXPECT_EQ(polls, 3);
+  EXPECT_THROW(kg.walk(3u << 20, rng, out, [] { throw Interrupted{}; }), Interrupted);
+}
+
 TEST(Walk, ResultHasPathLenPlusTwoStrings) {
   const KG kg = from_triples({{"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}});
   StdRng rng = rng_for(4);

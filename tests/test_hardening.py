@@ -1,0 +1,278 @@
+"""Hostile input, interrupts, threads and leaks: nothing crashes, nothing
+hangs, every failure is a clear exception, and the interpreter goes on."""
+
+import gc
+import os
+import subprocess
+import sys
+import threading
+import time
+from collections import Counter
+
+import pytest
+
+import vantrel
+from conftest import ABC
+
+
+class interrupt_after:
+    """Sends this process SIGINT from another process after `seconds`, as a
+    Ctrl-C at the terminal would (a thread of ours could not: it would wait
+    for the interpreter lock that the interrupted call holds)."""
+
+    def __init__(self, seconds):
+        self.killer = subprocess.Popen(["sh", "-c", f"sleep {seconds}; kill -INT {os.getpid()}"])
+
+    def cancel(self):
+        if self.killer.poll() is None:
+            self.killer.kill()
+        self.killer.wait()
+
+
+def rss_mib():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+
+
+@pytest.fixture
+def fifo(tmp_path):
+    path = tmp_path / "fifo"
+    os.mkfifo(path)
+    return str(path)
+
+
+def test_fifo_without_writer_waits_until_interrupted(fifo):
+    # Opening a FIFO waits for a writer, as `cat` does; Ctrl-C ends the wait.
+    timer = interrupt_after(0.3)
+    start = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            vantrel.PathSampler(fifo, 3.0, 10, 1)
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 5
+
+
+def test_fifo_with_writer_is_read_like_a_file(fifo):
+    def write():
+        with open(fifo, "w") as out:
+            for _ in range(1000):
+                out.write(ABC)
+
+    writer = threading.Thread(target=write)
+    writer.start()
+    sampler = vantrel.PathSampler(fifo, 3.0, 10, 1)
+    writer.join()
+    assert sampler.data_size == 3000
+
+
+def test_read_from_a_stalled_writer_is_interruptible(fifo):
+    release = threading.Event()
+
+    def write():
+        try:
+            with open(fifo, "w") as out:
+                out.write(ABC)
+                out.flush()
+                release.wait(10)
+        except BrokenPipeError:
+            pass
+
+    writer = threading.Thread(target=write)
+    writer.start()
+    timer = interrupt_after(0.3)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            vantrel.PathSampler(fifo, 3.0, 10, 1)
+    finally:
+        timer.cancel()
+        release.set()
+        writer.join()
+
+
+def test_long_walk_is_interruptible_and_object_survives(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 1e12, 50_000_000, 1)
+    timer = interrupt_after(0.2)
+    start = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            sampler.sample_path()
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 2.0
+    assert len(vantrel.PathSampler(abc_path, 1e12, 5, 1).sample_path()) == 7
+
+
+def test_single_line_of_100_mb(write_kg):
+    label = "x" * 100_000_000
+    sampler = vantrel.PathSampler(write_kg(f"h\tr\t{label}\n"), 1.0, 0, 4)
+    assert sampler.data_size == 1
+    starts = {sampler.sample_path()[0] for _ in range(20)}
+    assert starts == {"h", label}
+
+
+def test_a_million_distinct_relations(write_kg):
+    content = "".join(f"n{i % 1000}\trel{i}\tn{(i * 7 + 1) % 1000}\n" for i in range(1_000_000))
+    sampler = vantrel.PathSampler(write_kg(content), 8.0, 20, 5)
+    assert sampler.data_size == 1_000_000
+    for _ in range(100):
+        path = sampler.sample_path()
+        assert all(step.startswith("rel") and step[-5:] in ("::-->", "::<--") for step in path[1:-1])
+
+
+@pytest.mark.parametrize("label", ["a\x00b", "carriage\rreturn", "line\u2028separator", "emoji 😀𝄞", "\x00", ""])
+def test_awkward_labels_come_back_unchanged(write_kg, label):
+    sampler = vantrel.PathSampler(write_kg(f"{label}\t{label}\tother\n"), 3.0, 4, 2)
+    for _ in range(20):
+        path = sampler.sample_path()
+        assert {path[0], path[-1]} <= {label, "other"}
+        assert all(step in (label + "::-->", label + "::<--") for step in path[1:-1])
+
+
+class Recursive:
+    def __index__(self):
+        return self.__index__()
+
+    def __float__(self):
+        return self.__float__()
+
+
+class FloatReturnsText:
+    def __float__(self):
+        return "1.0"
+
+
+class IndexReturnsHuge:
+    def __index__(self):
+        return 10**1000
+
+
+@pytest.mark.parametrize(
+    "position, value, error",
+    [
+        (1, Recursive(), RecursionError),
+        (2, Recursive(), RecursionError),
+        (3, Recursive(), RecursionError),
+        (1, FloatReturnsText(), TypeError),
+        (1, 10**400, OverflowError),
+        (2, IndexReturnsHuge(), OverflowError),
+        (3, IndexReturnsHuge(), OverflowError),
+    ],
+)
+def test_hostile_argument_objects(abc_path, position, value, error):
+    args = [abc_path, 2.0, 10, 1]
+    args[position] = value
+    with pytest.raises(error):
+        vantrel.PathSampler(*args)
+
+
+def failing_calls(tmp_path, abc_path):
+    short = tmp_path / "short.tsv"
+    short.write_text("a\tb\n")
+    bad = tmp_path / "bad.tsv"
+    bad.write_bytes(b"a\tb\t\xff\n")
+    empty = tmp_path / "empty.tsv"
+    empty.write_text("")
+    return [
+        (lambda: vantrel.PathSampler(str(tmp_path / "absent"), 2.0, 10, 1), FileNotFoundError),
+        (lambda: vantrel.PathSampler(str(tmp_path), 2.0, 10, 1), IsADirectoryError),
+        (lambda: vantrel.PathSampler(str(short), 2.0, 10, 1), ValueError),
+        (lambda: vantrel.PathSampler(str(bad), 2.0, 10, 1), ValueError),
+        (lambda: vantrel.PathSampler(abc_path + "\0", 2.0, 10, 1), ValueError),
+        (lambda: vantrel.PathSampler(abc_path, -2.0, 10, 1), ValueError),
+        (lambda: vantrel.PathSampler(abc_path, float("inf"), 10, 1), ValueError),
+        (lambda: vantrel.PathSampler(abc_path, 2.0, -1, 1), OverflowError),
+        (lambda: vantrel.PathSampler(abc_path, 2.0, 10), TypeError),
+        (lambda: vantrel.PathSampler(str(empty), 2.0, 10, 1).sample_path(), IndexError),
+        (lambda: vantrel.PathSampler(abc_path, 1e15, 2**64 - 1, 1).sample_path(), MemoryError),
+    ]
+
+
+def test_failures_leave_no_python_objects_behind(tmp_path, abc_path):
+    calls = failing_calls(tmp_path, abc_path)
+
+    def run_all():
+        for call, error in calls:
+            with pytest.raises(error):
+                call()
+
+    run_all()
+    gc.collect()
+    before = len(gc.get_objects())
+    for _ in range(30):
+        run_all()
+    gc.collect()
+    assert len(gc.get_objects()) <= before + 10
+
+
+def test_argument_references_survive_every_failure(tmp_path, abc_path):
+    path = str(tmp_path / "absent") + ""
+    mean, cap, seed = 2.5, 2**40 + 7, 2**50 + 9
+    values = (path, mean, cap, seed)
+
+    def fail_in_every_way():
+        for args in [(path, mean, cap, seed), (abc_path, -mean, cap, seed), (abc_path, mean, cap, seed, 1)]:
+            with pytest.raises((OSError, ValueError, TypeError)):
+                vantrel.PathSampler(*args)
+        with pytest.raises(TypeError):
+            vantrel.PathSampler(path, mean, cap, random_state=seed, seed=seed)
+        with pytest.raises(TypeError):
+            vantrel.PathSampler(path, mean, cap, seed, data_path=path)
+
+    before = [sys.getrefcount(v) for v in values]
+    for _ in range(20):
+        fail_in_every_way()
+    assert [sys.getrefcount(v) for v in values] == before
+
+
+def test_construct_and_drop_keeps_resident_memory_flat(write_kg):
+    # 10^5 triples over 2*10^4 nodes: one sampler holds a few MiB, so a leak
+    # of anything it owns would add hundreds of MiB over 200 rounds; the
+    # allocator's own caching stays within about one sampler's size.
+    content = "".join(f"Q{(i * 7919) % 20000}\tP{i % 300}\tQ{(i * 104729) % 20000}\n" for i in range(100_000))
+    path = write_kg(content)
+    for _ in range(20):
+        vantrel.PathSampler(path, 4.0, 10, 0).sample_path()
+    gc.collect()
+    before = rss_mib()
+    for i in range(200):
+        vantrel.PathSampler(path, 4.0, 10, i).sample_path()
+    gc.collect()
+    assert rss_mib() - before < 24
+
+
+def test_threads_share_one_stream_and_construct_meanwhile(abc_path, write_kg):
+    bigger = write_kg("".join(f"n{i}\tr{i % 5}\tn{(i * 13) % 5000}\n" for i in range(50_000)))
+    shared = vantrel.PathSampler(abc_path, 3.0, 10, 11)
+    reference = vantrel.PathSampler(abc_path, 3.0, 10, 11)
+    per_thread, samplers = 400, 4
+    results = [[] for _ in range(samplers)]
+    errors = []
+
+    def sample(out):
+        try:
+            for _ in range(per_thread):
+                out.append(tuple(shared.sample_path()))
+        except Exception as error:  # reported below
+            errors.append(error)
+
+    def construct():
+        try:
+            for _ in range(5):
+                assert vantrel.PathSampler(bigger, 3.0, 10, 1).data_size == 50_000
+        except Exception as error:
+            errors.append(error)
+
+    threads = [threading.Thread(target=sample, args=(out,)) for out in results]
+    threads += [threading.Thread(target=construct) for _ in range(2)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert not errors
+    # Every call is one whole draw from the shared stream: together the
+    # threads got exactly the stream's first walks, in some interleaving.
+    expected = Counter(tuple(reference.sample_path()) for _ in range(per_thread * samplers))
+    assert Counter(walk for out in results for walk in out) == expected
