@@ -1,0 +1,71 @@
+"""Every example runs, on the bundled graph at small sizes."""
+
+import json
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+BUNDLED = EXAMPLES / "data" / "rivers.tsv"
+
+
+def run(script, *args):
+    result = subprocess.run([sys.executable, str(EXAMPLES / script), *map(str, args)], capture_output=True,
+                            text=True, timeout=600)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def check_walk(tokens):
+    assert len(tokens) >= 2
+    assert all(token.endswith(("::-->", "::<--")) for token in tokens[1:-1])
+
+
+def test_main_job_tab_separated_and_reproducible(tmp_path):
+    out = tmp_path / "walks.tsv"
+    run("random_walks.py", "--count", 300, "--seed", 5, "--mean", 3, "--max", 6, "-o", out)
+    lines = out.read_text(encoding="utf-8").splitlines()
+    assert len(lines) == 300
+    for line in lines:
+        tokens = line.split("\t")
+        check_walk(tokens)
+        assert len(tokens) <= 8
+    assert run("random_walks.py", "--count", 300, "--seed", 5, "--mean", 3, "--max", 6).splitlines() == lines
+
+
+def test_main_job_json_lines_match_the_tab_output():
+    tabs = run("random_walks.py", str(BUNDLED), "--count", 50, "--seed", 9).splitlines()
+    jsonl = [json.loads(line) for line in run("random_walks.py", "--count", 50, "--seed", 9, "--jsonl").splitlines()]
+    assert jsonl == [line.split("\t") for line in tabs]
+
+
+def test_main_job_with_progress_counter(tmp_path):
+    result = subprocess.run([sys.executable, str(EXAMPLES / "random_walks.py"), "--count", "100000", "-o",
+                             str(tmp_path / "w.tsv")], capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0
+    assert "100000" in result.stderr
+
+
+@pytest.mark.parametrize("workers", [1, 3])
+def test_parallel_output_depends_only_on_arguments(workers):
+    args = ("parallel_walks.py", "--count", 500, "--workers", workers, "--seed", 3)
+    first = run(*args)
+    assert run(*args) == first
+    lines = first.splitlines()
+    assert len(lines) == 500
+    for line in lines:
+        check_walk(line.split("\t"))
+
+
+def test_torch_dataset():
+    pytest.importorskip("torch")
+    out = run("torch_dataset.py")
+    assert "epoch 0: 4 batches" in out and "epoch 1: 4 batches" in out
+
+
+def test_word2vec_embeddings():
+    pytest.importorskip("gensim")
+    out = run("word2vec_embeddings.py", "--walks", 2000)
+    assert "dimensions" in out
