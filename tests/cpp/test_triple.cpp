@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -252,6 +253,34 @@ TEST_F(ReadTextFile, InvalidUtf8) {
                  "called `Result::unwrap()` on an `Err` value: "
                  "Custom { kind: InvalidData, error: \"stream did not contain valid UTF-8\" }");
   }
+}
+
+TEST_F(ReadTextFile, NoReadPermission) {
+  // Root reads anything: drop to nobody in a child process, which then reads
+  // a mode-000 file in a folder it may enter, and reports by exit status.
+  if (::geteuid() != 0) GTEST_SKIP() << "run as root to test as another user";
+  std::filesystem::permissions(dir_, std::filesystem::perms::all);
+  const std::string path = write("secret.tsv", "a\tr\tb\n");
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    try {
+      read_text_file(path);
+    } catch (const IoError& error) {
+      const bool expected = std::string(error.what()) ==
+                                "called `Result::unwrap()` on an `Err` value: "
+                                "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }" &&
+                            error.os_code() == EACCES;
+      ::_exit(expected ? 0 : 3);
+    }
+    ::_exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(IoErrorKind, ErrnoNames) {
