@@ -108,14 +108,18 @@ PyRef os_error_type(int code) {
   return new_ref(reinterpret_cast<PyObject*>(Py_TYPE(probe.get())));
 }
 
-PyRef path_note(const std::string* data_path) {
+// A note naming the data file, "data_path: 'kg.tsv'", or a line of it,
+// "line 17 of data_path 'kg.tsv'" (line > 0). None when there is no path;
+// a note is a help, so failing to make one is not an error.
+PyRef file_note(const std::string* data_path, std::uint64_t line = 0) {
   if (!data_path) return nullptr;
-  PyRef path(PyUnicode_DecodeUTF8(data_path->data(), static_cast<Py_ssize_t>(data_path->size()), "surrogatepass"));
-  if (!path) {
-    PyErr_Clear();
-    return nullptr;
+  PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
+  PyRef note;
+  if (path) {
+    note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of data_path %R", static_cast<unsigned long long>(line),
+                                               path.get())
+                        : PyUnicode_FromFormat("data_path: %R", path.get()));
   }
-  PyRef note(PyUnicode_FromFormat("data_path: %R", path.get()));
   if (!note) PyErr_Clear();
   return note;
 }
@@ -127,7 +131,7 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path = nu
     std::rethrow_exception(failure);
   } catch (const PythonErrorAlreadySet&) {
   } catch (const IoError& error) {
-    PyRef note = path_note(data_path);
+    PyRef note = file_note(data_path);
     if (error.os_code() != 0) {
       PyRef type = os_error_type(error.os_code());
       if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
@@ -135,13 +139,7 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path = nu
       raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
     }
   } catch (const ShortLineError& error) {
-    PyRef note;
-    if (data_path) {
-      PyRef path(PyUnicode_DecodeUTF8(data_path->data(), static_cast<Py_ssize_t>(data_path->size()), "surrogatepass"));
-      if (path) note.reset(PyUnicode_FromFormat("line %llu of data_path %R", static_cast<unsigned long long>(error.line_number()), path.get()));
-      if (!note) PyErr_Clear();
-    }
-    raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, error.line_number()).get(), 0);
   } catch (const ShapeTooSmallError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const MeanTooLargeError& error) {
