@@ -112,8 +112,10 @@ inline bool same_label(std::string_view a, std::string_view b) {
 }
 
 // Interns labels: the first occurrence of a text gets the next dense id,
-// later occurrences find it again. Open addressing with linear probing and
-// stored hash tags.
+// later occurrences find it again. Open addressing with linear probing. A
+// slot keeps a label's length, some hash bits and its first 16 bytes, so
+// that a lookup of a short label (most node ids of real graphs) is settled
+// in the slot without reading the label store.
 template <class Id>
 class LabelTable {
  public:
@@ -129,17 +131,23 @@ class LabelTable {
   // The same, with `hash` = hash_label(text) computed beforehand.
   Id intern_hashed(std::string_view text, std::uint64_t hash);
 
-  // Interning reads three places that are rarely in cache: the home slot,
-  // then the offset of the label found there, then its bytes. These start
-  // loading them, one stage after the other, for a batch of lookups.
-  void prefetch_slot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
-  void prefetch_offset(std::uint64_t hash) const {
-    const Slot& slot = slots_[hash & mask_];
-    if (slot.id != kEmpty && slot.tag == static_cast<Id>(hash)) __builtin_prefetch(labels_.offset_address(slot.id));
+  // A lookup reads the home slot and, for labels longer than the slot
+  // holds, the label's offset and then its bytes; these start loading them,
+  // one stage after the other, for a batch of lookups.
+  void prefetch_slot(std::uint64_t hash) const {
+    const Slot* slot = &slots_[hash & mask_];
+    __builtin_prefetch(slot);
+    __builtin_prefetch(reinterpret_cast<const char*>(slot + 1) - 1);
   }
-  void prefetch_bytes(std::uint64_t hash) const {
+  void prefetch_offset(std::uint64_t hash, std::size_t length) const {
+    if (length <= kInline) return;
     const Slot& slot = slots_[hash & mask_];
-    if (slot.id != kEmpty && slot.tag == static_cast<Id>(hash)) __builtin_prefetch(labels_.bytes_address(slot.id));
+    if (slot.id != kEmpty && slot.key == key_of(hash, length)) __builtin_prefetch(labels_.offset_address(slot.id));
+  }
+  void prefetch_bytes(std::uint64_t hash, std::size_t length) const {
+    if (length <= kInline) return;
+    const Slot& slot = slots_[hash & mask_];
+    if (slot.id != kEmpty && slot.key == key_of(hash, length)) __builtin_prefetch(labels_.bytes_address(slot.id));
   }
 
   std::uint64_t size() const { return labels_.size(); }
@@ -152,11 +160,21 @@ class LabelTable {
 
  private:
   static constexpr std::size_t kInitialCapacity = 16;
+  static constexpr std::size_t kInline = 16;
   static constexpr Id kEmpty = static_cast<Id>(-1);
   struct Slot {
-    Id tag = 0;
     Id id = kEmpty;
+    std::uint32_t key = 0;  // length (capped at 255) in the low byte, hash bits above
+    char prefix[kInline] = {};
   };
+  static std::uint32_t key_of(std::uint64_t hash, std::size_t length) {
+    return static_cast<std::uint32_t>(hash >> 40) << 8 | static_cast<std::uint32_t>(length < 255 ? length : 255);
+  }
+  // The label's first kInline bytes, zero-padded.
+  static void fill_prefix(std::string_view text, char (&prefix)[kInline]) {
+    std::memset(prefix, 0, kInline);
+    std::memcpy(prefix, text.data(), text.size() < kInline ? text.size() : kInline);
+  }
   void grow();
 
   std::vector<Slot> slots_;
@@ -341,17 +359,23 @@ KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const Inte
 
 template <class Id>
 Id LabelTable<Id>::intern_hashed(std::string_view text, std::uint64_t hash) {
-  const Id tag = static_cast<Id>(hash);
+  const std::uint32_t key = key_of(hash, text.size());
+  char prefix[kInline];
+  fill_prefix(text, prefix);
   for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
     Slot& slot = slots_[index];
     if (slot.id == kEmpty) {
       const Id id = static_cast<Id>(labels_.append(text));
-      slot.tag = tag;
       slot.id = id;
+      slot.key = key;
+      std::memcpy(slot.prefix, prefix, kInline);
       if (labels_.size() * 2 > slots_.size()) grow();
       return id;
     }
-    if (slot.tag == tag && same_label(labels_[slot.id], text)) return slot.id;
+    if (slot.key == key && std::memcmp(slot.prefix, prefix, kInline) == 0 &&
+        (text.size() <= kInline || same_label(labels_[slot.id], text))) {
+      return slot.id;
+    }
   }
 }
 
@@ -360,11 +384,9 @@ void LabelTable<Id>::grow() {
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(old.size() * 2, Slot{});
   mask_ = slots_.size() - 1;
-  // The tag holds the hash's low bits; past what it holds, rehash the label.
-  const bool tag_covers_mask = mask_ <= static_cast<std::size_t>(static_cast<Id>(-1));
   for (const Slot& slot : old) {
     if (slot.id == kEmpty) continue;
-    std::size_t index = tag_covers_mask ? (slot.tag & mask_) : (hash_label(labels_[slot.id]) & mask_);
+    std::size_t index = hash_label(labels_[slot.id]) & mask_;
     while (slots_[index].id != kEmpty) index = (index + 1) & mask_;
     slots_[index] = slot;
   }
@@ -450,12 +472,12 @@ void GraphBuilder<Id>::flush() {
     nodes_.prefetch_slot(p.tail_hash);
   }
   for (const Pending& p : batch) {
-    nodes_.prefetch_offset(p.head_hash);
-    nodes_.prefetch_offset(p.tail_hash);
+    nodes_.prefetch_offset(p.head_hash, p.head.size());
+    nodes_.prefetch_offset(p.tail_hash, p.tail.size());
   }
   for (const Pending& p : batch) {
-    nodes_.prefetch_bytes(p.head_hash);
-    nodes_.prefetch_bytes(p.tail_hash);
+    nodes_.prefetch_bytes(p.head_hash, p.head.size());
+    nodes_.prefetch_bytes(p.tail_hash, p.tail.size());
   }
   for (const Pending& p : batch) {
     src_.push_back(nodes_.intern_hashed(p.head, p.head_hash));
