@@ -113,13 +113,14 @@ inline bool same_label(std::string_view a, std::string_view b) {
 
 // Interns labels: the first occurrence of a text gets the next dense id,
 // later occurrences find it again. Open addressing with linear probing. A
-// slot keeps a label's length, some hash bits and its first 16 bytes, so
-// that a lookup of a short label (most node ids of real graphs) is settled
-// in the slot without reading the label store.
-template <class Id>
+// slot keeps a label's length, hash bits and first 16 bytes, so that a
+// lookup of a short label (most node ids of real graphs) is settled in the
+// slot without reading the label store. KeyHashBits: how many of the
+// hash's top bits the slot keeps (fewer only to test growth past them).
+template <class Id, unsigned KeyHashBits = 24>
 class LabelTable {
  public:
-  LabelTable() : slots_(kInitialCapacity), mask_(kInitialCapacity - 1) {}
+  LabelTable() : slots_(kInitialCapacity), mask_(kInitialCapacity - 1), shift_(64 - kInitialBits) {}
 
   // Makes room for `labels` labels without growing.
   void reserve(std::uint64_t labels) {
@@ -131,23 +132,11 @@ class LabelTable {
   // The same, with `hash` = hash_label(text) computed beforehand.
   Id intern_hashed(std::string_view text, std::uint64_t hash);
 
-  // A lookup reads the home slot and, for labels longer than the slot
-  // holds, the label's offset and then its bytes; these start loading them,
-  // one stage after the other, for a batch of lookups.
+  // Starts loading the home slot of `hash`, ahead of a batch of lookups.
   void prefetch_slot(std::uint64_t hash) const {
-    const Slot* slot = &slots_[hash & mask_];
+    const Slot* slot = &slots_[home(hash)];
     __builtin_prefetch(slot);
     __builtin_prefetch(reinterpret_cast<const char*>(slot + 1) - 1);
-  }
-  void prefetch_offset(std::uint64_t hash, std::size_t length) const {
-    if (length <= kInline) return;
-    const Slot& slot = slots_[hash & mask_];
-    if (slot.id != kEmpty && slot.key == key_of(hash, length)) __builtin_prefetch(labels_.offset_address(slot.id));
-  }
-  void prefetch_bytes(std::uint64_t hash, std::size_t length) const {
-    if (length <= kInline) return;
-    const Slot& slot = slots_[hash & mask_];
-    if (slot.id != kEmpty && slot.key == key_of(hash, length)) __builtin_prefetch(labels_.bytes_address(slot.id));
   }
 
   std::uint64_t size() const { return labels_.size(); }
@@ -159,18 +148,24 @@ class LabelTable {
   }
 
  private:
-  static constexpr std::size_t kInitialCapacity = 16;
+  static constexpr unsigned kInitialBits = 4;
+  static constexpr std::size_t kInitialCapacity = std::size_t{1} << kInitialBits;
   static constexpr std::size_t kInline = 16;
+  static constexpr unsigned kKeyHashBits = KeyHashBits;
   static constexpr Id kEmpty = static_cast<Id>(-1);
   struct Slot {
     Id id = kEmpty;
-    std::uint32_t key = 0;  // length (capped at 255) in the low byte, hash bits above
-    char prefix[kInline] = {};
+    std::uint32_t key = 0;  // length (capped at 255) in the low byte, the hash's top bits above
+    char prefix[kInline] = {};  // the label's first bytes, zero-padded
   };
+  // The home slot comes from the hash's top bits, which the key keeps too:
+  // when the table doubles, a slot's entry moves to twice its index or one
+  // more, so growing walks both tables in order.
+  std::size_t home(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> shift_); }
   static std::uint32_t key_of(std::uint64_t hash, std::size_t length) {
-    return static_cast<std::uint32_t>(hash >> 40) << 8 | static_cast<std::uint32_t>(length < 255 ? length : 255);
+    return static_cast<std::uint32_t>(hash >> (64 - kKeyHashBits)) << 8 |
+           static_cast<std::uint32_t>(length < 255 ? length : 255);
   }
-  // The label's first kInline bytes, zero-padded.
   static void fill_prefix(std::string_view text, char (&prefix)[kInline]) {
     std::memset(prefix, 0, kInline);
     std::memcpy(prefix, text.data(), text.size() < kInline ? text.size() : kInline);
@@ -179,6 +174,7 @@ class LabelTable {
 
   std::vector<Slot> slots_;
   std::size_t mask_;
+  unsigned shift_;
   LabelArena labels_;
 };
 
@@ -357,18 +353,18 @@ KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const Inte
 
 // ---------------------------------------------------------------------------
 
-template <class Id>
-Id LabelTable<Id>::intern_hashed(std::string_view text, std::uint64_t hash) {
+template <class Id, unsigned KeyHashBits>
+Id LabelTable<Id, KeyHashBits>::intern_hashed(std::string_view text, std::uint64_t hash) {
   const std::uint32_t key = key_of(hash, text.size());
   char prefix[kInline];
   fill_prefix(text, prefix);
-  for (std::size_t index = hash & mask_;; index = (index + 1) & mask_) {
+  for (std::size_t index = home(hash);; index = (index + 1) & mask_) {
     Slot& slot = slots_[index];
     if (slot.id == kEmpty) {
-      const Id id = static_cast<Id>(labels_.append(text));
-      slot.id = id;
+      slot.id = static_cast<Id>(labels_.append(text));
       slot.key = key;
       std::memcpy(slot.prefix, prefix, kInline);
+      const Id id = slot.id;
       if (labels_.size() * 2 > slots_.size()) grow();
       return id;
     }
@@ -379,14 +375,23 @@ Id LabelTable<Id>::intern_hashed(std::string_view text, std::uint64_t hash) {
   }
 }
 
-template <class Id>
-void LabelTable<Id>::grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.size() * 2, Slot{});
+template <class Id, unsigned KeyHashBits>
+void LabelTable<Id, KeyHashBits>::grow() {
+  std::vector<Slot> old(slots_.size() * 2);
+  old.swap(slots_);
   mask_ = slots_.size() - 1;
+  --shift_;
+  const unsigned index_bits = 64 - shift_;
   for (const Slot& slot : old) {
     if (slot.id == kEmpty) continue;
-    std::size_t index = hash_label(labels_[slot.id]) & mask_;
+    std::size_t index;
+    if (index_bits <= kKeyHashBits) {
+      index = (slot.key >> 8) >> (kKeyHashBits - index_bits);
+    } else {
+      // Beyond what the key holds: hash the label again (a short one is whole in its slot).
+      const std::size_t length = slot.key & 0xFF;
+      index = home(hash_label(length <= kInline ? std::string_view(slot.prefix, length) : labels_[slot.id]));
+    }
     while (slots_[index].id != kEmpty) index = (index + 1) & mask_;
     slots_[index] = slot;
   }
@@ -470,14 +475,6 @@ void GraphBuilder<Id>::flush() {
     p.tail_hash = hash_label(p.tail);
     nodes_.prefetch_slot(p.head_hash);
     nodes_.prefetch_slot(p.tail_hash);
-  }
-  for (const Pending& p : batch) {
-    nodes_.prefetch_offset(p.head_hash, p.head.size());
-    nodes_.prefetch_offset(p.tail_hash, p.tail.size());
-  }
-  for (const Pending& p : batch) {
-    nodes_.prefetch_bytes(p.head_hash, p.head.size());
-    nodes_.prefetch_bytes(p.tail_hash, p.tail.size());
   }
   for (const Pending& p : batch) {
     src_.push_back(nodes_.intern_hashed(p.head, p.head_hash));

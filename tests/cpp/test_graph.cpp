@@ -124,12 +124,29 @@ TEST(SameLabel, EveryLengthAndEveryDifferingPosition) {
   }
 }
 
-TEST(LabelTable, InternsManyLabelsAcrossGrowth) {
-  LabelTable<std::uint32_t> table;
+// Labels of every length around the 16 bytes a slot holds, and some that
+// differ only after them.
+std::string nth_label(std::uint32_t i) {
+  std::string label = "label-" + std::to_string(i);
+  label.resize(i % 40, static_cast<char>('a' + i % 7));
+  if (i % 3 == 0) label = std::string(20, 'p') + std::to_string(i);
+  return label + "#" + std::to_string(i);
+}
+
+template <class Table>
+void expect_interning_across_growth() {
+  Table table;
   for (int round = 0; round < 2; ++round) {
-    for (std::uint32_t i = 0; i < 5000; ++i) EXPECT_EQ(table.intern("label-" + std::to_string(i)), i);
+    for (std::uint32_t i = 0; i < 5000; ++i) ASSERT_EQ(table.intern(nth_label(i)), i) << i;
   }
   EXPECT_EQ(table.size(), 5000u);
+}
+
+TEST(LabelTable, InternsManyLabelsAcrossGrowth) {
+  expect_interning_across_growth<LabelTable<std::uint32_t>>();
+  expect_interning_across_growth<LabelTable<std::uint64_t>>();
+  // Growth past the hash bits that a slot keeps, as tables above 2^24 slots do.
+  expect_interning_across_growth<LabelTable<std::uint32_t, 6>>();
 }
 
 // The walk exactly as its rules read: copy both lists into a candidate list,
