@@ -69,3 +69,14 @@ def test_word2vec_embeddings():
     pytest.importorskip("gensim")
     out = run("word2vec_embeddings.py", "--walks", 2000)
     assert "dimensions" in out
+
+
+def test_readme_quick_start_shows_the_real_first_walk():
+    import vantrel
+
+    sampler = vantrel.PathSampler(str(BUNDLED), 4.0, 10, 42)
+    assert sampler.data_size == 78
+    assert sampler.sample_path() == ["Dresden", "located_in::-->", "borders::-->", "flows_through::<--",
+                                     "flows_into::-->", "flows_into::<--", "passes::-->", "Kraków"]
+    readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
+    assert "['Dresden', 'located_in::-->', 'borders::-->', 'flows_through::<--'," in readme
