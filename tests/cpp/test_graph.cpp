@@ -100,15 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {"r", "s", "r"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BuildKg, ContentGivesSameGraphAsTriples) {
+TEST(BuildKg, ContentGivesSameGraphAsTriplesAtBothWidths) {
   const std::string text = "A\tr\tB\nB\ts\tC\r\nC\tr\tB\textra\n";
-  auto buffer = std::make_unique<char[]>(text.size());
-  std::copy(text.begin(), text.end(), buffer.get());
-  const KG kg = build_kg(FileContent(std::move(buffer), text.size()));
-  kg.visit([](const auto& g) {
-    expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
-                 {"r", "s", "r"});
-  });
+  for (IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
+    auto buffer = std::make_unique<char[]>(text.size());
+    std::copy(text.begin(), text.end(), buffer.get());
+    const KG kg = build_kg(FileContent(std::move(buffer), text.size()), width);
+    EXPECT_EQ(kg.is_wide(), width == IdWidth::k64);
+    kg.visit([](const auto& g) {
+      expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
+                   {"r", "s", "r"});
+    });
+  }
 }
 
 TEST(SameLabel, EveryLengthAndEveryDifferingPosition) {
