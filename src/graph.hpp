@@ -3,12 +3,11 @@
 // random walk over it.
 //
 // Storage is compact and contiguous: labels live back to back in arenas,
-// relation labels are interned, and each direction's adjacency is one CSR
-// array of (edge, neighbour) pairs in ascending edge order. Ids are 32-bit
-// when the input is small enough for them, 64-bit otherwise.
+// relation labels are interned, and nodes with their edges are blocks in one
+// array of cells (see BasicGraph). Ids are 32-bit when the input is small
+// enough for them, 64-bit otherwise.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -61,10 +60,6 @@ class LabelArena {
   std::string_view operator[](std::uint64_t id) const {
     return std::string_view(bytes_).substr(offsets_[id], offsets_[id + 1] - offsets_[id]);
   }
-
-  // Where the label's offset and its bytes are stored, for prefetching.
-  const std::uint64_t* offset_address(std::uint64_t id) const { return offsets_.data() + id; }
-  const char* bytes_address(std::uint64_t id) const { return bytes_.data() + offsets_[id]; }
 
   // True if the label holds ASCII bytes only.
   bool is_ascii_label(std::uint64_t id) const { return ascii_[id] != 0; }
