@@ -25,10 +25,6 @@ bool fits_narrow(std::uint64_t triples) {
   return triples < (std::uint64_t{1} << 30) - 1;
 }
 
-}  // namespace
-
-namespace {
-
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // Below this, an array is not worth a mapping of its own.

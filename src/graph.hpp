@@ -64,11 +64,6 @@ class LabelArena {
   // True if the label holds ASCII bytes only.
   bool is_ascii_label(std::uint64_t id) const { return ascii_[id] != 0; }
 
-  // Bytes of storage that the labels take.
-  std::size_t memory_bytes() const {
-    return bytes_.capacity() + offsets_.capacity() * sizeof(std::uint64_t) + ascii_.capacity();
-  }
-
  private:
   std::string bytes_;
   std::vector<std::uint64_t> offsets_;
@@ -208,7 +203,6 @@ class BasicGraph {
   std::uint64_t edge_count() const { return (cells_.size() - block_of_.size()) / 2; }
   std::string_view node_label(std::uint64_t node) const { return node_labels_[node]; }
   std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
-  std::uint64_t relation_count() const { return relation_labels_.size(); }
 
   // Edges that leave `node`, in ascending edge order, seen from `node`.
   std::vector<Adjacent> edges_fwd(std::uint64_t node) const { return entries(node, true); }
@@ -225,11 +219,6 @@ class BasicGraph {
   void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
             const InterruptPoll& poll = {}) const;
 
-  // Bytes of storage that the graph takes.
-  std::size_t memory_bytes() const {
-    return cells_.capacity() * sizeof(Cell) + block_of_.capacity() * sizeof(Id) + node_labels_.memory_bytes() +
-           relation_labels_.memory_bytes();
-  }
 
  private:
   template <class>
@@ -317,9 +306,6 @@ class KG {
   }
   std::uint64_t edge_count() const {
     return visit([](const auto& g) { return g.edge_count(); });
-  }
-  std::size_t memory_bytes() const {
-    return visit([](const auto& g) { return g.memory_bytes(); });
   }
   bool is_wide() const { return std::holds_alternative<Wide>(graph_); }
 
