@@ -1,125 +1,69 @@
 #include "graph.hpp"
 
-#include <sys/mman.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <new>
-
 namespace vantrel {
 
-namespace {
-
-constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-
-inline std::uint64_t mix(std::uint64_t h) {
-  h ^= h >> 32;
-  h *= 0xD6E8FEB86659FD93ull;
-  h ^= h >> 32;
-  return h;
-}
-
-// Narrow ids must address every cell (a header per node, at most two nodes
-// per triple, and two entries per triple) and leave the empty marker free.
-bool fits_narrow(std::uint64_t triples) {
-  return triples < (std::uint64_t{1} << 30) - 1;
-}
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// Below this, an array is not worth a mapping of its own.
-constexpr std::size_t kHugePageThreshold = 2 * kHugePage;
-
-std::size_t mapping_size(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-
-}  // namespace
-
-void* allocate_huge_pages(std::size_t bytes) {
-  if (bytes < kHugePageThreshold) {
-    void* pointer = std::malloc(bytes == 0 ? 1 : bytes);
-    if (!pointer) throw std::bad_alloc();
-    return pointer;
-  }
-  // Over-map by one huge page so that the array can start on a huge-page boundary.
-  const std::size_t size = mapping_size(bytes) + kHugePage;
-  void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) throw std::bad_alloc();
-  const auto start = reinterpret_cast<std::uintptr_t>(mapping);
-  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
-  if (aligned > start) ::munmap(mapping, aligned - start);
-  const std::size_t tail = start + size - (aligned + mapping_size(bytes));
-  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + mapping_size(bytes)), tail);
-  // Only a hint: without huge pages the array works all the same.
-  ::madvise(reinterpret_cast<void*>(aligned), mapping_size(bytes), MADV_HUGEPAGE);
-  return reinterpret_cast<void*>(aligned);
-}
-
-void release_huge_pages(void* pointer, std::size_t bytes) {
-  if (bytes < kHugePageThreshold) {
-    std::free(pointer);
-  } else {
-    ::munmap(pointer, mapping_size(bytes));
-  }
-}
-
-std::uint64_t hash_label(std::string_view text) {
-  const char* p = text.data();
-  std::size_t n = text.size();
-  std::uint64_t h = kMultiplier ^ n;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 29;
-  }
-  if (n > 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, n);
-    h = (h ^ word) * kMultiplier;
-  }
-  return mix(h);
-}
-
-namespace {
-
 template <class Id>
-BasicGraph<Id> build_from_triples(std::vector<Triple>& triples) {
-  GraphBuilder<Id> builder(triples.size());
-  for (const Triple& triple : triples) builder.add(triple.head, triple.relation, triple.tail);
-  BasicGraph<Id> graph = std::move(builder).finish();
-  std::vector<Triple>().swap(triples);
-  return graph;
+void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+                          const InterruptPoll& poll) const {
+  out.clear();
+  Id block = block_of_[rng.gen_range(0, node_count())];
+  out.reserve(path_len + 2);
+  out.push_back(node_piece(block));
+  // The position, among the current node's candidates, of the first entry of
+  // the edge just used; kNone before the first step.
+  constexpr std::uint64_t kNone = UINT64_MAX;
+  std::uint64_t removed = kNone;
+  constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
+  for (std::uint64_t step = 0; step < path_len; ++step) {
+    if (step % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
+    const HeaderCell<Id>& header = cells_[block].header;
+    const std::uint64_t fwd_count = header.forward_count;
+    const std::uint64_t candidates = fwd_count + header.backward_count;
+    std::uint64_t choice;
+    if (removed != kNone && candidates >= 2) {
+      // Leave the previous edge out: draw below the reduced count and step
+      // over the removed position.
+      choice = rng.gen_range(0, candidates - 1);
+      if (choice >= removed) ++choice;
+    } else {
+      choice = rng.gen_range(0, candidates);
+    }
+    const bool forward = choice < fwd_count;
+    const EdgeCell<Id>& edge = cells_[block + 1 + choice].edge;
+    out.push_back({relation_labels_[edge.relation], forward ? Suffix::kForward : Suffix::kBackward,
+                   relation_labels_.is_ascii_label(edge.relation)});
+    // Arriving backward, the edge stands among the new node's forward
+    // entries only. Arriving forward it stands among its backward entries,
+    // unless it is a self-loop: then its forward entry, the one just chosen,
+    // comes first.
+    if (!forward) {
+      removed = edge.twin;
+    } else if (edge.block == block) {
+      removed = choice;
+    } else {
+      removed = std::uint64_t{cells_[edge.block].header.forward_count} + edge.twin;
+    }
+    block = edge.block;
+  }
+  out.push_back(node_piece(block));
 }
 
 template <class Id>
-BasicGraph<Id> build_from_content(FileContent& content, std::uint64_t lines, const InterruptPoll& poll) {
-  const std::string_view text = content.text();
-  GraphBuilder<Id> builder(lines, poll);
-  for_each_triple(text, TripleOrder::HRT,
-                  [&](std::string_view head, std::string_view relation, std::string_view tail) {
-                    builder.add(head, relation, tail);
-                  });
-  builder.flush();
-  content = FileContent();
-  return std::move(builder).finish();
-}
-
-}  // namespace
-
-KG from_triples(std::vector<Triple> triples, IdWidth width) {
-  if (width == IdWidth::kNarrowest && fits_narrow(triples.size())) {
-    return KG(build_from_triples<std::uint32_t>(triples));
+std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint64_t node, bool forward) const {
+  const Id block = block_of_[node];
+  const HeaderCell<Id>& header = cells_[block].header;
+  const Id begin = block + 1 + (forward ? 0 : header.forward_count);
+  const Id count = forward ? header.forward_count : header.backward_count;
+  std::vector<Adjacent> result;
+  for (Id k = 0; k < count; ++k) {
+    const EdgeCell<Id>& edge = cells_[begin + k].edge;
+    result.push_back({cells_[edge.block].header.node, edge.relation, edge.twin});
   }
-  return KG(build_from_triples<std::uint64_t>(triples));
+  return result;
 }
 
-KG build_kg(FileContent content, IdWidth width, const InterruptPoll& poll) {
-  const std::uint64_t lines = count_lines(content.text());
-  if (width == IdWidth::kNarrowest && fits_narrow(lines)) {
-    return KG(build_from_content<std::uint32_t>(content, lines, poll));
-  }
-  return KG(build_from_content<std::uint64_t>(content, lines, poll));
-}
+template class BasicGraph<std::uint32_t>;
+template class BasicGraph<std::uint64_t>;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {

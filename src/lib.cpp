@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "builder.hpp"
+#include "errors.hpp"
 #include "graph.hpp"
 #include "random.hpp"
 #include "triple.hpp"
@@ -261,13 +263,10 @@ bool convert_u64(PyObject* object, std::uint64_t& out) {
 
 // Everything a PathSampler owns; no Python object among it.
 struct SamplerState {
-  std::string data_path;
-  double mean_path_len;
   std::uint64_t max_path_len;
   Poisson poi;
   StdRng rng;
   KG kg;
-  std::uint64_t data_size;
   std::vector<PathPiece> pieces;  // the last walk's strings, kept to reuse its storage
 };
 
@@ -279,16 +278,14 @@ struct PathSamplerObject {
 // The construction stages, in order: read the file as UTF-8, cut it into
 // triples and build the graph, count the triples, form the seed, make the
 // Poisson distribution, make the generator.
-std::unique_ptr<SamplerState> construct_state(std::string data_path, double mean_path_len,
+std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
                                               std::uint64_t max_path_len, std::uint64_t random_state,
                                               const vantrel::InterruptPoll& poll) {
   KG kg = vantrel::build_kg(vantrel::read_text_file(data_path, poll), vantrel::IdWidth::kNarrowest, poll);
-  const std::uint64_t data_size = kg.edge_count();
   const vantrel::Seed seed = vantrel::seed_from_random_state(random_state);
   Poisson poi = Poisson::from_mean(mean_path_len);
   StdRng rng = StdRng::from_seed(seed);
-  return std::make_unique<SamplerState>(SamplerState{std::move(data_path), mean_path_len, max_path_len, poi, rng,
-                                                     std::move(kg), data_size, {}});
+  return std::make_unique<SamplerState>(SamplerState{max_path_len, poi, rng, std::move(kg), {}});
 }
 
 // Refuses walks whose list could not fit in this machine's memory: each of
@@ -375,18 +372,17 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   // and the new object is not visible yet: let other threads run meanwhile.
   std::unique_ptr<SamplerState> state;
   std::exception_ptr failure;
-  const std::string path_for_report = data_path;
   {
     InterpreterLockReleased released;
     try {
-      state = construct_state(std::move(data_path), mean_path_len, max_path_len, random_state,
+      state = construct_state(data_path, mean_path_len, max_path_len, random_state,
                               [&released] { released.check_signals(); });
     } catch (...) {
       failure = std::current_exception();
     }
   }
   if (failure) {
-    raise_failure(failure, &path_for_report);
+    raise_failure(failure, &data_path);
     return nullptr;
   }
   self->state = std::move(state);
@@ -400,7 +396,7 @@ void PathSampler_dealloc(PyObject* object) {
 }
 
 PyObject* PathSampler_get_data_size(PyObject* object, void*) {
-  return PyLong_FromUnsignedLongLong(reinterpret_cast<PathSamplerObject*>(object)->state->data_size);
+  return PyLong_FromUnsignedLongLong(reinterpret_cast<PathSamplerObject*>(object)->state->kg.edge_count());
 }
 
 PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kwargs) {

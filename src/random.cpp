@@ -1,30 +1,9 @@
 #include "random.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace vantrel {
-
-EmptyRangeError::EmptyRangeError()
-    : std::runtime_error("UniformSampler::sample_single: low >= high") {}
-
-ShapeTooSmallError::ShapeTooSmallError()
-    : std::runtime_error("called `Result::unwrap()` on an `Err` value: ShapeTooSmall") {}
-
-namespace {
-
-std::string too_large_message(double mean) {
-  char number[64];
-  std::snprintf(number, sizeof number, "%.17g", mean);
-  return std::string("mean_path_len is too large: ") + number +
-         " (the walk length could never be drawn; means from about 2.5563e305 up are refused)";
-}
-
-}  // namespace
-
-MeanTooLargeError::MeanTooLargeError(double mean) : std::runtime_error(too_large_message(mean)) {}
 
 Seed seed_from_random_state(std::uint64_t random_state) {
   Seed seed{};
@@ -67,9 +46,13 @@ inline void transpose4(Lanes& v0, Lanes& v1, Lanes& v2, Lanes& v3) {
 }
 
 // Blocks counter to counter + 3, written block after block into `out`. The
-// processor's best vector instructions are picked once, at load time; every
-// variant computes the same words.
+// lanes are the compiler's generic vectors, built for whatever vector unit
+// the target has (NEON on AArch64). On x86-64 the processor's best vector
+// instructions are picked once, at load time; every variant computes the
+// same words.
+#if defined(__x86_64__)
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 void chacha20_four_blocks(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
                           std::uint32_t* out /* 64 words */) {
   Lanes input[16];
@@ -126,18 +109,12 @@ void StdRng::refill() {
   block_counter_ += 4;
 }
 
-std::uint64_t StdRng::next_u64_across_refill() {
-  if (index_ >= kBufferWords) {
-    refill();
-    index_ = 2;
-    return results_[0] | (std::uint64_t{results_[1]} << 32);
-  }
-  // Only reachable after a 32-bit draw, which this system never makes; kept
-  // so that the stream stays defined for any position.
-  const std::uint64_t low = results_[kBufferWords - 1];
+// Draws take two words at a time from a buffer of an even number of words,
+// so the buffer is used up exactly when a draw finds it short.
+std::uint64_t StdRng::next_u64_after_refill() {
   refill();
-  index_ = 1;
-  return low | (std::uint64_t{results_[0]} << 32);
+  index_ = 2;
+  return results_[0] | (std::uint64_t{results_[1]} << 32);
 }
 
 double log_gamma(double x) {

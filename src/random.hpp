@@ -6,29 +6,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+
+#include "errors.hpp"
 
 namespace vantrel {
-
-// A bounded draw was asked for an empty range [low, high).
-class EmptyRangeError : public std::runtime_error {
- public:
-  EmptyRangeError();
-};
-
-// The Poisson mean is zero, negative or NaN.
-class ShapeTooSmallError : public std::runtime_error {
- public:
-  ShapeTooSmallError();
-};
-
-// The Poisson mean is so large that the rejection test works on NaN and a
-// draw could never finish.
-class MeanTooLargeError : public std::runtime_error {
- public:
-  explicit MeanTooLargeError(double mean);
-};
 
 using Seed = std::array<std::uint8_t, 32>;
 
@@ -68,7 +51,7 @@ class StdRng {
       index_ += 2;
       return value;
     }
-    return next_u64_across_refill();
+    return next_u64_after_refill();
   }
 
   // A float in [0, 1): the upper 53 bits of one 64-bit draw, scaled by 2^-53.
@@ -94,7 +77,7 @@ class StdRng {
 
  private:
   StdRng() = default;
-  std::uint64_t next_u64_across_refill();
+  std::uint64_t next_u64_after_refill();
   void refill();
 
   std::array<std::uint32_t, kBufferWords> results_{};

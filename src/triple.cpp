@@ -1,5 +1,7 @@
 #include "triple.hpp"
 
+#include "scan.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,15 +11,6 @@
 namespace vantrel {
 
 namespace {
-
-constexpr std::string_view kUnwrapPrefix = "called `Result::unwrap()` on an `Err` value: ";
-
-std::string system_message(int code) {
-  char buffer[256];
-  // GNU strerror_r returns the message, which may or may not live in `buffer`.
-  const char* message = strerror_r(code, buffer, sizeof buffer);
-  return message;
-}
 
 // Closes the descriptor when reading is done, whichever way it ends.
 class FileDescriptor {
@@ -35,87 +28,6 @@ class FileDescriptor {
 };
 
 }  // namespace
-
-IoError::IoError(std::string message, int os_code, std::string kind)
-    : std::runtime_error(std::move(message)), os_code_(os_code), kind_(std::move(kind)) {}
-
-IoError IoError::from_os(int code) {
-  const std::string kind(io_error_kind(code));
-  std::string message(kUnwrapPrefix);
-  message += "Os { code: " + std::to_string(code) + ", kind: " + kind + ", message: \"" +
-             system_message(code) + "\" }";
-  return IoError(std::move(message), code, kind);
-}
-
-IoError IoError::custom(std::string_view kind, std::string_view text) {
-  std::string message(kUnwrapPrefix);
-  message += "Custom { kind: ";
-  message += kind;
-  message += ", error: \"";
-  message += text;
-  message += "\" }";
-  return IoError(std::move(message), 0, std::string(kind));
-}
-
-ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number)
-    : std::runtime_error("index out of bounds: the len is " + std::to_string(fields) +
-                         " but the index is " + std::to_string(missing_index)),
-      line_number_(line_number) {}
-
-std::string_view io_error_kind(int code) {
-  switch (code) {
-    case E2BIG: return "ArgumentListTooLong";
-    case EACCES: case EPERM: return "PermissionDenied";
-    case EADDRINUSE: return "AddrInUse";
-    case EADDRNOTAVAIL: return "AddrNotAvailable";
-    case EBUSY: return "ResourceBusy";
-    case ECONNABORTED: return "ConnectionAborted";
-    case ECONNREFUSED: return "ConnectionRefused";
-    case ECONNRESET: return "ConnectionReset";
-    case EDEADLK: return "Deadlock";
-    case EDQUOT: return "FilesystemQuotaExceeded";
-    case EEXIST: return "AlreadyExists";
-    case EFBIG: return "FileTooLarge";
-    case EHOSTUNREACH: return "HostUnreachable";
-    case EINTR: return "Interrupted";
-    case EINVAL: return "InvalidInput";
-    case EISDIR: return "IsADirectory";
-    case ELOOP: return "FilesystemLoop";
-    case ENOENT: return "NotFound";
-    case ENOMEM: return "OutOfMemory";
-    case ENOSPC: return "StorageFull";
-    case ENOSYS: return "Unsupported";
-    case EMLINK: return "TooManyLinks";
-    case ENAMETOOLONG: return "InvalidFilename";
-    case ENETDOWN: return "NetworkDown";
-    case ENETUNREACH: return "NetworkUnreachable";
-    case ENOTCONN: return "NotConnected";
-    case ENOTDIR: return "NotADirectory";
-    case ENOTEMPTY: return "DirectoryNotEmpty";
-    case EPIPE: return "BrokenPipe";
-    case EROFS: return "ReadOnlyFilesystem";
-    case ESPIPE: return "NotSeekable";
-    case ESTALE: return "StaleNetworkFileHandle";
-    case ETIMEDOUT: return "TimedOut";
-    case ETXTBSY: return "ExecutableFileBusy";
-    case EXDEV: return "CrossesDevices";
-    case EAGAIN: return "WouldBlock";
-    default: return "Uncategorized";
-  }
-}
-
-bool is_ascii(std::string_view text) {
-  const char* p = text.data();
-  std::size_t n = text.size();
-  std::uint64_t high_bits = 0;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    high_bits |= word;
-  }
-  for (; n > 0; ++p, --n) high_bits |= static_cast<unsigned char>(*p);
-  return (high_bits & 0x8080808080808080ull) == 0;
-}
 
 bool is_valid_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -210,24 +122,41 @@ FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
 }
 
 std::uint64_t count_lines(std::string_view content) {
-  const char* p = content.data();
-  const char* const end = p + content.size();
-  const __m128i newline = _mm_set1_epi8('\n');
-  std::uint64_t newlines = 0;
-  while (end - p >= 16) {
-    // Per-byte counters (0 - (-1) per match) for at most 255 blocks, then summed.
-    __m128i counts = _mm_setzero_si128();
-    for (int block = 0; block < 255 && end - p >= 16; ++block, p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(bytes, newline));
-    }
-    const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-    newlines += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-                static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  }
-  for (; p < end; ++p) newlines += *p == '\n';
+  const std::uint64_t newlines = scan::count_newlines(content.data(), content.data() + content.size());
   const bool open_last_line = !content.empty() && content.back() != '\n';
   return newlines + (open_last_line ? 1 : 0);
+}
+
+bool TripleCursor::next(Fields& fields) {
+  if (cursor_ >= end_) return false;
+  ++line_number_;
+  const char* first = scan::find_separator(cursor_, end_);
+  if (first == end_ || *first == '\n') throw ShortLineError(1, order_ == TripleOrder::HRT ? 1 : 2, line_number_);
+  const char* second = scan::find_separator(first + 1, end_);
+  if (second == end_ || *second == '\n') throw ShortLineError(2, 2, line_number_);
+  const char* third = scan::find_separator(second + 1, end_);
+  const char* field2_end;
+  const char* next;
+  if (third != end_ && *third == '\t') {
+    field2_end = third;
+    const char* newline = static_cast<const char*>(
+        std::memchr(third + 1, '\n', static_cast<std::size_t>(end_ - third - 1)));
+    next = newline ? newline + 1 : end_;
+  } else {
+    // A field that ends the line loses the carriage return that ends the line.
+    field2_end = third > second + 1 && third[-1] == '\r' ? third - 1 : third;
+    next = third == end_ ? end_ : third + 1;
+  }
+  const std::string_view field0(cursor_, static_cast<std::size_t>(first - cursor_));
+  const std::string_view field1(first + 1, static_cast<std::size_t>(second - first - 1));
+  const std::string_view field2(second + 1, static_cast<std::size_t>(field2_end - second - 1));
+  if (order_ == TripleOrder::HRT) {
+    fields = {field0, field1, field2};
+  } else {
+    fields = {field0, field2, field1};
+  }
+  cursor_ = next;
+  return true;
 }
 
 std::vector<Triple> read_triples(std::string_view content, TripleOrder order) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "builder.hpp"
 #include "graph.hpp"
 #include "random.hpp"
 #include "triple.hpp"

@@ -1,0 +1,67 @@
+// The failures the core reports, with the texts users see. Every message a
+// user can read comes from errors.cpp, so that they stay exact in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// Reading the data file failed: it could not be opened or read, its name
+// held a NUL byte, or its content was not UTF-8. The message describes the
+// error as "called `Result::unwrap()` on an `Err` value: " and a description.
+class IoError : public std::runtime_error {
+ public:
+  // An error reported by the operating system with `code` (an errno value).
+  static IoError from_os(int code);
+  // An error of the reader's own, with a kind name such as "InvalidData".
+  static IoError custom(std::string_view kind, std::string_view text);
+
+  // The errno value for an operating-system error, 0 otherwise.
+  int os_code() const { return os_code_; }
+  // The kind name: "NotFound", "PermissionDenied", "InvalidData", ...
+  const std::string& kind() const { return kind_; }
+
+ private:
+  IoError(std::string message, int os_code, std::string kind);
+  int os_code_;
+  std::string kind_;
+};
+
+// The rust-style kind name that an errno value falls under.
+std::string_view io_error_kind(int code);
+
+// A line with fewer than three fields. The message is fixed and names no
+// line; `line_number` (1-based) is there for the caller's own report.
+class ShortLineError : public std::runtime_error {
+ public:
+  ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number);
+  std::uint64_t line_number() const { return line_number_; }
+
+ private:
+  std::uint64_t line_number_;
+};
+
+// A bounded draw was asked for an empty range [low, high).
+class EmptyRangeError : public std::runtime_error {
+ public:
+  EmptyRangeError();
+};
+
+// The Poisson mean is zero, negative or NaN.
+class ShapeTooSmallError : public std::runtime_error {
+ public:
+  ShapeTooSmallError();
+};
+
+// The Poisson mean is so large that the rejection test works on NaN and a
+// draw could never finish.
+class MeanTooLargeError : public std::runtime_error {
+ public:
+  explicit MeanTooLargeError(double mean);
+};
+
+}  // namespace vantrel

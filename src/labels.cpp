@@ -1,0 +1,61 @@
+#include "labels.hpp"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+
+inline std::uint64_t mix(std::uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return h;
+}
+
+}  // namespace
+
+bool is_ascii(std::string_view text) {
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t high_bits = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    high_bits |= word;
+  }
+  for (; n > 0; ++p, --n) high_bits |= static_cast<unsigned char>(*p);
+  return (high_bits & 0x8080808080808080ull) == 0;
+}
+
+std::uint64_t LabelArena::append(std::string_view text) {
+  bytes_.insert(bytes_.end(), text.begin(), text.end());
+  offsets_.push_back(bytes_.size());
+  ascii_.push_back(is_ascii(text) ? 1 : 0);
+  return offsets_.size() - 2;
+}
+
+LabelList LabelArena::freeze() && {
+  return LabelList(ArrayRegion<char>::adopt(std::move(bytes_)), ArrayRegion<std::uint64_t>::adopt(std::move(offsets_)),
+                   ArrayRegion<std::uint8_t>::adopt(std::move(ascii_)));
+}
+
+std::uint64_t hash_label(std::string_view text) {
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t h = kMultiplier ^ n;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
+  }
+  if (n > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, n);
+    h = (h ^ word) * kMultiplier;
+  }
+  return mix(h);
+}
+
+}  // namespace vantrel

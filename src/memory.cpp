@@ -1,0 +1,51 @@
+#include "memory.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Below this, an array is not worth a mapping of its own.
+constexpr std::size_t kHugePageThreshold = 2 * kHugePage;
+
+std::size_t mapping_size(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+}  // namespace
+
+void* allocate_array_memory(std::size_t bytes) {
+  if (bytes < kHugePageThreshold) {
+    void* pointer = std::malloc(bytes == 0 ? 1 : bytes);
+    if (!pointer) throw std::bad_alloc();
+    return pointer;
+  }
+  if (bytes > SIZE_MAX - 2 * kHugePage) throw std::bad_alloc();
+  // Over-map by one huge page so that the array can start on a huge-page boundary.
+  const std::size_t size = mapping_size(bytes) + kHugePage;
+  void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(mapping);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) ::munmap(mapping, aligned - start);
+  const std::size_t tail = start + size - (aligned + mapping_size(bytes));
+  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + mapping_size(bytes)), tail);
+  // Only a hint: without huge pages the array works all the same.
+  ::madvise(reinterpret_cast<void*>(aligned), mapping_size(bytes), MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void release_array_memory(void* pointer, std::size_t bytes) {
+  if (bytes < kHugePageThreshold) {
+    std::free(pointer);
+  } else {
+    ::munmap(pointer, mapping_size(bytes));
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,84 @@
+// The memory that the graph's arrays live in. An array is either owned
+// (allocated here; large ones straight from the kernel on transparent huge
+// pages) or a read-only view into memory that something else keeps alive,
+// such as a mapped file. Readers see one type either way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <memory>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+namespace vantrel {
+
+// Allocates `bytes` for a large array: below a few megabytes from the heap,
+// above that as an anonymous mapping aligned to 2 MiB and advised to use
+// huge pages, since a walk jumps around arrays of hundreds of megabytes and
+// with 4 KiB pages nearly every step would also miss the TLB. Throws
+// std::bad_alloc. Released by release_array_memory with the same size.
+void* allocate_array_memory(std::size_t bytes);
+void release_array_memory(void* pointer, std::size_t bytes);
+
+// A fixed-size array of trivially copyable T that the graph reads. Move-only.
+template <class T>
+class ArrayRegion {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  ArrayRegion() = default;
+  ArrayRegion(ArrayRegion&&) noexcept = default;
+  ArrayRegion& operator=(ArrayRegion&&) noexcept = default;
+  ArrayRegion(const ArrayRegion&) = delete;
+  ArrayRegion& operator=(const ArrayRegion&) = delete;
+
+  // Owned memory for `count` elements, not initialised: the caller writes
+  // every element through mutable_data() before anyone reads.
+  static ArrayRegion allocate(std::size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = count * sizeof(T);
+    void* memory = allocate_array_memory(bytes);
+    ArrayRegion region;
+    region.keeper_ = std::shared_ptr<void>(memory, [bytes](void* p) { release_array_memory(p, bytes); });
+    region.data_ = static_cast<T*>(memory);
+    region.size_ = count;
+    return region;
+  }
+
+  // Takes over the storage of `elements` without copying it.
+  static ArrayRegion adopt(std::vector<T>&& elements) {
+    auto owner = std::make_shared<std::vector<T>>(std::move(elements));
+    ArrayRegion region;
+    region.data_ = owner->data();
+    region.size_ = owner->size();
+    region.keeper_ = std::move(owner);
+    return region;
+  }
+
+  // A read-only view of `count` elements at `data`, valid while `keeper` lives.
+  static ArrayRegion view(const T* data, std::size_t count, std::shared_ptr<const void> keeper) {
+    ArrayRegion region;
+    region.data_ = const_cast<T*>(data);  // never written through: mutable_data() is for owned memory
+    region.size_ = count;
+    region.keeper_ = std::const_pointer_cast<void>(std::move(keeper));
+    return region;
+  }
+
+  const T* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T& operator[](std::size_t index) const { return data_[index]; }
+  std::span<const T> span() const { return {data_, size_}; }
+
+  // Writable access while an owner fills memory it allocated or adopted.
+  T* mutable_data() { return data_; }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::shared_ptr<void> keeper_;
+};
+
+}  // namespace vantrel
