@@ -18,8 +18,9 @@ def _rotl(v: int, bits: int) -> int:
     return ((v << bits) | (v >> (32 - bits))) & _MASK32
 
 
-def chacha20_block(key: list[int], counter: int) -> list[int]:
-    state = list(_SIGMA) + list(key) + [counter & _MASK32, (counter >> 32) & _MASK32, 0, 0]
+def chacha20_block(key: list[int], counter: int, nonce: int = 0) -> list[int]:
+    state = list(_SIGMA) + list(key) + [counter & _MASK32, (counter >> 32) & _MASK32,
+                                        nonce & _MASK32, (nonce >> 32) & _MASK32]
     x = state[:]
 
     def quarter(a: int, b: int, c: int, d: int) -> None:
@@ -45,11 +46,15 @@ def chacha20_block(key: list[int], counter: int) -> list[int]:
 
 
 class Rng:
-    """ChaCha20 with a 64-bit counter, four blocks a refill, 64-bit draws."""
+    """ChaCha20 with a 64-bit counter, four blocks a refill, 64-bit draws.
 
-    def __init__(self, random_state: int) -> None:
+    Stream 0 is a sampler's own; walk number i has stream i + 1 (the nonce).
+    """
+
+    def __init__(self, random_state: int, stream: int = 0) -> None:
         seed = random_state.to_bytes(8, "big") + bytes(24)
         self.key = [int.from_bytes(seed[4 * i : 4 * i + 4], "little") for i in range(8)]
+        self.stream = stream
         self.counter = 0
         self.results: list[int] = []
         self.index = 64
@@ -58,7 +63,7 @@ class Rng:
         if self.index >= 64:
             self.results = []
             for b in range(4):
-                self.results += chacha20_block(self.key, self.counter + b)
+                self.results += chacha20_block(self.key, self.counter + b, self.stream)
             self.counter += 4
             self.index = 0
         value = self.results[self.index] | (self.results[self.index + 1] << 32)
@@ -160,8 +165,8 @@ class Graph:
             self.rev.append([])
         return node
 
-    def walk(self, path_len: int, rng: Rng) -> list[str]:
-        node = rng.gen_range(0, len(self.labels))
+    def walk(self, path_len: int, rng: Rng, start: int | None = None) -> list[str]:
+        node = rng.gen_range(0, len(self.labels)) if start is None else start
         path = [self.labels[node]]
         prev = None
         for _ in range(path_len):
@@ -192,10 +197,31 @@ class ExactPathSampler:
         self.data_size = len(triples)
         self.graph = Graph(triples)
         self.poi = Poisson(float(mean_path_len))
+        self.random_state = random_state
         self.rng = Rng(random_state)
         self.max_path_len = max_path_len
 
-    def sample_path(self) -> list[str]:
-        x = self.poi.sample(self.rng) + 1.0
+    def _path_len(self, rng: Rng) -> int:
+        x = self.poi.sample(rng) + 1.0
         steps = 2**64 - 1 if x >= 2.0**64 else int(x)
-        return self.graph.walk(min(steps, self.max_path_len), self.rng)
+        return min(steps, self.max_path_len)
+
+    def sample_path(self) -> list[str]:
+        return self.graph.walk(self._path_len(self.rng), self.rng)
+
+    def walk(self, number: int, start: str = "random") -> list[str]:
+        """Walk number `number`: drawn like sample_path() from its own stream,
+        number + 1; with start="each" it starts at node number mod n, undrawn."""
+        rng = Rng(self.random_state, number + 1)
+        path_len = self._path_len(rng)
+        if start == "each":
+            if not self.graph.labels:
+                raise IndexError("UniformSampler::sample_single: low >= high")
+            return self.graph.walk(path_len, rng, number % len(self.graph.labels))
+        return self.graph.walk(path_len, rng)
+
+    @property
+    def tokens(self) -> list[str]:
+        """Token ids: the nodes, then each relation's forward and backward token."""
+        relations = dict.fromkeys(label for _, _, label in self.graph.edges)
+        return self.graph.labels + [r + suffix for r in relations for suffix in ("::-->", "::<--")]

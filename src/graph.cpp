@@ -3,12 +3,12 @@
 namespace vantrel {
 
 template <class Id>
-void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+template <class Token>
+void BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
                           const InterruptPoll& poll) const {
-  out.clear();
-  Id block = block_of_[rng.gen_range(0, node_count())];
-  out.reserve(path_len + 2);
-  out.push_back(node_piece(block));
+  const std::uint64_t relation_token_base = node_count();
+  Id block = block_of_[start];
+  *out++ = static_cast<Token>(start);
   // The position, among the current node's candidates, of the first entry of
   // the edge just used; kNone before the first step.
   constexpr std::uint64_t kNone = UINT64_MAX;
@@ -30,8 +30,7 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
     }
     const bool forward = choice < fwd_count;
     const EdgeCell<Id>& edge = cells_[block + 1 + choice].edge;
-    out.push_back({relation_labels_[edge.relation], forward ? Suffix::kForward : Suffix::kBackward,
-                   relation_labels_.is_ascii_label(edge.relation)});
+    *out++ = static_cast<Token>(relation_token_base + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1));
     // Arriving backward, the edge stands among the new node's forward
     // entries only. Arriving forward it stands among its backward entries,
     // unless it is a self-loop: then its forward entry, the one just chosen,
@@ -45,7 +44,7 @@ void BasicGraph<Id>::walk(std::uint64_t path_len, StdRng& rng, std::vector<PathP
     }
     block = edge.block;
   }
-  out.push_back(node_piece(block));
+  *out = static_cast<Token>(cells_[block].header.node);
 }
 
 template <class Id>
@@ -64,14 +63,24 @@ std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint
 
 template class BasicGraph<std::uint32_t>;
 template class BasicGraph<std::uint64_t>;
+template void BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
+                                              const InterruptPoll&) const;
+template void BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
+                                              const InterruptPoll&) const;
+template void BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
+                                              const InterruptPoll&) const;
+template void BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
+                                              const InterruptPoll&) const;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {
-  std::vector<PathPiece> pieces;
-  walk(path_len, rng, pieces);
+  const std::uint64_t start = draw_start(rng);
+  std::vector<std::uint64_t> tokens(path_len + 2);
+  walk(start, path_len, rng, tokens.data());
   std::vector<std::string> path;
-  path.reserve(pieces.size());
-  for (const PathPiece& piece : pieces) {
+  path.reserve(tokens.size());
+  for (const std::uint64_t token : tokens) {
+    const PathPiece piece = token_text(token);
     std::string& text = path.emplace_back(piece.label);
     if (piece.suffix == Suffix::kForward) text += redge_suffix;
     if (piece.suffix == Suffix::kBackward) text += ledge_suffix;

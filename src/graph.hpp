@@ -56,7 +56,8 @@ union Cell {
 // says whether the edge was followed forward or backward.
 enum class Suffix : std::uint8_t { kNone, kForward, kBackward };
 
-// One string of a walk, as a view into the graph's labels.
+// The text of a token, as a view into the graph's labels: a node's label, or
+// a relation's label with the direction to append.
 struct PathPiece {
   std::string_view label;
   Suffix suffix;
@@ -86,6 +87,17 @@ class BasicGraph {
 
   std::uint64_t node_count() const { return block_of_.size(); }
   std::uint64_t edge_count() const { return (cells_.size() - block_of_.size()) / 2; }
+  std::uint64_t relation_count() const { return relation_labels_.size(); }
+  // Tokens: node ids 0 to n - 1 first, then relation r followed forward
+  // (n + 2r) and backward (n + 2r + 1).
+  std::uint64_t token_count() const { return node_count() + 2 * relation_count(); }
+  PathPiece token_text(std::uint64_t token) const {
+    if (token < node_count()) return {node_labels_[token], Suffix::kNone, node_labels_.is_ascii_label(token)};
+    const std::uint64_t relation = (token - node_count()) / 2;
+    const bool backward = (token - node_count()) % 2 != 0;
+    return {relation_labels_[relation], backward ? Suffix::kBackward : Suffix::kForward,
+            relation_labels_.is_ascii_label(relation)};
+  }
   std::string_view node_label(std::uint64_t node) const { return node_labels_[node]; }
   std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
 
@@ -94,21 +106,21 @@ class BasicGraph {
   // Edges that reach `node`, in ascending edge order, seen from `node`.
   std::vector<Adjacent> edges_rev(std::uint64_t node) const { return entries(node, false); }
 
-  // Draws a walk of `path_len` steps into `out` (cleared first): the start
-  // label, one edge string per step, the end label. The start node is drawn
-  // below the node count (EmptyRangeError on an empty graph), then each step
-  // draws below its candidate count: the node's forward then backward
-  // entries, less the first entry of the edge just used unless it is the
-  // only one. `poll` is called every 2^20 steps.
-  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+  // Draws the start node of a walk, uniformly below the node count; throws
+  // EmptyRangeError (drawing nothing) on an empty graph.
+  std::uint64_t draw_start(StdRng& rng) const { return rng.gen_range(0, node_count()); }
+
+  // Walks `path_len` steps from node `start` and writes path_len + 2 tokens
+  // to `out`: the start node, one relation token per step, the end node.
+  // Each step draws below its candidate count: the node's forward then
+  // backward entries, less the first entry of the edge just used unless it
+  // is the only one. `poll` is called every 2^20 steps.
+  template <class Token>
+  void walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
             const InterruptPoll& poll = {}) const;
 
  private:
   std::vector<Adjacent> entries(std::uint64_t node, bool forward) const;
-  PathPiece node_piece(Id block) const {
-    const Id node = cells_[block].header.node;
-    return {node_labels_[node], Suffix::kNone, node_labels_.is_ascii_label(node)};
-  }
 
   ArrayRegion<Cell<Id>> cells_;
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
@@ -140,15 +152,26 @@ class KG {
   std::uint64_t edge_count() const {
     return visit([](const auto& g) { return g.edge_count(); });
   }
+  std::uint64_t token_count() const {
+    return visit([](const auto& g) { return g.token_count(); });
+  }
+  PathPiece token_text(std::uint64_t token) const {
+    return visit([&](const auto& g) { return g.token_text(token); });
+  }
   bool is_wide() const { return std::holds_alternative<Wide>(graph_); }
 
-  void walk(std::uint64_t path_len, StdRng& rng, std::vector<PathPiece>& out,
+  std::uint64_t draw_start(StdRng& rng) const {
+    return visit([&](const auto& g) { return g.draw_start(rng); });
+  }
+  template <class Token>
+  void walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
             const InterruptPoll& poll = {}) const {
-    visit([&](const auto& g) { g.walk(path_len, rng, out, poll); });
+    visit([&](const auto& g) { g.walk(start, path_len, rng, out, poll); });
   }
 
-  // A walk as owned strings, each edge label followed by `redge_suffix` when
-  // followed forward and by `ledge_suffix` when followed backward.
+  // A walk with a drawn start, as owned strings, each edge label followed by
+  // `redge_suffix` when followed forward and by `ledge_suffix` when followed
+  // backward.
   std::vector<std::string> sample_path(std::uint64_t path_len, StdRng& rng,
                                        std::string_view redge_suffix,
                                        std::string_view ledge_suffix) const;

@@ -11,62 +11,45 @@ Seed seed_from_random_state(std::uint64_t random_state) {
   return seed;
 }
 
+Key key_from_seed(const Seed& seed) {
+  Key key;
+  for (int w = 0; w < 8; ++w) {
+    const std::uint8_t* bytes = seed.data() + 4 * w;
+    key[w] = std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
+             (std::uint32_t{bytes[3]} << 24);
+  }
+  return key;
+}
+
 namespace {
 
 constexpr std::array<std::uint32_t, 4> kSigma = {0x61707865u, 0x3320646eu, 0x79622d32u, 0x6b206574u};
 
-// Four blocks side by side: lane b of every vector belongs to block counter + b.
-using Lanes = std::uint32_t __attribute__((vector_size(16)));
+// Lane vectors of the compiler's generic vector extension, built for
+// whatever vector unit the target has (SSE2/AVX2/AVX-512 on x86-64, NEON on
+// AArch64, plain registers elsewhere). Lane b computes one block.
+using Lanes4 = std::uint32_t __attribute__((vector_size(16)));
+using Lanes8 = std::uint32_t __attribute__((vector_size(32)));
 
-inline Lanes rotl(Lanes v, int bits) { return (v << bits) | (v >> (32 - bits)); }
+// Rotates every lane left by `bits`, in place (lanes wider than the
+// baseline's vector registers are never passed by value).
+template <class Lanes>
+inline void rotate_left(Lanes& v, int bits) {
+  v = (v << bits) | (v >> (32 - bits));
+}
 
+template <class Lanes>
 inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
-  a += b; d ^= a; d = rotl(d, 16);
-  c += d; b ^= c; b = rotl(b, 12);
-  a += b; d ^= a; d = rotl(d, 8);
-  c += d; b ^= c; b = rotl(b, 7);
+  a += b; d ^= a; rotate_left(d, 16);
+  c += d; b ^= c; rotate_left(b, 12);
+  a += b; d ^= a; rotate_left(d, 8);
+  c += d; b ^= c; rotate_left(b, 7);
 }
 
-inline std::uint32_t load_le32(const std::uint8_t* bytes) {
-  return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
-         (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
-}
-
-// Transposes four lane vectors in place: afterwards v[b] holds lane b of the
-// four inputs, in input order.
-inline void transpose4(Lanes& v0, Lanes& v1, Lanes& v2, Lanes& v3) {
-  const Lanes t0 = __builtin_shufflevector(v0, v1, 0, 4, 1, 5);
-  const Lanes t1 = __builtin_shufflevector(v0, v1, 2, 6, 3, 7);
-  const Lanes t2 = __builtin_shufflevector(v2, v3, 0, 4, 1, 5);
-  const Lanes t3 = __builtin_shufflevector(v2, v3, 2, 6, 3, 7);
-  v0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-  v1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-  v2 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-  v3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
-}
-
-// Blocks counter to counter + 3, written block after block into `out`. The
-// lanes are the compiler's generic vectors, built for whatever vector unit
-// the target has (NEON on AArch64). On x86-64 the processor's best vector
-// instructions are picked once, at load time; every variant computes the
-// same words.
-#if defined(__x86_64__)
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#endif
-void chacha20_four_blocks(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
-                          std::uint32_t* out /* 64 words */) {
-  Lanes input[16];
-  for (int w = 0; w < 4; ++w) input[w] = Lanes{kSigma[w], kSigma[w], kSigma[w], kSigma[w]};
-  for (int w = 0; w < 8; ++w) input[4 + w] = Lanes{key[w], key[w], key[w], key[w]};
-  for (int b = 0; b < 4; ++b) {
-    const std::uint64_t n = counter + static_cast<std::uint64_t>(b);
-    input[12][b] = static_cast<std::uint32_t>(n);
-    input[13][b] = static_cast<std::uint32_t>(n >> 32);
-  }
-  input[14] = Lanes{0, 0, 0, 0};
-  input[15] = Lanes{0, 0, 0, 0};
-
-  Lanes x[16];
+// The ChaCha20 block function on every lane of `state` at once: twenty
+// rounds, then the input added back.
+template <class Lanes>
+inline void chacha20_rounds(const Lanes (&input)[16], Lanes (&x)[16]) {
   for (int w = 0; w < 16; ++w) x[w] = input[w];
   for (int round = 0; round < 10; ++round) {
     quarter_round(x[0], x[4], x[8], x[12]);
@@ -79,33 +62,111 @@ void chacha20_four_blocks(const std::array<std::uint32_t, 8>& key, std::uint64_t
     quarter_round(x[3], x[4], x[9], x[14]);
   }
   for (int w = 0; w < 16; ++w) x[w] += input[w];
+}
+
+// The input words that every lane shares: constants and key.
+template <class Lanes>
+inline void fill_constants_and_key(const Key& key, Lanes (&input)[16]) {
+  for (int w = 0; w < 4; ++w) input[w] = Lanes{} + kSigma[w];
+  for (int w = 0; w < 8; ++w) input[4 + w] = Lanes{} + key[w];
+}
+
+// Transposes four lane vectors in place: afterwards v[b] holds lane b of the
+// four inputs, in input order.
+inline void transpose4(Lanes4& v0, Lanes4& v1, Lanes4& v2, Lanes4& v3) {
+  const Lanes4 t0 = __builtin_shufflevector(v0, v1, 0, 4, 1, 5);
+  const Lanes4 t1 = __builtin_shufflevector(v0, v1, 2, 6, 3, 7);
+  const Lanes4 t2 = __builtin_shufflevector(v2, v3, 0, 4, 1, 5);
+  const Lanes4 t3 = __builtin_shufflevector(v2, v3, 2, 6, 3, 7);
+  v0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  v1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  v2 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  v3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// On x86-64 the processor's best vector instructions are picked once, at
+// load time; every variant computes the same words.
+#if defined(__x86_64__)
+#define VANTREL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define VANTREL_VECTOR_CLONES
+#endif
+
+// Blocks counter to counter + 3 of `stream`, written block after block into
+// `out` (64 words).
+VANTREL_VECTOR_CLONES
+void chacha20_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
+  Lanes4 input[16];
+  fill_constants_and_key(key, input);
+  for (int b = 0; b < 4; ++b) {
+    const std::uint64_t n = counter + static_cast<std::uint64_t>(b);
+    input[12][b] = static_cast<std::uint32_t>(n);
+    input[13][b] = static_cast<std::uint32_t>(n >> 32);
+  }
+  input[14] = Lanes4{} + static_cast<std::uint32_t>(stream);
+  input[15] = Lanes4{} + static_cast<std::uint32_t>(stream >> 32);
+  Lanes4 x[16];
+  chacha20_rounds(input, x);
   // Lane b is block b: transpose each group of four words so that a block's
   // words are contiguous.
   for (int w = 0; w < 16; w += 4) {
     transpose4(x[w], x[w + 1], x[w + 2], x[w + 3]);
-    for (int b = 0; b < 4; ++b) std::memcpy(out + 16 * b + w, &x[w + b], sizeof(Lanes));
+    for (int b = 0; b < 4; ++b) std::memcpy(out + 16 * b + w, &x[w + b], sizeof(Lanes4));
   }
 }
 
 }  // namespace
 
-std::array<std::uint32_t, 16> chacha20_block(const std::array<std::uint32_t, 8>& key,
-                                             std::uint64_t counter) {
+VANTREL_VECTOR_CLONES
+void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
+                            std::uint32_t* out) {
+  static_assert(kStreamLanes == 8);
+  Lanes8 input[16];
+  fill_constants_and_key(key, input);
+  input[12] = Lanes8{} + static_cast<std::uint32_t>(counter);
+  input[13] = Lanes8{} + static_cast<std::uint32_t>(counter >> 32);
+  for (std::size_t b = 0; b < kStreamLanes; ++b) {
+    const std::uint64_t stream = first_stream + b;
+    input[14][b] = static_cast<std::uint32_t>(stream);
+    input[15][b] = static_cast<std::uint32_t>(stream >> 32);
+  }
+  Lanes8 x[16];
+  chacha20_rounds(input, x);
+  for (std::size_t b = 0; b < kStreamLanes; ++b) {
+    for (int w = 0; w < 16; ++w) out[16 * b + w] = x[w][b];
+  }
+}
+
+std::array<std::uint32_t, 16> chacha20_block(const Key& key, std::uint64_t counter, std::uint64_t stream) {
   std::uint32_t four[64];
-  chacha20_four_blocks(key, counter, four);
+  chacha20_four_blocks(key, counter, stream, four);
   std::array<std::uint32_t, 16> block;
   for (int w = 0; w < 16; ++w) block[w] = four[w];
   return block;
 }
 
-StdRng StdRng::from_seed(const Seed& seed) {
+StdRng StdRng::from_seed(const Seed& seed, std::uint64_t stream) {
   StdRng rng;
-  for (int w = 0; w < 8; ++w) rng.key_[w] = load_le32(seed.data() + 4 * w);
+  rng.key_ = key_from_seed(seed);
+  rng.stream_ = stream;
+  return rng;
+}
+
+StdRng StdRng::from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words,
+                                 std::size_t blocks) {
+  // The blocks go at the end of the buffer, as if a refill had left them
+  // there, so that the next refill computes the blocks after them.
+  StdRng rng;
+  rng.key_ = key;
+  rng.stream_ = stream;
+  rng.index_ = kBufferWords - blocks * kBlockWords;
+  std::memcpy(rng.results_.data() + rng.index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
+  rng.block_counter_ = blocks;
   return rng;
 }
 
 void StdRng::refill() {
-  chacha20_four_blocks(key_, block_counter_, results_.data());
+  chacha20_four_blocks(key_, block_counter_, stream_, results_.data());
   block_counter_ += 4;
 }
 

@@ -35,14 +35,29 @@ inline bool bounded_from_u64(std::uint64_t value, std::uint64_t range, std::uint
 // significant first, then 24 zero bytes.
 Seed seed_from_random_state(std::uint64_t random_state);
 
-// ChaCha20 (20 rounds, 64-bit block counter, 64-bit zero nonce) handing out
-// its keystream as little-endian 32-bit words, four blocks per refill.
+// A ChaCha20 key: eight little-endian words.
+using Key = std::array<std::uint32_t, 8>;
+
+// The key whose words are the seed's bytes, four at a time, little-endian.
+Key key_from_seed(const Seed& seed);
+
+// ChaCha20 (20 rounds, 64-bit block counter, 64-bit nonce) handing out its
+// keystream as little-endian 32-bit words, four blocks per refill. The
+// nonce selects one of 2^64 independent streams of the same key: stream 0
+// is a sampler's own, stream i + 1 belongs to walk number i.
 class StdRng {
  public:
   static constexpr std::size_t kBufferWords = 64;
+  static constexpr std::size_t kBlockWords = 16;
 
   // A generator in its initial state; no block is computed before the first draw.
-  static StdRng from_seed(const Seed& seed);
+  static StdRng from_seed(const Seed& seed, std::uint64_t stream = 0);
+
+  // The generator of `stream` with its first `blocks` blocks (1 to 4)
+  // computed beforehand, `words` holding them in order: the same draws as
+  // from_seed(seed, stream), without computing those blocks again.
+  static StdRng from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words,
+                                  std::size_t blocks);
 
   // The next 64-bit value: the earlier keystream word is the low half.
   std::uint64_t next_u64() {
@@ -75,6 +90,9 @@ class StdRng {
   // Number of the next block that a refill computes.
   std::uint64_t block_counter() const { return block_counter_; }
 
+  // The number of 64-bit draws made since block 0 of the stream.
+  std::uint64_t draws_made() const { return (block_counter_ * kBlockWords + index_ - kBufferWords) / 2; }
+
  private:
   StdRng() = default;
   std::uint64_t next_u64_after_refill();
@@ -82,14 +100,24 @@ class StdRng {
 
   std::array<std::uint32_t, kBufferWords> results_{};
   std::size_t index_ = kBufferWords;
-  std::array<std::uint32_t, 8> key_{};
+  Key key_{};
+  std::uint64_t stream_ = 0;
   std::uint64_t block_counter_ = 0;
 };
 
-// The ChaCha20 block function: the 16 output words of block `counter` for
-// `key` with a zero nonce.
-std::array<std::uint32_t, 16> chacha20_block(const std::array<std::uint32_t, 8>& key,
-                                             std::uint64_t counter);
+// The ChaCha20 block function: the 16 output words of block `counter` of
+// `stream` (the nonce) for `key`.
+std::array<std::uint32_t, 16> chacha20_block(const Key& key, std::uint64_t counter, std::uint64_t stream = 0);
+
+// How many streams chacha20_stream_blocks computes at once.
+inline constexpr std::size_t kStreamLanes = 8;
+
+// Block `counter` of the kStreamLanes streams first_stream, first_stream + 1,
+// ... (wrapping past 2^64 - 1), written stream after stream into `out`
+// (kStreamLanes × 16 words). Several walks' streams side by side keep the
+// vector unit full when each walk needs only a block or two.
+void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
+                            std::uint32_t* out);
 
 // ln Γ(x) by the six-term Lanczos approximation (γ = 5) of Numerical Recipes;
 // meant for x >= 1. Deliberately not a library log-gamma: walks depend on

@@ -1,0 +1,38 @@
+// Parsing and converting the arguments of PathSampler's methods, with the
+// interpreter's usual exceptions and messages that name the argument.
+#pragma once
+
+#include "py_errors.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace vantrel::py {
+
+struct ParamDescription {
+  const char* name;
+  bool is_optional;
+  bool kw_only;
+};
+
+// Fills `output` (one slot per parameter, strong references) from `args` and
+// `kwargs`. Missing arguments are reported before unknown keywords, and
+// those before surplus positional arguments. Returns -1 with a TypeError set.
+int parse_fn_args(const char* fname, std::span<const ParamDescription> params, PyObject* args, PyObject* kwargs,
+                  bool accept_args, bool accept_kwargs, PyRef* output);
+
+// Each converter stores the converted value in `out` and returns true, or
+// returns false with an exception set.
+
+// A str, as UTF-8; TypeError with no message for anything else.
+bool convert_text(PyObject* object, std::string& out);
+// Anything float() takes.
+bool convert_double(PyObject* object, double& out);
+// An int (or __index__) in [0, 2**64); the interpreter's OverflowError outside.
+bool convert_u64(PyObject* object, std::uint64_t& out);
+// An int (or __index__) in [0, max]: ValueError below, OverflowError above,
+// both naming the argument.
+bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std::uint64_t& out);
+
+}  // namespace vantrel::py

@@ -1,0 +1,23 @@
+// IdArray: a one-dimensional array of unsigned integers that C++ filled,
+// handed to Python through the buffer protocol without a copy (numpy.asarray,
+// torch.frombuffer and memoryview take it as it is).
+#pragma once
+
+#include "py_errors.hpp"
+
+#include <cstdint>
+
+#include "memory.hpp"
+
+namespace vantrel::py {
+
+extern PyTypeObject IdArrayType;
+
+// A new IdArray that takes over `values` (format "I" for 32 bits, "Q" for 64).
+PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values);
+PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values);
+
+// Readies IdArrayType; done once per process. -1 with an exception set on failure.
+int ready_id_array_type();
+
+}  // namespace vantrel::py

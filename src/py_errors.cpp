@@ -1,0 +1,104 @@
+#include "py_errors.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "errors.hpp"
+
+namespace vantrel::py {
+
+void check_signals() {
+  if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+}
+
+void InterpreterLockReleased::check_signals() {
+  PyEval_RestoreThread(state_);
+  const int status = PyErr_CheckSignals();
+  state_ = PyEval_SaveThread();
+  if (status < 0) throw PythonErrorAlreadySet{};
+}
+
+namespace {
+
+// Sets `type(message)` as the pending exception, with `errno` set when
+// `os_code` is non-zero and with `note` attached (Python 3.11+).
+void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code) {
+  PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
+  if (!text) return;
+  PyRef exception(PyObject_CallOneArg(type, text.get()));
+  if (!exception) return;
+  if (os_code != 0) {
+    // Only errno: with strerror set too, str() would no longer be the message.
+    PyRef code(PyLong_FromLong(os_code));
+    if (!code || PyObject_SetAttrString(exception.get(), "errno", code.get()) < 0) return;
+  }
+#if PY_VERSION_HEX >= 0x030B0000
+  if (note) {
+    PyRef added(PyObject_CallMethod(exception.get(), "add_note", "O", note));
+    if (!added) return;
+  }
+#else
+  (void)note;
+#endif
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+}
+
+// The OSError subclass that Python itself raises for `code`.
+PyRef os_error_type(int code) {
+  PyRef probe(PyObject_CallFunction(PyExc_OSError, "is", code, ""));
+  if (!probe) return nullptr;
+  return new_ref(reinterpret_cast<PyObject*>(Py_TYPE(probe.get())));
+}
+
+// A note naming the data file, "data_path: 'kg.tsv'", or a line of it,
+// "line 17 of data_path 'kg.tsv'" (line > 0). None when there is no path;
+// a note is a help, so failing to make one is not an error.
+PyRef file_note(const std::string* data_path, std::uint64_t line = 0) {
+  if (!data_path) return nullptr;
+  PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
+  PyRef note;
+  if (path) {
+    note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of data_path %R", static_cast<unsigned long long>(line),
+                                               path.get())
+                        : PyUnicode_FromFormat("data_path: %R", path.get()));
+  }
+  if (!note) PyErr_Clear();
+  return note;
+}
+
+}  // namespace
+
+void raise_failure(std::exception_ptr failure, const std::string* data_path) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const PythonErrorAlreadySet&) {
+  } catch (const IoError& error) {
+    PyRef note = file_note(data_path);
+    if (error.os_code() != 0) {
+      PyRef type = os_error_type(error.os_code());
+      if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
+    } else {
+      raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
+    }
+  } catch (const ShortLineError& error) {
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, error.line_number()).get(), 0);
+  } catch (const ShapeTooSmallError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
+  } catch (const MeanTooLargeError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
+  } catch (const EmptyRangeError& error) {
+    PyErr_SetString(PyExc_IndexError, error.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_SystemError, error.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
+  }
+}
+
+}  // namespace vantrel::py

@@ -1,0 +1,55 @@
+// Binding support shared by the Python-facing files: owned references, the
+// interpreter lock, and the one translation of C++ failures into Python
+// exceptions.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace vantrel::py {
+
+// An owned (strong) reference, released when it goes out of scope.
+struct PyDecRef {
+  void operator()(PyObject* object) const { Py_DECREF(object); }
+};
+using PyRef = std::unique_ptr<PyObject, PyDecRef>;
+
+// A new strong reference to `borrowed` (which may be null).
+inline PyRef new_ref(PyObject* borrowed) {
+  Py_XINCREF(borrowed);
+  return PyRef(borrowed);
+}
+
+// A call into the interpreter failed inside C++ code; its exception is set.
+struct PythonErrorAlreadySet {};
+
+// Runs the interpreter's signal handlers (Ctrl-C among them) with the lock
+// held; throws PythonErrorAlreadySet when one of them raised, so that the
+// work in progress stops.
+void check_signals();
+
+// Releases the interpreter lock for its lifetime, so that other Python
+// threads run while this one works on data that no Python object sees.
+class InterpreterLockReleased {
+ public:
+  InterpreterLockReleased() : state_(PyEval_SaveThread()) {}
+  InterpreterLockReleased(const InterpreterLockReleased&) = delete;
+  InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
+  ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
+
+  // check_signals(), taking the lock back for the moment it needs it.
+  void check_signals();
+
+ private:
+  PyThreadState* state_;
+};
+
+// Turns the failure in flight into the pending Python exception. `data_path`
+// names the file in the exception's note where the failure concerns it.
+void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr);
+
+}  // namespace vantrel::py

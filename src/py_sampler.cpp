@@ -1,0 +1,407 @@
+// PathSampler: construction, the sampler's own stream (sample_path,
+// sample_paths), walks by number (walk_ids, walks) and its attributes.
+#include "py_sampler.hpp"
+
+#include <pythread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "builder.hpp"
+#include "graph.hpp"
+#include "parallel.hpp"
+#include "py_args.hpp"
+#include "py_buffer.hpp"
+#include "py_tokens.hpp"
+#include "random.hpp"
+#include "triple.hpp"
+#include "walks.hpp"
+
+namespace vantrel::py {
+
+namespace {
+
+// Lets one call at a time draw from a sampler's own stream. A call from
+// another thread waits its turn with the interpreter lock released; a call
+// from the thread that holds it (a signal handler or a finalizer running in
+// the middle of a walk) is refused, since its draws would land inside the
+// walk in progress.
+class StreamLock {
+ public:
+  // Takes the lock, or returns false with RuntimeError (re-entry) or the
+  // exception of a signal handler (while waiting) set.
+  bool acquire(const char* method) {
+    const unsigned long me = PyThread_get_thread_ident();
+    if (!mutex_.try_lock()) {
+      if (owner_.load() == me) {
+        PyErr_Format(PyExc_RuntimeError,
+                     "%s called while this thread is drawing from the same sampler's stream "
+                     "(from a signal handler or finalizer); its draws would change the walk in progress",
+                     method);
+        return false;
+      }
+      for (;;) {
+        bool locked;
+        Py_BEGIN_ALLOW_THREADS
+        locked = mutex_.try_lock_for(std::chrono::milliseconds(50));
+        Py_END_ALLOW_THREADS
+        if (locked) break;
+        if (PyErr_CheckSignals() < 0) return false;
+      }
+    }
+    owner_.store(me);
+    return true;
+  }
+
+  void release() {
+    owner_.store(0);
+    mutex_.unlock();
+  }
+
+ private:
+  std::timed_mutex mutex_;
+  std::atomic<unsigned long> owner_{0};
+};
+
+// Holds a StreamLock until the end of the scope, once acquired.
+class StreamLockHeld {
+ public:
+  explicit StreamLockHeld(StreamLock& lock) : lock_(lock) {}
+  StreamLockHeld(const StreamLockHeld&) = delete;
+  StreamLockHeld& operator=(const StreamLockHeld&) = delete;
+  bool acquire(const char* method) { return held_ = lock_.acquire(method); }
+  ~StreamLockHeld() {
+    if (held_) lock_.release();
+  }
+
+ private:
+  StreamLock& lock_;
+  bool held_ = false;
+};
+
+// Everything a PathSampler owns; no Python object among it.
+struct SamplerState {
+  SamplerState(WalkRules walk_rules, StdRng stream, KG graph)
+      : rules(walk_rules), rng(stream), kg(std::move(graph)) {}
+
+  WalkRules rules;
+  StdRng rng;  // stream 0: the sampler's own
+  KG kg;
+  StreamLock stream_lock;
+  std::vector<std::uint64_t> tokens;  // the last walk's tokens, kept to reuse their storage
+};
+
+struct PathSamplerObject {
+  PyObject_HEAD
+  std::unique_ptr<SamplerState> state;
+};
+
+SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }
+
+// The construction stages, in order: read the file as UTF-8, cut it into
+// triples and build the graph, form the seed, make the Poisson
+// distribution, make the generator.
+std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
+                                              std::uint64_t max_path_len, std::uint64_t random_state,
+                                              const InterruptPoll& poll) {
+  KG kg = build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
+  const Seed seed = seed_from_random_state(random_state);
+  const Poisson poi = Poisson::from_mean(mean_path_len);
+  const StdRng rng = StdRng::from_seed(seed);
+  return std::make_unique<SamplerState>(WalkRules{poi, max_path_len, key_from_seed(seed)}, rng, std::move(kg));
+}
+
+// Refuses walks whose list could not fit in this machine's memory: each of
+// its strings costs at least a list slot, a token and a str object, and
+// some slack besides.
+constexpr std::uint64_t kBytesPerWalkString = 80;
+
+constexpr ParamDescription kConstructorParams[] = {
+    {"data_path", false, false},
+    {"mean_path_len", false, false},
+    {"max_path_len", false, false},
+    {"random_state", false, false},
+};
+constexpr const char* kConstructorName = "PathSampler.__new__()";
+constexpr const char* kSamplePathName = "PathSampler.sample_path()";
+constexpr const char* kSamplePathsName = "PathSampler.sample_paths()";
+constexpr const char* kWalkIdsName = "PathSampler.walk_ids()";
+constexpr const char* kWalksName = "PathSampler.walks()";
+
+PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
+  PyObject* object = alloc(type, 0);
+  if (!object) return nullptr;
+  auto* self = reinterpret_cast<PathSamplerObject*>(object);
+  new (&self->state) std::unique_ptr<SamplerState>();
+  PyRef owner(object);  // released on every failure below
+
+  PyRef slots[std::size(kConstructorParams)];
+  if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::string data_path;
+  double mean_path_len;
+  std::uint64_t max_path_len;
+  std::uint64_t random_state;
+  if (!convert_text(slots[0].get(), data_path) || !convert_double(slots[1].get(), mean_path_len) ||
+      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
+    return nullptr;
+  }
+
+  // No Python object is touched while the file is read and the graph built,
+  // and the new object is not visible yet: let other threads run meanwhile.
+  std::unique_ptr<SamplerState> state;
+  std::exception_ptr failure;
+  {
+    InterpreterLockReleased released;
+    try {
+      state = construct_state(data_path, mean_path_len, max_path_len, random_state,
+                              [&released] { released.check_signals(); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    raise_failure(failure, &data_path);
+    return nullptr;
+  }
+  self->state = std::move(state);
+  return owner.release();
+}
+
+void PathSampler_dealloc(PyObject* object) {
+  auto* self = reinterpret_cast<PathSamplerObject*>(object);
+  self->state.~unique_ptr();
+  Py_TYPE(object)->tp_free(object);
+}
+
+PyObject* PathSampler_get_data_size(PyObject* object, void*) {
+  return PyLong_FromUnsignedLongLong(state_of(object).kg.edge_count());
+}
+
+PyObject* PathSampler_get_tokens(PyObject* object, void*) { return new_tokens(object, &state_of(object).kg); }
+
+PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kwargs) {
+  if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
+    if (parse_fn_args(kSamplePathName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
+  }
+  SamplerState& state = state_of(object);
+  // Taken out of the object: building the list may run Python code (a
+  // collection's finalizers) that samples from this same object.
+  std::vector<std::uint64_t> tokens = std::move(state.tokens);
+  {
+    StreamLockHeld lock(state.stream_lock);
+    if (!lock.acquire(kSamplePathName)) return nullptr;
+    try {
+      const std::uint64_t path_len = path_len_from_draw(state.rules.poisson.sample(state.rng),
+                                                        state.rules.max_path_len);
+      const std::uint64_t start = state.kg.draw_start(state.rng);
+      ensure_fits_in_memory(path_len, kBytesPerWalkString);
+      tokens.resize(path_len + 2);
+      state.kg.walk(start, path_len, state.rng, tokens.data(), check_signals);
+    } catch (...) {
+      raise_failure(std::current_exception());
+      return nullptr;
+    }
+  }
+  PyObject* list = tokens_to_new_strs(state.kg, tokens);
+  constexpr std::size_t kKeptCapacity = std::size_t{1} << 16;
+  if (tokens.capacity() <= kKeptCapacity && state.tokens.capacity() == 0) state.tokens = std::move(tokens);
+  return list;
+}
+
+// Runs `work` with the interpreter lock released, giving it a poll that
+// takes the lock back briefly to run signal handlers. Returns false with
+// the Python exception set if it failed.
+template <class Work>
+bool run_released(Work&& work) {
+  std::exception_ptr failure;
+  {
+    InterpreterLockReleased released;
+    try {
+      work([&released] { released.check_signals(); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    raise_failure(failure);
+    return false;
+  }
+  return true;
+}
+
+constexpr ParamDescription kSamplePathsParams[] = {{"count", false, false}};
+
+PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kSamplePathsParams)];
+  if (parse_fn_args(kSamplePathsName, kSamplePathsParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::uint64_t count;
+  if (!convert_bounded(slots[0].get(), "count", PY_SSIZE_T_MAX, count)) return nullptr;
+  SamplerState& state = state_of(object);
+  // The stream stays locked until the lists are built, so that on any
+  // failure it can go back to where it stood before the call.
+  StreamLockHeld lock(state.stream_lock);
+  if (!lock.acquire(kSamplePathsName)) return nullptr;
+  const StdRng before = state.rng;
+  WalkTokens<std::uint64_t> walks;
+  if (!run_released([&](const InterruptPoll& poll) {
+        walks = draw_stream_walks(state.kg, state.rules, state.rng, count, kBytesPerWalkString, poll);
+      })) {
+    state.rng = before;
+    return nullptr;
+  }
+  PyObject* lists = walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
+  if (!lists) state.rng = before;
+  return lists;
+}
+
+// The arguments of walk_ids() and walks(), converted.
+struct NumberedRequest {
+  std::uint64_t first;
+  std::uint64_t stop;
+  unsigned threads;
+  StartRule start;
+};
+
+constexpr ParamDescription kNumberedParams[] = {
+    {"first", false, false},
+    {"stop", false, false},
+    {"threads", true, true},
+    {"start", true, true},
+};
+
+// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
+constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
+constexpr std::uint64_t kThreadLimit = 1u << 16;
+
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
+  PyRef slots[std::size(kNumberedParams)];
+  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
+  std::uint64_t threads = 0;
+  if (!convert_bounded(slots[0].get(), "first", kWalkNumberLimit, request.first) ||
+      !convert_bounded(slots[1].get(), "stop", kWalkNumberLimit, request.stop) ||
+      (slots[2] && !convert_bounded(slots[2].get(), "threads", kThreadLimit, threads))) {
+    return false;
+  }
+  if (request.first > request.stop) {
+    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
+                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
+    return false;
+  }
+  request.threads = threads == 0 ? available_cpus() : static_cast<unsigned>(threads);
+  request.start = StartRule::kDrawn;
+  if (slots[3]) {
+    PyObject* start = slots[3].get();
+    if (!PyUnicode_Check(start)) {
+      PyErr_Format(PyExc_TypeError, "start must be 'random' or 'each', not %.200s", Py_TYPE(start)->tp_name);
+      return false;
+    }
+    if (PyUnicode_CompareWithASCIIString(start, "each") == 0) {
+      request.start = StartRule::kEachNode;
+    } else if (PyUnicode_CompareWithASCIIString(start, "random") != 0) {
+      PyErr_Format(PyExc_ValueError, "start must be 'random' or 'each', not %R", start);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Draws the requested walks with the lock released into tokens of the
+// narrowest type that holds every token id, then hands them to
+// `finish(WalkTokens<Token>&&)`.
+template <class Finish>
+PyObject* draw_numbered(SamplerState& state, const NumberedRequest& request, std::uint64_t bytes_per_token,
+                        Finish&& finish) {
+  auto draw = [&]<class Token>(Token) -> PyObject* {
+    WalkTokens<Token> walks;
+    if (!run_released([&](const InterruptPoll& poll) {
+          walks = draw_numbered_walks<Token>(state.kg, state.rules, request.first, request.stop, request.start,
+                                             request.threads, bytes_per_token, poll);
+        })) {
+      return nullptr;
+    }
+    return finish(std::move(walks));
+  };
+  if (state.kg.token_count() <= UINT32_MAX) return draw(std::uint32_t{});
+  return draw(std::uint64_t{});
+}
+
+PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
+  NumberedRequest request;
+  if (!parse_numbered_request(kWalkIdsName, args, kwargs, request)) return nullptr;
+  return draw_numbered(state_of(object), request, 0, [](auto&& walks) -> PyObject* {
+    PyRef ids(new_id_array(std::move(walks.tokens)));
+    if (!ids) return nullptr;
+    PyRef offsets(new_id_array(std::move(walks.offsets)));
+    if (!offsets) return nullptr;
+    return PyTuple_Pack(2, ids.get(), offsets.get());
+  });
+}
+
+PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
+  NumberedRequest request;
+  if (!parse_numbered_request(kWalksName, args, kwargs, request)) return nullptr;
+  SamplerState& state = state_of(object);
+  // Per token: a list slot, and the list objects' share.
+  constexpr std::uint64_t kBytesPerListItem = 16;
+  return draw_numbered(state, request, kBytesPerListItem, [&state](auto&& walks) -> PyObject* {
+    return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
+  });
+}
+
+#define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+
+PyMethodDef PathSampler_methods[] = {
+    {"sample_path", VANTREL_METHOD(PathSampler_sample_path), METH_VARARGS | METH_KEYWORDS, ""},
+    {"sample_paths", VANTREL_METHOD(PathSampler_sample_paths), METH_VARARGS | METH_KEYWORDS,
+     "sample_paths($self, count)\n--\n\n"
+     "The next `count` walks of this sampler's own stream: what `count` calls of sample_path()\n"
+     "would return, leaving the stream where they would. On failure the stream is left as it was."},
+    {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS,
+     "walk_ids($self, first, stop, *, threads=0, start='random')\n--\n\n"
+     "Walks numbered first to stop - 1 as token ids: (ids, offsets), two arrays with the buffer\n"
+     "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available."},
+    {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
+     "walks($self, first, stop, *, threads=0, start='random')\n--\n\n"
+     "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef PathSampler_getset[] = {
+    {"data_size", PathSampler_get_data_size, nullptr, "", nullptr},
+    {"tokens", PathSampler_get_tokens, nullptr,
+     "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+// The slots are filled in by ready_path_sampler_type(); the header is all there is to initialise.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+PyTypeObject PathSamplerType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+#pragma GCC diagnostic pop
+
+int ready_path_sampler_type() {
+  if (ready_tokens_type() < 0 || ready_id_array_type() < 0) return -1;
+  if (PyType_HasFeature(&PathSamplerType, Py_TPFLAGS_READY)) return 0;
+  PathSamplerType.tp_name = "PathSampler";
+  PathSamplerType.tp_base = &PyBaseObject_Type;
+  PathSamplerType.tp_dealloc = PathSampler_dealloc;
+  PathSamplerType.tp_basicsize = sizeof(PathSamplerObject);
+  PathSamplerType.tp_methods = PathSampler_methods;
+  PathSamplerType.tp_getset = PathSampler_getset;
+  PathSamplerType.tp_new = PathSampler_new;
+  PathSamplerType.tp_flags = Py_TPFLAGS_DEFAULT;
+  return PyType_Ready(&PathSamplerType);
+}
+
+}  // namespace vantrel::py

@@ -1,0 +1,66 @@
+// Drawing many walks at once, as tokens: the next walks of a sampler's own
+// stream, and walks by number, each from a stream of its own, on several
+// threads with results that do not depend on the thread count.
+#pragma once
+
+#include <cstdint>
+
+#include "graph.hpp"
+#include "interrupt.hpp"
+#include "memory.hpp"
+#include "random.hpp"
+
+namespace vantrel {
+
+// What fixes the walks of a sampler besides its graph.
+struct WalkRules {
+  Poisson poisson;
+  std::uint64_t max_path_len;
+  Key key;
+};
+
+// Where a walk by number starts.
+enum class StartRule {
+  kDrawn,     // a uniform draw among all nodes, as the sampler's own walks
+  kEachNode,  // walk i at node i mod node_count, without a draw
+};
+
+// Walks as tokens: walk k is tokens[offsets[k] .. offsets[k + 1]).
+template <class Token>
+struct WalkTokens {
+  ArrayRegion<Token> tokens;
+  ArrayRegion<std::uint64_t> offsets;  // one more than there are walks, from 0
+};
+
+// Refuses, with std::bad_alloc, work whose memory could never be had: more
+// than the machine's physical memory.
+void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
+
+// The next `count` walks of `rng`, drawn as `count` calls of a single walk
+// would draw them: Poisson length, cap, start, steps. `bytes_per_token` is
+// what the caller will spend per token besides the token itself, counted
+// against memory before each walk is drawn. `poll` is called between walks
+// and inside long ones. On failure `rng` stands after the draws made.
+WalkTokens<std::uint64_t> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng,
+                                            std::uint64_t count, std::uint64_t bytes_per_token,
+                                            const InterruptPoll& poll);
+
+// Walks numbered first to stop - 1. Walk i is drawn like a sampler's own
+// walk, from stream i + 1 of the sampler's key, and depends on nothing else.
+// Its length is drawn for every walk first, so that a request whose tokens
+// (plus `bytes_per_token` each) exceed memory fails before any walk is
+// drawn; then the walks are drawn in place. Throws EmptyRangeError on an
+// empty graph when the range is not empty.
+template <class Token>
+WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
+                                      std::uint64_t stop, StartRule start, unsigned threads,
+                                      std::uint64_t bytes_per_token, const InterruptPoll& poll);
+
+extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
+                                                              std::uint64_t, StartRule, unsigned, std::uint64_t,
+                                                              const InterruptPoll&);
+extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
+                                                              std::uint64_t, StartRule, unsigned, std::uint64_t,
+                                                              const InterruptPoll&);
+
+}  // namespace vantrel
