@@ -6,45 +6,14 @@ template <class Id>
 template <class Token>
 void BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
                           const InterruptPoll& poll) const {
-  const std::uint64_t relation_token_base = node_count();
-  Id block = block_of_[start];
+  WalkPosition<Id> at = begin_at(start);
   *out++ = static_cast<Token>(start);
-  // The position, among the current node's candidates, of the first entry of
-  // the edge just used; kNone before the first step.
-  constexpr std::uint64_t kNone = UINT64_MAX;
-  std::uint64_t removed = kNone;
   constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
-  for (std::uint64_t step = 0; step < path_len; ++step) {
-    if (step % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
-    const HeaderCell<Id>& header = cells_[block].header;
-    const std::uint64_t fwd_count = header.forward_count;
-    const std::uint64_t candidates = fwd_count + header.backward_count;
-    std::uint64_t choice;
-    if (removed != kNone && candidates >= 2) {
-      // Leave the previous edge out: draw below the reduced count and step
-      // over the removed position.
-      choice = rng.gen_range(0, candidates - 1);
-      if (choice >= removed) ++choice;
-    } else {
-      choice = rng.gen_range(0, candidates);
-    }
-    const bool forward = choice < fwd_count;
-    const EdgeCell<Id>& edge = cells_[block + 1 + choice].edge;
-    *out++ = static_cast<Token>(relation_token_base + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1));
-    // Arriving backward, the edge stands among the new node's forward
-    // entries only. Arriving forward it stands among its backward entries,
-    // unless it is a self-loop: then its forward entry, the one just chosen,
-    // comes first.
-    if (!forward) {
-      removed = edge.twin;
-    } else if (edge.block == block) {
-      removed = choice;
-    } else {
-      removed = std::uint64_t{cells_[edge.block].header.forward_count} + edge.twin;
-    }
-    block = edge.block;
+  for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
+    if (step_index % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
+    *out++ = static_cast<Token>(step(at, rng));
   }
-  *out = static_cast<Token>(cells_[block].header.node);
+  *out = static_cast<Token>(end_node(at));
 }
 
 template <class Id>

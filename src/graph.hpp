@@ -64,10 +64,26 @@ struct PathPiece {
   bool ascii;
 };
 
+// Where a walk stands: the block of its node, and which of that node's
+// candidates is the first entry of the edge it came over. That entry is
+// `removed`, or the node's forward count plus `removed` when kAfterForward
+// is set (the count is read with the node's block at the next step, so that
+// a step touches no block but the one it stands on); kNoEntry before the
+// first step.
+template <class Id>
+struct WalkPosition {
+  static constexpr std::uint64_t kNoEntry = UINT64_MAX;
+  static constexpr std::uint64_t kAfterForward = std::uint64_t{1} << 63;
+  Id block;
+  std::uint64_t removed;
+};
+
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 template <class Id>
 class BasicGraph {
  public:
+  using IdType = Id;
+
   // An edge seen from one of its ends, with the other end as a node id.
   struct Adjacent {
     Id node;      // the node at the other end
@@ -118,6 +134,52 @@ class BasicGraph {
   template <class Token>
   void walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
             const InterruptPoll& poll = {}) const;
+
+  // The parts of walk(), for callers that advance several walks in turn so
+  // that their memory accesses overlap. A walk is begin_at(start), then
+  // step() per step, then end_node().
+  WalkPosition<Id> begin_at(std::uint64_t start) const { return {block_of_[start], WalkPosition<Id>::kNoEntry}; }
+
+  // Takes one step: draws among the candidates, moves `at`, and returns the
+  // relation token of the edge taken.
+  std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const {
+    const HeaderCell<Id>& header = cells_[at.block].header;
+    const std::uint64_t fwd_count = header.forward_count;
+    const std::uint64_t candidates = fwd_count + header.backward_count;
+    std::uint64_t choice;
+    if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
+      const std::uint64_t removed = (at.removed & WalkPosition<Id>::kAfterForward) != 0
+                                        ? fwd_count + (at.removed & ~WalkPosition<Id>::kAfterForward)
+                                        : at.removed;
+      // Leave the previous edge out: draw below the reduced count and step
+      // over the removed position.
+      choice = rng.gen_range(0, candidates - 1);
+      if (choice >= removed) ++choice;
+    } else {
+      choice = rng.gen_range(0, candidates);
+    }
+    const bool forward = choice < fwd_count;
+    const EdgeCell<Id>& edge = cells_[at.block + 1 + choice].edge;
+    // Arriving backward, the edge stands among the new node's forward
+    // entries only. Arriving forward it stands among its backward entries,
+    // after its forward ones, unless it is a self-loop: then its forward
+    // entry, the one just chosen, comes first.
+    if (!forward) {
+      at.removed = edge.twin;
+    } else if (edge.block == at.block) {
+      at.removed = choice;
+    } else {
+      at.removed = WalkPosition<Id>::kAfterForward | edge.twin;
+    }
+    at.block = edge.block;
+    return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
+  }
+
+  // Starts loading the cells that the next step from `at` reads.
+  void prefetch(const WalkPosition<Id>& at) const { __builtin_prefetch(&cells_[at.block]); }
+
+  // The node a walk stands on.
+  std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }
 
  private:
   std::vector<Adjacent> entries(std::uint64_t node, bool forward) const;

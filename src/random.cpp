@@ -33,13 +33,17 @@ using Lanes8 = std::uint32_t __attribute__((vector_size(32)));
 
 // Rotates every lane left by `bits`, in place (lanes wider than the
 // baseline's vector registers are never passed by value).
+// The kernels below are forced inline so that each target variant of the
+// functions that use them compiles them with its own instructions.
+#define VANTREL_KERNEL inline __attribute__((always_inline))
+
 template <class Lanes>
-inline void rotate_left(Lanes& v, int bits) {
+VANTREL_KERNEL void rotate_left(Lanes& v, int bits) {
   v = (v << bits) | (v >> (32 - bits));
 }
 
 template <class Lanes>
-inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+VANTREL_KERNEL void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
   a += b; d ^= a; rotate_left(d, 16);
   c += d; b ^= c; rotate_left(b, 12);
   a += b; d ^= a; rotate_left(d, 8);
@@ -49,7 +53,7 @@ inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
 // The ChaCha20 block function on every lane of `state` at once: twenty
 // rounds, then the input added back.
 template <class Lanes>
-inline void chacha20_rounds(const Lanes (&input)[16], Lanes (&x)[16]) {
+VANTREL_KERNEL void chacha20_rounds(const Lanes (&input)[16], Lanes (&x)[16]) {
   for (int w = 0; w < 16; ++w) x[w] = input[w];
   for (int round = 0; round < 10; ++round) {
     quarter_round(x[0], x[4], x[8], x[12]);
@@ -66,14 +70,14 @@ inline void chacha20_rounds(const Lanes (&input)[16], Lanes (&x)[16]) {
 
 // The input words that every lane shares: constants and key.
 template <class Lanes>
-inline void fill_constants_and_key(const Key& key, Lanes (&input)[16]) {
+VANTREL_KERNEL void fill_constants_and_key(const Key& key, Lanes (&input)[16]) {
   for (int w = 0; w < 4; ++w) input[w] = Lanes{} + kSigma[w];
   for (int w = 0; w < 8; ++w) input[4 + w] = Lanes{} + key[w];
 }
 
 // Transposes four lane vectors in place: afterwards v[b] holds lane b of the
 // four inputs, in input order.
-inline void transpose4(Lanes4& v0, Lanes4& v1, Lanes4& v2, Lanes4& v3) {
+VANTREL_KERNEL void transpose4(Lanes4& v0, Lanes4& v1, Lanes4& v2, Lanes4& v3) {
   const Lanes4 t0 = __builtin_shufflevector(v0, v1, 0, 4, 1, 5);
   const Lanes4 t1 = __builtin_shufflevector(v0, v1, 2, 6, 3, 7);
   const Lanes4 t2 = __builtin_shufflevector(v2, v3, 0, 4, 1, 5);
@@ -115,26 +119,65 @@ void chacha20_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t s
   }
 }
 
-}  // namespace
-
-VANTREL_VECTOR_CLONES
-void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
-                            std::uint32_t* out) {
-  static_assert(kStreamLanes == 8);
-  Lanes8 input[16];
+// Block `counter` of the streams first_stream to first_stream + lanes - 1,
+// where Lanes holds `lanes` words; stream b's words go to out + b × stride.
+template <class Lanes>
+VANTREL_KERNEL void stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream, std::uint32_t* out,
+                          std::size_t stride) {
+  constexpr int kLanes = sizeof(Lanes) / sizeof(std::uint32_t);
+  Lanes input[16];
   fill_constants_and_key(key, input);
-  input[12] = Lanes8{} + static_cast<std::uint32_t>(counter);
-  input[13] = Lanes8{} + static_cast<std::uint32_t>(counter >> 32);
-  for (std::size_t b = 0; b < kStreamLanes; ++b) {
-    const std::uint64_t stream = first_stream + b;
+  input[12] = Lanes{} + static_cast<std::uint32_t>(counter);
+  input[13] = Lanes{} + static_cast<std::uint32_t>(counter >> 32);
+  for (int b = 0; b < kLanes; ++b) {
+    const std::uint64_t stream = first_stream + static_cast<std::uint64_t>(b);
     input[14][b] = static_cast<std::uint32_t>(stream);
     input[15][b] = static_cast<std::uint32_t>(stream >> 32);
   }
-  Lanes8 x[16];
+  Lanes x[16];
   chacha20_rounds(input, x);
-  for (std::size_t b = 0; b < kStreamLanes; ++b) {
-    for (int w = 0; w < 16; ++w) out[16 * b + w] = x[w][b];
+  // Lane b is stream b: transpose four words of four lanes at a time so
+  // that each block's words are contiguous.
+  for (int w = 0; w < 16; w += 4) {
+    for (int quarter = 0; quarter < kLanes / 4; ++quarter) {
+      Lanes4 v[4];
+      for (int i = 0; i < 4; ++i) std::memcpy(&v[i], reinterpret_cast<const std::uint32_t*>(&x[w + i]) + 4 * quarter,
+                                              sizeof(Lanes4));
+      transpose4(v[0], v[1], v[2], v[3]);
+      for (int b = 0; b < 4; ++b) std::memcpy(out + (4 * quarter + b) * stride + w, &v[b], sizeof(Lanes4));
+    }
   }
+}
+
+using Lanes16 = std::uint32_t __attribute__((vector_size(64)));
+
+// Sixteen lanes take as many registers as AVX-512 has; with fewer, two
+// passes of eight lanes keep the state in registers.
+VANTREL_VECTOR_CLONES
+void stream_blocks_8x2(const Key& key, std::uint64_t counter, std::uint64_t first_stream, std::uint32_t* out,
+                       std::size_t stride) {
+  stream_blocks<Lanes8>(key, counter, first_stream, out, stride);
+  stream_blocks<Lanes8>(key, counter, first_stream + 8, out + 8 * stride, stride);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v4")))
+void stream_blocks_16(const Key& key, std::uint64_t counter, std::uint64_t first_stream, std::uint32_t* out,
+                      std::size_t stride) {
+  stream_blocks<Lanes16>(key, counter, first_stream, out, stride);
+}
+#endif
+
+}  // namespace
+
+void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
+                            std::uint32_t* out, std::size_t stride) {
+  static_assert(kStreamLanes == 16);
+#if defined(__x86_64__)
+  static const bool has_avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  if (has_avx512) return stream_blocks_16(key, counter, first_stream, out, stride);
+#endif
+  stream_blocks_8x2(key, counter, first_stream, out, stride);
 }
 
 std::array<std::uint32_t, 16> chacha20_block(const Key& key, std::uint64_t counter, std::uint64_t stream) {
@@ -158,10 +201,7 @@ StdRng StdRng::from_first_blocks(const Key& key, std::uint64_t stream, const std
   // there, so that the next refill computes the blocks after them.
   StdRng rng;
   rng.key_ = key;
-  rng.stream_ = stream;
-  rng.index_ = kBufferWords - blocks * kBlockWords;
-  std::memcpy(rng.results_.data() + rng.index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
-  rng.block_counter_ = blocks;
+  rng.restart(stream, words, blocks);
   return rng;
 }
 

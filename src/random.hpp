@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "errors.hpp"
 
@@ -53,11 +54,20 @@ class StdRng {
   // A generator in its initial state; no block is computed before the first draw.
   static StdRng from_seed(const Seed& seed, std::uint64_t stream = 0);
 
-  // The generator of `stream` with its first `blocks` blocks (1 to 4)
+  // The generator of `stream` with its first `blocks` blocks (0 to 4)
   // computed beforehand, `words` holding them in order: the same draws as
   // from_seed(seed, stream), without computing those blocks again.
   static StdRng from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words,
                                   std::size_t blocks);
+
+  // Makes this generator from_first_blocks(its key, stream, words, blocks),
+  // in place.
+  void restart(std::uint64_t stream, const std::uint32_t* words, std::size_t blocks) {
+    stream_ = stream;
+    index_ = kBufferWords - blocks * kBlockWords;
+    std::memcpy(results_.data() + index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
+    block_counter_ = blocks;
+  }
 
   // The next 64-bit value: the earlier keystream word is the low half.
   std::uint64_t next_u64() {
@@ -110,14 +120,14 @@ class StdRng {
 std::array<std::uint32_t, 16> chacha20_block(const Key& key, std::uint64_t counter, std::uint64_t stream = 0);
 
 // How many streams chacha20_stream_blocks computes at once.
-inline constexpr std::size_t kStreamLanes = 8;
+inline constexpr std::size_t kStreamLanes = 16;
 
 // Block `counter` of the kStreamLanes streams first_stream, first_stream + 1,
-// ... (wrapping past 2^64 - 1), written stream after stream into `out`
-// (kStreamLanes × 16 words). Several walks' streams side by side keep the
-// vector unit full when each walk needs only a block or two.
+// ... (wrapping past 2^64 - 1): the 16 words of stream first_stream + b go
+// to out + b × stride. Several walks' streams side by side keep the vector
+// unit full when each walk needs only a block or two.
 void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
-                            std::uint32_t* out);
+                            std::uint32_t* out, std::size_t stride = 16);
 
 // ln Γ(x) by the six-term Lanczos approximation (γ = 5) of Numerical Recipes;
 // meant for x >= 1. Deliberately not a library log-gamma: walks depend on

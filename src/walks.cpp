@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "parallel.hpp"
@@ -31,6 +34,128 @@ std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
   if (b > UINT64_MAX - a) throw std::bad_alloc();
   return a + b;
 }
+
+// Draws walks by number in place, several at a time: each takes a step in
+// turn, and the cells of its next step are prefetched meanwhile, so that
+// the memory latency of one walk's jump overlaps the others' work. A walk's
+// draws come from its own stream, so the interleaving changes nothing in it.
+template <class Graph, class Token>
+class InterleavedWalks {
+ public:
+  InterleavedWalks(const Graph& graph, const Key& key, Token* tokens, const std::uint64_t* ends,
+                   const std::uint32_t* length_draws, std::uint64_t first, StartRule start, const InterruptPoll& poll)
+      : graph_(graph), key_(key), tokens_(tokens), ends_(ends), length_draws_(length_draws), first_(first),
+        start_(start), poll_(poll), slots_(make_slots(key, std::make_index_sequence<kInFlight>())) {}
+
+  // Draws walks begin to end - 1 of the request (positions, not numbers).
+  void run(std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t batch = begin; batch < end; batch += kBatchWalks) {
+      const std::uint64_t batch_end = std::min(end, batch + kBatchWalks);
+      compute_first_blocks(batch, batch_end);
+      std::uint64_t next = batch;
+      std::size_t active = 0;
+      for (Slot& slot : slots_) {
+        if (next < batch_end) {
+          load(slot, batch, next++);
+          ++active;
+        } else {
+          slot.steps_left = kIdle;
+        }
+      }
+      while (active > 0) {
+        for (Slot& slot : slots_) {
+          if (slot.steps_left == kIdle) continue;
+          if (slot.steps_left == 0) {
+            *slot.out = static_cast<Token>(graph_.end_node(slot.at));
+            if (next < batch_end) {
+              load(slot, batch, next++);
+            } else {
+              slot.steps_left = kIdle;
+              --active;
+            }
+            continue;
+          }
+          *slot.out++ = static_cast<Token>(graph_.step(slot.at, slot.rng));
+          --slot.steps_left;
+          graph_.prefetch(slot.at);
+          if (++steps_ % kStepsPerPoll == 0 && poll_) poll_();
+        }
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t kInFlight = 16;
+  static constexpr std::uint64_t kBatchWalks = 64;
+  static_assert(kBatchWalks % kStreamLanes == 0);
+  static constexpr std::uint64_t kIdle = UINT64_MAX;
+  static constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
+  static constexpr std::size_t kBlockWords = StdRng::kBlockWords;
+  static constexpr std::uint64_t kMaxFirstBlocks = StdRng::kBufferWords / StdRng::kBlockWords;
+
+  struct Slot {
+    explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
+    StdRng rng;
+    WalkPosition<typename Graph::IdType> at{};
+    std::uint64_t steps_left = kIdle;
+    Token* out = nullptr;
+  };
+
+  template <std::size_t... I>
+  static std::array<Slot, kInFlight> make_slots(const Key& key, std::index_sequence<I...>) {
+    return {((void)I, Slot(key))...};
+  }
+
+  // The first blocks of the streams of walks batch to batch_end - 1, each
+  // walk's blocks side by side: as many as the walk that needs most in each
+  // group of kStreamLanes is expected to read (length draws, start draw,
+  // one draw per step), up to a refill's worth, so that few walks refill.
+  void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
+    for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
+      const std::uint64_t group_end = std::min(batch_end, group + kStreamLanes);
+      std::uint64_t most_draws = 0;
+      for (std::uint64_t k = group; k < group_end; ++k) {
+        const std::uint64_t draws = std::uint64_t{length_draws_[k]} + 1 + (ends_[k + 1] - ends_[k] - 2);
+        most_draws = std::max(most_draws, draws);
+      }
+      const std::uint64_t blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
+      for (std::uint64_t k = group; k < group_end; ++k) first_block_count_[k - batch] = static_cast<std::uint8_t>(blocks);
+      for (std::uint64_t counter = 0; counter < blocks; ++counter) {
+        chacha20_stream_blocks(key_, counter, first_ + group + 1,
+                               &first_blocks_[((group - batch) * kMaxFirstBlocks + counter) * kBlockWords],
+                               kMaxFirstBlocks * kBlockWords);
+      }
+    }
+  }
+
+  // Starts walk k in `slot`: its generator past the length draws, its start
+  // node, and its first token.
+  void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
+    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * kMaxFirstBlocks * kBlockWords],
+                     first_block_count_[k - batch]);
+    for (std::uint32_t d = 0; d < length_draws_[k]; ++d) slot.rng.next_u64();
+    const std::uint64_t start_node =
+        start_ == StartRule::kEachNode ? (first_ + k) % graph_.node_count() : graph_.draw_start(slot.rng);
+    slot.out = tokens_ + ends_[k];
+    *slot.out++ = static_cast<Token>(start_node);
+    slot.steps_left = ends_[k + 1] - ends_[k] - 2;
+    slot.at = graph_.begin_at(start_node);
+    graph_.prefetch(slot.at);
+  }
+
+  const Graph& graph_;
+  const Key& key_;
+  Token* const tokens_;
+  const std::uint64_t* const ends_;
+  const std::uint32_t* const length_draws_;
+  const std::uint64_t first_;
+  const StartRule start_;
+  const InterruptPoll& poll_;
+  std::uint64_t steps_ = 0;
+  std::array<Slot, kInFlight> slots_;
+  std::uint8_t first_block_count_[kBatchWalks];
+  std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
+};
 
 }  // namespace
 
@@ -81,12 +206,13 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   // kStreamLanes walks at a time. ends[k + 1] holds walk k's token count.
   run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll&) {
     std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
+    StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
     const std::uint64_t chunk_end = std::min(count, (task + 1) * kChunkWalks);
     for (std::uint64_t group = task * kChunkWalks; group < chunk_end; group += kStreamLanes) {
       const std::uint64_t first_stream = first + group + 1;
       chacha20_stream_blocks(rules.key, 0, first_stream, blocks);
       for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < chunk_end; ++lane) {
-        StdRng rng = StdRng::from_first_blocks(rules.key, first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
+        rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
         const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
         const std::uint64_t k = group + lane;
         ends[k + 1] = path_len >= UINT64_MAX - 2 ? UINT64_MAX : path_len + 2;
@@ -104,29 +230,10 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   // The walks, in place: each stream again from its first two blocks, past
   // its length draws.
   kg.visit([&](const auto& graph) {
-    const std::uint64_t node_count = graph.node_count();
+    using Graph = std::decay_t<decltype(graph)>;
     run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-      constexpr std::size_t kLaneWords = kStreamLanes * StdRng::kBlockWords;
-      std::uint32_t blocks[2][kLaneWords];
-      std::uint32_t first_two[2 * StdRng::kBlockWords];
-      const std::uint64_t chunk_end = std::min(count, (task + 1) * kChunkWalks);
-      for (std::uint64_t group = task * kChunkWalks; group < chunk_end; group += kStreamLanes) {
-        const std::uint64_t first_stream = first + group + 1;
-        chacha20_stream_blocks(rules.key, 0, first_stream, blocks[0]);
-        chacha20_stream_blocks(rules.key, 1, first_stream, blocks[1]);
-        for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < chunk_end; ++lane) {
-          const std::uint64_t k = group + lane;
-          std::memcpy(first_two, blocks[0] + lane * StdRng::kBlockWords, sizeof first_two / 2);
-          std::memcpy(first_two + StdRng::kBlockWords, blocks[1] + lane * StdRng::kBlockWords, sizeof first_two / 2);
-          StdRng rng = StdRng::from_first_blocks(rules.key, first_stream + lane, first_two, 2);
-          for (std::uint32_t d = 0; d < draws[k]; ++d) rng.next_u64();
-          const std::uint64_t begin = ends[k];
-          const std::uint64_t path_len = ends[k + 1] - begin - 2;
-          const std::uint64_t start_node =
-              start == StartRule::kEachNode ? (first + k) % node_count : graph.draw_start(rng);
-          graph.walk(start_node, path_len, rng, tokens + begin, task_poll);
-        }
-      }
+      InterleavedWalks<Graph, Token> walker(graph, rules.key, tokens, ends, draws, first, start, task_poll);
+      walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
     }, poll);
   });
   return {std::move(token_region), std::move(offsets)};
