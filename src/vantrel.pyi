@@ -1,6 +1,9 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
-from typing import final
+from collections.abc import Sequence
+from typing import Literal, final
+
+from typing_extensions import Buffer
 
 __all__ = ["__doc__", "PathSampler"]
 
@@ -16,5 +19,23 @@ class PathSampler:
     @property
     def data_size(self) -> int:
         """The number of triples (lines) read from the file."""
+    @property
+    def tokens(self) -> Sequence[str]:
+        """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence), then for each
+        relation in order of first occurrence "rel::-->" and "rel::<--". Each str is made on demand."""
     def sample_path(self) -> list[str]:
         """Draws one walk: a Poisson number of steps (plus one, capped at max_path_len)."""
+    def sample_paths(self, count: int) -> list[list[str]]:
+        """The next `count` walks of this sampler's own stream: what `count` calls of sample_path()
+        would return, leaving the stream where they would. On failure the stream is left as it was."""
+    def walk_ids(
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] = "random"
+    ) -> tuple[Buffer, Buffer]:
+        """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
+        ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
+        2**32 tokens, else uint64 ("Q"); offsets are uint64. threads=0 uses every CPU available.
+        start="each" starts walk i at node i mod the node count instead of a drawn node."""
+    def walks(
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] = "random"
+    ) -> list[list[str]]:
+        """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""

@@ -1,4 +1,6 @@
+import os
 import pathlib
+import subprocess
 import sys
 
 import pytest
@@ -33,3 +35,31 @@ def shared_data(name):
     if not path.is_file():
         pytest.skip(f"{path} is not present")
     return str(path)
+
+
+def random_graph(rng, nodes, triples):
+    labels = [f"Q{i}" if i % 5 else f"nœud {i}" for i in range(nodes)]
+    relations = ["P31", "P279", "rel✓", "", "r r"]
+    lines = []
+    for _ in range(triples):
+        head = 0 if rng.random() < 0.3 else rng.randrange(nodes)
+        tail = head if rng.random() < 0.1 else rng.randrange(nodes)
+        line = f"{labels[head]}\t{rng.choice(relations)}\t{labels[tail]}"
+        lines.append(line)
+        if rng.random() < 0.1:
+            lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+class interrupt_after:
+    """Sends this process SIGINT from another process after `seconds`, as a
+    Ctrl-C at the terminal would (a thread of ours could not: it would wait
+    for the interpreter lock that the interrupted call holds)."""
+
+    def __init__(self, seconds):
+        self.killer = subprocess.Popen(["sh", "-c", f"sleep {seconds}; kill -INT {os.getpid()}"])
+
+    def cancel(self):
+        if self.killer.poll() is None:
+            self.killer.kill()
+        self.killer.wait()

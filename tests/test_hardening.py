@@ -12,21 +12,7 @@ from collections import Counter
 import pytest
 
 import vantrel
-from conftest import ABC
-
-
-class interrupt_after:
-    """Sends this process SIGINT from another process after `seconds`, as a
-    Ctrl-C at the terminal would (a thread of ours could not: it would wait
-    for the interpreter lock that the interrupted call holds)."""
-
-    def __init__(self, seconds):
-        self.killer = subprocess.Popen(["sh", "-c", f"sleep {seconds}; kill -INT {os.getpid()}"])
-
-    def cancel(self):
-        if self.killer.poll() is None:
-            self.killer.kill()
-        self.killer.wait()
+from conftest import ABC, interrupt_after
 
 
 def rss_mib():

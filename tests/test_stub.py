@@ -49,3 +49,9 @@ def test_stub_return_types_hold(stub, abc_path):
     assert returns["sample_path"] == "list[str]"
     path = sampler.sample_path()
     assert type(path) is list and all(type(item) is str for item in path)
+    assert returns["sample_paths"] == returns["walks"] == "list[list[str]]"
+    for walks in (sampler.sample_paths(2), sampler.walks(0, 2)):
+        assert type(walks) is list and all(type(walk) is list for walk in walks)
+    assert returns["walk_ids"] == "tuple[Buffer, Buffer]"
+    assert all(memoryview(array).ndim == 1 for array in sampler.walk_ids(0, 2))
+    assert returns["tokens"] == "Sequence[str]" and type(sampler.tokens[0]) is str

@@ -5,6 +5,7 @@ import sys
 import pytest
 
 import vantrel
+from conftest import random_graph
 from exact_port import ExactPathSampler
 
 # The published end-to-end walks of the three-line graph A-r-B, B-s-C, C-r-B.
@@ -89,20 +90,6 @@ def test_same_arguments_same_stream(abc_path):
     a = vantrel.PathSampler(abc_path, 4.0, 10, 77)
     b = vantrel.PathSampler(abc_path, 4.0, 10, 77)
     assert [a.sample_path() for _ in range(100)] == [b.sample_path() for _ in range(100)]
-
-
-def random_graph(rng, nodes, triples):
-    labels = [f"Q{i}" if i % 5 else f"nœud {i}" for i in range(nodes)]
-    relations = ["P31", "P279", "rel✓", "", "r r"]
-    lines = []
-    for _ in range(triples):
-        head = 0 if rng.random() < 0.3 else rng.randrange(nodes)
-        tail = head if rng.random() < 0.1 else rng.randrange(nodes)
-        line = f"{labels[head]}\t{rng.choice(relations)}\t{labels[tail]}"
-        lines.append(line)
-        if rng.random() < 0.1:
-            lines.append(line)
-    return "\n".join(lines) + "\n"
 
 
 @pytest.mark.parametrize("graph_seed", range(8))

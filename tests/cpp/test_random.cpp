@@ -43,6 +43,51 @@ TEST(ChaCha20, CounterCarriesIntoHighWord) {
   EXPECT_NE(chacha20_block(zero_key, (std::uint64_t{1} << 32) - 1), chacha20_block(zero_key, UINT64_MAX));
 }
 
+TEST(ChaCha20, NonceSelectsTheStream) {
+  // Published keystream for the all-zero key with nonce bytes 00 .. 00 01
+  // (little-endian words: stream 2^56).
+  constexpr std::uint32_t kNonceOneBlock0[15] = {0x7bba9cde, 0xf59ed6f3, 0x63dc86e7, 0x3a653f97, 0x15e0490b,
+                                                 0x13f7bfad, 0xf17dcb4f, 0x31108237, 0x02055ae8, 0x4508a778,
+                                                 0x734f2127, 0x5bfac7ef, 0x2e067752, 0x3e43a0b7, 0xe3415f44};
+  const auto block = chacha20_block(Key{}, 0, std::uint64_t{1} << 56);
+  for (int w = 0; w < 15; ++w) EXPECT_EQ(block[w], kNonceOneBlock0[w]) << w;
+}
+
+TEST(ChaCha20, SixteenStreamsAtOnceEqualOneAtATime) {
+  const Key key = key_from_seed(seed_from_random_state(0x0123456789ABCDEFull));
+  for (const std::uint64_t first : {std::uint64_t{1}, UINT64_MAX - 5}) {  // the second wraps past 2^64 - 1
+    for (const std::uint64_t counter : {std::uint64_t{0}, std::uint64_t{3}}) {
+      std::vector<std::uint32_t> out(kStreamLanes * 20, 0xFFFFFFFF);
+      chacha20_stream_blocks(key, counter, first, out.data(), 20);
+      for (std::size_t lane = 0; lane < kStreamLanes; ++lane) {
+        const auto block = chacha20_block(key, counter, first + lane);
+        for (int w = 0; w < 16; ++w) ASSERT_EQ(out[lane * 20 + w], block[w]) << lane << " " << w;
+        for (int w = 16; w < 20; ++w) ASSERT_EQ(out[lane * 20 + w], 0xFFFFFFFFu) << "wrote past the block";
+      }
+    }
+  }
+}
+
+TEST(StdRng, PrecomputedFirstBlocksGiveTheStreamsDraws) {
+  const Seed seed = seed_from_random_state(99);
+  const Key key = key_from_seed(seed);
+  const std::uint64_t stream = 12345;
+  std::uint32_t words[4 * 16];
+  for (std::uint64_t b = 0; b < 4; ++b) {
+    const auto block = chacha20_block(key, b, stream);
+    std::copy(block.begin(), block.end(), words + 16 * b);
+  }
+  for (std::size_t blocks = 0; blocks <= 4; ++blocks) {
+    StdRng expected = StdRng::from_seed(seed, stream);
+    StdRng given = StdRng::from_first_blocks(key, stream, words, blocks);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(given.next_u64(), expected.next_u64()) << blocks << " " << i;
+    EXPECT_EQ(given.draws_made(), 100u);
+    given.restart(stream, words, blocks);
+    EXPECT_EQ(given.draws_made(), 0u);
+    EXPECT_EQ(given.next_u64(), StdRng::from_seed(seed, stream).next_u64());
+  }
+}
+
 TEST(StdRng, FirstDrawOfZeroSeedIsBlockZeroLowWordFirst) {
   StdRng rng = rng_for(0);
   EXPECT_EQ(rng.index(), 64u);

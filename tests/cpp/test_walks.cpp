@@ -1,0 +1,123 @@
+#include "walks.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "builder.hpp"
+#include "parallel.hpp"
+
+namespace vantrel {
+namespace {
+
+KG random_kg(unsigned seed, int nodes, int triples) {
+  std::mt19937 gen(seed);
+  auto label = [&](char kind, unsigned count) {
+    std::string text(1, kind);
+    text += std::to_string(gen() % count);
+    return text;
+  };
+  std::vector<Triple> list;
+  for (int t = 0; t < triples; ++t) {
+    const std::string head = label('n', static_cast<unsigned>(nodes));
+    const std::string relation = label('r', 4);
+    list.emplace_back(head, relation, label('n', static_cast<unsigned>(nodes)));
+  }
+  return from_triples(std::move(list));
+}
+
+WalkRules rules_for(double mean, std::uint64_t cap, std::uint64_t random_state) {
+  return {Poisson::from_mean(mean), cap, key_from_seed(seed_from_random_state(random_state))};
+}
+
+// Walk i drawn on its own: stream i + 1, length, start, steps.
+std::vector<std::uint64_t> reference_walk(const KG& kg, const WalkRules& rules, std::uint64_t random_state,
+                                          std::uint64_t i, StartRule start) {
+  StdRng rng = StdRng::from_seed(seed_from_random_state(random_state), i + 1);
+  const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+  const std::uint64_t node = start == StartRule::kEachNode ? i % kg.node_count() : kg.draw_start(rng);
+  std::vector<std::uint64_t> tokens(path_len + 2);
+  kg.walk(node, path_len, rng, tokens.data());
+  return tokens;
+}
+
+template <class Token>
+std::vector<std::uint64_t> walk_of(const WalkTokens<Token>& walks, std::size_t k) {
+  return {walks.tokens.data() + walks.offsets[k], walks.tokens.data() + walks.offsets[k + 1]};
+}
+
+TEST(NumberedWalks, EachWalkIsItsOwnStreamWhateverTheThreadsAndWidth) {
+  const KG kg = random_kg(3, 300, 900);
+  for (const double mean : {4.0, 30.0}) {
+    const WalkRules rules = rules_for(mean, 60, 8);
+    for (const StartRule start : {StartRule::kDrawn, StartRule::kEachNode}) {
+      const std::uint64_t first = 4000;
+      const std::uint64_t stop = first + 2 * 4096 + 77;  // more than one chunk, a partial batch
+      const auto narrow = draw_numbered_walks<std::uint32_t>(kg, rules, first, stop, start, 1, 0, {});
+      const auto wide = draw_numbered_walks<std::uint64_t>(kg, rules, first, stop, start, 3, 0, {});
+      ASSERT_EQ(narrow.offsets.size(), stop - first + 1);
+      for (std::uint64_t k = 0; k < stop - first; k += 97) {
+        const auto expected = reference_walk(kg, rules, 8, first + k, start);
+        ASSERT_EQ(walk_of(narrow, k), expected) << k;
+        ASSERT_EQ(walk_of(wide, k), expected) << k;
+      }
+      ASSERT_EQ(narrow.tokens.size(), wide.tokens.size());
+      for (std::size_t t = 0; t < narrow.tokens.size(); ++t) ASSERT_EQ(narrow.tokens[t], wide.tokens[t]) << t;
+    }
+  }
+}
+
+TEST(StreamWalks, EqualWalksDrawnOneByOne) {
+  const KG kg = random_kg(5, 50, 200);
+  const WalkRules rules = rules_for(3.0, 10, 2);
+  StdRng batch = StdRng::from_seed(seed_from_random_state(2));
+  StdRng single = batch;
+  const auto walks = draw_stream_walks(kg, rules, batch, 300, 0, {});
+  for (std::size_t k = 0; k < 300; ++k) {
+    const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(single), rules.max_path_len);
+    const std::uint64_t start = kg.draw_start(single);
+    std::vector<std::uint64_t> tokens(path_len + 2);
+    kg.walk(start, path_len, single, tokens.data());
+    ASSERT_EQ(walk_of(walks, k), tokens) << k;
+  }
+  EXPECT_EQ(batch.next_u64(), single.next_u64());
+}
+
+struct Interrupted {};
+
+TEST(RunTasks, EveryTaskOnceAndTheFirstFailureStopsTheRest) {
+  for (const unsigned threads : {1u, 2u, 7u}) {
+    std::vector<std::atomic<int>> runs(1000);
+    run_tasks(runs.size(), threads, [&](std::uint64_t task, const InterruptPoll&) { ++runs[task]; }, {});
+    for (const auto& count : runs) ASSERT_EQ(count.load(), 1);
+    std::atomic<std::uint64_t> started{0};
+    EXPECT_THROW(run_tasks(100000, threads,
+                           [&](std::uint64_t task, const InterruptPoll& poll) {
+                             ++started;
+                             if (task == 10) throw std::runtime_error("task failed");
+                             poll();
+                           },
+                           {}),
+                 std::runtime_error);
+    EXPECT_LT(started.load(), 100000u);
+  }
+}
+
+TEST(RunTasks, TheCallersInterruptStopsEveryThread) {
+  int polls = 0;
+  EXPECT_THROW(run_tasks(1u << 30, 2,
+                         [](std::uint64_t, const InterruptPoll& poll) {
+                           for (int i = 0; i < 1000; ++i) poll();
+                         },
+                         [&] {
+                           if (++polls == 3) throw Interrupted{};
+                         }),
+               Interrupted);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,181 @@
+"""Many walks per call: sample_paths on the sampler's own stream, walks by
+number (walk_ids, walks) on any number of threads, and the token table."""
+
+import random
+import signal
+import threading
+import time
+from collections import Counter
+
+import pytest
+
+import vantrel
+from conftest import ABC, interrupt_after, random_graph
+from exact_port import ExactPathSampler
+
+
+def as_lists(ids, offsets, tokens):
+    ids, offsets = memoryview(ids).tolist(), memoryview(offsets).tolist()
+    return [[tokens[t] for t in ids[offsets[k]:offsets[k + 1]]] for k in range(len(offsets) - 1)]
+
+
+@pytest.mark.parametrize("count", [0, 1, 37])
+def test_sample_paths_is_a_loop_of_sample_path(abc_path, count):
+    batch = vantrel.PathSampler(abc_path, 2.0, 10, 5)
+    single = vantrel.PathSampler(abc_path, 2.0, 10, 5)
+    assert batch.sample_paths(count) == [single.sample_path() for _ in range(count)]
+    assert batch.sample_path() == single.sample_path()
+
+
+def test_repeated_tokens_share_one_str(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 6.0, 20, 3)
+    for walks in (sampler.sample_paths(50), sampler.walks(0, 50)):
+        items = [item for walk in walks for item in walk]
+        assert len({id(item) for item in items}) == len(set(items))
+
+
+@pytest.mark.parametrize("graph_seed", range(4))
+def test_walk_i_matches_the_exact_port(write_kg, graph_seed):
+    rng = random.Random(100 + graph_seed)
+    path = write_kg(random_graph(rng, rng.choice([1, 3, 30]), rng.randrange(1, 60)))
+    for mean, cap, seed in [(3.7, 10, graph_seed), (20.0, 2**64 - 1, 2**64 - 1), (1e-17, 4, 0)]:
+        ours = vantrel.PathSampler(path, mean, cap, seed)
+        port = ExactPathSampler(path, mean, cap, seed)
+        assert list(ours.tokens) == port.tokens
+        first = rng.choice([0, 5, 2**64 - 40])
+        for start in ("random", "each"):
+            expected = [port.walk(i, start) for i in range(first, first + 35)]
+            assert ours.walks(first, first + 35, start=start) == expected
+            assert as_lists(*ours.walk_ids(first, first + 35, start=start), ours.tokens) == expected
+
+
+def test_same_walks_for_every_thread_count_and_split(shared_or_abc):
+    sampler = vantrel.PathSampler(shared_or_abc, 4.0, 10, 9)
+    reference = memoryview(sampler.walk_ids(0, 20_000, threads=1)[0]).tolist()
+    for threads in (2, 3, 8):
+        assert memoryview(sampler.walk_ids(0, 20_000, threads=threads)[0]).tolist() == reference
+    walks = sampler.walks(0, 9_000, threads=1)
+    for cut in (1, 4096, 5000, 8999):
+        assert sampler.walks(0, cut, threads=3) + sampler.walks(cut, 9_000, threads=2) == walks
+
+
+@pytest.fixture
+def shared_or_abc(abc_path):
+    from conftest import SHARED_DATA
+    path = SHARED_DATA / "fb15k237-valid.tsv"
+    return str(path) if path.is_file() else abc_path
+
+
+def test_buffers_and_tokens(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 1)
+    ids, offsets = sampler.walk_ids(10, 20)
+    ids_view, offsets_view = memoryview(ids), memoryview(offsets)
+    assert (ids_view.format, ids_view.itemsize, ids_view.ndim) == ("I", 4, 1)
+    assert (offsets_view.format, offsets_view.itemsize, offsets_view.shape) == ("Q", 8, (11,))
+    assert offsets_view[0] == 0 and offsets_view[10] == len(ids) == ids_view.shape[0]
+    assert list(sampler.tokens) == ["A", "B", "C", "r::-->", "r::<--", "s::-->", "s::<--"]
+    assert sampler.tokens[-1] == "s::<--" and len(sampler.tokens) == 7
+    with pytest.raises(IndexError):
+        sampler.tokens[7]
+    assert sampler.walk_ids(4, 4)[1].__len__() == 1 and sampler.walks(4, 4) == []
+    np = pytest.importorskip("numpy")
+    assert np.asarray(ids).dtype == np.uint32 and np.asarray(offsets).dtype == np.uint64
+    assert np.shares_memory(np.asarray(ids), np.asarray(ids))
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda s: s.walk_ids(5, 4), ValueError, "first must be <= stop, not first=5 > stop=4"),
+        (lambda s: s.walks(-1, 4), ValueError, "first must be >= 0, not -1"),
+        (lambda s: s.walk_ids(0, -2), ValueError, "stop must be >= 0, not -2"),
+        (lambda s: s.walk_ids(0, 2**64), OverflowError, "stop must be <= 18446744073709551615, not 18446744073709551616"),
+        (lambda s: s.walk_ids(0, 4, threads=-1), ValueError, "threads must be >= 0, not -1"),
+        (lambda s: s.walk_ids(0, 4, threads=2**70), OverflowError, None),
+        (lambda s: s.walk_ids(0, 4, start="every"), ValueError, "start must be 'random' or 'each', not 'every'"),
+        (lambda s: s.walk_ids(0, 4, start=None), TypeError, None),
+        (lambda s: s.walk_ids(0.0, 4), TypeError, None),
+        (lambda s: s.walk_ids(0, 4, 2), TypeError, "PathSampler.walk_ids() takes at most 2 positional arguments (3 given)"),
+        (lambda s: s.walks(0), TypeError, "PathSampler.walks() missing required positional argument: stop"),
+        (lambda s: s.sample_paths(-1), ValueError, "count must be >= 0, not -1"),
+        (lambda s: s.sample_paths(2**63), OverflowError, None),
+        (lambda s: s.sample_paths("3"), TypeError, None),
+    ],
+)
+def test_bad_arguments(abc_path, call, error, message):
+    with pytest.raises(error) as info:
+        call(vantrel.PathSampler(abc_path, 3.0, 10, 1))
+    if message is not None:
+        assert str(info.value) == message
+
+
+def test_empty_graph_fails_on_the_start_draw_whatever_the_length(write_kg):
+    empty = vantrel.PathSampler(write_kg(""), 1e12, 2**64 - 1, 1)
+    for call in (empty.sample_path, lambda: empty.sample_paths(3), lambda: empty.walk_ids(0, 2**64 - 1),
+                 lambda: empty.walks(0, 3, start="each")):
+        with pytest.raises(IndexError, match="^UniformSampler::sample_single: low >= high$"):
+            call()
+    assert empty.walks(7, 7) == []
+
+
+def test_output_beyond_memory_fails_before_drawing(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 1e15, 2**64 - 1, 0)
+    start = time.monotonic()
+    for call in (lambda: sampler.walk_ids(0, 2**64 - 1), lambda: sampler.walks(0, 10), lambda: sampler.sample_paths(2)):
+        with pytest.raises(MemoryError):
+            call()
+    assert time.monotonic() - start < 5
+
+
+def test_reentry_from_a_signal_handler_is_refused(write_kg):
+    path = write_kg(ABC)
+    sampler = vantrel.PathSampler(path, 3e6, 3 * 10**6, 1)
+    refused = []
+
+    def handler(signum, frame):
+        try:
+            sampler.sample_path()
+        except RuntimeError as error:
+            refused.append(error)
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.001)
+        walk = sampler.sample_path()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert len(refused) == 1
+    assert walk == vantrel.PathSampler(path, 3e6, 3 * 10**6, 1).sample_path()
+
+
+def test_threads_take_turns_on_the_stream(abc_path):
+    shared = vantrel.PathSampler(abc_path, 3.0, 10, 11)
+    results = []
+
+    def draw():
+        for _ in range(20):
+            results.extend(tuple(walk) for walk in shared.sample_paths(50))
+
+    threads = [threading.Thread(target=draw) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    reference = vantrel.PathSampler(abc_path, 3.0, 10, 11)
+    assert Counter(results) == Counter(tuple(walk) for walk in reference.sample_paths(4000))
+
+
+@pytest.mark.parametrize("method", ["walk_ids", "sample_paths"])
+def test_ctrl_c_stops_a_long_call_and_leaves_the_stream(abc_path, method):
+    sampler = vantrel.PathSampler(abc_path, 1e9, 10**7, 1)
+    call = (lambda: sampler.walk_ids(0, 4, threads=2)) if method == "walk_ids" else (lambda: sampler.sample_paths(10**4))
+    timer = interrupt_after(0.3)
+    start = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            call()
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 2.0
+    assert sampler.sample_paths(1) == vantrel.PathSampler(abc_path, 1e9, 10**7, 1).sample_paths(1)
