@@ -230,6 +230,13 @@ def main() -> int:
     largest = max(graphs, key=lambda g: os.path.getsize(g[1]))
     results["lock_release"] = {"graph": largest[0], **lock_release_demo(largest[1])}
 
+    import many_walks
+
+    print("# many walks", file=sys.stderr, flush=True)
+    wanted = ("WN18RR", "synthetic 1e6", "star 1e6") if not args.quick else ("synthetic 1e4", "star 1e4")
+    results["many_walks"] = many_walks.measure([(name, path) for name, path, _ in graphs if name in wanted], runs,
+                                               walks=10**4 if args.quick else 10**6, with_grape=not args.quick)
+
     (out / "results.json").write_text(json.dumps(results, indent=2))
     print(render(results))
     return 0
@@ -281,6 +288,11 @@ def render(results: dict) -> str:
     lr = results["lock_release"]
     lines.append(f"While {lr['graph']} loaded ({lr['load_seconds']:.2f} s), a second Python thread ran at "
                  f"{lr['share']:.0%} of its idle speed.")
+    if results.get("many_walks"):
+        import many_walks
+
+        lines += ["", f"Many walks per call (mean {many_walks.MEAN:g}, cap {many_walks.CAP}; millions per second):", "",
+                  many_walks.render(results["many_walks"])]
     return "\n".join(lines)
 
 

@@ -1,10 +1,12 @@
-"""A PyTorch IterableDataset of random walks, reproducible with any number of loader workers.
+"""A PyTorch IterableDataset of random walks as token ids, the same whatever the number of loader workers.
 
     python examples/torch_dataset.py [kg.tsv]
 
-Every DataLoader worker builds its own sampler, seeded from the base seed,
-the epoch and its worker id, and yields its share of the epoch's walks.
-Walks are encoded as token ids with a vocabulary read from the same file.
+Epoch e is walks number e * N to (e + 1) * N - 1 of one sampler (walks by
+number depend on nothing else), so the loader's workers just split that
+range: each builds its own sampler and turns its share into tensors with
+`walk_ids`, without a copy. Token id 0 is padding; a walk's ids are
+PathSampler.tokens ids plus one.
 """
 
 from __future__ import annotations
@@ -16,28 +18,20 @@ import torch
 from torch.utils.data import DataLoader, IterableDataset, get_worker_info
 
 import vantrel
-from seeding import derive_seed
 
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 
 
-def vocabulary(data_path: str) -> dict[str, int]:
-    """Token ids: 0 for padding, then every node label and every relation in both directions."""
-    tokens: dict[str, int] = {"<pad>": 0}
-    with open(data_path, encoding="utf-8", newline="") as handle:
-        for line in handle:
-            head, relation, tail = line.rstrip("\n").removesuffix("\r").split("\t")[:3]
-            for token in (head, tail, relation + "::-->", relation + "::<--"):
-                tokens.setdefault(token, len(tokens))
-    return tokens
-
-
 class WalkDataset(IterableDataset):
-    def __init__(self, data_path: str, walks_per_epoch: int, mean: float = 4.0, cap: int = 10, seed: int = 0):
+    def __init__(self, data_path: str, walks_per_epoch: int, mean: float = 4.0, cap: int = 10, seed: int = 0,
+                 chunk: int = 4096):
         self.data_path, self.walks_per_epoch = data_path, walks_per_epoch
-        self.mean, self.cap, self.seed = mean, cap, seed
+        self.mean, self.cap, self.seed, self.chunk = mean, cap, seed, chunk
         self.epoch = 0
-        self.vocabulary = vocabulary(data_path)
+        self.vocabulary_size = len(self.sampler().tokens) + 1  # + padding
+
+    def sampler(self) -> vantrel.PathSampler:
+        return vantrel.PathSampler(self.data_path, self.mean, self.cap, self.seed)
 
     def set_epoch(self, epoch: int) -> None:
         self.epoch = epoch
@@ -45,11 +39,18 @@ class WalkDataset(IterableDataset):
     def __iter__(self):
         info = get_worker_info()
         worker, workers = (0, 1) if info is None else (info.id, info.num_workers)
-        share = self.walks_per_epoch // workers + (1 if worker < self.walks_per_epoch % workers else 0)
-        seed = derive_seed(derive_seed(self.seed, self.epoch), worker)
-        sampler = vantrel.PathSampler(self.data_path, self.mean, self.cap, seed)
-        for _ in range(share):
-            yield torch.tensor([self.vocabulary[token] for token in sampler.sample_path()])
+        first = self.epoch * self.walks_per_epoch
+        begin = first + self.walks_per_epoch * worker // workers
+        end = first + self.walks_per_epoch * (worker + 1) // workers
+        sampler = self.sampler()
+        for chunk_start in range(begin, end, self.chunk):
+            # One thread per loader worker: the workers are the parallelism.
+            ids, offsets = sampler.walk_ids(chunk_start, min(end, chunk_start + self.chunk), threads=1)
+            wide = memoryview(ids).itemsize == 8  # uint64 ids only past 2**32 tokens
+            ids = torch.frombuffer(ids, dtype=torch.int64 if wide else torch.uint32).to(torch.int64) + 1
+            bounds = torch.frombuffer(offsets, dtype=torch.int64).tolist()
+            for k in range(len(bounds) - 1):
+                yield ids[bounds[k]:bounds[k + 1]]
 
 
 def pad(batch: list[torch.Tensor]) -> torch.Tensor:
@@ -63,7 +64,8 @@ def main(argv: list[str] | None = None) -> int:
     for epoch in range(2):
         dataset.set_epoch(epoch)
         batches = list(loader)
-        print(f"epoch {epoch}: {len(batches)} batches, first shape {tuple(batches[0].shape)}")
+        print(f"epoch {epoch}: {len(batches)} batches, first shape {tuple(batches[0].shape)}, "
+              f"vocabulary {dataset.vocabulary_size}")
     return 0
 
 

@@ -172,11 +172,18 @@ class BasicGraph {
       at.removed = WalkPosition<Id>::kAfterForward | edge.twin;
     }
     at.block = edge.block;
+    // The next step reads the new block's header and then one of its edge
+    // cells, often on the following cache line: ask for that line now, so
+    // that the two misses overlap instead of following each other.
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
     return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
   }
 
   // Starts loading the cells that the next step from `at` reads.
-  void prefetch(const WalkPosition<Id>& at) const { __builtin_prefetch(&cells_[at.block]); }
+  void prefetch(const WalkPosition<Id>& at) const {
+    __builtin_prefetch(&cells_[at.block]);
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  }
 
   // The node a walk stands on.
   std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }

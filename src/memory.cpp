@@ -1,6 +1,7 @@
 #include "memory.hpp"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -38,6 +39,15 @@ void* allocate_array_memory(std::size_t bytes) {
   // Only a hint: without huge pages the array works all the same.
   ::madvise(reinterpret_cast<void*>(aligned), mapping_size(bytes), MADV_HUGEPAGE);
   return reinterpret_cast<void*>(aligned);
+}
+
+void release_array_tail(void* pointer, std::size_t used, std::size_t bytes) {
+  if (bytes < kHugePageThreshold) return;  // heap memory: kept whole
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t keep = (used + page - 1) / page * page;
+  if (keep < mapping_size(bytes)) {
+    ::madvise(static_cast<char*>(pointer) + keep, mapping_size(bytes) - keep, MADV_DONTNEED);
+  }
 }
 
 void release_array_memory(void* pointer, std::size_t bytes) {

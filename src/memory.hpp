@@ -21,6 +21,9 @@ namespace vantrel {
 // std::bad_alloc. Released by release_array_memory with the same size.
 void* allocate_array_memory(std::size_t bytes);
 void release_array_memory(void* pointer, std::size_t bytes);
+// Gives the pages of [pointer + used, pointer + bytes) back to the kernel
+// where the memory is a mapping of its own; they read as zero if touched again.
+void release_array_tail(void* pointer, std::size_t used, std::size_t bytes);
 
 // A fixed-size array of trivially copyable T that the graph reads. Move-only.
 template <class T>
@@ -44,6 +47,7 @@ class ArrayRegion {
     region.keeper_ = std::shared_ptr<void>(memory, [bytes](void* p) { release_array_memory(p, bytes); });
     region.data_ = static_cast<T*>(memory);
     region.size_ = count;
+    region.allocated_bytes_ = bytes;
     return region;
   }
 
@@ -75,9 +79,18 @@ class ArrayRegion {
   // Writable access while an owner fills memory it allocated or adopted.
   T* mutable_data() { return data_; }
 
+  // Keeps the first `count` elements of memory from allocate(), giving the
+  // rest back to the kernel where it can.
+  void shrink(std::size_t count) {
+    if (count >= size_) return;
+    if (allocated_bytes_ != 0) release_array_tail(data_, count * sizeof(T), allocated_bytes_);
+    size_ = count;
+  }
+
  private:
   T* data_ = nullptr;
   std::size_t size_ = 0;
+  std::size_t allocated_bytes_ = 0;  // non-zero for memory from allocate()
   std::shared_ptr<void> keeper_;
 };
 

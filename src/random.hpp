@@ -45,7 +45,9 @@ Key key_from_seed(const Seed& seed);
 // ChaCha20 (20 rounds, 64-bit block counter, 64-bit nonce) handing out its
 // keystream as little-endian 32-bit words, four blocks per refill. The
 // nonce selects one of 2^64 independent streams of the same key: stream 0
-// is a sampler's own, stream i + 1 belongs to walk number i.
+// is a sampler's own, stream i + 1 belongs to walk number i. A generator
+// made from precomputed first blocks (a walk's, which rarely reads far)
+// refills one block at a time instead; the words drawn are the same.
 class StdRng {
  public:
   static constexpr std::size_t kBufferWords = 64;
@@ -63,6 +65,7 @@ class StdRng {
   // Makes this generator from_first_blocks(its key, stream, words, blocks),
   // in place.
   void restart(std::uint64_t stream, const std::uint32_t* words, std::size_t blocks) {
+    single_block_refill_ = true;
     stream_ = stream;
     index_ = kBufferWords - blocks * kBlockWords;
     std::memcpy(results_.data() + index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
@@ -113,6 +116,7 @@ class StdRng {
   Key key_{};
   std::uint64_t stream_ = 0;
   std::uint64_t block_counter_ = 0;
+  bool single_block_refill_ = false;
 };
 
 // The ChaCha20 block function: the 16 output words of block `counter` of

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -35,17 +36,29 @@ std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
   return a + b;
 }
 
-// Draws walks by number in place, several at a time: each takes a step in
-// turn, and the cells of its next step are prefetched meanwhile, so that
-// the memory latency of one walk's jump overlaps the others' work. A walk's
-// draws come from its own stream, so the interleaving changes nothing in it.
+// Where walks by number go and what is known of them before they are drawn.
+template <class Token>
+struct NumberedOutput {
+  Token* tokens;
+  std::uint64_t* ends;  // ends[k + 1]: walk k's token count (sparse) or end (known lengths)
+  // Known lengths: the number of length draws of each walk, drawn beforehand.
+  // Sparse: null; walk k goes to tokens + k × stride and its length is drawn with it.
+  const std::uint32_t* length_draws;
+  std::uint64_t stride;
+};
+
+// Draws walks by number, several at a time: each takes a step in turn, and
+// the cells of its next step are prefetched meanwhile, so that the memory
+// latency of one walk's jump overlaps the others' work. A walk's draws come
+// from its own stream, so the interleaving changes nothing in it.
 template <class Graph, class Token>
 class InterleavedWalks {
  public:
-  InterleavedWalks(const Graph& graph, const Key& key, Token* tokens, const std::uint64_t* ends,
-                   const std::uint32_t* length_draws, std::uint64_t first, StartRule start, const InterruptPoll& poll)
-      : graph_(graph), key_(key), tokens_(tokens), ends_(ends), length_draws_(length_draws), first_(first),
-        start_(start), poll_(poll), slots_(make_slots(key, std::make_index_sequence<kInFlight>())) {}
+  InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output,
+                   std::uint64_t first, StartRule start, const InterruptPoll& poll)
+      : graph_(graph), rules_(rules), output_(output), first_(first), start_(start), poll_(poll),
+        sparse_first_blocks_(sparse_first_blocks(rules)),
+        slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
   void run(std::uint64_t begin, std::uint64_t end) {
@@ -101,61 +114,104 @@ class InterleavedWalks {
     Token* out = nullptr;
   };
 
+  // Blocks computed ahead for a walk whose length is not known yet: half as
+  // many again as a walk of the expected length reads (length draws, start,
+  // one draw per step), so that few walks refill.
+  static std::uint64_t sparse_first_blocks(const WalkRules& rules) {
+    const double steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
+    // Knuth's method draws once per unit of the length plus once; the
+    // rejection method (means of 12 and more) a few times.
+    const double length_draws = rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 4.0;
+    const double draws = length_draws + 1.0 + steps;
+    const double blocks = std::ceil(1.5 * 2.0 * draws / static_cast<double>(kBlockWords));
+    return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
+  }
+
   template <std::size_t... I>
   static std::array<Slot, kInFlight> make_slots(const Key& key, std::index_sequence<I...>) {
     return {((void)I, Slot(key))...};
   }
 
   // The first blocks of the streams of walks batch to batch_end - 1, each
-  // walk's blocks side by side: as many as the walk that needs most in each
-  // group of kStreamLanes is expected to read (length draws, start draw,
-  // one draw per step), up to a refill's worth, so that few walks refill.
+  // walk's blocks side by side. With known lengths, as many as the walk of
+  // each group of kStreamLanes that reads most is expected to read (length
+  // draws, start draw, one draw per step), up to a refill's worth, so that
+  // few walks refill.
   void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
     for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
       const std::uint64_t group_end = std::min(batch_end, group + kStreamLanes);
-      std::uint64_t most_draws = 0;
-      for (std::uint64_t k = group; k < group_end; ++k) {
-        const std::uint64_t draws = std::uint64_t{length_draws_[k]} + 1 + (ends_[k + 1] - ends_[k] - 2);
-        most_draws = std::max(most_draws, draws);
+      std::uint64_t blocks = sparse_first_blocks_;
+      if (output_.length_draws) {
+        std::uint64_t most_draws = 0;
+        for (std::uint64_t k = group; k < group_end; ++k) {
+          const std::uint64_t steps = output_.ends[k + 1] - output_.ends[k] - 2;
+          most_draws = std::max(most_draws, std::uint64_t{output_.length_draws[k]} + 1 + steps);
+        }
+        blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
       }
-      const std::uint64_t blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
       for (std::uint64_t k = group; k < group_end; ++k) first_block_count_[k - batch] = static_cast<std::uint8_t>(blocks);
       for (std::uint64_t counter = 0; counter < blocks; ++counter) {
-        chacha20_stream_blocks(key_, counter, first_ + group + 1,
+        chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
                                &first_blocks_[((group - batch) * kMaxFirstBlocks + counter) * kBlockWords],
                                kMaxFirstBlocks * kBlockWords);
       }
     }
   }
 
-  // Starts walk k in `slot`: its generator past the length draws, its start
-  // node, and its first token.
+  // Starts walk k in `slot`: its generator (past the length draws, or
+  // drawing the length), its start node, and its first token.
   void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
     slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * kMaxFirstBlocks * kBlockWords],
                      first_block_count_[k - batch]);
-    for (std::uint32_t d = 0; d < length_draws_[k]; ++d) slot.rng.next_u64();
+    std::uint64_t path_len;
+    if (output_.length_draws) {
+      for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
+      slot.out = output_.tokens + output_.ends[k];
+      path_len = output_.ends[k + 1] - output_.ends[k] - 2;
+    } else {
+      path_len = path_len_from_draw(rules_.poisson.sample(slot.rng), rules_.max_path_len);
+      slot.out = output_.tokens + k * output_.stride;
+      output_.ends[k + 1] = path_len + 2;
+    }
     const std::uint64_t start_node =
         start_ == StartRule::kEachNode ? (first_ + k) % graph_.node_count() : graph_.draw_start(slot.rng);
-    slot.out = tokens_ + ends_[k];
     *slot.out++ = static_cast<Token>(start_node);
-    slot.steps_left = ends_[k + 1] - ends_[k] - 2;
+    slot.steps_left = path_len;
     slot.at = graph_.begin_at(start_node);
     graph_.prefetch(slot.at);
   }
 
   const Graph& graph_;
-  const Key& key_;
-  Token* const tokens_;
-  const std::uint64_t* const ends_;
-  const std::uint32_t* const length_draws_;
+  const WalkRules& rules_;
+  const NumberedOutput<Token> output_;
   const std::uint64_t first_;
   const StartRule start_;
   const InterruptPoll& poll_;
+  const std::uint64_t sparse_first_blocks_;
   std::uint64_t steps_ = 0;
   std::array<Slot, kInFlight> slots_;
   std::uint8_t first_block_count_[kBatchWalks];
   std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
 };
+
+// Whether walks by number are drawn in one pass into slots of the longest
+// possible walk, then moved together: when those slots fit in memory and
+// hold at most kSparseWaste times the expected tokens. Otherwise each walk's
+// length is drawn first, so that the output is allocated exactly.
+constexpr double kSparseWaste = 3.0;
+
+bool draw_sparse(const WalkRules& rules, std::uint64_t count, std::uint64_t bytes_per_token) {
+  const std::uint64_t stride = rules.max_path_len + 2;
+  if (rules.max_path_len > UINT64_MAX - 2 || stride > UINT64_MAX / count) return false;
+  const double expected_steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
+  if (static_cast<double>(stride) > kSparseWaste * (expected_steps + 2.0)) return false;
+  try {
+    ensure_fits_in_memory(stride * count, bytes_per_token);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -192,18 +248,43 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
                                       std::uint64_t bytes_per_token, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
   if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
-  // Offsets, then each walk's number of length draws, 4 bytes a walk.
-  ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t) + sizeof(std::uint32_t));
+  ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
   auto offsets = ArrayRegion<std::uint64_t>::allocate(count + 1);
   std::uint64_t* const ends = offsets.mutable_data();
   ends[0] = 0;
   if (count == 0) return {ArrayRegion<Token>::allocate(0), std::move(offsets)};
+  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
+  auto draw_walks = [&](const NumberedOutput<Token>& output) {
+    kg.visit([&](const auto& graph) {
+      using Graph = std::decay_t<decltype(graph)>;
+      run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+        InterleavedWalks<Graph, Token> walker(graph, rules, output, first, start, task_poll);
+        walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
+      }, poll);
+    });
+  };
+
+  if (draw_sparse(rules, count, sizeof(Token) + bytes_per_token)) {
+    // One pass into slots of max_path_len + 2 tokens, then each walk moves
+    // down to its place, in order (a walk never moves up).
+    const std::uint64_t stride = rules.max_path_len + 2;
+    auto token_region = ArrayRegion<Token>::allocate(stride * count);
+    Token* const tokens = token_region.mutable_data();
+    draw_walks({tokens, ends, nullptr, stride});
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const std::uint64_t length = ends[k + 1];
+      ends[k + 1] = ends[k] + length;
+      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
+    }
+    token_region.shrink(ends[count]);
+    return {std::move(token_region), std::move(offsets)};
+  }
+
+  // Each walk's length first: its stream's first draws, one keystream block
+  // for kStreamLanes walks at a time. ends[k + 1] holds walk k's token count.
+  ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
   auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
   std::uint32_t* const draws = length_draws.mutable_data();
-  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
-
-  // Each walk's length: its stream's first draws, one keystream block for
-  // kStreamLanes walks at a time. ends[k + 1] holds walk k's token count.
   run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll&) {
     std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
     StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
@@ -225,17 +306,9 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
   ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
   auto token_region = ArrayRegion<Token>::allocate(ends[count]);
-  Token* const tokens = token_region.mutable_data();
-
-  // The walks, in place: each stream again from its first two blocks, past
-  // its length draws.
-  kg.visit([&](const auto& graph) {
-    using Graph = std::decay_t<decltype(graph)>;
-    run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-      InterleavedWalks<Graph, Token> walker(graph, rules.key, tokens, ends, draws, first, start, task_poll);
-      walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
-    }, poll);
-  });
+  // The walks, in place: each stream again from its first blocks, past its
+  // length draws.
+  draw_walks({token_region.mutable_data(), ends, draws, 0});
   return {std::move(token_region), std::move(offsets)};
 }
 

@@ -80,3 +80,4 @@ def test_readme_quick_start_shows_the_real_first_walk():
                                      "flows_into::-->", "flows_into::<--", "passes::-->", "Kraków"]
     readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
     assert "['Dresden', 'located_in::-->', 'borders::-->', 'flows_through::<--'," in readme
+    assert str(sampler.walks(0, 1)) in readme
