@@ -52,9 +52,7 @@ def vantrel_measures(path: str, walks: int, with_stream: bool) -> dict:
     return measures
 
 
-def grape_rates(path: str, walks: int, runs: int, threads: int | None) -> list[float] | None:
-    if importlib.util.find_spec("grape") is None:
-        return None
+def grape_rates(path: str, walks: int, runs: int, threads: int | None) -> list[float]:
     env = dict(os.environ)
     if threads is None:
         env.pop("RAYON_NUM_THREADS", None)
@@ -66,11 +64,18 @@ def grape_rates(path: str, walks: int, runs: int, threads: int | None) -> list[f
 
 
 def measure(graphs: list[tuple[str, str]], runs: int, walks: int, with_grape: bool) -> dict:
-    """Medians per graph and measure; repetitions go round-robin over all measures."""
+    """Medians per graph and measure; repetitions go round-robin over all
+    measures, GRAPE's among them, so that a slow spell of the machine does
+    not fall on one side only."""
     jobs = []
+    grape = with_grape and importlib.util.find_spec("grape") is not None
     for index, (name, path) in enumerate(graphs):
         for label, run in vantrel_measures(path, walks, with_stream=index == 0).items():
             jobs.append((name, label, run, []))
+        if grape:
+            for threads, label in ((1, "GRAPE, 1 thread (steps/s)"), (None, "GRAPE, all cores (steps/s)")):
+                jobs.append((name, label, lambda path=path, threads=threads: grape_rates(path, walks, 1, threads)[0],
+                             []))
     for _ in range(runs):
         for _, _, run, rates in jobs:
             rates.append(run())
@@ -78,13 +83,6 @@ def measure(graphs: list[tuple[str, str]], runs: int, walks: int, with_grape: bo
     for name, label, _, rates in jobs:
         results.setdefault(name, {})[label] = {"median": statistics.median(rates), "min": min(rates),
                                                "max": max(rates)}
-    if with_grape:
-        for name, path in graphs:
-            for threads, label in ((1, "GRAPE, 1 thread (steps/s)"), (None, "GRAPE, all cores (steps/s)")):
-                rates = grape_rates(path, walks, runs, threads)
-                if rates:
-                    results[name][label] = {"median": statistics.median(rates), "min": min(rates),
-                                            "max": max(rates)}
     return results
 
 

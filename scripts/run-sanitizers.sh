@@ -2,7 +2,8 @@
 # Builds the module and the C++ tests with AddressSanitizer and
 # UndefinedBehaviorSanitizer (no recovery: undefined behaviour aborts), then
 # runs the C++ tests and the Python test suite under them (all but the
-# examples that drive third-party libraries). Needs what
+# examples that drive third-party libraries); then the C++ tests again under
+# ThreadSanitizer, for the thread pool of walks by number. Needs what
 # scripts/run-tests.sh installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,3 +21,8 @@ PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 PYTHONPATH=build/asan python3 -m pytest -p no:cacheprovider tests \
   --deselect tests/test_examples.py::test_torch_dataset \
   --deselect tests/test_examples.py::test_word2vec_embeddings "$@"
+
+cmake -S . -B build/tsan -DVANTREL_SANITIZE_THREAD=ON -DVANTREL_BUILD_MODULE=OFF -DVANTREL_BUILD_TESTS=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/tsan --parallel 2
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure --parallel 2

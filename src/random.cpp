@@ -89,8 +89,9 @@ VANTREL_KERNEL void transpose4(Lanes4& v0, Lanes4& v1, Lanes4& v2, Lanes4& v3) {
 }
 
 // On x86-64 the processor's best vector instructions are picked once, at
-// load time; every variant computes the same words.
-#if defined(__x86_64__)
+// load time; every variant computes the same words. (ThreadSanitizer cannot
+// run the load-time resolvers: its builds keep the baseline variant.)
+#if defined(__x86_64__) && !defined(VANTREL_NO_LOAD_TIME_DISPATCH)
 #define VANTREL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define VANTREL_VECTOR_CLONES

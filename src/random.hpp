@@ -68,7 +68,7 @@ class StdRng {
     single_block_refill_ = true;
     stream_ = stream;
     index_ = kBufferWords - blocks * kBlockWords;
-    std::memcpy(results_.data() + index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
+    if (blocks > 0) std::memcpy(results_.data() + index_, words, blocks * kBlockWords * sizeof(std::uint32_t));
     block_counter_ = blocks;
   }
 
