@@ -1,12 +1,14 @@
-"""Sample random walks from a knowledge graph and write one walk per line.
+"""Write random walks from a knowledge graph, one walk per line: the main job.
 
     python examples/random_walks.py                      # the bundled example graph
-    python examples/random_walks.py kg.tsv --count 100000 --mean 4 --max 10 --seed 7 -o walks.tsv
+    python examples/random_walks.py kg.tsv --count 10000000 --threads 0 -o walks.tsv
+    python examples/random_walks.py kg.tsv --each 10 --format words -o corpus.txt   # 10 walks per node, for Word2Vec
     python examples/random_walks.py kg.tsv --jsonl       # JSON lines instead of tabs
 
 A walk is its start label, one relation per step suffixed "::-->" (followed
-head to tail) or "::<--" (tail to head), and its end label. The same file,
-arguments and seed always give the same output.
+head to tail) or "::<--" (tail to head), and its end label. Walk i is walk
+number i of the sampler (PathSampler.write_walks): the same file, arguments
+and seed always give the same output, whatever the number of threads.
 """
 
 from __future__ import annotations
@@ -22,46 +24,38 @@ BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 
 
 class Progress:
-    """A progress bar on stderr: tqdm when installed, a plain counter otherwise."""
+    """A progress bar on stderr: tqdm when installed, a plain counter otherwise.
+    Called with the number of walks written so far."""
 
-    def __init__(self, total: int, enabled: bool) -> None:
+    def __init__(self, total: int) -> None:
         self.total = total
-        self.done = 0
-        self.bar = None
-        self.enabled = enabled
-        if enabled:
-            try:
-                from tqdm import tqdm
-            except ImportError:
-                pass
-            else:
-                self.bar = tqdm(total=total, unit="walk", file=sys.stderr)
+        self.shown = 0
+        try:
+            from tqdm import tqdm
+        except ImportError:
+            self.bar = None
+        else:
+            self.bar = tqdm(total=total, unit="walk", unit_scale=True, file=sys.stderr)
 
-    def update(self, count: int) -> None:
-        self.done += count
+    def __call__(self, written: int) -> None:
         if self.bar is not None:
-            self.bar.update(count)
-        elif self.enabled:
-            print(f"\r{self.done}/{self.total} walks", end="", file=sys.stderr, flush=True)
+            self.bar.update(written - self.shown)
+        else:
+            print(f"\r{written:,}/{self.total:,} walks", end="", file=sys.stderr, flush=True)
+        self.shown = written
 
     def close(self) -> None:
         if self.bar is not None:
             self.bar.close()
-        elif self.enabled:
+        else:
             print(file=sys.stderr)
 
 
-def write_walks(sampler: vantrel.PathSampler, count: int, out, jsonl: bool, progress: Progress) -> None:
-    chunk = 10_000
-    for start in range(0, count, chunk):
-        size = min(chunk, count - start)
-        if jsonl:
-            lines = [json.dumps(sampler.sample_path(), ensure_ascii=False) for _ in range(size)]
-        else:
-            lines = ["\t".join(sampler.sample_path()) for _ in range(size)]
-        out.write("\n".join(lines))
-        out.write("\n")
-        progress.update(size)
+def write_jsonl(sampler: vantrel.PathSampler, count: int, start: str, threads: int, out) -> None:
+    chunk = 100_000
+    for first in range(0, count, chunk):
+        walks = sampler.walks(first, min(count, first + chunk), threads=threads, start=start)
+        out.write("".join(json.dumps(walk, ensure_ascii=False) + "\n" for walk in walks))
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -69,26 +63,45 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
                         help="triple file, head<TAB>relation<TAB>tail per line (default: the bundled example)")
     parser.add_argument("--count", type=int, default=10, help="number of walks (default 10)")
+    parser.add_argument("--each", type=int, metavar="K",
+                        help="K walks starting at every node instead of --count walks from drawn nodes")
     parser.add_argument("--mean", type=float, default=4.0, help="mean walk length, Poisson (default 4)")
     parser.add_argument("--max", type=int, default=10, help="longest walk, in steps (default 10)")
     parser.add_argument("--seed", type=int, default=0, help="random seed, 0 to 2**64-1 (default 0)")
-    parser.add_argument("--jsonl", action="store_true", help="write JSON lines instead of tab-separated tokens")
-    parser.add_argument("-o", "--output", help="output file (default: standard output)")
+    parser.add_argument("--threads", type=int, default=0, help="threads, 0 for every CPU (default 0)")
+    parser.add_argument("--format", choices=["tsv", "words"], default="tsv",
+                        help="tsv: tokens separated by tabs; words: percent-escaped tokens separated by "
+                             "spaces, for gensim's corpus_file (default tsv)")
+    parser.add_argument("--jsonl", action="store_true", help="write JSON lines instead")
+    parser.add_argument("-o", "--output", help="output file, written whole or not at all (default: standard output)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
     args = parser.parse_args(argv)
-    if args.count < 0:
-        parser.error("--count must not be negative")
+    if args.count < 0 or (args.each is not None and args.each < 0):
+        parser.error("--count and --each must not be negative")
 
     sampler = vantrel.PathSampler(args.data, args.mean, args.max, args.seed)
-    print(f"{args.data}: {sampler.data_size} triples", file=sys.stderr)
-    progress = Progress(args.count, enabled=not args.no_progress and args.count >= 100_000)
-    out = open(args.output, "w", encoding="utf-8", newline="\n") if args.output else sys.stdout
+    count, start = (args.each * sampler.node_count, "each") if args.each is not None else (args.count, "random")
+    print(f"{args.data}: {sampler.data_size} triples; writing {count:,} walks", file=sys.stderr)
+    if args.jsonl:
+        out = open(args.output, "w", encoding="utf-8", newline="\n") if args.output else sys.stdout
+        try:
+            write_jsonl(sampler, count, start, args.threads, out)
+        finally:
+            if out is not sys.stdout:
+                out.close()
+        return 0
+    progress = Progress(count) if not args.no_progress and count >= 1_000_000 else None
+    target = args.output
+    if target is None:
+        sys.stdout.flush()
+        target = sys.stdout.fileno()  # the same writer, straight to the descriptor
     try:
-        write_walks(sampler, args.count, out, args.jsonl, progress)
+        walks, tokens = sampler.write_walks(target, 0, count, threads=args.threads, start=start, format=args.format,
+                                            progress=progress)
     finally:
-        progress.close()
-        if out is not sys.stdout:
-            out.close()
+        if progress is not None:
+            progress.close()
+    print(f"{walks:,} walks, {tokens:,} tokens", file=sys.stderr)
     return 0
 
 

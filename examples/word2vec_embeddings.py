@@ -1,9 +1,12 @@
-"""RDF2Vec in a screenful: random walks as sentences, gensim's Word2Vec on them.
+"""RDF2Vec in a screenful: a walk corpus on disk, gensim's Word2Vec trained from it.
 
-    python examples/word2vec_embeddings.py [kg.tsv] [--walks 20000] [--seed 0]
+    python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0]
 
-Entities and relations (with their direction) become tokens; entities that
-occur in similar walk contexts get similar vectors.
+K walks start at every entity (the usual RDF2Vec corpus). They are written
+with format="words": one walk per line, tokens separated by spaces and
+percent-escaped, so that labels with spaces stay one word; gensim trains
+from the file (corpus_file), several times faster than from Python lists,
+and urllib.parse.unquote turns each embedding key back into its token.
 """
 
 from __future__ import annotations
@@ -11,6 +14,8 @@ from __future__ import annotations
 import argparse
 import pathlib
 import sys
+import tempfile
+from urllib.parse import quote, unquote
 
 from gensim.models import Word2Vec
 
@@ -19,25 +24,34 @@ import vantrel
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 
 
-def embed(data_path: str, walks: int, seed: int, dimensions: int = 32) -> Word2Vec:
+def escape(token: str) -> str:
+    """A token as format="words" writes it: whitespace and % percent-escaped."""
+    return "".join(quote(c, safe="") if c.isspace() or c == "%" else c for c in token)
+
+
+def embed(data_path: str, per_node: int, seed: int, dimensions: int = 32) -> Word2Vec:
     sampler = vantrel.PathSampler(data_path, 4.0, 8, seed)
-    sentences = [sampler.sample_path() for _ in range(walks)]
-    # One worker thread: with several, gensim's training order, and so the vectors, vary.
-    return Word2Vec(sentences, vector_size=dimensions, window=5, min_count=1, sg=1, workers=1, seed=seed, epochs=5)
+    with tempfile.TemporaryDirectory() as directory:
+        corpus = pathlib.Path(directory) / "walks.txt"
+        sampler.write_walks(corpus, 0, per_node * sampler.node_count, start="each", format="words")
+        # One worker thread: with several, gensim's training order, and so the vectors, vary.
+        return Word2Vec(corpus_file=str(corpus), vector_size=dimensions, window=5, min_count=1, sg=1, workers=1,
+                        seed=seed, epochs=5)
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH))
-    parser.add_argument("--walks", type=int, default=20000)
+    parser.add_argument("--per-node", type=int, default=20, help="walks starting at each entity (default 20)")
     parser.add_argument("--seed", type=int, default=0)
-    parser.add_argument("--query", default="Rhine", help="an entity whose neighbours to print")
+    parser.add_argument("--query", default="North Sea", help="an entity whose neighbours to print")
     args = parser.parse_args(argv)
-    model = embed(args.data, args.walks, args.seed)
+    model = embed(args.data, args.per_node, args.seed)
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
-    if args.query in model.wv:
-        for token, similarity in model.wv.most_similar(args.query, topn=5):
-            print(f"{similarity:.3f}  {token}")
+    key = escape(args.query)
+    if key in model.wv:
+        for token, similarity in model.wv.most_similar(key, topn=5):
+            print(f"{similarity:.3f}  {unquote(token)}")
     return 0
 
 

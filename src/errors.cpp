@@ -94,6 +94,8 @@ ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, st
                          " but the index is " + std::to_string(missing_index)),
       line_number_(line_number) {}
 
+WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_code_(code) {}
+
 EmptyRangeError::EmptyRangeError()
     : std::runtime_error("UniformSampler::sample_single: low >= high") {}
 

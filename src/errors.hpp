@@ -45,6 +45,17 @@ class ShortLineError : public std::runtime_error {
   std::uint64_t line_number_;
 };
 
+// Writing a file failed with the operating system's error `code` (an errno
+// value); the message is the system's description.
+class WriteError : public std::runtime_error {
+ public:
+  explicit WriteError(int code);
+  int os_code() const { return os_code_; }
+
+ private:
+  int os_code_;
+};
+
 // A bounded draw was asked for an empty range [low, high).
 class EmptyRangeError : public std::runtime_error {
  public:

@@ -1,5 +1,6 @@
 #include "py_errors.hpp"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -70,10 +71,17 @@ PyRef file_note(const std::string* data_path, std::uint64_t line = 0) {
 
 }  // namespace
 
-void raise_failure(std::exception_ptr failure, const std::string* data_path) {
+void raise_os_error(int code, PyObject* filename) {
+  errno = code;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename);
+}
+
+void raise_failure(std::exception_ptr failure, const std::string* data_path, PyObject* filename) {
   try {
     std::rethrow_exception(failure);
   } catch (const PythonErrorAlreadySet&) {
+  } catch (const WriteError& error) {
+    raise_os_error(error.os_code(), filename);
   } catch (const IoError& error) {
     PyRef note = file_note(data_path);
     if (error.os_code() != 0) {

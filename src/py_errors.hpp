@@ -44,12 +44,29 @@ class InterpreterLockReleased {
   // check_signals(), taking the lock back for the moment it needs it.
   void check_signals();
 
+  // Runs `work` with the lock taken back for its duration.
+  template <class Work>
+  void with_lock(Work&& work) {
+    PyEval_RestoreThread(state_);
+    struct ReleaseAgain {
+      PyThreadState*& state;
+      ~ReleaseAgain() { state = PyEval_SaveThread(); }
+    } release_again{state_};
+    work();
+  }
+
  private:
   PyThreadState* state_;
 };
 
 // Turns the failure in flight into the pending Python exception. `data_path`
-// names the file in the exception's note where the failure concerns it.
-void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr);
+// names the file in the exception's note where the failure concerns it; a
+// failed write becomes the OSError subclass for its errno with `filename`.
+void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr,
+                   PyObject* filename = nullptr);
+
+// Sets the OSError subclass for `code` with the system's message and
+// `filename` (may be null), as the interpreter's own file functions do.
+void raise_os_error(int code, PyObject* filename);
 
 }  // namespace vantrel::py

@@ -6,15 +6,20 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "atomic_file.hpp"
 #include "builder.hpp"
+#include "corpus.hpp"
 #include "graph.hpp"
 #include "parallel.hpp"
 #include "py_args.hpp"
@@ -134,6 +139,7 @@ constexpr const char* kSamplePathName = "PathSampler.sample_path()";
 constexpr const char* kSamplePathsName = "PathSampler.sample_paths()";
 constexpr const char* kWalkIdsName = "PathSampler.walk_ids()";
 constexpr const char* kWalksName = "PathSampler.walks()";
+constexpr const char* kWriteWalksName = "PathSampler.write_walks()";
 
 PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
@@ -183,6 +189,10 @@ void PathSampler_dealloc(PyObject* object) {
 
 PyObject* PathSampler_get_data_size(PyObject* object, void*) {
   return PyLong_FromUnsignedLongLong(state_of(object).kg.edge_count());
+}
+
+PyObject* PathSampler_get_node_count(PyObject* object, void*) {
+  return PyLong_FromUnsignedLongLong(state_of(object).kg.node_count());
 }
 
 PyObject* PathSampler_get_tokens(PyObject* object, void*) { return new_tokens(object, &state_of(object).kg); }
@@ -277,6 +287,27 @@ constexpr ParamDescription kNumberedParams[] = {
     {"start", true, true},
 };
 
+// One of `choices` (str), as its index: TypeError for a non-str, ValueError
+// for another str, naming the argument and the choices.
+bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
+  std::string expected;
+  for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
+  if (PyUnicode_Check(object)) {
+    int index = 0;
+    for (const char* choice : choices) {
+      if (PyUnicode_CompareWithASCIIString(object, choice) == 0) {
+        out = index;
+        return true;
+      }
+      ++index;
+    }
+    PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
+  }
+  return false;
+}
+
 // Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
 constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
 constexpr std::uint64_t kThreadLimit = 1u << 16;
@@ -296,20 +327,9 @@ bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs,
     return false;
   }
   request.threads = threads == 0 ? available_cpus() : static_cast<unsigned>(threads);
-  request.start = StartRule::kDrawn;
-  if (slots[3]) {
-    PyObject* start = slots[3].get();
-    if (!PyUnicode_Check(start)) {
-      PyErr_Format(PyExc_TypeError, "start must be 'random' or 'each', not %.200s", Py_TYPE(start)->tp_name);
-      return false;
-    }
-    if (PyUnicode_CompareWithASCIIString(start, "each") == 0) {
-      request.start = StartRule::kEachNode;
-    } else if (PyUnicode_CompareWithASCIIString(start, "random") != 0) {
-      PyErr_Format(PyExc_ValueError, "start must be 'random' or 'each', not %R", start);
-      return false;
-    }
-  }
+  int start = 0;
+  if (slots[3] && !convert_choice(slots[3].get(), "start", {"random", "each"}, start)) return false;
+  request.start = start == 0 ? StartRule::kDrawn : StartRule::kEachNode;
   return true;
 }
 
@@ -356,6 +376,102 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   });
 }
 
+constexpr ParamDescription kWriteWalksParams[] = {
+    {"path", false, false},
+    {"first", false, false},
+    {"stop", false, false},
+    {"threads", true, true},
+    {"start", true, true},
+    {"format", true, true},
+    {"progress", true, true},
+};
+
+// How often, at most, write_walks() calls its progress callable.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kWriteWalksParams)];
+  if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  // The path: an open file descriptor (written to as it is), or a str,
+  // bytes or os.PathLike path (written atomically).
+  std::optional<int> descriptor;
+  PyRef filename;
+  std::string path;
+  if (PyLong_Check(slots[0].get())) {
+    std::uint64_t fd;
+    if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
+    descriptor = static_cast<int>(fd);
+    filename = new_ref(slots[0].get());
+  } else {
+    filename.reset(PyOS_FSPath(slots[0].get()));  // errors name the path as open() does
+    if (!filename) return nullptr;
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(filename.get(), &encoded)) return nullptr;
+    PyRef bytes(encoded);
+    path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  }
+  // The walk numbers and the rest, as walk_ids() takes them.
+  PyRef numbered_args(PyTuple_Pack(2, slots[1].get(), slots[2].get()));
+  PyRef numbered_kwargs(PyDict_New());
+  if (!numbered_args || !numbered_kwargs) return nullptr;
+  if ((slots[3] && PyDict_SetItemString(numbered_kwargs.get(), "threads", slots[3].get()) < 0) ||
+      (slots[4] && PyDict_SetItemString(numbered_kwargs.get(), "start", slots[4].get()) < 0)) {
+    return nullptr;
+  }
+  NumberedRequest request;
+  if (!parse_numbered_request(kWriteWalksName, numbered_args.get(), numbered_kwargs.get(), request)) return nullptr;
+  int format = 0;
+  if (slots[5] && !convert_choice(slots[5].get(), "format", {"tsv", "words"}, format)) return nullptr;
+  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
+  if (progress && !PyCallable_Check(progress)) {
+    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
+    return nullptr;
+  }
+
+  SamplerState& state = state_of(object);
+  std::atomic<std::uint64_t> written{0};
+  CorpusCounts counts;
+  std::exception_ptr failure;
+  {
+    InterpreterLockReleased released;
+    auto last_report = std::chrono::steady_clock::now();
+    auto report = [&] {
+      PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
+      if (!done) throw PythonErrorAlreadySet{};
+      PyRef result(PyObject_CallOneArg(progress, done.get()));
+      if (!result) throw PythonErrorAlreadySet{};
+    };
+    // Signals, and the progress callable now and then, with the lock taken back.
+    const InterruptPoll poll = [&] {
+      released.with_lock([&] {
+        if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+        const auto now = std::chrono::steady_clock::now();
+        if (progress && now - last_report >= kProgressInterval) {
+          last_report = now;
+          report();
+        }
+      });
+    };
+    try {
+      std::optional<AtomicFile> file;
+      if (!descriptor) file.emplace(path);
+      counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
+                            format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
+                            descriptor ? *descriptor : file->fd(), written, poll);
+      if (progress) released.with_lock(report);  // the final count, before the file appears
+      if (file) file->commit();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    raise_failure(failure, nullptr, filename.get());
+    return nullptr;
+  }
+  return Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.walks),
+                       static_cast<unsigned long long>(counts.tokens));
+}
+
 #define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
 
 PyMethodDef PathSampler_methods[] = {
@@ -371,11 +487,20 @@ PyMethodDef PathSampler_methods[] = {
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
      "walks($self, first, stop, *, threads=0, start='random')\n--\n\n"
      "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
+    {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
+     "write_walks($self, path, first, stop, *, threads=0, start='random', format='tsv', progress=None)\n--\n\n"
+     "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
+     "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
+     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A path is\n"
+     "written whole or not at all; an int is an open file descriptor, written to as it is.\n"
+     "`progress` is called with the number of walks written, at most about ten times a second."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef PathSampler_getset[] = {
     {"data_size", PathSampler_get_data_size, nullptr, "", nullptr},
+    {"node_count", PathSampler_get_node_count, nullptr,
+     "The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1.", nullptr},
     {"tokens", PathSampler_get_tokens, nullptr,
      "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".",
      nullptr},

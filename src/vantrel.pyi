@@ -1,6 +1,7 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
+from os import PathLike
 from typing import Literal, final
 
 from typing_extensions import Buffer
@@ -19,6 +20,9 @@ class PathSampler:
     @property
     def data_size(self) -> int:
         """The number of triples (lines) read from the file."""
+    @property
+    def node_count(self) -> int:
+        """The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1."""
     @property
     def tokens(self) -> Sequence[str]:
         """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence), then for each
@@ -39,3 +43,20 @@ class PathSampler:
         self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] = "random"
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""
+    def write_walks(
+        self,
+        path: str | bytes | PathLike[str] | PathLike[bytes] | int,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] = "random",
+        format: Literal["tsv", "words"] = "tsv",
+        progress: Callable[[int], object] | None = None,
+    ) -> tuple[int, int]:
+        """Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns
+        (walks, tokens) written. format="tsv": tokens separated by tabs; format="words": tokens with
+        whitespace and "%" percent-escaped (urllib.parse.unquote reverses it), separated by spaces, for
+        gensim's corpus_file. A path is written whole or not at all (a temporary file renamed into place);
+        an int is an open file descriptor, written to as it is. `progress` is called with the number of
+        walks written, at most about ten times a second; an exception raised in it stops the job."""

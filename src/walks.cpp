@@ -200,6 +200,28 @@ class InterleavedWalks {
 // length is drawn first, so that the output is allocated exactly.
 constexpr double kSparseWaste = 3.0;
 
+// Draws the lengths of walks begin to end - 1 of a request starting at
+// number `first`: ends[k + 1] = walk k's token count, draws[k] = the number
+// of draws its length took. One keystream block of kStreamLanes streams at
+// a time.
+void draw_lengths(const WalkRules& rules, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
+                  std::uint64_t* ends, std::uint32_t* draws) {
+  std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
+  StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
+  for (std::uint64_t group = begin; group < end; group += kStreamLanes) {
+    const std::uint64_t first_stream = first + group + 1;
+    chacha20_stream_blocks(rules.key, 0, first_stream, blocks);
+    for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < end; ++lane) {
+      rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
+      const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+      const std::uint64_t k = group + lane;
+      ends[k + 1] = path_len >= UINT64_MAX - 2 ? UINT64_MAX : path_len + 2;
+      if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
+      draws[k] = static_cast<std::uint32_t>(rng.draws_made());
+    }
+  }
+}
+
 bool draw_sparse(const WalkRules& rules, std::uint64_t count, std::uint64_t bytes_per_token) {
   const std::uint64_t stride = rules.max_path_len + 2;
   if (rules.max_path_len > UINT64_MAX - 2 || stride > UINT64_MAX / count) return false;
@@ -280,27 +302,12 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
     return {std::move(token_region), std::move(offsets)};
   }
 
-  // Each walk's length first: its stream's first draws, one keystream block
-  // for kStreamLanes walks at a time. ends[k + 1] holds walk k's token count.
+  // Each walk's length first. ends[k + 1] holds walk k's token count.
   ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
   auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
   std::uint32_t* const draws = length_draws.mutable_data();
   run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll&) {
-    std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
-    StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
-    const std::uint64_t chunk_end = std::min(count, (task + 1) * kChunkWalks);
-    for (std::uint64_t group = task * kChunkWalks; group < chunk_end; group += kStreamLanes) {
-      const std::uint64_t first_stream = first + group + 1;
-      chacha20_stream_blocks(rules.key, 0, first_stream, blocks);
-      for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < chunk_end; ++lane) {
-        rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
-        const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
-        const std::uint64_t k = group + lane;
-        ends[k + 1] = path_len >= UINT64_MAX - 2 ? UINT64_MAX : path_len + 2;
-        if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
-        draws[k] = static_cast<std::uint32_t>(rng.draws_made());
-      }
-    }
+    draw_lengths(rules, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
   }, poll);
 
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
@@ -311,6 +318,50 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   draw_walks({token_region.mutable_data(), ends, draws, 0});
   return {std::move(token_region), std::move(offsets)};
 }
+
+template <class Token>
+void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                         StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
+                         const InterruptPoll& poll) {
+  const std::uint64_t count = stop - first;
+  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+  ends.resize(count + 1);
+  ends[0] = 0;
+  if (count == 0) {
+    tokens.clear();
+    return;
+  }
+  auto draw_walks = [&](const NumberedOutput<Token>& output) {
+    kg.visit([&](const auto& graph) {
+      InterleavedWalks<std::decay_t<decltype(graph)>, Token> walker(graph, rules, output, first, start, poll);
+      walker.run(0, count);
+    });
+  };
+  constexpr std::uint64_t kSparseChunkBytes = std::uint64_t{256} << 20;
+  const std::uint64_t stride = rules.max_path_len + 2;
+  if (draw_sparse(rules, count, sizeof(Token)) && stride * count * sizeof(Token) <= kSparseChunkBytes) {
+    tokens.resize(stride * count);
+    draw_walks({tokens.data(), ends.data(), nullptr, stride});
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const std::uint64_t length = ends[k + 1];
+      ends[k + 1] = ends[k] + length;
+      if (ends[k] != k * stride) std::memmove(&tokens[ends[k]], &tokens[k * stride], length * sizeof(Token));
+    }
+    tokens.resize(ends[count]);
+    return;
+  }
+  std::vector<std::uint32_t> draws(count);
+  draw_lengths(rules, first, 0, count, ends.data(), draws.data());
+  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
+  ensure_fits_in_memory(ends[count], sizeof(Token));
+  tokens.resize(ends[count]);
+  draw_walks({tokens.data(), ends.data(), draws.data(), 0});
+}
+
+template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
+                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
+template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
+                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "graph.hpp"
 #include "interrupt.hpp"
@@ -56,6 +57,21 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
                                       std::uint64_t stop, StartRule start, unsigned threads,
                                       std::uint64_t bytes_per_token, const InterruptPoll& poll);
 
+// Walks numbered first to stop - 1, as draw_numbered_walks draws them, on
+// the calling thread, into `tokens` and `ends` (stop - first + 1 values from
+// 0, walk k being tokens[ends[k] .. ends[k + 1])). Both are resized as
+// needed; their storage is reused from call to call.
+template <class Token>
+void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                         StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
+                         const InterruptPoll& poll);
+
+extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
+                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
+                                         const InterruptPoll&);
+extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
+                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
+                                         const InterruptPoll&);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
                                                               const InterruptPoll&);

@@ -41,11 +41,23 @@ def test_main_job_json_lines_match_the_tab_output():
     assert jsonl == [line.split("\t") for line in tabs]
 
 
+def test_main_job_options_match_write_walks(tmp_path):
+    import vantrel
+
+    sampler = vantrel.PathSampler(str(BUNDLED), 2.0, 5, 11)
+    expected = tmp_path / "expected.txt"
+    sampler.write_walks(expected, 0, 3 * sampler.node_count, start="each", format="words")
+    out = tmp_path / "walks.txt"
+    run("random_walks.py", "--each", 3, "--format", "words", "--threads", 2, "--mean", 2, "--max", 5, "--seed", 11,
+        "-o", out)
+    assert out.read_bytes() == expected.read_bytes()
+
+
 def test_main_job_with_progress_counter(tmp_path):
-    result = subprocess.run([sys.executable, str(EXAMPLES / "random_walks.py"), "--count", "100000", "-o",
+    result = subprocess.run([sys.executable, str(EXAMPLES / "random_walks.py"), "--count", "1000000", "-o",
                              str(tmp_path / "w.tsv")], capture_output=True, text=True, timeout=600)
     assert result.returncode == 0
-    assert "100000" in result.stderr
+    assert "1,000,000" in result.stderr
 
 
 @pytest.mark.parametrize("workers", [1, 3])
@@ -67,8 +79,8 @@ def test_torch_dataset():
 
 def test_word2vec_embeddings():
     pytest.importorskip("gensim")
-    out = run("word2vec_embeddings.py", "--walks", 2000)
-    assert "dimensions" in out
+    out = run("word2vec_embeddings.py", "--per-node", 5)
+    assert "dimensions" in out and "North Sea" not in out.splitlines()[0]
 
 
 def test_readme_quick_start_shows_the_real_first_walk():

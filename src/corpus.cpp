@@ -1,0 +1,205 @@
+#include "corpus.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "errors.hpp"
+#include "parallel.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// Walks drawn and formatted per task: up to 8,192, fewer when walks are long,
+// so that a chunk holds about 2^20 tokens (a few megabytes of text), the
+// buffers a thread holds at once.
+constexpr std::uint64_t kCorpusChunkWalks = 8192;
+constexpr double kCorpusChunkTokens = 1 << 20;
+
+std::uint64_t chunk_walks(const WalkRules& rules) {
+  const double steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
+  const double walks = std::floor(kCorpusChunkTokens / (steps + 2.0));
+  return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks
+                                                          : static_cast<std::uint64_t>(std::max(walks, 1.0));
+}
+
+// Bytes that may begin a character to escape: ASCII whitespace (tab to CR,
+// the separators 0x1C to 0x1F, space), '%', and the lead bytes of the
+// non-ASCII whitespace characters.
+constexpr std::array<bool, 256> kMayEscape = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0x09; c <= 0x0D; ++c) table[c] = true;
+  for (int c = 0x1C; c <= 0x20; ++c) table[c] = true;
+  table['%'] = true;
+  table[0xC2] = table[0xE1] = table[0xE2] = table[0xE3] = true;
+  return table;
+}();
+
+// The length in bytes of the whitespace character at `p` (of `n` bytes), or
+// 0 if there is none there: U+0085, U+00A0, U+1680, U+2000 to U+200A,
+// U+2028, U+2029, U+202F, U+205F, U+3000 beside the ASCII ones.
+std::size_t whitespace_length(const unsigned char* p, std::size_t n) {
+  const unsigned char c = p[0];
+  if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) ? 1 : 0;
+  if (c == 0xC2 && n >= 2) return p[1] == 0x85 || p[1] == 0xA0 ? 2 : 0;
+  if (n < 3) return 0;
+  if (c == 0xE1) return p[1] == 0x9A && p[2] == 0x80 ? 3 : 0;
+  if (c == 0xE2 && p[1] == 0x80) return p[2] <= 0x8A || p[2] == 0xA8 || p[2] == 0xA9 || p[2] == 0xAF ? 3 : 0;
+  if (c == 0xE2 && p[1] == 0x81) return p[2] == 0x9F ? 3 : 0;
+  if (c == 0xE3) return p[1] == 0x80 && p[2] == 0x80 ? 3 : 0;
+  return 0;
+}
+
+void append_percent(unsigned char byte, std::string& out) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  const char escaped[3] = {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+  out.append(escaped, 3);
+}
+
+// Writes all of `text` to `fd`, going on after interrupted calls.
+void write_all(int fd, std::string_view text, const InterruptPoll& poll) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno != EINTR) throw WriteError(errno);
+      if (poll) poll();
+      continue;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// The text of every relation token in `format`: forward then backward.
+std::vector<std::string> relation_texts(const KG& kg, CorpusFormat format) {
+  std::vector<std::string> texts;
+  const std::uint64_t nodes = kg.node_count();
+  texts.reserve(static_cast<std::size_t>(kg.token_count() - nodes));
+  for (std::uint64_t token = nodes; token < kg.token_count(); ++token) {
+    const PathPiece piece = kg.token_text(token);
+    std::string& text = texts.emplace_back();
+    if (format == CorpusFormat::kWords) {
+      append_escaped(piece.label, text);
+    } else {
+      text.assign(piece.label);
+    }
+    text += piece.suffix == Suffix::kForward ? "::-->" : "::<--";
+  }
+  return texts;
+}
+
+template <class Token>
+void format_with(const KG& kg, CorpusFormat format, const std::vector<std::string>& relations, const Token* tokens,
+                 const std::uint64_t* ends, std::uint64_t count, std::string& out) {
+  const std::uint64_t nodes = kg.node_count();
+  const char separator = format == CorpusFormat::kWords ? ' ' : '\t';
+  for (std::uint64_t k = 0; k < count; ++k) {
+    for (std::uint64_t i = ends[k]; i < ends[k + 1]; ++i) {
+      if (i != ends[k]) out += separator;
+      const std::uint64_t token = tokens[i];
+      if (token >= nodes) {
+        out += relations[token - nodes];
+      } else if (format == CorpusFormat::kWords) {
+        append_escaped(kg.token_text(token).label, out);
+      } else {
+        out += kg.token_text(token).label;
+      }
+    }
+    out += '\n';
+  }
+}
+
+template <class Token>
+CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                        StartRule start, CorpusFormat format, unsigned threads, int fd,
+                        std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
+  const std::uint64_t count = stop - first;
+  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+  const std::vector<std::string> relations = relation_texts(kg, format);
+  // Chunks are handed out in order and written in order: a thread whose
+  // chunk is ready waits for the one before it, so at most one chunk per
+  // thread is held at a time.
+  std::mutex turn_mutex;
+  std::condition_variable turn_changed;
+  std::uint64_t next_to_write = 0;
+  CorpusCounts counts;
+  const std::uint64_t chunk = chunk_walks(rules);
+  const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
+  run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+    const std::uint64_t begin = first + task * chunk;
+    const std::uint64_t end = std::min(stop, begin + chunk);
+    std::vector<Token> tokens;
+    std::vector<std::uint64_t> ends;
+    draw_numbered_chunk(kg, rules, begin, end, start, tokens, ends, task_poll);
+    std::string text;
+    text.reserve(static_cast<std::size_t>(tokens.size()) * 12);
+    format_with(kg, format, relations, tokens.data(), ends.data(), end - begin, text);
+    std::unique_lock lock(turn_mutex);
+    while (next_to_write != task) {
+      turn_changed.wait_for(lock, std::chrono::milliseconds(20));
+      lock.unlock();
+      task_poll();  // throws once the job has failed elsewhere
+      lock.lock();
+    }
+    write_all(fd, text, task_poll);
+    counts.walks += end - begin;
+    counts.tokens += tokens.size();
+    walks_written.store(counts.walks, std::memory_order_relaxed);
+    ++next_to_write;
+    turn_changed.notify_all();
+  }, poll);
+  return counts;
+}
+
+}  // namespace
+
+void append_escaped(std::string_view text, std::string& out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t plain_from = 0;
+  for (std::size_t i = 0; i < n;) {
+    if (!kMayEscape[bytes[i]]) {
+      ++i;
+      continue;
+    }
+    const std::size_t length = bytes[i] == '%' ? 1 : whitespace_length(bytes + i, n - i);
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    out.append(text.data() + plain_from, i - plain_from);
+    for (std::size_t j = 0; j < length; ++j) append_percent(bytes[i + j], out);
+    i += length;
+    plain_from = i;
+  }
+  out.append(text.data() + plain_from, n - plain_from);
+}
+
+template <class Token>
+void format_walks(const KG& kg, CorpusFormat format, const Token* tokens, const std::uint64_t* ends,
+                  std::uint64_t count, std::string& out) {
+  format_with(kg, format, relation_texts(kg, format), tokens, ends, count, out);
+}
+
+template void format_walks(const KG&, CorpusFormat, const std::uint32_t*, const std::uint64_t*, std::uint64_t,
+                           std::string&);
+template void format_walks(const KG&, CorpusFormat, const std::uint64_t*, const std::uint64_t*, std::uint64_t,
+                           std::string&);
+
+CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                          StartRule start, CorpusFormat format, unsigned threads, int fd,
+                          std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
+  if (kg.token_count() <= UINT32_MAX) {
+    return write_with<std::uint32_t>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
+  }
+  return write_with<std::uint64_t>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,48 @@
+// Walk corpora: walks by number written as text, one walk per line in
+// number order, by several threads with bounded buffers each, for the
+// trainers that read corpora from files (gensim's corpus_file, LineSentence).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "graph.hpp"
+#include "interrupt.hpp"
+#include "walks.hpp"
+
+namespace vantrel {
+
+// How a walk's tokens are written on its line.
+enum class CorpusFormat {
+  kTsv,    // each token's text (label, with "::-->" or "::<--" after a relation), separated by tabs
+  kWords,  // each token's text with whitespace and '%' percent-escaped, separated by spaces
+};
+
+// Appends `text` to `out` with every byte of a whitespace character (ASCII
+// and Unicode, as Python's str.split() knows them) and of '%' written as %XX
+// (upper-case hex), so that urllib.parse.unquote gives the text back.
+void append_escaped(std::string_view text, std::string& out);
+
+// Appends the lines of walks `k` in [0, ends.size() - 1), walk k being
+// tokens[ends[k] .. ends[k + 1]), to `out`.
+template <class Token>
+void format_walks(const KG& kg, CorpusFormat format, const Token* tokens, const std::uint64_t* ends,
+                  std::uint64_t count, std::string& out);
+
+// What was written.
+struct CorpusCounts {
+  std::uint64_t walks = 0;
+  std::uint64_t tokens = 0;
+};
+
+// Writes walks first to stop - 1 to the file descriptor `fd`, in number
+// order, drawing and formatting them on up to `threads` threads in chunks,
+// each thread with buffers of its own; `walks_written` follows the progress.
+// Throws WriteError when a write fails.
+CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                          StartRule start, CorpusFormat format, unsigned threads, int fd,
+                          std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll);
+
+}  // namespace vantrel

@@ -1,0 +1,145 @@
+"""Walk corpora written by write_walks: both formats read back to the same
+walks, shards join into the whole, and a failure leaves no file behind."""
+
+import errno
+import os
+import subprocess
+import sys
+import time
+import urllib.parse
+
+import pytest
+
+import vantrel
+from conftest import interrupt_after
+
+# Labels with spaces, Unicode whitespace, '%', a CR inside, non-ASCII text
+# and an empty label.
+AWKWARD = ("North Sea\tflows into\tRhine\n"
+           "Rhine\t50%\u3000share\tBasel\n"
+           "Basel\tcr\rinside\t\n"
+           "\tr\u00a0nbsp\tZürich\n"
+           "Zürich\tx\tNorth Sea\n")
+
+
+def read_lines(path):
+    with open(path, encoding="utf-8", newline="") as corpus:
+        text = corpus.read()
+    assert text.endswith("\n")
+    return text[:-1].split("\n")
+
+
+@pytest.mark.parametrize("fmt", ["tsv", "words"])
+def test_round_trip(write_kg, tmp_path, fmt):
+    sampler = vantrel.PathSampler(write_kg(AWKWARD), 3.0, 10, 4)
+    path = tmp_path / f"corpus.{fmt}"
+    expected = sampler.walks(10, 410, start="each")
+    assert sampler.write_walks(path, 10, 410, start="each", format=fmt, threads=3) == (
+        400, sum(len(walk) for walk in expected))
+    if fmt == "tsv":
+        walks = [line.split("\t") for line in read_lines(path)]
+    else:
+        walks = [[urllib.parse.unquote(word) for word in line.split(" ")] for line in read_lines(path)]
+        # What whitespace-splitting readers see: one word per token, but for empty labels.
+        assert all(len(line.split()) == sum(1 for token in walk if token)
+                   for line, walk in zip(read_lines(path), expected))
+    assert walks == expected
+
+
+def test_shards_join_into_the_whole(abc_path, tmp_path):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    sampler.write_walks(str(tmp_path / "whole"), 0, 20_000, threads=2)
+    bounds = [0, 1, 8192, 8193, 15_000, 20_000]
+    parts = b""
+    for k, (first, stop) in enumerate(zip(bounds, bounds[1:])):
+        sampler.write_walks(tmp_path / f"part{k}", first, stop, threads=1)
+        parts += (tmp_path / f"part{k}").read_bytes()
+    assert parts == (tmp_path / "whole").read_bytes()
+
+
+def test_file_descriptor_is_written_as_it_is(abc_path, tmp_path):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    sampler.write_walks(tmp_path / "by path", 0, 50)
+    with open(tmp_path / "by fd", "wb") as out:
+        out.write(b"header\n")
+        out.flush()
+        sampler.write_walks(out.fileno(), 0, 50)
+    assert (tmp_path / "by fd").read_bytes() == b"header\n" + (tmp_path / "by path").read_bytes()
+
+
+def leftovers(directory):
+    return sorted(name for name in os.listdir(directory) if name != "existing")
+
+
+@pytest.fixture
+def existing(tmp_path):
+    (tmp_path / "out").mkdir()
+    path = tmp_path / "out" / "existing"
+    path.write_bytes(b"keep me\n")
+    return path
+
+
+def test_missing_directory(abc_path, tmp_path):
+    target = tmp_path / "no such dir" / "corpus.tsv"
+    with pytest.raises(FileNotFoundError) as info:
+        vantrel.PathSampler(abc_path, 4.0, 10, 1).write_walks(target, 0, 10)
+    assert info.value.filename == str(target) and info.value.errno == errno.ENOENT
+
+
+def test_full_disk_leaves_the_old_file(abc_path, existing):
+    # A file size limit makes writes fail with EFBIG, as a full disk fails them with ENOSPC.
+    code = (f"import resource, vantrel\n"
+            f"resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, resource.RLIM_INFINITY))\n"
+            f"try:\n"
+            f"    vantrel.PathSampler({abc_path!r}, 4.0, 10, 1).write_walks({str(existing)!r}, 0, 100_000)\n"
+            f"except OSError as error:\n"
+            f"    print(type(error).__name__, error.errno, error.filename)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    assert out.split() == ["OSError", str(errno.EFBIG), str(existing)]
+    assert existing.read_bytes() == b"keep me\n" and leftovers(existing.parent) == []
+
+
+def test_ctrl_c_leaves_the_old_file(abc_path, existing):
+    sampler = vantrel.PathSampler(abc_path, 1e5, 10**5, 1)
+    timer = interrupt_after(0.3)
+    start = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            sampler.write_walks(existing, 0, 10**5, threads=2)
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 2.0
+    assert existing.read_bytes() == b"keep me\n" and leftovers(existing.parent) == []
+
+
+def test_progress_is_reported_and_its_exception_stops_the_job(abc_path, existing):
+    sampler = vantrel.PathSampler(abc_path, 1e3, 10**3, 1)
+    seen = []
+    sampler.write_walks(existing.parent / "done", 0, 20_000, progress=seen.append)
+    assert seen[-1] == 20_000 and seen == sorted(seen)
+
+    def fail(written):
+        raise ValueError(f"stop at {written}")
+
+    with pytest.raises(ValueError, match="^stop at"):
+        sampler.write_walks(existing, 0, 10**5, progress=fail)
+    assert existing.read_bytes() == b"keep me\n" and leftovers(existing.parent) == ["done"]
+
+
+@pytest.mark.parametrize("kwargs, error", [({"format": "csv"}, ValueError), ({"format": 1}, TypeError),
+                                           ({"progress": 3}, TypeError), ({"threads": -1}, ValueError)])
+def test_bad_arguments(abc_path, existing, kwargs, error):
+    with pytest.raises(error):
+        vantrel.PathSampler(abc_path, 4.0, 10, 1).write_walks(existing, 0, 5, **kwargs)
+    assert leftovers(existing.parent) == []
+
+
+def test_words_escape_exactly_what_str_split_splits_on(write_kg, tmp_path):
+    spaces = "".join(chr(c) for c in range(0x3001) if chr(c).isspace() and c not in (0x09, 0x0A))  # no tab, LF
+    neighbours = "\x08\x0e\x1b!\x84\x86\x9f\xa1\u167f\u1681\u1fff\u200b\u2027\u202a\u202e\u2030\u205e\u2060\u2fff\u3001"
+    label = f"a{spaces}%{neighbours}z"
+    sampler = vantrel.PathSampler(write_kg(f"{label}\tr\t{label}\n"), 1e-17, 0, 1)
+    sampler.write_walks(tmp_path / "c.txt", 0, 1, format="words")
+    (line,) = read_lines(tmp_path / "c.txt")
+    assert line.split() == line.split(" ") and [urllib.parse.unquote(w) for w in line.split()] == [label, label]
+    assert all(c in line for c in neighbours if c != "%")
