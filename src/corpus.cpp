@@ -8,6 +8,8 @@
 #include <cmath>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -95,24 +97,91 @@ std::vector<std::string> relation_texts(const KG& kg, CorpusFormat format) {
   return texts;
 }
 
-template <class Token>
-void format_with(const KG& kg, CorpusFormat format, const std::vector<std::string>& relations, const Token* tokens,
-                 const std::uint64_t* ends, std::uint64_t count, std::string& out) {
-  const std::uint64_t nodes = kg.node_count();
+// Copies `n` bytes, inline for the short texts that tokens mostly are:
+// overlapping word copies that never read or write outside [0, n).
+inline void copy_text(char* to, const char* from, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Text appended at the end of a string that grows in steps, written
+// through a pointer rather than a call per token.
+class TextBuffer {
+ public:
+  explicit TextBuffer(std::string& text) : text_(text) { text_.clear(); }
+  ~TextBuffer() { text_.resize(used_); }
+  // Room for `n` more bytes; write them, then commit(n).
+  char* room(std::size_t n) {
+    if (used_ + n > text_.size()) text_.resize(std::max(2 * text_.size(), used_ + n + 4096));
+    return text_.data() + used_;
+  }
+  void commit(std::size_t n) { used_ += n; }
+  void append(std::string_view piece) {
+    copy_text(room(piece.size()), piece.data(), piece.size());
+    commit(piece.size());
+  }
+  void push(char c) {
+    *room(1) = c;
+    commit(1);
+  }
+
+ private:
+  std::string& text_;
+  std::size_t used_ = 0;
+};
+
+// True if the label holds no byte that may start a character to escape.
+bool plain_word(std::string_view label) {
+  for (const char c : label) {
+    if (kMayEscape[static_cast<unsigned char>(c)]) return false;
+  }
+  return true;
+}
+
+template <class Graph, class Token>
+void format_with(const Graph& graph, CorpusFormat format, const std::vector<std::string>& relations,
+                 const Token* tokens, const std::uint64_t* ends, std::uint64_t stride, std::uint64_t count,
+                 std::string& text) {
+  const std::uint64_t nodes = graph.node_count();
   const char separator = format == CorpusFormat::kWords ? ' ' : '\t';
+  std::string escaped;
+  TextBuffer out(text);
   for (std::uint64_t k = 0; k < count; ++k) {
-    for (std::uint64_t i = ends[k]; i < ends[k + 1]; ++i) {
-      if (i != ends[k]) out += separator;
-      const std::uint64_t token = tokens[i];
+    const Token* walk = tokens + (stride != 0 ? k * stride : ends[k]);
+    const std::uint64_t length = ends[k + 1] - ends[k];
+    // The start node, then a separator before each further token.
+    for (std::uint64_t i = 0; i < length; ++i) {
+      if (i != 0) out.push(separator);
+      const std::uint64_t token = walk[i];
       if (token >= nodes) {
-        out += relations[token - nodes];
-      } else if (format == CorpusFormat::kWords) {
-        append_escaped(kg.token_text(token).label, out);
+        out.append(relations[token - nodes]);
+        continue;
+      }
+      const std::string_view label = graph.node_label(token);
+      if (format == CorpusFormat::kWords && !plain_word(label)) {
+        escaped.clear();
+        append_escaped(label, escaped);
+        out.append(escaped);
       } else {
-        out += kg.token_text(token).label;
+        out.append(label);
       }
     }
-    out += '\n';
+    out.push('\n');
   }
 }
 
@@ -123,38 +192,73 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   const std::uint64_t count = stop - first;
   if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
   const std::vector<std::string> relations = relation_texts(kg, format);
-  // Chunks are handed out in order and written in order: a thread whose
-  // chunk is ready waits for the one before it, so at most one chunk per
-  // thread is held at a time.
-  std::mutex turn_mutex;
-  std::condition_variable turn_changed;
+  // Chunks are handed out in order and written in order. A finished chunk
+  // joins the ready ones; whichever thread finishes the chunk that is due
+  // writes it and every ready one after it, while the others go on drawing.
+  // A thread that finds too many chunks waiting for the file waits itself,
+  // so that memory stays bounded when the file is slower than the walks.
+  struct Ready {
+    std::string text;
+    std::uint64_t walks;
+    std::uint64_t tokens;
+  };
+  std::mutex mutex;
+  std::condition_variable written_one;
+  std::map<std::uint64_t, Ready> ready;
+  std::vector<std::string> spare_texts;  // written chunks' buffers, reused so that memory settles
   std::uint64_t next_to_write = 0;
+  bool writing = false;
+  const std::size_t most_waiting = 2 * std::max(threads, 1u);
   CorpusCounts counts;
   const std::uint64_t chunk = chunk_walks(rules);
   const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
-  run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-    const std::uint64_t begin = first + task * chunk;
-    const std::uint64_t end = std::min(stop, begin + chunk);
-    std::vector<Token> tokens;
-    std::vector<std::uint64_t> ends;
-    draw_numbered_chunk(kg, rules, begin, end, start, tokens, ends, task_poll);
-    std::string text;
-    text.reserve(static_cast<std::size_t>(tokens.size()) * 12);
-    format_with(kg, format, relations, tokens.data(), ends.data(), end - begin, text);
-    std::unique_lock lock(turn_mutex);
-    while (next_to_write != task) {
-      turn_changed.wait_for(lock, std::chrono::milliseconds(20));
-      lock.unlock();
-      task_poll();  // throws once the job has failed elsewhere
-      lock.lock();
-    }
-    write_all(fd, text, task_poll);
-    counts.walks += end - begin;
-    counts.tokens += tokens.size();
-    walks_written.store(counts.walks, std::memory_order_relaxed);
-    ++next_to_write;
-    turn_changed.notify_all();
-  }, poll);
+  kg.visit([&](const auto& graph) {
+    run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+      const std::uint64_t begin = first + task * chunk;
+      const std::uint64_t end = std::min(stop, begin + chunk);
+      thread_local std::vector<Token> tokens;
+      thread_local std::vector<std::uint64_t> ends;
+      std::uint64_t stride = 0;
+      draw_numbered_chunk(kg, rules, begin, end, start, tokens, ends, stride, task_poll);
+      Ready done{{}, end - begin, ends[end - begin]};
+      {
+        const std::lock_guard take(mutex);
+        if (!spare_texts.empty()) {
+          done.text = std::move(spare_texts.back());
+          spare_texts.pop_back();
+        }
+      }
+      format_with(graph, format, relations, tokens.data(), ends.data(), stride, end - begin, done.text);
+
+      std::unique_lock lock(mutex);
+      while (ready.size() >= most_waiting && task != next_to_write) {
+        written_one.wait_for(lock, std::chrono::milliseconds(20));
+        lock.unlock();
+        task_poll();  // throws once the job has failed elsewhere
+        lock.lock();
+      }
+      ready.emplace(task, std::move(done));
+      if (writing) return;
+      writing = true;
+      struct WritingDone {
+        bool& writing;
+        ~WritingDone() { writing = false; }
+      } writing_done{writing};
+      for (auto due = ready.find(next_to_write); due != ready.end(); due = ready.find(next_to_write)) {
+        Ready chunk_text = std::move(due->second);
+        ready.erase(due);
+        lock.unlock();
+        write_all(fd, chunk_text.text, task_poll);
+        lock.lock();
+        spare_texts.push_back(std::move(chunk_text.text));
+        counts.walks += chunk_text.walks;
+        counts.tokens += chunk_text.tokens;
+        walks_written.store(counts.walks, std::memory_order_relaxed);
+        ++next_to_write;
+        written_one.notify_all();
+      }
+    }, poll);
+  });
   return counts;
 }
 
@@ -182,16 +286,6 @@ void append_escaped(std::string_view text, std::string& out) {
   out.append(text.data() + plain_from, n - plain_from);
 }
 
-template <class Token>
-void format_walks(const KG& kg, CorpusFormat format, const Token* tokens, const std::uint64_t* ends,
-                  std::uint64_t count, std::string& out) {
-  format_with(kg, format, relation_texts(kg, format), tokens, ends, count, out);
-}
-
-template void format_walks(const KG&, CorpusFormat, const std::uint32_t*, const std::uint64_t*, std::uint64_t,
-                           std::string&);
-template void format_walks(const KG&, CorpusFormat, const std::uint64_t*, const std::uint64_t*, std::uint64_t,
-                           std::string&);
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                           StartRule start, CorpusFormat format, unsigned threads, int fd,

@@ -25,12 +25,6 @@ enum class CorpusFormat {
 // (upper-case hex), so that urllib.parse.unquote gives the text back.
 void append_escaped(std::string_view text, std::string& out);
 
-// Appends the lines of walks `k` in [0, ends.size() - 1), walk k being
-// tokens[ends[k] .. ends[k + 1]), to `out`.
-template <class Token>
-void format_walks(const KG& kg, CorpusFormat format, const Token* tokens, const std::uint64_t* ends,
-                  std::uint64_t count, std::string& out);
-
 // What was written.
 struct CorpusCounts {
   std::uint64_t walks = 0;

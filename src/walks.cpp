@@ -114,16 +114,17 @@ class InterleavedWalks {
     Token* out = nullptr;
   };
 
-  // Blocks computed ahead for a walk whose length is not known yet: half as
-  // many again as a walk of the expected length reads (length draws, start,
-  // one draw per step), so that few walks refill.
+  // Blocks computed ahead for a walk whose length is not known yet: what a
+  // walk of the expected length reads (length draws, start, one draw per
+  // step). Longer walks refill a block at a time, which costs less than a
+  // block more for every walk.
   static std::uint64_t sparse_first_blocks(const WalkRules& rules) {
     const double steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
     // Knuth's method draws once per unit of the length plus once; the
     // rejection method (means of 12 and more) a few times.
     const double length_draws = rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 4.0;
     const double draws = length_draws + 1.0 + steps;
-    const double blocks = std::ceil(1.5 * 2.0 * draws / static_cast<double>(kBlockWords));
+    const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
     return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
   }
 
@@ -322,11 +323,12 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         const InterruptPoll& poll) {
+                         std::uint64_t& stride, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
   if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
   ends.resize(count + 1);
   ends[0] = 0;
+  stride = 0;
   if (count == 0) {
     tokens.clear();
     return;
@@ -338,16 +340,12 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
     });
   };
   constexpr std::uint64_t kSparseChunkBytes = std::uint64_t{256} << 20;
-  const std::uint64_t stride = rules.max_path_len + 2;
-  if (draw_sparse(rules, count, sizeof(Token)) && stride * count * sizeof(Token) <= kSparseChunkBytes) {
-    tokens.resize(stride * count);
-    draw_walks({tokens.data(), ends.data(), nullptr, stride});
-    for (std::uint64_t k = 0; k < count; ++k) {
-      const std::uint64_t length = ends[k + 1];
-      ends[k + 1] = ends[k] + length;
-      if (ends[k] != k * stride) std::memmove(&tokens[ends[k]], &tokens[k * stride], length * sizeof(Token));
-    }
-    tokens.resize(ends[count]);
+  const std::uint64_t longest = rules.max_path_len + 2;
+  if (draw_sparse(rules, count, sizeof(Token)) && longest * count * sizeof(Token) <= kSparseChunkBytes) {
+    if (tokens.size() < longest * count) tokens.resize(longest * count);
+    draw_walks({tokens.data(), ends.data(), nullptr, longest});
+    for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
+    stride = longest;
     return;
   }
   std::vector<std::uint32_t> draws(count);
@@ -359,9 +357,11 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
+                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
+                                  const InterruptPoll&);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
+                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
+                                  const InterruptPoll&);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&);

@@ -59,18 +59,20 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 
 // Walks numbered first to stop - 1, as draw_numbered_walks draws them, on
 // the calling thread, into `tokens` and `ends` (stop - first + 1 values from
-// 0, walk k being tokens[ends[k] .. ends[k + 1])). Both are resized as
-// needed; their storage is reused from call to call.
+// 0; walk k has ends[k + 1] - ends[k] tokens). Walk k starts at
+// tokens[k × stride] when `stride` comes back non-zero (slots of the longest
+// walk, for short walks), else at tokens[ends[k]]. Both vectors are resized
+// as needed; their storage is reused from call to call.
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         const InterruptPoll& poll);
+                         std::uint64_t& stride, const InterruptPoll& poll);
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
+                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
                                          const InterruptPoll&);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
+                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
                                          const InterruptPoll&);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
