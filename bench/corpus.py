@@ -18,19 +18,13 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
 MEAN, CAP = 4.0, 10
-
-
-def status_mib(field: str) -> float:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
 
 
 def child(graph: str, walks: int, threads: int, out: str) -> None:
     import vantrel
+    from run import status_mib
 
     sampler = vantrel.PathSampler(graph, MEAN, CAP, 0)
     with open("/proc/self/clear_refs", "w") as refs:

@@ -1,11 +1,12 @@
-"""Sample walks in several processes, with output that depends only on the arguments.
+"""Write walks from several processes that share one graph snapshot.
 
     python examples/parallel_walks.py kg.tsv --count 1000000 --workers 4 --seed 7 -o walks.tsv
 
-Each worker process builds its own sampler, seeded from --seed and its worker
-number, and draws its share of the walks into a file of its own; the parts
-are then joined in worker order. Whichever worker finishes first, the output
-is the same for the same arguments (including --workers).
+The graph is built once and saved as a snapshot; each worker process opens
+it once with PathSampler.load (a read-only shared mapping: the processes
+share one copy in the page cache) and writes its shards, ranges of walk
+numbers, with write_walks. The shards joined in order are the walks 0 to
+count - 1: the output depends only on the arguments, not on --workers.
 """
 
 from __future__ import annotations
@@ -18,23 +19,23 @@ import sys
 import tempfile
 
 import vantrel
-from seeding import derive_seed
 
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 
+worker_sampler: vantrel.PathSampler | None = None
 
-def draw_share(job: tuple[str, float, int, int, int, str]) -> str:
-    data_path, mean, cap, seed, count, part = job
-    sampler = vantrel.PathSampler(data_path, mean, cap, seed)
-    with open(part, "w", encoding="utf-8", newline="\n") as out:
-        for _ in range(count):
-            out.write("\t".join(sampler.sample_path()))
-            out.write("\n")
+
+def open_snapshot(snapshot: str, mean: float, cap: int, seed: int) -> None:
+    """Pool initializer: one load per worker process, reused for all its shards."""
+    global worker_sampler
+    worker_sampler = vantrel.PathSampler.load(snapshot, mean, cap, seed)
+
+
+def write_shard(job: tuple[int, int, str]) -> str:
+    first, stop, part = job
+    assert worker_sampler is not None
+    worker_sampler.write_walks(part, first, stop, threads=1)
     return part
-
-
-def shares(count: int, workers: int) -> list[int]:
-    return [count // workers + (1 if w < count % workers else 0) for w in range(workers)]
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -42,26 +43,30 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH))
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--workers", type=int, default=max(1, multiprocessing.cpu_count()))
+    parser.add_argument("--shard", type=int, default=100_000, help="walks per shard (default 100000)")
     parser.add_argument("--mean", type=float, default=4.0)
     parser.add_argument("--max", type=int, default=10)
     parser.add_argument("--seed", type=int, default=0)
     parser.add_argument("-o", "--output", help="output file (default: standard output)")
     args = parser.parse_args(argv)
-    if args.workers < 1 or args.count < 0:
-        parser.error("--workers must be at least 1 and --count not negative")
+    if args.workers < 1 or args.count < 0 or args.shard < 1:
+        parser.error("--workers and --shard must be at least 1 and --count not negative")
 
     with tempfile.TemporaryDirectory() as scratch:
-        jobs = [(args.data, args.mean, args.max, derive_seed(args.seed, w), n, f"{scratch}/part-{w}")
-                for w, n in enumerate(shares(args.count, args.workers))]
-        with multiprocessing.Pool(args.workers) as pool:
-            parts = pool.map(draw_share, jobs)
-        out = open(args.output, "w", encoding="utf-8", newline="\n") if args.output else sys.stdout
+        snapshot = f"{scratch}/graph.snap"
+        vantrel.PathSampler(args.data, args.mean, args.max, args.seed).save(snapshot)
+        jobs = [(first, min(args.count, first + args.shard), f"{scratch}/part-{k:06d}")
+                for k, first in enumerate(range(0, args.count, args.shard))]
+        with multiprocessing.Pool(args.workers, initializer=open_snapshot,
+                                  initargs=(snapshot, args.mean, args.max, args.seed)) as pool:
+            parts = pool.map(write_shard, jobs)
+        out = open(args.output, "wb") if args.output else sys.stdout.buffer
         try:
             for part in parts:
-                with open(part, encoding="utf-8") as source:
+                with open(part, "rb") as source:
                     shutil.copyfileobj(source, out)
         finally:
-            if out is not sys.stdout:
+            if out is not sys.stdout.buffer:
                 out.close()
     return 0
 

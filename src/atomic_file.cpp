@@ -63,4 +63,16 @@ void AtomicFile::commit() {
   }
 }
 
+void write_fully(int fd, std::string_view bytes, const InterruptPoll& poll) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno != EINTR) throw WriteError(errno);
+      if (poll) poll();
+      continue;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 }  // namespace vantrel

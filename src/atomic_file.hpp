@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "interrupt.hpp"
 
 namespace vantrel {
 
@@ -32,5 +35,9 @@ class AtomicFile {
   std::string temporary_path_;
   int fd_ = -1;
 };
+
+// Writes all of `bytes` to `fd`, going on after interrupted calls (calling
+// `poll` after each). Throws WriteError.
+void write_fully(int fd, std::string_view bytes, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "atomic_file.hpp"
 #include "errors.hpp"
 #include "parallel.hpp"
 
@@ -64,19 +65,6 @@ void append_percent(unsigned char byte, std::string& out) {
   constexpr char kHex[] = "0123456789ABCDEF";
   const char escaped[3] = {'%', kHex[byte >> 4], kHex[byte & 0xF]};
   out.append(escaped, 3);
-}
-
-// Writes all of `text` to `fd`, going on after interrupted calls.
-void write_all(int fd, std::string_view text, const InterruptPoll& poll) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno != EINTR) throw WriteError(errno);
-      if (poll) poll();
-      continue;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
 }
 
 // The text of every relation token in `format`: forward then backward.
@@ -248,7 +236,7 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
         Ready chunk_text = std::move(due->second);
         ready.erase(due);
         lock.unlock();
-        write_all(fd, chunk_text.text, task_poll);
+        write_fully(fd, chunk_text.text, task_poll);
         lock.lock();
         spare_texts.push_back(std::move(chunk_text.text));
         counts.walks += chunk_text.walks;

@@ -96,6 +96,8 @@ ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, st
 
 WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_code_(code) {}
 
+SnapshotError::SnapshotError(const std::string& problem) : std::runtime_error("invalid snapshot: " + problem) {}
+
 EmptyRangeError::EmptyRangeError()
     : std::runtime_error("UniformSampler::sample_single: low >= high") {}
 

@@ -56,6 +56,13 @@ class WriteError : public std::runtime_error {
   int os_code_;
 };
 
+// A file given as a snapshot is not a valid one: truncated, corrupted,
+// hostile, or of another version. The message says what is wrong.
+class SnapshotError : public std::runtime_error {
+ public:
+  explicit SnapshotError(const std::string& problem);
+};
+
 // A bounded draw was asked for an empty range [low, high).
 class EmptyRangeError : public std::runtime_error {
  public:

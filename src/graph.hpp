@@ -115,6 +115,12 @@ class BasicGraph {
             relation_labels_.is_ascii_label(relation)};
   }
   std::string_view node_label(std::uint64_t node) const { return node_labels_[node]; }
+
+  // The arrays themselves, for writing the graph to a snapshot.
+  const ArrayRegion<Cell<Id>>& cells() const { return cells_; }
+  const ArrayRegion<Id>& blocks() const { return block_of_; }
+  const LabelList& node_labels() const { return node_labels_; }
+  const LabelList& relation_labels() const { return relation_labels_; }
   std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
 
   // Edges that leave `node`, in ascending edge order, seen from `node`.

@@ -92,6 +92,8 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
     }
   } catch (const ShortLineError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, error.line_number()).get(), 0);
+  } catch (const SnapshotError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const ShapeTooSmallError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const MeanTooLargeError& error) {

@@ -26,6 +26,7 @@
 #include "py_buffer.hpp"
 #include "py_tokens.hpp"
 #include "random.hpp"
+#include "snapshot.hpp"
 #include "triple.hpp"
 #include "walks.hpp"
 
@@ -110,17 +111,22 @@ struct PathSamplerObject {
 
 SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }
 
-// The construction stages, in order: read the file as UTF-8, cut it into
-// triples and build the graph, form the seed, make the Poisson
-// distribution, make the generator.
-std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
-                                              std::uint64_t max_path_len, std::uint64_t random_state,
-                                              const InterruptPoll& poll) {
-  KG kg = build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
+// The construction stages, in order: get the graph (read the file as UTF-8,
+// cut it into triples and build it; or open a snapshot), form the seed,
+// make the Poisson distribution, make the generator.
+std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint64_t max_path_len,
+                                         std::uint64_t random_state) {
   const Seed seed = seed_from_random_state(random_state);
   const Poisson poi = Poisson::from_mean(mean_path_len);
   const StdRng rng = StdRng::from_seed(seed);
   return std::make_unique<SamplerState>(WalkRules{poi, max_path_len, key_from_seed(seed)}, rng, std::move(kg));
+}
+
+std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
+                                              std::uint64_t max_path_len, std::uint64_t random_state,
+                                              const InterruptPoll& poll) {
+  KG kg = build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
+  return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
 }
 
 // Refuses walks whose list could not fit in this machine's memory: each of
@@ -376,6 +382,79 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   });
 }
 
+// A path argument as the file functions take it (str, bytes, os.PathLike):
+// the bytes to open, and the object that errors name (as open() names it).
+bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
+  filename.reset(PyOS_FSPath(object));
+  if (!filename) return false;
+  PyObject* encoded = nullptr;
+  if (!PyUnicode_FSConverter(filename.get(), &encoded)) return false;
+  PyRef bytes(encoded);
+  path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return true;
+}
+
+constexpr ParamDescription kLoadParams[] = {
+    {"path", false, false},
+    {"mean_path_len", false, false},
+    {"max_path_len", false, false},
+    {"random_state", false, false},
+};
+constexpr const char* kLoadName = "PathSampler.load()";
+constexpr const char* kSaveName = "PathSampler.save()";
+
+PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kLoadParams)];
+  if (parse_fn_args(kLoadName, kLoadParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::string path;
+  PyRef filename;
+  double mean_path_len;
+  std::uint64_t max_path_len;
+  std::uint64_t random_state;
+  if (!convert_path(slots[0].get(), path, filename) || !convert_double(slots[1].get(), mean_path_len) ||
+      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
+    return nullptr;
+  }
+  auto* cls = reinterpret_cast<PyTypeObject*>(type);
+  PyObject* object = cls->tp_alloc(cls, 0);
+  if (!object) return nullptr;
+  auto* self = reinterpret_cast<PathSamplerObject*>(object);
+  new (&self->state) std::unique_ptr<SamplerState>();
+  PyRef owner(object);
+  std::unique_ptr<SamplerState> state;
+  if (!run_released([&](const InterruptPoll& poll) {
+        state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
+      })) {
+    return nullptr;
+  }
+  self->state = std::move(state);
+  return owner.release();
+}
+
+constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
+
+PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kSaveParams)];
+  if (parse_fn_args(kSaveName, kSaveParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::string path;
+  PyRef filename;
+  if (!convert_path(slots[0].get(), path, filename)) return nullptr;
+  const KG& kg = state_of(object).kg;
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    save_snapshot(kg, path);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (failure) {
+    raise_failure(failure, nullptr, filename.get());
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
 constexpr ParamDescription kWriteWalksParams[] = {
     {"path", false, false},
     {"first", false, false},
@@ -402,13 +481,8 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
     if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
     descriptor = static_cast<int>(fd);
     filename = new_ref(slots[0].get());
-  } else {
-    filename.reset(PyOS_FSPath(slots[0].get()));  // errors name the path as open() does
-    if (!filename) return nullptr;
-    PyObject* encoded = nullptr;
-    if (!PyUnicode_FSConverter(filename.get(), &encoded)) return nullptr;
-    PyRef bytes(encoded);
-    path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  } else if (!convert_path(slots[0].get(), path, filename)) {
+    return nullptr;
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   PyRef numbered_args(PyTuple_Pack(2, slots[1].get(), slots[2].get()));
@@ -487,6 +561,14 @@ PyMethodDef PathSampler_methods[] = {
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
      "walks($self, first, stop, *, threads=0, start='random')\n--\n\n"
      "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
+    {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS,
+     "save($self, path)\n--\n\n"
+     "Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."},
+    {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "load(path, mean_path_len, max_path_len, random_state)\n--\n\n"
+     "A sampler over the graph of a snapshot written by save(): the file is mapped read-only and\n"
+     "shared (processes that load the same snapshot share one copy) and checked whole first.\n"
+     "The walks are those of a sampler built from the triple file with the same arguments."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
      "write_walks($self, path, first, stop, *, threads=0, start='random', format='tsv', progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"

@@ -17,6 +17,17 @@ class PathSampler:
     """
 
     def __new__(cls, data_path: str, mean_path_len: float, max_path_len: int, random_state: int) -> PathSampler: ...
+    @classmethod
+    def load(
+        cls, path: str | bytes | PathLike[str] | PathLike[bytes], mean_path_len: float, max_path_len: int,
+        random_state: int
+    ) -> PathSampler:
+        """A sampler over the graph of a snapshot written by save(): the file is mapped read-only and shared
+        (processes that load the same snapshot share one copy) and checked whole first (ValueError if it is
+        not a valid snapshot). The walks are those of a sampler built from the triple file with the same
+        arguments."""
+    def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
+        """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property
     def data_size(self) -> int:
         """The number of triples (lines) read from the file."""

@@ -1,0 +1,74 @@
+#include "snapshot.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "builder.hpp"
+#include "errors.hpp"
+
+namespace vantrel {
+namespace {
+
+class Snapshot : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() / ("vantrel-snapshot-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+  std::string path(const char* name) const { return (directory_ / name).string(); }
+
+ private:
+  std::filesystem::path directory_;
+};
+
+std::vector<std::uint64_t> walk_tokens(const KG& kg, std::uint64_t seed) {
+  StdRng rng = StdRng::from_seed(seed_from_random_state(seed));
+  std::vector<std::uint64_t> tokens;
+  for (int w = 0; w < 50; ++w) {
+    const std::uint64_t start = kg.draw_start(rng);
+    std::vector<std::uint64_t> walk(9);
+    kg.walk(start, 7, rng, walk.data());
+    tokens.insert(tokens.end(), walk.begin(), walk.end());
+  }
+  return tokens;
+}
+
+TEST_F(Snapshot, BothIdWidthsRoundTrip) {
+  const std::vector<Triple> triples = {{"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}, {"Zürich", "ü", "A"},
+                                       {"C", "t", "C"}};
+  for (const IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
+    const KG built = from_triples(triples, width);
+    save_snapshot(built, path("g.snap"));
+    const KG loaded = load_snapshot(path("g.snap"));
+    EXPECT_EQ(loaded.is_wide(), width == IdWidth::k64);
+    ASSERT_EQ(loaded.token_count(), built.token_count());
+    for (std::uint64_t t = 0; t < built.token_count(); ++t) {
+      EXPECT_EQ(loaded.token_text(t).label, built.token_text(t).label);
+      EXPECT_EQ(loaded.token_text(t).ascii, built.token_text(t).ascii);
+    }
+    EXPECT_EQ(walk_tokens(loaded, 3), walk_tokens(built, 3));
+    // A loaded graph saves again to the same bytes.
+    save_snapshot(loaded, path("again.snap"));
+    EXPECT_EQ(std::filesystem::file_size(path("again.snap")), std::filesystem::file_size(path("g.snap")));
+    EXPECT_EQ(walk_tokens(load_snapshot(path("again.snap")), 4), walk_tokens(built, 4));
+  }
+}
+
+TEST_F(Snapshot, ChecksumSeesEveryBitOfEveryWord) {
+  std::string bytes(256, '\0');
+  const std::uint64_t clean = snapshot_checksum(bytes);
+  for (std::size_t bit = 0; bit < bytes.size() * 8; bit += 13) {
+    bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
+    EXPECT_NE(snapshot_checksum(bytes), clean) << bit;
+    bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

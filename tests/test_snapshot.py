@@ -1,0 +1,169 @@
+"""Graph snapshots: save() writes one file, load() maps it and checks it
+whole; the walks are those of the triple file, and a bad file is a clear
+ValueError, never a crash."""
+
+import random
+import struct
+
+import pytest
+
+import vantrel
+from conftest import random_graph
+
+HEADER = struct.Struct("<8sIIII7Q48x")
+MASK = 2**64 - 1
+MULTIPLIER = 0x9E3779B97F4A7C15
+
+
+def mix(h):
+    h ^= h >> 33
+    h = h * 0xFF51AFD7ED558CCD & MASK
+    h ^= h >> 33
+    h = h * 0xC4CEB9FE1A85EC53 & MASK
+    return h ^ (h >> 33)
+
+
+def checksum(content):
+    lanes = [1, 2, 3, 4]
+    words = struct.unpack(f"<{len(content) // 8}Q", content)
+    for i in range(0, len(words), 4):
+        for lane in range(4):
+            x = lanes[lane] ^ words[i + lane]
+            lanes[lane] = ((x << 29 | x >> 35) & MASK) * MULTIPLIER & MASK
+    h = len(content)
+    for lane in lanes:
+        h = mix(h ^ lane) * MULTIPLIER & MASK
+    return mix(h)
+
+
+class Snapshot:
+    """A snapshot's bytes, its header fields and where each section starts."""
+
+    SECTIONS = ["cells", "blocks", "node offsets", "relation offsets", "node bytes", "relation bytes",
+                "node ascii", "relation ascii"]
+
+    def __init__(self, data):
+        self.data = bytearray(data)
+        (self.magic, self.version, self.order, self.width, self.header_size, self.edges, self.nodes,
+         self.relations, self.node_bytes, self.relation_bytes, self.size, self.sum) = HEADER.unpack_from(self.data)
+        lengths = [(self.nodes + 2 * self.edges) * 3 * self.width, self.nodes * self.width, (self.nodes + 1) * 8,
+                   (self.relations + 1) * 8, self.node_bytes, self.relation_bytes, self.nodes, self.relations]
+        self.start, position = {}, 128
+        for name, length in zip(self.SECTIONS, lengths):
+            self.start[name] = position
+            position = (position + length + 63) // 64 * 64
+
+    def put(self, section, index, value, size):
+        struct.pack_into(f"<{'BIQ'[[1, 4, 8].index(size)]}", self.data, self.start[section] + index * size, value)
+
+    def sealed(self):
+        """The bytes with the checksum made right again."""
+        struct.pack_into("<Q", self.data, 72, checksum(bytes(self.data[128:])))
+        return bytes(self.data)
+
+
+@pytest.fixture
+def saved(tmp_path, write_kg):
+    path = write_kg("A\tr\tB\nB\ts\tC\nC\tr\tB\nC\tt\tC\n")
+    snapshot = tmp_path / "kg.snap"
+    vantrel.PathSampler(path, 2.0, 10, 1).save(snapshot)
+    return path, snapshot
+
+
+@pytest.mark.parametrize("graph_seed", range(3))
+def test_every_kind_of_walk_is_the_triple_files(tmp_path, write_kg, graph_seed):
+    rng = random.Random(graph_seed)
+    path = write_kg(random_graph(rng, rng.choice([1, 4, 40]), rng.randrange(1, 90)))
+    vantrel.PathSampler(path, 1.0, 1, 0).save(str(tmp_path / "g.snap"))
+    built = vantrel.PathSampler(path, 3.5, 12, graph_seed)
+    loaded = vantrel.PathSampler.load(tmp_path / "g.snap", 3.5, 12, graph_seed)
+    assert (loaded.data_size, loaded.node_count, list(loaded.tokens)) == (built.data_size, built.node_count,
+                                                                           list(built.tokens))
+    assert [loaded.sample_path() for _ in range(20)] == [built.sample_path() for _ in range(20)]
+    assert loaded.sample_paths(30) == built.sample_paths(30)
+    for start in ("random", "each"):
+        assert loaded.walks(5, 300, start=start) == built.walks(5, 300, start=start)
+        assert [memoryview(a).tolist() for a in loaded.walk_ids(0, 99, start=start, threads=2)] == \
+            [memoryview(a).tolist() for a in built.walk_ids(0, 99, start=start)]
+    loaded.write_walks(tmp_path / "a.txt", 0, 500, format="words")
+    built.write_walks(tmp_path / "b.txt", 0, 500, format="words")
+    assert (tmp_path / "a.txt").read_bytes() == (tmp_path / "b.txt").read_bytes()
+
+
+def test_an_empty_graph_saves_and_loads(tmp_path, write_kg):
+    vantrel.PathSampler(write_kg(""), 2.0, 10, 1).save(tmp_path / "empty.snap")
+    loaded = vantrel.PathSampler.load(str(tmp_path / "empty.snap"), 2.0, 10, 1)
+    assert (loaded.data_size, loaded.node_count, len(loaded.tokens)) == (0, 0, 0)
+    with pytest.raises(IndexError):
+        loaded.sample_path()
+
+
+def test_load_checks_arguments_as_the_constructor_does(saved):
+    _, snapshot = saved
+    with pytest.raises(ValueError, match="ShapeTooSmall"):
+        vantrel.PathSampler.load(snapshot, 0.0, 10, 1)
+    with pytest.raises(OverflowError):
+        vantrel.PathSampler.load(snapshot, 2.0, -1, 1)
+    with pytest.raises(TypeError, match=r"^PathSampler.load\(\) missing required positional argument: random_state$"):
+        vantrel.PathSampler.load(snapshot, 2.0, 10)
+
+
+@pytest.mark.parametrize("target, error", [("missing.snap", FileNotFoundError), (".", IsADirectoryError)])
+def test_what_is_no_file_fails_as_the_constructor_does(tmp_path, target, error):
+    with pytest.raises(error) as loading:
+        vantrel.PathSampler.load(str(tmp_path / target), 2.0, 10, 1)
+    with pytest.raises(error) as constructing:
+        vantrel.PathSampler(str(tmp_path / target), 2.0, 10, 1)
+    assert str(loading.value) == str(constructing.value)
+
+
+def test_save_failure_names_the_path(saved, tmp_path):
+    path, _ = saved
+    with pytest.raises(FileNotFoundError) as info:
+        vantrel.PathSampler(path, 2.0, 10, 1).save(tmp_path / "no dir" / "x.snap")
+    assert info.value.filename == str(tmp_path / "no dir" / "x.snap")
+
+
+def corrupt(snapshot, change):
+    s = Snapshot(snapshot.read_bytes())
+    data = change(s)
+    snapshot.write_bytes(data if data is not None else s.sealed())
+
+
+def set_header(offset, fmt, value, seal=True):
+    def change(s):
+        struct.pack_into(fmt, s.data, offset, value)
+        return s.sealed() if seal else bytes(s.data)
+    return change
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda s: bytes(s.data[:100]), "the file is 100 bytes, shorter than a snapshot header (128)"),
+    (lambda s: bytes(s.data[:-64]), "its header says"),
+    (lambda s: bytes(s.data) + b"\0" * 64, "its header says"),
+    (set_header(0, "<8s", b"NOTSNAPS"), "not a vantrel snapshot"),
+    (set_header(12, "<I", 0x04030201), "the other byte order"),
+    (set_header(8, "<I", 2), "version 2 is newer than this vantrel reads (1)"),
+    (set_header(8, "<I", 0), "unknown version 0"),
+    (set_header(16, "<I", 3), "id width 3 is neither 4 nor 8"),
+    (set_header(32, "<Q", 2**62), "its counts add up to more"),
+    (set_header(24, "<Q", 50), "its counts add up to"),
+    (set_header(24, "<Q", 5), "the node blocks do not hold each edge once in each direction"),
+    (lambda s: bytes(s.data[:200]) + bytes([s.data[200] ^ 1]) + bytes(s.data[201:]), "checksum mismatch"),
+    (lambda s: s.put("node offsets", 1, 3, 8), "node label offsets go backwards at label 1"),
+    (lambda s: s.put("node offsets", 0, 1, 8), "node label offsets do not start at 0"),
+    (lambda s: s.put("node bytes", 0, 0xFF, 1), "node label 0 is not UTF-8"),
+    (lambda s: s.put("relation ascii", 0, 0, 1), "relation label 0 has a wrong ASCII flag"),
+    (lambda s: s.put("blocks", 1, 0, 4), "node 1's block is not where the blocks before it end"),
+    (lambda s: s.put("cells", 2, 7, 4), "the block of node 0 names another node"),
+    (lambda s: s.put("cells", 0, 100, 4), "the edges of node 0 run past the last cell"),
+    (lambda s: s.put("cells", 3, 1, 4), "an edge of node 0 leads to no node's block"),
+    (lambda s: s.put("cells", 4, 9, 4), "an edge of node 0 names no relation"),
+    (lambda s: s.put("cells", 5, 5, 4), "an edge of node 0 has its twin out of range"),
+])
+def test_each_validation_rule(saved, change, message):
+    _, snapshot = saved
+    corrupt(snapshot, change)
+    with pytest.raises(ValueError) as info:
+        vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
+    assert str(info.value).startswith("invalid snapshot: ") and message in str(info.value)
