@@ -237,6 +237,16 @@ def main() -> int:
     results["many_walks"] = many_walks.measure([(name, path) for name, path, _ in graphs if name in wanted], runs,
                                                walks=10**4 if args.quick else 10**6, with_grape=not args.quick)
 
+    import snapshot
+
+    print("# snapshots", file=sys.stderr, flush=True)
+    snapshot_graph = "synthetic 1e5" if args.quick else "synthetic 1e7"
+    for name, path, _ in graphs:
+        if name == snapshot_graph:
+            results["snapshot"] = snapshot.measure(name, path, min(runs, 3), out / "snapshot")
+            results["snapshot"]["construct_seconds"] = statistics.median(
+                c["seconds"] for c in constructions[(name, "vantrel")])
+
     import corpus
 
     print("# corpus files", file=sys.stderr, flush=True)
@@ -310,6 +320,11 @@ def render(results: dict) -> str:
 
         lines += ["", f"Many walks per call (mean {many_walks.MEAN:g}, cap {many_walks.CAP}; millions per second):", "",
                   many_walks.render(results["many_walks"])]
+    if results.get("snapshot"):
+        import snapshot
+
+        lines += ["", "Snapshots (load page-cache warm, checks included; Pss of processes walking one snapshot):", "",
+                  snapshot.render(results["snapshot"], results["snapshot"]["construct_seconds"])]
     if results.get("corpus"):
         import corpus
 

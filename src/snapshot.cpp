@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "atomic_file.hpp"
 #include "errors.hpp"
 #include "labels.hpp"
+#include "parallel.hpp"
 #include "triple.hpp"
 
 namespace vantrel {
@@ -234,13 +236,50 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
                         count_text(byte_count) + " bytes");
   }
   for (std::uint64_t i = 0; i < count; ++i) {
-    if (offsets[i + 1] < offsets[i]) {
+    if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
       throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
     }
     const std::string_view label(bytes + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i]));
     if (!is_valid_utf8(label)) throw SnapshotError(std::string(what) + " label " + count_text(i) + " is not UTF-8");
     if (ascii[i] != (is_ascii(label) ? 1 : 0)) {
       throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
+    }
+  }
+}
+
+// Checks the edge cells of the blocks in cells [begin, end): each names a
+// block start, a relation and a twin position in range.
+template <class Id>
+void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<std::uint64_t>& block_starts,
+                 std::uint64_t begin, std::uint64_t end, std::uint64_t cell_count) {
+  constexpr std::uint64_t kAhead = 64;
+  std::uint64_t node = 0;
+  std::uint64_t forward_end = 0;  // where the current node's forward entries end
+  std::uint64_t block_end = begin;  // where the current node's block ends
+  for (std::uint64_t cell = begin; cell < end; ++cell) {
+    if (cell + kAhead < end) {
+      const std::uint64_t ahead = cells[cell + kAhead].edge.block;  // a header's count when not an edge
+      if (ahead < cell_count) __builtin_prefetch(&cells[ahead]);
+    }
+    if (cell == block_end) {  // a header, checked before
+      const HeaderCell<Id>& header_cell = cells[cell].header;
+      node = header_cell.node;
+      forward_end = cell + 1 + header_cell.forward_count;
+      block_end = forward_end + header_cell.backward_count;
+      continue;
+    }
+    const EdgeCell<Id>& edge = cells[cell].edge;
+    const std::uint64_t other = edge.block;
+    if (other >= cell_count || ((block_starts[other / 64] >> (other % 64)) & 1) == 0) {
+      throw SnapshotError("an edge of node " + count_text(node) + " leads to no node's block");
+    }
+    if (edge.relation >= header.relation_count) {
+      throw SnapshotError("an edge of node " + count_text(node) + " names no relation");
+    }
+    const HeaderCell<Id>& far_end = cells[other].header;
+    const std::uint64_t opposite = cell < forward_end ? far_end.backward_count : far_end.forward_count;
+    if (edge.twin >= opposite) {
+      throw SnapshotError("an edge of node " + count_text(node) + " has its twin out of range");
     }
   }
 }
@@ -274,28 +313,19 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
   if (position != cell_count || forward_total != header.edge_count || backward_total != header.edge_count) {
     throw SnapshotError("the node blocks do not hold each edge once in each direction");
   }
-  constexpr std::uint64_t kNodesPerPoll = std::uint64_t{1} << 18;
-  for (std::uint64_t node = 0; node < nodes; ++node) {
-    if (node % kNodesPerPoll == kNodesPerPoll - 1 && poll) poll();
-    const std::uint64_t block = blocks[node];
-    const HeaderCell<Id>& cell = cells[block].header;
-    const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
-    for (std::uint64_t k = 0; k < entries; ++k) {
-      const EdgeCell<Id>& edge = cells[block + 1 + k].edge;
-      const std::uint64_t other = edge.block;
-      if (other >= cell_count || ((block_starts[other / 64] >> (other % 64)) & 1) == 0) {
-        throw SnapshotError("an edge of node " + count_text(node) + " leads to no node's block");
-      }
-      if (edge.relation >= header.relation_count) {
-        throw SnapshotError("an edge of node " + count_text(node) + " names no relation");
-      }
-      const HeaderCell<Id>& far_end = cells[other].header;
-      const std::uint64_t opposite = k < cell.forward_count ? far_end.backward_count : far_end.forward_count;
-      if (edge.twin >= opposite) {
-        throw SnapshotError("an edge of node " + count_text(node) + " has its twin out of range");
-      }
-    }
-  }
+  // Then every edge cell, in cell order, on every CPU in runs of nodes: the
+  // far ends' headers are read at random, so each is asked for a few cells
+  // ahead, and the reads overlap.
+  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
+  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
+  run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
+    const std::uint64_t first_node = task * kNodesPerTask;
+    const std::uint64_t last_node = std::min(nodes, first_node + kNodesPerTask);
+    const std::uint64_t begin = blocks[first_node];
+    const std::uint64_t end = last_node < nodes ? std::uint64_t{blocks[last_node]} : cell_count;
+    check_edges(header, cells, block_starts, begin, end, cell_count);
+    task_poll();
+  }, poll);
 }
 
 template <class Id>
