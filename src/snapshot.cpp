@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -106,7 +107,7 @@ std::uint64_t mix(std::uint64_t h) {
   return h;
 }
 
-// snapshot_checksum over a stream given in pieces of whole 32-byte blocks.
+// The checksum of one segment: four lanes over its whole 32-byte blocks.
 class Checksum {
  public:
   void update(const char* bytes, std::size_t size) {
@@ -138,17 +139,13 @@ std::string_view bytes_of(const ArrayRegion<T>& region) {
   return {reinterpret_cast<const char*>(region.data()), region.size() * sizeof(T)};
 }
 
-// Writes one section and its padding, adding both to the checksum.
-void write_section(int fd, std::string_view bytes, Checksum& checksum) {
-  const std::size_t whole = bytes.size() / kSectionAlignment * kSectionAlignment;
-  checksum.update(bytes.data(), whole);
+// Writes one section and the zeros that pad it to the next section.
+void write_section(int fd, std::string_view bytes) {
   write_fully(fd, bytes);
-  const std::size_t rest = bytes.size() - whole;
+  const std::size_t rest = bytes.size() % kSectionAlignment;
   if (rest > 0) {
-    char tail[kSectionAlignment] = {};
-    std::memcpy(tail, bytes.data() + whole, rest);
-    checksum.update(tail, kSectionAlignment);
-    write_fully(fd, std::string_view(tail + rest, kSectionAlignment - rest));
+    const char zeros[kSectionAlignment] = {};
+    write_fully(fd, std::string_view(zeros, kSectionAlignment - rest));
   }
 }
 
@@ -170,7 +167,6 @@ void save_graph(const BasicGraph<Id>& graph, int fd) {
   header.file_size = layout.end;
   // The header goes first with a zero checksum, then again once it is known.
   write_fully(fd, std::string_view(reinterpret_cast<const char*>(&header), sizeof header));
-  Checksum checksum;
   const std::string_view sections[kSectionCount] = {
       bytes_of(graph.cells()),
       bytes_of(graph.blocks()),
@@ -181,8 +177,13 @@ void save_graph(const BasicGraph<Id>& graph, int fd) {
       bytes_of(graph.node_labels().ascii_flags()),
       bytes_of(graph.relation_labels().ascii_flags()),
   };
-  for (const std::string_view section : sections) write_section(fd, section, checksum);
-  header.checksum = checksum.value();
+  for (const std::string_view section : sections) write_section(fd, section);
+  // The checksum is read back from the file just written (in the page cache).
+  void* written = ::mmap(nullptr, layout.end, PROT_READ, MAP_SHARED, fd, 0);
+  if (written == MAP_FAILED) throw WriteError(errno);
+  header.checksum = snapshot_checksum(
+      std::string_view(static_cast<const char*>(written) + kHeaderSize, layout.end - kHeaderSize));
+  ::munmap(written, layout.end);
   if (::pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) throw WriteError(errno);
 }
 
@@ -226,8 +227,9 @@ ArrayRegion<T> view_of(const Contents& contents, const Layout& layout, Section s
                               layout.length[section] / sizeof(T), contents.keeper);
 }
 
-// Checks the labels of one list: offsets from 0, in order, ending at the
-// byte count; each label valid UTF-8 with its ASCII flag right.
+// Checks the labels of one list, on every CPU in runs of labels: offsets
+// from 0, in order, ending at the byte count; each label valid UTF-8 with
+// its ASCII flag right.
 void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t count, const char* bytes,
                   std::uint64_t byte_count, const std::uint8_t* ascii) {
   if (offsets[0] != 0) throw SnapshotError(std::string(what) + " label offsets do not start at 0");
@@ -235,16 +237,20 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
     throw SnapshotError(std::string(what) + " label offsets end at " + count_text(offsets[count]) + ", not at " +
                         count_text(byte_count) + " bytes");
   }
-  for (std::uint64_t i = 0; i < count; ++i) {
-    if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
-      throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
+  constexpr std::uint64_t kLabelsPerTask = std::uint64_t{1} << 16;
+  run_tasks((count + kLabelsPerTask - 1) / kLabelsPerTask, available_cpus(), [&](std::uint64_t task,
+                                                                                const InterruptPoll&) {
+    for (std::uint64_t i = task * kLabelsPerTask; i < std::min(count, (task + 1) * kLabelsPerTask); ++i) {
+      if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
+        throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
+      }
+      const std::string_view label(bytes + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i]));
+      if (!is_valid_utf8(label)) throw SnapshotError(std::string(what) + " label " + count_text(i) + " is not UTF-8");
+      if (ascii[i] != (is_ascii(label) ? 1 : 0)) {
+        throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
+      }
     }
-    const std::string_view label(bytes + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i]));
-    if (!is_valid_utf8(label)) throw SnapshotError(std::string(what) + " label " + count_text(i) + " is not UTF-8");
-    if (ascii[i] != (is_ascii(label) ? 1 : 0)) {
-      throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
-    }
-  }
+  }, {});
 }
 
 // Checks the edge cells of the blocks in cells [begin, end): each names a
@@ -284,40 +290,53 @@ void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<
   }
 }
 
-// Checks every block and edge cell: blocks follow each other as the node
-// table says, each header names its node, and every edge cell names a block
-// start, a relation and a twin position in range.
+// Checks every block and edge cell, on every CPU in runs of nodes: blocks
+// follow each other as the node table says, each header names its node,
+// the blocks hold each edge once in each direction, and every edge cell
+// names a block start, a relation and a twin position in range.
 template <class Id>
 void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, const InterruptPoll& poll) {
   const std::uint64_t nodes = header.node_count;
   const std::uint64_t cell_count = nodes + 2 * header.edge_count;
+  if (nodes > 0 && blocks[0] != 0) throw SnapshotError("node 0's block is not at the first cell");
   std::vector<std::uint64_t> block_starts((cell_count + 63) / 64, 0);
-  std::uint64_t position = 0;
-  std::uint64_t forward_total = 0;
-  std::uint64_t backward_total = 0;
-  for (std::uint64_t node = 0; node < nodes; ++node) {
-    if (blocks[node] != position || position >= cell_count) {
-      throw SnapshotError("node " + count_text(node) + "'s block is not where the blocks before it end");
-    }
-    const HeaderCell<Id>& cell = cells[position].header;
-    if (cell.node != node) throw SnapshotError("the block of node " + count_text(node) + " names another node");
-    const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
-    if (entries > cell_count - position - 1) {
-      throw SnapshotError("the edges of node " + count_text(node) + " run past the last cell");
-    }
-    forward_total += cell.forward_count;
-    backward_total += cell.backward_count;
-    block_starts[position / 64] |= std::uint64_t{1} << (position % 64);
-    position += 1 + entries;
-  }
-  if (position != cell_count || forward_total != header.edge_count || backward_total != header.edge_count) {
-    throw SnapshotError("the node blocks do not hold each edge once in each direction");
-  }
-  // Then every edge cell, in cell order, on every CPU in runs of nodes: the
-  // far ends' headers are read at random, so each is asked for a few cells
-  // ahead, and the reads overlap.
+  std::atomic<std::uint64_t> forward_total{0};
+  std::atomic<std::uint64_t> backward_total{0};
   constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
   const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
+  // Each block ends where the next node's begins (the last at the last cell).
+  run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
+    std::uint64_t forward = 0;
+    std::uint64_t backward = 0;
+    for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
+      const std::uint64_t position = blocks[node];
+      const std::uint64_t next = node + 1 < nodes ? std::uint64_t{blocks[node + 1]} : cell_count;
+      if (position >= cell_count) throw SnapshotError("node " + count_text(node) + "'s block is past the last cell");
+      const HeaderCell<Id>& cell = cells[position].header;
+      if (cell.node != node) throw SnapshotError("the block of node " + count_text(node) + " names another node");
+      const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
+      if (entries > cell_count - position - 1) {
+        throw SnapshotError("the edges of node " + count_text(node) + " run past the last cell");
+      }
+      if (position + 1 + entries != next) {
+        throw SnapshotError(node + 1 < nodes
+                                ? "node " + count_text(node + 1) + "'s block is not where the blocks before it end"
+                                : std::string("the last node's block does not end at the last cell"));
+      }
+      forward += cell.forward_count;
+      backward += cell.backward_count;
+      std::atomic_ref<std::uint64_t>(block_starts[position / 64]).fetch_or(std::uint64_t{1} << (position % 64),
+                                                                           std::memory_order_relaxed);
+    }
+    forward_total += forward;
+    backward_total += backward;
+    task_poll();
+  }, poll);
+  if (forward_total != header.edge_count || backward_total != header.edge_count) {
+    throw SnapshotError("the node blocks do not hold each edge once in each direction");
+  }
+  // Then every edge cell, in cell order: the far ends' headers are read at
+  // random, so each is asked for a few cells ahead, and the reads overlap.
   run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
     const std::uint64_t first_node = task * kNodesPerTask;
     const std::uint64_t last_node = std::min(nodes, first_node + kNodesPerTask);
@@ -348,9 +367,19 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
 }  // namespace
 
 std::uint64_t snapshot_checksum(std::string_view bytes) {
-  Checksum checksum;
-  checksum.update(bytes.data(), bytes.size() / 32 * 32);
-  return checksum.value();
+  // Segments of 1 MiB checksummed on every CPU, then combined in order.
+  constexpr std::uint64_t kSegment = std::uint64_t{1} << 20;
+  const std::uint64_t size = bytes.size() / 32 * 32;
+  const std::uint64_t segments = (size + kSegment - 1) / kSegment;
+  std::vector<std::uint64_t> values(segments);
+  run_tasks(segments, available_cpus(), [&](std::uint64_t segment, const InterruptPoll&) {
+    Checksum checksum;
+    checksum.update(bytes.data() + segment * kSegment, std::min(kSegment, size - segment * kSegment));
+    values[segment] = checksum.value();
+  }, {});
+  std::uint64_t h = size;
+  for (const std::uint64_t value : values) h = mix(h ^ value) * kChecksumMultiplier;
+  return mix(h);
 }
 
 void save_snapshot(const KG& kg, const std::string& path) {
@@ -410,9 +439,9 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
     throw SnapshotError("the file is " + count_text(size) + " bytes; its header says " + count_text(header.file_size) +
                         " and its counts add up to " + (layout_of(header, layout) ? count_text(layout.end) : "more"));
   }
-  Checksum checksum;
-  checksum.update(data + kHeaderSize, size - kHeaderSize);
-  if (checksum.value() != header.checksum) throw SnapshotError("checksum mismatch: the contents are corrupted");
+  if (snapshot_checksum(std::string_view(data + kHeaderSize, size - kHeaderSize)) != header.checksum) {
+    throw SnapshotError("checksum mismatch: the contents are corrupted");
+  }
   check_labels("node", reinterpret_cast<const std::uint64_t*>(data + layout.start[kNodeOffsets]),
                header.node_count, data + layout.start[kNodeBytes], header.node_label_bytes,
                reinterpret_cast<const std::uint8_t*>(data + layout.start[kNodeAscii]));
