@@ -1,5 +1,6 @@
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 
@@ -54,12 +55,16 @@ def random_graph(rng, nodes, triples):
 class interrupt_after:
     """Sends this process SIGINT from another process after `seconds`, as a
     Ctrl-C at the terminal would (a thread of ours could not: it would wait
-    for the interpreter lock that the interrupted call holds)."""
+    for the interpreter lock that the interrupted call holds). A process
+    started in the background by a non-interactive shell ignores SIGINT;
+    Python's own handler is put back meanwhile."""
 
     def __init__(self, seconds):
+        self.previous = signal.signal(signal.SIGINT, signal.default_int_handler)
         self.killer = subprocess.Popen(["sh", "-c", f"sleep {seconds}; kill -INT {os.getpid()}"])
 
     def cancel(self):
         if self.killer.poll() is None:
             self.killer.kill()
         self.killer.wait()
+        signal.signal(signal.SIGINT, self.previous)
