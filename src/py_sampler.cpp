@@ -147,13 +147,19 @@ constexpr const char* kWalkIdsName = "PathSampler.walk_ids()";
 constexpr const char* kWalksName = "PathSampler.walks()";
 constexpr const char* kWriteWalksName = "PathSampler.write_walks()";
 
-PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+// A new PathSampler object of `type` with no state yet, or null with an
+// exception set. Releasing it before it has state is safe.
+PyRef allocate_sampler(PyTypeObject* type) {
   allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
   PyObject* object = alloc(type, 0);
-  if (!object) return nullptr;
-  auto* self = reinterpret_cast<PathSamplerObject*>(object);
-  new (&self->state) std::unique_ptr<SamplerState>();
-  PyRef owner(object);  // released on every failure below
+  if (object) new (&reinterpret_cast<PathSamplerObject*>(object)->state) std::unique_ptr<SamplerState>();
+  return PyRef(object);
+}
+
+PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyRef owner = allocate_sampler(type);  // released on every failure below
+  if (!owner) return nullptr;
+  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
 
   PyRef slots[std::size(kConstructorParams)];
   if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
@@ -415,12 +421,9 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
       !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
     return nullptr;
   }
-  auto* cls = reinterpret_cast<PyTypeObject*>(type);
-  PyObject* object = cls->tp_alloc(cls, 0);
-  if (!object) return nullptr;
-  auto* self = reinterpret_cast<PathSamplerObject*>(object);
-  new (&self->state) std::unique_ptr<SamplerState>();
-  PyRef owner(object);
+  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
+  if (!owner) return nullptr;
+  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
   std::unique_ptr<SamplerState> state;
   if (!run_released([&](const InterruptPoll& poll) {
         state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);

@@ -207,17 +207,6 @@ struct Contents {
   std::shared_ptr<const void> keeper;
 };
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { ::close(fd_); }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string count_text(std::uint64_t value) { return std::to_string(value); }
 
@@ -389,15 +378,8 @@ void save_snapshot(const KG& kg, const std::string& path) {
 }
 
 KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
-  if (path.find('\0') != std::string::npos) {
-    throw IoError::custom("InvalidInput", "file name contained an unexpected NUL byte");
-  }
-  int fd;
-  while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
-    if (errno != EINTR) throw IoError::from_os(errno);
-    if (poll) poll();
-  }
-  const Descriptor file(fd);
+  const ReadOnlyFile file(path, poll);
+  const int fd = file.fd();
   struct stat status;
   if (::fstat(fd, &status) != 0) throw IoError::from_os(errno);
   if (S_ISDIR(status.st_mode)) throw IoError::from_os(EISDIR);

@@ -10,24 +10,6 @@
 
 namespace vantrel {
 
-namespace {
-
-// Closes the descriptor when reading is done, whichever way it ends.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -74,22 +56,26 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
+ReadOnlyFile::ReadOnlyFile(const std::string& path, const InterruptPoll& poll) {
   if (path.find('\0') != std::string::npos) {
     throw IoError::custom("InvalidInput", "file name contained an unexpected NUL byte");
   }
   // Opening a FIFO blocks until a writer comes; a signal ends the wait with
   // EINTR, and the poll decides whether to give up.
-  int fd;
-  while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+  while ((fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
     if (errno != EINTR) throw IoError::from_os(errno);
     if (poll) poll();
   }
-  const FileDescriptor file(fd);
+}
+
+ReadOnlyFile::~ReadOnlyFile() { ::close(fd_); }
+
+FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
+  const ReadOnlyFile file(path, poll);
 
   struct stat status;
   std::size_t capacity = 0;
-  if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+  if (::fstat(file.fd(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
     capacity = static_cast<std::size_t>(status.st_size);
   }
   // One byte beyond the expected size, so that reaching the end of a file
@@ -106,7 +92,7 @@ FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
       buffer = std::move(larger);
       capacity = grown;
     }
-    const ssize_t got = ::read(file.get(), buffer.get() + size, capacity - size);
+    const ssize_t got = ::read(file.fd(), buffer.get() + size, capacity - size);
     if (got < 0) {
       if (errno != EINTR) throw IoError::from_os(errno);
       if (poll) poll();

@@ -28,6 +28,23 @@ class FileContent {
   std::size_t size_ = 0;
 };
 
+// A file opened for reading, closed when the object goes away.
+class ReadOnlyFile {
+ public:
+  // Opens `path` as the reader does: InvalidInput (opening nothing) if the
+  // path holds a NUL byte, the operating system's error otherwise. A
+  // blocking open (a FIFO without a writer) that a signal interrupts calls
+  // `poll`, then goes on. Throws IoError.
+  ReadOnlyFile(const std::string& path, const InterruptPoll& poll);
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+  ~ReadOnlyFile();
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // Reads the file at `path` whole and checks that it is strict UTF-8.
 // Throws IoError: InvalidInput if the path holds a NUL byte (nothing is
 // opened then), an operating-system error, or InvalidData for bad UTF-8.
