@@ -272,16 +272,21 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
   StreamLockHeld lock(state.stream_lock);
   if (!lock.acquire(kSamplePathsName)) return nullptr;
   const StdRng before = state.rng;
-  WalkTokens<std::uint64_t> walks;
-  if (!run_released([&](const InterruptPoll& poll) {
-        walks = draw_stream_walks(state.kg, state.rules, state.rng, count, kBytesPerWalkString, poll);
-      })) {
-    state.rng = before;
-    return nullptr;
-  }
-  PyObject* lists = walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
-  if (!lists) state.rng = before;
-  return lists;
+  // Tokens of the narrowest type that holds every token id.
+  auto draw = [&]<class Token>(Token) -> PyObject* {
+    WalkTokens<Token> walks;
+    if (!run_released([&](const InterruptPoll& poll) {
+          walks = draw_stream_walks<Token>(state.kg, state.rules, state.rng, count, kBytesPerWalkString, poll);
+        })) {
+      state.rng = before;
+      return nullptr;
+    }
+    PyObject* lists = walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
+    if (!lists) state.rng = before;
+    return lists;
+  };
+  if (state.kg.token_count() <= UINT32_MAX) return draw(std::uint32_t{});
+  return draw(std::uint64_t{});
 }
 
 // The arguments of walk_ids() and walks(), converted.

@@ -242,28 +242,39 @@ void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each) {
   if (bytes_each != 0 && elements >= physical_memory_bytes() / bytes_each) throw std::bad_alloc();
 }
 
-WalkTokens<std::uint64_t> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng,
-                                            std::uint64_t count, std::uint64_t bytes_per_token,
-                                            const InterruptPoll& poll) {
+template <class Token>
+WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng, std::uint64_t count,
+                                    std::uint64_t bytes_per_token, const InterruptPoll& poll) {
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
   auto offsets = ArrayRegion<std::uint64_t>::allocate(count + 1);
   std::uint64_t* const ends = offsets.mutable_data();
   ends[0] = 0;
-  std::vector<std::uint64_t> tokens;
+  // The most tokens that memory could hold, checked as each walk's length is known.
+  const std::uint64_t most_tokens = physical_memory_bytes() / (sizeof(Token) + bytes_per_token);
+  std::vector<Token> tokens;
+  const double expected = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len)) + 2.0;
+  if (expected * static_cast<double>(count) < static_cast<double>(most_tokens) / 4) {
+    tokens.reserve(static_cast<std::size_t>(expected * static_cast<double>(count)));
+  }
   kg.visit([&](const auto& graph) {
     for (std::uint64_t k = 0; k < count; ++k) {
       if (k % kWalksPerPoll == kWalksPerPoll - 1 && poll) poll();
       const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
       const std::uint64_t start = graph.draw_start(rng);
       const std::uint64_t end = add_sizes(ends[k], add_sizes(path_len, 2));
-      ensure_fits_in_memory(end, sizeof(std::uint64_t) + bytes_per_token);
+      if (end >= most_tokens) throw std::bad_alloc();
       tokens.resize(end);
       graph.walk(start, path_len, rng, tokens.data() + ends[k], poll);
       ends[k + 1] = end;
     }
   });
-  return {ArrayRegion<std::uint64_t>::adopt(std::move(tokens)), std::move(offsets)};
+  return {ArrayRegion<Token>::adopt(std::move(tokens)), std::move(offsets)};
 }
+
+template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
+                                                     std::uint64_t, const InterruptPoll&);
+template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
+                                                     std::uint64_t, const InterruptPoll&);
 
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,

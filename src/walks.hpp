@@ -42,9 +42,14 @@ void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
 // what the caller will spend per token besides the token itself, counted
 // against memory before each walk is drawn. `poll` is called between walks
 // and inside long ones. On failure `rng` stands after the draws made.
-WalkTokens<std::uint64_t> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng,
-                                            std::uint64_t count, std::uint64_t bytes_per_token,
-                                            const InterruptPoll& poll);
+template <class Token>
+WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng, std::uint64_t count,
+                                    std::uint64_t bytes_per_token, const InterruptPoll& poll);
+
+extern template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
+                                                            std::uint64_t, const InterruptPoll&);
+extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
+                                                            std::uint64_t, const InterruptPoll&);
 
 // Walks numbered first to stop - 1. Walk i is drawn like a sampler's own
 // walk, from stream i + 1 of the sampler's key, and depends on nothing else.

@@ -76,7 +76,7 @@ TEST(StreamWalks, EqualWalksDrawnOneByOne) {
   const WalkRules rules = rules_for(3.0, 10, 2);
   StdRng batch = StdRng::from_seed(seed_from_random_state(2));
   StdRng single = batch;
-  const auto walks = draw_stream_walks(kg, rules, batch, 300, 0, {});
+  const auto walks = draw_stream_walks<std::uint64_t>(kg, rules, batch, 300, 0, {});
   for (std::size_t k = 0; k < 300; ++k) {
     const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(single), rules.max_path_len);
     const std::uint64_t start = kg.draw_start(single);
