@@ -64,11 +64,13 @@ class TaskPool {
   }
 
   // Waits until `workers` threads have called worker_done(), calling
-  // `interrupt` every few milliseconds meanwhile.
+  // `interrupt` every few milliseconds meanwhile, until something failed:
+  // after a failure (an interrupt's among them) it is not called again.
   void wait_for_workers(std::size_t workers, const InterruptPoll& interrupt) {
     std::unique_lock lock(mutex_);
     while (workers_done_ < workers) {
-      if (done_.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout && interrupt) {
+      if (done_.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout && interrupt &&
+          !stopped_.load(std::memory_order_relaxed)) {
         lock.unlock();
         try {
           interrupt();

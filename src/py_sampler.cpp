@@ -526,7 +526,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
     // Signals, and the progress callable now and then, with the lock taken back.
     const InterruptPoll poll = [&] {
       released.with_lock([&] {
-        if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+        if (PyErr_Occurred() || PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
         const auto now = std::chrono::steady_clock::now();
         if (progress && now - last_report >= kProgressInterval) {
           last_report = now;
