@@ -1,5 +1,6 @@
 #include "py_args.hpp"
 
+#include <initializer_list>
 #include <new>
 
 namespace vantrel::py {
@@ -110,6 +111,39 @@ bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std:
   PyErr_Format(PyExc_OverflowError, "%s must be <= %llu, not %R", name, static_cast<unsigned long long>(max),
                index.get());
   return false;
+}
+
+// One of `choices` (str), as its index: TypeError for a non-str, ValueError
+// for another str, naming the argument and the choices.
+bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
+  std::string expected;
+  for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
+  if (PyUnicode_Check(object)) {
+    int index = 0;
+    for (const char* choice : choices) {
+      if (PyUnicode_CompareWithASCIIString(object, choice) == 0) {
+        out = index;
+        return true;
+      }
+      ++index;
+    }
+    PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
+  }
+  return false;
+}
+
+// A path argument as the file functions take it (str, bytes, os.PathLike):
+// the bytes to open, and the object that errors name (as open() names it).
+bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
+  filename.reset(PyOS_FSPath(object));
+  if (!filename) return false;
+  PyObject* encoded = nullptr;
+  if (!PyUnicode_FSConverter(filename.get(), &encoded)) return false;
+  PyRef bytes(encoded);
+  path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return true;
 }
 
 }  // namespace vantrel::py

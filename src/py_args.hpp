@@ -5,6 +5,7 @@
 #include "py_errors.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -34,5 +35,12 @@ bool convert_u64(PyObject* object, std::uint64_t& out);
 // An int (or __index__) in [0, max]: ValueError below, OverflowError above,
 // both naming the argument.
 bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std::uint64_t& out);
+
+// One of `choices` (str), as its index: TypeError for a non-str, ValueError
+// for another str, naming the argument and the choices.
+bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out);
+// A path as the file functions take it (str, bytes, os.PathLike): the bytes
+// to open in `path`, and in `filename` the object that errors name.
+bool convert_path(PyObject* object, std::string& path, PyRef& filename);
 
 }  // namespace vantrel::py

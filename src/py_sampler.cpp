@@ -1,115 +1,28 @@
 // PathSampler: construction, the sampler's own stream (sample_path,
-// sample_paths), walks by number (walk_ids, walks) and its attributes.
+// sample_paths), walks by number (walk_ids, walks), its attributes and the
+// type object. The methods that read and write files are in
+// py_sampler_files.cpp.
 #include "py_sampler.hpp"
+#include "py_sampler_state.hpp"
 
-#include <pythread.h>
-
-#include <atomic>
-#include <chrono>
-#include <climits>
 #include <cstdint>
 #include <exception>
-#include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "atomic_file.hpp"
 #include "builder.hpp"
-#include "corpus.hpp"
 #include "graph.hpp"
 #include "parallel.hpp"
 #include "py_args.hpp"
 #include "py_buffer.hpp"
 #include "py_tokens.hpp"
 #include "random.hpp"
-#include "snapshot.hpp"
 #include "triple.hpp"
 #include "walks.hpp"
 
 namespace vantrel::py {
-
-namespace {
-
-// Lets one call at a time draw from a sampler's own stream. A call from
-// another thread waits its turn with the interpreter lock released; a call
-// from the thread that holds it (a signal handler or a finalizer running in
-// the middle of a walk) is refused, since its draws would land inside the
-// walk in progress.
-class StreamLock {
- public:
-  // Takes the lock, or returns false with RuntimeError (re-entry) or the
-  // exception of a signal handler (while waiting) set.
-  bool acquire(const char* method) {
-    const unsigned long me = PyThread_get_thread_ident();
-    if (!mutex_.try_lock()) {
-      if (owner_.load() == me) {
-        PyErr_Format(PyExc_RuntimeError,
-                     "%s called while this thread is drawing from the same sampler's stream "
-                     "(from a signal handler or finalizer); its draws would change the walk in progress",
-                     method);
-        return false;
-      }
-      for (;;) {
-        bool locked;
-        Py_BEGIN_ALLOW_THREADS
-        locked = mutex_.try_lock_for(std::chrono::milliseconds(50));
-        Py_END_ALLOW_THREADS
-        if (locked) break;
-        if (PyErr_CheckSignals() < 0) return false;
-      }
-    }
-    owner_.store(me);
-    return true;
-  }
-
-  void release() {
-    owner_.store(0);
-    mutex_.unlock();
-  }
-
- private:
-  std::timed_mutex mutex_;
-  std::atomic<unsigned long> owner_{0};
-};
-
-// Holds a StreamLock until the end of the scope, once acquired.
-class StreamLockHeld {
- public:
-  explicit StreamLockHeld(StreamLock& lock) : lock_(lock) {}
-  StreamLockHeld(const StreamLockHeld&) = delete;
-  StreamLockHeld& operator=(const StreamLockHeld&) = delete;
-  bool acquire(const char* method) { return held_ = lock_.acquire(method); }
-  ~StreamLockHeld() {
-    if (held_) lock_.release();
-  }
-
- private:
-  StreamLock& lock_;
-  bool held_ = false;
-};
-
-// Everything a PathSampler owns; no Python object among it.
-struct SamplerState {
-  SamplerState(WalkRules walk_rules, StdRng stream, KG graph)
-      : rules(walk_rules), rng(stream), kg(std::move(graph)) {}
-
-  WalkRules rules;
-  StdRng rng;  // stream 0: the sampler's own
-  KG kg;
-  StreamLock stream_lock;
-  std::vector<std::uint64_t> tokens;  // the last walk's tokens, kept to reuse their storage
-};
-
-struct PathSamplerObject {
-  PyObject_HEAD
-  std::unique_ptr<SamplerState> state;
-};
-
-SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }
 
 // The construction stages, in order: get the graph (read the file as UTF-8,
 // cut it into triples and build it; or open a snapshot), form the seed,
@@ -121,6 +34,49 @@ std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint6
   const StdRng rng = StdRng::from_seed(seed);
   return std::make_unique<SamplerState>(WalkRules{poi, max_path_len, key_from_seed(seed)}, rng, std::move(kg));
 }
+
+// A new PathSampler object of `type` with no state yet, or null with an
+// exception set. Releasing it before it has state is safe.
+PyRef allocate_sampler(PyTypeObject* type) {
+  allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
+  PyObject* object = alloc(type, 0);
+  if (object) new (&reinterpret_cast<PathSamplerObject*>(object)->state) std::unique_ptr<SamplerState>();
+  return PyRef(object);
+}
+
+constexpr ParamDescription kNumberedParams[] = {
+    {"first", false, false},
+    {"stop", false, false},
+    {"threads", true, true},
+    {"start", true, true},
+};
+
+// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
+constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
+constexpr std::uint64_t kThreadLimit = 1u << 16;
+
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
+  PyRef slots[std::size(kNumberedParams)];
+  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
+  std::uint64_t threads = 0;
+  if (!convert_bounded(slots[0].get(), "first", kWalkNumberLimit, request.first) ||
+      !convert_bounded(slots[1].get(), "stop", kWalkNumberLimit, request.stop) ||
+      (slots[2] && !convert_bounded(slots[2].get(), "threads", kThreadLimit, threads))) {
+    return false;
+  }
+  if (request.first > request.stop) {
+    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
+                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
+    return false;
+  }
+  request.threads = threads == 0 ? available_cpus() : static_cast<unsigned>(threads);
+  int start = 0;
+  if (slots[3] && !convert_choice(slots[3].get(), "start", {"random", "each"}, start)) return false;
+  request.start = start == 0 ? StartRule::kDrawn : StartRule::kEachNode;
+  return true;
+}
+
+namespace {
 
 std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
                                               std::uint64_t max_path_len, std::uint64_t random_state,
@@ -145,16 +101,6 @@ constexpr const char* kSamplePathName = "PathSampler.sample_path()";
 constexpr const char* kSamplePathsName = "PathSampler.sample_paths()";
 constexpr const char* kWalkIdsName = "PathSampler.walk_ids()";
 constexpr const char* kWalksName = "PathSampler.walks()";
-constexpr const char* kWriteWalksName = "PathSampler.write_walks()";
-
-// A new PathSampler object of `type` with no state yet, or null with an
-// exception set. Releasing it before it has state is safe.
-PyRef allocate_sampler(PyTypeObject* type) {
-  allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
-  PyObject* object = alloc(type, 0);
-  if (object) new (&reinterpret_cast<PathSamplerObject*>(object)->state) std::unique_ptr<SamplerState>();
-  return PyRef(object);
-}
 
 PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyRef owner = allocate_sampler(type);  // released on every failure below
@@ -238,27 +184,6 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
   return list;
 }
 
-// Runs `work` with the interpreter lock released, giving it a poll that
-// takes the lock back briefly to run signal handlers. Returns false with
-// the Python exception set if it failed.
-template <class Work>
-bool run_released(Work&& work) {
-  std::exception_ptr failure;
-  {
-    InterpreterLockReleased released;
-    try {
-      work([&released] { released.check_signals(); });
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    raise_failure(failure);
-    return false;
-  }
-  return true;
-}
-
 constexpr ParamDescription kSamplePathsParams[] = {{"count", false, false}};
 
 PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -289,66 +214,6 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
   return draw(std::uint64_t{});
 }
 
-// The arguments of walk_ids() and walks(), converted.
-struct NumberedRequest {
-  std::uint64_t first;
-  std::uint64_t stop;
-  unsigned threads;
-  StartRule start;
-};
-
-constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false},
-    {"stop", false, false},
-    {"threads", true, true},
-    {"start", true, true},
-};
-
-// One of `choices` (str), as its index: TypeError for a non-str, ValueError
-// for another str, naming the argument and the choices.
-bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
-  std::string expected;
-  for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
-  if (PyUnicode_Check(object)) {
-    int index = 0;
-    for (const char* choice : choices) {
-      if (PyUnicode_CompareWithASCIIString(object, choice) == 0) {
-        out = index;
-        return true;
-      }
-      ++index;
-    }
-    PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
-  } else {
-    PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
-  }
-  return false;
-}
-
-// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
-constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
-constexpr std::uint64_t kThreadLimit = 1u << 16;
-
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
-  PyRef slots[std::size(kNumberedParams)];
-  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  std::uint64_t threads = 0;
-  if (!convert_bounded(slots[0].get(), "first", kWalkNumberLimit, request.first) ||
-      !convert_bounded(slots[1].get(), "stop", kWalkNumberLimit, request.stop) ||
-      (slots[2] && !convert_bounded(slots[2].get(), "threads", kThreadLimit, threads))) {
-    return false;
-  }
-  if (request.first > request.stop) {
-    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
-                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
-    return false;
-  }
-  request.threads = threads == 0 ? available_cpus() : static_cast<unsigned>(threads);
-  int start = 0;
-  if (slots[3] && !convert_choice(slots[3].get(), "start", {"random", "each"}, start)) return false;
-  request.start = start == 0 ? StartRule::kDrawn : StartRule::kEachNode;
-  return true;
-}
 
 // Draws the requested walks with the lock released into tokens of the
 // narrowest type that holds every token id, then hands them to
@@ -391,167 +256,6 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   return draw_numbered(state, request, kBytesPerListItem, [&state](auto&& walks) -> PyObject* {
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
   });
-}
-
-// A path argument as the file functions take it (str, bytes, os.PathLike):
-// the bytes to open, and the object that errors name (as open() names it).
-bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
-  filename.reset(PyOS_FSPath(object));
-  if (!filename) return false;
-  PyObject* encoded = nullptr;
-  if (!PyUnicode_FSConverter(filename.get(), &encoded)) return false;
-  PyRef bytes(encoded);
-  path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-  return true;
-}
-
-constexpr ParamDescription kLoadParams[] = {
-    {"path", false, false},
-    {"mean_path_len", false, false},
-    {"max_path_len", false, false},
-    {"random_state", false, false},
-};
-constexpr const char* kLoadName = "PathSampler.load()";
-constexpr const char* kSaveName = "PathSampler.save()";
-
-PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kLoadParams)];
-  if (parse_fn_args(kLoadName, kLoadParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  std::string path;
-  PyRef filename;
-  double mean_path_len;
-  std::uint64_t max_path_len;
-  std::uint64_t random_state;
-  if (!convert_path(slots[0].get(), path, filename) || !convert_double(slots[1].get(), mean_path_len) ||
-      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
-    return nullptr;
-  }
-  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
-  if (!owner) return nullptr;
-  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
-  std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) {
-        state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
-      })) {
-    return nullptr;
-  }
-  self->state = std::move(state);
-  return owner.release();
-}
-
-constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
-
-PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kSaveParams)];
-  if (parse_fn_args(kSaveName, kSaveParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  std::string path;
-  PyRef filename;
-  if (!convert_path(slots[0].get(), path, filename)) return nullptr;
-  const KG& kg = state_of(object).kg;
-  std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    save_snapshot(kg, path);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  Py_END_ALLOW_THREADS
-  if (failure) {
-    raise_failure(failure, nullptr, filename.get());
-    return nullptr;
-  }
-  Py_RETURN_NONE;
-}
-
-constexpr ParamDescription kWriteWalksParams[] = {
-    {"path", false, false},
-    {"first", false, false},
-    {"stop", false, false},
-    {"threads", true, true},
-    {"start", true, true},
-    {"format", true, true},
-    {"progress", true, true},
-};
-
-// How often, at most, write_walks() calls its progress callable.
-constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kWriteWalksParams)];
-  if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  // The path: an open file descriptor (written to as it is), or a str,
-  // bytes or os.PathLike path (written atomically).
-  std::optional<int> descriptor;
-  PyRef filename;
-  std::string path;
-  if (PyLong_Check(slots[0].get())) {
-    std::uint64_t fd;
-    if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
-    descriptor = static_cast<int>(fd);
-    filename = new_ref(slots[0].get());
-  } else if (!convert_path(slots[0].get(), path, filename)) {
-    return nullptr;
-  }
-  // The walk numbers and the rest, as walk_ids() takes them.
-  PyRef numbered_args(PyTuple_Pack(2, slots[1].get(), slots[2].get()));
-  PyRef numbered_kwargs(PyDict_New());
-  if (!numbered_args || !numbered_kwargs) return nullptr;
-  if ((slots[3] && PyDict_SetItemString(numbered_kwargs.get(), "threads", slots[3].get()) < 0) ||
-      (slots[4] && PyDict_SetItemString(numbered_kwargs.get(), "start", slots[4].get()) < 0)) {
-    return nullptr;
-  }
-  NumberedRequest request;
-  if (!parse_numbered_request(kWriteWalksName, numbered_args.get(), numbered_kwargs.get(), request)) return nullptr;
-  int format = 0;
-  if (slots[5] && !convert_choice(slots[5].get(), "format", {"tsv", "words"}, format)) return nullptr;
-  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
-  if (progress && !PyCallable_Check(progress)) {
-    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
-    return nullptr;
-  }
-
-  SamplerState& state = state_of(object);
-  std::atomic<std::uint64_t> written{0};
-  CorpusCounts counts;
-  std::exception_ptr failure;
-  {
-    InterpreterLockReleased released;
-    auto last_report = std::chrono::steady_clock::now();
-    auto report = [&] {
-      PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
-      if (!done) throw PythonErrorAlreadySet{};
-      PyRef result(PyObject_CallOneArg(progress, done.get()));
-      if (!result) throw PythonErrorAlreadySet{};
-    };
-    // Signals, and the progress callable now and then, with the lock taken back.
-    const InterruptPoll poll = [&] {
-      released.with_lock([&] {
-        if (PyErr_Occurred() || PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
-        const auto now = std::chrono::steady_clock::now();
-        if (progress && now - last_report >= kProgressInterval) {
-          last_report = now;
-          report();
-        }
-      });
-    };
-    try {
-      std::optional<AtomicFile> file;
-      if (!descriptor) file.emplace(path);
-      counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
-                            format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
-                            descriptor ? *descriptor : file->fd(), written, poll);
-      if (progress) released.with_lock(report);  // the final count, before the file appears
-      if (file) file->commit();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    raise_failure(failure, nullptr, filename.get());
-    return nullptr;
-  }
-  return Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.walks),
-                       static_cast<unsigned long long>(counts.tokens));
 }
 
 #define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))

@@ -1,0 +1,175 @@
+// PathSampler's methods that read and write files: snapshots (load, save)
+// and walk corpora (write_walks).
+#include "py_sampler_state.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "atomic_file.hpp"
+#include "corpus.hpp"
+#include "py_args.hpp"
+#include "snapshot.hpp"
+
+namespace vantrel::py {
+
+namespace {
+
+constexpr ParamDescription kLoadParams[] = {
+    {"path", false, false},
+    {"mean_path_len", false, false},
+    {"max_path_len", false, false},
+    {"random_state", false, false},
+};
+constexpr const char* kLoadName = "PathSampler.load()";
+constexpr const char* kSaveName = "PathSampler.save()";
+
+constexpr const char* kWriteWalksName = "PathSampler.write_walks()";
+
+}  // namespace
+
+PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kLoadParams)];
+  if (parse_fn_args(kLoadName, kLoadParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::string path;
+  PyRef filename;
+  double mean_path_len;
+  std::uint64_t max_path_len;
+  std::uint64_t random_state;
+  if (!convert_path(slots[0].get(), path, filename) || !convert_double(slots[1].get(), mean_path_len) ||
+      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
+    return nullptr;
+  }
+  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
+  if (!owner) return nullptr;
+  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
+  std::unique_ptr<SamplerState> state;
+  if (!run_released([&](const InterruptPoll& poll) {
+        state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
+      })) {
+    return nullptr;
+  }
+  self->state = std::move(state);
+  return owner.release();
+}
+
+constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
+
+PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kSaveParams)];
+  if (parse_fn_args(kSaveName, kSaveParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  std::string path;
+  PyRef filename;
+  if (!convert_path(slots[0].get(), path, filename)) return nullptr;
+  const KG& kg = state_of(object).kg;
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    save_snapshot(kg, path);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (failure) {
+    raise_failure(failure, nullptr, filename.get());
+    return nullptr;
+  }
+  Py_RETURN_NONE;
+}
+
+constexpr ParamDescription kWriteWalksParams[] = {
+    {"path", false, false},
+    {"first", false, false},
+    {"stop", false, false},
+    {"threads", true, true},
+    {"start", true, true},
+    {"format", true, true},
+    {"progress", true, true},
+};
+
+// How often, at most, write_walks() calls its progress callable.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kWriteWalksParams)];
+  if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  // The path: an open file descriptor (written to as it is), or a str,
+  // bytes or os.PathLike path (written atomically).
+  std::optional<int> descriptor;
+  PyRef filename;
+  std::string path;
+  if (PyLong_Check(slots[0].get())) {
+    std::uint64_t fd;
+    if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
+    descriptor = static_cast<int>(fd);
+    filename = new_ref(slots[0].get());
+  } else if (!convert_path(slots[0].get(), path, filename)) {
+    return nullptr;
+  }
+  // The walk numbers and the rest, as walk_ids() takes them.
+  PyRef numbered_args(PyTuple_Pack(2, slots[1].get(), slots[2].get()));
+  PyRef numbered_kwargs(PyDict_New());
+  if (!numbered_args || !numbered_kwargs) return nullptr;
+  if ((slots[3] && PyDict_SetItemString(numbered_kwargs.get(), "threads", slots[3].get()) < 0) ||
+      (slots[4] && PyDict_SetItemString(numbered_kwargs.get(), "start", slots[4].get()) < 0)) {
+    return nullptr;
+  }
+  NumberedRequest request;
+  if (!parse_numbered_request(kWriteWalksName, numbered_args.get(), numbered_kwargs.get(), request)) return nullptr;
+  int format = 0;
+  if (slots[5] && !convert_choice(slots[5].get(), "format", {"tsv", "words"}, format)) return nullptr;
+  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
+  if (progress && !PyCallable_Check(progress)) {
+    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
+    return nullptr;
+  }
+
+  SamplerState& state = state_of(object);
+  std::atomic<std::uint64_t> written{0};
+  CorpusCounts counts;
+  std::exception_ptr failure;
+  {
+    InterpreterLockReleased released;
+    auto last_report = std::chrono::steady_clock::now();
+    auto report = [&] {
+      PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
+      if (!done) throw PythonErrorAlreadySet{};
+      PyRef result(PyObject_CallOneArg(progress, done.get()));
+      if (!result) throw PythonErrorAlreadySet{};
+    };
+    // Signals, and the progress callable now and then, with the lock taken back.
+    const InterruptPoll poll = [&] {
+      released.with_lock([&] {
+        if (PyErr_Occurred() || PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+        const auto now = std::chrono::steady_clock::now();
+        if (progress && now - last_report >= kProgressInterval) {
+          last_report = now;
+          report();
+        }
+      });
+    };
+    try {
+      std::optional<AtomicFile> file;
+      if (!descriptor) file.emplace(path);
+      counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
+                            format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
+                            descriptor ? *descriptor : file->fd(), written, poll);
+      if (progress) released.with_lock(report);  // the final count, before the file appears
+      if (file) file->commit();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    raise_failure(failure, nullptr, filename.get());
+    return nullptr;
+  }
+  return Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.walks),
+                       static_cast<unsigned long long>(counts.tokens));
+}
+
+}  // namespace vantrel::py
