@@ -11,6 +11,7 @@ page cache (warm: the same file is rewritten on every run).
 from __future__ import annotations
 
 import json
+import os
 import statistics
 import subprocess
 import sys
@@ -33,7 +34,7 @@ def child(graph: str, walks: int, threads: int, out: str) -> None:
     start = time.perf_counter()
     written, tokens = sampler.write_walks(out, 0, walks, threads=threads)
     seconds = time.perf_counter() - start
-    print(json.dumps({"seconds": seconds, "walks": written, "tokens": tokens,
+    print(json.dumps({"seconds": seconds, "walks": written, "tokens": tokens, "bytes": os.path.getsize(out),
                       "peak_above_graph_mib": status_mib("VmHWM") - before}))
 
 
@@ -51,7 +52,8 @@ def main_job_before_once(graph: str, walks: int, out: Path) -> float:
     return walks / (time.perf_counter() - start)
 
 
-def measure(graphs: list[tuple[str, str]], runs: int, walks: int, out_dir: Path) -> dict:
+def measure(graphs: list[tuple[str, str]], runs: int, walks: int, out_dir: Path,
+            with_main_job_before: bool = True) -> dict:
     """write_walks on 1 and 2 threads for every graph, and the main job before
     it on the first graph (a tenth of the walks: it is slow); memory at
     walks / 10 and walks. Repetitions go round-robin over all measures."""
@@ -63,7 +65,7 @@ def measure(graphs: list[tuple[str, str]], runs: int, walks: int, out_dir: Path)
                          lambda p=path, t=threads: write_once(p, walks, t, out_dir / "corpus.tsv")))
         jobs.append((name, f"write_walks, 2 threads, {walks // 10:,} walks",
                      lambda p=path: write_once(p, walks // 10, 2, out_dir / "corpus.tsv")))
-        if index == 0:
+        if index == 0 and with_main_job_before:
             jobs.append((name, "main job before write_walks",
                          lambda p=path: {"rate": main_job_before_once(p, max(1, walks // 10), out_dir / "old.tsv")}))
     results: dict = {}
@@ -77,7 +79,7 @@ def measure(graphs: list[tuple[str, str]], runs: int, walks: int, out_dir: Path)
             entry = {"walks_per_s": statistics.median(rates)}
             if "peak_above_graph_mib" in outcomes[0]:
                 entry["peak_above_graph_mib"] = max(o["peak_above_graph_mib"] for o in outcomes)
-                entry["bytes"] = (out_dir / "corpus.tsv").stat().st_size if label.endswith("threads") else None
+                entry["bytes"] = outcomes[0]["bytes"]
             summary.setdefault(name, {})[label] = entry
     return summary
 

@@ -3,6 +3,7 @@ the same measures for two pure-Python baselines, side by side.
 
     python bench/run.py             # the full suite (a few minutes; writes bench/out/)
     python bench/run.py --quick     # tiny sizes, as CI runs it
+    python bench/run.py --big       # one graph of 2*10^7 triples, every measure (bench/big.py)
 
 Prints a Markdown table and writes bench/out/results.json. Every figure is the
 median of --runs repetitions; each construction runs in a fresh process so
@@ -145,10 +146,7 @@ def prepare_data(out: pathlib.Path, quick: bool) -> list[tuple[str, str, dict]]:
     sizes = [(10**4, "synthetic 1e4", small), (10**5, "synthetic 1e5", {"naive": True, "exact": False})] if quick \
         else [(10**6, "synthetic 1e6", {"naive": True, "exact": False}), (10**7, "synthetic 1e7", {})]
     for triples, name, baselines in sizes:
-        path = data / f"zipf-{triples}.tsv"
-        if not path.is_file():
-            subprocess.run([sys.executable, str(HERE / "generate_kg.py"), str(triples), str(path)], check=True)
-        graphs.append((name, str(path), baselines))
+        graphs.append((name, synthetic_graph(out, triples), baselines))
     star_edges = 10**4 if quick else 10**6
     star = data / f"star-{star_edges}.tsv"
     if not star.is_file():
@@ -172,19 +170,21 @@ def main() -> int:
         return 0
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="tiny sizes and two runs, for CI")
-    parser.add_argument("--runs", type=int, help="repetitions per measure (default 5, quick 2)")
+    parser.add_argument("--big", action="store_true",
+                        help="only the 2*10^7-triple synthetic graph, measured every way (writes results-big.json)")
+    parser.add_argument("--runs", type=int, help="repetitions per measure (default 5, quick 2, big 3)")
     parser.add_argument("--out", default=str(HERE / "out"), help="folder for data and results")
     args = parser.parse_args()
+    out = pathlib.Path(args.out)
+    if args.big:
+        return run_big(out, args.runs or 3)
     runs = args.runs or (2 if args.quick else 5)
     stretch = 0.05 if args.quick else 0.3
-    out = pathlib.Path(args.out)
     graphs = prepare_data(out, args.quick)
 
     import vantrel  # noqa: F401  (fails early when the module is not installed)
 
-    results = {"machine": {"date": time.strftime("%Y-%m-%d"), "cpu": cpu_name(), "cores": os.cpu_count(),
-                           "python": platform.python_version(), "runs": runs},
-               "graphs": []}
+    results = {"machine": machine(runs), "graphs": []}
     # Repetitions go round-robin over all measures, so that a slow spell of
     # the machine touches one run of many measures rather than all runs of one.
     construction_jobs = [(g, kind) for g in graphs for kind in ("vantrel", "naive")
@@ -269,6 +269,34 @@ def main() -> int:
     return 0
 
 
+def synthetic_graph(out: pathlib.Path, triples: int) -> str:
+    path = out / "data" / f"zipf-{triples}.tsv"
+    if not path.is_file():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([sys.executable, str(HERE / "generate_kg.py"), str(triples), str(path)], check=True)
+    return str(path)
+
+
+def run_big(out: pathlib.Path, runs: int) -> int:
+    import big
+
+    path = synthetic_graph(out, big.TRIPLES)
+    result = {"machine": machine(runs), **big.measure("synthetic 2e7", path, runs, out)}
+    (out / "results-big.json").write_text(json.dumps(result, indent=2))
+    print(render_machine(result["machine"]) + "\n\n" + big.render(result))
+    return 0
+
+
+def machine(runs: int) -> dict:
+    return {"date": time.strftime("%Y-%m-%d"), "cpu": cpu_name(), "cores": os.cpu_count(),
+            "python": platform.python_version(), "runs": runs}
+
+
+def render_machine(m: dict) -> str:
+    return (f"Measured {m['date']} on {m['cpu']}, {m['cores']} cores, Python {m['python']}; "
+            f"medians of {m['runs']} runs.")
+
+
 def cpu_name() -> str:
     try:
         with open("/proc/cpuinfo") as info:
@@ -282,8 +310,7 @@ def cpu_name() -> str:
 
 def render(results: dict) -> str:
     m = results["machine"]
-    lines = [f"Measured {m['date']} on {m['cpu']}, {m['cores']} cores, Python {m['python']}; "
-             f"medians of {m['runs']} runs.", "",
+    lines = [render_machine(m), "",
              "| graph | triples | construct (s) | peak RSS (MiB) | retained (MiB) | naive construct (s) | speed-up |",
              "|---|---|---|---|---|---|---|"]
     def medians(measure: dict | None) -> dict | None:
