@@ -78,8 +78,9 @@ def shard_paths(output: pathlib.Path, shards: int, extension: str) -> list[pathl
 
 
 def remove_leftover_temporaries(paths: list[pathlib.Path]) -> None:
-    """Removes what writers killed midway left behind: write_walks writes
-    shard NAME as .NAME.XXXXXX.tmp beside it until the shard is whole."""
+    """Removes what writers killed midway left behind (write_walks writes
+    shard NAME as .NAME.XXXXXX.tmp beside it until the shard is whole); on
+    success, and after a failure or Ctrl-C too."""
     for path in paths:
         for leftover in path.parent.glob(f".{path.name}.*.tmp"):
             leftover.unlink(missing_ok=True)
@@ -166,20 +167,23 @@ def main(argv: list[str] | None = None) -> int:
     paths = shard_paths(output, len(bounds) - 1, "tsv" if args.format == "tsv" else "txt")
 
     began = time.perf_counter()
-    with connect(args) as client:
-        if client.dashboard_link:
-            print(f"Dask dashboard: {client.dashboard_link}", file=sys.stderr)
-        client.register_plugin(SnapshotOnWorker(str(snapshot), args.mean, args.max, args.seed), name=PLUGIN_NAME)
-        futures = [client.submit(write_shard, str(path), first, stop, start, args.format, args.threads,
-                                 key=f"vantrel-shard-{path.name}-{os.getpid()}-{time.time_ns()}",
-                                 retries=args.retries, pure=False)
-                   for path, first, stop in zip(paths, bounds, bounds[1:])]
-        if not args.quiet and futures:
-            progress(futures)
-        shards = client.gather(futures)
-        workers = len(client.scheduler_info()["workers"])
+    try:
+        with connect(args) as client:
+            if client.dashboard_link:
+                print(f"Dask dashboard: {client.dashboard_link}", file=sys.stderr)
+            client.register_plugin(SnapshotOnWorker(str(snapshot), args.mean, args.max, args.seed),
+                                   name=PLUGIN_NAME)
+            futures = [client.submit(write_shard, str(path), first, stop, start, args.format, args.threads,
+                                     key=f"vantrel-shard-{path.name}-{os.getpid()}-{time.time_ns()}",
+                                     retries=args.retries, pure=False)
+                       for path, first, stop in zip(paths, bounds, bounds[1:])]
+            if not args.quiet and futures:
+                progress(futures)
+            shards = client.gather(futures)
+            workers = len(client.scheduler_info()["workers"])
+    finally:
+        remove_leftover_temporaries(paths)
     seconds = time.perf_counter() - began
-    remove_leftover_temporaries(paths)
 
     manifest = {"graph": str(pathlib.Path(args.graph).resolve()), "snapshot": str(snapshot),
                 "mean_path_len": args.mean, "max_path_len": args.max, "random_state": args.seed,
