@@ -23,6 +23,7 @@ tokens and bytes of each) and prints a summary.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import importlib.util
 import json
 import os
@@ -36,7 +37,6 @@ from distributed import Client, LocalCluster, WorkerPlugin, get_worker, progress
 
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 SNAPSHOT_MAGIC = b"VTRLSNAP"
-PLUGIN_NAME = "vantrel-snapshot"
 
 
 class SnapshotOnWorker(WorkerPlugin):
@@ -52,6 +52,9 @@ class SnapshotOnWorker(WorkerPlugin):
         self._lock = threading.Lock()
         self._sampler: vantrel.PathSampler | None = None
 
+    def teardown(self, worker) -> None:
+        self._sampler = None  # unmaps the snapshot once no shard uses it
+
     def sampler(self) -> vantrel.PathSampler:
         with self._lock:
             if self._sampler is None:
@@ -59,9 +62,10 @@ class SnapshotOnWorker(WorkerPlugin):
             return self._sampler
 
 
-def write_shard(path: str, first: int, stop: int, start: str, format: str, threads: int) -> dict:
-    """One shard, on a worker: walks first to stop - 1 into `path`."""
-    sampler = get_worker().plugins[PLUGIN_NAME].sampler()
+def write_shard(plugin: str, path: str, first: int, stop: int, start: str, format: str, threads: int) -> dict:
+    """One shard, on a worker: walks first to stop - 1 into `path`, drawn by
+    the sampler of the worker plugin named `plugin`."""
+    sampler = get_worker().plugins[plugin].sampler()
     walks, tokens = sampler.write_walks(path, first, stop, threads=threads, start=start, format=format)
     return {"file": os.path.basename(path), "first": first, "stop": stop, "walks": walks, "tokens": tokens,
             "bytes": os.path.getsize(path)}
@@ -167,20 +171,24 @@ def main(argv: list[str] | None = None) -> int:
     paths = shard_paths(output, len(bounds) - 1, "tsv" if args.format == "tsv" else "txt")
 
     began = time.perf_counter()
+    # A name of this run's own: runs from several drivers may share a cluster.
+    run = f"vantrel-{os.uname().nodename}-{os.getpid()}-{time.time_ns()}"
     try:
         with connect(args) as client:
             if client.dashboard_link:
                 print(f"Dask dashboard: {client.dashboard_link}", file=sys.stderr)
-            client.register_plugin(SnapshotOnWorker(str(snapshot), args.mean, args.max, args.seed),
-                                   name=PLUGIN_NAME)
-            futures = [client.submit(write_shard, str(path), first, stop, start, args.format, args.threads,
-                                     key=f"vantrel-shard-{path.name}-{os.getpid()}-{time.time_ns()}",
-                                     retries=args.retries, pure=False)
-                       for path, first, stop in zip(paths, bounds, bounds[1:])]
-            if not args.quiet and futures:
-                progress(futures)
-            shards = client.gather(futures)
-            workers = len(client.scheduler_info()["workers"])
+            client.register_plugin(SnapshotOnWorker(str(snapshot), args.mean, args.max, args.seed), name=run)
+            try:
+                futures = [client.submit(write_shard, run, str(path), first, stop, start, args.format, args.threads,
+                                         key=f"{run}-{path.name}", retries=args.retries, pure=False)
+                           for path, first, stop in zip(paths, bounds, bounds[1:])]
+                if not args.quiet and futures:
+                    progress(futures)
+                shards = client.gather(futures)
+                workers = len(client.scheduler_info()["workers"])
+            finally:
+                with contextlib.suppress(Exception):  # a cleanup: never hides why the run stopped
+                    client.unregister_worker_plugin(run)
     finally:
         remove_leftover_temporaries(paths)
     seconds = time.perf_counter() - began
