@@ -113,3 +113,20 @@ def test_a_shard_whose_worker_is_killed_midway_is_redone(tmp_path, generated_gra
     assert joined == expected
     assert (manifest["walks"], manifest["tokens"]) == (walks, tokens)
     assert not list(out.glob(".*.tmp"))
+
+
+def test_runs_on_a_running_cluster_leave_it_as_they_found_it(tmp_path, generated_graph):
+    from distributed import Client, LocalCluster
+
+    def plugins(client):
+        return client.run(lambda dask_worker: sorted(dask_worker.plugins))
+
+    with LocalCluster(n_workers=2, threads_per_worker=2, memory_limit=0, dashboard_address=None) as cluster, \
+            Client(cluster) as client:
+        before = plugins(client)
+        for seed in (1, 2):
+            out = tmp_path / f"corpus-{seed}"
+            finish(launch(generated_graph, out, "--count", 30_000, "--shard", 4000, "--seed", seed,
+                          "--scheduler", cluster.scheduler_address))
+            assert joined_shards(out)[1] == single_process_corpus(tmp_path, generated_graph, 30_000, 4.0, 10, seed)[2]
+        assert plugins(client) == before
