@@ -201,9 +201,8 @@ def main(argv: list[str] | None = None) -> int:
     write_json_atomically(output / "manifest.json", manifest)
     rate = manifest["walks"] / seconds if seconds > 0 else 0.0
     print(f"\n{manifest['walks']:,} walks, {manifest['tokens']:,} tokens, {manifest['bytes']:,} bytes "
-          f"in {len(shards):,} shards on {workers} worker process{'es' if workers != 1 else ''}: {seconds:.1f} s, "
-          f"{rate:,.0f} walks/s; "
-          f"manifest: {output / 'manifest.json'}")
+          f"in {len(shards):,} shards on {workers} worker process{'es' if workers != 1 else ''}: "
+          f"{seconds:.1f} s, {rate:,.0f} walks/s; manifest: {output / 'manifest.json'}")
     return 0
 
 
