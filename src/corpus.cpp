@@ -236,7 +236,12 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
         Ready chunk_text = std::move(due->second);
         ready.erase(due);
         lock.unlock();
-        write_fully(fd, chunk_text.text, task_poll);
+        try {
+          write_fully(fd, chunk_text.text, task_poll);
+        } catch (...) {
+          lock.lock();  // so that `writing` is cleared under the mutex, as the other threads read it
+          throw;
+        }
         lock.lock();
         spare_texts.push_back(std::move(chunk_text.text));
         counts.walks += chunk_text.walks;
