@@ -66,18 +66,7 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
   PyRef filename;
   if (!convert_path(slots[0].get(), path, filename)) return nullptr;
   const KG& kg = state_of(object).kg;
-  std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    save_snapshot(kg, path);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  Py_END_ALLOW_THREADS
-  if (failure) {
-    raise_failure(failure, nullptr, filename.get());
-    return nullptr;
-  }
+  if (!run_released([&](const InterruptPoll&) { save_snapshot(kg, path); }, filename.get())) return nullptr;
   Py_RETURN_NONE;
 }
 

@@ -108,9 +108,9 @@ PyRef allocate_sampler(PyTypeObject* type);
 
 // Runs `work` with the interpreter lock released, giving it a poll that
 // takes the lock back briefly to run signal handlers. Returns false with
-// the Python exception set if it failed.
+// the Python exception set if it failed; an OSError then carries `filename`.
 template <class Work>
-bool run_released(Work&& work) {
+bool run_released(Work&& work, PyObject* filename = nullptr) {
   std::exception_ptr failure;
   {
     InterpreterLockReleased released;
@@ -121,7 +121,7 @@ bool run_released(Work&& work) {
     }
   }
   if (failure) {
-    raise_failure(failure);
+    raise_failure(failure, nullptr, filename);
     return false;
   }
   return true;
