@@ -53,10 +53,12 @@ extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const Wal
 
 // Walks numbered first to stop - 1. Walk i is drawn like a sampler's own
 // walk, from stream i + 1 of the sampler's key, and depends on nothing else.
-// Its length is drawn for every walk first, so that a request whose tokens
-// (plus `bytes_per_token` each) exceed memory fails before any walk is
-// drawn; then the walks are drawn in place. Throws EmptyRangeError on an
-// empty graph when the range is not empty.
+// When slots of the longest walk for every walk fit in memory and waste
+// little, the walks are drawn into them in one pass and moved together;
+// otherwise every walk's length is drawn first, so that a request whose
+// tokens (plus `bytes_per_token` each) exceed memory fails before any walk
+// is drawn, and then the walks are drawn in place. Throws EmptyRangeError on
+// an empty graph when the range is not empty.
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
                                       std::uint64_t stop, StartRule start, unsigned threads,
