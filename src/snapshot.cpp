@@ -207,8 +207,15 @@ struct Contents {
   std::shared_ptr<const void> keeper;
 };
 
-
 std::string count_text(std::uint64_t value) { return std::to_string(value); }
+
+// Refuses a file too short to hold a header.
+void check_holds_header(std::uint64_t size) {
+  if (size < kHeaderSize) {
+    throw SnapshotError("the file is " + count_text(size) + " bytes, shorter than a snapshot header (" +
+                        count_text(kHeaderSize) + ")");
+  }
+}
 
 template <class T>
 ArrayRegion<T> view_of(const Contents& contents, const Layout& layout, Section section) {
@@ -385,10 +392,7 @@ KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
   if (S_ISDIR(status.st_mode)) throw IoError::from_os(EISDIR);
   if (!S_ISREG(status.st_mode)) throw SnapshotError("not a regular file");
   const auto size = static_cast<std::uint64_t>(status.st_size);
-  if (size < kHeaderSize) {
-    throw SnapshotError("the file is " + count_text(size) + " bytes, shorter than a snapshot header (" +
-                        count_text(kHeaderSize) + ")");
-  }
+  check_holds_header(size);
   void* data = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
   if (data == MAP_FAILED) throw IoError::from_os(errno);
   auto mapping = std::make_shared<const Mapping>(static_cast<const char*>(data), size);
@@ -399,10 +403,7 @@ KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
 KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const void> keeper,
                   const InterruptPoll& poll) {
   const Contents contents{data, size, std::move(keeper)};
-  if (size < kHeaderSize) {
-    throw SnapshotError("the file is " + count_text(size) + " bytes, shorter than a snapshot header (" +
-                        count_text(kHeaderSize) + ")");
-  }
+  check_holds_header(size);
   Header header;
   std::memcpy(&header, data, sizeof header);
   if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) throw SnapshotError("not a vantrel snapshot (no magic number)");
