@@ -6,7 +6,6 @@
 #include "py_sampler_state.hpp"
 
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -24,9 +23,6 @@
 
 namespace vantrel::py {
 
-// The construction stages, in order: get the graph (read the file as UTF-8,
-// cut it into triples and build it; or open a snapshot), form the seed,
-// make the Poisson distribution, make the generator.
 std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint64_t max_path_len,
                                          std::uint64_t random_state) {
   const Seed seed = seed_from_random_state(random_state);
@@ -35,8 +31,6 @@ std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint6
   return std::make_unique<SamplerState>(WalkRules{poi, max_path_len, key_from_seed(seed)}, rng, std::move(kg));
 }
 
-// A new PathSampler object of `type` with no state yet, or null with an
-// exception set. Releasing it before it has state is safe.
 PyRef allocate_sampler(PyTypeObject* type) {
   allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
   PyObject* object = alloc(type, 0);
@@ -121,18 +115,9 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   // No Python object is touched while the file is read and the graph built,
   // and the new object is not visible yet: let other threads run meanwhile.
   std::unique_ptr<SamplerState> state;
-  std::exception_ptr failure;
-  {
-    InterpreterLockReleased released;
-    try {
-      state = construct_state(data_path, mean_path_len, max_path_len, random_state,
-                              [&released] { released.check_signals(); });
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    raise_failure(failure, &data_path);
+  if (!run_released([&](const InterruptPoll& poll) {
+        state = construct_state(data_path, mean_path_len, max_path_len, random_state, poll);
+      }, &data_path)) {
     return nullptr;
   }
   self->state = std::move(state);

@@ -66,7 +66,7 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
   PyRef filename;
   if (!convert_path(slots[0].get(), path, filename)) return nullptr;
   const KG& kg = state_of(object).kg;
-  if (!run_released([&](const InterruptPoll&) { save_snapshot(kg, path); }, filename.get())) return nullptr;
+  if (!run_released([&](const InterruptPoll&) { save_snapshot(kg, path); }, nullptr, filename.get())) return nullptr;
   Py_RETURN_NONE;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "graph.hpp"
@@ -108,9 +109,10 @@ PyRef allocate_sampler(PyTypeObject* type);
 
 // Runs `work` with the interpreter lock released, giving it a poll that
 // takes the lock back briefly to run signal handlers. Returns false with
-// the Python exception set if it failed; an OSError then carries `filename`.
+// the Python exception set if it failed, as raise_failure() sets it for
+// `data_path` or `filename`.
 template <class Work>
-bool run_released(Work&& work, PyObject* filename = nullptr) {
+bool run_released(Work&& work, const std::string* data_path = nullptr, PyObject* filename = nullptr) {
   std::exception_ptr failure;
   {
     InterpreterLockReleased released;
@@ -121,7 +123,7 @@ bool run_released(Work&& work, PyObject* filename = nullptr) {
     }
   }
   if (failure) {
-    raise_failure(failure, nullptr, filename);
+    raise_failure(failure, data_path, filename);
     return false;
   }
   return true;
