@@ -116,8 +116,6 @@ bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std:
 // One of `choices` (str), as its index: TypeError for a non-str, ValueError
 // for another str, naming the argument and the choices.
 bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
-  std::string expected;
-  for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
   if (PyUnicode_Check(object)) {
     int index = 0;
     for (const char* choice : choices) {
@@ -127,9 +125,17 @@ bool convert_choice(PyObject* object, const char* name, std::initializer_list<co
       }
       ++index;
     }
-    PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
-  } else {
-    PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
+  }
+  try {
+    std::string expected;  // 'a' or 'b' ...
+    for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
+    if (PyUnicode_Check(object)) {
+      PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
+    } else {
+      PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
   }
   return false;
 }
@@ -142,7 +148,12 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
   PyObject* encoded = nullptr;
   if (!PyUnicode_FSConverter(filename.get(), &encoded)) return false;
   PyRef bytes(encoded);
-  path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  try {
+    path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
   return true;
 }
 
