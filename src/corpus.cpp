@@ -190,10 +190,19 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
     std::uint64_t walks;
     std::uint64_t tokens;
   };
+  // A task's drawing buffers. They are handed from task to task through a
+  // pool rather than kept per thread: a thread-local buffer in a loaded
+  // module is allocated by the C library on first use, where running out of
+  // memory aborts the process instead of failing the call.
+  struct Drawing {
+    std::vector<Token> tokens;
+    std::vector<std::uint64_t> ends;
+  };
   std::mutex mutex;
   std::condition_variable written_one;
   std::map<std::uint64_t, Ready> ready;
   std::vector<std::string> spare_texts;  // written chunks' buffers, reused so that memory settles
+  std::vector<Drawing> spare_drawings;
   std::uint64_t next_to_write = 0;
   bool writing = false;
   const std::size_t most_waiting = 2 * std::max(threads, 1u);
@@ -202,23 +211,31 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
   kg.visit([&](const auto& graph) {
     run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+      // begin + chunk may pass 2^64 - 1 at the top of the range: the end is
+      // reckoned from what is left instead.
       const std::uint64_t begin = first + task * chunk;
-      const std::uint64_t end = std::min(stop, begin + chunk);
-      thread_local std::vector<Token> tokens;
-      thread_local std::vector<std::uint64_t> ends;
-      std::uint64_t stride = 0;
-      draw_numbered_chunk(kg, rules, begin, end, start, tokens, ends, stride, task_poll);
-      Ready done{{}, end - begin, ends[end - begin]};
+      const std::uint64_t end = begin + std::min(chunk, stop - begin);
+      Drawing drawing;
+      Ready done{{}, end - begin, 0};
       {
         const std::lock_guard take(mutex);
         if (!spare_texts.empty()) {
           done.text = std::move(spare_texts.back());
           spare_texts.pop_back();
         }
+        if (!spare_drawings.empty()) {
+          drawing = std::move(spare_drawings.back());
+          spare_drawings.pop_back();
+        }
       }
-      format_with(graph, format, relations, tokens.data(), ends.data(), stride, end - begin, done.text);
+      std::uint64_t stride = 0;
+      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, stride, task_poll);
+      done.tokens = drawing.ends[end - begin];
+      format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), stride, end - begin,
+                  done.text);
 
       std::unique_lock lock(mutex);
+      spare_drawings.push_back(std::move(drawing));
       while (ready.size() >= most_waiting && task != next_to_write) {
         written_one.wait_for(lock, std::chrono::milliseconds(20));
         lock.unlock();

@@ -1,11 +1,17 @@
 #include "parallel.hpp"
 
+#include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
+
+
+#include <cxxabi.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -98,26 +104,104 @@ class TaskPool {
   std::exception_ptr failure_;
 };
 
+// Makes the C++ runtime allocate this thread's exception state now, if it
+// has not yet. The call is declared free of side effects, so its result is
+// handed to an empty asm statement, which the compiler cannot leave out.
+void set_up_exception_state() {
+  void* globals = abi::__cxa_get_globals();
+  asm volatile("" : : "r"(globals));
+}
+
+// Whether a thread could be started and set up now: room for its stack and
+// a margin, probed by allocating as much and giving it back.
+bool room_for_a_thread() {
+  std::size_t stack_size = std::size_t{8} << 20;
+  pthread_attr_t defaults;
+  if (pthread_getattr_default_np(&defaults) == 0) {
+    pthread_attr_getstacksize(&defaults, &stack_size);
+    pthread_attr_destroy(&defaults);
+  }
+  // Mapped rather than allocated: malloc would keep the address space of a
+  // block this size for itself once it was freed.
+  const std::size_t probe_size = stack_size + (std::size_t{1} << 20);
+  void* probe = ::mmap(nullptr, probe_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                       -1, 0);
+  if (probe == MAP_FAILED) return false;
+  ::munmap(probe, probe_size);
+  return true;
+}
+
+// Holds started workers until every one is set up.
+class StartGate {
+ public:
+  // In a worker: reports it is set up, then waits for the gate to open.
+  void arrive() {
+    std::unique_lock lock(mutex_);
+    ++arrived_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  // Waits until `workers` workers have arrived.
+  void await(std::size_t workers) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return arrived_ >= workers; });
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t arrived_ = 0;
+  bool open_ = false;
+};
+
+// Starts up to `count` workers, each running `serve` once all are started,
+// and returns them. A worker first touches the C++ runtime's per-thread
+// exception state: in a module loaded at run time the C library allocates
+// it on first use, and ends the process if that allocation fails, so it is
+// made while the room probed for is still there. The workers started so far
+// wait meanwhile, so that their own work cannot take that room.
+template <class Serve>
+std::vector<std::thread> start_workers(std::uint64_t count, Serve& serve) {
+  std::vector<std::thread> workers;
+  auto gate = std::make_shared<StartGate>();
+  try {
+    workers.reserve(count);
+    for (std::uint64_t t = 0; t < count && room_for_a_thread(); ++t) {
+      workers.emplace_back([gate, &serve] {
+        set_up_exception_state();
+        gate->arrive();
+        serve();
+      });
+      gate->await(workers.size());
+    }
+  } catch (const std::system_error&) {
+    // fewer threads: the same results, later
+  } catch (const std::bad_alloc&) {
+  }
+  gate->open();
+  return workers;
+}
+
 }  // namespace
 
 void run_tasks(std::uint64_t tasks, unsigned threads,
                const std::function<void(std::uint64_t task, const InterruptPoll& poll)>& work,
                const InterruptPoll& interrupt) {
   if (tasks == 0) return;
+  set_up_exception_state();  // the calling thread's, as the workers' below
   TaskPool pool(tasks, work);
   const std::uint64_t wanted = threads == 0 ? 1 : (threads < tasks ? threads : tasks);
-  std::vector<std::thread> workers;
   const InterruptPoll worker_poll = [&pool] { pool.throw_if_stopped(); };
-  for (std::uint64_t t = 1; t < wanted; ++t) {
-    try {
-      workers.emplace_back([&pool, &worker_poll] {
-        pool.serve(worker_poll);
-        pool.worker_done();
-      });
-    } catch (const std::system_error&) {
-      break;  // fewer threads: the same results, later
-    }
-  }
+  auto serve = [&pool, &worker_poll] {
+    pool.serve(worker_poll);
+    pool.worker_done();
+  };
+  std::vector<std::thread> workers = start_workers(wanted - 1, serve);
   // The calling thread: the caller's interrupt check, at most every few
   // milliseconds, and a stop when another thread failed.
   auto last_check = std::chrono::steady_clock::now();

@@ -145,3 +145,33 @@ def test_words_escape_exactly_what_str_split_splits_on(write_kg, tmp_path):
     (line,) = read_lines(tmp_path / "c.txt")
     assert line.split() == line.split(" ") and [urllib.parse.unquote(w) for w in line.split()] == [label, label]
     assert all(c in line for c in neighbours if c != "%")
+
+
+@pytest.mark.parametrize("first", [2**64 - 3, 2**64 - 8193, 2**64 - 8194, 2**64 - 20_000])
+def test_ranges_at_the_top_of_the_walk_numbers(abc_path, tmp_path, first):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    expected = sampler.walks(first, 2**64 - 1)
+    lines = ["\t".join(walk) for walk in expected]
+    assert sampler.write_walks(tmp_path / "top", first, 2**64 - 1, threads=2)[0] == len(expected)
+    assert read_lines(tmp_path / "top") == lines
+    with open(tmp_path / "by fd", "wb") as out:
+        assert sampler.write_walks(out.fileno(), first, 2**64 - 1)[0] == len(expected)
+    assert read_lines(tmp_path / "by fd") == lines
+
+
+def test_address_space_limit_gives_memory_error_not_death(abc_path, tmp_path):
+    # Many threads under a tight address-space limit: thread stacks take
+    # most of it, and what a worker needs first (the C++ runtime's exception
+    # state) must not be allocated where failing ends the process.
+    code = (f"import resource, vantrel\n"
+            f"s = vantrel.PathSampler({abc_path!r}, 4.0, 10, 3)\n"
+            f"resource.setrlimit(resource.RLIMIT_AS, (300 << 20, resource.RLIM_INFINITY))\n"
+            f"for i in range(12):\n"
+            f"    for t in (2, 8, 16, 32, 48):\n"
+            f"        try: s.write_walks('x.tsv', 0, 10**6, threads=t)\n"
+            f"        except MemoryError: pass\n"
+            f"print('done')\n")
+    (tmp_path / "out").mkdir()
+    run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path / "out", capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "done\n"), run.stderr[-500:]
+    assert os.listdir(tmp_path / "out") in ([], ["x.tsv"])
