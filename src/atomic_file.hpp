@@ -1,7 +1,10 @@
-// Files that appear whole or not at all: written under a temporary name in
-// the same directory, then renamed over the final path.
+// Files the product writes: a regular file appears whole or not at all
+// (written under a temporary name in the same directory, then renamed over
+// the final path); what is not a regular file (a FIFO, a device, a socket,
+// an open descriptor named /dev/fd/N) is written straight into.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +18,9 @@ namespace vantrel {
 class AtomicFile {
  public:
   // Creates the temporary file, readable and writable as a new file at
-  // `path` would be (0666 less the umask). Throws WriteError.
+  // `path` would be (0666 less the umask). Its name is ".NAME.XXXXXX.tmp",
+  // with NAME cut short when the whole would be longer than a file name
+  // may be. Throws WriteError.
   explicit AtomicFile(std::string path);
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -34,6 +39,37 @@ class AtomicFile {
   std::string path_;
   std::string temporary_path_;
   int fd_ = -1;
+};
+
+// Output to `path` as a shell redirection or cp would write it:
+// - a symbolic link is followed, and the file it leads to is the one
+//   replaced, atomically; the link stays;
+// - a regular file, or nothing yet, is written as an AtomicFile;
+// - /dev/fd/N (and /proc/self/fd/N, /dev/stdout...) is written through a
+//   duplicate of descriptor N, at its position;
+// - a FIFO, a device or a socket is opened (or connected to) and written
+//   straight into, with no temporary file;
+// - a directory fails as renaming over it fails.
+class OutputFile {
+ public:
+  // Opens the output; opening a FIFO waits for a reader, calling `poll`
+  // when a signal interrupts the wait. Throws WriteError.
+  OutputFile(const std::string& path, const InterruptPoll& poll = {});
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  int fd() const { return atomic_ ? atomic_->fd() : fd_; }
+  // Whether the output can be read back and rewritten (a regular file).
+  bool is_regular_file() const { return atomic_.has_value(); }
+
+  // Finishes the output: renames a regular file into place, closes the
+  // rest. Throws WriteError.
+  void commit();
+
+ private:
+  std::optional<AtomicFile> atomic_;
+  int fd_ = -1;  // owned, when written straight
 };
 
 // Writes all of `bytes` to `fd`, going on after interrupted calls (calling

@@ -53,17 +53,24 @@ PyRef os_error_type(int code) {
   return new_ref(reinterpret_cast<PyObject*>(Py_TYPE(probe.get())));
 }
 
-// A note naming the data file, "data_path: 'kg.tsv'", or a line of it,
-// "line 17 of data_path 'kg.tsv'" (line > 0). None when there is no path;
-// a note is a help, so failing to make one is not an error.
-PyRef file_note(const std::string* data_path, std::uint64_t line = 0) {
-  if (!data_path) return nullptr;
-  PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
+// A note naming the file read: the constructor's data file,
+// "data_path: 'kg.tsv'", or a line of it, "line 17 of data_path 'kg.tsv'"
+// (line > 0); else the file a method was given, "path: 'kg.snap'". None
+// when there is neither; a note is a help, so failing to make one is not an
+// error.
+PyRef file_note(const std::string* data_path, PyObject* filename, std::uint64_t line = 0) {
   PyRef note;
-  if (path) {
-    note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of data_path %R", static_cast<unsigned long long>(line),
-                                               path.get())
-                        : PyUnicode_FromFormat("data_path: %R", path.get()));
+  if (data_path) {
+    PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
+    if (path) {
+      note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of data_path %R",
+                                                 static_cast<unsigned long long>(line), path.get())
+                          : PyUnicode_FromFormat("data_path: %R", path.get()));
+    }
+  } else if (filename) {
+    note.reset(PyUnicode_FromFormat("path: %R", filename));
+  } else {
+    return nullptr;
   }
   if (!note) PyErr_Clear();
   return note;
@@ -83,7 +90,7 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
   } catch (const WriteError& error) {
     raise_os_error(error.os_code(), filename);
   } catch (const IoError& error) {
-    PyRef note = file_note(data_path);
+    PyRef note = file_note(data_path, filename);
     if (error.os_code() != 0) {
       PyRef type = os_error_type(error.os_code());
       if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
@@ -91,9 +98,9 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
       raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
     }
   } catch (const ShortLineError& error) {
-    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, error.line_number()).get(), 0);
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, error.line_number()).get(), 0);
   } catch (const SnapshotError& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename).get(), 0);
   } catch (const ShapeTooSmallError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const MeanTooLargeError& error) {

@@ -50,7 +50,7 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
   std::unique_ptr<SamplerState> state;
   if (!run_released([&](const InterruptPoll& poll) {
         state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
-      })) {
+      }, nullptr, filename.get())) {
     return nullptr;
   }
   self->state = std::move(state);
@@ -66,7 +66,9 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
   PyRef filename;
   if (!convert_path(slots[0].get(), path, filename)) return nullptr;
   const KG& kg = state_of(object).kg;
-  if (!run_released([&](const InterruptPoll&) { save_snapshot(kg, path); }, nullptr, filename.get())) return nullptr;
+  if (!run_released([&](const InterruptPoll& poll) { save_snapshot(kg, path, poll); }, nullptr, filename.get())) {
+    return nullptr;
+  }
   Py_RETURN_NONE;
 }
 
@@ -87,10 +89,15 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   PyRef slots[std::size(kWriteWalksParams)];
   if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
   // The path: an open file descriptor (written to as it is), or a str,
-  // bytes or os.PathLike path (written atomically).
+  // bytes or os.PathLike path (written as OutputFile writes). A bool is an
+  // int to Python, but no descriptor.
   std::optional<int> descriptor;
   PyRef filename;
   std::string path;
+  if (PyBool_Check(slots[0].get())) {
+    PyErr_SetString(PyExc_TypeError, "path must be str, bytes, os.PathLike or an int file descriptor, not bool");
+    return nullptr;
+  }
   if (PyLong_Check(slots[0].get())) {
     std::uint64_t fd;
     if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
@@ -142,8 +149,8 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
       });
     };
     try {
-      std::optional<AtomicFile> file;
-      if (!descriptor) file.emplace(path);
+      std::optional<OutputFile> file;
+      if (!descriptor) file.emplace(path, poll);
       counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
                             format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
                             descriptor ? *descriptor : file->fd(), written, poll);

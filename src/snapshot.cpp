@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "atomic_file.hpp"
@@ -139,18 +140,36 @@ std::string_view bytes_of(const ArrayRegion<T>& region) {
   return {reinterpret_cast<const char*>(region.data()), region.size() * sizeof(T)};
 }
 
-// Writes one section and the zeros that pad it to the next section.
-void write_section(int fd, std::string_view bytes) {
-  write_fully(fd, bytes);
-  const std::size_t rest = bytes.size() % kSectionAlignment;
-  if (rest > 0) {
-    const char zeros[kSectionAlignment] = {};
-    write_fully(fd, std::string_view(zeros, kSectionAlignment - rest));
-  }
+// Checksums `pieces` as one run of bytes (each piece but the last a
+// multiple of 32 bytes long): segments of 1 MiB on every CPU, combined in
+// order.
+std::uint64_t checksum_of_pieces(std::span<const std::string_view> pieces, const InterruptPoll& poll) {
+  constexpr std::uint64_t kSegment = std::uint64_t{1} << 20;
+  std::vector<std::uint64_t> starts(pieces.size() + 1, 0);
+  for (std::size_t i = 0; i < pieces.size(); ++i) starts[i + 1] = starts[i] + pieces[i].size();
+  const std::uint64_t size = starts.back() / 32 * 32;
+  const std::uint64_t segments = (size + kSegment - 1) / kSegment;
+  std::vector<std::uint64_t> values(segments);
+  run_tasks(segments, available_cpus(), [&](std::uint64_t segment, const InterruptPoll& task_poll) {
+    const std::uint64_t begin = segment * kSegment;
+    const std::uint64_t end = std::min(size, begin + kSegment);
+    Checksum checksum;
+    std::size_t piece = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), begin) - starts.begin()) - 1;
+    for (; piece < pieces.size() && starts[piece] < end; ++piece) {
+      const std::uint64_t from = std::max(begin, starts[piece]);
+      const std::uint64_t to = std::min(end, starts[piece + 1]);
+      checksum.update(pieces[piece].data() + (from - starts[piece]), to - from);
+    }
+    values[segment] = checksum.value();
+    task_poll();
+  }, poll);
+  std::uint64_t h = size;
+  for (const std::uint64_t value : values) h = mix(h ^ value) * kChecksumMultiplier;
+  return mix(h);
 }
 
 template <class Id>
-void save_graph(const BasicGraph<Id>& graph, int fd) {
+void save_graph(const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
   header.version = kSnapshotVersion;
@@ -165,8 +184,6 @@ void save_graph(const BasicGraph<Id>& graph, int fd) {
   Layout layout;
   layout_of(header, layout);
   header.file_size = layout.end;
-  // The header goes first with a zero checksum, then again once it is known.
-  write_fully(fd, std::string_view(reinterpret_cast<const char*>(&header), sizeof header));
   const std::string_view sections[kSectionCount] = {
       bytes_of(graph.cells()),
       bytes_of(graph.blocks()),
@@ -177,14 +194,23 @@ void save_graph(const BasicGraph<Id>& graph, int fd) {
       bytes_of(graph.node_labels().ascii_flags()),
       bytes_of(graph.relation_labels().ascii_flags()),
   };
-  for (const std::string_view section : sections) write_section(fd, section);
-  // The checksum is read back from the file just written (in the page cache).
-  void* written = ::mmap(nullptr, layout.end, PROT_READ, MAP_SHARED, fd, 0);
-  if (written == MAP_FAILED) throw WriteError(errno);
-  header.checksum = snapshot_checksum(
-      std::string_view(static_cast<const char*>(written) + kHeaderSize, layout.end - kHeaderSize));
-  ::munmap(written, layout.end);
-  if (::pwrite(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) throw WriteError(errno);
+  // The contents as pieces of whole 64-byte blocks: each section's whole
+  // blocks, then its last bytes with the zeros that pad them. The checksum
+  // is taken from them in memory, so that the file is written once, in
+  // order, and may be a pipe.
+  char tails[kSectionCount][kSectionAlignment] = {};
+  std::vector<std::string_view> pieces;
+  for (int s = 0; s < kSectionCount; ++s) {
+    const std::size_t whole = sections[s].size() / kSectionAlignment * kSectionAlignment;
+    pieces.push_back(sections[s].substr(0, whole));
+    if (whole < sections[s].size()) {
+      std::memcpy(tails[s], sections[s].data() + whole, sections[s].size() - whole);
+      pieces.push_back(std::string_view(tails[s], kSectionAlignment));
+    }
+  }
+  header.checksum = checksum_of_pieces(pieces, poll);
+  write_fully(fd, std::string_view(reinterpret_cast<const char*>(&header), sizeof header), poll);
+  for (const std::string_view piece : pieces) write_fully(fd, piece, poll);
 }
 
 // ---------------------------------------------------------------------------
@@ -227,7 +253,7 @@ ArrayRegion<T> view_of(const Contents& contents, const Layout& layout, Section s
 // from 0, in order, ending at the byte count; each label valid UTF-8 with
 // its ASCII flag right.
 void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t count, const char* bytes,
-                  std::uint64_t byte_count, const std::uint8_t* ascii) {
+                  std::uint64_t byte_count, const std::uint8_t* ascii, const InterruptPoll& poll) {
   if (offsets[0] != 0) throw SnapshotError(std::string(what) + " label offsets do not start at 0");
   if (offsets[count] != byte_count) {
     throw SnapshotError(std::string(what) + " label offsets end at " + count_text(offsets[count]) + ", not at " +
@@ -235,7 +261,8 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
   }
   constexpr std::uint64_t kLabelsPerTask = std::uint64_t{1} << 16;
   run_tasks((count + kLabelsPerTask - 1) / kLabelsPerTask, available_cpus(), [&](std::uint64_t task,
-                                                                                const InterruptPoll&) {
+                                                                                const InterruptPoll& task_poll) {
+    task_poll();
     for (std::uint64_t i = task * kLabelsPerTask; i < std::min(count, (task + 1) * kLabelsPerTask); ++i) {
       if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
         throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
@@ -246,16 +273,36 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
         throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
       }
     }
-  }, {});
+  }, poll);
+}
+
+// Refuses a file with anything but zeros where the format has none: the
+// header's last 48 bytes and the padding after each section.
+void check_zeros(const Header& header, const char* data, const Layout& layout) {
+  auto all_zero = [](const char* from, std::uint64_t length) {
+    return std::all_of(from, from + length, [](char c) { return c == 0; });
+  };
+  if (!all_zero(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved)) {
+    throw SnapshotError("header bytes 80 to 127 are not zero");
+  }
+  for (int s = 0; s < kSectionCount; ++s) {
+    const std::uint64_t end = layout.start[s] + layout.length[s];
+    const std::uint64_t next = s + 1 < kSectionCount ? layout.start[s + 1] : layout.end;
+    if (!all_zero(data + end, next - end)) {
+      throw SnapshotError("the padding after section " + count_text(s) + " is not zero");
+    }
+  }
 }
 
 // Checks the edge cells of the blocks in cells [begin, end): each names a
 // block start, a relation and a twin position in range.
 template <class Id>
 void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<std::uint64_t>& block_starts,
-                 std::uint64_t begin, std::uint64_t end, std::uint64_t cell_count) {
+                 std::uint64_t begin, std::uint64_t end, std::uint64_t cell_count,
+                 std::vector<std::uint64_t>& relations_used) {
   constexpr std::uint64_t kAhead = 64;
   std::uint64_t node = 0;
+  std::uint64_t block = begin;  // where the current node's block starts
   std::uint64_t forward_end = 0;  // where the current node's forward entries end
   std::uint64_t block_end = begin;  // where the current node's block ends
   for (std::uint64_t cell = begin; cell < end; ++cell) {
@@ -266,6 +313,7 @@ void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<
     if (cell == block_end) {  // a header, checked before
       const HeaderCell<Id>& header_cell = cells[cell].header;
       node = header_cell.node;
+      block = cell;
       forward_end = cell + 1 + header_cell.forward_count;
       block_end = forward_end + header_cell.backward_count;
       continue;
@@ -279,9 +327,22 @@ void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<
       throw SnapshotError("an edge of node " + count_text(node) + " names no relation");
     }
     const HeaderCell<Id>& far_end = cells[other].header;
-    const std::uint64_t opposite = cell < forward_end ? far_end.backward_count : far_end.forward_count;
+    const bool forward = cell < forward_end;
+    const std::uint64_t opposite = forward ? far_end.backward_count : far_end.forward_count;
     if (edge.twin >= opposite) {
       throw SnapshotError("an edge of node " + count_text(node) + " has its twin out of range");
+    }
+    // The twin is this edge seen from the other end: it leads back here,
+    // with the same relation, and names this entry as its own twin.
+    const std::uint64_t position = forward ? cell - block - 1 : cell - forward_end;
+    const EdgeCell<Id>& twin =
+        cells[other + 1 + (forward ? std::uint64_t{far_end.forward_count} : 0) + edge.twin].edge;
+    if (twin.block != block || twin.relation != edge.relation || twin.twin != position) {
+      throw SnapshotError("an edge of node " + count_text(node) + " and its twin do not match");
+    }
+    if (forward) {
+      std::atomic_ref<std::uint64_t>(relations_used[edge.relation / 64])
+          .fetch_or(std::uint64_t{1} << (edge.relation % 64), std::memory_order_relaxed);
     }
   }
 }
@@ -311,6 +372,7 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
       const HeaderCell<Id>& cell = cells[position].header;
       if (cell.node != node) throw SnapshotError("the block of node " + count_text(node) + " names another node");
       const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
+      if (entries == 0) throw SnapshotError("node " + count_text(node) + " has no edge");
       if (entries > cell_count - position - 1) {
         throw SnapshotError("the edges of node " + count_text(node) + " run past the last cell");
       }
@@ -331,6 +393,7 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
   if (forward_total != header.edge_count || backward_total != header.edge_count) {
     throw SnapshotError("the node blocks do not hold each edge once in each direction");
   }
+  std::vector<std::uint64_t> relations_used((header.relation_count + 63) / 64, 0);
   // Then every edge cell, in cell order: the far ends' headers are read at
   // random, so each is asked for a few cells ahead, and the reads overlap.
   run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
@@ -338,9 +401,14 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
     const std::uint64_t last_node = std::min(nodes, first_node + kNodesPerTask);
     const std::uint64_t begin = blocks[first_node];
     const std::uint64_t end = last_node < nodes ? std::uint64_t{blocks[last_node]} : cell_count;
-    check_edges(header, cells, block_starts, begin, end, cell_count);
+    check_edges(header, cells, block_starts, begin, end, cell_count, relations_used);
     task_poll();
   }, poll);
+  for (std::uint64_t relation = 0; relation < header.relation_count; ++relation) {
+    if (((relations_used[relation / 64] >> (relation % 64)) & 1) == 0) {
+      throw SnapshotError("relation " + count_text(relation) + " has no edge");
+    }
+  }
 }
 
 template <class Id>
@@ -362,30 +430,19 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
 
 }  // namespace
 
-std::uint64_t snapshot_checksum(std::string_view bytes) {
-  // Segments of 1 MiB checksummed on every CPU, then combined in order.
-  constexpr std::uint64_t kSegment = std::uint64_t{1} << 20;
-  const std::uint64_t size = bytes.size() / 32 * 32;
-  const std::uint64_t segments = (size + kSegment - 1) / kSegment;
-  std::vector<std::uint64_t> values(segments);
-  run_tasks(segments, available_cpus(), [&](std::uint64_t segment, const InterruptPoll&) {
-    Checksum checksum;
-    checksum.update(bytes.data() + segment * kSegment, std::min(kSegment, size - segment * kSegment));
-    values[segment] = checksum.value();
-  }, {});
-  std::uint64_t h = size;
-  for (const std::uint64_t value : values) h = mix(h ^ value) * kChecksumMultiplier;
-  return mix(h);
+std::uint64_t snapshot_checksum(std::string_view bytes, const InterruptPoll& poll) {
+  return checksum_of_pieces(std::span(&bytes, 1), poll);
 }
 
-void save_snapshot(const KG& kg, const std::string& path) {
-  AtomicFile file(path);
-  kg.visit([&](const auto& graph) { save_graph(graph, file.fd()); });
+void save_snapshot(const KG& kg, const std::string& path, const InterruptPoll& poll) {
+  OutputFile file(path, poll);
+  kg.visit([&](const auto& graph) { save_graph(graph, file.fd(), poll); });
   file.commit();
 }
 
 KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
-  const ReadOnlyFile file(path, poll);
+  // Opened without waiting for a writer, so that a FIFO is refused at once.
+  const ReadOnlyFile file(path, poll, ReadOnlyFile::kNoWait);
   const int fd = file.fd();
   struct stat status;
   if (::fstat(fd, &status) != 0) throw IoError::from_os(errno);
@@ -394,6 +451,7 @@ KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
   const auto size = static_cast<std::uint64_t>(status.st_size);
   check_holds_header(size);
   void* data = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+  if (data == MAP_FAILED && errno == ENOMEM) throw std::bad_alloc();  // no address space for it
   if (data == MAP_FAILED) throw IoError::from_os(errno);
   auto mapping = std::make_shared<const Mapping>(static_cast<const char*>(data), size);
   const char* bytes = mapping->data;
@@ -422,15 +480,16 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
     throw SnapshotError("the file is " + count_text(size) + " bytes; its header says " + count_text(header.file_size) +
                         " and its counts add up to " + (layout_of(header, layout) ? count_text(layout.end) : "more"));
   }
-  if (snapshot_checksum(std::string_view(data + kHeaderSize, size - kHeaderSize)) != header.checksum) {
+  check_zeros(header, data, layout);
+  if (snapshot_checksum(std::string_view(data + kHeaderSize, size - kHeaderSize), poll) != header.checksum) {
     throw SnapshotError("checksum mismatch: the contents are corrupted");
   }
   check_labels("node", reinterpret_cast<const std::uint64_t*>(data + layout.start[kNodeOffsets]),
                header.node_count, data + layout.start[kNodeBytes], header.node_label_bytes,
-               reinterpret_cast<const std::uint8_t*>(data + layout.start[kNodeAscii]));
+               reinterpret_cast<const std::uint8_t*>(data + layout.start[kNodeAscii]), poll);
   check_labels("relation", reinterpret_cast<const std::uint64_t*>(data + layout.start[kRelationOffsets]),
                header.relation_count, data + layout.start[kRelationBytes], header.relation_label_bytes,
-               reinterpret_cast<const std::uint8_t*>(data + layout.start[kRelationAscii]));
+               reinterpret_cast<const std::uint8_t*>(data + layout.start[kRelationAscii]), poll);
   return header.id_width == 4 ? graph_from<std::uint32_t>(contents, header, layout, poll)
                               : graph_from<std::uint64_t>(contents, header, layout, poll);
 }

@@ -24,8 +24,9 @@ namespace vantrel {
 // The version of the snapshot format that this code writes and reads.
 inline constexpr std::uint32_t kSnapshotVersion = 1;
 
-// Writes `kg` to a snapshot at `path`, whole or not at all. Throws WriteError.
-void save_snapshot(const KG& kg, const std::string& path);
+// Writes `kg` to a snapshot at `path` as an OutputFile writes (a regular
+// file whole or not at all), calling `poll` now and then. Throws WriteError.
+void save_snapshot(const KG& kg, const std::string& path, const InterruptPoll& poll = {});
 
 // Opens the snapshot at `path`: maps it, checks all of it (sizes, checksum,
 // every index, the labels' UTF-8), and returns the graph as views into the
@@ -42,6 +43,6 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
 // The checksum of a snapshot's contents: 64-bit, four interleaved lanes of
 // multiply-rotate over little-endian words, then mixed; fast enough to run
 // over every byte on every load.
-std::uint64_t snapshot_checksum(std::string_view bytes);
+std::uint64_t snapshot_checksum(std::string_view bytes, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -56,13 +56,14 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
-ReadOnlyFile::ReadOnlyFile(const std::string& path, const InterruptPoll& poll) {
+ReadOnlyFile::ReadOnlyFile(const std::string& path, const InterruptPoll& poll, Wait wait) {
   if (path.find('\0') != std::string::npos) {
     throw IoError::custom("InvalidInput", "file name contained an unexpected NUL byte");
   }
   // Opening a FIFO blocks until a writer comes; a signal ends the wait with
   // EINTR, and the poll decides whether to give up.
-  while ((fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
+  const int flags = O_RDONLY | O_CLOEXEC | (wait == kNoWait ? O_NONBLOCK : 0);
+  while ((fd_ = ::open(path.c_str(), flags)) < 0) {
     if (errno != EINTR) throw IoError::from_os(errno);
     if (poll) poll();
   }

@@ -31,11 +31,14 @@ class FileContent {
 // A file opened for reading, closed when the object goes away.
 class ReadOnlyFile {
  public:
+  // Whether opening a FIFO waits for a writer.
+  enum Wait { kWaitForWriter, kNoWait };
   // Opens `path` as the reader does: InvalidInput (opening nothing) if the
   // path holds a NUL byte, the operating system's error otherwise. A
   // blocking open (a FIFO without a writer) that a signal interrupts calls
-  // `poll`, then goes on. Throws IoError.
-  ReadOnlyFile(const std::string& path, const InterruptPoll& poll);
+  // `poll`, then goes on; with kNoWait the open does not block, and the
+  // descriptor is left non-blocking. Throws IoError.
+  ReadOnlyFile(const std::string& path, const InterruptPoll& poll, Wait wait = kWaitForWriter);
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
   ~ReadOnlyFile();

@@ -3,8 +3,11 @@ walks, shards join into the whole, and a failure leaves no file behind."""
 
 import errno
 import os
+import socket
+import stat
 import subprocess
 import sys
+import threading
 import time
 import urllib.parse
 
@@ -175,3 +178,101 @@ def test_address_space_limit_gives_memory_error_not_death(abc_path, tmp_path):
     run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path / "out", capture_output=True, text=True)
     assert (run.returncode, run.stdout) == (0, "done\n"), run.stderr[-500:]
     assert os.listdir(tmp_path / "out") in ([], ["x.tsv"])
+
+
+def write_with(writer, sampler, path):
+    """Writes the graph (save) or walks 0 to 299 (write_walks) to `path`."""
+    if writer == "save":
+        sampler.save(path)
+    else:
+        sampler.write_walks(path, 0, 300)
+
+
+def read_from(opener, writer, sampler, path):
+    """Writes to `path` while another thread reads everything from what `opener()` returns."""
+    got = []
+    reader = threading.Thread(target=lambda: got.append(opener()), daemon=True)
+    reader.start()
+    write_with(writer, sampler, path)
+    reader.join(10)
+    return got[0]
+
+
+@pytest.fixture
+def reference(abc_path, tmp_path):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    (tmp_path / "ref").mkdir()
+    for writer in ("save", "write_walks"):
+        write_with(writer, sampler, tmp_path / "ref" / writer)
+    return sampler, lambda writer: (tmp_path / "ref" / writer).read_bytes()
+
+
+@pytest.mark.parametrize("writer", ["save", "write_walks"])
+def test_a_symbolic_link_stays_and_its_target_is_replaced(reference, tmp_path, writer):
+    sampler, expected = reference
+    (tmp_path / "real").write_bytes(b"old")
+    (tmp_path / "link").symlink_to("real")
+    (tmp_path / "dangling").symlink_to("new")
+    for link, target in (("link", "real"), ("dangling", "new")):
+        write_with(writer, sampler, tmp_path / link)
+        assert (tmp_path / link).is_symlink() and (tmp_path / target).read_bytes() == expected(writer)
+    assert sorted(os.listdir(tmp_path)) == ["dangling", "kg0.tsv", "link", "new", "real", "ref"]
+
+
+@pytest.mark.parametrize("writer", ["save", "write_walks"])
+def test_fifos_descriptors_and_sockets_are_written_straight_into(reference, tmp_path, writer):
+    sampler, expected = reference
+    os.mkfifo(tmp_path / "fifo")
+    assert read_from(lambda: (tmp_path / "fifo").read_bytes(), writer, sampler, tmp_path / "fifo") == expected(writer)
+    assert stat.S_ISFIFO(os.stat(tmp_path / "fifo").st_mode)
+
+    read_end, write_end = os.pipe()
+
+    def read_pipe():
+        with os.fdopen(read_end, "rb") as pipe:
+            return pipe.read()
+
+    reader = threading.Thread(target=lambda: got.append(read_pipe()), daemon=True)
+    got = []
+    reader.start()
+    write_with(writer, sampler, f"/dev/fd/{write_end}")
+    os.close(write_end)
+    reader.join(10)
+    assert got == [expected(writer)]
+
+    with socket.socket(socket.AF_UNIX) as server:
+        server.bind(str(tmp_path / "sock"))
+        server.listen(1)
+
+        def receive():
+            connection, _ = server.accept()
+            with connection:
+                return b"".join(iter(lambda: connection.recv(1 << 16), b""))
+
+        assert read_from(receive, writer, sampler, tmp_path / "sock") == expected(writer)
+    assert sorted(os.listdir(tmp_path)) == ["fifo", "kg0.tsv", "ref", "sock"]
+
+
+def test_a_character_device_stays_one(abc_path, tmp_path):
+    try:
+        os.mknod(tmp_path / "null", stat.S_IFCHR | 0o666, os.makedev(1, 3))  # a node of the null device
+    except PermissionError:
+        pytest.skip("making a device node needs root")
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 1)
+    sampler.write_walks(tmp_path / "null", 0, 100)
+    sampler.save(tmp_path / "null")
+    assert stat.S_ISCHR(os.stat(tmp_path / "null").st_mode)
+
+
+@pytest.mark.parametrize("writer", ["save", "write_walks"])
+def test_the_longest_names_are_written(reference, tmp_path, writer):
+    sampler, expected = reference
+    for name in ("n" * 243, "é" * 127):  # 243 and 254 bytes
+        write_with(writer, sampler, tmp_path / name)
+        assert (tmp_path / name).read_bytes() == expected(writer)
+    assert len(os.listdir(tmp_path)) == 4
+
+
+def test_a_bool_is_no_file_descriptor(abc_path):
+    with pytest.raises(TypeError, match="not bool"):
+        vantrel.PathSampler(abc_path, 4.0, 10, 1).write_walks(True, 0, 1)
