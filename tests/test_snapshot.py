@@ -2,7 +2,10 @@
 whole; the walks are those of the triple file, and a bad file is a clear
 ValueError, never a crash."""
 
+import os
 import random
+import subprocess
+import sys
 import struct
 
 import pytest
@@ -177,3 +180,101 @@ def test_each_validation_rule(saved, change, message):
     with pytest.raises(ValueError) as info:
         vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
     assert str(info.value).startswith("invalid snapshot: ") and message in str(info.value)
+
+
+def build(blocks, node_labels, relation_labels):
+    """Snapshot bytes (32-bit ids) of node blocks given as (forward edges,
+    backward edges), each edge a (far node, relation, twin), checksum right."""
+    cells, starts = [], []
+    for forward, backward in blocks:
+        starts.append(len(cells) // 3)
+        cells += [len(forward), len(backward), len(starts) - 1]
+        cells += [value for edge in forward + backward for value in edge]
+    for node, (forward, backward) in enumerate(blocks):
+        for k in range(len(forward) + len(backward)):
+            cell = (starts[node] + 1 + k) * 3
+            cells[cell] = starts[cells[cell]]  # the far node's block
+    def labels(texts):
+        data = [t.encode() for t in texts]
+        offsets = [0]
+        for d in data:
+            offsets.append(offsets[-1] + len(d))
+        return offsets, b"".join(data), bytes(d.isascii() for d in data)
+    node_offsets, node_bytes, node_ascii = labels(node_labels)
+    relation_offsets, relation_bytes, relation_ascii = labels(relation_labels)
+    sections = [struct.pack(f"<{len(cells)}I", *cells), struct.pack(f"<{len(starts)}I", *starts),
+                struct.pack(f"<{len(node_offsets)}Q", *node_offsets),
+                struct.pack(f"<{len(relation_offsets)}Q", *relation_offsets), node_bytes, relation_bytes,
+                node_ascii, relation_ascii]
+    body = b"".join(s + b"\0" * (-len(s) % 64) for s in sections)
+    edges = (len(cells) // 3 - len(blocks)) // 2
+    header = HEADER.pack(b"VTRLSNAP", 1, 0x01020304, 4, 128, edges, len(blocks), len(relation_labels),
+                         len(node_bytes), len(relation_bytes), 128 + len(body), checksum(body))
+    return header + body
+
+
+# A r B, twice: two parallel edges. Each entry is (far node, relation, twin).
+PARALLEL = [([(1, 0, 0), (1, 0, 1)], []), ([], [(0, 0, 0), (0, 0, 1)])]
+
+
+@pytest.mark.parametrize("blocks, nodes, relations, message", [
+    (PARALLEL, ["A", "B"], ["r"], None),
+    ([([(1, 0, 1), (1, 0, 0)], []), PARALLEL[1]], ["A", "B"], ["r"], "an edge of node 0 and its twin do not match"),
+    ([([(1, 0, 0), (1, 0, 1)], []), ([], [(0, 0, 0), (1, 0, 1)])], ["A", "B"], ["r"],
+     "an edge of node 0 and its twin do not match"),
+    (PARALLEL + [([], [])], ["A", "B", "C"], ["r"], "node 2 has no edge"),
+    (PARALLEL, ["A", "B"], ["r", "s"], "relation 1 has no edge"),
+    ([([(1, 1, 0), (1, 0, 1)], []), ([], [(0, 0, 0), (0, 0, 1)])], ["A", "B"], ["r", "s"],
+     "an edge of node 0 and its twin do not match"),
+])
+def test_snapshots_of_impossible_graphs_are_refused(tmp_path, blocks, nodes, relations, message):
+    (tmp_path / "g.snap").write_bytes(build(blocks, nodes, relations))
+    if message is None:  # the graph of "A r B" twice: the builder above is right
+        (tmp_path / "g.tsv").write_text("A\tr\tB\n" * 2)
+        built = vantrel.PathSampler(str(tmp_path / "g.tsv"), 2.0, 10, 1)
+        assert vantrel.PathSampler.load(tmp_path / "g.snap", 2.0, 10, 1).walks(0, 50) == built.walks(0, 50)
+        return
+    with pytest.raises(ValueError) as info:
+        vantrel.PathSampler.load(tmp_path / "g.snap", 2.0, 10, 1)
+    assert str(info.value) == f"invalid snapshot: {message}"
+
+
+@pytest.mark.parametrize("offset", [80, 127, "padding"])
+def test_reserved_bytes_must_be_zero(saved, offset):
+    _, snapshot = saved
+    s = Snapshot(snapshot.read_bytes())
+    at = offset if offset != "padding" else s.start["blocks"] - 1  # the cells' last padding byte
+    s.data[at] = 1
+    snapshot.write_bytes(s.sealed())
+    expected = "header bytes 80 to 127" if offset != "padding" else "the padding after section 0"
+    with pytest.raises(ValueError, match=expected):
+        vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
+
+
+def test_load_errors_name_the_file(saved):
+    _, snapshot = saved
+    snapshot.write_bytes(snapshot.read_bytes()[:100])
+    with pytest.raises(ValueError) as info:
+        vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
+    if sys.version_info >= (3, 11):
+        assert info.value.__notes__ == [f"path: {str(snapshot)!r}"]
+
+
+def test_a_fifo_is_refused_without_waiting_for_a_writer(tmp_path):
+    os.mkfifo(tmp_path / "fifo")
+    code = f"import vantrel\ntry:\n    vantrel.PathSampler.load({str(tmp_path / 'fifo')!r}, 2.0, 10, 1)\n" \
+           f"except ValueError as error:\n    print(error)\n"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=20)
+    assert run.stdout == "invalid snapshot: not a regular file\n"
+
+
+def test_too_little_address_space_is_memory_error(tmp_path):
+    with open(tmp_path / "big.snap", "wb") as big:  # sparse: mapping it needs address space, not disk
+        big.truncate(1 << 30)
+    code = ("import resource, vantrel\n"
+            "size = int(open('/proc/self/status').read().split('VmSize:')[1].split()[0]) << 10\n"
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (256 << 20), resource.RLIM_INFINITY))\n"
+            f"try:\n    vantrel.PathSampler.load({str(tmp_path / 'big.snap')!r}, 2.0, 10, 1)\n"
+            "except MemoryError:\n    print('MemoryError')\n")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.stdout == "MemoryError\n", run.stderr[-300:]

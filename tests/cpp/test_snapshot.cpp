@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -68,6 +69,27 @@ TEST_F(Snapshot, ChecksumSeesEveryBitOfEveryWord) {
     EXPECT_NE(snapshot_checksum(bytes), clean) << bit;
     bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
   }
+}
+
+TEST_F(Snapshot, ALongCheckPollsAndStopsWhenThePollThrows) {
+  // 128 MiB of node label bytes in a graph of no nodes: a layout that adds
+  // up, so that the whole file is checksummed (zeros, a checksum mismatch).
+  constexpr std::uint64_t kLabelBytes = std::uint64_t{128} << 20;
+  std::vector<std::uint64_t> words((256 + kLabelBytes) / 8, 0);
+  char* bytes = reinterpret_cast<char*>(words.data());
+  const std::uint32_t fields[] = {1, 0x01020304, 4, 128};
+  std::memcpy(bytes, "VTRLSNAP", 8);
+  std::memcpy(bytes + 8, fields, sizeof fields);
+  const std::uint64_t counts[] = {0, 0, 0, kLabelBytes, 0, 256 + kLabelBytes};
+  std::memcpy(bytes + 24, counts, sizeof counts);
+  struct Interrupted {};
+  int polls = 0;
+  EXPECT_THROW(snapshot_graph(bytes, 256 + kLabelBytes, nullptr, [&] {
+                 ++polls;
+                 throw Interrupted{};
+               }), Interrupted);
+  EXPECT_EQ(polls, 1);
+  EXPECT_THROW(snapshot_graph(bytes, 256 + kLabelBytes, nullptr), SnapshotError);
 }
 
 }  // namespace
