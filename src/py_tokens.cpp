@@ -1,5 +1,6 @@
 #include "py_tokens.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -158,6 +159,115 @@ PyObject* Tokens_item(PyObject* object, Py_ssize_t index) {
   return token_to_str(kg, static_cast<std::uint64_t>(index), joined);
 }
 
+// Items lo to hi - 1 (0 <= lo <= hi <= length) in steps of `step`, as a list.
+PyObject* Tokens_slice(const KG& kg, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) {
+  PyRef list(PyList_New(count));
+  if (!list) return nullptr;
+  std::string joined;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* text = token_to_str(kg, static_cast<std::uint64_t>(start + i * step), joined);
+    if (!text) return nullptr;
+    PyList_SET_ITEM(list.get(), i, text);
+  }
+  return list.release();
+}
+
+// tokens[i] with a negative i counting from the end, or tokens[a:b:c] as a list.
+PyObject* Tokens_subscript(PyObject* object, PyObject* key) {
+  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
+  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  if (PySlice_Check(key)) {
+    Py_ssize_t start, stop, step;
+    if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+    const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
+    return Tokens_slice(kg, start, step, count);
+  }
+  if (!PyIndex_Check(key)) {
+    PyErr_Format(PyExc_TypeError, "token ids must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
+    return nullptr;
+  }
+  Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
+  if (index == -1 && PyErr_Occurred()) return nullptr;
+  if (index < 0) index += length;
+  return Tokens_item(object, index);
+}
+
+// The first token id in [lo, hi) whose text is `value`, or -1 (also for a
+// value that is not a str). Token texts are compared as UTF-8, with no str
+// made for them. -2 with an exception set on failure.
+Py_ssize_t find_token(const KG& kg, PyObject* value, Py_ssize_t lo, Py_ssize_t hi) {
+  if (!PyUnicode_Check(value)) return -1;
+  Py_ssize_t size;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+  if (!utf8) {  // lone surrogates: no label holds them
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return -2;
+    PyErr_Clear();
+    return -1;
+  }
+  const std::string_view text(utf8, static_cast<std::size_t>(size));
+  for (Py_ssize_t token = lo; token < hi; ++token) {
+    const PathPiece piece = kg.token_text(static_cast<std::uint64_t>(token));
+    const std::string_view suffix = piece.suffix == Suffix::kForward    ? kForwardSuffix
+                                    : piece.suffix == Suffix::kBackward ? kBackwardSuffix
+                                                                        : std::string_view();
+    if (text.size() == piece.label.size() + suffix.size() && text.starts_with(piece.label) &&
+        text.ends_with(suffix)) {
+      return token;
+    }
+  }
+  return -1;
+}
+
+int Tokens_contains(PyObject* object, PyObject* value) {
+  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
+  const Py_ssize_t found = find_token(kg, value, 0, static_cast<Py_ssize_t>(kg.token_count()));
+  return found == -2 ? -1 : found >= 0;
+}
+
+// index(value, start=0, stop=len): as list.index, bounds adjusted as slices are.
+PyObject* Tokens_index(PyObject* object, PyObject* const* args, Py_ssize_t nargs) {
+  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
+  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  if (nargs < 1 || nargs > 3) {
+    PyErr_Format(PyExc_TypeError, "index expected 1 to 3 arguments, got %zd", nargs);
+    return nullptr;
+  }
+  Py_ssize_t bounds[2] = {0, length};
+  for (Py_ssize_t i = 1; i < nargs; ++i) {
+    // An int, clamped as slice bounds are when it does not fit.
+    bounds[i - 1] = PyNumber_AsSsize_t(args[i], nullptr);
+    if (bounds[i - 1] == -1 && PyErr_Occurred()) return nullptr;
+    if (bounds[i - 1] < 0) bounds[i - 1] = std::max<Py_ssize_t>(bounds[i - 1] + length, 0);
+    bounds[i - 1] = std::min(bounds[i - 1], length);
+  }
+  const Py_ssize_t found = find_token(kg, args[0], bounds[0], bounds[1]);
+  if (found == -2) return nullptr;
+  if (found < 0) {
+    PyErr_Format(PyExc_ValueError, "%R is not in tokens", args[0]);
+    return nullptr;
+  }
+  return PyLong_FromSsize_t(found);
+}
+
+PyObject* Tokens_count(PyObject* object, PyObject* value) {
+  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
+  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  Py_ssize_t count = 0;
+  for (Py_ssize_t found = find_token(kg, value, 0, length); found != -1;
+       found = find_token(kg, value, found + 1, length)) {
+    if (found == -2) return nullptr;
+    ++count;
+  }
+  return PyLong_FromSsize_t(count);
+}
+
+PyMethodDef Tokens_methods[] = {
+    {"index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Tokens_index)), METH_FASTCALL,
+     "index($self, value, start=0, stop=sys.maxsize, /)\n--\n\nThe first token id whose text is `value`."},
+    {"count", Tokens_count, METH_O, "count($self, value, /)\n--\n\nHow many tokens have the text `value`."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 int Tokens_traverse(PyObject* object, visitproc visit, void* arg) {
   Py_VISIT(reinterpret_cast<TokensObject*>(object)->owner);
   return 0;
@@ -174,12 +284,32 @@ PyObject* Tokens_repr(PyObject* object) {
 }
 
 PySequenceMethods Tokens_as_sequence = {
-    Tokens_length,  // sq_length
-    nullptr,        // sq_concat
-    nullptr,        // sq_repeat
-    Tokens_item,    // sq_item
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    Tokens_length,    // sq_length
+    nullptr,          // sq_concat
+    nullptr,          // sq_repeat
+    Tokens_item,      // sq_item
+    nullptr,          // was_sq_slice
+    nullptr,          // sq_ass_item
+    nullptr,          // was_sq_ass_slice
+    Tokens_contains,  // sq_contains
+    nullptr, nullptr,
 };
+
+PyMappingMethods Tokens_as_mapping = {
+    Tokens_length,     // mp_length
+    Tokens_subscript,  // mp_subscript
+    nullptr,           // mp_ass_subscript
+};
+
+// Registers the type as a collections.abc.Sequence, which it behaves as.
+int register_as_sequence() {
+  PyRef abc(PyImport_ImportModule("collections.abc"));
+  if (!abc) return -1;
+  PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
+  if (!sequence) return -1;
+  PyRef result(PyObject_CallMethod(sequence.get(), "register", "O", reinterpret_cast<PyObject*>(&TokensType)));
+  return result ? 0 : -1;
+}
 
 }  // namespace
 
@@ -195,11 +325,14 @@ int ready_tokens_type() {
   TokensType.tp_dealloc = Tokens_dealloc;
   TokensType.tp_repr = Tokens_repr;
   TokensType.tp_as_sequence = &Tokens_as_sequence;
+  TokensType.tp_as_mapping = &Tokens_as_mapping;
+  TokensType.tp_methods = Tokens_methods;
   TokensType.tp_traverse = Tokens_traverse;
   TokensType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
   TokensType.tp_doc = "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
                       "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.";
-  return PyType_Ready(&TokensType);
+  if (PyType_Ready(&TokensType) < 0) return -1;
+  return register_as_sequence();
 }
 
 PyObject* new_tokens(PyObject* owner, const KG* kg) {

@@ -1,6 +1,7 @@
 """Many walks per call: sample_paths on the sampler's own stream, walks by
 number (walk_ids, walks) on any number of threads, and the token table."""
 
+import collections.abc
 import random
 import signal
 import threading
@@ -81,6 +82,26 @@ def test_buffers_and_tokens(abc_path):
     np = pytest.importorskip("numpy")
     assert np.asarray(ids).dtype == np.uint32 and np.asarray(offsets).dtype == np.uint64
     assert np.shares_memory(np.asarray(ids), np.asarray(ids))
+
+
+@pytest.mark.parametrize("query", [
+    lambda t: t[1:5], lambda t: t[::-3], lambda t: t[-100:100:2], lambda t: t[5:1],
+    lambda t: t.index("B"), lambda t: t.index("s::<--", -1), lambda t: t.index("r::-->", 0, 2**70),
+    lambda t: t.index("r::-->", 4), lambda t: t.index("A", -2**70, -6), lambda t: t.index("r"), lambda t: t.index(0),
+    lambda t: t.count("C"), lambda t: t.count("r::<--"), lambda t: t.count("nope"), lambda t: t.count(None),
+    lambda t: ("r::-->" in t, "r" in t, "\ud800" in t, 0 in t), lambda t: list(reversed(t)), lambda t: t["1"],
+])
+def test_tokens_is_a_sequence_as_a_list_would_be(abc_path, query):
+    tokens = vantrel.PathSampler(abc_path, 3.0, 10, 1).tokens
+    assert isinstance(tokens, collections.abc.Sequence)
+
+    def outcome(sequence):
+        try:
+            return query(sequence)
+        except (ValueError, TypeError) as error:
+            return type(error)
+
+    assert outcome(tokens) == outcome(list(tokens))
 
 
 @pytest.mark.parametrize(
