@@ -270,8 +270,9 @@ PyMethodDef PathSampler_methods[] = {
      "write_walks($self, path, first, stop, *, threads=0, start='random', format='tsv', progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
-     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A path is\n"
-     "written whole or not at all; an int is an open file descriptor, written to as it is.\n"
+     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A regular\n"
+     "file is written whole or not at all; a FIFO, device, socket or /dev/fd/N straight into; an int\n"
+     "is an open file descriptor, written to as it is.\n"
      "`progress` is called with the number of walks written, at most about ten times a second."},
     {nullptr, nullptr, 0, nullptr},
 };

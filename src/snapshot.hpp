@@ -1,14 +1,7 @@
 // Graph snapshots: a built graph written to one file, and opened again by
 // mapping the file read-only and shared, so that every process that opens
-// the same snapshot reads one copy in the page cache.
-//
-// The file (all integers in the writer's byte order, recorded in the header):
-//   header, 128 bytes: magic "VTRLSNAP", version, byte-order mark, id width,
-//     header size, edge, node and relation counts, label byte counts, file
-//     size, checksum of everything after the header;
-//   then, each at a multiple of 64 bytes: cells, node blocks, node label
-//   offsets, relation label offsets, node label bytes, relation label bytes,
-//   node ASCII flags, relation ASCII flags.
+// the same snapshot reads one copy in the page cache. The format, and what
+// loading checks, are described in docs/snapshot-format.md.
 #pragma once
 
 #include <cstdint>

@@ -37,7 +37,8 @@ class PathSampler:
     @property
     def tokens(self) -> Sequence[str]:
         """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence), then for each
-        relation in order of first occurrence "rel::-->" and "rel::<--". Each str is made on demand."""
+        relation in order of first occurrence "rel::-->" and "rel::<--". Each str is made on demand; slices,
+        index() and count() work as on a list."""
     def sample_path(self) -> list[str]:
         """Draws one walk: a Poisson number of steps (plus one, capped at max_path_len)."""
     def sample_paths(self, count: int) -> list[list[str]]:
@@ -68,6 +69,7 @@ class PathSampler:
         """Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns
         (walks, tokens) written. format="tsv": tokens separated by tabs; format="words": tokens with
         whitespace and "%" percent-escaped (urllib.parse.unquote reverses it), separated by spaces, for
-        gensim's corpus_file. A path is written whole or not at all (a temporary file renamed into place);
+        gensim's corpus_file. A regular file (or a symbolic link's target) is written whole or not at all
+        (a temporary file renamed into place); a FIFO, device, socket or /dev/fd/N is written straight into;
         an int is an open file descriptor, written to as it is. `progress` is called with the number of
         walks written, at most about ten times a second; an exception raised in it stops the job."""

@@ -1,6 +1,6 @@
 """Graph snapshots: save() writes one file, load() maps it and checks it
 whole; the walks are those of the triple file, and a bad file is a clear
-ValueError, never a crash."""
+ValueError, never a crash. The format: docs/snapshot-format.md."""
 
 import os
 import random
