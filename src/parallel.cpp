@@ -1,11 +1,9 @@
 #include "parallel.hpp"
 
+#include <cxxabi.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
-
-
-#include <cxxabi.h>
 
 #include <atomic>
 #include <chrono>
