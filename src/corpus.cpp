@@ -28,8 +28,7 @@ constexpr std::uint64_t kCorpusChunkWalks = 8192;
 constexpr double kCorpusChunkTokens = 1 << 20;
 
 std::uint64_t chunk_walks(const WalkRules& rules) {
-  const double steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
-  const double walks = std::floor(kCorpusChunkTokens / (steps + 2.0));
+  const double walks = std::floor(kCorpusChunkTokens / (expected_steps(rules) + 2.0));
   return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks
                                                           : static_cast<std::uint64_t>(std::max(walks, 1.0));
 }
@@ -80,7 +79,7 @@ std::vector<std::string> relation_texts(const KG& kg, CorpusFormat format) {
     } else {
       text.assign(piece.label);
     }
-    text += piece.suffix == Suffix::kForward ? "::-->" : "::<--";
+    text += suffix_text(piece.suffix);
   }
   return texts;
 }
@@ -178,7 +177,7 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
                         StartRule start, CorpusFormat format, unsigned threads, int fd,
                         std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
-  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+  check_walkable(kg, count);
   const std::vector<std::string> relations = relation_texts(kg, format);
   // Chunks are handed out in order and written in order. A finished chunk
   // joins the ready ones; whichever thread finishes the chunk that is due
@@ -300,10 +299,9 @@ void append_escaped(std::string_view text, std::string& out) {
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                           StartRule start, CorpusFormat format, unsigned threads, int fd,
                           std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
-  if (kg.token_count() <= UINT32_MAX) {
-    return write_with<std::uint32_t>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
-  }
-  return write_with<std::uint64_t>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
+  return with_token_type(kg, [&]<class Token>(Token) {
+    return write_with<Token>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
+  });
 }
 
 }  // namespace vantrel

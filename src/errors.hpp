@@ -1,5 +1,7 @@
-// The failures the core reports, with the texts users see. Every message a
-// user can read comes from errors.cpp, so that they stay exact in one place.
+// The failures the core reports. The fixed texts users see (the reader's,
+// the generator's, the distribution's) are built in errors.cpp, so that
+// they stay exact in one place; snapshot, argument and sampler failures say
+// in their own words what is wrong, where they are raised.
 #pragma once
 
 #include <cstddef>

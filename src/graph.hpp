@@ -56,6 +56,14 @@ union Cell {
 // says whether the edge was followed forward or backward.
 enum class Suffix : std::uint8_t { kNone, kForward, kBackward };
 
+// What follows a relation's label in a token's text: "::-->" for an edge
+// followed forward, "::<--" backward; nothing after a node's label.
+constexpr std::string_view suffix_text(Suffix suffix) {
+  return suffix == Suffix::kForward ? std::string_view("::-->")
+         : suffix == Suffix::kBackward ? std::string_view("::<--")
+                                       : std::string_view();
+}
+
 // The text of a token, as a view into the graph's labels: a node's label, or
 // a relation's label with the direction to append.
 struct PathPiece {

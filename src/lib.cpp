@@ -57,6 +57,8 @@ PyMODINIT_FUNC PyInit_vantrel() {
 
   PyRef empty_doc(PyUnicode_FromStringAndSize("", 0));
   if (!empty_doc) return nullptr;
+  // "could not append __name__ to __all__" is the module's fixed text for
+  // either name (__doc__ here, PathSampler below), not a name of its own.
   switch (add_to_module(module.get(), "__doc__", empty_doc.get())) {
     case AddFailure::kNone: break;
     case AddFailure::kAll: raise_import_failure("could not append __name__ to __all__"); return nullptr;

@@ -113,8 +113,6 @@ bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std:
   return false;
 }
 
-// One of `choices` (str), as its index: TypeError for a non-str, ValueError
-// for another str, naming the argument and the choices.
 bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
   if (PyUnicode_Check(object)) {
     int index = 0;
@@ -140,8 +138,6 @@ bool convert_choice(PyObject* object, const char* name, std::initializer_list<co
   return false;
 }
 
-// A path argument as the file functions take it (str, bytes, os.PathLike):
-// the bytes to open, and the object that errors name (as open() names it).
 bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
   filename.reset(PyOS_FSPath(object));
   if (!filename) return false;

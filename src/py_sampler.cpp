@@ -195,8 +195,7 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
     if (!lists) state.rng = before;
     return lists;
   };
-  if (state.kg.token_count() <= UINT32_MAX) return draw(std::uint32_t{});
-  return draw(std::uint64_t{});
+  return with_token_type(state.kg, draw);
 }
 
 
@@ -216,8 +215,7 @@ PyObject* draw_numbered(SamplerState& state, const NumberedRequest& request, std
     }
     return finish(std::move(walks));
   };
-  if (state.kg.token_count() <= UINT32_MAX) return draw(std::uint32_t{});
-  return draw(std::uint64_t{});
+  return with_token_type(state.kg, draw);
 }
 
 PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {

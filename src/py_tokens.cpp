@@ -10,13 +10,8 @@ namespace vantrel::py {
 
 namespace {
 
-constexpr std::string_view kForwardSuffix = "::-->";
-constexpr std::string_view kBackwardSuffix = "::<--";
-
 PyObject* piece_to_str(const PathPiece& piece, std::string& joined) {
-  const std::string_view suffix = piece.suffix == Suffix::kForward    ? kForwardSuffix
-                                  : piece.suffix == Suffix::kBackward ? kBackwardSuffix
-                                                                      : std::string_view();
+  const std::string_view suffix = suffix_text(piece.suffix);
   if (piece.ascii) {
     PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(piece.label.size() + suffix.size()), 127);
     if (!text) return nullptr;
@@ -207,9 +202,7 @@ Py_ssize_t find_token(const KG& kg, PyObject* value, Py_ssize_t lo, Py_ssize_t h
   const std::string_view text(utf8, static_cast<std::size_t>(size));
   for (Py_ssize_t token = lo; token < hi; ++token) {
     const PathPiece piece = kg.token_text(static_cast<std::uint64_t>(token));
-    const std::string_view suffix = piece.suffix == Suffix::kForward    ? kForwardSuffix
-                                    : piece.suffix == Suffix::kBackward ? kBackwardSuffix
-                                                                        : std::string_view();
+    const std::string_view suffix = suffix_text(piece.suffix);
     if (text.size() == piece.label.size() + suffix.size() && text.starts_with(piece.label) &&
         text.ends_with(suffix)) {
       return token;

@@ -50,8 +50,8 @@ VANTREL_KERNEL void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
   c += d; b ^= c; rotate_left(b, 7);
 }
 
-// The ChaCha20 block function on every lane of `state` at once: twenty
-// rounds, then the input added back.
+// The ChaCha20 block function on every lane of `input` at once, into `x`:
+// twenty rounds, then the input added back.
 template <class Lanes>
 VANTREL_KERNEL void chacha20_rounds(const Lanes (&input)[16], Lanes (&x)[16]) {
   for (int w = 0; w < 16; ++w) x[w] = input[w];

@@ -119,7 +119,7 @@ class InterleavedWalks {
   // step). Longer walks refill a block at a time, which costs less than a
   // block more for every walk.
   static std::uint64_t sparse_first_blocks(const WalkRules& rules) {
-    const double steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
+    const double steps = expected_steps(rules);
     // Knuth's method draws once per unit of the length plus once; the
     // rejection method (means of 12 and more) a few times.
     const double length_draws = rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 4.0;
@@ -195,10 +195,7 @@ class InterleavedWalks {
   std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
 };
 
-// Whether walks by number are drawn in one pass into slots of the longest
-// possible walk, then moved together: when those slots fit in memory and
-// hold at most kSparseWaste times the expected tokens. Otherwise each walk's
-// length is drawn first, so that the output is allocated exactly.
+// How much longer than the expected walk a padded slot may be.
 constexpr double kSparseWaste = 3.0;
 
 // Draws the lengths of walks begin to end - 1 of a request starting at
@@ -223,11 +220,18 @@ void draw_lengths(const WalkRules& rules, std::uint64_t first, std::uint64_t beg
   }
 }
 
-bool draw_sparse(const WalkRules& rules, std::uint64_t count, std::uint64_t bytes_per_token) {
+// Whether walks by number are drawn in one pass into slots of the longest
+// possible walk (a stride of max_path_len + 2 tokens), then moved together
+// or read in place: when those slots, with `bytes_per_token` each, fit in
+// memory and in `most_bytes`, and hold at most kSparseWaste times the
+// expected tokens. Otherwise each walk's length is drawn first, so that the
+// output is allocated exactly.
+bool in_padded_slots(const WalkRules& rules, std::uint64_t count, std::uint64_t bytes_per_token,
+                     std::uint64_t most_bytes) {
   const std::uint64_t stride = rules.max_path_len + 2;
   if (rules.max_path_len > UINT64_MAX - 2 || stride > UINT64_MAX / count) return false;
-  const double expected_steps = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
-  if (static_cast<double>(stride) > kSparseWaste * (expected_steps + 2.0)) return false;
+  if (static_cast<double>(stride) > kSparseWaste * (expected_steps(rules) + 2.0)) return false;
+  if (stride * count > most_bytes / bytes_per_token) return false;
   try {
     ensure_fits_in_memory(stride * count, bytes_per_token);
   } catch (const std::bad_alloc&) {
@@ -252,7 +256,7 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   // The most tokens that memory could hold, checked as each walk's length is known.
   const std::uint64_t most_tokens = physical_memory_bytes() / (sizeof(Token) + bytes_per_token);
   std::vector<Token> tokens;
-  const double expected = std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len)) + 2.0;
+  const double expected = expected_steps(rules) + 2.0;
   if (expected * static_cast<double>(count) < static_cast<double>(most_tokens) / 4) {
     tokens.reserve(static_cast<std::size_t>(expected * static_cast<double>(count)));
   }
@@ -281,7 +285,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
                                       std::uint64_t stop, StartRule start, unsigned threads,
                                       std::uint64_t bytes_per_token, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
-  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+  check_walkable(kg, count);
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
   auto offsets = ArrayRegion<std::uint64_t>::allocate(count + 1);
   std::uint64_t* const ends = offsets.mutable_data();
@@ -298,7 +302,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
     });
   };
 
-  if (draw_sparse(rules, count, sizeof(Token) + bytes_per_token)) {
+  if (in_padded_slots(rules, count, sizeof(Token) + bytes_per_token, UINT64_MAX)) {
     // One pass into slots of max_path_len + 2 tokens, then each walk moves
     // down to its place, in order (a walk never moves up).
     const std::uint64_t stride = rules.max_path_len + 2;
@@ -336,7 +340,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
                          std::uint64_t& stride, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
-  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+  check_walkable(kg, count);
   ends.resize(count + 1);
   ends[0] = 0;
   stride = 0;
@@ -350,9 +354,10 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
       walker.run(0, count);
     });
   };
+  // A chunk's slots stay within a few hundred megabytes, the buffer a corpus writer's thread reuses.
   constexpr std::uint64_t kSparseChunkBytes = std::uint64_t{256} << 20;
   const std::uint64_t longest = rules.max_path_len + 2;
-  if (draw_sparse(rules, count, sizeof(Token)) && longest * count * sizeof(Token) <= kSparseChunkBytes) {
+  if (in_padded_slots(rules, count, sizeof(Token), kSparseChunkBytes)) {
     if (tokens.size() < longest * count) tokens.resize(longest * count);
     draw_walks({tokens.data(), ends.data(), nullptr, longest});
     for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];

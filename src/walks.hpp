@@ -3,9 +3,11 @@
 // threads with results that do not depend on the thread count.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "errors.hpp"
 #include "graph.hpp"
 #include "interrupt.hpp"
 #include "memory.hpp"
@@ -19,6 +21,25 @@ struct WalkRules {
   std::uint64_t max_path_len;
   Key key;
 };
+
+// The expected number of steps of a walk: the Poisson mean plus one, capped.
+inline double expected_steps(const WalkRules& rules) {
+  return std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
+}
+
+// Throws EmptyRangeError (the start draw's failure) when `count` walks are
+// asked of a graph without nodes.
+inline void check_walkable(const KG& kg, std::uint64_t count) {
+  if (count > 0 && kg.node_count() == 0) throw EmptyRangeError();
+}
+
+// Calls visit(Token{}) with the narrowest token type that holds every token
+// id of `kg`: 32-bit below 2^32 tokens, 64-bit otherwise.
+template <class Visit>
+decltype(auto) with_token_type(const KG& kg, Visit&& visit) {
+  if (kg.token_count() <= UINT32_MAX) return visit(std::uint32_t{});
+  return visit(std::uint64_t{});
+}
 
 // Where a walk by number starts.
 enum class StartRule {
