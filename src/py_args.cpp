@@ -3,6 +3,8 @@
 #include <initializer_list>
 #include <new>
 
+#include "parallel.hpp"
+
 namespace vantrel::py {
 
 int parse_fn_args(const char* fname, std::span<const ParamDescription> params, PyObject* args, PyObject* kwargs,
@@ -150,6 +152,47 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
     PyErr_NoMemory();
     return false;
   }
+  return true;
+}
+
+namespace {
+
+constexpr ParamDescription kNumberedParams[] = {
+    {"first", false, false},
+    {"stop", false, false},
+    {"threads", true, true},
+    {"start", true, true},
+};
+
+// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
+constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
+constexpr std::uint64_t kThreadLimit = 1u << 16;
+
+}  // namespace
+
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
+  PyRef slots[std::size(kNumberedParams)];
+  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
+  return convert_numbered_request(slots[0].get(), slots[1].get(), slots[2].get(), slots[3].get(), request);
+}
+
+bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
+                              NumberedRequest& request) {
+  std::uint64_t thread_count = 0;
+  if (!convert_bounded(first, "first", kWalkNumberLimit, request.first) ||
+      !convert_bounded(stop, "stop", kWalkNumberLimit, request.stop) ||
+      (threads && !convert_bounded(threads, "threads", kThreadLimit, thread_count))) {
+    return false;
+  }
+  if (request.first > request.stop) {
+    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
+                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
+    return false;
+  }
+  request.threads = thread_count == 0 ? available_cpus() : static_cast<unsigned>(thread_count);
+  int start_rule = 0;
+  if (start && !convert_choice(start, "start", {"random", "each"}, start_rule)) return false;
+  request.start = start_rule == 0 ? StartRule::kDrawn : StartRule::kEachNode;
   return true;
 }
 

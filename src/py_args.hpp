@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "walks.hpp"
+
 namespace vantrel::py {
 
 struct ParamDescription {
@@ -42,5 +44,22 @@ bool convert_choice(PyObject* object, const char* name, std::initializer_list<co
 // A path as the file functions take it (str, bytes, os.PathLike): the bytes
 // to open in `path`, and in `filename` the object that errors name.
 bool convert_path(PyObject* object, std::string& path, PyRef& filename);
+
+// The arguments of the walks-by-number methods, converted.
+struct NumberedRequest {
+  std::uint64_t first;
+  std::uint64_t stop;
+  unsigned threads;
+  StartRule start;
+};
+
+// Parses and converts the arguments (first, stop, *, threads, start) of the
+// walks-by-number methods; false with the exception set on failure.
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request);
+
+// Converts those arguments once parsed (`threads` and `start` may be null:
+// not given); false with the exception set on failure.
+bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
+                              NumberedRequest& request);
 
 }  // namespace vantrel::py

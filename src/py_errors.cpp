@@ -14,13 +14,6 @@ void check_signals() {
   if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
 }
 
-void InterpreterLockReleased::check_signals() {
-  PyEval_RestoreThread(state_);
-  const int status = PyErr_CheckSignals();
-  state_ = PyEval_SaveThread();
-  if (status < 0) throw PythonErrorAlreadySet{};
-}
-
 namespace {
 
 // Sets `type(message)` as the pending exception, with `errno` set when

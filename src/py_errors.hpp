@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace vantrel::py {
 
@@ -41,9 +42,6 @@ class InterpreterLockReleased {
   InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
   ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
 
-  // check_signals(), taking the lock back for the moment it needs it.
-  void check_signals();
-
   // Runs `work` with the lock taken back for its duration.
   template <class Work>
   void with_lock(Work&& work) {
@@ -68,5 +66,39 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path = nu
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.
 void raise_os_error(int code, PyObject* filename);
+
+// Runs `work(poll)` with the interpreter lock released. The poll takes the
+// lock back briefly to run signal handlers and then `hook()` (which may
+// call into Python, and throws PythonErrorAlreadySet when that fails).
+// Returns false with the Python exception set if the work failed, as
+// raise_failure() sets it for `data_path` or `filename`.
+template <class Work, class Hook>
+bool run_released_with(Work&& work, Hook&& hook, const std::string* data_path, PyObject* filename) {
+  std::exception_ptr failure;
+  {
+    InterpreterLockReleased released;
+    try {
+      work([&] {
+        released.with_lock([&] {
+          check_signals();
+          hook();
+        });
+      });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) {
+    raise_failure(failure, data_path, filename);
+    return false;
+  }
+  return true;
+}
+
+// run_released_with() with no hook.
+template <class Work>
+bool run_released(Work&& work, const std::string* data_path = nullptr, PyObject* filename = nullptr) {
+  return run_released_with(std::forward<Work>(work), [] {}, data_path, filename);
+}
 
 }  // namespace vantrel::py

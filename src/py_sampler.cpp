@@ -3,6 +3,7 @@
 // type object. The methods that read and write files are in
 // py_sampler_files.cpp.
 #include "py_sampler.hpp"
+#include "py_sampler_files.hpp"
 #include "py_sampler_state.hpp"
 
 #include <cstdint>
@@ -38,46 +39,7 @@ PyRef allocate_sampler(PyTypeObject* type) {
   return PyRef(object);
 }
 
-constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false},
-    {"stop", false, false},
-    {"threads", true, true},
-    {"start", true, true},
-};
-
-// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
-constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
-constexpr std::uint64_t kThreadLimit = 1u << 16;
-
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
-  PyRef slots[std::size(kNumberedParams)];
-  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  std::uint64_t threads = 0;
-  if (!convert_bounded(slots[0].get(), "first", kWalkNumberLimit, request.first) ||
-      !convert_bounded(slots[1].get(), "stop", kWalkNumberLimit, request.stop) ||
-      (slots[2] && !convert_bounded(slots[2].get(), "threads", kThreadLimit, threads))) {
-    return false;
-  }
-  if (request.first > request.stop) {
-    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
-                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
-    return false;
-  }
-  request.threads = threads == 0 ? available_cpus() : static_cast<unsigned>(threads);
-  int start = 0;
-  if (slots[3] && !convert_choice(slots[3].get(), "start", {"random", "each"}, start)) return false;
-  request.start = start == 0 ? StartRule::kDrawn : StartRule::kEachNode;
-  return true;
-}
-
 namespace {
-
-std::unique_ptr<SamplerState> construct_state(const std::string& data_path, double mean_path_len,
-                                              std::uint64_t max_path_len, std::uint64_t random_state,
-                                              const InterruptPoll& poll) {
-  KG kg = build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
-  return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
-}
 
 // Refuses walks whose list could not fit in this machine's memory: each of
 // its strings costs at least a list slot, a token and a str object, and
@@ -99,7 +61,6 @@ constexpr const char* kWalksName = "PathSampler.walks()";
 PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   PyRef owner = allocate_sampler(type);  // released on every failure below
   if (!owner) return nullptr;
-  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
 
   PyRef slots[std::size(kConstructorParams)];
   if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
@@ -114,14 +75,9 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
 
   // No Python object is touched while the file is read and the graph built,
   // and the new object is not visible yet: let other threads run meanwhile.
-  std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) {
-        state = construct_state(data_path, mean_path_len, max_path_len, random_state, poll);
-      }, &data_path)) {
-    return nullptr;
-  }
-  self->state = std::move(state);
-  return owner.release();
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    return build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
+  }, mean_path_len, max_path_len, random_state, &data_path, nullptr);
 }
 
 void PathSampler_dealloc(PyObject* object) {

@@ -1,12 +1,12 @@
 // PathSampler's methods that read and write files: snapshots (load, save)
 // and walk corpora (write_walks).
+#include "py_sampler_files.hpp"
 #include "py_sampler_state.hpp"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 
@@ -46,15 +46,8 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
-  auto* self = reinterpret_cast<PathSamplerObject*>(owner.get());
-  std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) {
-        state = state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
-      }, nullptr, filename.get())) {
-    return nullptr;
-  }
-  self->state = std::move(state);
-  return owner.release();
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) { return load_snapshot(path, poll); },
+                      mean_path_len, max_path_len, random_state, nullptr, filename.get());
 }
 
 constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
@@ -107,15 +100,10 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
     return nullptr;
   }
   // The walk numbers and the rest, as walk_ids() takes them.
-  PyRef numbered_args(PyTuple_Pack(2, slots[1].get(), slots[2].get()));
-  PyRef numbered_kwargs(PyDict_New());
-  if (!numbered_args || !numbered_kwargs) return nullptr;
-  if ((slots[3] && PyDict_SetItemString(numbered_kwargs.get(), "threads", slots[3].get()) < 0) ||
-      (slots[4] && PyDict_SetItemString(numbered_kwargs.get(), "start", slots[4].get()) < 0)) {
+  NumberedRequest request;
+  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(), request)) {
     return nullptr;
   }
-  NumberedRequest request;
-  if (!parse_numbered_request(kWriteWalksName, numbered_args.get(), numbered_kwargs.get(), request)) return nullptr;
   int format = 0;
   if (slots[5] && !convert_choice(slots[5].get(), "format", {"tsv", "words"}, format)) return nullptr;
   PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
@@ -127,43 +115,30 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   SamplerState& state = state_of(object);
   std::atomic<std::uint64_t> written{0};
   CorpusCounts counts;
-  std::exception_ptr failure;
-  {
-    InterpreterLockReleased released;
-    auto last_report = std::chrono::steady_clock::now();
-    auto report = [&] {
-      PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
-      if (!done) throw PythonErrorAlreadySet{};
-      PyRef result(PyObject_CallOneArg(progress, done.get()));
-      if (!result) throw PythonErrorAlreadySet{};
-    };
-    // Signals, and the progress callable now and then, with the lock taken back.
-    const InterruptPoll poll = [&] {
-      released.with_lock([&] {
-        if (PyErr_Occurred() || PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
-        const auto now = std::chrono::steady_clock::now();
-        if (progress && now - last_report >= kProgressInterval) {
-          last_report = now;
-          report();
-        }
-      });
-    };
-    try {
-      std::optional<OutputFile> file;
-      if (!descriptor) file.emplace(path, poll);
-      counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
-                            format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
-                            descriptor ? *descriptor : file->fd(), written, poll);
-      if (progress) released.with_lock(report);  // the final count, before the file appears
-      if (file) file->commit();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    raise_failure(failure, nullptr, filename.get());
-    return nullptr;
-  }
+  bool finished = false;
+  auto last_report = std::chrono::steady_clock::now();
+  // At each poll, with the lock held: the progress callable now and then,
+  // and once more with the final count.
+  auto report_progress = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (!progress || (!finished && now - last_report < kProgressInterval)) return;
+    last_report = now;
+    PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
+    if (!done) throw PythonErrorAlreadySet{};
+    PyRef result(PyObject_CallOneArg(progress, done.get()));
+    if (!result) throw PythonErrorAlreadySet{};
+  };
+  const bool succeeded = run_released_with([&](const InterruptPoll& poll) {
+    std::optional<OutputFile> file;
+    if (!descriptor) file.emplace(path, poll);
+    counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
+                          format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
+                          descriptor ? *descriptor : file->fd(), written, poll);
+    finished = true;
+    if (progress) poll();  // the final count, before the file appears
+    if (file) file->commit();
+  }, report_progress, nullptr, filename.get());
+  if (!succeeded) return nullptr;
   return Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.walks),
                        static_cast<unsigned long long>(counts.tokens));
 }
