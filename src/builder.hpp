@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "file_io.hpp"
 #include "graph.hpp"
 #include "interrupt.hpp"
 #include "labels.hpp"

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <vector>
 
-#include "atomic_file.hpp"
+#include "file_io.hpp"
 #include "errors.hpp"
 #include "parallel.hpp"
 

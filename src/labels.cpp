@@ -15,19 +15,6 @@ inline std::uint64_t mix(std::uint64_t h) {
 
 }  // namespace
 
-bool is_ascii(std::string_view text) {
-  const char* p = text.data();
-  std::size_t n = text.size();
-  std::uint64_t high_bits = 0;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    high_bits |= word;
-  }
-  for (; n > 0; ++p, --n) high_bits |= static_cast<unsigned char>(*p);
-  return (high_bits & 0x8080808080808080ull) == 0;
-}
-
 std::uint64_t LabelArena::append(std::string_view text) {
   bytes_.insert(bytes_.end(), text.begin(), text.end());
   offsets_.push_back(bytes_.size());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "memory.hpp"
+#include "utf8.hpp"
 
 namespace vantrel {
 
@@ -64,9 +65,6 @@ class LabelArena {
   std::vector<std::uint64_t> offsets_;
   std::vector<std::uint8_t> ascii_;
 };
-
-// True if every byte of `text` is below 0x80.
-bool is_ascii(std::string_view text);
 
 // The hash of a label's bytes used to intern it.
 std::uint64_t hash_label(std::string_view text);

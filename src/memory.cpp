@@ -58,4 +58,14 @@ void release_array_memory(void* pointer, std::size_t bytes) {
   }
 }
 
+std::uint64_t physical_memory_bytes() {
+  static const std::uint64_t bytes =
+      static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  return bytes;
+}
+
+void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each) {
+  if (bytes_each != 0 && elements >= physical_memory_bytes() / bytes_each) throw std::bad_alloc();
+}
+
 }  // namespace vantrel

@@ -14,6 +14,14 @@
 
 namespace vantrel {
 
+// The machine's physical memory in bytes.
+std::uint64_t physical_memory_bytes();
+
+// Refuses, with std::bad_alloc, work whose memory could never be had: more
+// than the machine's physical memory.
+void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
+
+
 // Allocates `bytes` for a large array: below a few megabytes from the heap,
 // above that as an anonymous mapping aligned to 2 MiB and advised to use
 // huge pages, since a walk jumps around arrays of hundreds of megabytes and

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "builder.hpp"
+#include "file_io.hpp"
 #include "graph.hpp"
 #include "parallel.hpp"
 #include "py_args.hpp"

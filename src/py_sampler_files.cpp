@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "atomic_file.hpp"
+#include "file_io.hpp"
 #include "corpus.hpp"
 #include "py_args.hpp"
 #include "snapshot.hpp"

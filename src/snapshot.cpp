@@ -14,11 +14,11 @@
 #include <span>
 #include <vector>
 
-#include "atomic_file.hpp"
 #include "errors.hpp"
+#include "file_io.hpp"
 #include "labels.hpp"
 #include "parallel.hpp"
-#include "triple.hpp"
+#include "utf8.hpp"
 
 namespace vantrel {
 

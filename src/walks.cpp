@@ -24,12 +24,6 @@ static_assert(kChunkWalks % kStreamLanes == 0);
 // The sampler's own walks call the poll between walks this often.
 constexpr std::uint64_t kWalksPerPoll = 4096;
 
-std::uint64_t physical_memory_bytes() {
-  static const std::uint64_t bytes =
-      static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-  return bytes;
-}
-
 // a + b, or std::bad_alloc when the sum of sizes overflows.
 std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
   if (b > UINT64_MAX - a) throw std::bad_alloc();
@@ -241,10 +235,6 @@ bool in_padded_slots(const WalkRules& rules, std::uint64_t count, std::uint64_t 
 }
 
 }  // namespace
-
-void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each) {
-  if (bytes_each != 0 && elements >= physical_memory_bytes() / bytes_each) throw std::bad_alloc();
-}
 
 template <class Token>
 WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng& rng, std::uint64_t count,

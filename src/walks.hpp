@@ -54,10 +54,6 @@ struct WalkTokens {
   ArrayRegion<std::uint64_t> offsets;  // one more than there are walks, from 0
 };
 
-// Refuses, with std::bad_alloc, work whose memory could never be had: more
-// than the machine's physical memory.
-void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
-
 // The next `count` walks of `rng`, drawn as `count` calls of a single walk
 // would draw them: Poisson length, cap, start, steps. `bytes_per_token` is
 // what the caller will spend per token besides the token itself, counted

@@ -14,6 +14,7 @@
 #include "graph.hpp"
 #include "random.hpp"
 #include "triple.hpp"
+#include "utf8.hpp"
 
 namespace {
 

@@ -1,9 +1,13 @@
-// Files the product writes: a regular file appears whole or not at all
-// (written under a temporary name in the same directory, then renamed over
-// the final path); what is not a regular file (a FIFO, a device, a socket,
-// an open descriptor named /dev/fd/N) is written straight into.
+// Files the product reads and writes. A file is read whole, or opened
+// without waiting for a writer; output to a regular file appears whole or
+// not at all (written under a temporary name in the same directory, then
+// renamed over the final path), while what is not a regular file (a FIFO,
+// a device, a socket, an open descriptor named /dev/fd/N) is written
+// straight into.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +15,46 @@
 #include "interrupt.hpp"
 
 namespace vantrel {
+
+// The whole content of a file, in one buffer that is not zero-filled first.
+class FileContent {
+ public:
+  FileContent() = default;
+  std::string_view text() const { return {data_.get(), size_}; }
+  // Takes a buffer whose first `size` bytes hold the content.
+  FileContent(std::unique_ptr<char[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
+
+// A file opened for reading, closed when the object goes away.
+class ReadOnlyFile {
+ public:
+  // Whether opening a FIFO waits for a writer.
+  enum Wait { kWaitForWriter, kNoWait };
+  // Opens `path` as the reader does: InvalidInput (opening nothing) if the
+  // path holds a NUL byte, the operating system's error otherwise. A
+  // blocking open (a FIFO without a writer) that a signal interrupts calls
+  // `poll`, then goes on; with kNoWait the open does not block, and the
+  // descriptor is left non-blocking. Throws IoError.
+  ReadOnlyFile(const std::string& path, const InterruptPoll& poll, Wait wait = kWaitForWriter);
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+  ~ReadOnlyFile();
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads the file at `path` whole and checks that it is strict UTF-8.
+// Throws IoError: InvalidInput if the path holds a NUL byte (nothing is
+// opened then), an operating-system error, or InvalidData for bad UTF-8.
+// A blocking open or read that a signal interrupts calls `poll`, then goes on.
+FileContent read_text_file(const std::string& path, const InterruptPoll& poll = {});
+
 
 // A file being written under a temporary name beside `path`. Until commit()
 // the final path is untouched; if the object goes away without a commit

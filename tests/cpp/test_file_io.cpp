@@ -1,0 +1,169 @@
+#include "file_io.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "errors.hpp"
+
+namespace vantrel {
+namespace {
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vantrel-test-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& content) {
+    const auto path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+  std::filesystem::path dir_;
+};
+
+using ReadTextFile = TempDir;
+
+TEST_F(ReadTextFile, ReadsWholeContent) {
+  std::string big(1 << 20, 'q');
+  big += "\xC3\xA9\n";
+  EXPECT_EQ(read_text_file(write("big.tsv", big)).text(), big);
+  EXPECT_EQ(read_text_file(write("empty.tsv", "")).text(), "");
+}
+
+TEST_F(ReadTextFile, MissingFile) {
+  try {
+    read_text_file((dir_ / "absent.tsv").string());
+    FAIL();
+  } catch (const IoError& error) {
+    EXPECT_STREQ(error.what(),
+                 "called `Result::unwrap()` on an `Err` value: "
+                 "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
+    EXPECT_EQ(error.os_code(), 2);
+  }
+}
+
+TEST_F(ReadTextFile, Directory) {
+  try {
+    read_text_file(dir_.string());
+    FAIL();
+  } catch (const IoError& error) {
+    EXPECT_STREQ(error.what(),
+                 "called `Result::unwrap()` on an `Err` value: "
+                 "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }");
+  }
+}
+
+TEST_F(ReadTextFile, NulInPathOpensNothing) {
+  const std::string real = write("a", "x\ty\tz\n");
+  try {
+    read_text_file(real + std::string(1, '\0') + "suffix");
+    FAIL();
+  } catch (const IoError& error) {
+    EXPECT_STREQ(error.what(),
+                 "called `Result::unwrap()` on an `Err` value: "
+                 "Custom { kind: InvalidInput, error: \"file name contained an unexpected NUL byte\" }");
+    EXPECT_EQ(error.os_code(), 0);
+    EXPECT_EQ(error.kind(), "InvalidInput");
+  }
+}
+
+TEST_F(ReadTextFile, InvalidUtf8) {
+  try {
+    read_text_file(write("bad.tsv", "a\tr\t\xC0\xAF\n"));
+    FAIL();
+  } catch (const IoError& error) {
+    EXPECT_STREQ(error.what(),
+                 "called `Result::unwrap()` on an `Err` value: "
+                 "Custom { kind: InvalidData, error: \"stream did not contain valid UTF-8\" }");
+  }
+}
+
+TEST_F(ReadTextFile, NoReadPermission) {
+  // Root reads anything: drop to nobody in a child process, which then reads
+  // a mode-000 file in a folder it may enter, and reports by exit status.
+  if (::geteuid() != 0) GTEST_SKIP() << "run as root to test as another user";
+  std::filesystem::permissions(dir_, std::filesystem::perms::all);
+  const std::string path = write("secret.tsv", "a\tr\tb\n");
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    try {
+      read_text_file(path);
+    } catch (const IoError& error) {
+      const bool expected = std::string(error.what()) ==
+                                "called `Result::unwrap()` on an `Err` value: "
+                                "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }" &&
+                            error.os_code() == EACCES;
+      ::_exit(expected ? 0 : 3);
+    }
+    ::_exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(IoErrorKind, ErrnoNames) {
+  EXPECT_EQ(io_error_kind(ENOENT), "NotFound");
+  EXPECT_EQ(io_error_kind(EACCES), "PermissionDenied");
+  EXPECT_EQ(io_error_kind(EPERM), "PermissionDenied");
+  EXPECT_EQ(io_error_kind(EISDIR), "IsADirectory");
+  EXPECT_EQ(io_error_kind(ENOTDIR), "NotADirectory");
+  EXPECT_EQ(io_error_kind(ENAMETOOLONG), "InvalidFilename");
+  EXPECT_EQ(io_error_kind(ELOOP), "FilesystemLoop");
+  EXPECT_EQ(io_error_kind(EIO), "Uncategorized");
+}
+
+using WriteFile = TempDir;
+
+std::string read_back(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+TEST_F(WriteFile, AtomicFileAppearsOnlyOnCommit) {
+  const std::string path = write("out.tsv", "old");
+  {
+    AtomicFile file(path);
+    write_fully(file.fd(), "discarded");
+  }  // no commit: the old file stays, the temporary one is gone
+  EXPECT_EQ(read_back(path), "old");
+  {
+    AtomicFile file(path);
+    write_fully(file.fd(), "new");
+    EXPECT_EQ(read_back(path), "old");
+    file.commit();
+  }
+  EXPECT_EQ(read_back(path), "new");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(WriteFile, MissingDirectoryIsTheSystemsError) {
+  try {
+    OutputFile file((dir_ / "absent" / "out.tsv").string());
+    FAIL() << "no error";
+  } catch (const WriteError& error) {
+    EXPECT_EQ(error.os_code(), ENOENT);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
