@@ -4,12 +4,10 @@
 
 #include <atomic>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "builder.hpp"
-#include "parallel.hpp"
 
 namespace vantrel {
 namespace {
@@ -85,38 +83,6 @@ TEST(StreamWalks, EqualWalksDrawnOneByOne) {
     ASSERT_EQ(walk_of(walks, k), tokens) << k;
   }
   EXPECT_EQ(batch.next_u64(), single.next_u64());
-}
-
-struct Interrupted {};
-
-TEST(RunTasks, EveryTaskOnceAndTheFirstFailureStopsTheRest) {
-  for (const unsigned threads : {1u, 2u, 7u}) {
-    std::vector<std::atomic<int>> runs(1000);
-    run_tasks(runs.size(), threads, [&](std::uint64_t task, const InterruptPoll&) { ++runs[task]; }, {});
-    for (const auto& count : runs) ASSERT_EQ(count.load(), 1);
-    std::atomic<std::uint64_t> started{0};
-    EXPECT_THROW(run_tasks(100000, threads,
-                           [&](std::uint64_t task, const InterruptPoll& poll) {
-                             ++started;
-                             if (task == 10) throw std::runtime_error("task failed");
-                             poll();
-                           },
-                           {}),
-                 std::runtime_error);
-    EXPECT_LT(started.load(), 100000u);
-  }
-}
-
-TEST(RunTasks, TheCallersInterruptStopsEveryThread) {
-  int polls = 0;
-  EXPECT_THROW(run_tasks(1u << 30, 2,
-                         [](std::uint64_t, const InterruptPoll& poll) {
-                           for (int i = 0; i < 1000; ++i) poll();
-                         },
-                         [&] {
-                           if (++polls == 3) throw Interrupted{};
-                         }),
-               Interrupted);
 }
 
 }  // namespace
