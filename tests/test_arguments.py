@@ -1,3 +1,4 @@
+import gc
 import pathlib
 import sys
 
@@ -86,6 +87,24 @@ class WrongIndex:
         return 1.5
 
 
+class Recursive:
+    def __index__(self):
+        return self.__index__()
+
+    def __float__(self):
+        return self.__float__()
+
+
+class FloatReturnsText:
+    def __float__(self):
+        return "1.0"
+
+
+class IndexReturnsHuge:
+    def __index__(self):
+        return 10**1000
+
+
 @pytest.mark.parametrize(
     "position, value, error",
     [
@@ -106,11 +125,21 @@ class WrongIndex:
         (3, 2**64, OverflowError),
         (3, 1.0, TypeError),
         (3, 10**400, OverflowError),
+        (1, Recursive(), RecursionError),
+        (2, Recursive(), RecursionError),
+        (3, Recursive(), RecursionError),
+        (1, FloatReturnsText(), TypeError),
+        (1, 10**400, OverflowError),
+        (2, IndexReturnsHuge(), OverflowError),
+        (3, IndexReturnsHuge(), OverflowError),
     ],
 )
 def test_conversion_failures(abc_path, position, value, error):
     args = [abc_path, 2.0, 10, 1]
     args[position] = value
+    # Garbage of earlier tests, collected at the recursion limit, would
+    # fail in its own finalizers there; collect it first.
+    gc.collect()
     with pytest.raises(error) as info:
         vantrel.PathSampler(*args)
     if position == 0 and error is TypeError:
@@ -150,16 +179,25 @@ def test_seeds_at_both_ends_are_accepted(abc_path):
         assert len(vantrel.PathSampler(abc_path, 2.0, 10, seed).sample_path()) >= 2
 
 
-def test_argument_references_are_not_leaked(abc_path):
+def test_argument_references_survive_success_and_every_failure(tmp_path, abc_path):
+    absent = str(tmp_path / "absent") + ""
     path, mean, cap, seed = abc_path + "", 2.5, 2**40 + 1, 2**50 + 3
-    before = [sys.getrefcount(v) for v in (path, mean, cap, seed)]
-    for _ in range(50):
+    values = (absent, path, mean, cap, seed)
+
+    def construct_in_every_way():
         vantrel.PathSampler(path, mean, cap, seed)
+        for args in [(absent, mean, cap, seed), (path, -mean, cap, seed), (path, mean, cap, seed, 1)]:
+            with pytest.raises((OSError, ValueError, TypeError)):
+                vantrel.PathSampler(*args)
         with pytest.raises(TypeError):
-            vantrel.PathSampler(path, mean, cap, seed, 5)
-        with pytest.raises(ValueError):
-            vantrel.PathSampler(path, -mean, cap, seed)
-    assert [sys.getrefcount(v) for v in (path, mean, cap, seed)] == before
+            vantrel.PathSampler(path, mean, cap, random_state=seed, seed=seed)
+        with pytest.raises(TypeError):
+            vantrel.PathSampler(path, mean, cap, seed, data_path=absent)
+
+    before = [sys.getrefcount(v) for v in values]
+    for _ in range(20):
+        construct_in_every_way()
+    assert [sys.getrefcount(v) for v in values] == before
 
 
 @pytest.mark.parametrize(

@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,11 @@ class Snapshot : public ::testing::Test {
  private:
   std::filesystem::path directory_;
 };
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 std::vector<std::uint64_t> walk_tokens(const KG& kg, std::uint64_t seed) {
   StdRng rng = StdRng::from_seed(seed_from_random_state(seed));
@@ -56,7 +63,7 @@ TEST_F(Snapshot, BothIdWidthsRoundTrip) {
     EXPECT_EQ(walk_tokens(loaded, 3), walk_tokens(built, 3));
     // A loaded graph saves again to the same bytes.
     save_snapshot(loaded, path("again.snap"));
-    EXPECT_EQ(std::filesystem::file_size(path("again.snap")), std::filesystem::file_size(path("g.snap")));
+    EXPECT_EQ(file_bytes(path("again.snap")), file_bytes(path("g.snap")));
     EXPECT_EQ(walk_tokens(load_snapshot(path("again.snap")), 4), walk_tokens(built, 4));
   }
 }
