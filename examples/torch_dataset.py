@@ -1,6 +1,6 @@
 """A PyTorch IterableDataset of random walks as token ids, the same whatever the number of loader workers.
 
-    python examples/torch_dataset.py [kg.tsv]
+    python examples/torch_dataset.py [kg.tsv] [--walks 64] [--epochs 2] [--workers 2] [--seed 1]
 
 Epoch e is walks number e * N to (e + 1) * N - 1 of one sampler (walks by
 number depend on nothing else), so the loader's workers just split that
@@ -11,6 +11,7 @@ PathSampler.tokens ids plus one.
 
 from __future__ import annotations
 
+import argparse
 import pathlib
 import sys
 
@@ -58,10 +59,17 @@ def pad(batch: list[torch.Tensor]) -> torch.Tensor:
 
 
 def main(argv: list[str] | None = None) -> int:
-    argv = sys.argv[1:] if argv is None else argv
-    dataset = WalkDataset(argv[0] if argv else str(BUNDLED_GRAPH), walks_per_epoch=64, seed=1)
-    loader = DataLoader(dataset, batch_size=16, num_workers=2, collate_fn=pad)
-    for epoch in range(2):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
+                        help="a triple file (default: the bundled example graph)")
+    parser.add_argument("--walks", type=int, default=64, help="walks per epoch (default 64)")
+    parser.add_argument("--epochs", type=int, default=2)
+    parser.add_argument("--workers", type=int, default=2, help="loader worker processes (default 2)")
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args(argv)
+    dataset = WalkDataset(args.data, walks_per_epoch=args.walks, seed=args.seed)
+    loader = DataLoader(dataset, batch_size=16, num_workers=args.workers, collate_fn=pad)
+    for epoch in range(args.epochs):
         dataset.set_epoch(epoch)
         batches = list(loader)
         print(f"epoch {epoch}: {len(batches)} batches, first shape {tuple(batches[0].shape)}, "

@@ -1,6 +1,6 @@
 """RDF2Vec in a screenful: a walk corpus on disk, gensim's Word2Vec trained from it.
 
-    python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0]
+    python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0] [--query ENTITY]
 
 K walks start at every entity (the usual RDF2Vec corpus). They are written
 with format="words": one walk per line, tokens separated by spaces and
@@ -15,6 +15,7 @@ import argparse
 import pathlib
 import sys
 import tempfile
+from collections import Counter
 from urllib.parse import quote, unquote
 
 from gensim.models import Word2Vec
@@ -27,6 +28,17 @@ BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 def escape(token: str) -> str:
     """A token as format="words" writes it: whitespace and % percent-escaped."""
     return "".join(quote(c, safe="") if c.isspace() or c == "%" else c for c in token)
+
+
+def highest_degree_node(data_path: str) -> str:
+    """The label that stands as head or tail on the most lines of the triple file."""
+    degrees: Counter[str] = Counter()
+    with open(data_path, encoding="utf-8", newline="\n") as triples:
+        for line in triples:
+            head, _, tail = line.rstrip("\n").removesuffix("\r").split("\t")[:3]
+            degrees[head] += 1
+            degrees[tail] += 1
+    return degrees.most_common(1)[0][0] if degrees else ""
 
 
 def embed(data_path: str, per_node: int, seed: int, dimensions: int = 32) -> Word2Vec:
@@ -44,11 +56,13 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH))
     parser.add_argument("--per-node", type=int, default=20, help="walks starting at each entity (default 20)")
     parser.add_argument("--seed", type=int, default=0)
-    parser.add_argument("--query", default="North Sea", help="an entity whose neighbours to print")
+    parser.add_argument("--query", help="an entity whose neighbours to print (default: the highest-degree one)")
     args = parser.parse_args(argv)
     model = embed(args.data, args.per_node, args.seed)
+    query = args.query if args.query is not None else highest_degree_node(args.data)
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
-    key = escape(args.query)
+    key = escape(query)
+    print(f"nearest to {query}:")
     if key in model.wv:
         for token, similarity in model.wv.most_similar(key, topn=5):
             print(f"{similarity:.3f}  {unquote(token)}")

@@ -75,10 +75,22 @@ def test_torch_dataset():
     assert "epoch 0: 4 batches" in out and "epoch 1: 4 batches" in out
 
 
-def test_word2vec_embeddings():
+def test_word2vec_embeddings(write_kg):
     pytest.importorskip("gensim")
     out = run("word2vec_embeddings.py", "--per-node", 5)
     assert "dimensions" in out and "North Sea" not in out.splitlines()[0]
+    # Another graph: the neighbours of its highest-degree node (hub), not of an entity it lacks.
+    lines = "".join(f"hub\tr\tleaf {i}\nleaf {i}\ts\tleaf {i + 1}\n" for i in range(30))
+    out = run("word2vec_embeddings.py", write_kg(lines), "--per-node", 5).splitlines()
+    assert out[1] == "nearest to hub:" and len(out) == 7
+
+
+@pytest.mark.parametrize("script", sorted(path.name for path in EXAMPLES.glob("*.py")))
+def test_every_example_answers_help(script):
+    out = subprocess.run([sys.executable, str(EXAMPLES / script), "--help"], capture_output=True, text=True)
+    if out.returncode != 0 and "ModuleNotFoundError" in out.stderr:
+        pytest.skip(out.stderr.strip().splitlines()[-1])
+    assert out.returncode == 0 and out.stdout.startswith("usage: ") and "kg.tsv" not in out.stderr
 
 
 def test_readme_quick_start_shows_the_real_first_walk():
