@@ -52,7 +52,7 @@ def measure(name: str, path: str, runs: int, out: Path) -> dict:
     import many_walks
     import snapshot
     import vantrel
-    from run import construct_once
+    from common import construct_once
 
     print("# big: construction", file=sys.stderr, flush=True)
     constructions = [construct_once("vantrel", path) for _ in range(runs)]

@@ -25,7 +25,7 @@ MEAN, CAP = 4.0, 10
 
 def child(graph: str, walks: int, threads: int, out: str) -> None:
     import vantrel
-    from run import status_mib
+    from common import status_mib
 
     sampler = vantrel.PathSampler(graph, MEAN, CAP, 0)
     with open("/proc/self/clear_refs", "w") as refs:

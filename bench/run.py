@@ -23,62 +23,13 @@ import sys
 import threading
 import time
 
-HERE = pathlib.Path(__file__).resolve().parent
-SHARED_DATA = HERE.parent.parent / "shared" / "data"
-sys.path.insert(0, str(HERE))
+import big
+import corpus
+import many_walks
+import snapshot
+from common import HERE, SHARED_DATA, construct_once, make_sampler
 
 CONFIGS = [(4.0, 10), (20.0, 50)]
-
-
-def status_mib(field: str) -> float:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
-
-
-def rss_mib() -> float:
-    return status_mib("VmRSS")
-
-
-def make_sampler(kind: str, path: str, mean: float, cap: int, seed: int = 0):
-    if kind == "vantrel":
-        import vantrel
-
-        return vantrel.PathSampler(path, mean, cap, seed)
-    if kind == "naive":
-        from naive_baseline import NaivePathSampler
-
-        return NaivePathSampler(path, mean, cap, seed)
-    from exact_port import ExactPathSampler
-
-    return ExactPathSampler(path, mean, cap, seed)
-
-
-def child_construct(kind: str, path: str) -> None:
-    """Runs in a fresh process: one construction, reported as JSON."""
-    import gc
-
-    if kind == "vantrel":
-        import vantrel  # noqa: F401  (imported before the baseline is taken)
-    gc.collect()
-    baseline = rss_mib()
-    start = time.perf_counter()
-    sampler = make_sampler(kind, path, 4.0, 10)
-    seconds = time.perf_counter() - start
-    gc.collect()
-    # The high-water mark of this process's own memory; ru_maxrss would also
-    # count the parent's, carried over through fork and exec.
-    peak = status_mib("VmHWM")
-    print(json.dumps({"seconds": seconds, "peak_mib": peak, "baseline_mib": baseline,
-                      "retained_mib": rss_mib() - baseline, "triples": sampler.data_size}))
-
-
-def construct_once(kind: str, path: str) -> dict:
-    out = subprocess.run([sys.executable, __file__, "--child-construct", kind, path], check=True,
-                         capture_output=True, text=True).stdout
-    return json.loads(out)
 
 
 def sampling_stretch(sampler, seconds: float, min_calls: int = 3) -> tuple[float, float]:
@@ -165,9 +116,6 @@ def fmt(value: float, digits: int = 0) -> str:
 
 
 def main() -> int:
-    if len(sys.argv) == 4 and sys.argv[1] == "--child-construct":
-        child_construct(sys.argv[2], sys.argv[3])
-        return 0
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="tiny sizes and two runs, for CI")
     parser.add_argument("--big", action="store_true",
@@ -230,14 +178,12 @@ def main() -> int:
     largest = max(graphs, key=lambda g: os.path.getsize(g[1]))
     results["lock_release"] = {"graph": largest[0], **lock_release_demo(largest[1])}
 
-    import many_walks
 
     print("# many walks", file=sys.stderr, flush=True)
     wanted = ("WN18RR", "synthetic 1e6", "star 1e6") if not args.quick else ("synthetic 1e4", "star 1e4")
     results["many_walks"] = many_walks.measure([(name, path) for name, path, _ in graphs if name in wanted], runs,
                                                walks=10**4 if args.quick else 10**6, with_grape=not args.quick)
 
-    import snapshot
 
     print("# snapshots", file=sys.stderr, flush=True)
     snapshot_graph = "synthetic 1e5" if args.quick else "synthetic 1e7"
@@ -247,7 +193,6 @@ def main() -> int:
             results["snapshot"]["construct_seconds"] = statistics.median(
                 c["seconds"] for c in constructions[(name, "vantrel")])
 
-    import corpus
 
     print("# corpus files", file=sys.stderr, flush=True)
     # Files in the page cache: tmpfs where there is one, so that the disk's
@@ -278,7 +223,6 @@ def synthetic_graph(out: pathlib.Path, triples: int) -> str:
 
 
 def run_big(out: pathlib.Path, runs: int) -> int:
-    import big
 
     path = synthetic_graph(out, big.TRIPLES)
     result = {"machine": machine(runs), **big.measure("synthetic 2e7", path, runs, out)}
@@ -343,17 +287,14 @@ def render(results: dict) -> str:
     lines.append(f"While {lr['graph']} loaded ({lr['load_seconds']:.2f} s), a second Python thread ran at "
                  f"{lr['share']:.0%} of its idle speed.")
     if results.get("many_walks"):
-        import many_walks
 
         lines += ["", f"Many walks per call (mean {many_walks.MEAN:g}, cap {many_walks.CAP}; millions per second):", "",
                   many_walks.render(results["many_walks"])]
     if results.get("snapshot"):
-        import snapshot
 
         lines += ["", "Snapshots (load page-cache warm, checks included; Pss of processes walking one snapshot):", "",
                   snapshot.render(results["snapshot"], results["snapshot"]["construct_seconds"])]
     if results.get("corpus"):
-        import corpus
 
         lines += ["", f"Corpus files, tsv, to a file in the page cache (mean {corpus.MEAN:g}, cap {corpus.CAP}):", "",
                   corpus.render(results["corpus"])]

@@ -42,7 +42,7 @@ def child_load(snapshot: str) -> None:
 
 def child_save(graph: str, snapshot: str) -> None:
     import vantrel
-    from run import rss_mib
+    from common import rss_mib
 
     before = rss_mib()
     sampler = vantrel.PathSampler(graph, 4.0, 10, 0)

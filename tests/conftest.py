@@ -2,13 +2,11 @@ import os
 import pathlib
 import signal
 import subprocess
-import sys
 
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SHARED_DATA = ROOT.parent / "shared" / "data"
-sys.path.insert(0, str(ROOT / "bench"))
 
 ABC = "A\tr\tB\nB\ts\tC\nC\tr\tB\n"
 

@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Each side of the switch between the two methods, seed 5: the draws, and
 // the next 64-bit value after them, which pins how many values they took.
-// From bench/exact_port.py, a port of the draws written apart from this code.
+// From tests/exact_port.py, a port of the draws written apart from this code.
 struct PoissonSwitch {
   double mean;
   std::vector<double> draws;
