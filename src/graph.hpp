@@ -129,7 +129,6 @@ class BasicGraph {
   const ArrayRegion<Id>& blocks() const { return block_of_; }
   const LabelList& node_labels() const { return node_labels_; }
   const LabelList& relation_labels() const { return relation_labels_; }
-  std::string_view relation_label(std::uint64_t relation) const { return relation_labels_[relation]; }
 
   // Edges that leave `node`, in ascending edge order, seen from `node`.
   std::vector<Adjacent> edges_fwd(std::uint64_t node) const { return entries(node, true); }
@@ -241,7 +240,6 @@ class KG {
   PathPiece token_text(std::uint64_t token) const {
     return visit([&](const auto& g) { return g.token_text(token); });
   }
-  bool is_wide() const { return std::holds_alternative<Wide>(graph_); }
 
   std::uint64_t draw_start(StdRng& rng) const {
     return visit([&](const auto& g) { return g.draw_start(rng); });

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "graph_support.hpp"
+
 namespace vantrel {
 namespace {
 
@@ -43,7 +45,7 @@ void expect_shape(const Graph& g, const std::vector<NodeShape>& nodes, const Str
         const auto [edge, other] = expected[k];
         SCOPED_TRACE("node " + std::to_string(n) + (forward ? " forward " : " backward ") + std::to_string(k));
         EXPECT_EQ(entries[k].node, other);
-        EXPECT_EQ(g.relation_label(entries[k].relation), edge_labels[edge]);
+        EXPECT_EQ(relation_label(g, entries[k].relation), edge_labels[edge]);
         EXPECT_EQ(entries[k].twin, position(forward ? nodes[other].rev : nodes[other].fwd, edge));
       }
     }
@@ -62,7 +64,7 @@ class FromTriples : public ::testing::TestWithParam<ShapeCase> {};
 TEST_P(FromTriples, NodesInFirstOccurrenceOrderEdgesInInputOrder) {
   for (IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
     const KG kg = from_triples(GetParam().triples, width);
-    EXPECT_EQ(kg.is_wide(), width == IdWidth::k64);
+    EXPECT_EQ(is_wide(kg), width == IdWidth::k64);
     kg.visit([&](const auto& g) { expect_shape(g, GetParam().nodes, GetParam().edge_labels); });
   }
 }
@@ -103,7 +105,7 @@ TEST(BuildKg, ContentGivesSameGraphAsTriplesAtBothWidths) {
     auto buffer = std::make_unique<char[]>(text.size());
     std::copy(text.begin(), text.end(), buffer.get());
     const KG kg = build_kg(FileContent(std::move(buffer), text.size()), width);
-    EXPECT_EQ(kg.is_wide(), width == IdWidth::k64);
+    EXPECT_EQ(is_wide(kg), width == IdWidth::k64);
     kg.visit([](const auto& g) {
       expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
                    {"r", "s", "r"});

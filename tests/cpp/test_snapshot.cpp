@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builder.hpp"
+#include "graph_support.hpp"
 #include "errors.hpp"
 
 namespace vantrel {
@@ -54,7 +55,7 @@ TEST_F(Snapshot, BothIdWidthsRoundTrip) {
     const KG built = from_triples(triples, width);
     save_snapshot(built, path("g.snap"));
     const KG loaded = load_snapshot(path("g.snap"));
-    EXPECT_EQ(loaded.is_wide(), width == IdWidth::k64);
+    EXPECT_EQ(is_wide(loaded), width == IdWidth::k64);
     ASSERT_EQ(loaded.token_count(), built.token_count());
     for (std::uint64_t t = 0; t < built.token_count(); ++t) {
       EXPECT_EQ(loaded.token_text(t).label, built.token_text(t).label);
