@@ -1,5 +1,3 @@
-// PathSampler's methods that read and write files: snapshots (load, save)
-// and walk corpora (write_walks).
 #include "py_sampler_files.hpp"
 #include "py_sampler_state.hpp"
 

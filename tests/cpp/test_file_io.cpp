@@ -119,17 +119,6 @@ TEST_F(ReadTextFile, NoReadPermission) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(IoErrorKind, ErrnoNames) {
-  EXPECT_EQ(io_error_kind(ENOENT), "NotFound");
-  EXPECT_EQ(io_error_kind(EACCES), "PermissionDenied");
-  EXPECT_EQ(io_error_kind(EPERM), "PermissionDenied");
-  EXPECT_EQ(io_error_kind(EISDIR), "IsADirectory");
-  EXPECT_EQ(io_error_kind(ENOTDIR), "NotADirectory");
-  EXPECT_EQ(io_error_kind(ENAMETOOLONG), "InvalidFilename");
-  EXPECT_EQ(io_error_kind(ELOOP), "FilesystemLoop");
-  EXPECT_EQ(io_error_kind(EIO), "Uncategorized");
-}
-
 using WriteFile = TempDir;
 
 std::string read_back(const std::filesystem::path& path) {
