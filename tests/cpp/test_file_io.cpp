@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "errors.hpp"
@@ -43,52 +44,34 @@ TEST_F(ReadTextFile, ReadsWholeContent) {
   EXPECT_EQ(read_text_file(write("empty.tsv", "")).text(), "");
 }
 
-TEST_F(ReadTextFile, MissingFile) {
+// The IoError that reading `path` throws.
+IoError read_error(const std::string& path) {
   try {
-    read_text_file((dir_ / "absent.tsv").string());
-    FAIL();
+    read_text_file(path);
   } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(),
-                 "called `Result::unwrap()` on an `Err` value: "
-                 "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
-    EXPECT_EQ(error.os_code(), 2);
+    return error;
   }
+  throw std::logic_error("read " + path + " without an error");
 }
 
-TEST_F(ReadTextFile, Directory) {
-  try {
-    read_text_file(dir_.string());
-    FAIL();
-  } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(),
-                 "called `Result::unwrap()` on an `Err` value: "
-                 "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }");
-  }
-}
-
-TEST_F(ReadTextFile, NulInPathOpensNothing) {
-  const std::string real = write("a", "x\ty\tz\n");
-  try {
-    read_text_file(real + std::string(1, '\0') + "suffix");
-    FAIL();
-  } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(),
-                 "called `Result::unwrap()` on an `Err` value: "
-                 "Custom { kind: InvalidInput, error: \"file name contained an unexpected NUL byte\" }");
-    EXPECT_EQ(error.os_code(), 0);
-    EXPECT_EQ(error.kind(), "InvalidInput");
-  }
-}
-
-TEST_F(ReadTextFile, InvalidUtf8) {
-  try {
-    read_text_file(write("bad.tsv", "a\tr\t\xC0\xAF\n"));
-    FAIL();
-  } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(),
-                 "called `Result::unwrap()` on an `Err` value: "
-                 "Custom { kind: InvalidData, error: \"stream did not contain valid UTF-8\" }");
-  }
+TEST_F(ReadTextFile, FailuresSayWhatTheReaderSays) {
+  const IoError missing = read_error((dir_ / "absent.tsv").string());
+  EXPECT_STREQ(missing.what(),
+               "called `Result::unwrap()` on an `Err` value: "
+               "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
+  EXPECT_EQ(missing.os_code(), 2);
+  EXPECT_STREQ(read_error(dir_.string()).what(),
+               "called `Result::unwrap()` on an `Err` value: "
+               "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }");
+  const IoError nul = read_error(write("a", "x\ty\tz\n") + std::string(1, '\0') + "suffix");  // opens nothing
+  EXPECT_STREQ(nul.what(),
+               "called `Result::unwrap()` on an `Err` value: "
+               "Custom { kind: InvalidInput, error: \"file name contained an unexpected NUL byte\" }");
+  EXPECT_EQ(nul.os_code(), 0);
+  EXPECT_EQ(nul.kind(), "InvalidInput");
+  EXPECT_STREQ(read_error(write("bad.tsv", "a\tr\t\xC0\xAF\n")).what(),
+               "called `Result::unwrap()` on an `Err` value: "
+               "Custom { kind: InvalidData, error: \"stream did not contain valid UTF-8\" }");
 }
 
 TEST_F(ReadTextFile, NoReadPermission) {
