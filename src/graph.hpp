@@ -240,6 +240,9 @@ class KG {
   PathPiece token_text(std::uint64_t token) const {
     return visit([&](const auto& g) { return g.token_text(token); });
   }
+  const LabelList& node_labels() const {
+    return visit([](const auto& g) -> const LabelList& { return g.node_labels(); });
+  }
 
   std::uint64_t draw_start(StdRng& rng) const {
     return visit([&](const auto& g) { return g.draw_start(rng); });

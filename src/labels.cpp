@@ -45,4 +45,25 @@ std::uint64_t hash_label(std::string_view text) {
   return mix(h);
 }
 
+LabelIndex::LabelIndex(const LabelList& labels) : labels_(labels) {
+  unsigned bits = 4;
+  while ((std::uint64_t{1} << bits) < labels.size() + labels.size() / 2) ++bits;  // at most two thirds full
+  slots_.assign(std::size_t{1} << bits, 0);
+  mask_ = (std::uint64_t{1} << bits) - 1;
+  shift_ = 64 - bits;
+  for (std::uint64_t id = 0; id < labels.size(); ++id) {
+    std::uint64_t slot = hash_label(labels[id]) >> shift_;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask_;
+    slots_[slot] = id + 1;
+  }
+}
+
+std::optional<std::uint64_t> LabelIndex::find(std::string_view text) const {
+  for (std::uint64_t slot = hash_label(text) >> shift_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
+    const std::uint64_t id = slots_[slot] - 1;
+    if (same_label(labels_[id], text)) return id;
+  }
+  return std::nullopt;
+}
+
 }  // namespace vantrel

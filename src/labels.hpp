@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -96,6 +97,24 @@ inline bool same_label(std::string_view a, std::string_view b) {
   if (n == 0) return true;
   return p[0] == q[0] && p[n >> 1] == q[n >> 1] && p[n - 1] == q[n - 1];
 }
+
+// Finds labels' ids in a LabelList: open addressing over the ids alone,
+// built once, comparing with the list's own bytes, so that it keeps no
+// second copy of any label. The list must outlive the index.
+class LabelIndex {
+ public:
+  // Indexes every label of `labels`. Throws std::bad_alloc.
+  explicit LabelIndex(const LabelList& labels);
+  // The id of `text`, or nothing if no label is `text`. Where a list holds
+  // a text twice (which no built graph does), the lower id.
+  std::optional<std::uint64_t> find(std::string_view text) const;
+
+ private:
+  const LabelList& labels_;
+  std::vector<std::uint64_t> slots_;  // id + 1, or 0 for an empty slot
+  std::uint64_t mask_;
+  unsigned shift_;  // the home slot is the hash's top bits, as in LabelTable
+};
 
 // Interns labels: the first occurrence of a text gets the next dense id,
 // later occurrences find it again. Open addressing with linear probing. A

@@ -1,5 +1,10 @@
 #include "py_args.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <climits>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -170,14 +175,16 @@ constexpr std::uint64_t kThreadLimit = 1u << 16;
 
 }  // namespace
 
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
+                            NumberedRequest& request) {
   PyRef slots[std::size(kNumberedParams)];
   if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  return convert_numbered_request(slots[0].get(), slots[1].get(), slots[2].get(), slots[3].get(), request);
+  return convert_numbered_request(slots[0].get(), slots[1].get(), slots[2].get(), slots[3].get(), node_count,
+                                  request);
 }
 
 bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              NumberedRequest& request) {
+                              std::uint64_t node_count, NumberedRequest& request) {
   std::uint64_t thread_count = 0;
   if (!convert_bounded(first, "first", kWalkNumberLimit, request.first) ||
       !convert_bounded(stop, "stop", kWalkNumberLimit, request.stop) ||
@@ -190,9 +197,120 @@ bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads
     return false;
   }
   request.threads = thread_count == 0 ? available_cpus() : static_cast<unsigned>(thread_count);
+  request.start = StartRule::kDrawn;
+  if (start && !PyUnicode_Check(start)) {
+    if (!convert_start_nodes(start, node_count, request.start_nodes)) return false;
+    request.start = StartRule::listed(request.start_nodes);
+    return true;
+  }
   int start_rule = 0;
   if (start && !convert_choice(start, "start", {"random", "each"}, start_rule)) return false;
   request.start = start_rule == 0 ? StartRule::kDrawn : StartRule::kEachNode;
+  return true;
+}
+
+namespace {
+
+// Refuses node id `id` at `position` unless it is below `node_count`.
+bool check_node(std::uint64_t id, Py_ssize_t position, std::uint64_t node_count) {
+  if (id < node_count) return true;
+  if (node_count == 0) {
+    PyErr_Format(PyExc_ValueError, "start[%zd] = %llu is not a node id: the graph has no nodes", position,
+                 static_cast<unsigned long long>(id));
+  } else {
+    PyErr_Format(PyExc_ValueError, "start[%zd] = %llu is not a node id: node ids run from 0 to %llu", position,
+                 static_cast<unsigned long long>(id), static_cast<unsigned long long>(node_count - 1));
+  }
+  return false;
+}
+
+bool negative_node(long long id, Py_ssize_t position) {
+  PyErr_Format(PyExc_ValueError, "start[%zd] = %lld is not a node id: node ids are not negative", position, id);
+  return false;
+}
+
+// The node ids of a buffer of integers, read whatever their width,
+// signedness and byte order.
+bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
+  if (view.ndim != 1) {
+    PyErr_Format(PyExc_ValueError, "start must be one-dimensional, not of %d dimensions", view.ndim);
+    return false;
+  }
+  const char* format = view.format ? view.format : "B";
+  bool swap = false;
+  if (*format == '<' || *format == '>' || *format == '!' || *format == '=' || *format == '@') {
+    swap = (*format == '>' || *format == '!') == (std::endian::native == std::endian::little);
+    ++format;
+  }
+  const char code = format[0];
+  const bool known = format[1] == '\0' && code != '\0' && std::strchr("bBhHiIlLqQnN", code) != nullptr;
+  if (!known || view.itemsize < 1 || view.itemsize > 8) {
+    PyErr_Format(PyExc_TypeError, "start must hold integers, not items of format '%s'", view.format ? view.format : "B");
+    return false;
+  }
+  const bool is_signed = std::islower(static_cast<unsigned char>(code)) != 0;
+  const auto size = static_cast<std::size_t>(view.itemsize);
+  nodes.resize(static_cast<std::size_t>(view.shape[0]));
+  const char* item = static_cast<const char*>(view.buf);
+  const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
+  for (Py_ssize_t i = 0; i < view.shape[0]; ++i, item += stride) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, item, size);
+    if (swap) std::reverse(bytes, bytes + size);
+    std::uint64_t value = 0;
+    std::memcpy(&value, bytes, size);  // little-endian machines: the low bytes
+    if (is_signed && size < 8 && (value >> (8 * size - 1)) != 0) value |= ~std::uint64_t{0} << (8 * size);
+    if (is_signed && static_cast<std::int64_t>(value) < 0) return negative_node(static_cast<long long>(value), i);
+    if (!check_node(value, i, node_count)) return false;
+    nodes[static_cast<std::size_t>(i)] = value;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool convert_start_nodes(PyObject* object, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
+  try {
+    if (PyObject_CheckBuffer(object)) {
+      Py_buffer view;
+      if (PyObject_GetBuffer(object, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return false;
+      const bool converted = nodes_from_buffer(view, node_count, nodes);
+      PyBuffer_Release(&view);
+      if (!converted) return false;
+    } else {
+      PyRef items(PySequence_Fast(object, "start must be 'random', 'each' or a sequence of node ids"));
+      if (!items) return false;
+      const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+      nodes.resize(static_cast<std::size_t>(count));
+      for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+        if (!PyIndex_Check(item)) {
+          PyErr_Format(PyExc_TypeError, "start[%zd] must be an int, not %.200s", i, Py_TYPE(item)->tp_name);
+          return false;
+        }
+        PyRef index(PyNumber_Index(item));
+        if (!index) return false;
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+        if (value == -1 && PyErr_Occurred()) return false;
+        if (overflow != 0) {
+          PyErr_Format(PyExc_ValueError, "start[%zd] = %R is not a node id", i, index.get());
+          return false;
+        }
+        if (value < 0) return negative_node(value, i);
+        const auto id = static_cast<std::uint64_t>(value);
+        if (!check_node(id, i, node_count)) return false;
+        nodes[static_cast<std::size_t>(i)] = id;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
+  if (nodes.empty()) {
+    PyErr_SetString(PyExc_ValueError, "start is empty: give at least one node id");
+    return false;
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "walks.hpp"
 
@@ -45,21 +46,35 @@ bool convert_choice(PyObject* object, const char* name, std::initializer_list<co
 // to open in `path`, and in `filename` the object that errors name.
 bool convert_path(PyObject* object, std::string& path, PyRef& filename);
 
-// The arguments of the walks-by-number methods, converted.
+// The arguments of the walks-by-number methods, converted. `start` may
+// point into `start_nodes`: the request is used where it was filled.
 struct NumberedRequest {
-  std::uint64_t first;
-  std::uint64_t stop;
-  unsigned threads;
+  NumberedRequest() = default;
+  NumberedRequest(const NumberedRequest&) = delete;
+  NumberedRequest& operator=(const NumberedRequest&) = delete;
+
+  std::uint64_t first = 0;
+  std::uint64_t stop = 0;
+  unsigned threads = 1;
   StartRule start;
+  std::vector<std::uint64_t> start_nodes;  // a copy of the node ids given as start
 };
 
 // Parses and converts the arguments (first, stop, *, threads, start) of the
-// walks-by-number methods; false with the exception set on failure.
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, NumberedRequest& request);
+// walks-by-number methods of a graph of `node_count` nodes; false with the
+// exception set on failure.
+bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
+                            NumberedRequest& request);
 
 // Converts those arguments once parsed (`threads` and `start` may be null:
 // not given); false with the exception set on failure.
 bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              NumberedRequest& request);
+                              std::uint64_t node_count, NumberedRequest& request);
+
+// Node ids given as start=: an object with the buffer protocol holding
+// integers (one dimension, any integer format), or a sequence of ints.
+// Copied into `nodes`; TypeError for other items, ValueError (naming the
+// first bad position) for an empty list or an id that is no node's.
+bool convert_start_nodes(PyObject* object, std::uint64_t node_count, std::vector<std::uint64_t>& nodes);
 
 }  // namespace vantrel::py

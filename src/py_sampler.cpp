@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -177,7 +178,7 @@ PyObject* draw_numbered(SamplerState& state, const NumberedRequest& request, std
 
 PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  if (!parse_numbered_request(kWalkIdsName, args, kwargs, request)) return nullptr;
+  if (!parse_numbered_request(kWalkIdsName, args, kwargs, state_of(object).kg.node_count(), request)) return nullptr;
   return draw_numbered(state_of(object), request, 0, [](auto&& walks) -> PyObject* {
     PyRef ids(new_id_array(std::move(walks.tokens)));
     if (!ids) return nullptr;
@@ -189,12 +190,62 @@ PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwarg
 
 PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  if (!parse_numbered_request(kWalksName, args, kwargs, request)) return nullptr;
+  if (!parse_numbered_request(kWalksName, args, kwargs, state_of(object).kg.node_count(), request)) return nullptr;
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;
   return draw_numbered(state, request, kBytesPerListItem, [&state](auto&& walks) -> PyObject* {
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
+  });
+}
+
+constexpr ParamDescription kNodeIdsParams[] = {{"labels", false, false}};
+constexpr const char* kNodeIdsName = "PathSampler.node_ids()";
+
+PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kNodeIdsParams)];
+  if (parse_fn_args(kNodeIdsName, kNodeIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  if (PyUnicode_Check(slots[0].get())) {
+    PyErr_SetString(PyExc_TypeError, "labels must be a sequence of str, not a str");
+    return nullptr;
+  }
+  PyRef labels(PySequence_Fast(slots[0].get(), "labels must be a sequence of str"));
+  if (!labels) return nullptr;
+  SamplerState& state = state_of(object);
+  const LabelIndex* index = nullptr;
+  // The first call indexes every label, with the interpreter lock released.
+  if (!run_released([&](const InterruptPoll&) { index = &state.node_index(); })) return nullptr;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(labels.get());
+  return with_token_type(state.kg, [&]<class Token>(Token) -> PyObject* {
+    std::vector<Token> ids;
+    try {
+      ids.resize(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+      return PyErr_NoMemory();
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* label = PySequence_Fast_GET_ITEM(labels.get(), i);
+      if (!PyUnicode_Check(label)) {
+        PyErr_Format(PyExc_TypeError, "labels[%zd] must be str, not %.200s", i, Py_TYPE(label)->tp_name);
+        return nullptr;
+      }
+      Py_ssize_t size;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(label, &size);
+      std::optional<std::uint64_t> id;
+      if (utf8) {
+        id = index->find(std::string_view(utf8, static_cast<std::size_t>(size)));
+      } else if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+        PyErr_Clear();  // lone surrogates: no label holds them
+      } else {
+        return nullptr;
+      }
+      if (!id) {
+        PyErr_SetObject(PyExc_KeyError, label);
+        return nullptr;
+      }
+      ids[static_cast<std::size_t>(i)] = static_cast<Token>(*id);
+    }
+    return new_id_array(ArrayRegion<Token>::adopt(std::move(ids)));
   });
 }
 
@@ -213,6 +264,10 @@ PyMethodDef PathSampler_methods[] = {
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
      "walks($self, first, stop, *, threads=0, start='random')\n--\n\n"
      "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
+    {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS,
+     "node_ids($self, labels)\n--\n\n"
+     "The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that\n"
+     "is no node's."},
     {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS,
      "save($self, path)\n--\n\n"
      "Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."},

@@ -99,7 +99,8 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   NumberedRequest request;
-  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(), request)) {
+  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(),
+                                state_of(object).kg.node_count(), request)) {
     return nullptr;
   }
   int format = 0;

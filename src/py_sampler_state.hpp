@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "graph.hpp"
 #include "interrupt.hpp"
+#include "labels.hpp"
 #include "py_stream_lock.hpp"
 #include "random.hpp"
 #include "walks.hpp"
@@ -27,6 +29,16 @@ struct SamplerState {
   KG kg;
   StreamLock stream_lock;
   std::vector<std::uint64_t> tokens;  // the last walk's tokens, kept to reuse their storage
+
+  // Node label to id, built on first use (node_ids).
+  const LabelIndex& node_index() {
+    std::call_once(node_index_built_, [this] { node_index_ = std::make_unique<LabelIndex>(kg.node_labels()); });
+    return *node_index_;
+  }
+
+ private:
+  std::once_flag node_index_built_;
+  std::unique_ptr<LabelIndex> node_index_;
 };
 
 struct PathSamplerObject {

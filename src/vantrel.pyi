@@ -26,6 +26,9 @@ class PathSampler:
         (processes that load the same snapshot share one copy) and checked whole first (ValueError if it is
         not a valid snapshot). The walks are those of a sampler built from the triple file with the same
         arguments."""
+    def node_ids(self, labels: Sequence[str]) -> Buffer:
+        """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
+        no node's."""
     def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
         """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property
@@ -45,14 +48,15 @@ class PathSampler:
         """The next `count` walks of this sampler's own stream: what `count` calls of sample_path()
         would return, leaving the stream where they would. On failure the stream is left as it was."""
     def walk_ids(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] = "random"
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random"
     ) -> tuple[Buffer, Buffer]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
         2**32 tokens, else uint64 ("Q"); offsets are uint64. threads=0 uses every CPU available.
-        start="each" starts walk i at node i mod the node count instead of a drawn node."""
+        start="each" starts walk i at node i mod the node count instead of a drawn node; a sequence of
+        node ids S (a buffer of integers or a sequence of int) starts walk i at node S[i mod len(S)]."""
     def walks(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] = "random"
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random"
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""
     def write_walks(
@@ -62,7 +66,7 @@ class PathSampler:
         stop: int,
         *,
         threads: int = 0,
-        start: Literal["random", "each"] = "random",
+        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
         format: Literal["tsv", "words"] = "tsv",
         progress: Callable[[int], object] | None = None,
     ) -> tuple[int, int]:

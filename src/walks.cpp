@@ -168,8 +168,9 @@ class InterleavedWalks {
       slot.out = output_.tokens + k * output_.stride;
       output_.ends[k + 1] = path_len + 2;
     }
-    const std::uint64_t start_node =
-        start_ == StartRule::kEachNode ? (first_ + k) % graph_.node_count() : graph_.draw_start(slot.rng);
+    const std::uint64_t start_node = start_.kind == StartRule::Kind::kDrawn
+                                         ? graph_.draw_start(slot.rng)
+                                         : start_.fixed_node(first_ + k, graph_.node_count());
     *slot.out++ = static_cast<Token>(start_node);
     slot.steps_left = path_len;
     slot.at = graph_.begin_at(start_node);

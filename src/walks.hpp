@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "errors.hpp"
@@ -42,10 +43,27 @@ decltype(auto) with_token_type(const KG& kg, Visit&& visit) {
 }
 
 // Where a walk by number starts.
-enum class StartRule {
-  kDrawn,     // a uniform draw among all nodes, as the sampler's own walks
-  kEachNode,  // walk i at node i mod node_count, without a draw
+struct StartRule {
+  enum class Kind : std::uint8_t {
+    kDrawn,     // a uniform draw among all nodes, as the sampler's own walks
+    kEachNode,  // walk i at node i mod node_count, without a draw
+    kListed,    // walk i at node nodes[i mod nodes.size()], without a draw
+  };
+  Kind kind = Kind::kDrawn;
+  std::span<const std::uint64_t> nodes;  // kListed: node ids, each below the node count; not empty
+
+  static const StartRule kDrawn;
+  static const StartRule kEachNode;
+  // Walks from the given nodes in turn; `nodes` must outlive the work.
+  static StartRule listed(std::span<const std::uint64_t> nodes) { return {Kind::kListed, nodes}; }
+
+  // The start of walk `number` when it is not drawn (kind is not kDrawn).
+  std::uint64_t fixed_node(std::uint64_t number, std::uint64_t node_count) const {
+    return kind == Kind::kEachNode ? number % node_count : nodes[number % nodes.size()];
+  }
 };
+inline constexpr StartRule StartRule::kDrawn{StartRule::Kind::kDrawn, {}};
+inline constexpr StartRule StartRule::kEachNode{StartRule::Kind::kEachNode, {}};
 
 // Walks as tokens: walk k is tokens[offsets[k] .. offsets[k + 1]).
 template <class Token>

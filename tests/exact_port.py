@@ -209,11 +209,14 @@ class ExactPathSampler:
     def sample_path(self) -> list[str]:
         return self.graph.walk(self._path_len(self.rng), self.rng)
 
-    def walk(self, number: int, start: str = "random") -> list[str]:
+    def walk(self, number: int, start: str | list[int] = "random") -> list[str]:
         """Walk number `number`: drawn like sample_path() from its own stream,
-        number + 1; with start="each" it starts at node number mod n, undrawn."""
+        number + 1; with start="each" it starts at node number mod n, and with
+        a list of node ids S at S[number mod len(S)], undrawn."""
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng)
+        if isinstance(start, list):
+            return self.graph.walk(path_len, rng, start[number % len(start)])
         if start == "each":
             if not self.graph.labels:
                 raise IndexError("UniformSampler::sample_single: low >= high")

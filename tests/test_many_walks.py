@@ -2,6 +2,7 @@
 number (walk_ids, walks) on any number of threads, and the token table."""
 
 import collections.abc
+import os
 import random
 import signal
 import threading
@@ -44,10 +45,64 @@ def test_walk_i_matches_the_exact_port(write_kg, graph_seed):
         port = ExactPathSampler(path, mean, cap, seed)
         assert list(ours.tokens) == port.tokens
         first = rng.choice([0, 5, 2**64 - 40])
-        for start in ("random", "each"):
+        listed = [rng.randrange(len(port.graph.labels)) for _ in range(rng.choice([1, 7]))]
+        for start in ("random", "each", listed):
             expected = [port.walk(i, start) for i in range(first, first + 35)]
             assert ours.walks(first, first + 35, start=start) == expected
             assert as_lists(*ours.walk_ids(first, first + 35, start=start), ours.tokens) == expected
+
+
+def test_start_lists_of_every_kind_and_node_ids(shared_or_abc, tmp_path):
+    np = pytest.importorskip("numpy")
+    sampler = vantrel.PathSampler(shared_or_abc, 4.0, 10, 2)
+    n = sampler.node_count
+    each = sampler.walks(0, 2 * n + 3, start="each")
+    ids = sampler.node_ids(list(sampler.tokens[:n]))
+    for nodes in (list(range(n)), np.arange(n), np.arange(n, dtype=np.uint32), np.arange(n, dtype=">i8"),
+                  np.arange(2 * n)[::2] // 2, ids):
+        assert sampler.walks(0, 2 * n + 3, start=nodes) == each
+    # ids, str and file forms agree.
+    listed = np.array([n - 1, 0, n // 2])
+    walks = sampler.walks(5, 5000, start=listed)
+    assert [walk[0] for walk in walks[:4]] == [sampler.tokens[i] for i in (n // 2, n - 1, 0, n // 2)]
+    assert as_lists(*sampler.walk_ids(5, 5000, start=listed), sampler.tokens) == walks
+    sampler.write_walks(tmp_path / "w.tsv", 5, 5000, start=listed.tolist(), threads=2)
+    assert (tmp_path / "w.tsv").read_bytes().decode() == "".join("\t".join(walk) + "\n" for walk in walks)
+
+
+@pytest.mark.parametrize("start, error, message", [
+    ([], ValueError, "start is empty: give at least one node id"),
+    ([0, 3], ValueError, "start[1] = 3 is not a node id: node ids run from 0 to 2"),
+    ([0, -1], ValueError, "start[1] = -1 is not a node id: node ids are not negative"),
+    ([2**70], ValueError, "start[0] = 1180591620717411303424 is not a node id"),
+    ([0, 1.0], TypeError, "start[1] must be an int, not float"),
+    ("each node", ValueError, "start must be 'random' or 'each', not 'each node'"),
+    (7, TypeError, "start must be 'random', 'each' or a sequence of node ids"),
+    (memoryview(b"\0\0\0\0\0\0\0\0").cast("d"), TypeError, "start must hold integers, not items of format 'd'"),
+    (memoryview(bytes(4)).cast("B", (2, 2)), ValueError, "start must be one-dimensional, not of 2 dimensions"),
+    (memoryview(bytes([0, 0, 0, 255])).cast("b"), ValueError, "start[3] = -1 is not a node id"),
+])
+def test_bad_start_lists_name_the_first_bad_position(abc_path, start, error, message):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
+    for call in (lambda: sampler.walks(0, 3, start=start), lambda: sampler.walk_ids(0, 3, start=start),
+                 lambda: sampler.write_walks(os.devnull, 0, 3, start=start)):
+        with pytest.raises(error) as info:
+            call()
+        assert str(info.value).startswith(message)
+
+
+def test_node_ids_look_labels_up(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
+    ids = sampler.node_ids(("C", "A", "C"))
+    assert memoryview(ids).format == "I" and memoryview(ids).tolist() == [2, 0, 2]
+    assert memoryview(sampler.node_ids([])).tolist() == []
+    for labels, error in ((["A", "r::-->"], KeyError), (["a"], KeyError), (["\ud800"], KeyError), ("A", TypeError),
+                          ([b"A"], TypeError), (5, TypeError)):
+        with pytest.raises(error):
+            sampler.node_ids(labels)
+    with pytest.raises(KeyError) as info:
+        sampler.node_ids(["A", "nope", "also not"])
+    assert info.value.args == ("nope",)
 
 
 def test_same_walks_for_every_thread_count_and_split(shared_or_abc):

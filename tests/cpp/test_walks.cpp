@@ -37,7 +37,8 @@ std::vector<std::uint64_t> reference_walk(const KG& kg, const WalkRules& rules, 
                                           std::uint64_t i, StartRule start) {
   StdRng rng = StdRng::from_seed(seed_from_random_state(random_state), i + 1);
   const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
-  const std::uint64_t node = start == StartRule::kEachNode ? i % kg.node_count() : kg.draw_start(rng);
+  const std::uint64_t node =
+      start.kind == StartRule::Kind::kDrawn ? kg.draw_start(rng) : start.fixed_node(i, kg.node_count());
   std::vector<std::uint64_t> tokens(path_len + 2);
   kg.walk(node, path_len, rng, tokens.data());
   return tokens;
@@ -52,7 +53,8 @@ TEST(NumberedWalks, EachWalkIsItsOwnStreamWhateverTheThreadsAndWidth) {
   const KG kg = random_kg(3, 300, 900);
   for (const double mean : {4.0, 30.0}) {
     const WalkRules rules = rules_for(mean, 60, 8);
-    for (const StartRule start : {StartRule::kDrawn, StartRule::kEachNode}) {
+    const std::vector<std::uint64_t> listed = {299, 0, 17, 17, 5};
+    for (const StartRule start : {StartRule::kDrawn, StartRule::kEachNode, StartRule::listed(listed)}) {
       const std::uint64_t first = 4000;
       const std::uint64_t stop = first + 2 * 4096 + 77;  // more than one chunk, a partial batch
       const auto narrow = draw_numbered_walks<std::uint32_t>(kg, rules, first, stop, start, 1, 0, {});
