@@ -27,8 +27,8 @@ namespace {
 constexpr std::uint64_t kCorpusChunkWalks = 8192;
 constexpr double kCorpusChunkTokens = 1 << 20;
 
-std::uint64_t chunk_walks(const WalkRules& rules) {
-  const double walks = std::floor(kCorpusChunkTokens / (expected_steps(rules) + 2.0));
+std::uint64_t chunk_walks(const WalkRules& rules, Items items) {
+  const double walks = std::floor(kCorpusChunkTokens / expected_items(rules, items));
   return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks
                                                           : static_cast<std::uint64_t>(std::max(walks, 1.0));
 }
@@ -174,7 +174,7 @@ void format_with(const Graph& graph, CorpusFormat format, const std::vector<std:
 
 template <class Token>
 CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                        StartRule start, CorpusFormat format, unsigned threads, int fd,
+                        StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
                         std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
@@ -206,7 +206,7 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   bool writing = false;
   const std::size_t most_waiting = 2 * std::max(threads, 1u);
   CorpusCounts counts;
-  const std::uint64_t chunk = chunk_walks(rules);
+  const std::uint64_t chunk = chunk_walks(rules, items);
   const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
   kg.visit([&](const auto& graph) {
     run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
@@ -228,7 +228,7 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
         }
       }
       std::uint64_t stride = 0;
-      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, stride, task_poll);
+      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, stride, task_poll, items);
       done.tokens = drawing.ends[end - begin];
       format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), stride, end - begin,
                   done.text);
@@ -297,10 +297,10 @@ void append_escaped(std::string_view text, std::string& out) {
 
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                          StartRule start, CorpusFormat format, unsigned threads, int fd,
+                          StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
                           std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
   return with_token_type(kg, [&]<class Token>(Token) {
-    return write_with<Token>(kg, rules, first, stop, start, format, threads, fd, walks_written, poll);
+    return write_with<Token>(kg, rules, first, stop, start, items, format, threads, fd, walks_written, poll);
   });
 }
 

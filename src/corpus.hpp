@@ -31,12 +31,12 @@ struct CorpusCounts {
   std::uint64_t tokens = 0;
 };
 
-// Writes walks first to stop - 1 to the file descriptor `fd`, in number
-// order, drawing and formatting them on up to `threads` threads in chunks,
+// Writes walks first to stop - 1, in form `items`, to the file descriptor
+// `fd`, in number order, drawing and formatting them on up to `threads` threads in chunks,
 // each thread with buffers of its own; `walks_written` follows the progress.
 // Throws WriteError when a write fails.
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                          StartRule start, CorpusFormat format, unsigned threads, int fd,
+                          StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
                           std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll);
 
 }  // namespace vantrel

@@ -167,6 +167,7 @@ constexpr ParamDescription kNumberedParams[] = {
     {"stop", false, false},
     {"threads", true, true},
     {"start", true, true},
+    {"items", true, true},
 };
 
 // Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
@@ -179,12 +180,12 @@ bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs,
                             NumberedRequest& request) {
   PyRef slots[std::size(kNumberedParams)];
   if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  return convert_numbered_request(slots[0].get(), slots[1].get(), slots[2].get(), slots[3].get(), node_count,
-                                  request);
+  return convert_numbered_request(slots[0].get(), slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(),
+                                  node_count, request);
 }
 
 bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              std::uint64_t node_count, NumberedRequest& request) {
+                              PyObject* items, std::uint64_t node_count, NumberedRequest& request) {
   std::uint64_t thread_count = 0;
   if (!convert_bounded(first, "first", kWalkNumberLimit, request.first) ||
       !convert_bounded(stop, "stop", kWalkNumberLimit, request.stop) ||
@@ -197,15 +198,17 @@ bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads
     return false;
   }
   request.threads = thread_count == 0 ? available_cpus() : static_cast<unsigned>(thread_count);
-  request.start = StartRule::kDrawn;
   if (start && !PyUnicode_Check(start)) {
     if (!convert_start_nodes(start, node_count, request.start_nodes)) return false;
     request.start = StartRule::listed(request.start_nodes);
-    return true;
+  } else {
+    int start_rule = 0;
+    if (start && !convert_choice(start, "start", {"random", "each"}, start_rule)) return false;
+    request.start = start_rule == 0 ? StartRule::kDrawn : StartRule::kEachNode;
   }
-  int start_rule = 0;
-  if (start && !convert_choice(start, "start", {"random", "each"}, start_rule)) return false;
-  request.start = start_rule == 0 ? StartRule::kDrawn : StartRule::kEachNode;
+  int form = 0;
+  if (items && !convert_choice(items, "items", {"path", "full", "nodes"}, form)) return false;
+  request.items = form == 0 ? Items::kPath : form == 1 ? Items::kFull : Items::kNodes;
   return true;
 }
 

@@ -58,18 +58,19 @@ struct NumberedRequest {
   unsigned threads = 1;
   StartRule start;
   std::vector<std::uint64_t> start_nodes;  // a copy of the node ids given as start
+  Items items = Items::kPath;
 };
 
-// Parses and converts the arguments (first, stop, *, threads, start) of the
+// Parses and converts the arguments (first, stop, *, threads, start, items) of the
 // walks-by-number methods of a graph of `node_count` nodes; false with the
 // exception set on failure.
 bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
                             NumberedRequest& request);
 
-// Converts those arguments once parsed (`threads` and `start` may be null:
-// not given); false with the exception set on failure.
+// Converts those arguments once parsed (`threads`, `start` and `items` may
+// be null: not given); false with the exception set on failure.
 bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              std::uint64_t node_count, NumberedRequest& request);
+                              PyObject* items, std::uint64_t node_count, NumberedRequest& request);
 
 // Node ids given as start=: an object with the buffer protocol holding
 // integers (one dimension, any integer format), or a sequence of ints.

@@ -167,7 +167,7 @@ PyObject* draw_numbered(SamplerState& state, const NumberedRequest& request, std
     WalkTokens<Token> walks;
     if (!run_released([&](const InterruptPoll& poll) {
           walks = draw_numbered_walks<Token>(state.kg, state.rules, request.first, request.stop, request.start,
-                                             request.threads, bytes_per_token, poll);
+                                             request.threads, bytes_per_token, poll, request.items);
         })) {
       return nullptr;
     }
@@ -258,11 +258,11 @@ PyMethodDef PathSampler_methods[] = {
      "The next `count` walks of this sampler's own stream: what `count` calls of sample_path()\n"
      "would return, leaving the stream where they would. On failure the stream is left as it was."},
     {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS,
-     "walk_ids($self, first, stop, *, threads=0, start='random')\n--\n\n"
+     "walk_ids($self, first, stop, *, threads=0, start='random', items='path')\n--\n\n"
      "Walks numbered first to stop - 1 as token ids: (ids, offsets), two arrays with the buffer\n"
      "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available."},
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
-     "walks($self, first, stop, *, threads=0, start='random')\n--\n\n"
+     "walks($self, first, stop, *, threads=0, start='random', items='path')\n--\n\n"
      "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
     {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS,
      "node_ids($self, labels)\n--\n\n"
@@ -277,7 +277,7 @@ PyMethodDef PathSampler_methods[] = {
      "shared (processes that load the same snapshot share one copy) and checked whole first.\n"
      "The walks are those of a sampler built from the triple file with the same arguments."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
-     "write_walks($self, path, first, stop, *, threads=0, start='random', format='tsv', progress=None)\n--\n\n"
+     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', format='tsv', progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
      "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A regular\n"

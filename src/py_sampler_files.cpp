@@ -69,6 +69,7 @@ constexpr ParamDescription kWriteWalksParams[] = {
     {"stop", false, false},
     {"threads", true, true},
     {"start", true, true},
+    {"items", true, true},
     {"format", true, true},
     {"progress", true, true},
 };
@@ -99,13 +100,13 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   NumberedRequest request;
-  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(),
+  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(), slots[5].get(),
                                 state_of(object).kg.node_count(), request)) {
     return nullptr;
   }
   int format = 0;
-  if (slots[5] && !convert_choice(slots[5].get(), "format", {"tsv", "words"}, format)) return nullptr;
-  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
+  if (slots[6] && !convert_choice(slots[6].get(), "format", {"tsv", "words"}, format)) return nullptr;
+  PyObject* progress = slots[7] && slots[7].get() != Py_None ? slots[7].get() : nullptr;
   if (progress && !PyCallable_Check(progress)) {
     PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
     return nullptr;
@@ -130,7 +131,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   const bool succeeded = run_released_with([&](const InterruptPoll& poll) {
     std::optional<OutputFile> file;
     if (!descriptor) file.emplace(path, poll);
-    counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start,
+    counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items,
                           format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
                           descriptor ? *descriptor : file->fd(), written, poll);
     finished = true;

@@ -48,15 +48,19 @@ class PathSampler:
         """The next `count` walks of this sampler's own stream: what `count` calls of sample_path()
         would return, leaving the stream where they would. On failure the stream is left as it was."""
     def walk_ids(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random"
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes"] = "path"
     ) -> tuple[Buffer, Buffer]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
         2**32 tokens, else uint64 ("Q"); offsets are uint64. threads=0 uses every CPU available.
         start="each" starts walk i at node i mod the node count instead of a drawn node; a sequence of
-        node ids S (a buffer of integers or a sequence of int) starts walk i at node S[i mod len(S)]."""
+        node ids S (a buffer of integers or a sequence of int) starts walk i at node S[i mod len(S)].
+        items="path" lists the start node, a relation per step and the end node; "full" every node and
+        relation; "nodes" the nodes only (the route, and every draw, is the same)."""
     def walks(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random"
+        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes"] = "path"
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""
     def write_walks(
@@ -67,6 +71,7 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes"] = "path",
         format: Literal["tsv", "words"] = "tsv",
         progress: Callable[[int], object] | None = None,
     ) -> tuple[int, int]:

@@ -21,6 +21,17 @@ namespace {
 constexpr std::uint64_t kChunkWalks = 4096;
 static_assert(kChunkWalks % kStreamLanes == 0);
 
+// Calls visit.template operator()<kItems>() with `items` as a constant, so
+// that each form has a walker of its own.
+template <class Visit>
+void with_items(Items items, Visit&& visit) {
+  switch (items) {
+    case Items::kPath: return visit.template operator()<Items::kPath>();
+    case Items::kFull: return visit.template operator()<Items::kFull>();
+    case Items::kNodes: return visit.template operator()<Items::kNodes>();
+  }
+}
+
 // The sampler's own walks call the poll between walks this often.
 constexpr std::uint64_t kWalksPerPoll = 4096;
 
@@ -44,8 +55,10 @@ struct NumberedOutput {
 // Draws walks by number, several at a time: each takes a step in turn, and
 // the cells of its next step are prefetched meanwhile, so that the memory
 // latency of one walk's jump overlaps the others' work. A walk's draws come
-// from its own stream, so the interleaving changes nothing in it.
-template <class Graph, class Token>
+// from its own stream, so the interleaving changes nothing in it. A walk's
+// tokens are written in form `kItems`: a node is written when the next step
+// reads its block, so that listing the nodes reads nothing more.
+template <class Graph, class Token, Items kItems>
 class InterleavedWalks {
  public:
   InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output,
@@ -73,7 +86,8 @@ class InterleavedWalks {
         for (Slot& slot : slots_) {
           if (slot.steps_left == kIdle) continue;
           if (slot.steps_left == 0) {
-            *slot.out = static_cast<Token>(graph_.end_node(slot.at));
+            // The end node, unless the start node alone is the whole walk.
+            if (kItems == Items::kPath || slot.stepped) *slot.out = static_cast<Token>(graph_.end_node(slot.at));
             if (next < batch_end) {
               load(slot, batch, next++);
             } else {
@@ -82,7 +96,10 @@ class InterleavedWalks {
             }
             continue;
           }
-          *slot.out++ = static_cast<Token>(graph_.step(slot.at, slot.rng));
+          if (kItems != Items::kPath && slot.stepped) *slot.out++ = static_cast<Token>(graph_.end_node(slot.at));
+          const std::uint64_t relation = graph_.step(slot.at, slot.rng);
+          if (kItems != Items::kNodes) *slot.out++ = static_cast<Token>(relation);
+          slot.stepped = true;
           --slot.steps_left;
           graph_.prefetch(slot.at);
           if (++steps_ % kStepsPerPoll == 0 && poll_) poll_();
@@ -106,6 +123,7 @@ class InterleavedWalks {
     WalkPosition<typename Graph::IdType> at{};
     std::uint64_t steps_left = kIdle;
     Token* out = nullptr;
+    bool stepped = false;  // whether the walk has taken a step
   };
 
   // Blocks computed ahead for a walk whose length is not known yet: what a
@@ -139,7 +157,7 @@ class InterleavedWalks {
       if (output_.length_draws) {
         std::uint64_t most_draws = 0;
         for (std::uint64_t k = group; k < group_end; ++k) {
-          const std::uint64_t steps = output_.ends[k + 1] - output_.ends[k] - 2;
+          const std::uint64_t steps = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
           most_draws = std::max(most_draws, std::uint64_t{output_.length_draws[k]} + 1 + steps);
         }
         blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
@@ -162,17 +180,18 @@ class InterleavedWalks {
     if (output_.length_draws) {
       for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
       slot.out = output_.tokens + output_.ends[k];
-      path_len = output_.ends[k + 1] - output_.ends[k] - 2;
+      path_len = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
     } else {
       path_len = path_len_from_draw(rules_.poisson.sample(slot.rng), rules_.max_path_len);
       slot.out = output_.tokens + k * output_.stride;
-      output_.ends[k + 1] = path_len + 2;
+      output_.ends[k + 1] = item_count(kItems, path_len);
     }
     const std::uint64_t start_node = start_.kind == StartRule::Kind::kDrawn
                                          ? graph_.draw_start(slot.rng)
                                          : start_.fixed_node(first_ + k, graph_.node_count());
     *slot.out++ = static_cast<Token>(start_node);
     slot.steps_left = path_len;
+    slot.stepped = false;
     slot.at = graph_.begin_at(start_node);
     graph_.prefetch(slot.at);
   }
@@ -194,10 +213,10 @@ class InterleavedWalks {
 constexpr double kSparseWaste = 3.0;
 
 // Draws the lengths of walks begin to end - 1 of a request starting at
-// number `first`: ends[k + 1] = walk k's token count, draws[k] = the number
+// number `first`: ends[k + 1] = walk k's token count in form `items`, draws[k] = the number
 // of draws its length took. One keystream block of kStreamLanes streams at
 // a time.
-void draw_lengths(const WalkRules& rules, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
+void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
                   std::uint64_t* ends, std::uint32_t* draws) {
   std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
   StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
@@ -208,7 +227,7 @@ void draw_lengths(const WalkRules& rules, std::uint64_t first, std::uint64_t beg
       rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
       const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
       const std::uint64_t k = group + lane;
-      ends[k + 1] = path_len >= UINT64_MAX - 2 ? UINT64_MAX : path_len + 2;
+      ends[k + 1] = item_count(items, path_len);
       if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
       draws[k] = static_cast<std::uint32_t>(rng.draws_made());
     }
@@ -216,16 +235,16 @@ void draw_lengths(const WalkRules& rules, std::uint64_t first, std::uint64_t beg
 }
 
 // Whether walks by number are drawn in one pass into slots of the longest
-// possible walk (a stride of max_path_len + 2 tokens), then moved together
+// possible walk (a stride of its tokens in form `items`), then moved together
 // or read in place: when those slots, with `bytes_per_token` each, fit in
 // memory and in `most_bytes`, and hold at most kSparseWaste times the
 // expected tokens. Otherwise each walk's length is drawn first, so that the
 // output is allocated exactly.
-bool in_padded_slots(const WalkRules& rules, std::uint64_t count, std::uint64_t bytes_per_token,
+bool in_padded_slots(const WalkRules& rules, Items items, std::uint64_t count, std::uint64_t bytes_per_token,
                      std::uint64_t most_bytes) {
-  const std::uint64_t stride = rules.max_path_len + 2;
-  if (rules.max_path_len > UINT64_MAX - 2 || stride > UINT64_MAX / count) return false;
-  if (static_cast<double>(stride) > kSparseWaste * (expected_steps(rules) + 2.0)) return false;
+  const std::uint64_t stride = item_count(items, rules.max_path_len);
+  if (stride == UINT64_MAX || stride > UINT64_MAX / count) return false;
+  if (static_cast<double>(stride) > kSparseWaste * expected_items(rules, items)) return false;
   if (stride * count > most_bytes / bytes_per_token) return false;
   try {
     ensure_fits_in_memory(stride * count, bytes_per_token);
@@ -274,7 +293,7 @@ template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
                                       std::uint64_t stop, StartRule start, unsigned threads,
-                                      std::uint64_t bytes_per_token, const InterruptPoll& poll) {
+                                      std::uint64_t bytes_per_token, const InterruptPoll& poll, Items items) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
@@ -284,19 +303,21 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   if (count == 0) return {ArrayRegion<Token>::allocate(0), std::move(offsets)};
   const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
   auto draw_walks = [&](const NumberedOutput<Token>& output) {
-    kg.visit([&](const auto& graph) {
-      using Graph = std::decay_t<decltype(graph)>;
-      run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-        InterleavedWalks<Graph, Token> walker(graph, rules, output, first, start, task_poll);
-        walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
-      }, poll);
+    with_items(items, [&]<Items kItems>() {
+      kg.visit([&](const auto& graph) {
+        using Graph = std::decay_t<decltype(graph)>;
+        run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+          InterleavedWalks<Graph, Token, kItems> walker(graph, rules, output, first, start, task_poll);
+          walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
+        }, poll);
+      });
     });
   };
 
-  if (in_padded_slots(rules, count, sizeof(Token) + bytes_per_token, UINT64_MAX)) {
-    // One pass into slots of max_path_len + 2 tokens, then each walk moves
-    // down to its place, in order (a walk never moves up).
-    const std::uint64_t stride = rules.max_path_len + 2;
+  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, UINT64_MAX)) {
+    // One pass into slots of the longest walk, then each walk moves down to
+    // its place, in order (a walk never moves up).
+    const std::uint64_t stride = item_count(items, rules.max_path_len);
     auto token_region = ArrayRegion<Token>::allocate(stride * count);
     Token* const tokens = token_region.mutable_data();
     draw_walks({tokens, ends, nullptr, stride});
@@ -314,7 +335,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
   std::uint32_t* const draws = length_draws.mutable_data();
   run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll&) {
-    draw_lengths(rules, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
+    draw_lengths(rules, items, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
   }, poll);
 
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
@@ -329,7 +350,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll) {
+                         std::uint64_t& stride, const InterruptPoll& poll, Items items) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ends.resize(count + 1);
@@ -340,15 +361,18 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
     return;
   }
   auto draw_walks = [&](const NumberedOutput<Token>& output) {
-    kg.visit([&](const auto& graph) {
-      InterleavedWalks<std::decay_t<decltype(graph)>, Token> walker(graph, rules, output, first, start, poll);
-      walker.run(0, count);
+    with_items(items, [&]<Items kItems>() {
+      kg.visit([&](const auto& graph) {
+        InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
+                                                                              poll);
+        walker.run(0, count);
+      });
     });
   };
   // A chunk's slots stay within a few hundred megabytes, the buffer a corpus writer's thread reuses.
   constexpr std::uint64_t kSparseChunkBytes = std::uint64_t{256} << 20;
-  const std::uint64_t longest = rules.max_path_len + 2;
-  if (in_padded_slots(rules, count, sizeof(Token), kSparseChunkBytes)) {
+  const std::uint64_t longest = item_count(items, rules.max_path_len);
+  if (in_padded_slots(rules, items, count, sizeof(Token), kSparseChunkBytes)) {
     if (tokens.size() < longest * count) tokens.resize(longest * count);
     draw_walks({tokens.data(), ends.data(), nullptr, longest});
     for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
@@ -356,7 +380,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
     return;
   }
   std::vector<std::uint32_t> draws(count);
-  draw_lengths(rules, first, 0, count, ends.data(), draws.data());
+  draw_lengths(rules, items, first, 0, count, ends.data(), draws.data());
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
   ensure_fits_in_memory(ends[count], sizeof(Token));
   tokens.resize(ends[count]);
@@ -365,14 +389,16 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&);
+                                  const InterruptPoll&, Items);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&);
+                                  const InterruptPoll&, Items);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
-                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&);
+                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&,
+                                                       Items);
 template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
-                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&);
+                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&,
+                                                       Items);
 
 }  // namespace vantrel

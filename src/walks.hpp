@@ -42,6 +42,41 @@ decltype(auto) with_token_type(const KG& kg, Visit&& visit) {
   return visit(std::uint64_t{});
 }
 
+// What a walk by number lists; the walk's route, and so every draw, is the
+// same in each form.
+enum class Items : std::uint8_t {
+  kPath,   // the start node, one relation token per step, the end node: k + 2 tokens for k steps
+  kFull,   // every node and every relation, n0 r1 n1 ... rk nk: 2k + 1 tokens
+  kNodes,  // the nodes only, n0 n1 ... nk: k + 1 tokens
+};
+
+// The number of tokens of a walk of `steps` steps in form `items`, or
+// UINT64_MAX where that does not fit in 64 bits.
+constexpr std::uint64_t item_count(Items items, std::uint64_t steps) {
+  switch (items) {
+    case Items::kPath: return steps >= UINT64_MAX - 2 ? UINT64_MAX : steps + 2;
+    case Items::kFull: return steps >= (UINT64_MAX - 1) / 2 ? UINT64_MAX : 2 * steps + 1;
+    case Items::kNodes: break;
+  }
+  return steps >= UINT64_MAX - 1 ? UINT64_MAX : steps + 1;
+}
+
+// The steps of a walk of `tokens` tokens in form `items`.
+constexpr std::uint64_t steps_of(Items items, std::uint64_t tokens) {
+  switch (items) {
+    case Items::kPath: return tokens - 2;
+    case Items::kFull: return (tokens - 1) / 2;
+    case Items::kNodes: break;
+  }
+  return tokens - 1;
+}
+
+// The expected number of tokens of a walk in form `items`.
+inline double expected_items(const WalkRules& rules, Items items) {
+  const double steps = expected_steps(rules);
+  return items == Items::kPath ? steps + 2.0 : items == Items::kFull ? 2.0 * steps + 1.0 : steps + 1.0;
+}
+
 // Where a walk by number starts.
 struct StartRule {
   enum class Kind : std::uint8_t {
@@ -97,7 +132,8 @@ extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const Wal
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
                                       std::uint64_t stop, StartRule start, unsigned threads,
-                                      std::uint64_t bytes_per_token, const InterruptPoll& poll);
+                                      std::uint64_t bytes_per_token, const InterruptPoll& poll,
+                                      Items items = Items::kPath);
 
 // Walks numbered first to stop - 1, as draw_numbered_walks draws them, on
 // the calling thread, into `tokens` and `ends` (stop - first + 1 values from
@@ -108,19 +144,19 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll);
+                         std::uint64_t& stride, const InterruptPoll& poll, Items items = Items::kPath);
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                         const InterruptPoll&);
+                                         const InterruptPoll&, Items);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                         const InterruptPoll&);
+                                         const InterruptPoll&, Items);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&);
+                                                              const InterruptPoll&, Items);
 extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&);
+                                                              const InterruptPoll&, Items);
 
 }  // namespace vantrel

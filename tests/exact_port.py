@@ -165,9 +165,12 @@ class Graph:
             self.rev.append([])
         return node
 
-    def walk(self, path_len: int, rng: Rng, start: int | None = None) -> list[str]:
+    def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path") -> list[str]:
+        """The walk as listed by `items`: "path" (start, a relation per step,
+        end), "full" (every node and relation) or "nodes"."""
         node = rng.gen_range(0, len(self.labels)) if start is None else start
         path = [self.labels[node]]
+        nodes = [self.labels[node]]
         prev = None
         for _ in range(path_len):
             candidates = self.fwd[node] + self.rev[node]
@@ -184,7 +187,12 @@ class Graph:
             node = dst if forward else src
             prev = edge
             path.append(label + ("::-->" if forward else "::<--"))
+            nodes.append(self.labels[node])
         path.append(self.labels[node])
+        if items == "nodes":
+            return nodes
+        if items == "full":
+            return [token for pair in zip(nodes, path[1:-1]) for token in pair] + [nodes[-1]]
         return path
 
 
@@ -209,19 +217,19 @@ class ExactPathSampler:
     def sample_path(self) -> list[str]:
         return self.graph.walk(self._path_len(self.rng), self.rng)
 
-    def walk(self, number: int, start: str | list[int] = "random") -> list[str]:
+    def walk(self, number: int, start: str | list[int] = "random", items: str = "path") -> list[str]:
         """Walk number `number`: drawn like sample_path() from its own stream,
         number + 1; with start="each" it starts at node number mod n, and with
         a list of node ids S at S[number mod len(S)], undrawn."""
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng)
         if isinstance(start, list):
-            return self.graph.walk(path_len, rng, start[number % len(start)])
+            return self.graph.walk(path_len, rng, start[number % len(start)], items)
         if start == "each":
             if not self.graph.labels:
                 raise IndexError("UniformSampler::sample_single: low >= high")
-            return self.graph.walk(path_len, rng, number % len(self.graph.labels))
-        return self.graph.walk(path_len, rng)
+            return self.graph.walk(path_len, rng, number % len(self.graph.labels), items)
+        return self.graph.walk(path_len, rng, None, items)
 
     @property
     def tokens(self) -> list[str]:

@@ -46,10 +46,11 @@ def test_walk_i_matches_the_exact_port(write_kg, graph_seed):
         assert list(ours.tokens) == port.tokens
         first = rng.choice([0, 5, 2**64 - 40])
         listed = [rng.randrange(len(port.graph.labels)) for _ in range(rng.choice([1, 7]))]
-        for start in ("random", "each", listed):
-            expected = [port.walk(i, start) for i in range(first, first + 35)]
-            assert ours.walks(first, first + 35, start=start) == expected
-            assert as_lists(*ours.walk_ids(first, first + 35, start=start), ours.tokens) == expected
+        for start, items in [("random", "path"), ("each", "path"), (listed, "path"), ("random", "full"),
+                             (listed, "nodes")]:
+            expected = [port.walk(i, start, items) for i in range(first, first + 35)]
+            assert ours.walks(first, first + 35, start=start, items=items) == expected
+            assert as_lists(*ours.walk_ids(first, first + 35, start=start, items=items), ours.tokens) == expected
 
 
 def test_start_lists_of_every_kind_and_node_ids(shared_or_abc, tmp_path):
@@ -68,6 +69,21 @@ def test_start_lists_of_every_kind_and_node_ids(shared_or_abc, tmp_path):
     assert as_lists(*sampler.walk_ids(5, 5000, start=listed), sampler.tokens) == walks
     sampler.write_walks(tmp_path / "w.tsv", 5, 5000, start=listed.tolist(), threads=2)
     assert (tmp_path / "w.tsv").read_bytes().decode() == "".join("\t".join(walk) + "\n" for walk in walks)
+
+
+@pytest.mark.parametrize("mean, cap", [(4.0, 10), (30.0, 200), (1e-17, 0), (1e5, 10**6)])
+def test_item_forms_list_one_route(shared_or_abc, tmp_path, mean, cap):
+    sampler = vantrel.PathSampler(shared_or_abc, mean, cap, 4)
+    count = 3000 if mean < 100 else 20
+    path, full, nodes = (sampler.walks(7, 7 + count, items=items, threads=2) for items in ("path", "full", "nodes"))
+    assert all(f[0::2] == w for f, w in zip(full, nodes))
+    assert all([f[0]] + f[1::2] + [f[-1]] == p for f, p in zip(full, path))
+    for items, walks in (("full", full), ("nodes", nodes)):
+        assert as_lists(*sampler.walk_ids(7, 7 + count, items=items), sampler.tokens) == walks
+        sampler.write_walks(tmp_path / items, 7, 7 + count, items=items, threads=3)
+        assert (tmp_path / items).read_bytes().decode() == "".join("\t".join(walk) + "\n" for walk in walks)
+    with pytest.raises(ValueError, match="items must be 'path' or 'full' or 'nodes', not 'edges'"):
+        sampler.walks(0, 1, items="edges")
 
 
 @pytest.mark.parametrize("start, error, message", [
