@@ -1,8 +1,12 @@
 """RDF2Vec in a screenful: a walk corpus on disk, gensim's Word2Vec trained from it.
 
     python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0] [--query ENTITY]
+        [--entities FILE] [--items path|full|nodes]
 
-K walks start at every entity (the usual RDF2Vec corpus). They are written
+K walks start at every entity (the usual RDF2Vec corpus), or at each entity
+listed in FILE (one label per line), looked up with node_ids. --items full
+lists every node a walk passes (the RDF2Vec walk), which link prediction
+wants; path, the default, lists the relations between start and end. They are written
 with format="words": one walk per line, tokens separated by spaces and
 percent-escaped, so that labels with spaces stay one word; gensim trains
 from the file (corpus_file), several times faster than from Python lists,
@@ -41,11 +45,14 @@ def highest_degree_node(data_path: str) -> str:
     return degrees.most_common(1)[0][0] if degrees else ""
 
 
-def embed(data_path: str, per_node: int, seed: int, dimensions: int = 32) -> Word2Vec:
+def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None = None, items: str = "path",
+          dimensions: int = 32) -> Word2Vec:
     sampler = vantrel.PathSampler(data_path, 4.0, 8, seed)
+    start = "each" if entities is None else sampler.node_ids(entities)
+    starts = sampler.node_count if entities is None else len(entities)
     with tempfile.TemporaryDirectory() as directory:
         corpus = pathlib.Path(directory) / "walks.txt"
-        sampler.write_walks(corpus, 0, per_node * sampler.node_count, start="each", format="words")
+        sampler.write_walks(corpus, 0, per_node * starts, start=start, items=items, format="words")
         # One worker thread: with several, gensim's training order, and so the vectors, vary.
         return Word2Vec(corpus_file=str(corpus), vector_size=dimensions, window=5, min_count=1, sg=1, workers=1,
                         seed=seed, epochs=5)
@@ -57,8 +64,15 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--per-node", type=int, default=20, help="walks starting at each entity (default 20)")
     parser.add_argument("--seed", type=int, default=0)
     parser.add_argument("--query", help="an entity whose neighbours to print (default: the highest-degree one)")
+    parser.add_argument("--entities", help="a file of entity labels, one per line, to start the walks at")
+    parser.add_argument("--items", choices=["path", "full", "nodes"], default="path",
+                        help="what a walk lists (default path)")
     args = parser.parse_args(argv)
-    model = embed(args.data, args.per_node, args.seed)
+    entities = None
+    if args.entities:
+        with open(args.entities, encoding="utf-8") as listed:
+            entities = [line.rstrip("\n") for line in listed if line.strip()]
+    model = embed(args.data, args.per_node, args.seed, entities, args.items)
     query = args.query if args.query is not None else highest_degree_node(args.data)
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
     key = escape(query)

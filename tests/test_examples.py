@@ -83,6 +83,11 @@ def test_word2vec_embeddings(write_kg):
     lines = "".join(f"hub\tr\tleaf {i}\nleaf {i}\ts\tleaf {i + 1}\n" for i in range(30))
     out = run("word2vec_embeddings.py", write_kg(lines), "--per-node", 5).splitlines()
     assert out[1] == "nearest to hub:" and len(out) == 7
+    # Walks from listed entities only, listing every node: no relation token is embedded.
+    entities = write_kg("leaf 3\nleaf 7\n")
+    out = run("word2vec_embeddings.py", write_kg(lines), "--entities", entities, "--items", "nodes",
+              "--query", "leaf 3").splitlines()
+    assert out[0].endswith("dimensions") and not any("::" in line for line in out)
 
 
 @pytest.mark.parametrize("script", sorted(path.name for path in EXAMPLES.glob("*.py")))

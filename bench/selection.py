@@ -1,0 +1,89 @@
+"""Walk selection measures: walks from a list of start entities against
+start="each" on the same graph, side by side in one run, and node_ids on
+many labels.
+
+    python3 bench/selection.py [--quick] [--graph kg.tsv] [--labels-graph big.tsv]
+
+Walks: the first 10^4 nodes of the graph (WN18RR by default), K = 500 walks
+each, against start="each" over as many walks; medians of interleaved runs.
+node_ids: 10^6 labels of --labels-graph (for the target, the synthetic 10^7
+graph of bench/generate_kg.py), the first call (which builds the index) and
+a second one timed apart.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import statistics
+import sys
+import time
+
+from common import HERE, SHARED_DATA
+
+
+def rate(call, count) -> float:
+    start = time.perf_counter()
+    result = call()
+    seconds = time.perf_counter() - start
+    value = count(result) / seconds
+    del result
+    return value
+
+
+def start_lists(path: str, entities: int, per_entity: int, runs: int, threads: int) -> dict:
+    import vantrel
+
+    sampler = vantrel.PathSampler(path, 4.0, 10, 0)
+    entities = min(entities, sampler.node_count)
+    walks = entities * per_entity
+    listed = sampler.node_ids(list(sampler.tokens[:entities]))
+
+    def steps(result):
+        return len(result[0]) - 2 * walks
+
+    rates: dict[str, list[float]] = {"start list": [], 'start="each"': []}
+    for _ in range(runs):
+        rates["start list"].append(rate(lambda: sampler.walk_ids(0, walks, threads=threads, start=listed), steps))
+        rates['start="each"'].append(rate(lambda: sampler.walk_ids(0, walks, threads=threads, start="each"), steps))
+    medians = {name: statistics.median(values) for name, values in rates.items()}
+    return {"graph": path, "entities": entities, "walks": walks, "threads": threads, "steps_per_s": medians,
+            "ratio": medians["start list"] / medians['start="each"']}
+
+
+def node_ids(path: str, labels: int) -> dict:
+    import vantrel
+
+    sampler = vantrel.PathSampler(path, 4.0, 10, 0)
+    count = min(labels, sampler.node_count)
+    step = max(1, sampler.node_count // count)
+    wanted = [sampler.tokens[i] for i in range(0, step * count, step)]
+    start = time.perf_counter()
+    sampler.node_ids(wanted)
+    first = time.perf_counter() - start
+    start = time.perf_counter()
+    sampler.node_ids(wanted)
+    return {"graph": path, "nodes": sampler.node_count, "labels": len(wanted), "first_call_s": first,
+            "second_call_s": time.perf_counter() - start}
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="tiny sizes, so that the script cannot rot")
+    parser.add_argument("--graph", default=str(SHARED_DATA / "wn18rr-train.tsv"))
+    parser.add_argument("--labels-graph", help="the graph whose labels node_ids looks up (default: --graph)")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    graph = args.graph
+    if not SHARED_DATA.joinpath("wn18rr-train.tsv").is_file() and args.graph == str(SHARED_DATA / "wn18rr-train.tsv"):
+        graph = str(HERE.parent / "examples" / "data" / "rivers.tsv")  # a clone without the shared data
+    entities, per_entity, labels = (20, 10, 1000) if args.quick else (10_000, 500, 1_000_000)
+    runs = 1 if args.quick else args.runs
+    results = {"start_lists": [start_lists(graph, entities, per_entity, runs, threads) for threads in (1, 2)],
+               "node_ids": node_ids(args.labels_graph or graph, labels)}
+    print(json.dumps(results, indent=1))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
