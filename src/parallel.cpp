@@ -200,13 +200,16 @@ void run_tasks(std::uint64_t tasks, unsigned threads,
     pool.worker_done();
   };
   std::vector<std::thread> workers = start_workers(wanted - 1, serve);
-  // The calling thread: the caller's interrupt check, at most every few
-  // milliseconds, and a stop when another thread failed.
+  // The calling thread: the caller's interrupt check at its first poll (so
+  // that work of any length sees an interrupt already pending) and then at
+  // most every few milliseconds, and a stop when another thread failed.
   auto last_check = std::chrono::steady_clock::now();
+  bool checked = false;
   const InterruptPoll caller_poll = [&] {
     pool.throw_if_stopped();
     const auto now = std::chrono::steady_clock::now();
-    if (interrupt && now - last_check >= std::chrono::milliseconds(5)) {
+    if (interrupt && (!checked || now - last_check >= std::chrono::milliseconds(5))) {
+      checked = true;
       last_check = now;
       interrupt();
     }

@@ -17,7 +17,8 @@ unsigned available_cpus();
 // threads (at least one: the calling thread). Tasks are handed out in
 // order; what a task computes must not depend on which thread runs it.
 // Long tasks call the `poll` they are given now and then: on the calling
-// thread it calls `interrupt` (at most every few milliseconds); on the
+// thread it calls `interrupt` (at its first call, then at most every few
+// milliseconds); on the
 // others it throws once any task has failed. `interrupt` is also called
 // while the calling thread waits for the others. The first failure of a
 // task, or of `interrupt`, stops the handing out of tasks and is rethrown
