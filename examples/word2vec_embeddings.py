@@ -1,12 +1,15 @@
 """RDF2Vec in a screenful: a walk corpus on disk, gensim's Word2Vec trained from it.
 
     python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0] [--query ENTITY]
-        [--entities FILE] [--items path|full|nodes]
+        [--entities FILE] [--items path|full|nodes] [--exclude REL ...] [--direction both|forward|backward]
 
 K walks start at every entity (the usual RDF2Vec corpus), or at each entity
 listed in FILE (one label per line), looked up with node_ids. --items full
 lists every node a walk passes (the RDF2Vec walk), which link prediction
-wants; path, the default, lists the relations between start and end. They are written
+wants; path, the default, lists the relations between start and end.
+--exclude leaves relations out of the walks (the relation a benchmark
+predicts, which would leak the label), --direction forward walks from
+subject to object only, as the original RDF2Vec walks. They are written
 with format="words": one walk per line, tokens separated by spaces and
 percent-escaped, so that labels with spaces stay one word; gensim trains
 from the file (corpus_file), several times faster than from Python lists,
@@ -46,8 +49,10 @@ def highest_degree_node(data_path: str) -> str:
 
 
 def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None = None, items: str = "path",
-          dimensions: int = 32) -> Word2Vec:
+          exclude: list[str] | None = None, direction: str = "both", dimensions: int = 32) -> Word2Vec:
     sampler = vantrel.PathSampler(data_path, 4.0, 8, seed)
+    if exclude or direction != "both":
+        sampler = sampler.restrict(exclude_relations=exclude or [], direction=direction)
     start = "each" if entities is None else sampler.node_ids(entities)
     starts = sampler.node_count if entities is None else len(entities)
     with tempfile.TemporaryDirectory() as directory:
@@ -67,12 +72,14 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--entities", help="a file of entity labels, one per line, to start the walks at")
     parser.add_argument("--items", choices=["path", "full", "nodes"], default="path",
                         help="what a walk lists (default path)")
+    parser.add_argument("--exclude", nargs="*", default=[], metavar="REL", help="relations the walks leave out")
+    parser.add_argument("--direction", choices=["both", "forward", "backward"], default="both")
     args = parser.parse_args(argv)
     entities = None
     if args.entities:
         with open(args.entities, encoding="utf-8") as listed:
             entities = [line.rstrip("\n") for line in listed if line.strip()]
-    model = embed(args.data, args.per_node, args.seed, entities, args.items)
+    model = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction)
     query = args.query if args.query is not None else highest_degree_node(args.data)
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
     key = escape(query)

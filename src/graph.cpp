@@ -4,16 +4,20 @@ namespace vantrel {
 
 template <class Id>
 template <class Token>
-void BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                          const InterruptPoll& poll) const {
+std::uint64_t BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                                   const InterruptPoll& poll) const {
   WalkPosition<Id> at = begin_at(start);
+  Token* const first = out;
   *out++ = static_cast<Token>(start);
   constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
   for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
     if (step_index % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
-    *out++ = static_cast<Token>(step(at, rng));
+    const std::uint64_t token = step(at, rng);
+    if (token == kDeadEnd) break;
+    *out++ = static_cast<Token>(token);
   }
   *out = static_cast<Token>(end_node(at));
+  return static_cast<std::uint64_t>(out - first) + 1;
 }
 
 template <class Id>
@@ -32,20 +36,20 @@ std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint
 
 template class BasicGraph<std::uint32_t>;
 template class BasicGraph<std::uint64_t>;
-template void BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
+template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
                                               const InterruptPoll&) const;
-template void BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
+template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
                                               const InterruptPoll&) const;
-template void BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
+template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
                                               const InterruptPoll&) const;
-template void BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
+template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
                                               const InterruptPoll&) const;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {
   const std::uint64_t start = draw_start(rng);
   std::vector<std::uint64_t> tokens(path_len + 2);
-  walk(start, path_len, rng, tokens.data());
+  tokens.resize(walk(start, path_len, rng, tokens.data()));
   std::vector<std::string> path;
   path.reserve(tokens.size());
   for (const std::uint64_t token : tokens) {

@@ -86,11 +86,22 @@ struct WalkPosition {
   std::uint64_t removed;
 };
 
+// Which of its edges a node's block lists: both directions (every graph
+// built from triples), or one, for graphs restricted to walking forward
+// (head to tail) or backward (tail to head).
+enum class Direction : std::uint8_t { kBoth, kForward, kBackward };
+
+// What step() returns when the node it stands on has no edge to take (a
+// node of a restricted graph): the walk ends there.
+inline constexpr std::uint64_t kDeadEnd = UINT64_MAX;
+
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 template <class Id>
 class BasicGraph {
  public:
   using IdType = Id;
+  // The twin of an edge whose other copy the graph does not list (one direction only).
+  static constexpr Id kNoTwin = static_cast<Id>(-1);
 
   // An edge seen from one of its ends, with the other end as a node id.
   struct Adjacent {
@@ -102,15 +113,25 @@ class BasicGraph {
   BasicGraph() = default;
   // A graph of laid-out blocks: `block_of` maps node ids to the positions of
   // their header cells in `cells`.
+  // A restricted graph (`restricted`) may have nodes without edges and
+  // relations without edges; with one direction, every twin is kNoTwin.
   BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels,
-             LabelList relation_labels)
+             LabelList relation_labels, Direction direction = Direction::kBoth, bool restricted = false)
       : cells_(std::move(cells)),
         block_of_(std::move(block_of)),
         node_labels_(std::move(node_labels)),
-        relation_labels_(std::move(relation_labels)) {}
+        relation_labels_(std::move(relation_labels)),
+        direction_(direction),
+        restricted_(restricted) {}
 
   std::uint64_t node_count() const { return block_of_.size(); }
-  std::uint64_t edge_count() const { return (cells_.size() - block_of_.size()) / 2; }
+  // The triples the graph can walk: each listed once per direction it keeps.
+  std::uint64_t edge_count() const {
+    const std::uint64_t entries = cells_.size() - block_of_.size();
+    return direction_ == Direction::kBoth ? entries / 2 : entries;
+  }
+  Direction direction() const { return direction_; }
+  bool restricted() const { return restricted_; }
   std::uint64_t relation_count() const { return relation_labels_.size(); }
   // Tokens: node ids 0 to n - 1 first, then relation r followed forward
   // (n + 2r) and backward (n + 2r + 1).
@@ -143,10 +164,12 @@ class BasicGraph {
   // to `out`: the start node, one relation token per step, the end node.
   // Each step draws below its candidate count: the node's forward then
   // backward entries, less the first entry of the edge just used unless it
-  // is the only one. `poll` is called every 2^20 steps.
+  // is the only one. A node without candidates (restricted graphs only)
+  // ends the walk early. Returns the number of tokens written. `poll` is
+  // called every 2^20 steps.
   template <class Token>
-  void walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-            const InterruptPoll& poll = {}) const;
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                     const InterruptPoll& poll = {}) const;
 
   // The parts of walk(), for callers that advance several walks in turn so
   // that their memory accesses overlap. A walk is begin_at(start), then
@@ -154,11 +177,13 @@ class BasicGraph {
   WalkPosition<Id> begin_at(std::uint64_t start) const { return {block_of_[start], WalkPosition<Id>::kNoEntry}; }
 
   // Takes one step: draws among the candidates, moves `at`, and returns the
-  // relation token of the edge taken.
+  // relation token of the edge taken; or, at a node without candidates,
+  // returns kDeadEnd, drawing nothing and leaving `at` where it is.
   std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const {
     const HeaderCell<Id>& header = cells_[at.block].header;
     const std::uint64_t fwd_count = header.forward_count;
     const std::uint64_t candidates = fwd_count + header.backward_count;
+    if (candidates == 0) [[unlikely]] return kDeadEnd;
     std::uint64_t choice;
     if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
       const std::uint64_t removed = (at.removed & WalkPosition<Id>::kAfterForward) != 0
@@ -176,11 +201,15 @@ class BasicGraph {
     // Arriving backward, the edge stands among the new node's forward
     // entries only. Arriving forward it stands among its backward entries,
     // after its forward ones, unless it is a self-loop: then its forward
-    // entry, the one just chosen, comes first.
-    if (!forward) {
+    // entry, the one just chosen, comes first. A graph of one direction
+    // lists one copy of each edge: the edge is not among the new node's
+    // candidates, unless it is a self-loop, whose own entry is.
+    if (edge.block == at.block) {
+      at.removed = forward || edge.twin == kNoTwin ? choice : std::uint64_t{edge.twin};
+    } else if (edge.twin == kNoTwin) {
+      at.removed = WalkPosition<Id>::kNoEntry;
+    } else if (!forward) {
       at.removed = edge.twin;
-    } else if (edge.block == at.block) {
-      at.removed = choice;
     } else {
       at.removed = WalkPosition<Id>::kAfterForward | edge.twin;
     }
@@ -208,6 +237,8 @@ class BasicGraph {
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
   LabelList node_labels_;
   LabelList relation_labels_;
+  Direction direction_ = Direction::kBoth;
+  bool restricted_ = false;
 };
 
 extern template class BasicGraph<std::uint32_t>;
@@ -243,14 +274,21 @@ class KG {
   const LabelList& node_labels() const {
     return visit([](const auto& g) -> const LabelList& { return g.node_labels(); });
   }
+  const LabelList& relation_labels() const {
+    return visit([](const auto& g) -> const LabelList& { return g.relation_labels(); });
+  }
 
   std::uint64_t draw_start(StdRng& rng) const {
     return visit([&](const auto& g) { return g.draw_start(rng); });
   }
+  bool restricted() const {
+    return visit([](const auto& g) { return g.restricted(); });
+  }
+  // Walks as BasicGraph::walk does; returns the number of tokens written.
   template <class Token>
-  void walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-            const InterruptPoll& poll = {}) const {
-    visit([&](const auto& g) { g.walk(start, path_len, rng, out, poll); });
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                     const InterruptPoll& poll = {}) const {
+    return visit([&](const auto& g) { return g.walk(start, path_len, rng, out, poll); });
   }
 
   // A walk with a drawn start, as owned strings, each edge label followed by

@@ -84,6 +84,10 @@ class ArrayRegion {
   const T& operator[](std::size_t index) const { return data_[index]; }
   std::span<const T> span() const { return {data_, size_}; }
 
+  // A read-only view of the same elements, keeping their memory alive as
+  // long as either lives.
+  ArrayRegion share() const { return view(data_, size_, keeper_); }
+
   // Writable access while an owner fills memory it allocated or adopted.
   T* mutable_data() { return data_; }
 

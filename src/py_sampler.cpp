@@ -21,6 +21,7 @@
 #include "py_buffer.hpp"
 #include "py_tokens.hpp"
 #include "random.hpp"
+#include "restriction.hpp"
 #include "triple.hpp"
 #include "walks.hpp"
 
@@ -115,7 +116,7 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
       const std::uint64_t start = state.kg.draw_start(state.rng);
       ensure_fits_in_memory(path_len, kBytesPerWalkString);
       tokens.resize(path_len + 2);
-      state.kg.walk(start, path_len, state.rng, tokens.data(), check_signals);
+      tokens.resize(state.kg.walk(start, path_len, state.rng, tokens.data(), check_signals));
     } catch (...) {
       raise_failure(std::current_exception());
       return nullptr;
@@ -249,6 +250,86 @@ PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwarg
   });
 }
 
+constexpr ParamDescription kRestrictParams[] = {
+    {"relations", true, true},
+    {"exclude_relations", true, true},
+    {"direction", true, true},
+};
+constexpr const char* kRestrictName = "PathSampler.restrict()";
+
+// Sets `allowed[id]` to `value` for each relation named in `names` (an
+// iterable of str); KeyError for a name that is no relation's.
+bool mark_relations(PyObject* names, const char* argument, const LabelIndex& index, bool value,
+                    std::vector<bool>& allowed) {
+  if (PyUnicode_Check(names)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a collection of relation names, not a str", argument);
+    return false;
+  }
+  const std::string message = std::string(argument) + " must be a collection of relation names";
+  PyRef items(PySequence_Fast(names, message.c_str()));
+  if (!items) return false;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+    PyObject* name = PySequence_Fast_GET_ITEM(items.get(), i);
+    if (!PyUnicode_Check(name)) {
+      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", argument, i, Py_TYPE(name)->tp_name);
+      return false;
+    }
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    std::optional<std::uint64_t> id;
+    if (utf8) {
+      id = index.find(std::string_view(utf8, static_cast<std::size_t>(size)));
+    } else if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+      PyErr_Clear();
+    } else {
+      return false;
+    }
+    if (!id) {
+      PyErr_SetObject(PyExc_KeyError, name);
+      return false;
+    }
+    allowed[static_cast<std::size_t>(*id)] = value;
+  }
+  return true;
+}
+
+PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kRestrictParams)];
+  if (parse_fn_args(kRestrictName, kRestrictParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  SamplerState& parent = state_of(object);
+  Restriction restriction;
+  try {
+    const LabelList& relation_labels = parent.kg.relation_labels();
+    const LabelIndex index(relation_labels);
+    const bool listed = slots[0] && slots[0].get() != Py_None;
+    restriction.relations.assign(static_cast<std::size_t>(relation_labels.size()), !listed);
+    if (listed && !mark_relations(slots[0].get(), "relations", index, true, restriction.relations)) return nullptr;
+    if (slots[1] && slots[1].get() != Py_None &&
+        !mark_relations(slots[1].get(), "exclude_relations", index, false, restriction.relations)) {
+      return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  int direction = 0;
+  if (slots[2] && !convert_choice(slots[2].get(), "direction", {"both", "forward", "backward"}, direction)) {
+    return nullptr;
+  }
+  restriction.direction = direction == 0 ? Direction::kBoth : direction == 1 ? Direction::kForward : Direction::kBackward;
+  PyRef owner = allocate_sampler(Py_TYPE(object));
+  if (!owner) return nullptr;
+  std::unique_ptr<SamplerState> state;
+  if (!run_released([&](const InterruptPoll& poll) {
+        // A stream 0 of its own, as a new sampler with the same seed starts it.
+        state = std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
+                                               restrict_graph(parent.kg, restriction, poll));
+      })) {
+    return nullptr;
+  }
+  reinterpret_cast<PathSamplerObject*>(owner.get())->state = std::move(state);
+  return owner.release();
+}
+
 #define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
 
 PyMethodDef PathSampler_methods[] = {
@@ -268,6 +349,11 @@ PyMethodDef PathSampler_methods[] = {
      "node_ids($self, labels)\n--\n\n"
      "The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that\n"
      "is no node's."},
+    {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS,
+     "restrict($self, *, relations=None, exclude_relations=None, direction='both')\n--\n\n"
+     "A new PathSampler over the same nodes whose walks take only some edges: those of `relations`\n"
+     "(all if None), less those of `exclude_relations`, followed in `direction` ('both', 'forward':\n"
+     "head to tail, 'backward': tail to head). A walk ends early at a node with no such edge."},
     {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS,
      "save($self, path)\n--\n\n"
      "Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."},

@@ -42,7 +42,8 @@ struct Header {
   std::uint64_t relation_label_bytes;
   std::uint64_t file_size;
   std::uint64_t checksum;
-  std::uint8_t reserved[kHeaderSize - 80];
+  std::uint32_t restriction;  // 0: a graph as built; 1 + Direction: restricted, of that direction
+  std::uint8_t reserved[kHeaderSize - 84];
 };
 static_assert(sizeof(Header) == kHeaderSize);
 
@@ -67,11 +68,17 @@ struct Layout {
 
 std::uint64_t round_up(std::uint64_t value) { return (value + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment; }
 
+// The direction of the graph a header describes (its restriction checked before).
+Direction direction_of(const Header& header) {
+  return header.restriction == 0 ? Direction::kBoth : static_cast<Direction>(header.restriction - 1);
+}
+
 // The layout for the header's counts; false if a size overflows.
 bool layout_of(const Header& header, Layout& layout) {
   const std::uint64_t width = header.id_width;
+  const std::uint64_t copies = direction_of(header) == Direction::kBoth ? 2 : 1;  // entries per edge
   std::uint64_t cells, cell_bytes, block_bytes, node_offsets, relation_offsets;
-  if (__builtin_mul_overflow(header.edge_count, 2, &cells) ||
+  if (__builtin_mul_overflow(header.edge_count, copies, &cells) ||
       __builtin_add_overflow(cells, header.node_count, &cells) ||
       __builtin_mul_overflow(cells, 3 * width, &cell_bytes) ||
       __builtin_mul_overflow(header.node_count, width, &block_bytes) ||
@@ -181,6 +188,7 @@ void save_graph(const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) 
   header.relation_count = graph.relation_count();
   header.node_label_bytes = graph.node_labels().bytes().size();
   header.relation_label_bytes = graph.relation_labels().bytes().size();
+  header.restriction = graph.restricted() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
   Layout layout;
   layout_of(header, layout);
   header.file_size = layout.end;
@@ -277,13 +285,13 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
 }
 
 // Refuses a file with anything but zeros where the format has none: the
-// header's last 48 bytes and the padding after each section.
+// header's last 44 bytes and the padding after each section.
 void check_zeros(const Header& header, const char* data, const Layout& layout) {
   auto all_zero = [](const char* from, std::uint64_t length) {
     return std::all_of(from, from + length, [](char c) { return c == 0; });
   };
   if (!all_zero(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved)) {
-    throw SnapshotError("header bytes 80 to 127 are not zero");
+    throw SnapshotError("header bytes 84 to 127 are not zero");
   }
   for (int s = 0; s < kSectionCount; ++s) {
     const std::uint64_t end = layout.start[s] + layout.length[s];
@@ -300,6 +308,7 @@ template <class Id>
 void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<std::uint64_t>& block_starts,
                  std::uint64_t begin, std::uint64_t end, std::uint64_t cell_count,
                  std::vector<std::uint64_t>& relations_used) {
+  const bool one_direction = direction_of(header) != Direction::kBoth;
   constexpr std::uint64_t kAhead = 64;
   std::uint64_t node = 0;
   std::uint64_t block = begin;  // where the current node's block starts
@@ -328,6 +337,12 @@ void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<
     }
     const HeaderCell<Id>& far_end = cells[other].header;
     const bool forward = cell < forward_end;
+    if (one_direction) {  // the other copy of each edge is not listed
+      if (edge.twin != BasicGraph<Id>::kNoTwin) {
+        throw SnapshotError("an edge of node " + count_text(node) + " has a twin in a graph of one direction");
+      }
+      continue;
+    }
     const std::uint64_t opposite = forward ? far_end.backward_count : far_end.forward_count;
     if (edge.twin >= opposite) {
       throw SnapshotError("an edge of node " + count_text(node) + " has its twin out of range");
@@ -354,7 +369,7 @@ void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<
 template <class Id>
 void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, const InterruptPoll& poll) {
   const std::uint64_t nodes = header.node_count;
-  const std::uint64_t cell_count = nodes + 2 * header.edge_count;
+  const std::uint64_t cell_count = nodes + (direction_of(header) == Direction::kBoth ? 2 : 1) * header.edge_count;
   if (nodes > 0 && blocks[0] != 0) throw SnapshotError("node 0's block is not at the first cell");
   std::vector<std::uint64_t> block_starts((cell_count + 63) / 64, 0);
   std::atomic<std::uint64_t> forward_total{0};
@@ -372,7 +387,7 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
       const HeaderCell<Id>& cell = cells[position].header;
       if (cell.node != node) throw SnapshotError("the block of node " + count_text(node) + " names another node");
       const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
-      if (entries == 0) throw SnapshotError("node " + count_text(node) + " has no edge");
+      if (entries == 0 && header.restriction == 0) throw SnapshotError("node " + count_text(node) + " has no edge");
       if (entries > cell_count - position - 1) {
         throw SnapshotError("the edges of node " + count_text(node) + " run past the last cell");
       }
@@ -390,7 +405,9 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
     backward_total += backward;
     task_poll();
   }, poll);
-  if (forward_total != header.edge_count || backward_total != header.edge_count) {
+  const Direction direction = direction_of(header);
+  if (forward_total != (direction == Direction::kBackward ? 0 : header.edge_count) ||
+      backward_total != (direction == Direction::kForward ? 0 : header.edge_count)) {
     throw SnapshotError("the node blocks do not hold each edge once in each direction");
   }
   std::vector<std::uint64_t> relations_used((header.relation_count + 63) / 64, 0);
@@ -404,7 +421,8 @@ void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, 
     check_edges(header, cells, block_starts, begin, end, cell_count, relations_used);
     task_poll();
   }, poll);
-  for (std::uint64_t relation = 0; relation < header.relation_count; ++relation) {
+  // A restricted graph keeps every relation, walkable or not.
+  for (std::uint64_t relation = 0; header.restriction == 0 && relation < header.relation_count; ++relation) {
     if (((relations_used[relation / 64] >> (relation % 64)) & 1) == 0) {
       throw SnapshotError("relation " + count_text(relation) + " has no edge");
     }
@@ -425,7 +443,8 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
                                      view_of<std::uint8_t>(contents, layout, kNodeAscii)),
                            LabelList(view_of<char>(contents, layout, kRelationBytes),
                                      view_of<std::uint64_t>(contents, layout, kRelationOffsets),
-                                     view_of<std::uint8_t>(contents, layout, kRelationAscii))));
+                                     view_of<std::uint8_t>(contents, layout, kRelationAscii)),
+                           direction_of(header), header.restriction != 0));
 }
 
 }  // namespace
@@ -475,6 +494,9 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
     throw SnapshotError("id width " + count_text(header.id_width) + " is neither 4 nor 8");
   }
   if (header.header_size != kHeaderSize) throw SnapshotError("header size " + count_text(header.header_size));
+  if (header.restriction > 1 + static_cast<std::uint32_t>(Direction::kBackward)) {
+    throw SnapshotError("unknown restriction " + count_text(header.restriction));
+  }
   Layout layout;
   if (!layout_of(header, layout) || header.file_size != layout.end || size != layout.end) {
     throw SnapshotError("the file is " + count_text(size) + " bytes; its header says " + count_text(header.file_size) +

@@ -1,6 +1,6 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Collection, Sequence
 from os import PathLike
 from typing import Literal, final
 
@@ -29,6 +29,17 @@ class PathSampler:
     def node_ids(self, labels: Sequence[str]) -> Buffer:
         """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
         no node's."""
+    def restrict(
+        self,
+        *,
+        relations: Collection[str] | None = None,
+        exclude_relations: Collection[str] | None = None,
+        direction: Literal["both", "forward", "backward"] = "both",
+    ) -> PathSampler:
+        """A new sampler over the same nodes (ids, labels, tokens and arguments) whose walks take only the
+        edges of `relations` (all if None) less those of `exclude_relations`, followed in `direction`
+        ("forward": head to tail only; "backward": tail to head only). Its own stream 0 starts anew. A walk
+        that reaches a node with no such edge ends there. KeyError for an unknown relation name."""
     def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
         """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property

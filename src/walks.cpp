@@ -46,6 +46,9 @@ template <class Token>
 struct NumberedOutput {
   Token* tokens;
   std::uint64_t* ends;  // ends[k + 1]: walk k's token count (sparse) or end (known lengths)
+  // Known lengths on a restricted graph: walk k's token count, shorter than
+  // its room where it ended at a node without edges. Null otherwise.
+  std::uint64_t* counts;
   // Known lengths: the number of length draws of each walk, drawn beforehand.
   // Sparse: null; walk k goes to tokens + k × stride and its length is drawn with it.
   const std::uint32_t* length_draws;
@@ -96,8 +99,15 @@ class InterleavedWalks {
             }
             continue;
           }
-          if (kItems != Items::kPath && slot.stepped) *slot.out++ = static_cast<Token>(graph_.end_node(slot.at));
+          // The node stepped from, read before the step moves on (from the
+          // block the step reads anyway).
+          const std::uint64_t here = kItems != Items::kPath ? graph_.end_node(slot.at) : 0;
           const std::uint64_t relation = graph_.step(slot.at, slot.rng);
+          if (relation == kDeadEnd) [[unlikely]] {
+            end_early(slot);  // the node it stands on is written as the end node
+            continue;
+          }
+          if (kItems != Items::kPath && slot.stepped) *slot.out++ = static_cast<Token>(here);
           if (kItems != Items::kNodes) *slot.out++ = static_cast<Token>(relation);
           slot.stepped = true;
           --slot.steps_left;
@@ -124,7 +134,21 @@ class InterleavedWalks {
     std::uint64_t steps_left = kIdle;
     Token* out = nullptr;
     bool stepped = false;  // whether the walk has taken a step
+    std::uint64_t walk = 0;  // its position in the request
+    std::uint64_t path_len = 0;
   };
+
+  // Ends the walk in `slot` at the node it stands on, which has no edge to
+  // take: its token count is that of the steps it took.
+  void end_early(Slot& slot) {
+    const std::uint64_t tokens = item_count(kItems, slot.path_len - slot.steps_left);
+    if (output_.length_draws) {
+      output_.counts[slot.walk] = tokens;
+    } else {
+      output_.ends[slot.walk + 1] = tokens;
+    }
+    slot.steps_left = 0;
+  }
 
   // Blocks computed ahead for a walk whose length is not known yet: what a
   // walk of the expected length reads (length draws, start, one draw per
@@ -192,6 +216,8 @@ class InterleavedWalks {
     *slot.out++ = static_cast<Token>(start_node);
     slot.steps_left = path_len;
     slot.stepped = false;
+    slot.walk = k;
+    slot.path_len = path_len;
     slot.at = graph_.begin_at(start_node);
     graph_.prefetch(slot.at);
   }
@@ -254,6 +280,30 @@ bool in_padded_slots(const WalkRules& rules, Items items, std::uint64_t count, s
   return true;
 }
 
+// The token count of each of `count` walks laid out at `ends`.
+std::vector<std::uint64_t> counts_of(const std::uint64_t* ends, std::uint64_t count) {
+  std::vector<std::uint64_t> counts(count);
+  for (std::uint64_t k = 0; k < count; ++k) counts[k] = ends[k + 1] - ends[k];
+  return counts;
+}
+
+// Moves walks drawn into the room of their drawn lengths (laid out by
+// `ends`) down to their token counts, in order, makes `ends` their ends
+// again, and returns the tokens in all.
+template <class Token>
+std::uint64_t close_gaps(Token* tokens, std::uint64_t* ends, const std::uint64_t* counts, std::uint64_t count) {
+  std::uint64_t from = 0;
+  std::uint64_t to = 0;
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const std::uint64_t next_from = ends[k + 1];
+    if (from != to) std::memmove(tokens + to, tokens + from, counts[k] * sizeof(Token));
+    to += counts[k];
+    ends[k + 1] = to;
+    from = next_from;
+  }
+  return to;
+}
+
 }  // namespace
 
 template <class Token>
@@ -278,10 +328,10 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
       const std::uint64_t end = add_sizes(ends[k], add_sizes(path_len, 2));
       if (end >= most_tokens) throw std::bad_alloc();
       tokens.resize(end);
-      graph.walk(start, path_len, rng, tokens.data() + ends[k], poll);
-      ends[k + 1] = end;
+      ends[k + 1] = ends[k] + graph.walk(start, path_len, rng, tokens.data() + ends[k], poll);
     }
   });
+  tokens.resize(ends[count]);  // walks that ended early (restricted graphs) leave room at the end
   return {ArrayRegion<Token>::adopt(std::move(tokens)), std::move(offsets)};
 }
 
@@ -320,7 +370,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
     const std::uint64_t stride = item_count(items, rules.max_path_len);
     auto token_region = ArrayRegion<Token>::allocate(stride * count);
     Token* const tokens = token_region.mutable_data();
-    draw_walks({tokens, ends, nullptr, stride});
+    draw_walks({tokens, ends, nullptr, nullptr, stride});
     for (std::uint64_t k = 0; k < count; ++k) {
       const std::uint64_t length = ends[k + 1];
       ends[k + 1] = ends[k] + length;
@@ -342,8 +392,11 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
   auto token_region = ArrayRegion<Token>::allocate(ends[count]);
   // The walks, in place: each stream again from its first blocks, past its
-  // length draws.
-  draw_walks({token_region.mutable_data(), ends, draws, 0});
+  // length draws. On a restricted graph a walk may end early, short of its room.
+  std::vector<std::uint64_t> counts;
+  if (kg.restricted()) counts = counts_of(ends, count);
+  draw_walks({token_region.mutable_data(), ends, counts.empty() ? nullptr : counts.data(), draws, 0});
+  if (!counts.empty()) token_region.shrink(close_gaps(token_region.mutable_data(), ends, counts.data(), count));
   return {std::move(token_region), std::move(offsets)};
 }
 
@@ -374,7 +427,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
   const std::uint64_t longest = item_count(items, rules.max_path_len);
   if (in_padded_slots(rules, items, count, sizeof(Token), kSparseChunkBytes)) {
     if (tokens.size() < longest * count) tokens.resize(longest * count);
-    draw_walks({tokens.data(), ends.data(), nullptr, longest});
+    draw_walks({tokens.data(), ends.data(), nullptr, nullptr, longest});
     for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
     stride = longest;
     return;
@@ -384,7 +437,10 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
   ensure_fits_in_memory(ends[count], sizeof(Token));
   tokens.resize(ends[count]);
-  draw_walks({tokens.data(), ends.data(), draws.data(), 0});
+  std::vector<std::uint64_t> counts;
+  if (kg.restricted()) counts = counts_of(ends.data(), count);
+  draw_walks({tokens.data(), ends.data(), counts.empty() ? nullptr : counts.data(), draws.data(), 0});
+  if (!counts.empty()) tokens.resize(close_gaps(tokens.data(), ends.data(), counts.data(), count));
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,

@@ -8,6 +8,8 @@ the benchmarks.
 
 from __future__ import annotations
 
+import copy
+
 import math
 
 _MASK32 = 0xFFFFFFFF
@@ -165,17 +167,22 @@ class Graph:
             self.rev.append([])
         return node
 
-    def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path") -> list[str]:
+    def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path",
+             allowed=None) -> list[str]:
         """The walk as listed by `items`: "path" (start, a relation per step,
-        end), "full" (every node and relation) or "nodes"."""
+        end), "full" (every node and relation) or "nodes". `allowed(edge,
+        forward)` restricts the candidates; a node without any ends the walk."""
         node = rng.gen_range(0, len(self.labels)) if start is None else start
         path = [self.labels[node]]
         nodes = [self.labels[node]]
         prev = None
         for _ in range(path_len):
-            candidates = self.fwd[node] + self.rev[node]
-            boundary = len(self.fwd[node])
-            if prev is not None and len(candidates) >= 2:
+            forward_edges = [e for e in self.fwd[node] if allowed is None or allowed(e, True)]
+            candidates = forward_edges + [e for e in self.rev[node] if allowed is None or allowed(e, False)]
+            if not candidates:
+                break
+            boundary = len(forward_edges)
+            if prev is not None and len(candidates) >= 2 and prev in candidates:
                 k = candidates.index(prev)
                 del candidates[k]
                 if k < boundary:
@@ -207,6 +214,7 @@ class ExactPathSampler:
         self.poi = Poisson(float(mean_path_len))
         self.random_state = random_state
         self.rng = Rng(random_state)
+        self.allowed = None  # every edge, both ways
         self.max_path_len = max_path_len
 
     def _path_len(self, rng: Rng) -> int:
@@ -215,7 +223,7 @@ class ExactPathSampler:
         return min(steps, self.max_path_len)
 
     def sample_path(self) -> list[str]:
-        return self.graph.walk(self._path_len(self.rng), self.rng)
+        return self.graph.walk(self._path_len(self.rng), self.rng, None, "path", self.allowed)
 
     def walk(self, number: int, start: str | list[int] = "random", items: str = "path") -> list[str]:
         """Walk number `number`: drawn like sample_path() from its own stream,
@@ -224,12 +232,28 @@ class ExactPathSampler:
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng)
         if isinstance(start, list):
-            return self.graph.walk(path_len, rng, start[number % len(start)], items)
+            return self.graph.walk(path_len, rng, start[number % len(start)], items, self.allowed)
         if start == "each":
             if not self.graph.labels:
                 raise IndexError("UniformSampler::sample_single: low >= high")
-            return self.graph.walk(path_len, rng, number % len(self.graph.labels), items)
-        return self.graph.walk(path_len, rng, None, items)
+            return self.graph.walk(path_len, rng, number % len(self.graph.labels), items, self.allowed)
+        return self.graph.walk(path_len, rng, None, items, self.allowed)
+
+    def restrict(self, relations=None, exclude_relations=(), direction="both") -> "ExactPathSampler":
+        """The same sampler over the edges of `relations` (all if None) less
+        `exclude_relations`, followed in `direction`, with stream 0 anew."""
+        kept = set(label for _, _, label in self.graph.edges) if relations is None else set(relations)
+        kept -= set(exclude_relations)
+        restricted = copy.copy(self)
+        restricted.rng = Rng(self.random_state)
+
+        def allowed(edge, forward, parent=self.allowed):
+            return (self.graph.edges[edge][2] in kept and direction in ("both", "forward" if forward else "backward")
+                    and (parent is None or parent(edge, forward)))
+
+        restricted.allowed = allowed
+        restricted.data_size = sum(1 for e in range(len(self.graph.edges)) if allowed(e, True) or allowed(e, False))
+        return restricted
 
     @property
     def tokens(self) -> list[str]:

@@ -88,6 +88,8 @@ def test_word2vec_embeddings(write_kg):
     out = run("word2vec_embeddings.py", write_kg(lines), "--entities", entities, "--items", "nodes",
               "--query", "leaf 3").splitlines()
     assert out[0].endswith("dimensions") and not any("::" in line for line in out)
+    out = run("word2vec_embeddings.py", write_kg(lines), "--exclude", "s", "--direction", "forward", "--query", "hub")
+    assert "s::" not in out and "r::<--" not in out and "r::-->" in out
 
 
 @pytest.mark.parametrize("script", sorted(path.name for path in EXAMPLES.glob("*.py")))

@@ -156,6 +156,7 @@ def set_header(offset, fmt, value, seal=True):
     (set_header(12, "<I", 0x04030201), "the other byte order"),
     (set_header(8, "<I", 2), "version 2 is newer than this vantrel reads (1)"),
     (set_header(8, "<I", 0), "unknown version 0"),
+    (set_header(80, "<I", 4), "unknown restriction 4"),
     (set_header(16, "<I", 3), "id width 3 is neither 4 nor 8"),
     (set_header(32, "<Q", 2**62), "its counts add up to more"),
     (set_header(24, "<Q", 50), "its counts add up to"),
@@ -239,14 +240,14 @@ def test_snapshots_of_impossible_graphs_are_refused(tmp_path, blocks, nodes, rel
     assert str(info.value) == f"invalid snapshot: {message}"
 
 
-@pytest.mark.parametrize("offset", [80, 127, "padding"])
+@pytest.mark.parametrize("offset", [84, 127, "padding"])
 def test_reserved_bytes_must_be_zero(saved, offset):
     _, snapshot = saved
     s = Snapshot(snapshot.read_bytes())
     at = offset if offset != "padding" else s.start["blocks"] - 1  # the cells' last padding byte
     s.data[at] = 1
     snapshot.write_bytes(s.sealed())
-    expected = "header bytes 80 to 127" if offset != "padding" else "the padding after section 0"
+    expected = "header bytes 84 to 127" if offset != "padding" else "the padding after section 0"
     with pytest.raises(ValueError, match=expected):
         vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
 

@@ -1,0 +1,116 @@
+#include "restriction.hpp"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "parallel.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// The direction of a restriction of a graph that keeps `parent`: what both keep.
+Direction kept_direction(Direction parent, Direction requested) {
+  if (parent == Direction::kBoth) return requested;
+  return parent;  // a graph of one direction keeps that one, or (asked for the other) nothing
+}
+
+template <class Id>
+BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& restriction, const InterruptPoll& poll) {
+  const std::uint64_t nodes = graph.node_count();
+  const Cell<Id>* cells = graph.cells().data();
+  const Id* blocks = graph.blocks().data();
+  const Direction direction = kept_direction(graph.direction(), restriction.direction);
+  const bool nothing = graph.direction() != Direction::kBoth && restriction.direction != Direction::kBoth &&
+                       graph.direction() != restriction.direction;
+  const bool keep_forward = !nothing && direction != Direction::kBackward;
+  const bool keep_backward = !nothing && direction != Direction::kForward;
+  auto kept = [&](const EdgeCell<Id>& edge, bool forward) {
+    return (forward ? keep_forward : keep_backward) && restriction.relations[edge.relation];
+  };
+  // Pass 1, by ranges of nodes on every CPU: how many cells each node's
+  // block takes, and (where twins are kept) each kept entry's position
+  // among its node's kept entries of the same direction.
+  const bool twins = keep_forward && keep_backward;
+  std::vector<Id> rank(twins ? graph.cells().size() : 0);
+  auto new_blocks = ArrayRegion<Id>::allocate(nodes);
+  Id* const block_of = new_blocks.mutable_data();
+  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
+  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
+  auto for_each_node = [&](auto&& visit) {
+    run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
+      for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
+        visit(node);
+      }
+      task_poll();
+    }, poll);
+  };
+  for_each_node([&](std::uint64_t node) {
+    const std::uint64_t block = blocks[node];
+    const HeaderCell<Id>& header = cells[block].header;
+    std::uint64_t ranks[2] = {0, 0};
+    for (std::uint64_t entry = 0; entry < std::uint64_t{header.forward_count} + header.backward_count; ++entry) {
+      const bool forward = entry < header.forward_count;
+      const std::uint64_t cell = block + 1 + entry;
+      if (!kept(cells[cell].edge, forward)) continue;
+      if (twins) rank[cell] = static_cast<Id>(ranks[forward ? 0 : 1]);
+      ++ranks[forward ? 0 : 1];
+    }
+    block_of[node] = static_cast<Id>(1 + ranks[0] + ranks[1]);  // the block's size, for now
+  });
+  std::uint64_t cell_count = 0;
+  for (std::uint64_t node = 0; node < nodes; ++node) {
+    const std::uint64_t size = block_of[node];
+    block_of[node] = static_cast<Id>(cell_count);
+    cell_count += size;
+  }
+  // Pass 2, likewise: the blocks, each edge leading to the other end's new
+  // block with its twin's new position, or kNoTwin where that copy is not kept.
+  auto new_cells = ArrayRegion<Cell<Id>>::allocate(cell_count);
+  const std::uint64_t cell_total = graph.cells().size();
+  constexpr std::uint64_t kAhead = 32;
+  Cell<Id>* const out = new_cells.mutable_data();
+  for_each_node([&](std::uint64_t node) {
+    const std::uint64_t block = blocks[node];
+    const HeaderCell<Id>& header = cells[block].header;
+    std::uint64_t at = block_of[node];
+    HeaderCell<Id>& new_header = out[at++].header;
+    new_header = {0, 0, static_cast<Id>(node)};
+    for (std::uint64_t entry = 0; entry < std::uint64_t{header.forward_count} + header.backward_count; ++entry) {
+      // The far ends' headers are read at random: ask for the one a few
+      // dozen cells on (in this block or the next ones) now, so that the
+      // reads overlap. A header cell read as an edge gives a count, mostly
+      // in range and harmless to prefetch.
+      if (block + 1 + entry + kAhead < cell_total) {
+        const std::uint64_t ahead = cells[block + 1 + entry + kAhead].edge.block;
+        if (ahead < cell_total) __builtin_prefetch(&cells[ahead]);
+      }
+      const bool forward = entry < header.forward_count;
+      const EdgeCell<Id>& edge = cells[block + 1 + entry].edge;
+      if (!kept(edge, forward)) continue;
+      const HeaderCell<Id>& far_end = cells[edge.block].header;
+      Id twin = BasicGraph<Id>::kNoTwin;
+      if (twins && edge.twin != BasicGraph<Id>::kNoTwin) {
+        twin = rank[edge.block + 1 + (forward ? std::uint64_t{far_end.forward_count} : 0) + edge.twin];
+      }
+      out[at++].edge = {block_of[far_end.node], edge.relation, twin};
+      ++(forward ? new_header.forward_count : new_header.backward_count);
+    }
+  });
+  const LabelList& node_labels = graph.node_labels();
+  const LabelList& relation_labels = graph.relation_labels();
+  return BasicGraph<Id>(std::move(new_cells), std::move(new_blocks),
+                        LabelList(node_labels.bytes().share(), node_labels.offsets().share(),
+                                  node_labels.ascii_flags().share()),
+                        LabelList(relation_labels.bytes().share(), relation_labels.offsets().share(),
+                                  relation_labels.ascii_flags().share()),
+                        direction, true);
+}
+
+}  // namespace
+
+KG restrict_graph(const KG& kg, const Restriction& restriction, const InterruptPoll& poll) {
+  return kg.visit([&](const auto& graph) { return KG(restrict_basic(graph, restriction, poll)); });
+}
+
+}  // namespace vantrel
