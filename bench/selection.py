@@ -1,14 +1,18 @@
 """Walk selection measures: walks from a list of start entities against
-start="each" on the same graph, side by side in one run, and node_ids on
-many labels.
+start="each" on the same graph, walks on a restricted graph against its
+parent, side by side in one run; node_ids on many labels; the time and
+memory restrict takes against those of construction.
 
     python3 bench/selection.py [--quick] [--graph kg.tsv] [--labels-graph big.tsv]
 
 Walks: the first 10^4 nodes of the graph (WN18RR by default), K = 500 walks
 each, against start="each" over as many walks; medians of interleaved runs.
-node_ids: 10^6 labels of --labels-graph (for the target, the synthetic 10^7
-graph of bench/generate_kg.py), the first call (which builds the index) and
-a second one timed apart.
+Restricted walks: restrict(exclude_relations=[the first two relations],
+direction="forward") against the parent, 2*10^6 walks.
+node_ids and restrict's cost: on --labels-graph (for the targets, the
+synthetic 10^7 graph of bench/generate_kg.py): 10^6 labels looked up, the
+first call (which builds the index) and a second one timed apart; the
+graph's construction and the restriction, time and resident memory added.
 """
 
 from __future__ import annotations
@@ -19,7 +23,7 @@ import statistics
 import sys
 import time
 
-from common import HERE, SHARED_DATA
+from common import HERE, SHARED_DATA, rss_mib
 
 
 def rate(call, count) -> float:
@@ -51,6 +55,51 @@ def start_lists(path: str, entities: int, per_entity: int, runs: int, threads: i
             "ratio": medians["start list"] / medians['start="each"']}
 
 
+def restricted_walks(path: str, walks: int, runs: int, threads: int) -> dict:
+    import vantrel
+
+    parent = vantrel.PathSampler(path, 4.0, 10, 0)
+    excluded = [token[:-len("::-->")] for token in parent.tokens[parent.node_count:parent.node_count + 4:2]]
+    restricted = parent.restrict(exclude_relations=excluded, direction="forward")
+
+    def steps(result):
+        return len(result[0]) - 2 * walks
+
+    rates: dict[str, list[float]] = {"parent": [], "restricted": []}
+    for _ in range(runs):
+        rates["parent"].append(rate(lambda: parent.walk_ids(0, walks, threads=threads), steps))
+        rates["restricted"].append(rate(lambda: restricted.walk_ids(0, walks, threads=threads), steps))
+    medians = {name: statistics.median(values) for name, values in rates.items()}
+    # Walks that end early take fewer steps: steps/s falls with them, walks/s need not.
+    per_walk = {name: steps(sampler.walk_ids(0, walks, threads=threads)) / walks
+                for name, sampler in (("parent", parent), ("restricted", restricted))}
+    return {"graph": path, "excluded": excluded, "walks": walks, "threads": threads, "steps_per_s": medians,
+            "steps_per_walk": per_walk, "walks_per_s": {name: medians[name] / per_walk[name] for name in medians},
+            "ratio": medians["restricted"] / medians["parent"]}
+
+
+def restrict_cost(path: str) -> dict:
+    import gc
+
+    import vantrel
+
+    gc.collect()
+    before = rss_mib()
+    start = time.perf_counter()
+    parent = vantrel.PathSampler(path, 4.0, 10, 0)
+    construct = time.perf_counter() - start
+    gc.collect()
+    parent_mib = rss_mib() - before
+    relations = parent.tokens[parent.node_count:parent.node_count + 4:2]
+    start = time.perf_counter()
+    restricted = parent.restrict(exclude_relations=[r[:-5] for r in relations], direction="forward")
+    seconds = time.perf_counter() - start
+    added = rss_mib() - before - parent_mib
+    return {"graph": path, "construct_s": construct, "restrict_s": seconds, "time_ratio": seconds / construct,
+            "parent_mib": parent_mib, "restricted_added_mib": added, "memory_ratio": added / parent_mib,
+            "restricted_data_size": restricted.data_size}
+
+
 def node_ids(path: str, labels: int) -> dict:
     import vantrel
 
@@ -77,10 +126,12 @@ def main() -> int:
     graph = args.graph
     if not SHARED_DATA.joinpath("wn18rr-train.tsv").is_file() and args.graph == str(SHARED_DATA / "wn18rr-train.tsv"):
         graph = str(HERE.parent / "examples" / "data" / "rivers.tsv")  # a clone without the shared data
-    entities, per_entity, labels = (20, 10, 1000) if args.quick else (10_000, 500, 1_000_000)
+    entities, per_entity, labels, walks = (20, 10, 1000, 1000) if args.quick else (10_000, 500, 1_000_000, 2_000_000)
     runs = 1 if args.quick else args.runs
     results = {"start_lists": [start_lists(graph, entities, per_entity, runs, threads) for threads in (1, 2)],
-               "node_ids": node_ids(args.labels_graph or graph, labels)}
+               "restricted_walks": [restricted_walks(graph, walks, runs, threads) for threads in (1, 2)],
+               "node_ids": node_ids(args.labels_graph or graph, labels),
+               "restrict_cost": restrict_cost(args.labels_graph or graph)}
     print(json.dumps(results, indent=1))
     return 0
 
