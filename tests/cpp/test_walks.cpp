@@ -53,7 +53,7 @@ TEST(NumberedWalks, EachWalkIsItsOwnStreamWhateverTheThreadsAndWidth) {
   const KG kg = random_kg(3, 300, 900);
   for (const double mean : {4.0, 30.0}) {
     const WalkRules rules = rules_for(mean, 60, 8);
-    const std::vector<std::uint64_t> listed = {299, 0, 17, 17, 5};
+    const std::vector<std::uint64_t> listed = {kg.node_count() - 1, 0, 17, 17, 5};
     for (const StartRule start : {StartRule::kDrawn, StartRule::kEachNode, StartRule::listed(listed)}) {
       const std::uint64_t first = 4000;
       const std::uint64_t stop = first + 2 * 4096 + 77;  // more than one chunk, a partial batch
