@@ -9,6 +9,8 @@ Walks: the first 10^4 nodes of the graph (WN18RR by default), K = 500 walks
 each, against start="each" over as many walks; medians of interleaved runs.
 Restricted walks: restrict(exclude_relations=[the first two relations],
 direction="forward") against the parent, 2*10^6 walks.
+Cold walk_ids: one walk_ids(0, 2*10^6, threads=2) in a fresh process,
+against GRAPE's random_walks likewise (when grape is installed).
 node_ids and restrict's cost: on --labels-graph (for the targets, the
 synthetic 10^7 graph of bench/generate_kg.py): 10^6 labels looked up, the
 first call (which builds the index) and a second one timed apart; the
@@ -18,8 +20,11 @@ graph's construction and the restriction, time and resident memory added.
 from __future__ import annotations
 
 import argparse
+import importlib.util
 import json
+import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -100,6 +105,37 @@ def restrict_cost(path: str) -> dict:
             "restricted_data_size": restricted.data_size}
 
 
+COLD_CALL = """
+import json, sys, time, vantrel
+sampler = vantrel.PathSampler(sys.argv[1], 4.0, 10, 1)
+walks = int(sys.argv[2])
+start = time.perf_counter()
+ids, offsets = sampler.walk_ids(0, walks, threads=2)
+seconds = time.perf_counter() - start
+print(json.dumps({"steps_per_s": [(len(memoryview(ids)) - 2 * walks) / seconds]}))
+"""
+
+
+def cold_walk_ids(path: str, walks: int, runs: int) -> dict:
+    """One walk_ids(0, walks, threads=2) call in a fresh process, as a user
+    makes it, against GRAPE's random_walks (all cores, 5 steps a walk) called
+    once in a fresh process; interleaved, medians."""
+    rates: dict[str, list[float]] = {"vantrel": [], "grape": []}
+    grape = importlib.util.find_spec("grape") is not None
+    env = {key: value for key, value in os.environ.items() if key != "RAYON_NUM_THREADS"}
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-c", COLD_CALL, path, str(walks)], check=True, capture_output=True,
+                             text=True).stdout
+        rates["vantrel"] += json.loads(out)["steps_per_s"]
+        if grape:
+            out = subprocess.run([sys.executable, str(HERE / "grape_walks.py"), path, str(walks), "1"], env=env,
+                                 check=True, capture_output=True, text=True).stdout
+            rates["grape"] += json.loads(out.splitlines()[-1])["steps_per_s"]
+    medians = {name: statistics.median(values) for name, values in rates.items() if values}
+    return {"graph": path, "walks": walks, "steps_per_s": medians,
+            "ratio": medians["vantrel"] / medians["grape"] if grape else None}
+
+
 def node_ids(path: str, labels: int) -> dict:
     import vantrel
 
@@ -130,6 +166,7 @@ def main() -> int:
     runs = 1 if args.quick else args.runs
     results = {"start_lists": [start_lists(graph, entities, per_entity, runs, threads) for threads in (1, 2)],
                "restricted_walks": [restricted_walks(graph, walks, runs, threads) for threads in (1, 2)],
+               "cold_walk_ids": cold_walk_ids(graph, walks, runs),
                "node_ids": node_ids(args.labels_graph or graph, labels),
                "restrict_cost": restrict_cost(args.labels_graph or graph)}
     print(json.dumps(results, indent=1))
