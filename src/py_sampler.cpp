@@ -200,6 +200,21 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   });
 }
 
+// Looks the str `text` up in `index`: `id` is its label's id, or nothing.
+// False with an exception set on failure.
+bool find_label(const LabelIndex& index, PyObject* text, std::optional<std::uint64_t>& id) {
+  Py_ssize_t size;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (utf8) {
+    id = index.find(std::string_view(utf8, static_cast<std::size_t>(size)));
+    return true;
+  }
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+  PyErr_Clear();  // lone surrogates: no label holds them
+  id.reset();
+  return true;
+}
+
 constexpr ParamDescription kNodeIdsParams[] = {{"labels", false, false}};
 constexpr const char* kNodeIdsName = "PathSampler.node_ids()";
 
@@ -230,16 +245,8 @@ PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwarg
         PyErr_Format(PyExc_TypeError, "labels[%zd] must be str, not %.200s", i, Py_TYPE(label)->tp_name);
         return nullptr;
       }
-      Py_ssize_t size;
-      const char* utf8 = PyUnicode_AsUTF8AndSize(label, &size);
       std::optional<std::uint64_t> id;
-      if (utf8) {
-        id = index->find(std::string_view(utf8, static_cast<std::size_t>(size)));
-      } else if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
-        PyErr_Clear();  // lone surrogates: no label holds them
-      } else {
-        return nullptr;
-      }
+      if (!find_label(*index, label, id)) return nullptr;
       if (!id) {
         PyErr_SetObject(PyExc_KeyError, label);
         return nullptr;
@@ -274,16 +281,8 @@ bool mark_relations(PyObject* names, const char* argument, const LabelIndex& ind
       PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", argument, i, Py_TYPE(name)->tp_name);
       return false;
     }
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
     std::optional<std::uint64_t> id;
-    if (utf8) {
-      id = index.find(std::string_view(utf8, static_cast<std::size_t>(size)));
-    } else if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
-      PyErr_Clear();
-    } else {
-      return false;
-    }
+    if (!find_label(index, name, id)) return false;
     if (!id) {
       PyErr_SetObject(PyExc_KeyError, name);
       return false;
