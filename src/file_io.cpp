@@ -75,21 +75,22 @@ OutputTarget resolve_output(const std::string& path) {
     if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) return {OutputTarget::kReplace, at, -1};
     if (S_ISSOCK(status.st_mode)) return {OutputTarget::kSocket, at, -1};
     if (!S_ISLNK(status.st_mode)) return {OutputTarget::kSpecial, at, -1};
-    std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : PATH_MAX), '\0');
+    std::string target(PATH_MAX, '\0');
     const ssize_t length = ::readlink(at.c_str(), target.data(), target.size());
     if (length < 0) throw WriteError(errno);
-    if (static_cast<std::size_t>(length) == target.size() && status.st_size <= 0) throw WriteError(ENAMETOOLONG);
+    if (static_cast<std::size_t>(length) == target.size()) throw WriteError(ENAMETOOLONG);  // no room to tell it whole
     target.resize(static_cast<std::size_t>(length));
     at = target.starts_with('/') ? target : directory_of(at) + target;
   }
   throw WriteError(ELOOP);
 }
 
-// Opens a FIFO or a device for writing, waiting for a FIFO's reader.
-int open_special(const std::string& path, const InterruptPoll& poll) {
+// Opens `path` with `flags`. Opening a FIFO blocks until the other end
+// comes; a signal ends the wait with EINTR, and the poll decides whether to
+// give up. -1 with errno set on failure.
+int open_interruptibly(const std::string& path, int flags, const InterruptPoll& poll) {
   int fd;
-  while ((fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)) < 0) {
-    if (errno != EINTR) throw WriteError(errno);
+  while ((fd = ::open(path.c_str(), flags)) < 0 && errno == EINTR) {
     if (poll) poll();
   }
   return fd;
@@ -117,13 +118,8 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, const InterruptPoll& poll, W
   if (path.find('\0') != std::string::npos) {
     throw IoError::custom("InvalidInput", "file name contained an unexpected NUL byte");
   }
-  // Opening a FIFO blocks until a writer comes; a signal ends the wait with
-  // EINTR, and the poll decides whether to give up.
-  const int flags = O_RDONLY | O_CLOEXEC | (wait == kNoWait ? O_NONBLOCK : 0);
-  while ((fd_ = ::open(path.c_str(), flags)) < 0) {
-    if (errno != EINTR) throw IoError::from_os(errno);
-    if (poll) poll();
-  }
+  fd_ = open_interruptibly(path, O_RDONLY | O_CLOEXEC | (wait == kNoWait ? O_NONBLOCK : 0), poll);
+  if (fd_ < 0) throw IoError::from_os(errno);
 }
 
 ReadOnlyFile::~ReadOnlyFile() { ::close(fd_); }
@@ -213,7 +209,9 @@ OutputFile::OutputFile(const std::string& path, const InterruptPoll& poll) {
       if (fd_ < 0) throw WriteError(errno);
       break;
     case OutputTarget::kSpecial:
-      fd_ = open_special(target.path, poll);
+      // A FIFO's or a device's own node, written straight into (a FIFO's reader awaited).
+      fd_ = open_interruptibly(target.path, O_WRONLY | O_CLOEXEC | O_NOCTTY, poll);
+      if (fd_ < 0) throw WriteError(errno);
       break;
     case OutputTarget::kSocket:
       fd_ = connect_socket(target.path);
