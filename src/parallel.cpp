@@ -110,18 +110,23 @@ void set_up_exception_state() {
   asm volatile("" : : "r"(globals));
 }
 
-// Whether a thread could be started and set up now: room for its stack and
-// a margin, probed by allocating as much and giving it back.
-bool room_for_a_thread() {
+// The address space a new thread needs: its stack (the default size) and a
+// margin for what it allocates first.
+std::size_t thread_room() {
   std::size_t stack_size = std::size_t{8} << 20;
   pthread_attr_t defaults;
   if (pthread_getattr_default_np(&defaults) == 0) {
     pthread_attr_getstacksize(&defaults, &stack_size);
     pthread_attr_destroy(&defaults);
   }
+  return stack_size + (std::size_t{1} << 20);
+}
+
+// Whether `probe_size` bytes of address space are free now, probed by
+// mapping as much and giving it back.
+bool room_for(std::size_t probe_size) {
   // Mapped rather than allocated: malloc would keep the address space of a
   // block this size for itself once it was freed.
-  const std::size_t probe_size = stack_size + (std::size_t{1} << 20);
   void* probe = ::mmap(nullptr, probe_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                        -1, 0);
   if (probe == MAP_FAILED) return false;
@@ -167,9 +172,10 @@ template <class Serve>
 std::vector<std::thread> start_workers(std::uint64_t count, Serve& serve) {
   std::vector<std::thread> workers;
   auto gate = std::make_shared<StartGate>();
+  const std::size_t room = thread_room();
   try {
     workers.reserve(count);
-    for (std::uint64_t t = 0; t < count && room_for_a_thread(); ++t) {
+    for (std::uint64_t t = 0; t < count && room_for(room); ++t) {
       workers.emplace_back([gate, &serve] {
         set_up_exception_state();
         gate->arrive();
