@@ -76,11 +76,10 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     return nullptr;
   }
 
-  // No Python object is touched while the file is read and the graph built,
-  // and the new object is not visible yet: let other threads run meanwhile.
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll);
-  }, mean_path_len, max_path_len, random_state, &data_path, nullptr);
+    return state_with(build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll), mean_path_len,
+                      max_path_len, random_state);
+  }, &data_path);
 }
 
 void PathSampler_dealloc(PyObject* object) {
@@ -317,16 +316,11 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
   restriction.direction = direction == 0 ? Direction::kBoth : direction == 1 ? Direction::kForward : Direction::kBackward;
   PyRef owner = allocate_sampler(Py_TYPE(object));
   if (!owner) return nullptr;
-  std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) {
-        // A stream 0 of its own, as a new sampler with the same seed starts it.
-        state = std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
-                                               restrict_graph(parent.kg, restriction, poll));
-      })) {
-    return nullptr;
-  }
-  reinterpret_cast<PathSamplerObject*>(owner.get())->state = std::move(state);
-  return owner.release();
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    // A stream 0 of its own, as a new sampler with the same seed starts it.
+    return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
+                                          restrict_graph(parent.kg, restriction, poll));
+  });
 }
 
 #define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))

@@ -44,8 +44,9 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
-  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) { return load_snapshot(path, poll); },
-                      mean_path_len, max_path_len, random_state, nullptr, filename.get());
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    return state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
+  }, nullptr, filename.get());
 }
 
 constexpr ParamDescription kSaveParams[] = {{"path", false, false}};

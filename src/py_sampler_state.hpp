@@ -57,19 +57,16 @@ std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint6
 // exception set. Releasing it before it has state is safe.
 PyRef allocate_sampler(PyTypeObject* type);
 
-// Fills `owner` (from allocate_sampler) with the graph that
-// `make_graph(poll)` gets, with the interpreter lock released, and the
-// arguments' generator and distribution; returns it, or null with the
-// exception set, naming `data_path` or `filename` as run_released does.
-template <class MakeGraph>
-PyObject* fill_sampler(PyRef owner, MakeGraph&& make_graph, double mean_path_len, std::uint64_t max_path_len,
-                       std::uint64_t random_state, const std::string* data_path, PyObject* filename) {
+// Fills `owner` (from allocate_sampler) with the state that
+// `make_state(poll)` makes with the interpreter lock released (the object is
+// not visible yet, and no Python object is touched); returns it, or null
+// with the exception set, naming `data_path` or `filename` as run_released
+// does.
+template <class MakeState>
+PyObject* fill_sampler(PyRef owner, MakeState&& make_state, const std::string* data_path = nullptr,
+                       PyObject* filename = nullptr) {
   std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) {
-        state = state_with(make_graph(poll), mean_path_len, max_path_len, random_state);
-      }, data_path, filename)) {
-    return nullptr;
-  }
+  if (!run_released([&](const InterruptPoll& poll) { state = make_state(poll); }, data_path, filename)) return nullptr;
   reinterpret_cast<PathSamplerObject*>(owner.get())->state = std::move(state);
   return owner.release();
 }
