@@ -304,6 +304,20 @@ std::uint64_t close_gaps(Token* tokens, std::uint64_t* ends, const std::uint64_t
   return to;
 }
 
+// Draws walks whose lengths were drawn beforehand in place, with
+// draw_walks(output): into the room those lengths give, laid out by `ends`
+// (`draws` holding each walk's length draws). On a restricted graph, where
+// a walk may end early, the walks are then moved together. Returns the
+// tokens in all.
+template <class Token, class DrawWalks>
+std::uint64_t draw_in_place(const KG& kg, Token* tokens, std::uint64_t* ends, const std::uint32_t* draws,
+                            std::uint64_t count, DrawWalks&& draw_walks) {
+  std::vector<std::uint64_t> counts;
+  if (kg.restricted()) counts = counts_of(ends, count);
+  draw_walks(NumberedOutput<Token>{tokens, ends, counts.empty() ? nullptr : counts.data(), draws, 0});
+  return counts.empty() ? ends[count] : close_gaps(tokens, ends, counts.data(), count);
+}
+
 }  // namespace
 
 template <class Token>
@@ -316,7 +330,7 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   // The most tokens that memory could hold, checked as each walk's length is known.
   const std::uint64_t most_tokens = physical_memory_bytes() / (sizeof(Token) + bytes_per_token);
   std::vector<Token> tokens;
-  const double expected = expected_steps(rules) + 2.0;
+  const double expected = expected_items(rules, Items::kPath);
   if (expected * static_cast<double>(count) < static_cast<double>(most_tokens) / 4) {
     tokens.reserve(static_cast<std::size_t>(expected * static_cast<double>(count)));
   }
@@ -392,11 +406,8 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
   auto token_region = ArrayRegion<Token>::allocate(ends[count]);
   // The walks, in place: each stream again from its first blocks, past its
-  // length draws. On a restricted graph a walk may end early, short of its room.
-  std::vector<std::uint64_t> counts;
-  if (kg.restricted()) counts = counts_of(ends, count);
-  draw_walks({token_region.mutable_data(), ends, counts.empty() ? nullptr : counts.data(), draws, 0});
-  if (!counts.empty()) token_region.shrink(close_gaps(token_region.mutable_data(), ends, counts.data(), count));
+  // length draws.
+  token_region.shrink(draw_in_place(kg, token_region.mutable_data(), ends, draws, count, draw_walks));
   return {std::move(token_region), std::move(offsets)};
 }
 
@@ -437,10 +448,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
   ensure_fits_in_memory(ends[count], sizeof(Token));
   tokens.resize(ends[count]);
-  std::vector<std::uint64_t> counts;
-  if (kg.restricted()) counts = counts_of(ends.data(), count);
-  draw_walks({tokens.data(), ends.data(), counts.empty() ? nullptr : counts.data(), draws.data(), 0});
-  if (!counts.empty()) tokens.resize(close_gaps(tokens.data(), ends.data(), counts.data(), count));
+  tokens.resize(draw_in_place(kg, tokens.data(), ends.data(), draws.data(), count, draw_walks));
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
