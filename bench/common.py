@@ -42,6 +42,17 @@ def make_sampler(kind: str, path: str, mean: float, cap: int, seed: int = 0):
     return ExactPathSampler(path, mean, cap, seed)
 
 
+def call_rate(call, count) -> float:
+    """The rate of one call: count(result) per second of the call alone (not
+    counting, and not freeing the result)."""
+    start = time.perf_counter()
+    result = call()
+    seconds = time.perf_counter() - start
+    rate = count(result) / seconds
+    del result
+    return rate
+
+
 def child_construct(kind: str, path: str) -> None:
     """Runs in a fresh process: one construction, reported as JSON."""
     import gc

@@ -10,8 +10,9 @@ import os
 import statistics
 import subprocess
 import sys
-import time
 from pathlib import Path
+
+from common import call_rate
 
 HERE = Path(__file__).resolve().parent
 MEAN, CAP = 4.0, 10
@@ -23,16 +24,6 @@ def vantrel_measures(path: str, walks: int, with_stream: bool) -> dict:
 
     sampler = vantrel.PathSampler(path, MEAN, CAP, 0)
 
-    def timed(call, count):
-        """The rate of one call: count(result) per second of the call alone (not
-        counting, and not freeing the result)."""
-        start = time.perf_counter()
-        result = call()
-        seconds = time.perf_counter() - start
-        rate = count(result) / seconds
-        del result
-        return rate
-
     def id_steps(result):
         return len(result[0]) - 2 * walks
 
@@ -40,15 +31,15 @@ def vantrel_measures(path: str, walks: int, with_stream: bool) -> dict:
         return sum(len(walk) for walk in result) - 2 * walks
 
     measures = {
-        "walk_ids, 1 thread (steps/s)": lambda: timed(lambda: sampler.walk_ids(0, walks, threads=1), id_steps),
-        "walk_ids, 2 threads (steps/s)": lambda: timed(lambda: sampler.walk_ids(0, walks, threads=2), id_steps),
-        "walks (str), 2 threads (steps/s)": lambda: timed(lambda: sampler.walks(0, walks, threads=2), str_steps),
+        "walk_ids, 1 thread (steps/s)": lambda: call_rate(lambda: sampler.walk_ids(0, walks, threads=1), id_steps),
+        "walk_ids, 2 threads (steps/s)": lambda: call_rate(lambda: sampler.walk_ids(0, walks, threads=2), id_steps),
+        "walks (str), 2 threads (steps/s)": lambda: call_rate(lambda: sampler.walks(0, walks, threads=2), str_steps),
     }
     if with_stream:
         batch = 10_000
-        measures["sample_path() loop (walks/s)"] = lambda: timed(
+        measures["sample_path() loop (walks/s)"] = lambda: call_rate(
             lambda: [sampler.sample_path() for _ in range(batch)], len)
-        measures["sample_paths(10_000) (walks/s)"] = lambda: timed(lambda: sampler.sample_paths(batch), len)
+        measures["sample_paths(10_000) (walks/s)"] = lambda: call_rate(lambda: sampler.sample_paths(batch), len)
     return measures
 
 

@@ -28,16 +28,7 @@ import subprocess
 import sys
 import time
 
-from common import HERE, SHARED_DATA, rss_mib
-
-
-def rate(call, count) -> float:
-    start = time.perf_counter()
-    result = call()
-    seconds = time.perf_counter() - start
-    value = count(result) / seconds
-    del result
-    return value
+from common import HERE, SHARED_DATA, call_rate, rss_mib
 
 
 def start_lists(path: str, entities: int, per_entity: int, runs: int, threads: int) -> dict:
@@ -53,8 +44,8 @@ def start_lists(path: str, entities: int, per_entity: int, runs: int, threads: i
 
     rates: dict[str, list[float]] = {"start list": [], 'start="each"': []}
     for _ in range(runs):
-        rates["start list"].append(rate(lambda: sampler.walk_ids(0, walks, threads=threads, start=listed), steps))
-        rates['start="each"'].append(rate(lambda: sampler.walk_ids(0, walks, threads=threads, start="each"), steps))
+        rates["start list"].append(call_rate(lambda: sampler.walk_ids(0, walks, threads=threads, start=listed), steps))
+        rates['start="each"'].append(call_rate(lambda: sampler.walk_ids(0, walks, threads=threads, start="each"), steps))
     medians = {name: statistics.median(values) for name, values in rates.items()}
     return {"graph": path, "entities": entities, "walks": walks, "threads": threads, "steps_per_s": medians,
             "ratio": medians["start list"] / medians['start="each"']}
@@ -72,8 +63,8 @@ def restricted_walks(path: str, walks: int, runs: int, threads: int) -> dict:
 
     rates: dict[str, list[float]] = {"parent": [], "restricted": []}
     for _ in range(runs):
-        rates["parent"].append(rate(lambda: parent.walk_ids(0, walks, threads=threads), steps))
-        rates["restricted"].append(rate(lambda: restricted.walk_ids(0, walks, threads=threads), steps))
+        rates["parent"].append(call_rate(lambda: parent.walk_ids(0, walks, threads=threads), steps))
+        rates["restricted"].append(call_rate(lambda: restricted.walk_ids(0, walks, threads=threads), steps))
     medians = {name: statistics.median(values) for name, values in rates.items()}
     # Walks that end early take fewer steps: steps/s falls with them, walks/s need not.
     per_walk = {name: steps(sampler.walk_ids(0, walks, threads=threads)) / walks
