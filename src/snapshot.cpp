@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +15,7 @@
 
 #include "errors.hpp"
 #include "file_io.hpp"
+#include "graph_check.hpp"
 #include "labels.hpp"
 #include "parallel.hpp"
 #include "utf8.hpp"
@@ -302,133 +302,6 @@ void check_zeros(const Header& header, const char* data, const Layout& layout) {
   }
 }
 
-// Checks the edge cells of the blocks in cells [begin, end): each names a
-// block start, a relation and a twin position in range.
-template <class Id>
-void check_edges(const Header& header, const Cell<Id>* cells, const std::vector<std::uint64_t>& block_starts,
-                 std::uint64_t begin, std::uint64_t end, std::uint64_t cell_count,
-                 std::vector<std::uint64_t>& relations_used) {
-  const bool one_direction = direction_of(header) != Direction::kBoth;
-  constexpr std::uint64_t kAhead = 64;
-  std::uint64_t node = 0;
-  std::uint64_t block = begin;  // where the current node's block starts
-  std::uint64_t forward_end = 0;  // where the current node's forward entries end
-  std::uint64_t block_end = begin;  // where the current node's block ends
-  for (std::uint64_t cell = begin; cell < end; ++cell) {
-    if (cell + kAhead < end) {
-      const std::uint64_t ahead = cells[cell + kAhead].edge.block;  // a header's count when not an edge
-      if (ahead < cell_count) __builtin_prefetch(&cells[ahead]);
-    }
-    if (cell == block_end) {  // a header, checked before
-      const HeaderCell<Id>& header_cell = cells[cell].header;
-      node = header_cell.node;
-      block = cell;
-      forward_end = cell + 1 + header_cell.forward_count;
-      block_end = forward_end + header_cell.backward_count;
-      continue;
-    }
-    const EdgeCell<Id>& edge = cells[cell].edge;
-    const std::uint64_t other = edge.block;
-    if (other >= cell_count || ((block_starts[other / 64] >> (other % 64)) & 1) == 0) {
-      throw SnapshotError("an edge of node " + count_text(node) + " leads to no node's block");
-    }
-    if (edge.relation >= header.relation_count) {
-      throw SnapshotError("an edge of node " + count_text(node) + " names no relation");
-    }
-    const HeaderCell<Id>& far_end = cells[other].header;
-    const bool forward = cell < forward_end;
-    if (one_direction) {  // the other copy of each edge is not listed
-      if (edge.twin != BasicGraph<Id>::kNoTwin) {
-        throw SnapshotError("an edge of node " + count_text(node) + " has a twin in a graph of one direction");
-      }
-      continue;
-    }
-    const std::uint64_t opposite = forward ? far_end.backward_count : far_end.forward_count;
-    if (edge.twin >= opposite) {
-      throw SnapshotError("an edge of node " + count_text(node) + " has its twin out of range");
-    }
-    // The twin is this edge seen from the other end: it leads back here,
-    // with the same relation, and names this entry as its own twin.
-    const std::uint64_t position = forward ? cell - block - 1 : cell - forward_end;
-    const EdgeCell<Id>& twin =
-        cells[other + 1 + (forward ? std::uint64_t{far_end.forward_count} : 0) + edge.twin].edge;
-    if (twin.block != block || twin.relation != edge.relation || twin.twin != position) {
-      throw SnapshotError("an edge of node " + count_text(node) + " and its twin do not match");
-    }
-    if (forward) {
-      std::atomic_ref<std::uint64_t>(relations_used[edge.relation / 64])
-          .fetch_or(std::uint64_t{1} << (edge.relation % 64), std::memory_order_relaxed);
-    }
-  }
-}
-
-// Checks every block and edge cell, on every CPU in runs of nodes: blocks
-// follow each other as the node table says, each header names its node,
-// the blocks hold each edge once in each direction, and every edge cell
-// names a block start, a relation and a twin position in range.
-template <class Id>
-void check_graph(const Header& header, const Cell<Id>* cells, const Id* blocks, const InterruptPoll& poll) {
-  const std::uint64_t nodes = header.node_count;
-  const std::uint64_t cell_count = nodes + (direction_of(header) == Direction::kBoth ? 2 : 1) * header.edge_count;
-  if (nodes > 0 && blocks[0] != 0) throw SnapshotError("node 0's block is not at the first cell");
-  std::vector<std::uint64_t> block_starts((cell_count + 63) / 64, 0);
-  std::atomic<std::uint64_t> forward_total{0};
-  std::atomic<std::uint64_t> backward_total{0};
-  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
-  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
-  // Each block ends where the next node's begins (the last at the last cell).
-  run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
-    std::uint64_t forward = 0;
-    std::uint64_t backward = 0;
-    for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
-      const std::uint64_t position = blocks[node];
-      const std::uint64_t next = node + 1 < nodes ? std::uint64_t{blocks[node + 1]} : cell_count;
-      if (position >= cell_count) throw SnapshotError("node " + count_text(node) + "'s block is past the last cell");
-      const HeaderCell<Id>& cell = cells[position].header;
-      if (cell.node != node) throw SnapshotError("the block of node " + count_text(node) + " names another node");
-      const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
-      if (entries == 0 && header.restriction == 0) throw SnapshotError("node " + count_text(node) + " has no edge");
-      if (entries > cell_count - position - 1) {
-        throw SnapshotError("the edges of node " + count_text(node) + " run past the last cell");
-      }
-      if (position + 1 + entries != next) {
-        throw SnapshotError(node + 1 < nodes
-                                ? "node " + count_text(node + 1) + "'s block is not where the blocks before it end"
-                                : std::string("the last node's block does not end at the last cell"));
-      }
-      forward += cell.forward_count;
-      backward += cell.backward_count;
-      std::atomic_ref<std::uint64_t>(block_starts[position / 64]).fetch_or(std::uint64_t{1} << (position % 64),
-                                                                           std::memory_order_relaxed);
-    }
-    forward_total += forward;
-    backward_total += backward;
-    task_poll();
-  }, poll);
-  const Direction direction = direction_of(header);
-  if (forward_total != (direction == Direction::kBackward ? 0 : header.edge_count) ||
-      backward_total != (direction == Direction::kForward ? 0 : header.edge_count)) {
-    throw SnapshotError("the node blocks do not hold each edge once in each direction");
-  }
-  std::vector<std::uint64_t> relations_used((header.relation_count + 63) / 64, 0);
-  // Then every edge cell, in cell order: the far ends' headers are read at
-  // random, so each is asked for a few cells ahead, and the reads overlap.
-  run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
-    const std::uint64_t first_node = task * kNodesPerTask;
-    const std::uint64_t last_node = std::min(nodes, first_node + kNodesPerTask);
-    const std::uint64_t begin = blocks[first_node];
-    const std::uint64_t end = last_node < nodes ? std::uint64_t{blocks[last_node]} : cell_count;
-    check_edges(header, cells, block_starts, begin, end, cell_count, relations_used);
-    task_poll();
-  }, poll);
-  // A restricted graph keeps every relation, walkable or not.
-  for (std::uint64_t relation = 0; header.restriction == 0 && relation < header.relation_count; ++relation) {
-    if (((relations_used[relation / 64] >> (relation % 64)) & 1) == 0) {
-      throw SnapshotError("relation " + count_text(relation) + " has no edge");
-    }
-  }
-}
-
 template <class Id>
 KG graph_from(const Contents& contents, const Header& header, const Layout& layout, const InterruptPoll& poll) {
   auto cells = view_of<Cell<Id>>(contents, layout, kCells);
@@ -436,7 +309,10 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
   if (header.id_width == 4 && cells.size() > UINT32_MAX - 1) {
     throw SnapshotError("32-bit ids cannot address " + count_text(cells.size()) + " cells");
   }
-  check_graph(header, cells.data(), blocks.data(), poll);
+  check_blocks(cells.data(), blocks.data(),
+               {header.node_count, header.edge_count, header.relation_count, direction_of(header),
+                header.restriction != 0},
+               poll);
   return KG(BasicGraph<Id>(std::move(cells), std::move(blocks),
                            LabelList(view_of<char>(contents, layout, kNodeBytes),
                                      view_of<std::uint64_t>(contents, layout, kNodeOffsets),
