@@ -1,133 +1,154 @@
 #include "builder.hpp"
 
+#include <algorithm>
 #include <span>
+
+#include "parallel.hpp"
 
 namespace vantrel {
 
 template <class Id>
-GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges, InterruptPoll poll) : poll_(std::move(poll)) {
+GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
   // Knowledge graphs have a few times fewer nodes than triples; a guess on
   // the low side saves most rehashing and never wastes much.
   nodes_.reserve(expected_edges / 8);
-  src_.reserve(expected_edges);
-  dst_.reserve(expected_edges);
-  relation_.reserve(expected_edges);
+  counts_.reserve(expected_edges / 8);
 }
 
 template <class Id>
 void GraphBuilder<Id>::flush() {
-  const std::span<Pending> batch(pending_, pending_count_);
-  for (Pending& p : batch) {
-    p.head_hash = hash_label(p.head);
-    p.tail_hash = hash_label(p.tail);
-    nodes_.prefetch_slot(p.head_hash);
-    nodes_.prefetch_slot(p.tail_hash);
+  const std::span<const HashedTriple> batch(pending_, pending_count_);
+  for (const HashedTriple& triple : batch) {
+    nodes_.prefetch_slot(triple.head_hash);
+    nodes_.prefetch_slot(triple.tail_hash);
   }
-  for (const Pending& p : batch) {
-    src_.push_back(nodes_.intern_hashed(p.head, p.head_hash));
-    dst_.push_back(nodes_.intern_hashed(p.tail, p.tail_hash));
-    relation_.push_back(relations_.intern(p.relation));
+  Id heads[kBatch];
+  Id tails[kBatch];
+  Id relations[kBatch];
+  std::size_t i = 0;
+  for (const HashedTriple& triple : batch) {
+    heads[i] = nodes_.intern_hashed(triple.head, triple.head_hash);
+    if (heads[i] == counts_.size()) counts_.push_back({0, 0});
+    tails[i] = nodes_.intern_hashed(triple.tail, triple.tail_hash);
+    if (tails[i] == counts_.size()) counts_.push_back({0, 0});
+    relations[i] = relations_.intern_hashed(triple.relation, triple.relation_hash);
+    ++i;
   }
+  for (std::size_t k = 0; k < i; ++k) {
+    __builtin_prefetch(&counts_[heads[k]]);
+    __builtin_prefetch(&counts_[tails[k]]);
+  }
+  // An edge's rank among those reaching its tail is known now, in edge order.
+  for (std::size_t k = 0; k < i; ++k) {
+    ++counts_[heads[k]].forward;
+    const Id target_position = counts_[tails[k]].backward++;
+    edges_by_source_.append({heads[k], tails[k], relations[k], target_position});
+  }
+  edges_ += pending_count_;
   pending_count_ = 0;
-  if (++batches_ % kBatchesPerPoll == 0 && poll_) poll_();
 }
 
 template <class Id>
-BasicGraph<Id> GraphBuilder<Id>::finish() && {
+template <class OutId>
+BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll& poll) && {
   flush();
   const std::uint64_t node_count = nodes_.size();
-  const std::uint64_t edge_count = src_.size();
+  const std::uint64_t edge_count = edges_;
   LabelList node_labels = std::move(nodes_).release();
   LabelList relation_labels = std::move(relations_).release();
 
-  // Count each node's edges, then lay the blocks out in node order.
-  auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
-  auto block_region = ArrayRegion<Id>::allocate(node_count);
-  Cell<Id>* const cells = cell_region.mutable_data();
-  Id* const block_of = block_region.mutable_data();
-  struct Counts {
-    Id forward;
-    Id backward;
-  };
-  std::vector<Counts> counts(node_count, Counts{0, 0});
-  for (std::uint64_t e = 0; e < edge_count; ++e) {
-    ++counts[src_[e]].forward;
-    ++counts[dst_[e]].backward;
-  }
+  auto block_region = ArrayRegion<OutId>::allocate(node_count);
+  OutId* const block_of = block_region.mutable_data();
   std::uint64_t next_block = 0;
   for (std::uint64_t n = 0; n < node_count; ++n) {
-    block_of[n] = static_cast<Id>(next_block);
-    cells[next_block].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
-    next_block += 1 + std::uint64_t{counts[n].forward} + counts[n].backward;
+    block_of[n] = static_cast<OutId>(next_block);
+    next_block += 1 + std::uint64_t{counts_[n].forward} + counts_[n].backward;
   }
-  // Edges go in in id order, so each list ascends. `counts` now holds the
-  // number of entries filled so far in each list.
-  for (Counts& count : counts) count = Counts{0, 0};
-  constexpr std::uint64_t kEdgesPerPoll = std::uint64_t{1} << 22;
-  for (std::uint64_t e = 0; e < edge_count; ++e) {
-    if (e % kEdgesPerPoll == kEdgesPerPoll - 1 && poll_) poll_();
-    const Id src = src_[e];
-    const Id dst = dst_[e];
-    const Id src_block = block_of[src];
-    const Id dst_block = block_of[dst];
-    const Id fwd_position = counts[src].forward++;
-    const Id rev_position = counts[dst].backward++;
-    cells[src_block + 1 + fwd_position].edge = {dst_block, relation_[e], rev_position};
-    cells[dst_block + 1 + cells[dst_block].header.forward_count + rev_position].edge = {src_block, relation_[e],
-                                                                                         fwd_position};
-  }
-  return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
-                        std::move(relation_labels));
+  // Only the pages written become resident, so the cells grow while the
+  // records shrink, bucket by bucket.
+  auto cell_region = ArrayRegion<Cell<OutId>>::allocate(node_count + 2 * edge_count);
+  Cell<OutId>* const cells = cell_region.mutable_data();
+
+  // Each bucket's nodes: their headers, then their forward entries in edge
+  // order. `counts_[n].forward` becomes the number of entries placed so far.
+  const unsigned shift = edges_by_source_.shift();
+  const std::uint64_t buckets = std::max<std::uint64_t>(edges_by_source_.bucket_count(),
+                                                        (node_count + (std::uint64_t{1} << shift) - 1) >> shift);
+  run_tasks(buckets, threads, [&](std::uint64_t bucket, const InterruptPoll& task_poll) {
+    const std::uint64_t first = bucket << shift;
+    const std::uint64_t last = std::min(node_count, (bucket + 1) << shift);
+    for (std::uint64_t n = first; n < last; ++n) {
+      cells[block_of[n]].header = {static_cast<OutId>(counts_[n].forward), static_cast<OutId>(counts_[n].backward),
+                                   static_cast<OutId>(n)};
+      counts_[n].forward = 0;
+    }
+    if (bucket >= edges_by_source_.bucket_count()) return;
+    const std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
+    for (const RecordPage<Id>& page : pages) {
+      for (const EdgeRecord<Id>& record : std::span(page.records(), page.count())) {
+        const std::uint64_t position = block_of[record.source] + 1 + counts_[record.source].forward++;
+        cells[position].edge = {block_of[record.target], static_cast<OutId>(record.relation),
+                                static_cast<OutId>(record.target_position)};
+      }
+      task_poll();
+    }
+  }, poll);
+  std::vector<Counts>().swap(counts_);
+
+  // The backward entries, from the forward ones: each is written once, so
+  // ranges of nodes go on separate threads.
+  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 14;
+  run_tasks((node_count + kNodesPerTask - 1) / kNodesPerTask, threads,
+            [&](std::uint64_t task, const InterruptPoll& task_poll) {
+              const std::uint64_t last = std::min(node_count, (task + 1) * kNodesPerTask);
+              for (std::uint64_t n = task * kNodesPerTask; n < last; ++n) {
+                const OutId block = block_of[n];
+                const OutId forward_count = cells[block].header.forward_count;
+                for (OutId k = 0; k < forward_count; ++k) {
+                  const EdgeCell<OutId> entry = cells[block + 1 + k].edge;
+                  const OutId other_forward = cells[entry.block].header.forward_count;
+                  cells[entry.block + 1 + other_forward + entry.twin].edge = {block, entry.relation, k};
+                }
+              }
+              task_poll();
+            },
+            poll);
+  return BasicGraph<OutId>(std::move(cell_region), std::move(block_region), std::move(node_labels),
+                           std::move(relation_labels));
 }
 
 template class GraphBuilder<std::uint32_t>;
 template class GraphBuilder<std::uint64_t>;
 
+bool fits_narrow(std::uint64_t edges) { return edges < (std::uint64_t{1} << 30) - 1; }
+
+template <class Id>
+KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll) {
+  if (width == IdWidth::kNarrowest && fits_narrow(builder.edge_count())) {
+    return KG(std::move(builder).template finish<std::uint32_t>(threads, poll));
+  }
+  return KG(std::move(builder).template finish<std::uint64_t>(threads, poll));
+}
+
+template KG finish_graph(GraphBuilder<std::uint32_t>&&, IdWidth, unsigned, const InterruptPoll&);
+template KG finish_graph(GraphBuilder<std::uint64_t>&&, IdWidth, unsigned, const InterruptPoll&);
+
 namespace {
 
-// Narrow ids must address every cell (a header per node, at most two nodes
-// per triple, and two entries per triple) and leave the empty marker free.
-bool fits_narrow(std::uint64_t triples) {
-  return triples < (std::uint64_t{1} << 30) - 1;
-}
-
 template <class Id>
-BasicGraph<Id> build_from_triples(std::vector<Triple>& triples) {
+KG build_from_triples(std::vector<Triple>& triples, IdWidth width) {
   GraphBuilder<Id> builder(triples.size());
   for (const Triple& triple : triples) builder.add(triple.head, triple.relation, triple.tail);
-  BasicGraph<Id> graph = std::move(builder).finish();
-  std::vector<Triple>().swap(triples);
-  return graph;
-}
-
-template <class Id>
-BasicGraph<Id> build_from_content(FileContent& content, std::uint64_t lines, const InterruptPoll& poll) {
-  const std::string_view text = content.text();
-  GraphBuilder<Id> builder(lines, poll);
-  for_each_triple(text, TripleOrder::HRT,
-                  [&](std::string_view head, std::string_view relation, std::string_view tail) {
-                    builder.add(head, relation, tail);
-                  });
   builder.flush();
-  content = FileContent();
-  return std::move(builder).finish();
+  std::vector<Triple>().swap(triples);
+  return finish_graph(std::move(builder), width, 1);
 }
 
 }  // namespace
 
 KG from_triples(std::vector<Triple> triples, IdWidth width) {
-  if (width == IdWidth::kNarrowest && fits_narrow(triples.size())) {
-    return KG(build_from_triples<std::uint32_t>(triples));
-  }
-  return KG(build_from_triples<std::uint64_t>(triples));
-}
-
-KG build_kg(FileContent content, IdWidth width, const InterruptPoll& poll) {
-  const std::uint64_t lines = count_lines(content.text());
-  if (width == IdWidth::kNarrowest && fits_narrow(lines)) {
-    return KG(build_from_content<std::uint32_t>(content, lines, poll));
-  }
-  return KG(build_from_content<std::uint64_t>(content, lines, poll));
+  if (fits_narrow(triples.size())) return build_from_triples<std::uint32_t>(triples, width);
+  return build_from_triples<std::uint64_t>(triples, width);
 }
 
 }  // namespace vantrel

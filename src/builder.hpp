@@ -1,5 +1,6 @@
-// Building the graph from the triples of a file: interning labels in input
-// order, counting each node's edges and laying out the blocks.
+// Building the graph from triples given in input order: interning labels
+// (node and relation ids by first occurrence), counting each node's edges,
+// and laying out the blocks.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "edge_buckets.hpp"
 #include "file_io.hpp"
 #include "graph.hpp"
 #include "interrupt.hpp"
@@ -15,44 +17,62 @@
 
 namespace vantrel {
 
-// Builds a BasicGraph from triples given one at a time, in input order.
-// The texts passed to add() must stay valid until flush() or finish().
+// One triple's labels with their hash_label() values, computed beforehand
+// (by the thread that parsed them).
+struct HashedTriple {
+  std::string_view head;
+  std::string_view relation;
+  std::string_view tail;
+  std::uint64_t head_hash;
+  std::uint64_t relation_hash;
+  std::uint64_t tail_hash;
+};
+
+// Builds a graph from triples given one at a time, in input order. Id is
+// the width of the ids it keeps while it collects (enough for every node,
+// relation and edge that may come); the graph's own width is chosen at
+// finish(). What it keeps per edge is one EdgeRecord, grouped by source so
+// that finish() can lay out the blocks range by range and free the records
+// as it goes: the records and the finished graph are never held whole at once.
 template <class Id>
 class GraphBuilder {
  public:
-  // `poll` is called about every 2^20 triples and 2^22 edges placed.
-  explicit GraphBuilder(std::uint64_t expected_edges, InterruptPoll poll = {});
-  void add(std::string_view head, std::string_view relation, std::string_view tail) {
-    pending_[pending_count_++] = {head, relation, tail, 0, 0};
+  // `expected_edges`: how many triples are likely to come (0: unknown).
+  explicit GraphBuilder(std::uint64_t expected_edges = 0);
+  // The texts passed to add() must stay valid until flush().
+  void add(const HashedTriple& triple) {
+    pending_[pending_count_++] = triple;
     if (pending_count_ == kBatch) flush();
+  }
+  void add(std::string_view head, std::string_view relation, std::string_view tail) {
+    add({head, relation, tail, hash_label(head), hash_label(relation), hash_label(tail)});
   }
   // Interns the triples still pending; after it the texts given so far may be released.
   void flush();
-  BasicGraph<Id> finish() &&;
+  // The number of triples added so far.
+  std::uint64_t edge_count() const { return edges_ + pending_count_; }
+
+  // The graph, with OutId ids, which must address every cell. Lays the
+  // blocks out on up to `threads` threads; `poll` as run_tasks takes it.
+  template <class OutId>
+  BasicGraph<OutId> finish(unsigned threads, const InterruptPoll& poll = {}) &&;
 
  private:
   // Triples are interned in batches so that the cache misses of their
   // lookups overlap; ids are still given in input order.
   static constexpr std::size_t kBatch = 32;
-  struct Pending {
-    std::string_view head;
-    std::string_view relation;
-    std::string_view tail;
-    std::uint64_t head_hash;
-    std::uint64_t tail_hash;
+  struct Counts {
+    Id forward;
+    Id backward;
   };
 
-  static constexpr std::uint64_t kBatchesPerPoll = (std::uint64_t{1} << 20) / kBatch;
-
-  Pending pending_[kBatch];
+  HashedTriple pending_[kBatch];
   std::size_t pending_count_ = 0;
-  std::uint64_t batches_ = 0;
-  InterruptPoll poll_;
+  std::uint64_t edges_ = 0;
   LabelTable<Id> nodes_;
   LabelTable<Id> relations_;
-  std::vector<Id> src_;
-  std::vector<Id> dst_;
-  std::vector<Id> relation_;
+  std::vector<Counts> counts_;  // per node: its edges so far in each direction
+  EdgeBuckets<Id> edges_by_source_;
 };
 
 extern template class GraphBuilder<std::uint32_t>;
@@ -61,12 +81,16 @@ extern template class GraphBuilder<std::uint64_t>;
 // Which id width to build with: the narrowest that fits, or always 64 bits.
 enum class IdWidth { kNarrowest, k64 };
 
+// Whether a graph of `edges` edges (and no more than two new nodes per edge)
+// fits 32-bit ids: every cell addressed, and the empty marker left free.
+bool fits_narrow(std::uint64_t edges);
+
+// The finished graph of `builder`: 32-bit ids where `width` allows and they fit.
+template <class Id>
+KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll = {});
+
 // The graph of `triples`, consumed: one edge per triple in order, nodes in
 // order of first occurrence (head before tail).
 KG from_triples(std::vector<Triple> triples, IdWidth width = IdWidth::kNarrowest);
-
-// The graph of the triple lines of `content` (column order HRT), parsed and
-// built in one pass; `content` is released once parsed. Throws ShortLineError.
-KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -96,6 +96,9 @@ ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, st
 
 WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_code_(code) {}
 
+RdfSyntaxError::RdfSyntaxError(std::uint64_t line_number, const std::string& problem)
+    : std::runtime_error("line " + std::to_string(line_number) + ": " + problem), line_number_(line_number) {}
+
 SnapshotError::SnapshotError(const std::string& problem) : std::runtime_error("invalid snapshot: " + problem) {}
 
 EmptyRangeError::EmptyRangeError()

@@ -41,6 +41,20 @@ std::string_view io_error_kind(int code);
 class ShortLineError : public std::runtime_error {
  public:
   ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number);
+  // The same failure at another line: a line of a piece, placed in the whole.
+  ShortLineError(const ShortLineError& other, std::uint64_t line_number)
+      : std::runtime_error(other), line_number_(line_number) {}
+  std::uint64_t line_number() const { return line_number_; }
+
+ private:
+  std::uint64_t line_number_;
+};
+
+// A text given as N-Triples or N-Quads is not: the message names the line
+// and says what was expected there.
+class RdfSyntaxError : public std::runtime_error {
+ public:
+  RdfSyntaxError(std::uint64_t line_number, const std::string& problem);
   std::uint64_t line_number() const { return line_number_; }
 
  private:

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -125,7 +126,7 @@ class LabelIndex {
 template <class Id, unsigned KeyHashBits = 24>
 class LabelTable {
  public:
-  LabelTable() : slots_(kInitialCapacity), mask_(kInitialCapacity - 1), shift_(64 - kInitialBits) {}
+  LabelTable() : slots_(empty_slots(kInitialCapacity)), mask_(kInitialCapacity - 1), shift_(64 - kInitialBits) {}
 
   // Makes room for `labels` labels without growing.
   void reserve(std::uint64_t labels) {
@@ -139,7 +140,7 @@ class LabelTable {
 
   // Starts loading the home slot of `hash`, ahead of a batch of lookups.
   void prefetch_slot(std::uint64_t hash) const {
-    const Slot* slot = &slots_[home(hash)];
+    const Slot* slot = slots_.data() + home(hash);
     __builtin_prefetch(slot);
     __builtin_prefetch(reinterpret_cast<const char*>(slot + 1) - 1);
   }
@@ -148,7 +149,7 @@ class LabelTable {
 
   // Gives up the lookup structure and keeps the labels.
   LabelList release() && {
-    std::vector<Slot>().swap(slots_);
+    slots_ = ArrayRegion<Slot>();
     return std::move(labels_).freeze();
   }
 
@@ -176,8 +177,15 @@ class LabelTable {
     std::memcpy(prefix, text.data(), text.size() < kInline ? text.size() : kInline);
   }
   void grow();
+  // An array of `count` empty slots, on huge pages when it is large: the
+  // lookups of a big graph's build land all over it.
+  static ArrayRegion<Slot> empty_slots(std::size_t count) {
+    ArrayRegion<Slot> slots = ArrayRegion<Slot>::allocate(count);
+    std::uninitialized_fill_n(slots.mutable_data(), count, Slot{});
+    return slots;
+  }
 
-  std::vector<Slot> slots_;
+  ArrayRegion<Slot> slots_;
   std::size_t mask_;
   unsigned shift_;
   LabelArena labels_;
@@ -193,7 +201,7 @@ Id LabelTable<Id, KeyHashBits>::intern_hashed(std::string_view text, std::uint64
   char prefix[kInline];
   fill_prefix(text, prefix);
   for (std::size_t index = home(hash);; index = (index + 1) & mask_) {
-    Slot& slot = slots_[index];
+    Slot& slot = slots_.mutable_data()[index];
     if (slot.id == kEmpty) {
       slot.id = static_cast<Id>(labels_.append(text));
       slot.key = key;
@@ -211,12 +219,12 @@ Id LabelTable<Id, KeyHashBits>::intern_hashed(std::string_view text, std::uint64
 
 template <class Id, unsigned KeyHashBits>
 void LabelTable<Id, KeyHashBits>::grow() {
-  std::vector<Slot> old(slots_.size() * 2);
-  old.swap(slots_);
+  ArrayRegion<Slot> old = std::exchange(slots_, empty_slots(slots_.size() * 2));
+  Slot* const slots = slots_.mutable_data();
   mask_ = slots_.size() - 1;
   --shift_;
   const unsigned index_bits = 64 - shift_;
-  for (const Slot& slot : old) {
+  for (const Slot& slot : old.span()) {
     if (slot.id == kEmpty) continue;
     std::size_t index;
     if (index_bits <= kKeyHashBits) {
@@ -226,8 +234,8 @@ void LabelTable<Id, KeyHashBits>::grow() {
       const std::size_t length = slot.key & 0xFF;
       index = home(hash_label(length <= kInline ? std::string_view(slot.prefix, length) : labels_[slot.id]));
     }
-    while (slots_[index].id != kEmpty) index = (index + 1) & mask_;
-    slots_[index] = slot;
+    while (slots[index].id != kEmpty) index = (index + 1) & mask_;
+    slots[index] = slot;
   }
 }
 

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "builder.hpp"
+#include "byte_source.hpp"
+#include "graph_reader.hpp"
 #include "file_io.hpp"
 #include "graph.hpp"
 #include "parallel.hpp"
@@ -77,8 +78,8 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   }
 
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return state_with(build_kg(read_text_file(data_path, poll), IdWidth::kNarrowest, poll), mean_path_len,
-                      max_path_len, random_state);
+    FileSource source(data_path, poll);
+    return state_with(read_graph(source, {}, poll), mean_path_len, max_path_len, random_state);
   }, &data_path);
 }
 

@@ -5,8 +5,9 @@
 
 namespace vantrel {
 
-bool is_valid_utf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+std::size_t valid_utf8_prefix(std::string_view bytes) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
   const auto* const end = p + bytes.size();
   while (p < end) {
     // Skip runs of ASCII sixteen bytes at a time; labels are mostly ASCII.
@@ -38,17 +39,19 @@ bool is_valid_utf8(std::string_view bytes) {
       if (lead == 0xF0) second_min = 0x90;  // overlong
       if (lead == 0xF4) second_max = 0x8F;  // above U+10FFFF
     } else {
-      return false;
+      break;
     }
-    if (static_cast<std::size_t>(end - p) < length) return false;
-    if (p[1] < second_min || p[1] > second_max) return false;
-    for (std::size_t i = 2; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-    }
+    if (static_cast<std::size_t>(end - p) < length) break;
+    if (p[1] < second_min || p[1] > second_max) break;
+    std::size_t i = 2;
+    while (i < length && (p[i] & 0xC0) == 0x80) ++i;
+    if (i < length) break;
     p += length;
   }
-  return true;
+  return static_cast<std::size_t>((p < end ? p : end) - begin);
 }
+
+bool is_valid_utf8(std::string_view bytes) { return valid_utf8_prefix(bytes) == bytes.size(); }
 
 bool is_ascii(std::string_view text) {
   const char* p = text.data();

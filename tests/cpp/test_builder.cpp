@@ -1,4 +1,5 @@
 #include "builder.hpp"
+#include "graph_reader.hpp"
 
 #include <gtest/gtest.h>
 

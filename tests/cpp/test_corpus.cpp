@@ -10,6 +10,7 @@
 #include <string>
 
 #include "builder.hpp"
+#include "graph_reader.hpp"
 
 namespace vantrel {
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "builder.hpp"
+#include "graph_reader.hpp"
 #include "errors.hpp"
 
 namespace vantrel {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "builder.hpp"
+#include "graph_reader.hpp"
 #include "graph.hpp"
 #include "random.hpp"
 #include "triple.hpp"

@@ -1,0 +1,322 @@
+#include "graph_reader.hpp"
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "errors.hpp"
+#include "ntriples.hpp"
+#include "parallel.hpp"
+#include "triple.hpp"
+#include "utf8.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// A piece of the input: whole lines (but for the last piece, whose last
+// line may have no line feed), and what parsing made of them.
+struct Chunk {
+  enum class State { kFree, kBusy, kRead, kParsed };
+  State state = State::kFree;
+  std::unique_ptr<char[]> text;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+  bool final = false;  // the input ends with this piece
+
+  std::vector<HashedTriple> triples;  // views into `text` or `labels`
+  std::uint64_t lines = 0;
+  std::string labels;  // RDF: the canonical labels
+  std::vector<StatementLabels> statements;
+  bool invalid_utf8 = false;
+  std::optional<ShortLineError> short_line;  // line numbered within the piece
+  std::optional<RdfSyntaxProblem> syntax;    // line numbered within the piece
+
+  std::string_view view() const { return {text.get(), size}; }
+};
+
+// Cuts the source into pieces of whole lines, in order.
+class LineChunker {
+ public:
+  LineChunker(ByteSource& source, std::size_t chunk_bytes) : source_(source), chunk_bytes_(chunk_bytes) {}
+
+  void next(Chunk& chunk, const InterruptPoll& poll) {
+    const std::size_t wanted = std::max(chunk_bytes_, carry_.size() * 2);
+    if (chunk.capacity < wanted) {
+      chunk.text.reset();
+      chunk.text = std::make_unique_for_overwrite<char[]>(wanted);
+      chunk.capacity = wanted;
+    }
+    std::memcpy(chunk.text.get(), carry_.data(), carry_.size());
+    chunk.size = carry_.size();
+    carry_.clear();
+    chunk.final = false;
+    for (;;) {
+      if (chunk.size == chunk.capacity) {
+        const void* line_feed = ::memrchr(chunk.text.get(), '\n', chunk.size);
+        if (line_feed) {
+          const std::size_t cut = static_cast<std::size_t>(static_cast<const char*>(line_feed) - chunk.text.get()) + 1;
+          carry_.assign(chunk.text.get() + cut, chunk.size - cut);
+          chunk.size = cut;
+          return;
+        }
+        // One line longer than a piece: the piece grows to hold it.
+        auto larger = std::make_unique_for_overwrite<char[]>(chunk.capacity * 2);
+        std::memcpy(larger.get(), chunk.text.get(), chunk.size);
+        chunk.text = std::move(larger);
+        chunk.capacity *= 2;
+      }
+      const std::size_t got = source_.read(chunk.text.get() + chunk.size, chunk.capacity - chunk.size, poll);
+      if (got == 0) {
+        chunk.final = true;
+        return;
+      }
+      chunk.size += got;
+    }
+  }
+
+ private:
+  ByteSource& source_;
+  std::size_t chunk_bytes_;
+  std::string carry_;  // the start of a line that the next piece finishes
+};
+
+void add_hashes(HashedTriple& triple) {
+  triple.head_hash = hash_label(triple.head);
+  triple.relation_hash = hash_label(triple.relation);
+  triple.tail_hash = hash_label(triple.tail);
+}
+
+void parse_tsv(Chunk& chunk) {
+  chunk.triples.clear();
+  chunk.short_line.reset();
+  chunk.invalid_utf8 = !is_valid_utf8(chunk.view());
+  if (chunk.invalid_utf8) return;
+  TripleCursor cursor(chunk.view(), TripleOrder::HRT);
+  TripleCursor::Fields fields;
+  try {
+    while (cursor.next(fields)) {
+      HashedTriple& triple = chunk.triples.emplace_back();
+      triple.head = fields.head;
+      triple.relation = fields.relation;
+      triple.tail = fields.tail;
+      add_hashes(triple);
+    }
+  } catch (const ShortLineError& error) {
+    chunk.short_line.emplace(error);
+  }
+  chunk.lines = chunk.triples.size();
+}
+
+void parse_rdf(Chunk& chunk, const RdfLineParser& parser) {
+  chunk.triples.clear();
+  chunk.labels.clear();
+  chunk.statements.clear();
+  chunk.syntax.reset();
+  std::string_view text = chunk.view();
+  const std::size_t valid = valid_utf8_prefix(text);
+  if (valid < text.size()) {
+    // Parse the lines before the one that holds the bad bytes: a problem
+    // on one of them comes first.
+    std::size_t line_start = valid;
+    while (line_start > 0 && text[line_start - 1] != '\n' && text[line_start - 1] != '\r') --line_start;
+    text = text.substr(0, line_start);
+  }
+  chunk.syntax = parser.parse(text, chunk.labels, chunk.statements, chunk.lines);
+  if (!chunk.syntax && valid < chunk.size) chunk.syntax = RdfSyntaxProblem{chunk.lines + 1, "bytes that are not UTF-8"};
+  if (chunk.syntax) return;
+  chunk.triples.resize(chunk.statements.size());
+  const char* labels = chunk.labels.data();
+  for (std::size_t i = 0; i < chunk.statements.size(); ++i) {
+    const StatementLabels& s = chunk.statements[i];
+    HashedTriple& triple = chunk.triples[i];
+    triple.head = {labels + s.begin, s.subject_size};
+    triple.relation = {labels + s.begin + s.subject_size, s.predicate_size};
+    triple.tail = {labels + s.begin + s.subject_size + s.predicate_size, s.object_size};
+    add_hashes(triple);
+  }
+}
+
+// Reads, parses and builds: every thread runs work(), which does what is
+// ready, handing pieces to the builder one at a time, in order.
+template <class Id>
+class GraphPipeline {
+ public:
+  GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads)
+      : source_(source),
+        options_(options),
+        rdf_parser_(options.format == GraphFormat::kNQuads, options.drop_literals),
+        chunker_(source, options.chunk_bytes),
+        chunks_(threads + 1),
+        builder_(expected_edges(source, options.format)) {}
+
+  KG run(unsigned threads, const InterruptPoll& poll) {
+    const std::thread::id caller = std::this_thread::get_id();
+    run_tasks(threads, threads, [&](std::uint64_t, const InterruptPoll& task_poll) {
+      work(std::this_thread::get_id() == caller, task_poll);
+    }, poll);
+    std::vector<Chunk>().swap(chunks_);
+    // The pieces were allocated on every thread; give back what their
+    // threads' heaps keep, before the graph's arrays are allocated.
+    ::malloc_trim(0);
+    if (utf8_failed_) throw IoError::custom("InvalidData", "stream did not contain valid UTF-8");
+    if (short_line_) throw *short_line_;
+    return finish_graph(std::move(builder_), options_.width, threads, poll);
+  }
+
+ private:
+  static std::uint64_t expected_edges(const ByteSource& source, GraphFormat format) {
+    const std::optional<std::uint64_t> bytes = source.size_bound();
+    if (!bytes) return 0;
+    return *bytes / (format == GraphFormat::kTsv ? 32 : 128);
+  }
+
+  Chunk& slot(std::uint64_t index) { return chunks_[index % chunks_.size()]; }
+
+  void work(bool on_caller, const InterruptPoll& poll) {
+    // The thread that alone may read a source reads first, so that reading
+    // (decompressing, say) overlaps the others' parsing.
+    const bool reader_first = on_caller && !source_.reads_on_any_thread();
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (consumed_ == read_ && source_done_) return;
+      if (reader_first && try_read(lock, on_caller, poll)) continue;
+      if (!consuming_ && consumed_ < read_ && slot(consumed_).state == Chunk::State::kParsed) {
+        consuming_ = true;
+        Chunk& chunk = slot(consumed_);
+        lock.unlock();
+        consume(chunk);
+        poll();
+        lock.lock();
+        chunk.state = Chunk::State::kFree;
+        ++consumed_;
+        consuming_ = false;
+        ready_.notify_all();
+        continue;
+      }
+      if (try_parse(lock)) continue;
+      if (!reader_first && try_read(lock, on_caller, poll)) continue;
+      ready_.wait_for(lock, std::chrono::milliseconds(5));
+      lock.unlock();
+      poll();
+      lock.lock();
+    }
+  }
+
+  bool try_read(std::unique_lock<std::mutex>& lock, bool on_caller, const InterruptPoll& poll) {
+    if (reading_ || source_done_ || read_ - consumed_ >= chunks_.size()) return false;
+    if (!on_caller && !source_.reads_on_any_thread()) return false;
+    Chunk& chunk = slot(read_);
+    if (chunk.state != Chunk::State::kFree) return false;
+    reading_ = true;
+    chunk.state = Chunk::State::kBusy;
+    lock.unlock();
+    chunker_.next(chunk, poll);
+    poll();
+    lock.lock();
+    reading_ = false;
+    chunk.state = Chunk::State::kRead;
+    ++read_;
+    if (chunk.final) source_done_ = true;
+    ready_.notify_all();
+    return true;
+  }
+
+  bool try_parse(std::unique_lock<std::mutex>& lock) {
+    for (std::uint64_t index = consumed_; index < read_; ++index) {
+      Chunk& chunk = slot(index);
+      if (chunk.state != Chunk::State::kRead) continue;
+      chunk.state = Chunk::State::kBusy;
+      lock.unlock();
+      if (options_.format == GraphFormat::kTsv) {
+        // After a failure only the UTF-8 check matters.
+        if (stopped_.load(std::memory_order_relaxed)) {
+          chunk.triples.clear();
+          chunk.short_line.reset();
+          chunk.invalid_utf8 = !is_valid_utf8(chunk.view());
+        } else {
+          parse_tsv(chunk);
+        }
+      } else {
+        parse_rdf(chunk, rdf_parser_);
+      }
+      lock.lock();
+      chunk.state = Chunk::State::kParsed;
+      ready_.notify_all();
+      return true;
+    }
+    return false;
+  }
+
+  void consume(Chunk& chunk) {
+    if (chunk.syntax) throw RdfSyntaxError(lines_ + chunk.syntax->line, chunk.syntax->message);
+    if (chunk.invalid_utf8) utf8_failed_ = true;
+    if (utf8_failed_ || short_line_) {
+      stopped_.store(true, std::memory_order_relaxed);
+      return;
+    }
+    if constexpr (sizeof(Id) < sizeof(std::uint64_t)) {
+      // The width came from the file's size when it was opened.
+      if (!fits_narrow(builder_.edge_count() + chunk.triples.size())) {
+        throw IoError::custom("InvalidData", "the file grew while it was read");
+      }
+    }
+    for (const HashedTriple& triple : chunk.triples) builder_.add(triple);
+    builder_.flush();  // the piece's memory is reused
+    if (chunk.short_line) {
+      short_line_.emplace(*chunk.short_line, lines_ + chunk.short_line->line_number());
+      stopped_.store(true, std::memory_order_relaxed);
+    }
+    lines_ += chunk.lines;
+  }
+
+  ByteSource& source_;
+  const GraphReadOptions& options_;
+  RdfLineParser rdf_parser_;
+  LineChunker chunker_;  // used by one thread at a time (reading_)
+  std::vector<Chunk> chunks_;
+  GraphBuilder<Id> builder_;  // used by one thread at a time (consuming_)
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::uint64_t read_ = 0;      // pieces read so far; piece k lives in slot(k)
+  std::uint64_t consumed_ = 0;  // pieces handed to the builder so far
+  bool reading_ = false;
+  bool consuming_ = false;
+  bool source_done_ = false;
+
+  // Kept by the consuming thread.
+  std::uint64_t lines_ = 0;
+  bool utf8_failed_ = false;
+  std::optional<ShortLineError> short_line_;
+  std::atomic<bool> stopped_{false};
+};
+
+}  // namespace
+
+KG read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
+  const unsigned threads = options.threads != 0 ? options.threads : available_cpus();
+  // 32-bit ids while collecting where the input's size shows they will do
+  // (a line of three fields takes at least three bytes).
+  const std::optional<std::uint64_t> bytes = source.size_bound();
+  if (bytes && fits_narrow((*bytes + 1) / 3)) return GraphPipeline<std::uint32_t>(source, options, threads).run(threads, poll);
+  return GraphPipeline<std::uint64_t>(source, options, threads).run(threads, poll);
+}
+
+KG build_kg(FileContent content, IdWidth width, const InterruptPoll& poll) {
+  MemorySource source(content.text());
+  GraphReadOptions options;
+  options.width = width;
+  return read_graph(source, options, poll);
+}
+
+}  // namespace vantrel

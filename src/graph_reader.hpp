@@ -1,0 +1,46 @@
+// Reading a graph from a stream of bytes in pieces of bounded size: chunks
+// of whole lines are read in order, parsed on every thread (cut into
+// fields or RDF terms, labels hashed), and handed to the builder in input
+// order, so that ids are those a single pass gives. The input is never held
+// whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "builder.hpp"
+#include "byte_source.hpp"
+#include "file_io.hpp"
+#include "graph.hpp"
+#include "interrupt.hpp"
+
+namespace vantrel {
+
+enum class GraphFormat { kTsv, kNTriples, kNQuads };
+
+struct GraphReadOptions {
+  GraphFormat format = GraphFormat::kTsv;
+  // N-Triples and N-Quads: leave out statements whose object is a literal.
+  bool drop_literals = false;
+  IdWidth width = IdWidth::kNarrowest;
+  // Threads to parse and lay out on; 0: every CPU this process may use.
+  unsigned threads = 0;
+  // The size of the pieces read; a line longer than this makes its piece longer.
+  std::size_t chunk_bytes = std::size_t{2} << 20;
+};
+
+// The graph of the triples in `source`, one edge per triple in input order,
+// nodes and relations numbered by first occurrence (head before tail).
+//
+// Tab-separated triples fail as reading a whole file and then its lines
+// would: the source's own failure (IoError) first, wherever it comes; then
+// content that is not UTF-8 anywhere (IoError, InvalidData); then the first
+// line with fewer than three fields (ShortLineError). So the whole source is
+// read even after a short line. N-Triples and N-Quads fail at the first
+// line that is not (RdfSyntaxError; bytes that are not UTF-8 included).
+KG read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
+
+// The graph of tab-separated `content`, read as read_graph reads it.
+KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {});
+
+}  // namespace vantrel

@@ -1,0 +1,62 @@
+// N-Triples and N-Quads (RDF 1.1), the line-based RDF syntaxes in which
+// public knowledge graphs are dumped: parsing whole lines into statements
+// whose terms are written in one canonical spelling, so that two spellings
+// of one RDF term give one label.
+//
+// Canonical labels:
+// - an IRI: its text without angle brackets, \u and \U escapes decoded;
+// - a blank node: as written ("_:b0");
+// - a literal: its lexical form in double quotes, with escapes decoded and
+//   then '"', '\' and every control character (U+0000-U+001F,
+//   U+007F-U+009F) escaped again (\t, \n, \r, the others as \uXXXX in
+//   capitals), every other character written as itself; then "@" and its
+//   language tag in lower case, or "^^<" its datatype IRI ">", the datatype
+//   xsd:string left out (it is the plain literal's).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+// One statement's labels, back to back in a label buffer from `begin`:
+// the subject's, the predicate's, then the object's.
+struct StatementLabels {
+  std::uint64_t begin;
+  std::uint32_t subject_size;
+  std::uint32_t predicate_size;
+  std::uint32_t object_size;
+};
+
+// Where and why a text is not N-Triples (or N-Quads).
+struct RdfSyntaxProblem {
+  std::uint64_t line;   // 1-based, within the text parsed
+  std::string message;  // what was expected, and what was found
+};
+
+// Parses texts of whole lines of one syntax.
+class RdfLineParser {
+ public:
+  // `quads`: N-Quads (an optional graph term after the object, read and
+  // ignored). `drop_literals`: statements whose object is a literal are
+  // checked, then left out.
+  RdfLineParser(bool quads, bool drop_literals) : quads_(quads), drop_literals_(drop_literals) {}
+
+  // Parses every line of `text`, which must be valid UTF-8, appending each
+  // kept statement's canonical labels to `labels` and its entry to
+  // `statements`. Returns the number of lines of `text` (line feeds, and
+  // carriage returns not followed by one, plus an unended last line), or
+  // the first problem, after which what was appended is incomplete.
+  std::optional<RdfSyntaxProblem> parse(std::string_view text, std::string& labels,
+                                        std::vector<StatementLabels>& statements, std::uint64_t& lines) const;
+
+ private:
+  bool quads_;
+  bool drop_literals_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,149 @@
+#include "graph_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "errors.hpp"
+#include "graph_support.hpp"
+#include "utf8.hpp"
+
+namespace vantrel {
+namespace {
+
+// Everything a walk can see of a graph, as text: labels, and every cell.
+std::string dump(const KG& kg) {
+  return kg.visit([](const auto& g) {
+    std::string out = std::to_string(g.node_count()) + " nodes, " + std::to_string(g.edge_count()) + " edges\n";
+    for (std::uint64_t n = 0; n < g.node_count(); ++n) out += std::string(g.node_label(n)) + "\n";
+    for (std::uint64_t r = 0; r < g.relation_labels().size(); ++r) out += std::string(g.relation_labels()[r]) + "\n";
+    for (const auto& cell : g.cells().span()) {
+      out += std::to_string(cell.edge.block) + " " + std::to_string(cell.edge.relation) + " " +
+             std::to_string(cell.edge.twin) + "\n";
+    }
+    for (const auto block : g.blocks().span()) out += std::to_string(block) + " ";
+    return out;
+  });
+}
+
+// The result of reading `text` whole, as the reader did before it streamed:
+// the UTF-8 check of the whole text, then every line, then the graph.
+std::string whole_text_result(const std::string& text) {
+  if (!is_valid_utf8(text)) return "InvalidData";
+  try {
+    return dump(from_triples(read_triples(text, TripleOrder::HRT)));
+  } catch (const ShortLineError& error) {
+    return std::string(error.what()) + " at " + std::to_string(error.line_number());
+  }
+}
+
+std::string streamed_result(const std::string& text, std::size_t chunk_bytes, unsigned threads) {
+  MemorySource source(text);
+  GraphReadOptions options;
+  options.chunk_bytes = chunk_bytes;
+  options.threads = threads;
+  try {
+    return dump(read_graph(source, options));
+  } catch (const IoError& error) {
+    return error.kind();
+  } catch (const ShortLineError& error) {
+    return std::string(error.what()) + " at " + std::to_string(error.line_number());
+  }
+}
+
+// Random texts of few labels (so that nodes repeat), with the line ends,
+// empty fields, long lines, short lines and bad bytes that the reader must
+// place exactly, whatever piece they fall in.
+std::string random_text(std::mt19937_64& random, bool with_faults) {
+  static const char* const kPieces[] = {"a", "b", "c", "é", "", "long-label-long-label-long-label", " "};
+  std::string text;
+  const int lines = static_cast<int>(random() % 60);
+  for (int i = 0; i < lines; ++i) {
+    const int fields = with_faults && random() % 25 == 0 ? static_cast<int>(random() % 3) : 3 + static_cast<int>(random() % 2);
+    for (int f = 0; f < fields; ++f) {
+      if (f > 0) text += '\t';
+      text += kPieces[random() % std::size(kPieces)];
+    }
+    if (with_faults && random() % 40 == 0) text += "\xC3";  // a truncated sequence
+    text += random() % 5 == 0 ? "\r\n" : "\n";
+  }
+  if (!text.empty() && random() % 3 == 0) text.pop_back();
+  return text;
+}
+
+TEST(ReadGraph, AnyPieceSizeAndThreadCountGivesTheWholeTextResult) {
+  std::mt19937_64 random(7);
+  int faults = 0;
+  for (int round = 0; round < 300; ++round) {
+    const std::string text = random_text(random, round % 2 == 1);
+    const std::string expected = whole_text_result(text);
+    faults += expected.find(" nodes, ") == std::string::npos;
+    for (const std::size_t chunk : {1, 2, 5, 16, 1 << 20}) {
+      for (const unsigned threads : {1u, 3u}) {
+        ASSERT_EQ(streamed_result(text, chunk, threads), expected)
+            << "round " << round << ", pieces of " << chunk << ", " << threads << " threads";
+      }
+    }
+  }
+  EXPECT_GT(faults, 30);  // both kinds of fault were met, in many places
+}
+
+TEST(ReadGraph, BadBytesAfterAShortLineAreReportedFirst) {
+  EXPECT_EQ(streamed_result("a\tb\nc\td\te\n" + std::string(100, 'x') + "\xFF\n", 4, 2), "InvalidData");
+  EXPECT_EQ(streamed_result("a\tb\tc\n\nc\td\n", 4, 2), "index out of bounds: the len is 1 but the index is 1 at 2");
+}
+
+// A source that fails after some bytes, as a disk might.
+class FailingSource final : public ByteSource {
+ public:
+  explicit FailingSource(std::string text) : text_(std::move(text)) {}
+  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll&) override {
+    if (text_.empty()) throw IoError::from_os(EIO);
+    const std::size_t count = std::min(capacity, text_.size());
+    std::memcpy(buffer, text_.data(), count);
+    text_.erase(0, count);
+    return count;
+  }
+
+ private:
+  std::string text_;
+};
+
+TEST(ReadGraph, AReadFailureAfterAShortLineOrBadBytesComesFirst) {
+  for (const char* text : {"a\tb\n", "\xFF\n", "a\tb\tc\n"}) {
+    FailingSource source(std::string(text) + std::string(64, 'x'));
+    GraphReadOptions options;
+    options.chunk_bytes = 8;
+    try {
+      read_graph(source, options);
+      ADD_FAILURE() << "no failure";
+    } catch (const IoError& error) {
+      EXPECT_EQ(error.os_code(), EIO) << error.what();
+    }
+  }
+}
+
+TEST(ReadGraph, RdfSyntaxErrorsNameTheLineAcrossPieces) {
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += "<http://x/s" + std::to_string(i) + "> <http://x/p> \"o\" .\n";
+  text += "# a comment\n\n<http://x/s> <http://x/p> <o> .\n";
+  for (const std::size_t chunk : {3, 64, 1 << 20}) {
+    MemorySource source(text);
+    GraphReadOptions options;
+    options.format = GraphFormat::kNTriples;
+    options.chunk_bytes = chunk;
+    try {
+      read_graph(source, options);
+      ADD_FAILURE() << "no failure";
+    } catch (const RdfSyntaxError& error) {
+      EXPECT_EQ(error.line_number(), 53u);
+      EXPECT_STREQ(error.what(), "line 53: expected an absolute IRI (a scheme, then ':'), found <o>");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
