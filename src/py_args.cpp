@@ -232,13 +232,9 @@ bool negative_node(long long id, Py_ssize_t position) {
   return false;
 }
 
-// The node ids of a buffer of integers, read whatever their width,
-// signedness and byte order.
-bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
-  if (view.ndim != 1) {
-    PyErr_Format(PyExc_ValueError, "start must be one-dimensional, not of %d dimensions", view.ndim);
-    return false;
-  }
+}  // namespace
+
+bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& out) {
   const char* format = view.format ? view.format : "B";
   bool swap = false;
   if (*format == '<' || *format == '>' || *format == '!' || *format == '=' || *format == '@') {
@@ -248,11 +244,28 @@ bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vec
   const char code = format[0];
   const bool known = format[1] == '\0' && code != '\0' && std::strchr("bBhHiIlLqQnN", code) != nullptr;
   if (!known || view.itemsize < 1 || view.itemsize > 8) {
-    PyErr_Format(PyExc_TypeError, "start must hold integers, not items of format '%s'", view.format ? view.format : "B");
+    PyErr_Format(PyExc_TypeError, "%s must hold integers, not items of format '%s'", name,
+                 view.format ? view.format : "B");
     return false;
   }
-  const bool is_signed = std::islower(static_cast<unsigned char>(code)) != 0;
-  const auto size = static_cast<std::size_t>(view.itemsize);
+  out = {static_cast<unsigned>(view.itemsize), std::islower(static_cast<unsigned char>(code)) != 0, swap};
+  return true;
+}
+
+namespace {
+
+// The node ids of a buffer of integers, read whatever their width,
+// signedness and byte order.
+bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
+  if (view.ndim != 1) {
+    PyErr_Format(PyExc_ValueError, "start must be one-dimensional, not of %d dimensions", view.ndim);
+    return false;
+  }
+  IntegerFormat format;
+  if (!integer_format_of(view, "start", format)) return false;
+  const bool swap = format.byte_swapped;
+  const bool is_signed = format.is_signed;
+  const std::size_t size = format.size;
   nodes.resize(static_cast<std::size_t>(view.shape[0]));
   const char* item = static_cast<const char*>(view.buf);
   const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;

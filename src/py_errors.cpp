@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "errors.hpp"
+#include "id_graph.hpp"
 
 namespace vantrel::py {
 
@@ -51,14 +52,14 @@ PyRef os_error_type(int code) {
 // (line > 0); else the file a method was given, "path: 'kg.snap'". None
 // when there is neither; a note is a help, so failing to make one is not an
 // error.
-PyRef file_note(const std::string* data_path, PyObject* filename, std::uint64_t line = 0) {
+PyRef file_note(const std::string* data_path, PyObject* filename, const char* input_name, std::uint64_t line = 0) {
   PyRef note;
   if (data_path) {
     PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
     if (path) {
-      note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of data_path %R",
-                                                 static_cast<unsigned long long>(line), path.get())
-                          : PyUnicode_FromFormat("data_path: %R", path.get()));
+      note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of %s %R", static_cast<unsigned long long>(line),
+                                                 input_name, path.get())
+                          : PyUnicode_FromFormat("%s: %R", input_name, path.get()));
     }
   } else if (filename) {
     note.reset(PyUnicode_FromFormat("path: %R", filename));
@@ -76,14 +77,15 @@ void raise_os_error(int code, PyObject* filename) {
   PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename);
 }
 
-void raise_failure(std::exception_ptr failure, const std::string* data_path, PyObject* filename) {
+void raise_failure(std::exception_ptr failure, const std::string* data_path, PyObject* filename,
+                   const char* input_name) {
   try {
     std::rethrow_exception(failure);
   } catch (const PythonErrorAlreadySet&) {
   } catch (const WriteError& error) {
     raise_os_error(error.os_code(), filename);
   } catch (const IoError& error) {
-    PyRef note = file_note(data_path, filename);
+    PyRef note = file_note(data_path, filename, input_name);
     if (error.os_code() != 0) {
       PyRef type = os_error_type(error.os_code());
       if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
@@ -91,9 +93,13 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
       raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
     }
   } catch (const ShortLineError& error) {
-    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, error.line_number()).get(), 0);
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name, error.line_number()).get(), 0);
+  } catch (const RdfSyntaxError& error) {
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
+  } catch (const IdRangeError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const SnapshotError& error) {
-    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename).get(), 0);
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const ShapeTooSmallError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const MeanTooLargeError& error) {

@@ -58,10 +58,11 @@ class InterpreterLockReleased {
 };
 
 // Turns the failure in flight into the pending Python exception. `data_path`
-// names the file in the exception's note where the failure concerns it; a
-// failed write becomes the OSError subclass for its errno with `filename`.
+// names the file in the exception's note where the failure concerns it, as
+// the argument `input_name` ("data_path: 'kg.tsv'"); a failed write becomes
+// the OSError subclass for its errno with `filename`.
 void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr,
-                   PyObject* filename = nullptr);
+                   PyObject* filename = nullptr, const char* input_name = "data_path");
 
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.
@@ -73,7 +74,8 @@ void raise_os_error(int code, PyObject* filename);
 // Returns false with the Python exception set if the work failed, as
 // raise_failure() sets it for `data_path` or `filename`.
 template <class Work, class Hook>
-bool run_released_with(Work&& work, Hook&& hook, const std::string* data_path, PyObject* filename) {
+bool run_released_with(Work&& work, Hook&& hook, const std::string* data_path, PyObject* filename,
+                       const char* input_name = "data_path") {
   std::exception_ptr failure;
   {
     InterpreterLockReleased released;
@@ -89,7 +91,7 @@ bool run_released_with(Work&& work, Hook&& hook, const std::string* data_path, P
     }
   }
   if (failure) {
-    raise_failure(failure, data_path, filename);
+    raise_failure(failure, data_path, filename, input_name);
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 // py_sampler_files.cpp.
 #include "py_sampler.hpp"
 #include "py_sampler_files.hpp"
+#include "py_sampler_inputs.hpp"
 #include "py_sampler_state.hpp"
 
 #include <cstdint>
@@ -356,6 +357,19 @@ PyMethodDef PathSampler_methods[] = {
      "A sampler over the graph of a snapshot written by save(): the file is mapped read-only and\n"
      "shared (processes that load the same snapshot share one copy) and checked whole first.\n"
      "The walks are those of a sampler built from the triple file with the same arguments."},
+    {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "read(source, mean_path_len, max_path_len, random_state, *, format=None, literals='keep', progress=None)\n--\n\n"
+     "A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their\n"
+     "suffix) or a binary file object. format is 'tsv' (the constructor's rules), 'nt' (N-Triples) or\n"
+     "'nq' (N-Quads, the graph ignored), told from the name's suffix when not given. RDF terms become\n"
+     "labels in one canonical spelling; literals='drop' leaves out triples whose object is a literal.\n"
+     "`progress` is called with the bytes read so far (of the compressed file, for a compressed\n"
+     "path), at most about ten times a second."},
+    {"from_ids", VANTREL_METHOD(PathSampler_from_ids), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "from_ids(triples, node_labels, relation_labels, mean_path_len, max_path_len, random_state)\n--\n\n"
+     "A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,\n"
+     "PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones; labels no\n"
+     "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
      "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', format='tsv', progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"

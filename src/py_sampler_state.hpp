@@ -60,15 +60,25 @@ PyRef allocate_sampler(PyTypeObject* type);
 // Fills `owner` (from allocate_sampler) with the state that
 // `make_state(poll)` makes with the interpreter lock released (the object is
 // not visible yet, and no Python object is touched); returns it, or null
-// with the exception set, naming `data_path` or `filename` as run_released
-// does.
+// with the exception set, naming `data_path` (as the argument `input_name`)
+// or `filename` as run_released_with does. `hook` runs at each poll.
+template <class MakeState, class Hook>
+PyObject* fill_sampler_with(PyRef owner, MakeState&& make_state, Hook&& hook, const std::string* data_path,
+                            PyObject* filename, const char* input_name = "data_path") {
+  std::unique_ptr<SamplerState> state;
+  if (!run_released_with([&](const InterruptPoll& poll) { state = make_state(poll); }, hook, data_path, filename,
+                         input_name)) {
+    return nullptr;
+  }
+  reinterpret_cast<PathSamplerObject*>(owner.get())->state = std::move(state);
+  return owner.release();
+}
+
+// fill_sampler_with() with no hook.
 template <class MakeState>
 PyObject* fill_sampler(PyRef owner, MakeState&& make_state, const std::string* data_path = nullptr,
                        PyObject* filename = nullptr) {
-  std::unique_ptr<SamplerState> state;
-  if (!run_released([&](const InterruptPoll& poll) { state = make_state(poll); }, data_path, filename)) return nullptr;
-  reinterpret_cast<PathSamplerObject*>(owner.get())->state = std::move(state);
-  return owner.release();
+  return fill_sampler_with(std::move(owner), std::forward<MakeState>(make_state), [] {}, data_path, filename);
 }
 
 }  // namespace vantrel::py

@@ -1,0 +1,133 @@
+#include "id_graph.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace vantrel {
+
+std::optional<std::uint64_t> IdTriples::at(std::uint64_t row, unsigned column) const {
+  const char* item = data + static_cast<std::ptrdiff_t>(row) * row_stride + column * column_stride;
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, item, item_size);
+  if (byte_swapped) std::reverse(bytes, bytes + item_size);
+  std::uint64_t value = 0;
+  std::memcpy(&value, bytes, item_size);  // little-endian machines: the low bytes
+  if (is_signed && (value >> (8 * item_size - 1)) != 0) return std::nullopt;
+  return value;
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelList& labels) {
+  const LabelIndex index(labels);
+  for (std::uint64_t id = 0; id < labels.size(); ++id) {
+    const std::uint64_t first = *index.find(labels[id]);  // the lowest id of that text
+    if (first != id) return std::pair{id, first};
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+[[noreturn]] void out_of_range(const IdTriples& triples, std::uint64_t row, unsigned column, std::uint64_t count) {
+  const char* kind = column == 1 ? "relation" : "node";
+  std::string message = "triples[" + std::to_string(row) + ", " + std::to_string(column) + "] = ";
+  const std::optional<std::uint64_t> value = triples.at(row, column);
+  if (!value) {
+    std::uint64_t raw = 0;
+    IdTriples unsigned_view = triples;
+    unsigned_view.is_signed = false;
+    raw = *unsigned_view.at(row, column);
+    if (triples.item_size < 8) raw |= ~std::uint64_t{0} << (8 * triples.item_size);
+    throw IdRangeError(message + std::to_string(static_cast<std::int64_t>(raw)) + " is not a " + kind +
+                       " id: ids are not negative");
+  }
+  message += std::to_string(*value) + " is not a " + kind + " id: ";
+  if (count == 0) throw IdRangeError(message + "there are no " + kind + " labels");
+  throw IdRangeError(message + kind + " ids run from 0 to " + std::to_string(count - 1));
+}
+
+template <class Id>
+BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
+                       const InterruptPoll& poll) {
+  const std::uint64_t node_count = node_labels.size();
+  const std::uint64_t edge_count = triples.rows;
+  constexpr std::uint64_t kRowsPerPoll = std::uint64_t{1} << 20;
+  struct Counts {
+    Id forward;
+    Id backward;
+  };
+  // The array may change under us (another thread writing to it): every
+  // read is checked again, so that a change fails instead of writing out of bounds.
+  auto id = [&](std::uint64_t row, unsigned column, std::uint64_t count) {
+    const std::optional<std::uint64_t> value = triples.at(row, column);
+    if (!value || *value >= count) throw IdRangeError("triples changed while the graph was built from them");
+    return *value;
+  };
+  const std::uint64_t relation_count = relation_labels.size();
+  std::vector<Counts> counts(node_count, Counts{0, 0});
+  std::vector<bool> relation_used(relation_labels.size(), false);
+  for (std::uint64_t e = 0; e < edge_count; ++e) {
+    if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    ++counts[id(e, 0, node_count)].forward;
+    ++counts[id(e, 2, node_count)].backward;
+    relation_used[id(e, 1, relation_count)] = true;
+  }
+  bool restricted = std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
+  auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
+  auto block_region = ArrayRegion<Id>::allocate(node_count);
+  Cell<Id>* const cells = cell_region.mutable_data();
+  Id* const block_of = block_region.mutable_data();
+  std::uint64_t next_block = 0;
+  for (std::uint64_t n = 0; n < node_count; ++n) {
+    block_of[n] = static_cast<Id>(next_block);
+    cells[next_block].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
+    restricted = restricted || (counts[n].forward == 0 && counts[n].backward == 0);
+    next_block += 1 + std::uint64_t{counts[n].forward} + counts[n].backward;
+    counts[n] = {0, 0};  // now: the entries placed so far
+  }
+  // Rows go in in order, so each list ascends, as in a graph built from text.
+  for (std::uint64_t e = 0; e < edge_count; ++e) {
+    if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    const std::uint64_t src = id(e, 0, node_count);
+    const auto relation = static_cast<Id>(id(e, 1, relation_count));
+    const std::uint64_t dst = id(e, 2, node_count);
+    const Id src_block = block_of[src];
+    const Id dst_block = block_of[dst];
+    const Id fwd_position = counts[src].forward++;
+    const Id rev_position = counts[dst].backward++;
+    if (fwd_position >= cells[src_block].header.forward_count ||
+        rev_position >= cells[dst_block].header.backward_count) {
+      throw IdRangeError("triples changed while the graph was built from them");
+    }
+    cells[src_block + 1 + fwd_position].edge = {dst_block, relation, rev_position};
+    cells[dst_block + 1 + cells[dst_block].header.forward_count + rev_position].edge = {src_block, relation,
+                                                                                         fwd_position};
+  }
+  return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
+                        std::move(relation_labels), Direction::kBoth, restricted);
+}
+
+}  // namespace
+
+KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
+                  const InterruptPoll& poll) {
+  const std::uint64_t node_count = node_labels.size();
+  const std::uint64_t relation_count = relation_labels.size();
+  constexpr std::uint64_t kRowsPerPoll = std::uint64_t{1} << 20;
+  for (std::uint64_t row = 0; row < triples.rows; ++row) {
+    if (row % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    for (unsigned column = 0; column < 3; ++column) {
+      const std::uint64_t count = column == 1 ? relation_count : node_count;
+      const std::optional<std::uint64_t> value = triples.at(row, column);
+      if (!value || *value >= count) out_of_range(triples, row, column, count);
+    }
+  }
+  // 32-bit ids address every cell and leave the empty marker free.
+  const std::uint64_t cells = node_count + 2 * triples.rows;
+  if (cells < UINT32_MAX && relation_count < UINT32_MAX) {
+    return KG(lay_out<std::uint32_t>(triples, std::move(node_labels), std::move(relation_labels), poll));
+  }
+  return KG(lay_out<std::uint64_t>(triples, std::move(node_labels), std::move(relation_labels), poll));
+}
+
+}  // namespace vantrel

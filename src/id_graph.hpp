@@ -1,0 +1,56 @@
+// Building a graph from triples given as integer ids, in someone else's
+// memory (a numpy array, a torch tensor, PyKEEN's mapped_triples), with the
+// labels of those ids: node ids are the given ones, not first occurrence,
+// and nodes that no triple uses are nodes too. The array is read where it
+// lies, twice, and never copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "graph.hpp"
+#include "interrupt.hpp"
+#include "labels.hpp"
+
+namespace vantrel {
+
+// Rows of three integers (head, relation, tail) of `item_size` bytes (1 to
+// 8), signed or not, in either byte order, `row_stride` and
+// `column_stride` bytes apart.
+struct IdTriples {
+  const char* data = nullptr;
+  std::uint64_t rows = 0;
+  std::ptrdiff_t row_stride = 0;
+  std::ptrdiff_t column_stride = 0;
+  unsigned item_size = 8;
+  bool is_signed = false;
+  bool byte_swapped = false;
+
+  // The value at (row, column), or nothing if it is negative.
+  std::optional<std::uint64_t> at(std::uint64_t row, unsigned column) const;
+};
+
+// An id of the array that names no node or relation; the message names
+// its row and column ("triples[5, 2] = 17 is not a node id: ...").
+class IdRangeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The first label of `labels` that repeats an earlier one: (its id, the
+// earlier one's id), or nothing.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelList& labels);
+
+// The graph of `triples` (one edge per row, in row order) over the nodes
+// and relations of `node_labels` and `relation_labels`. Throws
+// IdRangeError for the first id out of range, in row order. A graph where
+// some node or relation has no edge is marked restricted: a walk that starts
+// at such a node ends there.
+KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
+                  const InterruptPoll& poll = {});
+
+}  // namespace vantrel

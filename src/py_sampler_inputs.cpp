@@ -1,0 +1,382 @@
+// PathSampler's constructors from the inputs users have: read() for files
+// and file objects of triples (tab-separated, N-Triples, N-Quads, compressed
+// or not), and from_ids() for arrays of integer triples with their labels.
+#include "py_sampler_inputs.hpp"
+#include "py_sampler_state.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "byte_source.hpp"
+#include "graph_reader.hpp"
+#include "id_graph.hpp"
+#include "py_args.hpp"
+#include "py_source.hpp"
+
+namespace vantrel::py {
+
+namespace {
+
+constexpr const char* kReadName = "PathSampler.read()";
+
+constexpr ParamDescription kReadParams[] = {
+    {"source", false, false},
+    {"mean_path_len", false, false},
+    {"max_path_len", false, false},
+    {"random_state", false, false},
+    {"format", true, true},
+    {"literals", true, true},
+    {"progress", true, true},
+};
+
+// How often, at most, read() calls its progress callable.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+// A file read by the core, counting what it gave.
+class CountedFileSource final : public ByteSource {
+ public:
+  CountedFileSource(const std::string& path, const InterruptPoll& poll) : file_(path, poll) {}
+  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override {
+    const std::size_t got = file_.read(buffer, capacity, poll);
+    bytes_read_.fetch_add(got, std::memory_order_relaxed);
+    return got;
+  }
+  std::optional<std::uint64_t> size_bound() const override { return file_.size_bound(); }
+  std::uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
+
+ private:
+  FileSource file_;
+  std::atomic<std::uint64_t> bytes_read_{0};
+};
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char c = text[text.size() - suffix.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+enum class Compression { kNone, kGzip, kBzip2, kXz, kZstd };
+
+// The compression that a name's last suffix names, and the name without it.
+Compression compression_of(std::string_view& name) {
+  static constexpr std::pair<std::string_view, Compression> kSuffixes[] = {
+      {".gz", Compression::kGzip}, {".bz2", Compression::kBzip2}, {".xz", Compression::kXz}, {".zst", Compression::kZstd}};
+  for (const auto& [suffix, compression] : kSuffixes) {
+    if (ends_with(name, suffix)) {
+      name.remove_suffix(suffix.size());
+      return compression;
+    }
+  }
+  return Compression::kNone;
+}
+
+// The format that a name's suffix (under any compression suffix) names.
+std::optional<GraphFormat> format_of(std::string_view name) {
+  compression_of(name);
+  if (ends_with(name, ".tsv") || ends_with(name, ".txt")) return GraphFormat::kTsv;
+  if (ends_with(name, ".nt")) return GraphFormat::kNTriples;
+  if (ends_with(name, ".nq")) return GraphFormat::kNQuads;
+  return std::nullopt;
+}
+
+// A decompressing file object over the binary file `raw`, from Python's own
+// modules (which release the lock while they decompress); null with the
+// exception set.
+PyRef open_decompressor(Compression compression, PyObject* raw) {
+  auto module = [](const char* name) { return PyRef(PyImport_ImportModule(name)); };
+  switch (compression) {
+    case Compression::kGzip: {
+      PyRef gzip = module("gzip");
+      if (!gzip) return nullptr;
+      PyRef kwargs(Py_BuildValue("{s:O,s:s}", "fileobj", raw, "mode", "rb"));
+      PyRef type(PyObject_GetAttrString(gzip.get(), "GzipFile"));
+      PyRef args(PyTuple_New(0));
+      if (!kwargs || !type || !args) return nullptr;
+      return PyRef(PyObject_Call(type.get(), args.get(), kwargs.get()));
+    }
+    case Compression::kBzip2: {
+      PyRef bz2 = module("bz2");
+      return bz2 ? PyRef(PyObject_CallMethod(bz2.get(), "BZ2File", "O", raw)) : nullptr;
+    }
+    case Compression::kXz: {
+      PyRef lzma = module("lzma");
+      return lzma ? PyRef(PyObject_CallMethod(lzma.get(), "LZMAFile", "O", raw)) : nullptr;
+    }
+    case Compression::kZstd: {
+      // Python 3.14's own module, or the zstandard package.
+      if (PyRef zstd = module("compression.zstd")) return PyRef(PyObject_CallMethod(zstd.get(), "ZstdFile", "O", raw));
+      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
+      PyErr_Clear();
+      if (PyRef zstandard = module("zstandard")) {
+        PyRef decompressor(PyObject_CallMethod(zstandard.get(), "ZstdDecompressor", nullptr));
+        return decompressor ? PyRef(PyObject_CallMethod(decompressor.get(), "stream_reader", "O", raw)) : nullptr;
+      }
+      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
+      PyErr_Clear();
+      PyErr_SetString(PyExc_ModuleNotFoundError,
+                      "reading .zst needs a zstd module: Python 3.14's compression.zstd, or the zstandard package "
+                      "(pip install zstandard)");
+      return nullptr;
+    }
+    case Compression::kNone: break;
+  }
+  return new_ref(raw);
+}
+
+// Files read() opened itself, closed when it is done, whatever happened:
+// the decompressor first, then the file under it.
+class OpenedFiles {
+ public:
+  ~OpenedFiles() {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);  // closing must not lose the error being raised
+    for (PyRef* file : {&decompressor, &raw}) {
+      if (!*file) continue;
+      PyRef closed(PyObject_CallMethod(file->get(), "close", nullptr));
+      if (!closed) PyErr_Clear();
+    }
+    PyErr_Restore(type, value, traceback);
+  }
+  PyRef raw;
+  PyRef decompressor;
+};
+
+constexpr const char* kFromIdsName = "PathSampler.from_ids()";
+
+constexpr ParamDescription kFromIdsParams[] = {
+    {"triples", false, false},
+    {"node_labels", false, false},
+    {"relation_labels", false, false},
+    {"mean_path_len", false, false},
+    {"max_path_len", false, false},
+    {"random_state", false, false},
+};
+
+// The labels of a sequence of str, copied; false with the exception set
+// (TypeError for an item that is no str, ValueError for a repeat).
+bool labels_of(PyObject* sequence, const char* name, LabelList& out) {
+  PyRef items(PySequence_Fast(sequence, ""));
+  if (!items) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str, not %.200s", name, Py_TYPE(sequence)->tp_name);
+    return false;
+  }
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  LabelArena arena;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+    if (!PyUnicode_Check(item)) {
+      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", name, i, Py_TYPE(item)->tp_name);
+      return false;
+    }
+    Py_ssize_t size;
+    const char* text = PyUnicode_AsUTF8AndSize(item, &size);
+    if (!text) return false;
+    arena.append(std::string_view(text, static_cast<std::size_t>(size)));
+  }
+  out = std::move(arena).freeze();
+  if (const auto repeat = first_repeat(out)) {
+    PyErr_Format(PyExc_ValueError, "%s[%llu] = %R repeats %s[%llu]", name, static_cast<unsigned long long>(repeat->first),
+                 PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(repeat->first)), name,
+                 static_cast<unsigned long long>(repeat->second));
+    return false;
+  }
+  return true;
+}
+
+// A buffer released when it goes out of scope.
+struct HeldBuffer {
+  Py_buffer view{};
+  bool held = false;
+  ~HeldBuffer() {
+    if (held) PyBuffer_Release(&view);
+  }
+};
+
+}  // namespace
+
+PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kFromIdsParams)];
+  if (parse_fn_args(kFromIdsName, kFromIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  double mean_path_len;
+  std::uint64_t max_path_len;
+  std::uint64_t random_state;
+  if (!convert_double(slots[3].get(), mean_path_len) || !convert_u64(slots[4].get(), max_path_len) ||
+      !convert_u64(slots[5].get(), random_state)) {
+    return nullptr;
+  }
+  // A torch tensor has no buffer protocol; its numpy() view shares its memory.
+  PyRef array = new_ref(slots[0].get());
+  if (!PyObject_CheckBuffer(array.get()) && PyObject_HasAttrString(array.get(), "numpy")) {
+    array.reset(PyObject_CallMethod(array.get(), "numpy", nullptr));
+    if (!array) return nullptr;
+  }
+  HeldBuffer buffer;
+  if (!PyObject_CheckBuffer(array.get())) {
+    PyErr_Format(PyExc_TypeError, "triples must be an integer array with the buffer protocol, not %.200s",
+                 Py_TYPE(array.get())->tp_name);
+    return nullptr;
+  }
+  if (PyObject_GetBuffer(array.get(), &buffer.view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return nullptr;
+  buffer.held = true;
+  const Py_buffer& view = buffer.view;
+  if (view.ndim != 2 || view.shape[1] != 3) {
+    PyRef shape(PyTuple_New(view.ndim));
+    if (!shape) return nullptr;
+    for (int d = 0; d < view.ndim; ++d) {
+      PyObject* extent = PyLong_FromSsize_t(view.shape[d]);
+      if (!extent) return nullptr;
+      PyTuple_SET_ITEM(shape.get(), d, extent);
+    }
+    PyErr_Format(PyExc_ValueError, "triples must be of shape (n, 3): rows of (head, relation, tail), not %R",
+                 shape.get());
+    return nullptr;
+  }
+  IntegerFormat format;
+  if (!integer_format_of(view, "triples", format)) return nullptr;
+  IdTriples triples;
+  triples.data = static_cast<const char*>(view.buf);
+  triples.rows = static_cast<std::uint64_t>(view.shape[0]);
+  triples.row_stride = view.strides ? view.strides[0] : 3 * view.itemsize;
+  triples.column_stride = view.strides ? view.strides[1] : view.itemsize;
+  triples.item_size = format.size;
+  triples.is_signed = format.is_signed;
+  triples.byte_swapped = format.byte_swapped;
+
+  LabelList node_labels;
+  LabelList relation_labels;
+  if (!labels_of(slots[1].get(), "node_labels", node_labels) ||
+      !labels_of(slots[2].get(), "relation_labels", relation_labels)) {
+    return nullptr;
+  }
+  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
+  if (!owner) return nullptr;
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    return state_with(graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll), mean_path_len,
+                      max_path_len, random_state);
+  });
+}
+
+PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kReadParams)];
+  if (parse_fn_args(kReadName, kReadParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  double mean_path_len;
+  std::uint64_t max_path_len;
+  std::uint64_t random_state;
+  if (!convert_double(slots[1].get(), mean_path_len) || !convert_u64(slots[2].get(), max_path_len) ||
+      !convert_u64(slots[3].get(), random_state)) {
+    return nullptr;
+  }
+  GraphReadOptions options;
+  std::optional<GraphFormat> format;
+  if (slots[4] && slots[4].get() != Py_None) {
+    int index;
+    if (!convert_choice(slots[4].get(), "format", {"tsv", "nt", "nq"}, index)) return nullptr;
+    format = static_cast<GraphFormat>(index);
+  }
+  int literals = 0;
+  if (slots[5] && !convert_choice(slots[5].get(), "literals", {"keep", "drop"}, literals)) return nullptr;
+  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
+  if (progress && !PyCallable_Check(progress)) {
+    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
+    return nullptr;
+  }
+
+  // The source: a path, or a binary file object. `name` is what the
+  // format is told from and what notes name.
+  PyObject* const source_object = slots[0].get();
+  const bool is_path = PyUnicode_Check(source_object) || PyBytes_Check(source_object) ||
+                       PyObject_HasAttrString(source_object, "__fspath__");
+  std::string path;
+  PyRef filename;
+  std::string name;
+  if (is_path) {
+    if (!convert_path(source_object, path, filename)) return nullptr;
+    name = path;
+  } else {
+    if (!PyFileSource::check(source_object)) return nullptr;
+    PyRef name_object(PyObject_GetAttrString(source_object, "name"));
+    if (!name_object) PyErr_Clear();
+    PyRef text(name_object && (PyUnicode_Check(name_object.get()) || PyBytes_Check(name_object.get()))
+                   ? PyObject_Str(name_object.get())
+                   : PyObject_Repr(source_object));
+    if (!text) return nullptr;
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (!utf8) return nullptr;
+    name.assign(utf8, static_cast<std::size_t>(size));
+  }
+  if (!format) format = format_of(name);
+  if (!format) {
+    PyErr_Format(PyExc_ValueError,
+                 "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
+                 filename ? filename.get() : source_object);
+    return nullptr;
+  }
+  if (literals == 1 && *format == GraphFormat::kTsv) {
+    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to N-Triples and N-Quads, not to format='tsv'");
+    return nullptr;
+  }
+  options.format = *format;
+  options.drop_literals = literals == 1;
+
+  // A compressed path is opened here and decompressed by Python's modules;
+  // a plain one is read by the core on every thread.
+  std::string_view suffixes = name;
+  const Compression compression = is_path ? compression_of(suffixes) : Compression::kNone;
+  OpenedFiles opened;
+  std::optional<PyFileSource> python_source;
+  if (compression != Compression::kNone) {
+    PyRef io(PyImport_ImportModule("io"));
+    if (!io) return nullptr;
+    opened.raw.reset(PyObject_CallMethod(io.get(), "open", "Os", filename.get(), "rb"));
+    if (!opened.raw) return nullptr;
+    opened.decompressor = open_decompressor(compression, opened.raw.get());
+    if (!opened.decompressor) return nullptr;
+    python_source.emplace(opened.decompressor.get());
+  } else if (!is_path) {
+    python_source.emplace(source_object);
+  }
+
+  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
+  if (!owner) return nullptr;
+
+  // Progress: bytes of the file read so far (of the compressed file, for a
+  // compressed path), or bytes the file object gave.
+  const CountedFileSource* file_source = nullptr;
+  bool finished = false;
+  auto last_report = std::chrono::steady_clock::now();
+  auto report_progress = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (!progress || (!finished && now - last_report < kProgressInterval)) return;
+    last_report = now;
+    PyRef done;
+    if (opened.raw) {
+      done.reset(PyObject_CallMethod(opened.raw.get(), "tell", nullptr));
+    } else {
+      done.reset(PyLong_FromUnsignedLongLong(file_source ? file_source->bytes_read()
+                                                         : python_source ? python_source->bytes_read() : 0));
+    }
+    if (!done) throw PythonErrorAlreadySet{};
+    PyRef result(PyObject_CallOneArg(progress, done.get()));
+    if (!result) throw PythonErrorAlreadySet{};
+  };
+  return fill_sampler_with(std::move(owner), [&](const InterruptPoll& poll) {
+    std::optional<CountedFileSource> plain;
+    if (!python_source) file_source = &plain.emplace(path, poll);
+    KG kg = read_graph(python_source ? static_cast<ByteSource&>(*python_source) : *plain, options, poll);
+    finished = true;
+    if (progress) poll();  // the final count
+    file_source = nullptr;
+    return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
+  }, report_progress, &name, nullptr, "source");
+}
+
+}  // namespace vantrel::py

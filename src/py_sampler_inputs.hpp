@@ -1,0 +1,13 @@
+// PathSampler's constructors from the inputs users have: read() for files
+// and file objects of triples in several formats, from_ids() for arrays of
+// integer triples.
+#pragma once
+
+#include "py_errors.hpp"
+
+namespace vantrel::py {
+
+PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs);
+PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs);
+
+}  // namespace vantrel::py

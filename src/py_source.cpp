@@ -1,0 +1,91 @@
+#include "py_source.hpp"
+
+#include <cstring>
+
+namespace vantrel::py {
+
+namespace {
+
+// Takes the interpreter lock for a scope, from a thread that may or may not hold it.
+class LockTaken {
+ public:
+  LockTaken() : state_(PyGILState_Ensure()) {}
+  LockTaken(const LockTaken&) = delete;
+  LockTaken& operator=(const LockTaken&) = delete;
+  ~LockTaken() { PyGILState_Release(state_); }
+
+ private:
+  PyGILState_STATE state_;
+};
+
+}  // namespace
+
+bool PyFileSource::check(PyObject* file) {
+  if (PyObject_HasAttrString(file, "readinto") || PyObject_HasAttrString(file, "read")) return true;
+  PyErr_Format(PyExc_TypeError,
+               "source must be a path (str, bytes, os.PathLike) or a binary file object with readinto() or read(), "
+               "not %.200s",
+               Py_TYPE(file)->tp_name);
+  return false;
+}
+
+PyFileSource::~PyFileSource() {
+  LockTaken lock;
+  file_.reset();
+}
+
+std::size_t PyFileSource::read(char* buffer, std::size_t capacity, const InterruptPoll&) {
+  LockTaken lock;
+  // A signal handler's exception (Ctrl-C) surfaces here too.
+  if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
+  const std::size_t got = read_locked(buffer, capacity);
+  bytes_read_.fetch_add(got, std::memory_order_relaxed);
+  return got;
+}
+
+std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
+  if (capacity > PY_SSIZE_T_MAX) capacity = PY_SSIZE_T_MAX;
+  if (PyObject_HasAttrString(file_.get(), "readinto")) {
+    // The object writes straight into the piece, through a view that is
+    // released before the piece is used: a view kept by the object fails
+    // the release rather than outliving the memory.
+    PyRef view(PyMemoryView_FromMemory(buffer, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
+    if (!view) throw PythonErrorAlreadySet{};
+    PyRef result(PyObject_CallMethod(file_.get(), "readinto", "O", view.get()));
+    PyRef released(PyObject_CallMethod(view.get(), "release", nullptr));
+    if (!result || !released) throw PythonErrorAlreadySet{};
+    if (result.get() == Py_None) {
+      PyErr_SetString(PyExc_BlockingIOError, "source is non-blocking and has no data ready: give a blocking file object");
+      throw PythonErrorAlreadySet{};
+    }
+    const Py_ssize_t count = PyNumber_AsSsize_t(result.get(), PyExc_OverflowError);
+    if (count == -1 && PyErr_Occurred()) throw PythonErrorAlreadySet{};
+    if (count < 0 || static_cast<std::size_t>(count) > capacity) {
+      PyErr_Format(PyExc_ValueError, "source.readinto() returned %zd for a buffer of %zu bytes", count, capacity);
+      throw PythonErrorAlreadySet{};
+    }
+    return static_cast<std::size_t>(count);
+  }
+  PyRef data(PyObject_CallMethod(file_.get(), "read", "n", static_cast<Py_ssize_t>(capacity)));
+  if (!data) throw PythonErrorAlreadySet{};
+  if (data.get() == Py_None) {
+    PyErr_SetString(PyExc_BlockingIOError, "source is non-blocking and has no data ready: give a blocking file object");
+    throw PythonErrorAlreadySet{};
+  }
+  Py_buffer bytes;
+  if (PyObject_GetBuffer(data.get(), &bytes, PyBUF_SIMPLE) < 0) {
+    PyErr_Format(PyExc_TypeError, "source.read() must return bytes, not %.200s", Py_TYPE(data.get())->tp_name);
+    throw PythonErrorAlreadySet{};
+  }
+  const std::size_t count = static_cast<std::size_t>(bytes.len);
+  if (count > capacity) {
+    PyBuffer_Release(&bytes);
+    PyErr_Format(PyExc_ValueError, "source.read(%zu) returned %zu bytes", capacity, count);
+    throw PythonErrorAlreadySet{};
+  }
+  std::memcpy(buffer, bytes.buf, count);
+  PyBuffer_Release(&bytes);
+  return count;
+}
+
+}  // namespace vantrel::py

@@ -1,0 +1,39 @@
+// A Python binary file object as a source of bytes: gzip.open(...),
+// sys.stdin.buffer, a socket's file, an fsspec file. Read through its
+// readinto() (or read()) with the interpreter lock taken for each call, on
+// the thread that started the reading only.
+#pragma once
+
+#include "py_errors.hpp"
+
+#include <atomic>
+#include <cstdint>
+
+#include "byte_source.hpp"
+
+namespace vantrel::py {
+
+class PyFileSource final : public ByteSource {
+ public:
+  // `file` must have readinto or read; false with TypeError set otherwise.
+  static bool check(PyObject* file);
+  // Holds a reference to `file`; the lock must be held.
+  explicit PyFileSource(PyObject* file) : file_(new_ref(file)) {}
+  ~PyFileSource() override;
+
+  // Throws PythonErrorAlreadySet when the object's method raises (or
+  // returns what is not a count or bytes).
+  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override;
+  bool reads_on_any_thread() const override { return false; }
+
+  // The bytes the object has given so far.
+  std::uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
+
+ private:
+  std::size_t read_locked(char* buffer, std::size_t capacity);
+
+  PyRef file_;
+  std::atomic<std::uint64_t> bytes_read_{0};
+};
+
+}  // namespace vantrel::py
