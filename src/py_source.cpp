@@ -31,6 +31,7 @@ bool PyFileSource::check(PyObject* file) {
 
 PyFileSource::~PyFileSource() {
   LockTaken lock;
+  landing_.reset();
   file_.reset();
 }
 
@@ -46,24 +47,32 @@ std::size_t PyFileSource::read(char* buffer, std::size_t capacity, const Interru
 std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
   if (capacity > PY_SSIZE_T_MAX) capacity = PY_SSIZE_T_MAX;
   if (PyObject_HasAttrString(file_.get(), "readinto")) {
-    // The object writes straight into the piece, through a view that is
-    // released before the piece is used: a view kept by the object fails
-    // the release rather than outliving the memory.
-    PyRef view(PyMemoryView_FromMemory(buffer, static_cast<Py_ssize_t>(capacity), PyBUF_WRITE));
+    // The object writes into a bytearray of our own, copied from after the
+    // call: a view of the piece itself could be kept by the object and
+    // written through once the piece is freed.
+    if (!landing_ || static_cast<std::size_t>(PyByteArray_GET_SIZE(landing_.get())) < capacity) {
+      landing_.reset();
+      landing_.reset(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity)));
+      if (!landing_) throw PythonErrorAlreadySet{};
+    }
+    PyRef whole(PyMemoryView_FromObject(landing_.get()));
+    if (!whole) throw PythonErrorAlreadySet{};
+    PyRef view(PySequence_GetSlice(whole.get(), 0, static_cast<Py_ssize_t>(capacity)));
     if (!view) throw PythonErrorAlreadySet{};
     PyRef result(PyObject_CallMethod(file_.get(), "readinto", "O", view.get()));
-    PyRef released(PyObject_CallMethod(view.get(), "release", nullptr));
-    if (!result || !released) throw PythonErrorAlreadySet{};
+    if (!result) throw PythonErrorAlreadySet{};
     if (result.get() == Py_None) {
       PyErr_SetString(PyExc_BlockingIOError, "source is non-blocking and has no data ready: give a blocking file object");
       throw PythonErrorAlreadySet{};
     }
     const Py_ssize_t count = PyNumber_AsSsize_t(result.get(), PyExc_OverflowError);
     if (count == -1 && PyErr_Occurred()) throw PythonErrorAlreadySet{};
-    if (count < 0 || static_cast<std::size_t>(count) > capacity) {
+    if (count < 0 || static_cast<std::size_t>(count) > capacity ||
+        count > PyByteArray_GET_SIZE(landing_.get())) {
       PyErr_Format(PyExc_ValueError, "source.readinto() returned %zd for a buffer of %zu bytes", count, capacity);
       throw PythonErrorAlreadySet{};
     }
+    std::memcpy(buffer, PyByteArray_AS_STRING(landing_.get()), static_cast<std::size_t>(count));
     return static_cast<std::size_t>(count);
   }
   PyRef data(PyObject_CallMethod(file_.get(), "read", "n", static_cast<Py_ssize_t>(capacity)));

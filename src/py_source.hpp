@@ -1,7 +1,8 @@
 // A Python binary file object as a source of bytes: gzip.open(...),
 // sys.stdin.buffer, a socket's file, an fsspec file. Read through its
-// readinto() (or read()) with the interpreter lock taken for each call, on
-// the thread that started the reading only.
+// readinto() (into a bytearray of its own, then copied) or read(), with the
+// interpreter lock taken for each call, on the thread that started the
+// reading only.
 #pragma once
 
 #include "py_errors.hpp"
@@ -33,6 +34,7 @@ class PyFileSource final : public ByteSource {
   std::size_t read_locked(char* buffer, std::size_t capacity);
 
   PyRef file_;
+  PyRef landing_;  // the bytearray that readinto() fills
   std::atomic<std::uint64_t> bytes_read_{0};
 };
 
