@@ -4,6 +4,7 @@ from collections.abc import Callable, Collection, Sequence
 from os import PathLike
 from typing import Literal, final
 
+from _typeshed import SupportsRead
 from typing_extensions import Buffer
 
 __all__ = ["__doc__", "PathSampler"]
@@ -26,6 +27,38 @@ class PathSampler:
         (processes that load the same snapshot share one copy) and checked whole first (ValueError if it is
         not a valid snapshot). The walks are those of a sampler built from the triple file with the same
         arguments."""
+    @classmethod
+    def read(
+        cls,
+        source: str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes],
+        mean_path_len: float,
+        max_path_len: int,
+        random_state: int,
+        *,
+        format: Literal["tsv", "nt", "nq"] | None = None,
+        literals: Literal["keep", "drop"] = "keep",
+        progress: Callable[[int], object] | None = None,
+    ) -> PathSampler:
+        """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
+        suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package) or a
+        binary file object (read with readinto() or read()). format is "tsv" (the constructor's rules:
+        the same file gives the same graph), "nt" (N-Triples) or "nq" (N-Quads, the graph term ignored),
+        told from the name's suffix (.tsv, .txt, .nt, .nq, under any compression suffix) when not given.
+        RDF terms become labels in one canonical spelling: IRIs without brackets, escapes decoded;
+        blank nodes as written; literals quoted and re-escaped, with "@" and the tag in lower case or
+        "^^<datatype>" (xsd:string left out). literals="drop" leaves out triples whose object is a
+        literal. A syntax error raises ValueError naming the line. `progress` is called with the bytes
+        read so far (of the compressed file, for a compressed path), at most about ten times a second."""
+    @classmethod
+    def from_ids(
+        cls, triples: Buffer, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
+        max_path_len: int, random_state: int
+    ) -> PathSampler:
+        """A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,
+        PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones, so walks
+        follow this numbering; labels that no triple uses are nodes too, and a walk that starts at one of
+        them is [label, label]. The array is read where it lies, not copied. ValueError names the first
+        id out of range, a wrong shape or a repeated label."""
     def node_ids(self, labels: Sequence[str]) -> Buffer:
         """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
         no node's."""

@@ -1,0 +1,185 @@
+"""Reading graphs: construction's memory and time against an earlier build
+of the module (the baseline), N-Triples parsing speed, gzip against the
+same file uncompressed, and rdflib's N-Triples parser on the same file.
+
+    python3 bench/inputs.py [--quick] [--big-graph zipf-2e7.tsv] [--baseline DIR]
+
+--big-graph: the 2*10^7-triple synthetic graph of bench/generate_kg.py
+(bench/run.py --big makes it as bench/out/data/zipf-20000000.tsv).
+Construction is measured in fresh processes, this module and the baseline
+(a directory holding a vantrel built from an earlier commit, say
+`pip install --target DIR .` on a checkout of it) alternating; peak memory
+is the process's high-water mark above what it held before.
+N-Triples: the first --nt-triples lines of the big graph (or of WN18RR)
+written as N-Triples with Wikidata-like IRIs, one object in ten a language-
+tagged literal; read with PathSampler.read in fresh processes, from the
+plain file and from a .gz of it. rdflib: WN18RR as N-Triples, parsed by
+rdflib and by PathSampler.read, and the two graphs' nodes, relations and
+triple counts compared.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gzip
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import time
+
+from common import HERE, SHARED_DATA, construct_once
+
+ENTITY = "http://www.wikidata.org/entity/"
+PROPERTY = "http://www.wikidata.org/prop/direct/"
+
+
+def write_ntriples(tsv: str, out: pathlib.Path, limit: int) -> pathlib.Path:
+    if out.is_file():
+        return out
+    with open(tsv, encoding="utf-8") as lines, open(out, "w", encoding="utf-8") as nt:
+        for number, line in enumerate(lines):
+            if number == limit:
+                break
+            head, relation, tail = line.rstrip("\n").split("\t")[:3]
+            obj = f'"{tail} label"@en' if number % 10 == 9 else f"<{ENTITY}{tail}>"
+            nt.write(f"<{ENTITY}{head}> <{PROPERTY}{relation}> {obj} .\n")
+    return out
+
+
+def read_once(path: str, python_path: str | None = None) -> dict:
+    """One PathSampler.read in a fresh process: seconds and triples."""
+    code = ("import json, sys, time, vantrel\n"
+            "start = time.perf_counter()\n"
+            "s = vantrel.PathSampler.read(sys.argv[1], 4.0, 10, 0)\n"
+            "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': s.data_size}))\n")
+    out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def construct_with(module_dir: str | None, path: str) -> dict:
+    if module_dir is None:
+        return construct_once("vantrel", path)
+    env = dict(os.environ, PYTHONPATH=module_dir)
+    out = subprocess.run([sys.executable, str(HERE / "common.py"), "vantrel", path], check=True,
+                         capture_output=True, text=True, env=env).stdout
+    return json.loads(out)
+
+
+def construction(path: str, baseline: str | None, runs: int) -> dict:
+    rows = {"this": [], "baseline": []}
+    for _ in range(runs):
+        rows["this"].append(construct_with(None, path))
+        if baseline:
+            rows["baseline"].append(construct_with(baseline, path))
+    result = {}
+    for name, measures in rows.items():
+        if not measures:
+            continue
+        median = {key: statistics.median(m[key] for m in measures) for key in ("seconds", "peak_mib", "baseline_mib",
+                                                                             "retained_mib")}
+        median["peak_over_retained"] = statistics.median(
+            (m["peak_mib"] - m["baseline_mib"]) / m["retained_mib"] for m in measures)
+        median["triples"] = measures[0]["triples"]
+        median["seconds_all"] = [round(m["seconds"], 3) for m in measures]
+        result[name] = median
+    if baseline:
+        result["speed_up"] = result["baseline"]["seconds"] / result["this"]["seconds"]
+    return result
+
+
+def ntriples_speed(nt: pathlib.Path, runs: int) -> dict:
+    gz = nt.with_suffix(".nt.gz")
+    if not gz.is_file():
+        with open(nt, "rb") as plain, gzip.open(gz, "wb", compresslevel=6) as packed:
+            while block := plain.read(1 << 24):
+                packed.write(block)
+    size = nt.stat().st_size
+    plain_runs, gz_runs = [], []
+    for _ in range(runs):
+        plain_runs.append(read_once(str(nt))["seconds"])
+        gz_runs.append(read_once(str(gz))["seconds"])
+    plain_s, gz_s = statistics.median(plain_runs), statistics.median(gz_runs)
+    return {"file": nt.name, "bytes": size, "gz_bytes": gz.stat().st_size, "triples": read_once(str(nt))["triples"],
+            "plain_seconds": plain_s, "plain_mb_per_s": size / plain_s / 1e6,
+            "gz_seconds": gz_s, "gz_mb_per_s": size / gz_s / 1e6, "gz_over_plain": plain_s / gz_s}
+
+
+def canonical(term) -> str:
+    """The label vantrel gives an rdflib term (IRIs and plain or tagged literals)."""
+    import rdflib
+
+    if isinstance(term, rdflib.Literal):
+        text = str(term).replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\t", "\\t")
+        if term.language:
+            return f'"{text}"@{term.language.lower()}'
+        if term.datatype and str(term.datatype) != "http://www.w3.org/2001/XMLSchema#string":
+            return f'"{text}"^^<{term.datatype}>'
+        return f'"{text}"'
+    return str(term)
+
+
+def against_rdflib(nt: pathlib.Path, runs: int) -> dict:
+    import rdflib
+
+    import vantrel
+
+    rdflib_times, ours = [], []
+    graph = None
+    for _ in range(runs):
+        start = time.perf_counter()
+        graph = rdflib.Graph()
+        graph.parse(str(nt), format="nt")
+        rdflib_times.append(time.perf_counter() - start)
+        ours.append(read_once(str(nt))["seconds"])
+    sampler = vantrel.PathSampler.read(str(nt), 4.0, 10, 0)
+    nodes = {canonical(t) for s, _, o in graph for t in (s, o)}
+    relations = {canonical(p) for p in graph.predicates()}
+    tokens = list(sampler.tokens)
+    same = (nodes == set(tokens[:sampler.node_count])
+            and {t[:-len("::-->")] for t in tokens[sampler.node_count::2]} == relations
+            and len(graph) == sampler.data_size)
+    return {"file": nt.name, "triples": len(graph), "rdflib_seconds": statistics.median(rdflib_times),
+            "vantrel_seconds": statistics.median(ours), "same_nodes_relations_and_count": same,
+            "rdflib_version": rdflib.__version__}
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="tiny sizes and one run, for CI")
+    parser.add_argument("--big-graph", help="the 2*10^7-triple graph for construction and N-Triples")
+    parser.add_argument("--baseline", help="a directory holding an earlier build of vantrel")
+    parser.add_argument("--nt-triples", type=int, default=5 * 10**6, help="lines of the big graph written as N-Triples")
+    parser.add_argument("--runs", type=int, help="repetitions (default 5, quick 1)")
+    parser.add_argument("--out", default=str(HERE / "out"))
+    args = parser.parse_args()
+    runs = args.runs or (1 if args.quick else 5)
+    out = pathlib.Path(args.out) / "inputs"
+    out.mkdir(parents=True, exist_ok=True)
+    wn18rr = SHARED_DATA / "wn18rr-train.tsv"
+    source = args.big_graph or (str(wn18rr) if wn18rr.is_file() else None)
+    if source is None:
+        source = str(out / "tiny.tsv")
+        pathlib.Path(source).write_text("".join(f"Q{i}\tP{i % 7}\tQ{(i * 7) % 101}\n" for i in range(2000)))
+    results = {"construction": construction(source, args.baseline, runs)}
+    limit = 20000 if args.quick else args.nt_triples
+    nt = write_ntriples(source, out / f"{pathlib.Path(source).stem}-{limit}.nt", limit)
+    results["ntriples"] = ntriples_speed(nt, runs)
+    try:
+        import rdflib  # noqa: F401
+    except ImportError:
+        results["rdflib"] = None
+    else:
+        small = source if args.quick or not wn18rr.is_file() else str(wn18rr)
+        rdf_limit = 2000 if args.quick else 10**9
+        rdf = write_ntriples(small, out / f"{pathlib.Path(small).stem}{'-quick' if args.quick else ''}.nt", rdf_limit)
+        results["rdflib"] = against_rdflib(rdf, runs)
+    (out / "results.json").write_text(json.dumps(results, indent=2))
+    print(json.dumps(results, indent=2))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
