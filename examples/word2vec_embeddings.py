@@ -2,6 +2,7 @@
 
     python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0] [--query ENTITY]
         [--entities FILE] [--items path|full|nodes] [--exclude REL ...] [--direction both|forward|backward]
+    python examples/word2vec_embeddings.py dump.nt.gz --drop-literals --items full --query http://...
 
 K walks start at every entity (the usual RDF2Vec corpus), or at each entity
 listed in FILE (one label per line), looked up with node_ids. --items full
@@ -49,8 +50,10 @@ def highest_degree_node(data_path: str) -> str:
 
 
 def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None = None, items: str = "path",
-          exclude: list[str] | None = None, direction: str = "both", dimensions: int = 32) -> Word2Vec:
-    sampler = vantrel.PathSampler(data_path, 4.0, 8, seed)
+          exclude: list[str] | None = None, direction: str = "both", dimensions: int = 32,
+          drop_literals: bool = False) -> Word2Vec:
+    # read() takes tab-separated files and RDF dumps (.nt, .nq), compressed or not.
+    sampler = vantrel.PathSampler.read(data_path, 4.0, 8, seed, literals="drop" if drop_literals else "keep")
     if exclude or direction != "both":
         sampler = sampler.restrict(exclude_relations=exclude or [], direction=direction)
     start = "each" if entities is None else sampler.node_ids(entities)
@@ -68,21 +71,28 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH))
     parser.add_argument("--per-node", type=int, default=20, help="walks starting at each entity (default 20)")
     parser.add_argument("--seed", type=int, default=0)
-    parser.add_argument("--query", help="an entity whose neighbours to print (default: the highest-degree one)")
+    parser.add_argument("--query", help="an entity whose neighbours to print (default: the highest-degree one "
+                                        "of a tab-separated file)")
     parser.add_argument("--entities", help="a file of entity labels, one per line, to start the walks at")
     parser.add_argument("--items", choices=["path", "full", "nodes"], default="path",
                         help="what a walk lists (default path)")
     parser.add_argument("--exclude", nargs="*", default=[], metavar="REL", help="relations the walks leave out")
     parser.add_argument("--direction", choices=["both", "forward", "backward"], default="both")
+    parser.add_argument("--drop-literals", action="store_true",
+                        help="N-Triples and N-Quads: leave out triples whose object is a literal")
     args = parser.parse_args(argv)
     entities = None
     if args.entities:
         with open(args.entities, encoding="utf-8") as listed:
             entities = [line.rstrip("\n") for line in listed if line.strip()]
-    model = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction)
-    query = args.query if args.query is not None else highest_degree_node(args.data)
+    model = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction,
+                  drop_literals=args.drop_literals)
+    plain_tsv = args.data.endswith((".tsv", ".txt"))
+    query = args.query if args.query is not None else highest_degree_node(args.data) if plain_tsv else ""
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
     key = escape(query)
+    if not query:
+        return 0
     print(f"nearest to {query}:")
     if key in model.wv:
         for token, similarity in model.wv.most_similar(key, topn=5):

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "edge_buckets.hpp"
-#include "file_io.hpp"
 #include "graph.hpp"
 #include "interrupt.hpp"
 #include "labels.hpp"

@@ -124,43 +124,6 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, const InterruptPoll& poll, W
 
 ReadOnlyFile::~ReadOnlyFile() { ::close(fd_); }
 
-FileContent read_text_file(const std::string& path, const InterruptPoll& poll) {
-  const ReadOnlyFile file(path, poll);
-
-  struct stat status;
-  std::size_t capacity = 0;
-  if (::fstat(file.fd(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-    capacity = static_cast<std::size_t>(status.st_size);
-  }
-  // One byte beyond the expected size, so that reaching the end of a file
-  // that did not grow costs no second buffer.
-  capacity += 1;
-  if (capacity < 4096) capacity = 4096;
-  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
-  std::size_t size = 0;
-  for (;;) {
-    if (size == capacity) {
-      const std::size_t grown = capacity * 2;
-      auto larger = std::make_unique_for_overwrite<char[]>(grown);
-      std::memcpy(larger.get(), buffer.get(), size);
-      buffer = std::move(larger);
-      capacity = grown;
-    }
-    const ssize_t got = ::read(file.fd(), buffer.get() + size, capacity - size);
-    if (got < 0) {
-      if (errno != EINTR) throw IoError::from_os(errno);
-      if (poll) poll();
-      continue;
-    }
-    if (got == 0) break;
-    size += static_cast<std::size_t>(got);
-  }
-  if (!is_valid_utf8(std::string_view(buffer.get(), size))) {
-    throw IoError::custom("InvalidData", "stream did not contain valid UTF-8");
-  }
-  return FileContent(std::move(buffer), size);
-}
-
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   const std::string directory = directory_of(path_);
   std::string name = path_.substr(directory.size());

@@ -1,5 +1,5 @@
-// Files the product reads and writes. A file is read whole, or opened
-// without waiting for a writer; output to a regular file appears whole or
+// Files the product reads and writes. A file is opened for reading,
+// waiting for a writer or not; output to a regular file appears whole or
 // not at all (written under a temporary name in the same directory, then
 // renamed over the final path), while what is not a regular file (a FIFO,
 // a device, a socket, an open descriptor named /dev/fd/N) is written
@@ -15,19 +15,6 @@
 #include "interrupt.hpp"
 
 namespace vantrel {
-
-// The whole content of a file, in one buffer that is not zero-filled first.
-class FileContent {
- public:
-  FileContent() = default;
-  std::string_view text() const { return {data_.get(), size_}; }
-  // Takes a buffer whose first `size` bytes hold the content.
-  FileContent(std::unique_ptr<char[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
-
- private:
-  std::unique_ptr<char[]> data_;
-  std::size_t size_ = 0;
-};
 
 // A file opened for reading, closed when the object goes away.
 class ReadOnlyFile {
@@ -48,13 +35,6 @@ class ReadOnlyFile {
  private:
   int fd_;
 };
-
-// Reads the file at `path` whole and checks that it is strict UTF-8.
-// Throws IoError: InvalidInput if the path holds a NUL byte (nothing is
-// opened then), an operating-system error, or InvalidData for bad UTF-8.
-// A blocking open or read that a signal interrupts calls `poll`, then goes on.
-FileContent read_text_file(const std::string& path, const InterruptPoll& poll = {});
-
 
 // A file being written under a temporary name beside `path`. Until commit()
 // the final path is untouched; if the object goes away without a commit

@@ -312,11 +312,4 @@ KG read_graph(ByteSource& source, const GraphReadOptions& options, const Interru
   return GraphPipeline<std::uint64_t>(source, options, threads).run(threads, poll);
 }
 
-KG build_kg(FileContent content, IdWidth width, const InterruptPoll& poll) {
-  MemorySource source(content.text());
-  GraphReadOptions options;
-  options.width = width;
-  return read_graph(source, options, poll);
-}
-
 }  // namespace vantrel

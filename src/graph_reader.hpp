@@ -10,7 +10,6 @@
 
 #include "builder.hpp"
 #include "byte_source.hpp"
-#include "file_io.hpp"
 #include "graph.hpp"
 #include "interrupt.hpp"
 
@@ -39,8 +38,5 @@ struct GraphReadOptions {
 // read even after a short line. N-Triples and N-Quads fail at the first
 // line that is not (RdfSyntaxError; bytes that are not UTF-8 included).
 KG read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
-
-// The graph of tab-separated `content`, read as read_graph reads it.
-KG build_kg(FileContent content, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -5,13 +5,24 @@
 #include <string_view>
 #include <type_traits>
 
+#include "builder.hpp"
+#include "byte_source.hpp"
 #include "graph.hpp"
+#include "graph_reader.hpp"
 
 namespace vantrel {
 
 // Whether the graph was built with 64-bit ids.
 inline bool is_wide(const KG& kg) {
   return kg.visit([](const auto& graph) { return std::is_same_v<std::decay_t<decltype(graph)>, KG::Wide>; });
+}
+
+// The graph of tab-separated `text`, read as the constructor reads a file.
+inline KG graph_of_text(std::string_view text, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {}) {
+  MemorySource source(text);
+  GraphReadOptions options;
+  options.width = width;
+  return read_graph(source, options, poll);
 }
 
 // The label of relation `relation`.

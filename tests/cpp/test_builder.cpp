@@ -1,5 +1,4 @@
 #include "builder.hpp"
-#include "graph_reader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -103,9 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BuildKg, ContentGivesSameGraphAsTriplesAtBothWidths) {
   const std::string text = "A\tr\tB\nB\ts\tC\r\nC\tr\tB\textra\n";
   for (IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
-    auto buffer = std::make_unique<char[]>(text.size());
-    std::copy(text.begin(), text.end(), buffer.get());
-    const KG kg = build_kg(FileContent(std::move(buffer), text.size()), width);
+    const KG kg = graph_of_text(text, width);
     EXPECT_EQ(is_wide(kg), width == IdWidth::k64);
     kg.visit([](const auto& g) {
       expect_shape(g, {{"A", {{0, 1}}, {}}, {"B", {{1, 2}}, {{0, 0}, {2, 2}}}, {"C", {{2, 1}}, {{1, 1}}}},
@@ -119,10 +116,8 @@ struct Interrupted {};
 TEST(Interrupts, LongBuildCallsThePollAndStopsWhenItThrows) {
   std::string text;
   for (int i = 0; i < 1100000; ++i) text += "a\tr\tb\n";
-  auto buffer = std::make_unique<char[]>(text.size());
-  std::copy(text.begin(), text.end(), buffer.get());
   int polls = 0;
-  EXPECT_THROW(build_kg(FileContent(std::move(buffer), text.size()), IdWidth::kNarrowest,
+  EXPECT_THROW(graph_of_text(text, IdWidth::kNarrowest,
                         [&] {
                           ++polls;
                           throw Interrupted{};

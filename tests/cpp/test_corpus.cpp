@@ -10,7 +10,7 @@
 #include <string>
 
 #include "builder.hpp"
-#include "graph_reader.hpp"
+#include "graph_support.hpp"
 
 namespace vantrel {
 namespace {
@@ -43,9 +43,7 @@ std::string contents_of(std::FILE* file) {
 
 TEST(WriteCorpus, EachLineIsAWalkByNumberInOrder) {
   const std::string triples = "A\tr\tB B\nB B\ts\tC\nC\tr\tA\n";
-  auto buffer = std::make_unique<char[]>(triples.size());
-  triples.copy(buffer.get(), triples.size());
-  const KG kg = build_kg(FileContent(std::move(buffer), triples.size()));
+  const KG kg = graph_of_text(triples);
   const WalkRules rules{Poisson::from_mean(3.0), 7, key_from_seed(seed_from_random_state(5))};
   const auto walks = draw_numbered_walks<std::uint32_t>(kg, rules, 100, 20100, StartRule::kDrawn, 1, 0, {});
   for (const CorpusFormat format : {CorpusFormat::kTsv, CorpusFormat::kWords}) {

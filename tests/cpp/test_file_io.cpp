@@ -13,7 +13,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "byte_source.hpp"
 #include "errors.hpp"
+#include "graph_reader.hpp"
 
 namespace vantrel {
 namespace {
@@ -35,26 +37,33 @@ class TempDir : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-using ReadTextFile = TempDir;
+using ReadFile = TempDir;
 
-TEST_F(ReadTextFile, ReadsWholeContent) {
-  std::string big(1 << 20, 'q');
-  big += "\xC3\xA9\n";
-  EXPECT_EQ(read_text_file(write("big.tsv", big)).text(), big);
-  EXPECT_EQ(read_text_file(write("empty.tsv", "")).text(), "");
+// Reads the file at `path` as the constructor does.
+KG read_file(const std::string& path) {
+  FileSource source(path, {});
+  return read_graph(source);
+}
+
+TEST_F(ReadFile, ReadsWholeContentAndKnowsItsSize) {
+  std::string big;
+  for (int i = 0; i < 100000; ++i) big += "q" + std::to_string(i % 977) + "\tr\t\xC3\xA9" + std::to_string(i) + "\n";
+  EXPECT_EQ(read_file(write("big.tsv", big)).edge_count(), 100000u);
+  EXPECT_EQ(FileSource(write("sized.tsv", big), {}).size_bound(), big.size());
+  EXPECT_EQ(read_file(write("empty.tsv", "")).edge_count(), 0u);
 }
 
 // The IoError that reading `path` throws.
 IoError read_error(const std::string& path) {
   try {
-    read_text_file(path);
+    read_file(path);
   } catch (const IoError& error) {
     return error;
   }
   throw std::logic_error("read " + path + " without an error");
 }
 
-TEST_F(ReadTextFile, FailuresSayWhatTheReaderSays) {
+TEST_F(ReadFile, FailuresSayWhatTheReaderSays) {
   const IoError missing = read_error((dir_ / "absent.tsv").string());
   EXPECT_STREQ(missing.what(),
                "called `Result::unwrap()` on an `Err` value: "
@@ -74,7 +83,7 @@ TEST_F(ReadTextFile, FailuresSayWhatTheReaderSays) {
                "Custom { kind: InvalidData, error: \"stream did not contain valid UTF-8\" }");
 }
 
-TEST_F(ReadTextFile, NoReadPermission) {
+TEST_F(ReadFile, NoReadPermission) {
   // Root reads anything: drop to nobody in a child process, which then reads
   // a mode-000 file in a folder it may enter, and reports by exit status.
   if (::geteuid() != 0) GTEST_SKIP() << "run as root to test as another user";
@@ -86,7 +95,7 @@ TEST_F(ReadTextFile, NoReadPermission) {
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
     try {
-      read_text_file(path);
+      read_file(path);
     } catch (const IoError& error) {
       const bool expected = std::string(error.what()) ==
                                 "called `Result::unwrap()` on an `Err` value: "

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "builder.hpp"
-#include "graph_reader.hpp"
+#include "graph_support.hpp"
 #include "errors.hpp"
 
 namespace vantrel {
@@ -15,9 +15,7 @@ namespace {
 
 TEST(CheckBlocks, ABuiltGraphPassesAndABrokenTwinDoesNot) {
   const std::string triples = "a\tr\tb\na\tr\tb\nb\ts\tb\n";  // two parallel edges and a self-loop
-  auto buffer = std::make_unique<char[]>(triples.size());
-  triples.copy(buffer.get(), triples.size());
-  const KG kg = build_kg(FileContent(std::move(buffer), triples.size()));
+  const KG kg = graph_of_text(triples);
   kg.visit([](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
     const GraphShape shape{graph.node_count(), graph.edge_count(), graph.relation_count(), Direction::kBoth, false};

@@ -7,15 +7,13 @@
 #include <vector>
 
 #include "builder.hpp"
-#include "graph_reader.hpp"
+#include "graph_support.hpp"
 
 namespace vantrel {
 namespace {
 
 KG graph_of(const std::string& triples) {
-  auto buffer = std::make_unique<char[]>(triples.size());
-  triples.copy(buffer.get(), triples.size());
-  return build_kg(FileContent(std::move(buffer), triples.size()));
+  return graph_of_text(triples);
 }
 
 // Each node's (forward count, backward count) and its edge cells.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "builder.hpp"
-#include "graph_reader.hpp"
+#include "../cpp/graph_support.hpp"
 #include "graph.hpp"
 #include "random.hpp"
 #include "triple.hpp"
@@ -26,12 +26,6 @@ constexpr double kMeans[] = {1e-17, 0.5, 1.0, 3.7, 11.999999999999998, 12.0, 20.
 
 void require(bool condition) {
   if (!condition) std::abort();
-}
-
-FileContent content_of(std::string_view text) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(text.size() + 1);
-  std::memcpy(buffer.get(), text.data(), text.size());
-  return FileContent(std::move(buffer), text.size());
 }
 
 bool well_formed(const std::vector<std::string>& path, std::uint64_t path_len) {
@@ -63,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   KG loaded;
   try {
-    loaded = build_kg(content_of(text));
+    loaded = graph_of_text(text);
     require(!short_line);
   } catch (const ShortLineError&) {
     require(short_line);
