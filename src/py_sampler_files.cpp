@@ -2,7 +2,6 @@
 #include "py_sampler_state.hpp"
 
 #include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "file_io.hpp"
 #include "corpus.hpp"
 #include "py_args.hpp"
+#include "py_progress.hpp"
 #include "snapshot.hpp"
 
 namespace vantrel::py {
@@ -75,9 +75,6 @@ constexpr ParamDescription kWriteWalksParams[] = {
     {"progress", true, true},
 };
 
-// How often, at most, write_walks() calls its progress callable.
-constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
 PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kWriteWalksParams)];
   if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
@@ -107,27 +104,16 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   }
   int format = 0;
   if (slots[6] && !convert_choice(slots[6].get(), "format", {"tsv", "words"}, format)) return nullptr;
-  PyObject* progress = slots[7] && slots[7].get() != Py_None ? slots[7].get() : nullptr;
-  if (progress && !PyCallable_Check(progress)) {
-    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
-    return nullptr;
-  }
+  Progress progress;
+  if (!progress.set(slots[7].get())) return nullptr;
 
   SamplerState& state = state_of(object);
   std::atomic<std::uint64_t> written{0};
   CorpusCounts counts;
-  bool finished = false;
-  auto last_report = std::chrono::steady_clock::now();
   // At each poll, with the lock held: the progress callable now and then,
   // and once more with the final count.
   auto report_progress = [&] {
-    const auto now = std::chrono::steady_clock::now();
-    if (!progress || (!finished && now - last_report < kProgressInterval)) return;
-    last_report = now;
-    PyRef done(PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)));
-    if (!done) throw PythonErrorAlreadySet{};
-    PyRef result(PyObject_CallOneArg(progress, done.get()));
-    if (!result) throw PythonErrorAlreadySet{};
+    progress.report([&] { return PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)); });
   };
   const bool succeeded = run_released_with([&](const InterruptPoll& poll) {
     std::optional<OutputFile> file;
@@ -135,7 +121,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
     counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items,
                           format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
                           descriptor ? *descriptor : file->fd(), written, poll);
-    finished = true;
+    progress.finish();
     if (progress) poll();  // the final count, before the file appears
     if (file) file->commit();
   }, report_progress, nullptr, filename.get());

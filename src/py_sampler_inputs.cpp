@@ -5,7 +5,6 @@
 #include "py_sampler_state.hpp"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@
 #include "graph_reader.hpp"
 #include "id_graph.hpp"
 #include "py_args.hpp"
+#include "py_progress.hpp"
 #include "py_source.hpp"
 
 namespace vantrel::py {
@@ -32,9 +32,6 @@ constexpr ParamDescription kReadParams[] = {
     {"literals", true, true},
     {"progress", true, true},
 };
-
-// How often, at most, read() calls its progress callable.
-constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 // A file read by the core, counting what it gave.
 class CountedFileSource final : public ByteSource {
@@ -283,11 +280,8 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   }
   int literals = 0;
   if (slots[5] && !convert_choice(slots[5].get(), "literals", {"keep", "drop"}, literals)) return nullptr;
-  PyObject* progress = slots[6] && slots[6].get() != Py_None ? slots[6].get() : nullptr;
-  if (progress && !PyCallable_Check(progress)) {
-    PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(progress)->tp_name);
-    return nullptr;
-  }
+  Progress progress;
+  if (!progress.set(slots[6].get())) return nullptr;
 
   // The source: a path, or a binary file object. `name` is what the
   // format is told from and what notes name.
@@ -351,28 +345,18 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   // Progress: bytes of the file read so far (of the compressed file, for a
   // compressed path), or bytes the file object gave.
   const CountedFileSource* file_source = nullptr;
-  bool finished = false;
-  auto last_report = std::chrono::steady_clock::now();
   auto report_progress = [&] {
-    const auto now = std::chrono::steady_clock::now();
-    if (!progress || (!finished && now - last_report < kProgressInterval)) return;
-    last_report = now;
-    PyRef done;
-    if (opened.raw) {
-      done.reset(PyObject_CallMethod(opened.raw.get(), "tell", nullptr));
-    } else {
-      done.reset(PyLong_FromUnsignedLongLong(file_source ? file_source->bytes_read()
-                                                         : python_source ? python_source->bytes_read() : 0));
-    }
-    if (!done) throw PythonErrorAlreadySet{};
-    PyRef result(PyObject_CallOneArg(progress, done.get()));
-    if (!result) throw PythonErrorAlreadySet{};
+    progress.report([&] {
+      if (opened.raw) return PyObject_CallMethod(opened.raw.get(), "tell", nullptr);
+      return PyLong_FromUnsignedLongLong(file_source ? file_source->bytes_read()
+                                                     : python_source ? python_source->bytes_read() : 0);
+    });
   };
   return fill_sampler_with(std::move(owner), [&](const InterruptPoll& poll) {
     std::optional<CountedFileSource> plain;
     if (!python_source) file_source = &plain.emplace(path, poll);
     KG kg = read_graph(python_source ? static_cast<ByteSource&>(*python_source) : *plain, options, poll);
-    finished = true;
+    progress.finish();
     if (progress) poll();  // the final count
     file_source = nullptr;
     return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
