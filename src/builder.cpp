@@ -117,6 +117,27 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
                            std::move(relation_labels));
 }
 
+template <class Id>
+GraphBuilder<std::uint64_t> GraphBuilder<Id>::widen() && {
+  flush();
+  GraphBuilder<std::uint64_t> wide;
+  wide.nodes_ = LabelTable<std::uint64_t>(std::move(nodes_).take_labels());
+  wide.relations_ = LabelTable<std::uint64_t>(std::move(relations_).take_labels());
+  wide.counts_.reserve(counts_.size());
+  for (const Counts& count : counts_) wide.counts_.push_back({count.forward, count.backward});
+  std::vector<Counts>().swap(counts_);
+  // Bucket by bucket, so that each source's records stay in edge order.
+  for (std::size_t bucket = 0; bucket < edges_by_source_.bucket_count(); ++bucket) {
+    for (const RecordPage<Id>& page : edges_by_source_.take(bucket)) {  // each page freed after its bucket
+      for (const EdgeRecord<Id>& r : std::span(page.records(), page.count())) {
+        wide.edges_by_source_.append({r.source, r.target, r.relation, r.target_position});
+      }
+    }
+  }
+  wide.edges_ = edges_;
+  return wide;
+}
+
 template class GraphBuilder<std::uint32_t>;
 template class GraphBuilder<std::uint64_t>;
 

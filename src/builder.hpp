@@ -56,7 +56,14 @@ class GraphBuilder {
   template <class OutId>
   BasicGraph<OutId> finish(unsigned threads, const InterruptPoll& poll = {}) &&;
 
+  // The same builder with 64-bit ids, for triples that outgrow 32-bit ones
+  // (a source of unknown size): the labels keep their ids, the edges their order.
+  GraphBuilder<std::uint64_t> widen() &&;
+
  private:
+  template <class>
+  friend class GraphBuilder;
+
   // Triples are interned in batches so that the cache misses of their
   // lookups overlap; ids are still given in input order.
   static constexpr std::size_t kBatch = 32;

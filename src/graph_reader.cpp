@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "errors.hpp"
@@ -148,7 +149,6 @@ void parse_rdf(Chunk& chunk, const RdfLineParser& parser) {
 
 // Reads, parses and builds: every thread runs work(), which does what is
 // ready, handing pieces to the builder one at a time, in order.
-template <class Id>
 class GraphPipeline {
  public:
   GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads)
@@ -157,7 +157,7 @@ class GraphPipeline {
         rdf_parser_(options.format == GraphFormat::kNQuads, options.drop_literals),
         chunker_(source, options.chunk_bytes),
         chunks_(threads + 1),
-        builder_(expected_edges(source, options.format)) {}
+        builder_(new_builder(source, options.format)) {}
 
   KG run(unsigned threads, const InterruptPoll& poll) {
     const std::thread::id caller = std::this_thread::get_id();
@@ -170,14 +170,23 @@ class GraphPipeline {
     ::malloc_trim(0);
     if (utf8_failed_) throw IoError::custom("InvalidData", "stream did not contain valid UTF-8");
     if (short_line_) throw *short_line_;
-    return finish_graph(std::move(builder_), options_.width, threads, poll);
+    return std::visit([&](auto& builder) { return finish_graph(std::move(builder), options_.width, threads, poll); },
+                      builder_);
   }
 
  private:
-  static std::uint64_t expected_edges(const ByteSource& source, GraphFormat format) {
+  using Builder = std::variant<GraphBuilder<std::uint32_t>, GraphBuilder<std::uint64_t>>;
+
+  // 32-bit ids while collecting, unless the source's size shows at once
+  // that they will not do (a line of three fields takes at least three
+  // bytes); a source of unknown size starts with them and widens if it must.
+  static Builder new_builder(const ByteSource& source, GraphFormat format) {
     const std::optional<std::uint64_t> bytes = source.size_bound();
-    if (!bytes) return 0;
-    return *bytes / (format == GraphFormat::kTsv ? 32 : 128);
+    const std::uint64_t expected_edges = bytes ? *bytes / (format == GraphFormat::kTsv ? 32 : 128) : 0;
+    if (bytes && !fits_narrow((*bytes + 1) / 3)) {
+      return Builder(std::in_place_index<1>, expected_edges);
+    }
+    return Builder(std::in_place_index<0>, expected_edges);
   }
 
   Chunk& slot(std::uint64_t index) { return chunks_[index % chunks_.size()]; }
@@ -264,14 +273,13 @@ class GraphPipeline {
       stopped_.store(true, std::memory_order_relaxed);
       return;
     }
-    if constexpr (sizeof(Id) < sizeof(std::uint64_t)) {
-      // The width came from the file's size when it was opened.
-      if (!fits_narrow(builder_.edge_count() + chunk.triples.size())) {
-        throw IoError::custom("InvalidData", "the file grew while it was read");
-      }
+    if (auto* narrow = std::get_if<0>(&builder_); narrow && !fits_narrow(narrow->edge_count() + chunk.triples.size())) {
+      builder_ = std::move(*narrow).widen();
     }
-    for (const HashedTriple& triple : chunk.triples) builder_.add(triple);
-    builder_.flush();  // the piece's memory is reused
+    std::visit([&](auto& builder) {
+      for (const HashedTriple& triple : chunk.triples) builder.add(triple);
+      builder.flush();  // the piece's memory is reused
+    }, builder_);
     if (chunk.short_line) {
       short_line_.emplace(*chunk.short_line, lines_ + chunk.short_line->line_number());
       stopped_.store(true, std::memory_order_relaxed);
@@ -284,7 +292,7 @@ class GraphPipeline {
   RdfLineParser rdf_parser_;
   LineChunker chunker_;  // used by one thread at a time (reading_)
   std::vector<Chunk> chunks_;
-  GraphBuilder<Id> builder_;  // used by one thread at a time (consuming_)
+  Builder builder_;  // used by one thread at a time (consuming_)
 
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -305,11 +313,7 @@ class GraphPipeline {
 
 KG read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
   const unsigned threads = options.threads != 0 ? options.threads : available_cpus();
-  // 32-bit ids while collecting where the input's size shows they will do
-  // (a line of three fields takes at least three bytes).
-  const std::optional<std::uint64_t> bytes = source.size_bound();
-  if (bytes && fits_narrow((*bytes + 1) / 3)) return GraphPipeline<std::uint32_t>(source, options, threads).run(threads, poll);
-  return GraphPipeline<std::uint64_t>(source, options, threads).run(threads, poll);
+  return GraphPipeline(source, options, threads).run(threads, poll);
 }
 
 }  // namespace vantrel

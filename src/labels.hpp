@@ -127,6 +127,22 @@ template <class Id, unsigned KeyHashBits = 24>
 class LabelTable {
  public:
   LabelTable() : slots_(empty_slots(kInitialCapacity)), mask_(kInitialCapacity - 1), shift_(64 - kInitialBits) {}
+  // A table of the labels of `labels`, which keep their ids (they must be
+  // distinct, as a table's own are).
+  explicit LabelTable(LabelArena labels) : LabelTable() {
+    reserve(labels.size());
+    for (std::uint64_t id = 0; id < labels.size(); ++id) {
+      const std::string_view text = labels[id];
+      const std::uint64_t hash = hash_label(text);
+      std::size_t index = home(hash);
+      while (slots_[index].id != kEmpty) index = (index + 1) & mask_;
+      Slot& slot = slots_.mutable_data()[index];
+      slot.id = static_cast<Id>(id);
+      slot.key = key_of(hash, text.size());
+      fill_prefix(text, slot.prefix);
+    }
+    labels_ = std::move(labels);
+  }
 
   // Makes room for `labels` labels without growing.
   void reserve(std::uint64_t labels) {
@@ -146,6 +162,12 @@ class LabelTable {
   }
 
   std::uint64_t size() const { return labels_.size(); }
+
+  // Gives up the lookup structure and keeps the labels, still growable.
+  LabelArena take_labels() && {
+    slots_ = ArrayRegion<Slot>();
+    return std::move(labels_);
+  }
 
   // Gives up the lookup structure and keeps the labels.
   LabelList release() && {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -23,6 +24,21 @@ inline KG graph_of_text(std::string_view text, IdWidth width = IdWidth::kNarrowe
   GraphReadOptions options;
   options.width = width;
   return read_graph(source, options, poll);
+}
+
+// Everything a walk can see of a graph, as text: labels, and every cell.
+inline std::string dump(const KG& kg) {
+  return kg.visit([](const auto& g) {
+    std::string out = std::to_string(g.node_count()) + " nodes, " + std::to_string(g.edge_count()) + " edges\n";
+    for (std::uint64_t n = 0; n < g.node_count(); ++n) out += std::string(g.node_label(n)) + "\n";
+    for (std::uint64_t r = 0; r < g.relation_labels().size(); ++r) out += std::string(g.relation_labels()[r]) + "\n";
+    for (const auto& cell : g.cells().span()) {
+      out += std::to_string(cell.edge.block) + " " + std::to_string(cell.edge.relation) + " " +
+             std::to_string(cell.edge.twin) + "\n";
+    }
+    for (const auto block : g.blocks().span()) out += std::to_string(block) + " ";
+    return out;
+  });
 }
 
 // The label of relation `relation`.

@@ -111,6 +111,21 @@ TEST(BuildKg, ContentGivesSameGraphAsTriplesAtBothWidths) {
   }
 }
 
+TEST(GraphBuilder, WideningMidwayKeepsIdsAndEdgeOrder) {
+  Triples triples;
+  for (int i = 0; i < 20000; ++i) {
+    triples.emplace_back("n" + std::to_string(i * 7919 % 3001), "r" + std::to_string(i % 5),
+                         "a long label, past the slot's inline bytes " + std::to_string(i * 104729 % 2003));
+  }
+  GraphBuilder<std::uint32_t> narrow;
+  for (std::size_t i = 0; i < triples.size() / 2; ++i) narrow.add(triples[i].head, triples[i].relation, triples[i].tail);
+  GraphBuilder<std::uint64_t> wide = std::move(narrow).widen();
+  for (std::size_t i = triples.size() / 2; i < triples.size(); ++i) {
+    wide.add(triples[i].head, triples[i].relation, triples[i].tail);
+  }
+  EXPECT_EQ(dump(KG(std::move(wide).finish<std::uint32_t>(2))), dump(from_triples(triples)));
+}
+
 struct Interrupted {};
 
 TEST(Interrupts, LongBuildCallsThePollAndStopsWhenItThrows) {

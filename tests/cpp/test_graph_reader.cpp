@@ -14,21 +14,6 @@
 namespace vantrel {
 namespace {
 
-// Everything a walk can see of a graph, as text: labels, and every cell.
-std::string dump(const KG& kg) {
-  return kg.visit([](const auto& g) {
-    std::string out = std::to_string(g.node_count()) + " nodes, " + std::to_string(g.edge_count()) + " edges\n";
-    for (std::uint64_t n = 0; n < g.node_count(); ++n) out += std::string(g.node_label(n)) + "\n";
-    for (std::uint64_t r = 0; r < g.relation_labels().size(); ++r) out += std::string(g.relation_labels()[r]) + "\n";
-    for (const auto& cell : g.cells().span()) {
-      out += std::to_string(cell.edge.block) + " " + std::to_string(cell.edge.relation) + " " +
-             std::to_string(cell.edge.twin) + "\n";
-    }
-    for (const auto block : g.blocks().span()) out += std::to_string(block) + " ";
-    return out;
-  });
-}
-
 // The result of reading `text` whole, as the reader did before it streamed:
 // the UTF-8 check of the whole text, then every line, then the graph.
 std::string whole_text_result(const std::string& text) {
