@@ -41,13 +41,20 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
-// The characters that an IRI may not hold, written or escaped.
+// Control characters: Unicode's Cc, C0, DEL and C1.
+bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// The characters that an IRI may not hold, written or escaped: a space, a
+// control character, or one of <>"{}|^`\.
 bool excluded_from_iri(char32_t c) {
-  return c <= 0x20 || c == '<' || c == '>' || c == '"' || c == '{' || c == '}' || c == '|' || c == '^' ||
-         c == '`' || c == '\\';
+  return c == ' ' || is_control(c) || c == '<' || c == '>' || c == '"' || c == '{' || c == '}' || c == '|' ||
+         c == '^' || c == '`' || c == '\\';
 }
 
-bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+// Whether the byte `b` of UTF-8 text ends a run of an IRI's plain
+// characters: an excluded ASCII character, or 0xC2, the lead byte of C1
+// controls (and of other characters, which the caller lets through).
+bool ends_iri_run(unsigned char b) { return b < 0x80 ? excluded_from_iri(b) : b == 0xC2; }
 
 // Writes a lexical form's character in its canonical spelling.
 void append_lexical(std::string& out, char32_t c) {
@@ -69,24 +76,6 @@ void append_lexical(std::string& out, char32_t c) {
   append_utf8(out, c);
 }
 
-// A description of the character at `p` for messages: "'x'", or "the end of the line".
-std::string found(const char* p, const char* end) {
-  if (p >= end || *p == '\n' || *p == '\r') return "the end of the line";
-  const unsigned char c = static_cast<unsigned char>(*p);
-  if (c < 0x20 || c == 0x7F) {
-    char text[16];
-    std::snprintf(text, sizeof text, "byte 0x%02X", c);
-    return text;
-  }
-  std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  if (length > static_cast<std::size_t>(end - p)) length = static_cast<std::size_t>(end - p);
-  return "'" + std::string(p, length) + "'";
-}
-
-[[noreturn]] void expected(const char* what, const char* p, const char* end) {
-  throw Problem{std::string("expected ") + what + ", found " + found(p, end)};
-}
-
 // Decodes the UTF-8 sequence at p (valid: the text was checked), advancing p.
 char32_t decode_utf8(const char*& p) {
   const auto lead = static_cast<unsigned char>(*p++);
@@ -95,6 +84,24 @@ char32_t decode_utf8(const char*& p) {
   char32_t c = lead & (0x3F >> more);
   while (more-- > 0) c = (c << 6) | (static_cast<unsigned char>(*p++) & 0x3F);
   return c;
+}
+
+// A description of the character at `p` for messages: "'x'", "U+0009"
+// for a control character, or "the end of the line".
+std::string found(const char* p, const char* end) {
+  if (p >= end || *p == '\n' || *p == '\r') return "the end of the line";
+  const char* after = p;
+  const char32_t c = decode_utf8(after);
+  if (is_control(c)) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
+    return text;
+  }
+  return "'" + std::string(p, after) + "'";
+}
+
+[[noreturn]] void expected(const char* what, const char* p, const char* end) {
+  throw Problem{std::string("expected ") + what + ", found " + found(p, end)};
 }
 
 bool is_pn_chars_base(char32_t c) {
@@ -147,8 +154,16 @@ class Statements {
     for (;;) {
       // Runs of plain characters are copied whole.
       const char* run = p_;
-      while (p_ < end_ && !excluded_from_iri(static_cast<unsigned char>(*p_))) ++p_;
+      while (p_ < end_ && !ends_iri_run(static_cast<unsigned char>(*p_))) ++p_;
       labels_.append(run, static_cast<std::size_t>(p_ - run));
+      if (p_ < end_ && static_cast<unsigned char>(*p_) == 0xC2) {
+        const char* at = p_;
+        const char32_t c = decode_utf8(at);
+        if (is_control(c)) expected("'>' to end the IRI", p_, end_);
+        labels_.append(p_, static_cast<std::size_t>(at - p_));
+        p_ = at;
+        continue;
+      }
       if (p_ < end_ && *p_ == '>') {
         ++p_;
         break;

@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LabelCase{"Iri", "<http://www.wikidata.org/entity/Q42>", "http://www.wikidata.org/entity/Q42"},
         LabelCase{"IriEscapes", "<http://x/\\u0053\\U0001F600>", "http://x/S\xF0\x9F\x98\x80"},
+        LabelCase{"IriNonAscii", "<http://x/\xC2\xA0\xC4\x81>", "http://x/\xC2\xA0\xC4\x81"},
         LabelCase{"BlankNode", "_:b0.x", "_:b0.x"},
         LabelCase{"Plain", "\"Douglas Adams\"", "\"Douglas Adams\""},
         LabelCase{"EscapedLetter", "\"a\\u0041\"", "\"aA\""},
@@ -91,6 +92,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 1: expected the end of the line after '.', found '<'"},
         ProblemCase{"RelativeIri", "<s> <a:p> <a:o> .", false, "line 1: expected an absolute IRI (a scheme, then ':'), found <s>"},
         ProblemCase{"SpaceInIri", "<a:s x> <a:p> <a:o> .", false, "line 1: expected '>' to end the IRI, found ' '"},
+        ProblemCase{"RawDeleteInIri", "<a:s\x7F> <a:p> <a:o> .", false, "line 1: expected '>' to end the IRI, found U+007F"},
+        ProblemCase{"RawC1InIri", "<a:\xC2\x85> <a:p> <a:o> .", false, "line 1: expected '>' to end the IRI, found U+0085"},
+        ProblemCase{"EscapedC1InIri", "<a:s\\u0085> <a:p> <a:o> .", false,
+                    "line 1: an escape in an IRI stands for a character that an IRI may not hold"},
         ProblemCase{"EscapedSpaceInIri", "<a:s\\u0020> <a:p> <a:o> .", false,
                     "line 1: an escape in an IRI stands for a character that an IRI may not hold"},
         ProblemCase{"BadEscape", "<a:s> <a:p> \"a\\zb\" .", false,
