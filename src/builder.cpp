@@ -16,35 +16,55 @@ GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
 }
 
 template <class Id>
+void GraphBuilder<Id>::intern(std::span<const HashedTriple> triples, std::uint64_t* ids) {
+  // In batches whose home slots are fetched ahead, so that the cache misses
+  // of their lookups overlap; ids are still given in input order.
+  for (std::size_t first = 0; first < triples.size(); first += kBatch) {
+    const std::span<const HashedTriple> batch = triples.subspan(first, std::min(kBatch, triples.size() - first));
+    for (const HashedTriple& triple : batch) {
+      nodes_.prefetch_slot(triple.head_hash);
+      nodes_.prefetch_slot(triple.tail_hash);
+    }
+    for (const HashedTriple& triple : batch) {
+      *ids++ = nodes_.intern_hashed(triple.head, triple.head_hash);
+      *ids++ = relations_.intern_hashed(triple.relation, triple.relation_hash);
+      *ids++ = nodes_.intern_hashed(triple.tail, triple.tail_hash);
+    }
+  }
+  interned_ += triples.size();
+}
+
+template <class Id>
+void GraphBuilder<Id>::place(std::span<const std::uint64_t> ids) {
+  for (std::size_t first = 0; first < ids.size(); first += 3 * kBatch) {
+    const std::span<const std::uint64_t> batch = ids.subspan(first, std::min(3 * kBatch, ids.size() - first));
+    for (std::size_t k = 0; k < batch.size(); k += 3) {
+      // Ids come in order of first occurrence, so a new node's is the next one.
+      for (const std::uint64_t node : {batch[k], batch[k + 2]}) {
+        if (node == counts_.size()) counts_.push_back({0, 0});
+      }
+    }
+    for (std::size_t k = 0; k < batch.size(); k += 3) {
+      __builtin_prefetch(&counts_[batch[k]]);
+      __builtin_prefetch(&counts_[batch[k + 2]]);
+    }
+    // An edge's rank among those reaching its tail is known now, in edge order.
+    for (std::size_t k = 0; k < batch.size(); k += 3) {
+      const auto head = static_cast<Id>(batch[k]);
+      const auto tail = static_cast<Id>(batch[k + 2]);
+      ++counts_[head].forward;
+      const Id target_position = counts_[tail].backward++;
+      edges_by_source_.append({head, tail, static_cast<Id>(batch[k + 1]), target_position});
+    }
+  }
+  edges_ += ids.size() / 3;
+}
+
+template <class Id>
 void GraphBuilder<Id>::flush() {
-  const std::span<const HashedTriple> batch(pending_, pending_count_);
-  for (const HashedTriple& triple : batch) {
-    nodes_.prefetch_slot(triple.head_hash);
-    nodes_.prefetch_slot(triple.tail_hash);
-  }
-  Id heads[kBatch];
-  Id tails[kBatch];
-  Id relations[kBatch];
-  std::size_t i = 0;
-  for (const HashedTriple& triple : batch) {
-    heads[i] = nodes_.intern_hashed(triple.head, triple.head_hash);
-    if (heads[i] == counts_.size()) counts_.push_back({0, 0});
-    tails[i] = nodes_.intern_hashed(triple.tail, triple.tail_hash);
-    if (tails[i] == counts_.size()) counts_.push_back({0, 0});
-    relations[i] = relations_.intern_hashed(triple.relation, triple.relation_hash);
-    ++i;
-  }
-  for (std::size_t k = 0; k < i; ++k) {
-    __builtin_prefetch(&counts_[heads[k]]);
-    __builtin_prefetch(&counts_[tails[k]]);
-  }
-  // An edge's rank among those reaching its tail is known now, in edge order.
-  for (std::size_t k = 0; k < i; ++k) {
-    ++counts_[heads[k]].forward;
-    const Id target_position = counts_[tails[k]].backward++;
-    edges_by_source_.append({heads[k], tails[k], relations[k], target_position});
-  }
-  edges_ += pending_count_;
+  std::uint64_t ids[3 * kBatch];
+  intern({pending_, pending_count_}, ids);
+  place({ids, 3 * pending_count_});
   pending_count_ = 0;
 }
 
@@ -83,13 +103,14 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
       counts_[n].forward = 0;
     }
     if (bucket >= edges_by_source_.bucket_count()) return;
-    const std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
-    for (const RecordPage<Id>& page : pages) {
+    std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
+    for (RecordPage<Id>& page : pages) {
       for (const EdgeRecord<Id>& record : std::span(page.records(), page.count())) {
         const std::uint64_t position = block_of[record.source] + 1 + counts_[record.source].forward++;
         cells[position].edge = {block_of[record.target], static_cast<OutId>(record.relation),
                                 static_cast<OutId>(record.target_position)};
       }
+      page.release();  // as the cells fill, the records go
       task_poll();
     }
   }, poll);
@@ -134,6 +155,7 @@ GraphBuilder<std::uint64_t> GraphBuilder<Id>::widen() && {
       }
     }
   }
+  wide.interned_ = interned_;
   wide.edges_ = edges_;
   return wide;
 }

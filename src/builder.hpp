@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -46,10 +47,19 @@ class GraphBuilder {
   void add(std::string_view head, std::string_view relation, std::string_view tail) {
     add({head, relation, tail, hash_label(head), hash_label(relation), hash_label(tail)});
   }
-  // Interns the triples still pending; after it the texts given so far may be released.
+  // Interns and places the triples still pending; after it the texts given
+  // so far may be released.
   void flush();
-  // The number of triples added so far.
-  std::uint64_t edge_count() const { return edges_ + pending_count_; }
+  // The number of triples given so far.
+  std::uint64_t edge_count() const { return interned_ + pending_count_; }
+
+  // add() in two steps, for a run of triples at a time: intern() gives
+  // their ids, three per triple (head, relation, tail), and place() counts
+  // and collects their edges. The two touch separate parts of the builder,
+  // so that two threads may run them at once, each in input order: intern()
+  // on one run while place() takes the run before. Not mixed with add().
+  void intern(std::span<const HashedTriple> triples, std::uint64_t* ids);
+  void place(std::span<const std::uint64_t> ids);
 
   // The graph, with OutId ids, which must address every cell. Lays the
   // blocks out on up to `threads` threads; `poll` as run_tasks takes it.
@@ -74,7 +84,8 @@ class GraphBuilder {
 
   HashedTriple pending_[kBatch];
   std::size_t pending_count_ = 0;
-  std::uint64_t edges_ = 0;
+  std::uint64_t interned_ = 0;  // triples interned
+  std::uint64_t edges_ = 0;     // triples placed
   LabelTable<Id> nodes_;
   LabelTable<Id> relations_;
   std::vector<Counts> counts_;  // per node: its edges so far in each direction

@@ -16,9 +16,14 @@ RecordPage<Id>::RecordPage() {
 }
 
 template <class Id>
-RecordPage<Id>::~RecordPage() {
+void RecordPage<Id>::release() {
   if (records_) ::munmap(records_, kBytes);
+  records_ = nullptr;
+  count_ = 0;
 }
+
+template <class Id>
+RecordPage<Id>::~RecordPage() { release(); }
 
 template <class Id>
 void EdgeBuckets<Id>::settle_last_page(std::size_t index) {

@@ -37,6 +37,8 @@ class RecordPage {
   ~RecordPage();
 
   EdgeRecord<Id>* records() const { return records_; }
+  // Gives the page back now; it holds no records after.
+  void release();
   std::size_t count() const { return count_; }
   void set_count(std::size_t count) { count_ = count; }
 

@@ -27,7 +27,7 @@ namespace {
 // A piece of the input: whole lines (but for the last piece, whose last
 // line may have no line feed), and what parsing made of them.
 struct Chunk {
-  enum class State { kFree, kBusy, kRead, kParsed };
+  enum class State { kFree, kBusy, kRead, kParsed, kInterned };
   State state = State::kFree;
   std::unique_ptr<char[]> text;
   std::size_t size = 0;
@@ -35,6 +35,7 @@ struct Chunk {
   bool final = false;  // the input ends with this piece
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
+  std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
   std::uint64_t lines = 0;
   std::string labels;  // RDF: the canonical labels
   std::vector<StatementLabels> statements;
@@ -197,22 +198,9 @@ class GraphPipeline {
     const bool reader_first = on_caller && !source_.reads_on_any_thread();
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (consumed_ == read_ && source_done_) return;
+      if (placed_ == read_ && source_done_) return;
       if (reader_first && try_read(lock, on_caller, poll)) continue;
-      if (!consuming_ && consumed_ < read_ && slot(consumed_).state == Chunk::State::kParsed) {
-        consuming_ = true;
-        Chunk& chunk = slot(consumed_);
-        lock.unlock();
-        consume(chunk);
-        poll();
-        lock.lock();
-        chunk.state = Chunk::State::kFree;
-        ++consumed_;
-        consuming_ = false;
-        ready_.notify_all();
-        continue;
-      }
-      if (try_parse(lock)) continue;
+      if (try_place(lock, poll) || try_intern(lock, poll) || try_parse(lock)) continue;
       if (!reader_first && try_read(lock, on_caller, poll)) continue;
       ready_.wait_for(lock, std::chrono::milliseconds(5));
       lock.unlock();
@@ -221,8 +209,46 @@ class GraphPipeline {
     }
   }
 
+  // The next piece in order, once parsed: its labels interned (or its
+  // failure noted). Widening the builder waits until every piece interned
+  // so far is placed.
+  bool try_intern(std::unique_lock<std::mutex>& lock, const InterruptPoll& poll) {
+    if (interning_ || interned_ == read_ || slot(interned_).state != Chunk::State::kParsed) return false;
+    Chunk& chunk = slot(interned_);
+    auto* narrow = std::get_if<0>(&builder_);
+    const bool widens = narrow && !fits_narrow(narrow->edge_count() + chunk.triples.size());
+    if (widens && (placing_ || placed_ < interned_)) return false;
+    interning_ = true;
+    lock.unlock();
+    if (widens) builder_ = std::move(*narrow).widen();
+    intern(chunk);
+    poll();
+    lock.lock();
+    chunk.state = Chunk::State::kInterned;
+    ++interned_;
+    interning_ = false;
+    ready_.notify_all();
+    return true;
+  }
+
+  // The next piece in order, once interned: its edges counted and collected.
+  bool try_place(std::unique_lock<std::mutex>& lock, const InterruptPoll& poll) {
+    if (placing_ || placed_ == interned_) return false;
+    Chunk& chunk = slot(placed_);
+    placing_ = true;
+    lock.unlock();
+    std::visit([&](auto& builder) { builder.place(chunk.ids); }, builder_);
+    poll();
+    lock.lock();
+    chunk.state = Chunk::State::kFree;
+    ++placed_;
+    placing_ = false;
+    ready_.notify_all();
+    return true;
+  }
+
   bool try_read(std::unique_lock<std::mutex>& lock, bool on_caller, const InterruptPoll& poll) {
-    if (reading_ || source_done_ || read_ - consumed_ >= chunks_.size()) return false;
+    if (reading_ || source_done_ || read_ - placed_ >= chunks_.size()) return false;
     if (!on_caller && !source_.reads_on_any_thread()) return false;
     Chunk& chunk = slot(read_);
     if (chunk.state != Chunk::State::kFree) return false;
@@ -241,7 +267,7 @@ class GraphPipeline {
   }
 
   bool try_parse(std::unique_lock<std::mutex>& lock) {
-    for (std::uint64_t index = consumed_; index < read_; ++index) {
+    for (std::uint64_t index = interned_; index < read_; ++index) {
       Chunk& chunk = slot(index);
       if (chunk.state != Chunk::State::kRead) continue;
       chunk.state = Chunk::State::kBusy;
@@ -266,20 +292,16 @@ class GraphPipeline {
     return false;
   }
 
-  void consume(Chunk& chunk) {
+  void intern(Chunk& chunk) {
+    chunk.ids.clear();
     if (chunk.syntax) throw RdfSyntaxError(lines_ + chunk.syntax->line, chunk.syntax->message);
     if (chunk.invalid_utf8) utf8_failed_ = true;
     if (utf8_failed_ || short_line_) {
       stopped_.store(true, std::memory_order_relaxed);
       return;
     }
-    if (auto* narrow = std::get_if<0>(&builder_); narrow && !fits_narrow(narrow->edge_count() + chunk.triples.size())) {
-      builder_ = std::move(*narrow).widen();
-    }
-    std::visit([&](auto& builder) {
-      for (const HashedTriple& triple : chunk.triples) builder.add(triple);
-      builder.flush();  // the piece's memory is reused
-    }, builder_);
+    chunk.ids.resize(3 * chunk.triples.size());
+    std::visit([&](auto& builder) { builder.intern(chunk.triples, chunk.ids.data()); }, builder_);
     if (chunk.short_line) {
       short_line_.emplace(*chunk.short_line, lines_ + chunk.short_line->line_number());
       stopped_.store(true, std::memory_order_relaxed);
@@ -292,17 +314,22 @@ class GraphPipeline {
   RdfLineParser rdf_parser_;
   LineChunker chunker_;  // used by one thread at a time (reading_)
   std::vector<Chunk> chunks_;
-  Builder builder_;  // used by one thread at a time (consuming_)
+  // Interned by one thread at a time (interning_) and placed by one thread
+  // at a time (placing_), which use separate parts of it; its type changes
+  // (widening) only while nothing is being placed.
+  Builder builder_;
 
   std::mutex mutex_;
   std::condition_variable ready_;
   std::uint64_t read_ = 0;      // pieces read so far; piece k lives in slot(k)
-  std::uint64_t consumed_ = 0;  // pieces handed to the builder so far
+  std::uint64_t interned_ = 0;  // pieces interned so far
+  std::uint64_t placed_ = 0;    // pieces placed so far; their slots are free
   bool reading_ = false;
-  bool consuming_ = false;
+  bool interning_ = false;
+  bool placing_ = false;
   bool source_done_ = false;
 
-  // Kept by the consuming thread.
+  // Kept by the interning thread.
   std::uint64_t lines_ = 0;
   bool utf8_failed_ = false;
   std::optional<ShortLineError> short_line_;
