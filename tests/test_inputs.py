@@ -80,6 +80,22 @@ def test_tsv_read_equals_the_constructor(write_kg, suffix):
     same_walks(built, read)
 
 
+def test_zstd_through_whichever_module_is_there(write_kg, monkeypatch):
+    path = write_kg("a\tr\tb\nb\tr\tc\n")
+    try:
+        from compression import zstd as module  # Python 3.14
+        data = module.compress(pathlib.Path(path).read_bytes())
+    except ImportError:
+        module = pytest.importorskip("zstandard")
+        data = module.ZstdCompressor().compress(pathlib.Path(path).read_bytes())
+    pathlib.Path(path + ".zst").write_bytes(data)
+    same_walks(PathSampler(path, *ARGS), PathSampler.read(path + ".zst", *ARGS))
+    for name in ("compression.zstd", "zstandard"):
+        monkeypatch.setitem(__import__("sys").modules, name, None)  # as if not installed
+    with pytest.raises(ModuleNotFoundError, match="reading .zst needs a zstd module"):
+        PathSampler.read(path + ".zst", *ARGS)
+
+
 def test_tsv_read_fails_as_the_constructor(write_kg):
     path = write_kg("a\tb\tc\nd\te\n\xff\n".encode("latin-1"))
     for call in (lambda: PathSampler(path, *ARGS), lambda: PathSampler.read(path, *ARGS)):
