@@ -231,11 +231,13 @@ def test_from_ids_equals_the_constructor_on_first_occurrence_ids(layout):
     same_walks(PathSampler(path, *ARGS), PathSampler.from_ids(ids, nodes, relations, *ARGS))
 
 
-def test_from_ids_keeps_ids_and_unused_labels():
+def test_from_ids_keeps_ids_and_unused_labels(tmp_path):
     sampler = PathSampler.from_ids(np.array([[2, 1, 0]]), ["a", "b", "c"], ["unused", "r"], *ARGS)
     assert list(sampler.tokens)[:3] == ["a", "b", "c"]
     assert sampler.walks(0, 3, start="each")[1] == ["b", "b"]
     assert sampler.walks(0, 3, start="each")[2][:2] == ["c", "r::-->"]
+    sampler.save(tmp_path / "ids.snap")
+    same_walks(sampler, PathSampler.load(tmp_path / "ids.snap", *ARGS))
 
 
 @pytest.mark.parametrize("triples, nodes, relations, error, message", [
