@@ -83,8 +83,8 @@ class PathSampler:
         """The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1."""
     @property
     def tokens(self) -> Sequence[str]:
-        """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence), then for each
-        relation in order of first occurrence "rel::-->" and "rel::<--". Each str is made on demand; slices,
+        """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence, or from_ids's own
+        ids), then for each relation in the same order "rel::-->" and "rel::<--". Each str is made on demand; slices,
         index() and count() work as on a list."""
     def sample_path(self) -> list[str]:
         """Draws one walk: a Poisson number of steps (plus one, capped at max_path_len)."""
