@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,7 @@ struct Chunk {
   std::size_t size = 0;
   std::size_t capacity = 0;
   bool final = false;  // the input ends with this piece
+  std::exception_ptr failure;  // the source's, in place of the rest of the input
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
   std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
@@ -255,7 +257,15 @@ class GraphPipeline {
     reading_ = true;
     chunk.state = Chunk::State::kBusy;
     lock.unlock();
-    chunker_.next(chunk, poll);
+    try {
+      chunker_.next(chunk, poll);
+    } catch (const IoError&) {
+      // The source failed: the failure takes this piece's place in the
+      // order, so that what an earlier piece holds (an RDF syntax error)
+      // comes first. Other failures (an interrupt) stop everything at once.
+      chunk.failure = std::current_exception();
+      chunk.final = true;
+    }
     poll();
     lock.lock();
     reading_ = false;
@@ -272,7 +282,9 @@ class GraphPipeline {
       if (chunk.state != Chunk::State::kRead) continue;
       chunk.state = Chunk::State::kBusy;
       lock.unlock();
-      if (options_.format == GraphFormat::kTsv) {
+      if (chunk.failure) {
+        // nothing to parse
+      } else if (options_.format == GraphFormat::kTsv) {
         // After a failure only the UTF-8 check matters.
         if (stopped_.load(std::memory_order_relaxed)) {
           chunk.triples.clear();
@@ -294,6 +306,7 @@ class GraphPipeline {
 
   void intern(Chunk& chunk) {
     chunk.ids.clear();
+    if (chunk.failure) std::rethrow_exception(chunk.failure);
     if (chunk.syntax) throw RdfSyntaxError(lines_ + chunk.syntax->line, chunk.syntax->message);
     if (chunk.invalid_utf8) utf8_failed_ = true;
     if (utf8_failed_ || short_line_) {

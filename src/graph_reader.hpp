@@ -36,7 +36,8 @@ struct GraphReadOptions {
 // content that is not UTF-8 anywhere (IoError, InvalidData); then the first
 // line with fewer than three fields (ShortLineError). So the whole source is
 // read even after a short line. N-Triples and N-Quads fail at the first
-// line that is not (RdfSyntaxError; bytes that are not UTF-8 included).
+// line that is not (RdfSyntaxError; bytes that are not UTF-8 included), or
+// at the source's IoError if it comes before that line.
 KG read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -111,6 +111,17 @@ TEST(ReadGraph, AReadFailureAfterAShortLineOrBadBytesComesFirst) {
   }
 }
 
+TEST(ReadGraph, AnRdfSyntaxErrorComesBeforeALaterReadFailure) {
+  for (int round = 0; round < 20; ++round) {
+    FailingSource source("<a:s> <a:p> <a:o> .\n<a:s> <a:p> 12 .\n" + std::string(4096, '#') + "\n");
+    GraphReadOptions options;
+    options.format = GraphFormat::kNTriples;
+    options.chunk_bytes = 8;
+    options.threads = 3;
+    EXPECT_THROW(read_graph(source, options), RdfSyntaxError);
+  }
+}
+
 TEST(ReadGraph, RdfSyntaxErrorsNameTheLineAcrossPieces) {
   std::string text;
   for (int i = 0; i < 50; ++i) text += "<http://x/s" + std::to_string(i) + "> <http://x/p> \"o\" .\n";
