@@ -12,7 +12,7 @@ import threading
 import numpy as np
 import pytest
 
-from conftest import ROOT, random_graph, shared_data
+from conftest import ROOT, interrupt_after, random_graph, shared_data
 from vantrel import PathSampler
 
 RDF_TESTS = ROOT.parent / "shared" / "rdf-tests"
@@ -186,6 +186,24 @@ def test_progress_reaches_the_compressed_size(write_kg):
     seen = []
     PathSampler.read(path, *ARGS, progress=seen.append)
     assert seen == sorted(seen) and seen[-1] == os.path.getsize(path)
+
+
+def test_ctrl_c_stops_reading_an_endless_file_object():
+    class Endless(io.RawIOBase):
+        """Triples forever, a megabyte at a time."""
+        block = b"a\tr\tb\n" * (1 << 17)
+
+        def readinto(self, buffer):
+            count = min(len(buffer), len(self.block))
+            buffer[:count] = self.block[:count]
+            return count
+
+    timer = interrupt_after(0.3)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            PathSampler.read(Endless(), *ARGS, format="tsv")
+    finally:
+        timer.cancel()
 
 
 def test_read_releases_the_lock(write_kg):
