@@ -2,6 +2,7 @@
 // the binding) a Python file object. Read in pieces, in order, once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,6 +41,25 @@ class FileSource final : public ByteSource {
  private:
   ReadOnlyFile file_;
   std::optional<std::uint64_t> size_bound_;  // a regular file's size when opened
+};
+
+// Another source's bytes, counted as they are read (on any thread).
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(ByteSource& source) : source_(source) {}
+  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override {
+    const std::size_t got = source_.read(buffer, capacity, poll);
+    bytes_read_.fetch_add(got, std::memory_order_relaxed);
+    return got;
+  }
+  std::optional<std::uint64_t> size_bound() const override { return source_.size_bound(); }
+  bool reads_on_any_thread() const override { return source_.reads_on_any_thread(); }
+  // The bytes read so far.
+  std::uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
+
+ private:
+  ByteSource& source_;
+  std::atomic<std::uint64_t> bytes_read_{0};
 };
 
 // The bytes of a text in memory, which must outlive the source.

@@ -1,21 +1,10 @@
 #include "id_graph.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <string>
 #include <vector>
 
 namespace vantrel {
-
-std::optional<std::uint64_t> IdTriples::at(std::uint64_t row, unsigned column) const {
-  const char* item = data + static_cast<std::ptrdiff_t>(row) * row_stride + column * column_stride;
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, item, item_size);
-  if (byte_swapped) std::reverse(bytes, bytes + item_size);
-  std::uint64_t value = 0;
-  std::memcpy(&value, bytes, item_size);  // little-endian machines: the low bytes
-  if (is_signed && (value >> (8 * item_size - 1)) != 0) return std::nullopt;
-  return value;
-}
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelList& labels) {
   const LabelIndex index(labels);
@@ -31,17 +20,12 @@ namespace {
 [[noreturn]] void out_of_range(const IdTriples& triples, std::uint64_t row, unsigned column, std::uint64_t count) {
   const char* kind = column == 1 ? "relation" : "node";
   std::string message = "triples[" + std::to_string(row) + ", " + std::to_string(column) + "] = ";
-  const std::optional<std::uint64_t> value = triples.at(row, column);
-  if (!value) {
-    std::uint64_t raw = 0;
-    IdTriples unsigned_view = triples;
-    unsigned_view.is_signed = false;
-    raw = *unsigned_view.at(row, column);
-    if (triples.item_size < 8) raw |= ~std::uint64_t{0} << (8 * triples.item_size);
-    throw IdRangeError(message + std::to_string(static_cast<std::int64_t>(raw)) + " is not a " + kind +
+  const StoredInteger value = triples.at(row, column);
+  if (value.negative) {
+    throw IdRangeError(message + std::to_string(static_cast<std::int64_t>(value.bits)) + " is not a " + kind +
                        " id: ids are not negative");
   }
-  message += std::to_string(*value) + " is not a " + kind + " id: ";
+  message += std::to_string(value.bits) + " is not a " + kind + " id: ";
   if (count == 0) throw IdRangeError(message + "there are no " + kind + " labels");
   throw IdRangeError(message + kind + " ids run from 0 to " + std::to_string(count - 1));
 }
@@ -59,9 +43,9 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   // The array may change under us (another thread writing to it): every
   // read is checked again, so that a change fails instead of writing out of bounds.
   auto id = [&](std::uint64_t row, unsigned column, std::uint64_t count) {
-    const std::optional<std::uint64_t> value = triples.at(row, column);
-    if (!value || *value >= count) throw IdRangeError("triples changed while the graph was built from them");
-    return *value;
+    const StoredInteger value = triples.at(row, column);
+    if (value.negative || value.bits >= count) throw IdRangeError("triples changed while the graph was built from them");
+    return value.bits;
   };
   const std::uint64_t relation_count = relation_labels.size();
   std::vector<Counts> counts(node_count, Counts{0, 0});
@@ -118,8 +102,8 @@ KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList rel
     if (row % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
     for (unsigned column = 0; column < 3; ++column) {
       const std::uint64_t count = column == 1 ? relation_count : node_count;
-      const std::optional<std::uint64_t> value = triples.at(row, column);
-      if (!value || *value >= count) out_of_range(triples, row, column, count);
+      const StoredInteger value = triples.at(row, column);
+      if (value.negative || value.bits >= count) out_of_range(triples, row, column, count);
     }
   }
   // 32-bit ids address every cell and leave the empty marker free.

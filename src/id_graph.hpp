@@ -13,25 +13,24 @@
 #include <utility>
 
 #include "graph.hpp"
+#include "integers.hpp"
 #include "interrupt.hpp"
 #include "labels.hpp"
 
 namespace vantrel {
 
-// Rows of three integers (head, relation, tail) of `item_size` bytes (1 to
-// 8), signed or not, in either byte order, `row_stride` and
-// `column_stride` bytes apart.
+// Rows of three integers (head, relation, tail) stored in `format`,
+// `row_stride` and `column_stride` bytes apart.
 struct IdTriples {
   const char* data = nullptr;
   std::uint64_t rows = 0;
   std::ptrdiff_t row_stride = 0;
   std::ptrdiff_t column_stride = 0;
-  unsigned item_size = 8;
-  bool is_signed = false;
-  bool byte_swapped = false;
+  IntegerFormat format;
 
-  // The value at (row, column), or nothing if it is negative.
-  std::optional<std::uint64_t> at(std::uint64_t row, unsigned column) const;
+  StoredInteger at(std::uint64_t row, unsigned column) const {
+    return read_integer(data + static_cast<std::ptrdiff_t>(row) * row_stride + column * column_stride, format);
+  }
 };
 
 // An id of the array that names no node or relation; the message names

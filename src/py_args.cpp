@@ -263,22 +263,14 @@ bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vec
   }
   IntegerFormat format;
   if (!integer_format_of(view, "start", format)) return false;
-  const bool swap = format.byte_swapped;
-  const bool is_signed = format.is_signed;
-  const std::size_t size = format.size;
   nodes.resize(static_cast<std::size_t>(view.shape[0]));
   const char* item = static_cast<const char*>(view.buf);
   const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
   for (Py_ssize_t i = 0; i < view.shape[0]; ++i, item += stride) {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, item, size);
-    if (swap) std::reverse(bytes, bytes + size);
-    std::uint64_t value = 0;
-    std::memcpy(&value, bytes, size);  // little-endian machines: the low bytes
-    if (is_signed && size < 8 && (value >> (8 * size - 1)) != 0) value |= ~std::uint64_t{0} << (8 * size);
-    if (is_signed && static_cast<std::int64_t>(value) < 0) return negative_node(static_cast<long long>(value), i);
-    if (!check_node(value, i, node_count)) return false;
-    nodes[static_cast<std::size_t>(i)] = value;
+    const StoredInteger value = read_integer(item, format);
+    if (value.negative) return negative_node(static_cast<long long>(value.bits), i);
+    if (!check_node(value.bits, i, node_count)) return false;
+    nodes[static_cast<std::size_t>(i)] = value.bits;
   }
   return true;
 }

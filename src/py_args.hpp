@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "integers.hpp"
 #include "walks.hpp"
 
 namespace vantrel::py {
@@ -46,12 +47,6 @@ bool convert_choice(PyObject* object, const char* name, std::initializer_list<co
 // to open in `path`, and in `filename` the object that errors name.
 bool convert_path(PyObject* object, std::string& path, PyRef& filename);
 
-// How a buffer's integer items are stored.
-struct IntegerFormat {
-  unsigned size;
-  bool is_signed;
-  bool byte_swapped;  // stored in the other byte order than this machine's
-};
 // The integer format of `view`'s items (struct codes bBhHiIlLqQnN, with any
 // byte-order prefix); false with TypeError naming the argument `name` else.
 bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& out);

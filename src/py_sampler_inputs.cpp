@@ -4,7 +4,6 @@
 #include "py_sampler_inputs.hpp"
 #include "py_sampler_state.hpp"
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,23 +30,6 @@ constexpr ParamDescription kReadParams[] = {
     {"format", true, true},
     {"literals", true, true},
     {"progress", true, true},
-};
-
-// A file read by the core, counting what it gave.
-class CountedFileSource final : public ByteSource {
- public:
-  CountedFileSource(const std::string& path, const InterruptPoll& poll) : file_(path, poll) {}
-  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override {
-    const std::size_t got = file_.read(buffer, capacity, poll);
-    bytes_read_.fetch_add(got, std::memory_order_relaxed);
-    return got;
-  }
-  std::optional<std::uint64_t> size_bound() const override { return file_.size_bound(); }
-  std::uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
-
- private:
-  FileSource file_;
-  std::atomic<std::uint64_t> bytes_read_{0};
 };
 
 bool ends_with(std::string_view text, std::string_view suffix) {
@@ -243,9 +225,7 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   triples.rows = static_cast<std::uint64_t>(view.shape[0]);
   triples.row_stride = view.strides ? view.strides[0] : 3 * view.itemsize;
   triples.column_stride = view.strides ? view.strides[1] : view.itemsize;
-  triples.item_size = format.size;
-  triples.is_signed = format.is_signed;
-  triples.byte_swapped = format.byte_swapped;
+  triples.format = format;
 
   LabelList node_labels;
   LabelList relation_labels;
@@ -344,21 +324,22 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
 
   // Progress: bytes of the file read so far (of the compressed file, for a
   // compressed path), or bytes the file object gave.
-  const CountedFileSource* file_source = nullptr;
+  const CountingSource* counted = nullptr;
   auto report_progress = [&] {
     progress.report([&] {
       if (opened.raw) return PyObject_CallMethod(opened.raw.get(), "tell", nullptr);
-      return PyLong_FromUnsignedLongLong(file_source ? file_source->bytes_read()
-                                                     : python_source ? python_source->bytes_read() : 0);
+      return PyLong_FromUnsignedLongLong(counted ? counted->bytes_read() : 0);
     });
   };
   return fill_sampler_with(std::move(owner), [&](const InterruptPoll& poll) {
-    std::optional<CountedFileSource> plain;
-    if (!python_source) file_source = &plain.emplace(path, poll);
-    KG kg = read_graph(python_source ? static_cast<ByteSource&>(*python_source) : *plain, options, poll);
+    std::optional<FileSource> plain;
+    if (!python_source) plain.emplace(path, poll);
+    CountingSource source(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
+    counted = &source;
+    KG kg = read_graph(source, options, poll);
     progress.finish();
     if (progress) poll();  // the final count
-    file_source = nullptr;
+    counted = nullptr;
     return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
   }, report_progress, &name, nullptr, "source");
 }

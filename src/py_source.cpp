@@ -39,9 +39,7 @@ std::size_t PyFileSource::read(char* buffer, std::size_t capacity, const Interru
   LockTaken lock;
   // A signal handler's exception (Ctrl-C) surfaces here too.
   if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
-  const std::size_t got = read_locked(buffer, capacity);
-  bytes_read_.fetch_add(got, std::memory_order_relaxed);
-  return got;
+  return read_locked(buffer, capacity);
 }
 
 std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {

@@ -7,7 +7,6 @@
 
 #include "py_errors.hpp"
 
-#include <atomic>
 #include <cstdint>
 
 #include "byte_source.hpp"
@@ -27,15 +26,11 @@ class PyFileSource final : public ByteSource {
   std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override;
   bool reads_on_any_thread() const override { return false; }
 
-  // The bytes the object has given so far.
-  std::uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
-
  private:
   std::size_t read_locked(char* buffer, std::size_t capacity);
 
   PyRef file_;
   PyRef landing_;  // the bytearray that readinto() fills
-  std::atomic<std::uint64_t> bytes_read_{0};
 };
 
 }  // namespace vantrel::py
