@@ -14,7 +14,6 @@
 #include <fstream>
 
 #include "errors.hpp"
-#include "utf8.hpp"
 
 namespace vantrel {
 

@@ -16,7 +16,6 @@
 
 #include "byte_source.hpp"
 #include "graph_reader.hpp"
-#include "file_io.hpp"
 #include "graph.hpp"
 #include "parallel.hpp"
 #include "py_args.hpp"
@@ -24,7 +23,6 @@
 #include "py_tokens.hpp"
 #include "random.hpp"
 #include "restriction.hpp"
-#include "triple.hpp"
 #include "walks.hpp"
 
 namespace vantrel::py {
