@@ -5,6 +5,7 @@ that process)."""
 from __future__ import annotations
 
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -72,9 +73,12 @@ def child_construct(kind: str, path: str) -> None:
                       "retained_mib": rss_mib() - baseline, "triples": sampler.data_size}))
 
 
-def construct_once(kind: str, path: str) -> dict:
+def construct_once(kind: str, path: str, module_dir: str | None = None) -> dict:
+    """One construction in a fresh process; `module_dir`: a directory whose
+    vantrel (an earlier build, say) that process imports instead."""
+    env = dict(os.environ, PYTHONPATH=module_dir) if module_dir else None
     out = subprocess.run([sys.executable, __file__, kind, path], check=True,
-                         capture_output=True, text=True).stdout
+                         capture_output=True, text=True, env=env).stdout
     return json.loads(out)
 
 

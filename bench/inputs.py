@@ -23,7 +23,6 @@ from __future__ import annotations
 import argparse
 import gzip
 import json
-import os
 import pathlib
 import statistics
 import subprocess
@@ -59,21 +58,12 @@ def read_once(path: str, python_path: str | None = None) -> dict:
     return json.loads(out)
 
 
-def construct_with(module_dir: str | None, path: str) -> dict:
-    if module_dir is None:
-        return construct_once("vantrel", path)
-    env = dict(os.environ, PYTHONPATH=module_dir)
-    out = subprocess.run([sys.executable, str(HERE / "common.py"), "vantrel", path], check=True,
-                         capture_output=True, text=True, env=env).stdout
-    return json.loads(out)
-
-
 def construction(path: str, baseline: str | None, runs: int) -> dict:
     rows = {"this": [], "baseline": []}
     for _ in range(runs):
-        rows["this"].append(construct_with(None, path))
+        rows["this"].append(construct_once("vantrel", path))
         if baseline:
-            rows["baseline"].append(construct_with(baseline, path))
+            rows["baseline"].append(construct_once("vantrel", path, baseline))
     result = {}
     for name, measures in rows.items():
         if not measures:
