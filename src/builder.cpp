@@ -8,7 +8,7 @@
 namespace vantrel {
 
 template <class Id>
-GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges) {
+GraphBuilder<Id>::GraphBuilder(std::uint64_t expected_edges, BucketLimits buckets) : edges_by_source_(buckets) {
   // Knowledge graphs have a few times fewer nodes than triples; a guess on
   // the low side saves most rehashing and never wastes much.
   nodes_.reserve(expected_edges / 8);
@@ -141,7 +141,7 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
 template <class Id>
 GraphBuilder<std::uint64_t> GraphBuilder<Id>::widen() && {
   flush();
-  GraphBuilder<std::uint64_t> wide;
+  GraphBuilder<std::uint64_t> wide(0, edges_by_source_.limits());
   wide.nodes_ = LabelTable<std::uint64_t>(std::move(nodes_).take_labels());
   wide.relations_ = LabelTable<std::uint64_t>(std::move(relations_).take_labels());
   wide.counts_.reserve(counts_.size());
@@ -163,11 +163,12 @@ GraphBuilder<std::uint64_t> GraphBuilder<Id>::widen() && {
 template class GraphBuilder<std::uint32_t>;
 template class GraphBuilder<std::uint64_t>;
 
-bool fits_narrow(std::uint64_t edges) { return edges < (std::uint64_t{1} << 30) - 1; }
-
 template <class Id>
 KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll) {
-  if (width == IdWidth::kNarrowest && fits_narrow(builder.edge_count())) {
+  builder.flush();
+  const std::uint64_t edges = builder.edge_count();
+  if (width == IdWidth::kNarrowest && edges <= UINT32_MAX &&
+      fits_32_bit_ids(builder.node_count() + 2 * edges, builder.relation_count())) {
     return KG(std::move(builder).template finish<std::uint32_t>(threads, poll));
   }
   return KG(std::move(builder).template finish<std::uint64_t>(threads, poll));
@@ -190,7 +191,7 @@ KG build_from_triples(std::vector<Triple>& triples, IdWidth width) {
 }  // namespace
 
 KG from_triples(std::vector<Triple> triples, IdWidth width) {
-  if (fits_narrow(triples.size())) return build_from_triples<std::uint32_t>(triples, width);
+  if (collects_narrow(triples.size())) return build_from_triples<std::uint32_t>(triples, width);
   return build_from_triples<std::uint64_t>(triples, width);
 }
 

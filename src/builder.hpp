@@ -37,8 +37,9 @@ struct HashedTriple {
 template <class Id>
 class GraphBuilder {
  public:
-  // `expected_edges`: how many triples are likely to come (0: unknown).
-  explicit GraphBuilder(std::uint64_t expected_edges = 0);
+  // `expected_edges`: how many triples are likely to come (0: unknown);
+  // `buckets`: how the edges are grouped by source while they are collected.
+  explicit GraphBuilder(std::uint64_t expected_edges = 0, BucketLimits buckets = {});
   // The texts passed to add() must stay valid until flush().
   void add(const HashedTriple& triple) {
     pending_[pending_count_++] = triple;
@@ -52,6 +53,9 @@ class GraphBuilder {
   void flush();
   // The number of triples given so far.
   std::uint64_t edge_count() const { return interned_ + pending_count_; }
+  // The nodes and relations of the triples given up to the last flush().
+  std::uint64_t node_count() const { return nodes_.size(); }
+  std::uint64_t relation_count() const { return relations_.size(); }
 
   // add() in two steps, for a run of triples at a time: intern() gives
   // their ids, three per triple (head, relation, tail), and place() counts
@@ -98,11 +102,18 @@ extern template class GraphBuilder<std::uint64_t>;
 // Which id width to build with: the narrowest that fits, or always 64 bits.
 enum class IdWidth { kNarrowest, k64 };
 
-// Whether a graph of `edges` edges (and no more than two new nodes per edge)
-// fits 32-bit ids: every cell addressed, and the empty marker left free.
-bool fits_narrow(std::uint64_t edges);
+// Whether a builder may collect `edges` triples with 32-bit ids, whatever
+// they hold: even if each brings two new nodes and a new relation, the
+// graph fits 32-bit ids.
+constexpr bool collects_narrow(std::uint64_t edges) {
+  return edges <= UINT32_MAX && fits_32_bit_ids(4 * edges, edges);
+}
+// The most triples collected with 32-bit ids.
+inline constexpr std::uint64_t kMostNarrowTriples = (UINT32_MAX - 1) / 4;
+static_assert(collects_narrow(kMostNarrowTriples) && !collects_narrow(kMostNarrowTriples + 1));
 
-// The finished graph of `builder`: 32-bit ids where `width` allows and they fit.
+// The finished graph of `builder`: 32-bit ids where `width` allows and the
+// graph's nodes, edges and relations fit them.
 template <class Id>
 KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll = {});
 

@@ -41,8 +41,8 @@ void EdgeBuckets<Id>::new_page(std::size_t index) {
 }
 
 template <class Id>
-void EdgeBuckets<Id>::add_buckets(std::size_t index) {
-  while (index >= kMaxBuckets) {
+std::size_t EdgeBuckets<Id>::add_buckets(std::size_t index) {
+  while (index >= limits_.max_buckets) {
     // Each pair of neighbours becomes one bucket of twice the span.
     const std::size_t merged_count = (pages_.size() + 1) / 2;
     for (std::size_t merged = 0; merged < merged_count; ++merged) {
@@ -65,8 +65,11 @@ void EdgeBuckets<Id>::add_buckets(std::size_t index) {
     ++shift_;
     index >>= 1;
   }
-  pages_.resize(index + 1);
-  tails_.resize(index + 1);
+  if (index >= pages_.size()) {
+    pages_.resize(index + 1);
+    tails_.resize(index + 1);
+  }
+  return index;
 }
 
 template <class Id>

@@ -47,20 +47,27 @@ class RecordPage {
   std::size_t count_ = 0;
 };
 
+// How EdgeBuckets groups source ids: buckets of 2^initial_shift ids to
+// begin with, never more than max_buckets of them (tests make both small,
+// to merge buckets with few nodes).
+struct BucketLimits {
+  unsigned initial_shift = 12;
+  std::size_t max_buckets = 1024;
+};
+
 // The records, appended in edge order, grouped into buckets of 2^shift
 // consecutive source ids. Within a bucket the records keep edge order. When
-// the node ids outgrow kMaxBuckets buckets, neighbouring buckets merge
+// the node ids outgrow the most buckets allowed, neighbouring buckets merge
 // (their pages are concatenated, which keeps each source's records in edge
 // order), so that the partly filled last pages stay few.
 template <class Id>
 class EdgeBuckets {
  public:
-  static constexpr unsigned kInitialShift = 12;
-  static constexpr std::size_t kMaxBuckets = 1024;
+  explicit EdgeBuckets(BucketLimits limits = {}) : limits_(limits), shift_(limits.initial_shift) {}
 
   void append(const EdgeRecord<Id>& record) {
-    const std::size_t index = static_cast<std::size_t>(record.source >> shift_);
-    if (index >= tails_.size()) [[unlikely]] add_buckets(index);
+    std::size_t index = static_cast<std::size_t>(record.source >> shift_);
+    if (index >= tails_.size()) [[unlikely]] index = add_buckets(index);
     Tail& tail = tails_[index];
     if (tail.next == tail.end) [[unlikely]] new_page(index);
     *tail.next++ = record;
@@ -69,6 +76,7 @@ class EdgeBuckets {
   // The source ids of bucket `index` are [index << shift(), (index + 1) << shift()).
   unsigned shift() const { return shift_; }
   std::size_t bucket_count() const { return pages_.size(); }
+  const BucketLimits& limits() const { return limits_; }
 
   // Takes bucket `index`'s pages, in edge order, leaving it empty.
   std::vector<RecordPage<Id>> take(std::size_t index);
@@ -78,12 +86,15 @@ class EdgeBuckets {
     EdgeRecord<Id>* next = nullptr;
     EdgeRecord<Id>* end = nullptr;
   };
-  void add_buckets(std::size_t index);
+  // Makes room for bucket `index` (of the current shift), merging buckets
+  // as needed; returns the record's bucket index under the new shift.
+  std::size_t add_buckets(std::size_t index);
   void new_page(std::size_t index);
   // Records in the last page of bucket `index`, from its tail.
   void settle_last_page(std::size_t index);
 
-  unsigned shift_ = kInitialShift;
+  BucketLimits limits_;
+  unsigned shift_;
   std::vector<std::vector<RecordPage<Id>>> pages_;
   std::vector<Tail> tails_;  // where the next record of each bucket goes
 };

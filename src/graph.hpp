@@ -12,7 +12,8 @@
 // order. A step thus reads the block it stands on and jumps to the next; for
 // most nodes that is one cache line.
 //
-// Ids are 32-bit when the input is small enough for them, 64-bit otherwise.
+// Ids are 32-bit when the graph is small enough for them (fits_32_bit_ids),
+// 64-bit otherwise.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +95,15 @@ enum class Direction : std::uint8_t { kBoth, kForward, kBackward };
 // What step() returns when the node it stands on has no edge to take (a
 // node of a restricted graph): the walk ends there.
 inline constexpr std::uint64_t kDeadEnd = UINT64_MAX;
+
+// Whether a graph of `cells` cells (a header per node, an entry per edge and
+// direction listed) and `relations` relations can have 32-bit ids: every
+// cell position and relation id below 2^32 - 1, the all-ones value being
+// kept as a marker (no twin, an empty slot). The one rule for every graph,
+// however it is built or loaded.
+constexpr bool fits_32_bit_ids(std::uint64_t cells, std::uint64_t relations) {
+  return cells < UINT32_MAX && relations < UINT32_MAX;
+}
 
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 template <class Id>
@@ -247,7 +257,7 @@ extern template class BasicGraph<std::uint64_t>;
 // The graph of a sampler, with the id width chosen at build time.
 class KG {
  public:
-  using Narrow = BasicGraph<std::uint32_t>;  // up to 2^30 - 1 triples
+  using Narrow = BasicGraph<std::uint32_t>;  // where fits_32_bit_ids()
   using Wide = BasicGraph<std::uint64_t>;
 
   KG() : graph_(Narrow{}) {}

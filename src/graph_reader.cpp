@@ -48,10 +48,29 @@ struct Chunk {
   std::string_view view() const { return {text.get(), size}; }
 };
 
+// Where the last whole line of `text` ends: after its last line feed, or
+// (where a lone carriage return ends a line too, as in N-Triples) after a
+// carriage return known not to be the first half of CR LF. 0 if no line
+// ends in `text`.
+std::size_t end_of_whole_lines(std::string_view text, bool lone_cr_ends_lines) {
+  if (!lone_cr_ends_lines) {
+    const void* line_feed = ::memrchr(text.data(), '\n', text.size());
+    return line_feed ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - text.data()) + 1 : 0;
+  }
+  // A carriage return in the last byte may be followed by a line feed that
+  // has not been read yet: the line ends after that, in a later piece.
+  for (std::size_t end = text.size(); end > 0; --end) {
+    const char c = text[end - 1];
+    if (c == '\n' || (c == '\r' && end < text.size())) return end;
+  }
+  return 0;
+}
+
 // Cuts the source into pieces of whole lines, in order.
 class LineChunker {
  public:
-  LineChunker(ByteSource& source, std::size_t chunk_bytes) : source_(source), chunk_bytes_(chunk_bytes) {}
+  LineChunker(ByteSource& source, std::size_t chunk_bytes, bool lone_cr_ends_lines)
+      : source_(source), chunk_bytes_(chunk_bytes), lone_cr_ends_lines_(lone_cr_ends_lines) {}
 
   void next(Chunk& chunk, const InterruptPoll& poll) {
     const std::size_t wanted = std::max(chunk_bytes_, carry_.size() * 2);
@@ -66,9 +85,8 @@ class LineChunker {
     chunk.final = false;
     for (;;) {
       if (chunk.size == chunk.capacity) {
-        const void* line_feed = ::memrchr(chunk.text.get(), '\n', chunk.size);
-        if (line_feed) {
-          const std::size_t cut = static_cast<std::size_t>(static_cast<const char*>(line_feed) - chunk.text.get()) + 1;
+        const std::size_t cut = end_of_whole_lines(chunk.view(), lone_cr_ends_lines_);
+        if (cut > 0) {
           carry_.assign(chunk.text.get() + cut, chunk.size - cut);
           chunk.size = cut;
           return;
@@ -91,6 +109,7 @@ class LineChunker {
  private:
   ByteSource& source_;
   std::size_t chunk_bytes_;
+  bool lone_cr_ends_lines_;
   std::string carry_;  // the start of a line that the next piece finishes
 };
 
@@ -158,9 +177,9 @@ class GraphPipeline {
       : source_(source),
         options_(options),
         rdf_parser_(options.format == GraphFormat::kNQuads, options.drop_literals),
-        chunker_(source, options.chunk_bytes),
+        chunker_(source, options.chunk_bytes, options.format != GraphFormat::kTsv),
         chunks_(threads + 1),
-        builder_(new_builder(source, options.format)) {}
+        builder_(new_builder(source, options)) {}
 
   KG run(unsigned threads, const InterruptPoll& poll) {
     const std::thread::id caller = std::this_thread::get_id();
@@ -183,13 +202,13 @@ class GraphPipeline {
   // 32-bit ids while collecting, unless the source's size shows at once
   // that they will not do (a line of three fields takes at least three
   // bytes); a source of unknown size starts with them and widens if it must.
-  static Builder new_builder(const ByteSource& source, GraphFormat format) {
+  static Builder new_builder(const ByteSource& source, const GraphReadOptions& options) {
     const std::optional<std::uint64_t> bytes = source.size_bound();
-    const std::uint64_t expected_edges = bytes ? *bytes / (format == GraphFormat::kTsv ? 32 : 128) : 0;
-    if (bytes && !fits_narrow((*bytes + 1) / 3)) {
-      return Builder(std::in_place_index<1>, expected_edges);
+    const std::uint64_t expected_edges = bytes ? *bytes / (options.format == GraphFormat::kTsv ? 32 : 128) : 0;
+    if (bytes && (*bytes + 1) / 3 > options.most_narrow_triples) {
+      return Builder(std::in_place_index<1>, expected_edges, options.buckets);
     }
-    return Builder(std::in_place_index<0>, expected_edges);
+    return Builder(std::in_place_index<0>, expected_edges, options.buckets);
   }
 
   Chunk& slot(std::uint64_t index) { return chunks_[index % chunks_.size()]; }
@@ -218,7 +237,7 @@ class GraphPipeline {
     if (interning_ || interned_ == read_ || slot(interned_).state != Chunk::State::kParsed) return false;
     Chunk& chunk = slot(interned_);
     auto* narrow = std::get_if<0>(&builder_);
-    const bool widens = narrow && !fits_narrow(narrow->edge_count() + chunk.triples.size());
+    const bool widens = narrow && narrow->edge_count() + chunk.triples.size() > options_.most_narrow_triples;
     if (widens && (placing_ || placed_ < interned_)) return false;
     interning_ = true;
     lock.unlock();

@@ -26,6 +26,12 @@ struct GraphReadOptions {
   unsigned threads = 0;
   // The size of the pieces read; a line longer than this makes its piece longer.
   std::size_t chunk_bytes = std::size_t{2} << 20;
+  // The most triples collected with 32-bit ids before the builder widens
+  // to 64-bit ones (fewer only to test widening).
+  std::uint64_t most_narrow_triples = kMostNarrowTriples;
+  // How the builder groups edges while it collects them (smaller only to
+  // test the merging of its buckets).
+  BucketLimits buckets;
 };
 
 // The graph of the triples in `source`, one edge per triple in input order,

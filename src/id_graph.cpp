@@ -1,6 +1,7 @@
 #include "id_graph.hpp"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -49,14 +50,12 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   };
   const std::uint64_t relation_count = relation_labels.size();
   std::vector<Counts> counts(node_count, Counts{0, 0});
-  std::vector<bool> relation_used(relation_labels.size(), false);
   for (std::uint64_t e = 0; e < edge_count; ++e) {
     if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
     ++counts[id(e, 0, node_count)].forward;
     ++counts[id(e, 2, node_count)].backward;
-    relation_used[id(e, 1, relation_count)] = true;
   }
-  bool restricted = std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
+  bool restricted = false;
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
   auto block_region = ArrayRegion<Id>::allocate(node_count);
   Cell<Id>* const cells = cell_region.mutable_data();
@@ -70,10 +69,15 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     counts[n] = {0, 0};  // now: the entries placed so far
   }
   // Rows go in in order, so each list ascends, as in a graph built from text.
+  // Which relations have edges is noted from what is placed: a row that
+  // changed since it was counted must not leave a relation without the
+  // edge the graph claims it has.
+  std::vector<bool> relation_used(relation_count, false);
   for (std::uint64_t e = 0; e < edge_count; ++e) {
     if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
     const std::uint64_t src = id(e, 0, node_count);
     const auto relation = static_cast<Id>(id(e, 1, relation_count));
+    relation_used[relation] = true;
     const std::uint64_t dst = id(e, 2, node_count);
     const Id src_block = block_of[src];
     const Id dst_block = block_of[dst];
@@ -87,6 +91,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     cells[dst_block + 1 + cells[dst_block].header.forward_count + rev_position].edge = {src_block, relation,
                                                                                          fwd_position};
   }
+  restricted = restricted || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
   return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
                         std::move(relation_labels), Direction::kBoth, restricted);
 }
@@ -98,6 +103,10 @@ KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList rel
   const std::uint64_t node_count = node_labels.size();
   const std::uint64_t relation_count = relation_labels.size();
   constexpr std::uint64_t kRowsPerPoll = std::uint64_t{1} << 20;
+  // A graph that could never fit is refused before its rows are read (an
+  // array of 2^40 broadcast rows takes no memory, and long to read).
+  if (triples.rows > (UINT64_MAX - node_count) / 2) throw std::bad_alloc();
+  ensure_fits_in_memory(node_count + 2 * triples.rows, sizeof(Cell<std::uint32_t>));
   for (std::uint64_t row = 0; row < triples.rows; ++row) {
     if (row % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
     for (unsigned column = 0; column < 3; ++column) {
@@ -106,9 +115,8 @@ KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList rel
       if (value.negative || value.bits >= count) out_of_range(triples, row, column, count);
     }
   }
-  // 32-bit ids address every cell and leave the empty marker free.
   const std::uint64_t cells = node_count + 2 * triples.rows;
-  if (cells < UINT32_MAX && relation_count < UINT32_MAX) {
+  if (fits_32_bit_ids(cells, relation_count)) {
     return KG(lay_out<std::uint32_t>(triples, std::move(node_labels), std::move(relation_labels), poll));
   }
   return KG(lay_out<std::uint64_t>(triples, std::move(node_labels), std::move(relation_labels), poll));

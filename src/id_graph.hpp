@@ -2,7 +2,7 @@
 // memory (a numpy array, a torch tensor, PyKEEN's mapped_triples), with the
 // labels of those ids: node ids are the given ones, not first occurrence,
 // and nodes that no triple uses are nodes too. The array is read where it
-// lies, twice, and never copied.
+// lies, three times (checked, counted, placed), and never copied.
 #pragma once
 
 #include <cstddef>

@@ -144,8 +144,30 @@ class Statements {
       if (p_ >= end_ || !is_hex(*p_)) expected(digits == 4 ? "four hex digits after \\u" : "eight hex digits after \\U", p_, end_);
       c = c << 4 | hex_value(*p_++);
     }
+    if (digits == 4 && c >= 0xD800 && c <= 0xDBFF) refuse_surrogate_pair(c);
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) throw Problem{"an escape names no character (a surrogate, or above U+10FFFF)"};
     return c;
+  }
+
+  // After the escape of a high surrogate `high`: when an escape of a low
+  // one follows, the two are UTF-16's spelling of one character, which some
+  // producers write though RDF 1.1 does not allow it; the problem says how
+  // to write it instead.
+  void refuse_surrogate_pair(char32_t high) const {
+    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return;
+    char32_t low = 0;
+    for (int i = 2; i < 6; ++i) {
+      if (!is_hex(p_[i])) return;
+      low = low << 4 | hex_value(p_[i]);
+    }
+    if (low < 0xDC00 || low > 0xDFFF) return;
+    const auto character = static_cast<unsigned>(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "\\u%04X\\u%04X is a surrogate pair, which RDF 1.1 does not allow: the two stand for one "
+                  "character above U+FFFF, U+%04X, to be written as one \\U escape, \\U%08X",
+                  static_cast<unsigned>(high), static_cast<unsigned>(low), character, character);
+    throw Problem{text};
   }
 
   // An IRI after its '<', appended decoded; checks that it is absolute.

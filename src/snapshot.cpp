@@ -306,8 +306,10 @@ template <class Id>
 KG graph_from(const Contents& contents, const Header& header, const Layout& layout, const InterruptPoll& poll) {
   auto cells = view_of<Cell<Id>>(contents, layout, kCells);
   auto blocks = view_of<Id>(contents, layout, kBlocks);
-  if (header.id_width == 4 && cells.size() > UINT32_MAX - 1) {
-    throw SnapshotError("32-bit ids cannot address " + count_text(cells.size()) + " cells");
+  if (header.id_width == 4 && !fits_32_bit_ids(cells.size(), header.relation_count)) {
+    throw SnapshotError(cells.size() >= UINT32_MAX
+                            ? "32-bit ids cannot address " + count_text(cells.size()) + " cells"
+                            : "32-bit ids cannot name " + count_text(header.relation_count) + " relations");
   }
   check_blocks(cells.data(), blocks.data(),
                {header.node_count, header.edge_count, header.relation_count, direction_of(header),

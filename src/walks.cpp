@@ -357,7 +357,8 @@ template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
                                       std::uint64_t stop, StartRule start, unsigned threads,
-                                      std::uint64_t bytes_per_token, const InterruptPoll& poll, Items items) {
+                                      std::uint64_t bytes_per_token, const InterruptPoll& poll, Items items,
+                                      std::uint64_t most_padded_bytes) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
@@ -378,7 +379,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
     });
   };
 
-  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, UINT64_MAX)) {
+  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
     // One pass into slots of the longest walk, then each walk moves down to
     // its place, in order (a walk never moves up).
     const std::uint64_t stride = item_count(items, rules.max_path_len);
@@ -414,7 +415,8 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll, Items items) {
+                         std::uint64_t& stride, const InterruptPoll& poll, Items items,
+                         std::uint64_t most_padded_bytes) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ends.resize(count + 1);
@@ -433,10 +435,8 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
       });
     });
   };
-  // A chunk's slots stay within a few hundred megabytes, the buffer a corpus writer's thread reuses.
-  constexpr std::uint64_t kSparseChunkBytes = std::uint64_t{256} << 20;
   const std::uint64_t longest = item_count(items, rules.max_path_len);
-  if (in_padded_slots(rules, items, count, sizeof(Token), kSparseChunkBytes)) {
+  if (in_padded_slots(rules, items, count, sizeof(Token), most_padded_bytes)) {
     if (tokens.size() < longest * count) tokens.resize(longest * count);
     draw_walks({tokens.data(), ends.data(), nullptr, nullptr, longest});
     for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
@@ -453,16 +453,16 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&, Items);
+                                  const InterruptPoll&, Items, std::uint64_t);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&, Items);
+                                  const InterruptPoll&, Items, std::uint64_t);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                       Items);
+                                                       Items, std::uint64_t);
 template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                       Items);
+                                                       Items, std::uint64_t);
 
 }  // namespace vantrel

@@ -123,40 +123,46 @@ extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const Wal
 
 // Walks numbered first to stop - 1. Walk i is drawn like a sampler's own
 // walk, from stream i + 1 of the sampler's key, and depends on nothing else.
-// When slots of the longest walk for every walk fit in memory and waste
-// little, the walks are drawn into them in one pass and moved together;
-// otherwise every walk's length is drawn first, so that a request whose
-// tokens (plus `bytes_per_token` each) exceed memory fails before any walk
-// is drawn, and then the walks are drawn in place. Throws EmptyRangeError on
-// an empty graph when the range is not empty.
+// When slots of the longest walk for every walk fit in memory (and in
+// `most_padded_bytes`, with `bytes_per_token` each) and waste little, the
+// walks are drawn into them in one pass and moved together; otherwise every
+// walk's length is drawn first, so that a request whose tokens exceed
+// memory fails before any walk is drawn, and then the walks are drawn in
+// place. Throws EmptyRangeError on an empty graph when the range is not empty.
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
                                       std::uint64_t stop, StartRule start, unsigned threads,
                                       std::uint64_t bytes_per_token, const InterruptPoll& poll,
-                                      Items items = Items::kPath);
+                                      Items items = Items::kPath, std::uint64_t most_padded_bytes = UINT64_MAX);
+
+// The most bytes of padded slots that a chunk of walks takes: the buffer
+// that a corpus writer's thread reuses stays within a few hundred megabytes.
+inline constexpr std::uint64_t kMostPaddedChunkBytes = std::uint64_t{256} << 20;
 
 // Walks numbered first to stop - 1, as draw_numbered_walks draws them, on
 // the calling thread, into `tokens` and `ends` (stop - first + 1 values from
 // 0; walk k has ends[k + 1] - ends[k] tokens). Walk k starts at
 // tokens[k × stride] when `stride` comes back non-zero (slots of the longest
-// walk, for short walks), else at tokens[ends[k]]. Both vectors are resized
-// as needed; their storage is reused from call to call.
+// walk, for short walks, within `most_padded_bytes`), else at
+// tokens[ends[k]]. Both vectors are resized as needed; their storage is
+// reused from call to call.
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll, Items items = Items::kPath);
+                         std::uint64_t& stride, const InterruptPoll& poll, Items items = Items::kPath,
+                         std::uint64_t most_padded_bytes = kMostPaddedChunkBytes);
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                         const InterruptPoll&, Items);
+                                         const InterruptPoll&, Items, std::uint64_t);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                         const InterruptPoll&, Items);
+                                         const InterruptPoll&, Items, std::uint64_t);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&, Items);
+                                                              const InterruptPoll&, Items, std::uint64_t);
 extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&, Items);
+                                                              const InterruptPoll&, Items, std::uint64_t);
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -76,6 +77,41 @@ TEST(ReadGraph, AnyPieceSizeAndThreadCountGivesTheWholeTextResult) {
   EXPECT_GT(faults, 30);  // both kinds of fault were met, in many places
 }
 
+// Triples over many nodes (most new, some old) and a few relations.
+std::string many_node_text(int lines) {
+  std::mt19937_64 random(lines);
+  std::string text;
+  for (int i = 0; i < lines; ++i) {
+    const auto old_node = [&] { return "n" + std::to_string(random() % (i + 1)); };
+    text += (random() % 3 == 0 ? old_node() : "h" + std::to_string(i)) + "\tr" + std::to_string(random() % 7) + "\t" +
+            (random() % 2 == 0 ? old_node() : "n" + std::to_string(i)) + "\n";
+  }
+  return text;
+}
+
+TEST(ReadGraph, BucketMergesAndWideningAnywhereGiveTheSameGraph) {
+  // The builder's buckets merge many times over, and its ids widen from 32
+  // to 64 bits at the start, midway (in any piece), or not at all.
+  const std::string text = many_node_text(5000);
+  const std::string expected = dump(from_triples(read_triples(text, TripleOrder::HRT)));
+  for (const std::uint64_t most_narrow : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2500},
+                                          std::uint64_t{4999}, std::uint64_t{5000}, kMostNarrowTriples}) {
+    for (const std::size_t chunk : {std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
+      for (const BucketLimits buckets : {BucketLimits{0, 2}, BucketLimits{3, 5}, BucketLimits{}}) {
+        MemorySource source(text);
+        GraphReadOptions options;
+        options.chunk_bytes = chunk;
+        options.threads = 2;
+        options.most_narrow_triples = most_narrow;
+        options.buckets = buckets;
+        ASSERT_EQ(dump(read_graph(source, options)), expected)
+            << "widening past " << most_narrow << " triples, pieces of " << chunk << ", buckets of 2^"
+            << buckets.initial_shift << ", at most " << buckets.max_buckets;
+      }
+    }
+  }
+}
+
 TEST(ReadGraph, BadBytesAfterAShortLineAreReportedFirst) {
   EXPECT_EQ(streamed_result("a\tb\nc\td\te\n" + std::string(100, 'x') + "\xFF\n", 4, 2), "InvalidData");
   EXPECT_EQ(streamed_result("a\tb\tc\n\nc\td\n", 4, 2), "index out of bounds: the len is 1 but the index is 1 at 2");
@@ -122,21 +158,43 @@ TEST(ReadGraph, AnRdfSyntaxErrorComesBeforeALaterReadFailure) {
   }
 }
 
-TEST(ReadGraph, RdfSyntaxErrorsNameTheLineAcrossPieces) {
-  std::string text;
-  for (int i = 0; i < 50; ++i) text += "<http://x/s" + std::to_string(i) + "> <http://x/p> \"o\" .\n";
-  text += "# a comment\n\n<http://x/s> <http://x/p> <o> .\n";
-  for (const std::size_t chunk : {3, 64, 1 << 20}) {
-    MemorySource source(text);
-    GraphReadOptions options;
-    options.format = GraphFormat::kNTriples;
-    options.chunk_bytes = chunk;
-    try {
-      read_graph(source, options);
-      ADD_FAILURE() << "no failure";
-    } catch (const RdfSyntaxError& error) {
-      EXPECT_EQ(error.line_number(), 53u);
-      EXPECT_STREQ(error.what(), "line 53: expected an absolute IRI (a scheme, then ':'), found <o>");
+// A source that notes the most bytes it was ever asked for at once: how
+// large the reader let a piece grow.
+class WatchedSource final : public ByteSource {
+ public:
+  explicit WatchedSource(std::string_view text) : text_(text) {}
+  std::size_t read(char* buffer, std::size_t capacity, const InterruptPoll& poll) override {
+    largest_request = std::max(largest_request, capacity);
+    return text_.read(buffer, capacity, poll);
+  }
+  std::size_t largest_request = 0;
+
+ private:
+  MemorySource text_;
+};
+
+TEST(ReadGraph, RdfSyntaxErrorsNameTheLineAcrossPiecesWhateverTheLineEnds) {
+  // Line feeds, CR LF, and lone carriage returns (which N-Triples allows):
+  // pieces are cut at any of them, never inside CR LF.
+  for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+    std::string text;
+    for (int i = 0; i < 50; ++i) text += "<http://x/s" + std::to_string(i) + "> <http://x/p> \"o\" ." + line_end;
+    text += "# a comment" + line_end + line_end + "<http://x/s> <http://x/p> <o> ." + line_end;
+    for (const std::size_t chunk : {3, 64, 1 << 20}) {
+      SCOPED_TRACE("line end " + std::to_string(line_end.size()) + " bytes, pieces of " + std::to_string(chunk));
+      WatchedSource source(text);
+      GraphReadOptions options;
+      options.format = GraphFormat::kNTriples;
+      options.chunk_bytes = chunk;
+      try {
+        read_graph(source, options);
+        ADD_FAILURE() << "no failure";
+      } catch (const RdfSyntaxError& error) {
+        EXPECT_EQ(error.line_number(), 53u);
+        EXPECT_STREQ(error.what(), "line 53: expected an absolute IRI (a scheme, then ':'), found <o>");
+      }
+      // A piece grows only to hold one line (of 42 bytes here).
+      EXPECT_LE(source.largest_request, std::max<std::size_t>(chunk, 128));
     }
   }
 }

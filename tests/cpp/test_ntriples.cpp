@@ -102,6 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 1: expected one of t b n r f \" ' \\ u U after '\\', found 'z'"},
         ProblemCase{"Surrogate", "<a:s> <a:p> \"\\uD800\" .", false,
                     "line 1: an escape names no character (a surrogate, or above U+10FFFF)"},
+        ProblemCase{"SurrogatePair", "<a:s> <a:p> \"\\uD83D\\uDE00\" .", false,
+                    "line 1: \\uD83D\\uDE00 is a surrogate pair, which RDF 1.1 does not allow: the two stand for "
+                    "one character above U+FFFF, U+1F600, to be written as one \\U escape, \\U0001F600"},
+        ProblemCase{"HighSurrogateBeforeAnother", "<a:s> <a:p> \"\\uD83D\\uD83D\" .", false,
+                    "line 1: an escape names no character (a surrogate, or above U+10FFFF)"},
         ProblemCase{"UnendedLiteral", "<a:s> <a:p> \"abc .\n", false, "line 1: expected '\"' to end the literal, found the end of the line"},
         ProblemCase{"BadLanguage", "<a:s> <a:p> \"a\"@1 .", false, "line 1: expected a language tag after '@', found '1'"},
         ProblemCase{"ColonInBlankNode", "_:a:b <a:p> <a:o> .", false, "line 1: expected '<' to start the predicate, found ':'"},

@@ -71,6 +71,38 @@ TEST(NumberedWalks, EachWalkIsItsOwnStreamWhateverTheThreadsAndWidth) {
   }
 }
 
+TEST(NumberedWalks, PaddedSlotsAndLengthsFirstGiveTheSameWalks) {
+  // The two layouts, on both sides of the bytes that padded slots may take
+  // (padded: slots of the longest walk; else each length drawn first).
+  const KG kg = random_kg(9, 40, 300);
+  const WalkRules rules = rules_for(6.0, 12, 4);  // 7 steps expected, at most 12: little waste
+  constexpr std::uint64_t kFirst = 123, kCount = 500;
+  for (const Items items : {Items::kPath, Items::kFull}) {
+    const std::uint64_t padded_bytes = kCount * item_count(items, 12) * sizeof(std::uint32_t);
+    for (const std::uint64_t most : {std::uint64_t{0}, padded_bytes - 1, padded_bytes, UINT64_MAX}) {
+      SCOPED_TRACE("at most " + std::to_string(most) + " bytes of padded slots");
+      const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, 2,
+                                                            0, {}, items, most);
+      std::vector<std::uint32_t> tokens;
+      std::vector<std::uint64_t> ends;
+      std::uint64_t stride = 0;
+      draw_numbered_chunk(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, tokens, ends, stride, {}, items,
+                          most);
+      EXPECT_EQ(stride != 0, most >= padded_bytes);
+      for (std::uint64_t k = 0; k < kCount; ++k) {
+        const std::uint32_t* at = whole.tokens.data() + whole.offsets[k];
+        const std::vector<std::uint32_t> in_whole(at, at + (whole.offsets[k + 1] - whole.offsets[k]));
+        const std::uint32_t* chunk_at = tokens.data() + (stride ? k * stride : ends[k]);
+        ASSERT_EQ(std::vector<std::uint32_t>(chunk_at, chunk_at + (ends[k + 1] - ends[k])), in_whole) << k;
+        if (items == Items::kPath) {
+          const auto expected = reference_walk(kg, rules, 4, kFirst + k, StartRule::kDrawn);
+          ASSERT_EQ(std::vector<std::uint64_t>(in_whole.begin(), in_whole.end()), expected) << k;
+        }
+      }
+    }
+  }
+}
+
 TEST(StreamWalks, EqualWalksDrawnOneByOne) {
   const KG kg = random_kg(5, 50, 200);
   const WalkRules rules = rules_for(3.0, 10, 2);

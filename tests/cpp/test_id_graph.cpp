@@ -1,0 +1,87 @@
+#include "id_graph.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "graph_check.hpp"
+#include "graph_support.hpp"
+
+namespace vantrel {
+namespace {
+
+LabelList labels(std::initializer_list<std::string_view> texts) {
+  LabelArena arena;
+  for (const std::string_view text : texts) arena.append(text);
+  return std::move(arena).freeze();
+}
+
+IdTriples triples_of(const std::vector<std::int32_t>& rows) {
+  return {reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false}};
+}
+
+TEST(GraphFromIds, FirstOccurrenceIdsGiveTheTextGraph) {
+  const std::vector<std::int32_t> rows = {0, 0, 1, 1, 1, 2, 2, 0, 1};
+  const KG kg = graph_from_ids(triples_of(rows), labels({"A", "B", "C"}), labels({"r", "s"}));
+  EXPECT_EQ(dump(kg), dump(graph_of_text("A\tr\tB\nB\ts\tC\nC\tr\tB\n")));
+  EXPECT_FALSE(kg.restricted());
+}
+
+TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
+  // The array is read three times (checked, counted, placed), a poll every
+  // 2^20 rows each time; the poll of the last pass rewrites rows not yet
+  // placed, as another thread might.
+  constexpr std::uint64_t kRows = (std::uint64_t{1} << 20) + 8;
+  struct Rewrite {
+    const char* name;
+    std::uint64_t row;
+    unsigned column;
+    std::int32_t value;
+    bool fails;
+  };
+  for (const Rewrite rewrite : {Rewrite{"the only edge of relation 1 becomes relation 0", kRows - 1, 1, 0, false},
+                                Rewrite{"an edge moves to another head", kRows - 2, 0, 1, true},
+                                Rewrite{"an edge moves to another tail", kRows - 2, 2, 0, true},
+                                Rewrite{"a head becomes no node", kRows - 3, 0, 7, true}}) {
+    SCOPED_TRACE(rewrite.name);
+    std::vector<std::int32_t> rows(3 * kRows);
+    for (std::uint64_t row = 0; row < kRows; ++row) {
+      rows[3 * row] = static_cast<std::int32_t>(row % 2);
+      rows[3 * row + 2] = static_cast<std::int32_t>(1 + row % 2);
+    }
+    rows[3 * (kRows - 1) + 1] = 1;
+    int polls = 0;
+    auto poll = [&] {
+      if (++polls == 3) rows[3 * rewrite.row + rewrite.column] = rewrite.value;
+    };
+    try {
+      const KG kg = graph_from_ids(triples_of(rows), labels({"a", "b", "c"}), labels({"r", "s"}), poll);
+      EXPECT_FALSE(rewrite.fails);
+      // What a snapshot's loading checks, so that the graph saves and loads back.
+      kg.visit([](const auto& g) {
+        check_blocks(g.cells().data(), g.blocks().data(),
+                     {g.node_count(), g.edge_count(), g.relation_count(), g.direction(), g.restricted()});
+      });
+      EXPECT_TRUE(kg.restricted());  // relation 1 is left without edges
+    } catch (const IdRangeError& error) {
+      EXPECT_TRUE(rewrite.fails);
+      EXPECT_STREQ(error.what(), "triples changed while the graph was built from them");
+    }
+    EXPECT_EQ(polls, 3);
+  }
+}
+
+TEST(GraphFromIds, AGraphThatCannotFitIsRefusedBeforeItsRowsAreRead) {
+  // Rows that all alias one, as a broadcast array's do: reading 2^40 of them would take minutes.
+  const std::int32_t row[3] = {0, 0, 0};
+  const IdTriples huge{reinterpret_cast<const char*>(row), std::uint64_t{1} << 40, 0, 4, {4, true, false}};
+  int polls = 0;
+  EXPECT_THROW(graph_from_ids(huge, labels({"a"}), labels({"r"}), [&] { ++polls; }), std::bad_alloc);
+  EXPECT_EQ(polls, 0);
+}
+
+}  // namespace
+}  // namespace vantrel
