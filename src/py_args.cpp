@@ -278,6 +278,12 @@ bool nodes_from_buffer(const Py_buffer& view, std::uint64_t node_count, std::vec
 }  // namespace
 
 bool convert_start_nodes(PyObject* object, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
+  // Bytes are a buffer of small integers to Python, but never meant as node ids.
+  if (PyBytes_Check(object) || PyByteArray_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "start must be 'random', 'each' or a sequence of node ids, not %.200s",
+                 Py_TYPE(object)->tp_name);
+    return false;
+  }
   try {
     if (PyObject_CheckBuffer(object)) {
       Py_buffer view;
@@ -292,7 +298,7 @@ bool convert_start_nodes(PyObject* object, std::uint64_t node_count, std::vector
       nodes.resize(static_cast<std::size_t>(count));
       for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
-        if (!PyIndex_Check(item)) {
+        if (!PyIndex_Check(item) || PyBool_Check(item)) {
           PyErr_Format(PyExc_TypeError, "start[%zd] must be an int, not %.200s", i, Py_TYPE(item)->tp_name);
           return false;
         }

@@ -59,10 +59,10 @@ PyObject* IdArray_repr(PyObject* object) {
   return PyUnicode_FromFormat("<vantrel IdArray: %zd x %s>", self->shape[0], wide ? "uint64" : "uint32");
 }
 
-PyBufferProcs IdArray_as_buffer = {IdArray_getbuffer, nullptr};
+PyBufferProcs IdArray_as_buffer = {guarded<IdArray_getbuffer>, nullptr};
 
 PySequenceMethods IdArray_as_sequence = {
-    IdArray_length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    guarded<IdArray_length>, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 }  // namespace
@@ -77,7 +77,7 @@ int ready_id_array_type() {
   IdArrayType.tp_name = "IdArray";
   IdArrayType.tp_basicsize = sizeof(IdArrayObject);
   IdArrayType.tp_dealloc = IdArray_dealloc;
-  IdArrayType.tp_repr = IdArray_repr;
+  IdArrayType.tp_repr = guarded<IdArray_repr>;
   IdArrayType.tp_as_buffer = &IdArray_as_buffer;
   IdArrayType.tp_as_sequence = &IdArray_as_sequence;
   IdArrayType.tp_flags = Py_TPFLAGS_DEFAULT;

@@ -55,7 +55,9 @@ PyRef os_error_type(int code) {
 PyRef file_note(const std::string* data_path, PyObject* filename, const char* input_name, std::uint64_t line = 0) {
   PyRef note;
   if (data_path) {
-    PyRef path(PyUnicode_FromStringAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
+    // Decoded as the file system's names are, so that a name that is not
+    // UTF-8 is still named (with its odd bytes escaped).
+    PyRef path(PyUnicode_DecodeFSDefaultAndSize(data_path->data(), static_cast<Py_ssize_t>(data_path->size())));
     if (path) {
       note.reset(line > 0 ? PyUnicode_FromFormat("line %llu of %s %R", static_cast<unsigned long long>(line),
                                                  input_name, path.get())
@@ -71,6 +73,25 @@ PyRef file_note(const std::string* data_path, PyObject* filename, const char* in
 }
 
 }  // namespace
+
+void add_file_note(const std::string& data_path, const char* input_name) {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value) {
+    PyRef note = file_note(&data_path, nullptr, input_name);
+    if (note) {
+      PyRef added(PyObject_CallMethod(value, "add_note", "O", note.get()));
+      if (!added) PyErr_Clear();
+    }
+  }
+  PyErr_Restore(type, value, traceback);
+#else
+  (void)data_path;
+  (void)input_name;
+#endif
+}
 
 void raise_os_error(int code, PyObject* filename) {
   errno = code;

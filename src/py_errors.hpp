@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace vantrel::py {
@@ -63,6 +64,44 @@ class InterpreterLockReleased {
 // the OSError subclass for its errno with `filename`.
 void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr,
                    PyObject* filename = nullptr, const char* input_name = "data_path");
+
+// What an entry of the binding returns when it fails: null for an object,
+// -1 for an int or a size.
+template <class Result>
+Result failed_entry_result() {
+  if constexpr (std::is_pointer_v<Result>) {
+    return nullptr;
+  } else {
+    return -1;
+  }
+}
+
+// An entry point the interpreter calls (a method, a slot, a getter) that
+// never lets a C++ exception reach the interpreter: whatever escapes
+// `Function` becomes the pending Python exception, as raise_failure() turns
+// it (MemoryError for std::bad_alloc). Every entry of the binding's types is
+// registered through it.
+template <auto Function, class Signature = decltype(Function)>
+struct GuardedEntry;
+
+template <auto Function, class Result, class... Args>
+struct GuardedEntry<Function, Result (*)(Args...)> {
+  static Result call(Args... args) noexcept {
+    try {
+      return Function(args...);
+    } catch (...) {
+      raise_failure(std::current_exception());
+      return failed_entry_result<Result>();
+    }
+  }
+};
+
+template <auto Function>
+inline constexpr auto guarded = &GuardedEntry<Function>::call;
+
+// Adds to the pending exception the note that raise_failure() gives a
+// failure of the input `data_path` ("source: 'kg.nt.gz'"; Python 3.11+).
+void add_file_note(const std::string& data_path, const char* input_name);
 
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.

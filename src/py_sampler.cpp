@@ -323,7 +323,8 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
   });
 }
 
-#define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function))
+// A method entry, through guarded so that no C++ exception escapes it.
+#define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<function>))
 
 PyMethodDef PathSampler_methods[] = {
     {"sample_path", VANTREL_METHOD(PathSampler_sample_path), METH_VARARGS | METH_KEYWORDS, ""},
@@ -380,10 +381,10 @@ PyMethodDef PathSampler_methods[] = {
 };
 
 PyGetSetDef PathSampler_getset[] = {
-    {"data_size", PathSampler_get_data_size, nullptr, "", nullptr},
-    {"node_count", PathSampler_get_node_count, nullptr,
+    {"data_size", guarded<PathSampler_get_data_size>, nullptr, "", nullptr},
+    {"node_count", guarded<PathSampler_get_node_count>, nullptr,
      "The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1.", nullptr},
-    {"tokens", PathSampler_get_tokens, nullptr,
+    {"tokens", guarded<PathSampler_get_tokens>, nullptr,
      "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -406,7 +407,7 @@ int ready_path_sampler_type() {
   PathSamplerType.tp_basicsize = sizeof(PathSamplerObject);
   PathSamplerType.tp_methods = PathSampler_methods;
   PathSamplerType.tp_getset = PathSampler_getset;
-  PathSamplerType.tp_new = PathSampler_new;
+  PathSamplerType.tp_new = guarded<PathSampler_new>;
   PathSamplerType.tp_flags = Py_TPFLAGS_DEFAULT;
   return PyType_Ready(&PathSamplerType);
 }

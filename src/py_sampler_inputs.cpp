@@ -140,13 +140,22 @@ constexpr ParamDescription kFromIdsParams[] = {
 };
 
 // The labels of a sequence of str, copied; false with the exception set
-// (TypeError for an item that is no str, ValueError for a repeat).
+// (TypeError for an item that is no str, or for a str, a mapping or a set,
+// which hold labels in no id order; ValueError for a repeat). An exception
+// raised while iterating the sequence is passed on as it is.
 bool labels_of(PyObject* sequence, const char* name, LabelList& out) {
-  PyRef items(PySequence_Fast(sequence, ""));
-  if (!items) {
-    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str, not %.200s", name, Py_TYPE(sequence)->tp_name);
+  if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || PyByteArray_Check(sequence)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str, not a %.200s", name, Py_TYPE(sequence)->tp_name);
     return false;
   }
+  if (PyDict_Check(sequence) || PyAnySet_Check(sequence)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str in id order, not a %.200s", name,
+                 Py_TYPE(sequence)->tp_name);
+    return false;
+  }
+  const std::string not_iterable = std::string(name) + " must be a sequence of str, not " + Py_TYPE(sequence)->tp_name;
+  PyRef items(PySequence_Fast(sequence, not_iterable.c_str()));
+  if (!items) return false;
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
   LabelArena arena;
   for (Py_ssize_t i = 0; i < count; ++i) {
@@ -311,7 +320,10 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
     PyRef io(PyImport_ImportModule("io"));
     if (!io) return nullptr;
     opened.raw.reset(PyObject_CallMethod(io.get(), "open", "Os", filename.get(), "rb"));
-    if (!opened.raw) return nullptr;
+    if (!opened.raw) {
+      add_file_note(name, "source");  // as a plain path's failure to open is noted
+      return nullptr;
+    }
     opened.decompressor = open_decompressor(compression, opened.raw.get());
     if (!opened.decompressor) return nullptr;
     python_source.emplace(opened.decompressor.get());

@@ -255,9 +255,9 @@ PyObject* Tokens_count(PyObject* object, PyObject* value) {
 }
 
 PyMethodDef Tokens_methods[] = {
-    {"index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Tokens_index)), METH_FASTCALL,
+    {"index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<Tokens_index>)), METH_FASTCALL,
      "index($self, value, start=0, stop=sys.maxsize, /)\n--\n\nThe first token id whose text is `value`."},
-    {"count", Tokens_count, METH_O, "count($self, value, /)\n--\n\nHow many tokens have the text `value`."},
+    {"count", guarded<Tokens_count>, METH_O, "count($self, value, /)\n--\n\nHow many tokens have the text `value`."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -277,20 +277,20 @@ PyObject* Tokens_repr(PyObject* object) {
 }
 
 PySequenceMethods Tokens_as_sequence = {
-    Tokens_length,    // sq_length
-    nullptr,          // sq_concat
-    nullptr,          // sq_repeat
-    Tokens_item,      // sq_item
-    nullptr,          // was_sq_slice
-    nullptr,          // sq_ass_item
-    nullptr,          // was_sq_ass_slice
-    Tokens_contains,  // sq_contains
+    guarded<Tokens_length>,    // sq_length
+    nullptr,                   // sq_concat
+    nullptr,                   // sq_repeat
+    guarded<Tokens_item>,      // sq_item
+    nullptr,                   // was_sq_slice
+    nullptr,                   // sq_ass_item
+    nullptr,                   // was_sq_ass_slice
+    guarded<Tokens_contains>,  // sq_contains
     nullptr, nullptr,
 };
 
 PyMappingMethods Tokens_as_mapping = {
-    Tokens_length,     // mp_length
-    Tokens_subscript,  // mp_subscript
+    guarded<Tokens_length>,     // mp_length
+    guarded<Tokens_subscript>,  // mp_subscript
     nullptr,           // mp_ass_subscript
 };
 
@@ -316,7 +316,7 @@ int ready_tokens_type() {
   TokensType.tp_name = "Tokens";
   TokensType.tp_basicsize = sizeof(TokensObject);
   TokensType.tp_dealloc = Tokens_dealloc;
-  TokensType.tp_repr = Tokens_repr;
+  TokensType.tp_repr = guarded<Tokens_repr>;
   TokensType.tp_as_sequence = &Tokens_as_sequence;
   TokensType.tp_as_mapping = &Tokens_as_mapping;
   TokensType.tp_methods = Tokens_methods;

@@ -3,6 +3,8 @@ hangs, every failure is a clear exception, and the interpreter goes on."""
 
 import gc
 import os
+import subprocess
+import sys
 import threading
 import time
 from collections import Counter
@@ -206,3 +208,45 @@ def test_threads_share_one_stream_and_construct_meanwhile(abc_path, write_kg):
     # threads got exactly the stream's first walks, in some interleaving.
     expected = Counter(tuple(reference.sample_path()) for _ in range(per_thread * samplers))
     assert Counter(walk for out in results for walk in out) == expected
+
+
+def test_no_call_dies_for_lack_of_memory(tmp_path, abc_path):
+    # Each call again under an address-space limit only a little above what
+    # the process holds: it returns or raises MemoryError, and the process
+    # lives on (a C++ exception that reached the interpreter would end it).
+    code = f"""
+import io, resource, sys, numpy as np, vantrel
+s = vantrel.PathSampler({abc_path!r}, 4.0, 10, 3)
+snap = {str(tmp_path / "abc.snap")!r}
+s.save(snap)
+labels = ["x" * (32 << 20) + str(i) for i in range(8)]  # 256 MiB of labels to copy
+text = ("".join(f"n{{i}}\\tr{{i % 9}}\\tn{{i + 1}}\\n" for i in range(200_000))).encode()
+ids = np.arange(3 * 200_000, dtype=np.int64).reshape(-1, 3) % 1000
+calls = [
+    lambda: vantrel.PathSampler.from_ids(np.zeros((1, 3), dtype=int), labels, ["r"], 4.0, 10, 0),
+    lambda: vantrel.PathSampler.from_ids(ids, [str(i) for i in range(1000)], [str(i) for i in range(1000)], 4.0, 10, 0),
+    lambda: vantrel.PathSampler.read(io.BytesIO(text), 4.0, 10, 0, format="tsv"),
+    lambda: vantrel.PathSampler.load(snap, 4.0, 10, 0),
+    lambda: s.walks(0, 10**6),
+    lambda: s.walk_ids(0, 10**7, threads=4),
+    lambda: s.sample_paths(10**6),
+    lambda: s.node_ids(["A", "B"] * 10**6),
+    lambda: s.restrict(exclude_relations=["s"]),
+    lambda: s.tokens[:],
+    lambda: s.write_walks("x.tsv", 0, 10**6, threads=8),
+]
+vm = lambda: int(next(l for l in open("/proc/self/status") if l.startswith("VmSize:")).split()[1]) << 10
+for headroom in (1 << 20, 16 << 20, 64 << 20):
+    resource.setrlimit(resource.RLIMIT_AS, (vm() + headroom, resource.RLIM_INFINITY))
+    for number, call in enumerate(calls):
+        print("call", number, "with", headroom >> 20, "MiB to spare", file=sys.stderr, flush=True)
+        try:
+            call()
+        except MemoryError:
+            pass
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+print("done")
+"""
+    (tmp_path / "out").mkdir()
+    run = subprocess.run([sys.executable, "-c", code], cwd=tmp_path / "out", capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "done\n"), run.stderr[-800:]

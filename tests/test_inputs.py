@@ -5,6 +5,7 @@ import bz2
 import gzip
 import io
 import lzma
+import os
 import pathlib
 import re
 import threading
@@ -271,7 +272,39 @@ def test_from_ids_keeps_ids_and_unused_labels(tmp_path):
     (np.zeros((1, 3), dtype=int), ["a", "b", "a"], ["r"], ValueError, r"^node_labels\[2\] = 'a' repeats node_labels\[0\]$"),
     (np.zeros((1, 3), dtype=int), ["a"], ["r", "r"], ValueError, r"^relation_labels\[1\] = 'r' repeats"),
     (np.zeros((1, 3), dtype=int), ["a", 5], ["r"], TypeError, r"^node_labels\[1\] must be str, not int$"),
+    (np.zeros((1, 3), dtype=int), "a", ["r"], TypeError, r"^node_labels must be a sequence of str, not a str$"),
+    (np.zeros((1, 3), dtype=int), ["a"], {"r": 0}, TypeError,
+     r"^relation_labels must be a sequence of str in id order, not a dict$"),
+    (np.zeros((1, 3), dtype=int), 3, ["r"], TypeError, r"^node_labels must be a sequence of str, not int$"),
+    # 2^40 rows that all alias one: refused before any is read.
+    (np.broadcast_to(np.zeros(3, dtype=np.int64), (2**40, 3)), ["a"], ["r"], MemoryError, "^$"),
 ])
 def test_from_ids_refuses(triples, nodes, relations, error, message):
     with pytest.raises(error, match=message):
         PathSampler.from_ids(triples, nodes, relations, *ARGS)
+
+
+@pytest.mark.parametrize("error", [RuntimeError("disk on fire"), MemoryError(), KeyboardInterrupt()])
+def test_from_ids_passes_on_what_iterating_the_labels_raises(error):
+    def labels():
+        yield "a"
+        raise error
+
+    with pytest.raises(type(error)) as raised:
+        PathSampler.from_ids(np.zeros((1, 3), dtype=int), labels(), ["r"], *ARGS)
+    assert raised.value is error and raised.value.__context__ is None
+
+
+def test_compressed_and_undecodable_paths_are_named_in_notes(tmp_path):
+    if not hasattr(BaseException, "add_note"):
+        pytest.skip("notes need Python 3.11")
+    missing = tmp_path / "absent.nt.gz"
+    with pytest.raises(FileNotFoundError) as error:
+        PathSampler.read(missing, *ARGS)
+    assert error.value.__notes__ == [f"source: {str(missing)!r}"]
+    path = bytes(tmp_path / "kg") + b"\xff.nt"
+    with open(path, "wb") as file:
+        file.write(b"<a:s> <a:p> 12 .\n")
+    with pytest.raises(ValueError) as error:
+        PathSampler.read(path, *ARGS)
+    assert error.value.__notes__ == [f"source: {os.fsdecode(path)!r}"]

@@ -97,6 +97,9 @@ def test_item_forms_list_one_route(shared_or_abc, tmp_path, mean, cap):
     (memoryview(b"\0\0\0\0\0\0\0\0").cast("d"), TypeError, "start must hold integers, not items of format 'd'"),
     (memoryview(bytes(4)).cast("B", (2, 2)), ValueError, "start must be one-dimensional, not of 2 dimensions"),
     (memoryview(bytes([0, 0, 0, 255])).cast("b"), ValueError, "start[3] = -1 is not a node id"),
+    (b"each", TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytes"),
+    (bytearray(2), TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytearray"),
+    ([1, True], TypeError, "start[1] must be an int, not bool"),
 ])
 def test_bad_start_lists_name_the_first_bad_position(abc_path, start, error, message):
     sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
