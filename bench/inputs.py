@@ -15,7 +15,8 @@ written as N-Triples with Wikidata-like IRIs, one object in ten a language-
 tagged literal; read with PathSampler.read in fresh processes, from the
 plain file and from a .gz of it. rdflib: WN18RR as N-Triples, parsed by
 rdflib and by PathSampler.read, and the two graphs' nodes, relations and
-triple counts compared.
+triple counts compared. Line ends: the N-Triples file with lone carriage
+returns for line ends, against the same with line feeds.
 """
 
 from __future__ import annotations
@@ -49,12 +50,17 @@ def write_ntriples(tsv: str, out: pathlib.Path, limit: int) -> pathlib.Path:
 
 
 def read_once(path: str, python_path: str | None = None) -> dict:
-    """One PathSampler.read in a fresh process: seconds and triples."""
+    """One PathSampler.read in a fresh process: seconds, triples, and the
+    process's peak memory above what it held before (MiB)."""
     code = ("import json, sys, time, vantrel\n"
+            "from common import status_mib\n"
+            "before = status_mib('VmRSS')\n"
             "start = time.perf_counter()\n"
             "s = vantrel.PathSampler.read(sys.argv[1], 4.0, 10, 0)\n"
-            "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': s.data_size}))\n")
-    out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True).stdout
+            "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': s.data_size,\n"
+            "                  'peak_mib': status_mib('VmHWM') - before}))\n")
+    out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True,
+                         cwd=HERE).stdout
     return json.loads(out)
 
 
@@ -95,6 +101,24 @@ def ntriples_speed(nt: pathlib.Path, runs: int) -> dict:
     return {"file": nt.name, "bytes": size, "gz_bytes": gz.stat().st_size, "triples": read_once(str(nt))["triples"],
             "plain_seconds": plain_s, "plain_mb_per_s": size / plain_s / 1e6,
             "gz_seconds": gz_s, "gz_mb_per_s": size / gz_s / 1e6, "gz_over_plain": plain_s / gz_s}
+
+
+def line_ends(nt: pathlib.Path, runs: int) -> dict:
+    """The same N-Triples with lone carriage returns for line ends (which
+    the format allows) against line feeds: time and peak memory."""
+    cr = nt.with_name(nt.stem + "-cr.nt")
+    if not cr.is_file():
+        cr.write_bytes(nt.read_bytes().replace(b"\n", b"\r"))
+    measures = {"lf": [], "cr": []}
+    for _ in range(runs):
+        measures["lf"].append(read_once(str(nt)))
+        measures["cr"].append(read_once(str(cr)))
+    result = {end: {key: statistics.median(m[key] for m in done) for key in ("seconds", "peak_mib")}
+              for end, done in measures.items()}
+    result["cr_over_lf_seconds"] = result["cr"]["seconds"] / result["lf"]["seconds"]
+    result["cr_over_lf_peak"] = result["cr"]["peak_mib"] / result["lf"]["peak_mib"]
+    result["bytes"] = nt.stat().st_size
+    return result
 
 
 def canonical(term) -> str:
@@ -157,6 +181,7 @@ def main() -> int:
     limit = 20000 if args.quick else args.nt_triples
     nt = write_ntriples(source, out / f"{pathlib.Path(source).stem}-{limit}.nt", limit)
     results["ntriples"] = ntriples_speed(nt, runs)
+    results["line_ends"] = line_ends(nt, runs)
     try:
         import rdflib  # noqa: F401
     except ImportError:
