@@ -1,4 +1,4 @@
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace vantrel {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "interrupt.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

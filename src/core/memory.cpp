@@ -1,4 +1,4 @@
-#include "memory.hpp"
+#include "core/memory.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "interrupt.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

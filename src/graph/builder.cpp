@@ -1,9 +1,9 @@
-#include "builder.hpp"
+#include "graph/builder.hpp"
 
 #include <algorithm>
 #include <span>
 
-#include "parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel {
 

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "edge_buckets.hpp"
-#include "graph.hpp"
-#include "interrupt.hpp"
-#include "labels.hpp"
-#include "triple.hpp"
+#include "graph/edge_buckets.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
+#include "graph/labels.hpp"
+#include "graph/triple.hpp"
 
 namespace vantrel {
 

@@ -22,10 +22,10 @@
 #include <variant>
 #include <vector>
 
-#include "interrupt.hpp"
-#include "labels.hpp"
-#include "memory.hpp"
-#include "random.hpp"
+#include "core/interrupt.hpp"
+#include "graph/labels.hpp"
+#include "core/memory.hpp"
+#include "random/random.hpp"
 
 namespace vantrel {
 

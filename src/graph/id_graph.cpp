@@ -1,4 +1,4 @@
-#include "id_graph.hpp"
+#include "graph/id_graph.hpp"
 
 #include <algorithm>
 #include <new>

@@ -12,10 +12,10 @@
 #include <string>
 #include <utility>
 
-#include "graph.hpp"
-#include "integers.hpp"
-#include "interrupt.hpp"
-#include "labels.hpp"
+#include "graph/graph.hpp"
+#include "core/integers.hpp"
+#include "core/interrupt.hpp"
+#include "graph/labels.hpp"
 
 namespace vantrel {
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "memory.hpp"
-#include "utf8.hpp"
+#include "core/memory.hpp"
+#include "core/utf8.hpp"
 
 namespace vantrel {
 

@@ -1,9 +1,9 @@
-#include "restriction.hpp"
+#include "graph/restriction.hpp"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel {
 

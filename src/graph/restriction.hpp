@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "graph.hpp"
-#include "interrupt.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

@@ -1,7 +1,7 @@
 // The Python module `vantrel`: single-phase initialisation, its doc and
 // __all__, and the PathSampler type (src/py_sampler.cpp).
-#include "py_errors.hpp"
-#include "py_sampler.hpp"
+#include "python/py_errors.hpp"
+#include "python/py_sampler.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "py_args.hpp"
+#include "python/py_args.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <new>
 
-#include "parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel::py {
 

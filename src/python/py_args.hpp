@@ -2,7 +2,7 @@
 // interpreter's usual exceptions and messages that name the argument.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cstdint>
 #include <initializer_list>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "integers.hpp"
-#include "walks.hpp"
+#include "core/integers.hpp"
+#include "walk/walks.hpp"
 
 namespace vantrel::py {
 

@@ -1,4 +1,4 @@
-#include "py_buffer.hpp"
+#include "python/py_buffer.hpp"
 
 #include <new>
 #include <variant>

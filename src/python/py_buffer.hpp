@@ -3,11 +3,11 @@
 // torch.frombuffer and memoryview take it as it is).
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cstdint>
 
-#include "memory.hpp"
+#include "core/memory.hpp"
 
 namespace vantrel::py {
 

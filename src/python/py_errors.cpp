@@ -1,4 +1,4 @@
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -6,8 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "errors.hpp"
-#include "id_graph.hpp"
+#include "core/errors.hpp"
+#include "graph/id_graph.hpp"
 
 namespace vantrel::py {
 

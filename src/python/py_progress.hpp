@@ -3,7 +3,7 @@
 // held, at most every 100 ms and once more at the end.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -2,10 +2,10 @@
 // sample_paths), walks by number (walk_ids, walks), its attributes and the
 // type object. The methods that read and write files are in
 // py_sampler_files.cpp.
-#include "py_sampler.hpp"
-#include "py_sampler_files.hpp"
-#include "py_sampler_inputs.hpp"
-#include "py_sampler_state.hpp"
+#include "python/py_sampler.hpp"
+#include "python/py_sampler_files.hpp"
+#include "python/py_sampler_inputs.hpp"
+#include "python/py_sampler_state.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -14,16 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.hpp"
-#include "graph_reader.hpp"
-#include "graph.hpp"
-#include "parallel.hpp"
-#include "py_args.hpp"
-#include "py_buffer.hpp"
-#include "py_tokens.hpp"
-#include "random.hpp"
-#include "restriction.hpp"
-#include "walks.hpp"
+#include "read/byte_source.hpp"
+#include "read/graph_reader.hpp"
+#include "graph/graph.hpp"
+#include "core/parallel.hpp"
+#include "python/py_args.hpp"
+#include "python/py_buffer.hpp"
+#include "python/py_tokens.hpp"
+#include "random/random.hpp"
+#include "graph/restriction.hpp"
+#include "walk/walks.hpp"
 
 namespace vantrel::py {
 

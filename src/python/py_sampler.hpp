@@ -1,7 +1,7 @@
 // The PathSampler type of the module.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 namespace vantrel::py {
 

@@ -1,5 +1,5 @@
-#include "py_sampler_files.hpp"
-#include "py_sampler_state.hpp"
+#include "python/py_sampler_files.hpp"
+#include "python/py_sampler_state.hpp"
 
 #include <atomic>
 #include <climits>
@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "file_io.hpp"
-#include "corpus.hpp"
-#include "py_args.hpp"
-#include "py_progress.hpp"
-#include "snapshot.hpp"
+#include "core/file_io.hpp"
+#include "walk/corpus.hpp"
+#include "python/py_args.hpp"
+#include "python/py_progress.hpp"
+#include "snapshot/snapshot.hpp"
 
 namespace vantrel::py {
 

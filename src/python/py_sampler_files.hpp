@@ -2,7 +2,7 @@
 // and walk corpora (write_walks).
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 namespace vantrel::py {
 

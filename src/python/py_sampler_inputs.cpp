@@ -1,20 +1,20 @@
 // PathSampler's constructors from the inputs users have: read() for files
 // and file objects of triples (tab-separated, N-Triples, N-Quads, compressed
 // or not), and from_ids() for arrays of integer triples with their labels.
-#include "py_sampler_inputs.hpp"
-#include "py_sampler_state.hpp"
+#include "python/py_sampler_inputs.hpp"
+#include "python/py_sampler_state.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "byte_source.hpp"
-#include "graph_reader.hpp"
-#include "id_graph.hpp"
-#include "py_args.hpp"
-#include "py_progress.hpp"
-#include "py_source.hpp"
+#include "read/byte_source.hpp"
+#include "read/graph_reader.hpp"
+#include "graph/id_graph.hpp"
+#include "python/py_args.hpp"
+#include "python/py_progress.hpp"
+#include "python/py_source.hpp"
 
 namespace vantrel::py {
 

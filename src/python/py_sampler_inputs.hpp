@@ -3,7 +3,7 @@
 // integer triples.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 namespace vantrel::py {
 

@@ -2,7 +2,7 @@
 // made and filled.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "graph.hpp"
-#include "interrupt.hpp"
-#include "labels.hpp"
-#include "py_stream_lock.hpp"
-#include "random.hpp"
-#include "walks.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
+#include "graph/labels.hpp"
+#include "python/py_stream_lock.hpp"
+#include "random/random.hpp"
+#include "walk/walks.hpp"
 
 namespace vantrel::py {
 

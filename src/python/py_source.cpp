@@ -1,4 +1,4 @@
-#include "py_source.hpp"
+#include "python/py_source.hpp"
 
 #include <cstring>
 

@@ -5,11 +5,11 @@
 // reading only.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cstdint>
 
-#include "byte_source.hpp"
+#include "read/byte_source.hpp"
 
 namespace vantrel::py {
 

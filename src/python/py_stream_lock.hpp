@@ -1,7 +1,7 @@
 // The lock on a sampler's own stream: one call at a time draws from it.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <pythread.h>
 

@@ -1,4 +1,4 @@
-#include "py_tokens.hpp"
+#include "python/py_tokens.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -3,14 +3,14 @@
 // sequence that maps token ids to their text.
 #pragma once
 
-#include "py_errors.hpp"
+#include "python/py_errors.hpp"
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "graph.hpp"
+#include "graph/graph.hpp"
 
 namespace vantrel::py {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace vantrel {
 

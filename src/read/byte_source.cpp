@@ -1,4 +1,4 @@
-#include "byte_source.hpp"
+#include "read/byte_source.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace vantrel {
 

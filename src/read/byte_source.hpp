@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "file_io.hpp"
-#include "interrupt.hpp"
+#include "core/file_io.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

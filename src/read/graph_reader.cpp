@@ -1,4 +1,4 @@
-#include "graph_reader.hpp"
+#include "read/graph_reader.hpp"
 
 #include <malloc.h>
 
@@ -15,11 +15,11 @@
 #include <variant>
 #include <vector>
 
-#include "errors.hpp"
-#include "ntriples.hpp"
-#include "parallel.hpp"
-#include "triple.hpp"
-#include "utf8.hpp"
+#include "core/errors.hpp"
+#include "read/ntriples.hpp"
+#include "core/parallel.hpp"
+#include "read/tsv.hpp"
+#include "core/utf8.hpp"
 
 namespace vantrel {
 

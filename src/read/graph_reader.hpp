@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "builder.hpp"
-#include "byte_source.hpp"
-#include "graph.hpp"
-#include "interrupt.hpp"
+#include "graph/builder.hpp"
+#include "read/byte_source.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

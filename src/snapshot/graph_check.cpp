@@ -1,12 +1,12 @@
-#include "graph_check.hpp"
+#include "snapshot/graph_check.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "errors.hpp"
-#include "parallel.hpp"
+#include "core/errors.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel {
 

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "graph.hpp"
-#include "interrupt.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "snapshot.hpp"
+#include "snapshot/snapshot.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -13,12 +13,12 @@
 #include <span>
 #include <vector>
 
-#include "errors.hpp"
-#include "file_io.hpp"
-#include "graph_check.hpp"
-#include "labels.hpp"
-#include "parallel.hpp"
-#include "utf8.hpp"
+#include "core/errors.hpp"
+#include "core/file_io.hpp"
+#include "snapshot/graph_check.hpp"
+#include "graph/labels.hpp"
+#include "core/parallel.hpp"
+#include "core/utf8.hpp"
 
 namespace vantrel {
 

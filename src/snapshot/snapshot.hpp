@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "graph.hpp"
-#include "interrupt.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "corpus.hpp"
+#include "walk/corpus.hpp"
 
 #include <unistd.h>
 
@@ -13,9 +13,9 @@
 #include <mutex>
 #include <vector>
 
-#include "file_io.hpp"
-#include "errors.hpp"
-#include "parallel.hpp"
+#include "core/file_io.hpp"
+#include "core/errors.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel {
 

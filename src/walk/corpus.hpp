@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "graph.hpp"
-#include "interrupt.hpp"
-#include "walks.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
+#include "walk/walks.hpp"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "walks.hpp"
+#include "walk/walks.hpp"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "parallel.hpp"
+#include "core/parallel.hpp"
 
 namespace vantrel {
 

@@ -8,11 +8,11 @@
 #include <span>
 #include <vector>
 
-#include "errors.hpp"
-#include "graph.hpp"
-#include "interrupt.hpp"
-#include "memory.hpp"
-#include "random.hpp"
+#include "core/errors.hpp"
+#include "graph/graph.hpp"
+#include "core/interrupt.hpp"
+#include "core/memory.hpp"
+#include "random/random.hpp"
 
 namespace vantrel {
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <type_traits>
 
-#include "builder.hpp"
-#include "byte_source.hpp"
-#include "graph.hpp"
-#include "graph_reader.hpp"
+#include "graph/builder.hpp"
+#include "read/byte_source.hpp"
+#include "graph/graph.hpp"
+#include "read/graph_reader.hpp"
 
 namespace vantrel {
 

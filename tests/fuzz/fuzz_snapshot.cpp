@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "errors.hpp"
-#include "snapshot.hpp"
-#include "walks.hpp"
+#include "core/errors.hpp"
+#include "snapshot/snapshot.hpp"
+#include "walk/walks.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "byte_source.hpp"
-#include "errors.hpp"
-#include "graph_reader.hpp"
+#include "read/byte_source.hpp"
+#include "core/errors.hpp"
+#include "read/graph_reader.hpp"
 
 namespace vantrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "memory.hpp"
+#include "core/memory.hpp"
 
 #include <gtest/gtest.h>
 

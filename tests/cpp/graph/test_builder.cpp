@@ -1,4 +1,4 @@
-#include "builder.hpp"
+#include "graph/builder.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "edge_buckets.hpp"
+#include "graph/edge_buckets.hpp"
 
 #include <gtest/gtest.h>
 

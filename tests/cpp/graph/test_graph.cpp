@@ -1,4 +1,4 @@
-#include "graph.hpp"
+#include "graph/graph.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "builder.hpp"
+#include "graph/builder.hpp"
 
 namespace vantrel {
 namespace {

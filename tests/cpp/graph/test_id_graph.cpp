@@ -1,4 +1,4 @@
-#include "id_graph.hpp"
+#include "graph/id_graph.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "graph_check.hpp"
+#include "snapshot/graph_check.hpp"
 #include "graph_support.hpp"
 
 namespace vantrel {

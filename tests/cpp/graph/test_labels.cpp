@@ -1,4 +1,4 @@
-#include "labels.hpp"
+#include "graph/labels.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "restriction.hpp"
+#include "graph/restriction.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "builder.hpp"
+#include "graph/builder.hpp"
 #include "graph_support.hpp"
 
 namespace vantrel {

@@ -1,4 +1,4 @@
-#include "random.hpp"
+#include "random/random.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "graph_reader.hpp"
+#include "read/graph_reader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 #include "graph_support.hpp"
-#include "utf8.hpp"
+#include "read/tsv.hpp"
+#include "core/utf8.hpp"
 
 namespace vantrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "ntriples.hpp"
+#include "read/ntriples.hpp"
 
 #include <gtest/gtest.h>
 

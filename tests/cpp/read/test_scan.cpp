@@ -1,4 +1,4 @@
-#include "scan.hpp"
+#include "read/scan.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "graph_check.hpp"
+#include "snapshot/graph_check.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "builder.hpp"
+#include "graph/builder.hpp"
 #include "graph_support.hpp"
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace vantrel {
 namespace {

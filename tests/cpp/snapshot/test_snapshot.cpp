@@ -1,4 +1,4 @@
-#include "snapshot.hpp"
+#include "snapshot/snapshot.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "builder.hpp"
+#include "graph/builder.hpp"
 #include "graph_support.hpp"
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace vantrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "corpus.hpp"
+#include "walk/corpus.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "builder.hpp"
+#include "graph/builder.hpp"
 #include "graph_support.hpp"
 
 namespace vantrel {

@@ -1,4 +1,4 @@
-#include "triple.hpp"
+#include "read/tsv.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "triple.hpp"
+#include "read/tsv.hpp"
 
-#include "scan.hpp"
+#include "read/scan.hpp"
 
 #include <cstring>
 

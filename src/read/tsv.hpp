@@ -1,31 +1,20 @@
 // The triple file: one (head, relation, tail) per line, fields separated by
-// tabs. Cutting its content into lines and fields, and the records that the
-// reader yields.
+// tabs. Cutting its content into lines and fields, and into the records that
+// the graph is built from.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
+#include "graph/triple.hpp"
 
 namespace vantrel {
 
 // Column order of a triple line.
 enum class TripleOrder { HRT = 0, HTR = 1 };
-
-// One line of the file: three owned texts.
-struct Triple {
-  std::string head;
-  std::string relation;
-  std::string tail;
-
-  Triple(std::string_view head_text, std::string_view relation_text, std::string_view tail_text)
-      : head(head_text), relation(relation_text), tail(tail_text) {}
-  friend bool operator==(const Triple&, const Triple&) = default;
-};
 
 // The number of lines that `content` holds: line feeds, plus one for a last
 // line without a line feed.
