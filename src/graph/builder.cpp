@@ -82,7 +82,7 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
   std::uint64_t next_block = 0;
   for (std::uint64_t n = 0; n < node_count; ++n) {
     block_of[n] = static_cast<OutId>(next_block);
-    next_block += 1 + std::uint64_t{counts_[n].forward} + counts_[n].backward;
+    next_block += block_cells(counts_[n].forward, counts_[n].backward);
   }
   // Only the pages written become resident, so the cells grow while the
   // records shrink, bucket by bucket.
@@ -106,7 +106,7 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
     std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
     for (RecordPage<Id>& page : pages) {
       for (const EdgeRecord<Id>& record : std::span(page.records(), page.count())) {
-        const std::uint64_t position = block_of[record.source] + 1 + counts_[record.source].forward++;
+        const std::uint64_t position = entry_cell(block_of[record.source], counts_[record.source].forward++);
         cells[position].edge = {block_of[record.target], static_cast<OutId>(record.relation),
                                 static_cast<OutId>(record.target_position)};
       }
@@ -126,9 +126,9 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
                 const OutId block = block_of[n];
                 const OutId forward_count = cells[block].header.forward_count;
                 for (OutId k = 0; k < forward_count; ++k) {
-                  const EdgeCell<OutId> entry = cells[block + 1 + k].edge;
+                  const EdgeCell<OutId> entry = cells[entry_cell(block, k)].edge;
                   const OutId other_forward = cells[entry.block].header.forward_count;
-                  cells[entry.block + 1 + other_forward + entry.twin].edge = {block, entry.relation, k};
+                  cells[twin_cell(entry.block, other_forward, true, entry.twin)].edge = {block, entry.relation, k};
                 }
               }
               task_poll();

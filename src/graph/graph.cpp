@@ -24,11 +24,11 @@ template <class Id>
 std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint64_t node, bool forward) const {
   const Id block = block_of_[node];
   const HeaderCell<Id>& header = cells_[block].header;
-  const Id begin = block + 1 + (forward ? 0 : header.forward_count);
+  const std::uint64_t first = forward ? 0 : header.forward_count;
   const Id count = forward ? header.forward_count : header.backward_count;
   std::vector<Adjacent> result;
   for (Id k = 0; k < count; ++k) {
-    const EdgeCell<Id>& edge = cells_[begin + k].edge;
+    const EdgeCell<Id>& edge = cells_[entry_cell(block, first + k)].edge;
     result.push_back({cells_[edge.block].header.node, edge.relation, edge.twin});
   }
   return result;

@@ -53,6 +53,26 @@ union Cell {
   EdgeCell<Id> edge;
 };
 
+// The layout of a node's block: its header cell, then one cell per
+// forward entry, then one per backward entry. Every unit that lays out or
+// reads blocks finds cells through these.
+
+// The cells a block of `forward` and `backward` entries takes.
+constexpr std::uint64_t block_cells(std::uint64_t forward, std::uint64_t backward) { return 1 + forward + backward; }
+
+// The cell of entry `entry` of the block at `block`, counting its forward
+// entries first (a backward entry k is entry forward_count + k).
+constexpr std::uint64_t entry_cell(std::uint64_t block, std::uint64_t entry) { return block + 1 + entry; }
+
+// The cell of an edge's twin, the same edge seen from its other end: entry
+// `twin` among the opposite direction's entries of that end's block, which
+// starts at `far_block` with `far_forward_count` forward entries. `forward`:
+// whether the edge is a forward entry where it is seen from.
+constexpr std::uint64_t twin_cell(std::uint64_t far_block, std::uint64_t far_forward_count, bool forward,
+                                  std::uint64_t twin) {
+  return entry_cell(far_block, (forward ? far_forward_count : 0) + twin);
+}
+
 // How a string of a walk ends: a node label has no suffix, an edge string
 // says whether the edge was followed forward or backward.
 enum class Suffix : std::uint8_t { kNone, kForward, kBackward };
@@ -207,7 +227,7 @@ class BasicGraph {
       choice = rng.gen_range(0, candidates);
     }
     const bool forward = choice < fwd_count;
-    const EdgeCell<Id>& edge = cells_[at.block + 1 + choice].edge;
+    const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
     // Arriving backward, the edge stands among the new node's forward
     // entries only. Arriving forward it stands among its backward entries,
     // after its forward ones, unless it is a self-loop: then its forward

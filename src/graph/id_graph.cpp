@@ -65,7 +65,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     block_of[n] = static_cast<Id>(next_block);
     cells[next_block].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
     restricted = restricted || (counts[n].forward == 0 && counts[n].backward == 0);
-    next_block += 1 + std::uint64_t{counts[n].forward} + counts[n].backward;
+    next_block += block_cells(counts[n].forward, counts[n].backward);
     counts[n] = {0, 0};  // now: the entries placed so far
   }
   // Rows go in in order, so each list ascends, as in a graph built from text.
@@ -87,9 +87,9 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
         rev_position >= cells[dst_block].header.backward_count) {
       throw IdRangeError("triples changed while the graph was built from them");
     }
-    cells[src_block + 1 + fwd_position].edge = {dst_block, relation, rev_position};
-    cells[dst_block + 1 + cells[dst_block].header.forward_count + rev_position].edge = {src_block, relation,
-                                                                                         fwd_position};
+    cells[entry_cell(src_block, fwd_position)].edge = {dst_block, relation, rev_position};
+    cells[twin_cell(dst_block, cells[dst_block].header.forward_count, true, rev_position)].edge = {
+        src_block, relation, fwd_position};
   }
   restricted = restricted || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
   return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),

@@ -51,12 +51,12 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
     std::uint64_t ranks[2] = {0, 0};
     for (std::uint64_t entry = 0; entry < std::uint64_t{header.forward_count} + header.backward_count; ++entry) {
       const bool forward = entry < header.forward_count;
-      const std::uint64_t cell = block + 1 + entry;
+      const std::uint64_t cell = entry_cell(block, entry);
       if (!kept(cells[cell].edge, forward)) continue;
       if (twins) rank[cell] = static_cast<Id>(ranks[forward ? 0 : 1]);
       ++ranks[forward ? 0 : 1];
     }
-    block_of[node] = static_cast<Id>(1 + ranks[0] + ranks[1]);  // the block's size, for now
+    block_of[node] = static_cast<Id>(block_cells(ranks[0], ranks[1]));  // the block's size, for now
   });
   std::uint64_t cell_count = 0;
   for (std::uint64_t node = 0; node < nodes; ++node) {
@@ -81,17 +81,18 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
       // dozen cells on (in this block or the next ones) now, so that the
       // reads overlap. A header cell read as an edge gives a count, mostly
       // in range and harmless to prefetch.
-      if (block + 1 + entry + kAhead < cell_total) {
-        const std::uint64_t ahead = cells[block + 1 + entry + kAhead].edge.block;
+      const std::uint64_t cell = entry_cell(block, entry);
+      if (cell + kAhead < cell_total) {
+        const std::uint64_t ahead = cells[cell + kAhead].edge.block;
         if (ahead < cell_total) __builtin_prefetch(&cells[ahead]);
       }
       const bool forward = entry < header.forward_count;
-      const EdgeCell<Id>& edge = cells[block + 1 + entry].edge;
+      const EdgeCell<Id>& edge = cells[cell].edge;
       if (!kept(edge, forward)) continue;
       const HeaderCell<Id>& far_end = cells[edge.block].header;
       Id twin = BasicGraph<Id>::kNoTwin;
       if (twins && edge.twin != BasicGraph<Id>::kNoTwin) {
-        twin = rank[edge.block + 1 + (forward ? std::uint64_t{far_end.forward_count} : 0) + edge.twin];
+        twin = rank[twin_cell(edge.block, far_end.forward_count, forward, edge.twin)];
       }
       out[at++].edge = {block_of[far_end.node], edge.relation, twin};
       ++(forward ? new_header.forward_count : new_header.backward_count);

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
-#include <initializer_list>
 #include <new>
 
 #include "core/parallel.hpp"
@@ -120,20 +119,21 @@ bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std:
   return false;
 }
 
-bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out) {
+bool convert_walk_arguments(PyObject* mean_path_len, PyObject* max_path_len, PyObject* random_state,
+                            WalkArguments& out) {
+  return convert_double(mean_path_len, out.mean_path_len) && convert_u64(max_path_len, out.max_path_len) &&
+         convert_u64(random_state, out.random_state);
+}
+
+bool choice_index(PyObject* object, const char* name, std::span<const char* const> texts, std::size_t& index) {
   if (PyUnicode_Check(object)) {
-    int index = 0;
-    for (const char* choice : choices) {
-      if (PyUnicode_CompareWithASCIIString(object, choice) == 0) {
-        out = index;
-        return true;
-      }
-      ++index;
+    for (index = 0; index < texts.size(); ++index) {
+      if (PyUnicode_CompareWithASCIIString(object, texts[index]) == 0) return true;
     }
   }
   try {
     std::string expected;  // 'a' or 'b' ...
-    for (const char* choice : choices) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
+    for (const char* choice : texts) expected += std::string(expected.empty() ? "'" : " or '") + choice + "'";
     if (PyUnicode_Check(object)) {
       PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
     } else {
@@ -170,6 +170,9 @@ constexpr ParamDescription kNumberedParams[] = {
     {"items", true, true},
 };
 
+constexpr Choice<StartRule> kStartChoices[] = {{"random", StartRule::kDrawn}, {"each", StartRule::kEachNode}};
+constexpr Choice<Items> kItemChoices[] = {{"path", Items::kPath}, {"full", Items::kFull}, {"nodes", Items::kNodes}};
+
 // Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
 constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
 constexpr std::uint64_t kThreadLimit = 1u << 16;
@@ -201,15 +204,10 @@ bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads
   if (start && !PyUnicode_Check(start)) {
     if (!convert_start_nodes(start, node_count, request.start_nodes)) return false;
     request.start = StartRule::listed(request.start_nodes);
-  } else {
-    int start_rule = 0;
-    if (start && !convert_choice(start, "start", {"random", "each"}, start_rule)) return false;
-    request.start = start_rule == 0 ? StartRule::kDrawn : StartRule::kEachNode;
+  } else if (start && !convert_choice(start, "start", kStartChoices, request.start)) {
+    return false;
   }
-  int form = 0;
-  if (items && !convert_choice(items, "items", {"path", "full", "nodes"}, form)) return false;
-  request.items = form == 0 ? Items::kPath : form == 1 ? Items::kFull : Items::kNodes;
-  return true;
+  return !items || convert_choice(items, "items", kItemChoices, request.items);
 }
 
 namespace {

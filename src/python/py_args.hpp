@@ -5,7 +5,6 @@
 #include "python/py_errors.hpp"
 
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,9 +39,38 @@ bool convert_u64(PyObject* object, std::uint64_t& out);
 // both naming the argument.
 bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std::uint64_t& out);
 
-// One of `choices` (str), as its index: TypeError for a non-str, ValueError
-// for another str, naming the argument and the choices.
-bool convert_choice(PyObject* object, const char* name, std::initializer_list<const char*> choices, int& out);
+// The arguments that every way of making a sampler takes after its input,
+// converted as the constructor converts them: the mean walk length (what
+// float() takes), the longest walk and the seed (ints in [0, 2**64)).
+struct WalkArguments {
+  double mean_path_len = 0.0;
+  std::uint64_t max_path_len = 0;
+  std::uint64_t random_state = 0;
+};
+bool convert_walk_arguments(PyObject* mean_path_len, PyObject* max_path_len, PyObject* random_state,
+                            WalkArguments& out);
+
+// One choice of a str argument: its text and what it stands for.
+template <class Value>
+struct Choice {
+  const char* text;
+  Value value;
+};
+
+// The index of `object` among the texts of `choices`: TypeError for a
+// non-str, ValueError for another str, naming the argument and the choices.
+bool choice_index(PyObject* object, const char* name, std::span<const char* const> texts, std::size_t& index);
+
+// The value of the choice that `object` names, as choice_index() finds it.
+template <class Value, std::size_t N>
+bool convert_choice(PyObject* object, const char* name, const Choice<Value> (&choices)[N], Value& out) {
+  const char* texts[N];
+  for (std::size_t i = 0; i < N; ++i) texts[i] = choices[i].text;
+  std::size_t index;
+  if (!choice_index(object, name, texts, index)) return false;
+  out = choices[index].value;
+  return true;
+}
 // A path as the file functions take it (str, bytes, os.PathLike): the bytes
 // to open in `path`, and in `filename` the object that errors name.
 bool convert_path(PyObject* object, std::string& path, PyRef& filename);

@@ -27,12 +27,12 @@
 
 namespace vantrel::py {
 
-std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint64_t max_path_len,
-                                         std::uint64_t random_state) {
-  const Seed seed = seed_from_random_state(random_state);
-  const Poisson poi = Poisson::from_mean(mean_path_len);
+std::unique_ptr<SamplerState> state_with(KG kg, const WalkArguments& arguments) {
+  const Seed seed = seed_from_random_state(arguments.random_state);
+  const Poisson poi = Poisson::from_mean(arguments.mean_path_len);
   const StdRng rng = StdRng::from_seed(seed);
-  return std::make_unique<SamplerState>(WalkRules{poi, max_path_len, key_from_seed(seed)}, rng, std::move(kg));
+  return std::make_unique<SamplerState>(WalkRules{poi, arguments.max_path_len, key_from_seed(seed)}, rng,
+                                        std::move(kg));
 }
 
 PyRef allocate_sampler(PyTypeObject* type) {
@@ -68,17 +68,15 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   PyRef slots[std::size(kConstructorParams)];
   if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
   std::string data_path;
-  double mean_path_len;
-  std::uint64_t max_path_len;
-  std::uint64_t random_state;
-  if (!convert_text(slots[0].get(), data_path) || !convert_double(slots[1].get(), mean_path_len) ||
-      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
+  WalkArguments walk;
+  if (!convert_text(slots[0].get(), data_path) ||
+      !convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) {
     return nullptr;
   }
 
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
     FileSource source(data_path, poll);
-    return state_with(read_graph(source, {}, poll), mean_path_len, max_path_len, random_state);
+    return state_with(read_graph(source, {}, poll), walk);
   }, &data_path);
 }
 
@@ -110,8 +108,7 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
     StreamLockHeld lock(state.stream_lock);
     if (!lock.acquire(kSamplePathName)) return nullptr;
     try {
-      const std::uint64_t path_len = path_len_from_draw(state.rules.poisson.sample(state.rng),
-                                                        state.rules.max_path_len);
+      const std::uint64_t path_len = draw_path_len(state.rules, state.rng);
       const std::uint64_t start = state.kg.draw_start(state.rng);
       ensure_fits_in_memory(path_len, kBytesPerWalkString);
       tokens.resize(path_len + 2);
@@ -262,6 +259,8 @@ constexpr ParamDescription kRestrictParams[] = {
     {"direction", true, true},
 };
 constexpr const char* kRestrictName = "PathSampler.restrict()";
+constexpr Choice<Direction> kDirectionChoices[] = {
+    {"both", Direction::kBoth}, {"forward", Direction::kForward}, {"backward", Direction::kBackward}};
 
 // Sets `allowed[id]` to `value` for each relation named in `names` (an
 // iterable of str); KeyError for a name that is no relation's.
@@ -309,11 +308,9 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  int direction = 0;
-  if (slots[2] && !convert_choice(slots[2].get(), "direction", {"both", "forward", "backward"}, direction)) {
+  if (slots[2] && !convert_choice(slots[2].get(), "direction", kDirectionChoices, restriction.direction)) {
     return nullptr;
   }
-  restriction.direction = direction == 0 ? Direction::kBoth : direction == 1 ? Direction::kForward : Direction::kBackward;
   PyRef owner = allocate_sampler(Py_TYPE(object));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {

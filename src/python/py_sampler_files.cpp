@@ -35,17 +35,15 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (parse_fn_args(kLoadName, kLoadParams, args, kwargs, false, false, slots) < 0) return nullptr;
   std::string path;
   PyRef filename;
-  double mean_path_len;
-  std::uint64_t max_path_len;
-  std::uint64_t random_state;
-  if (!convert_path(slots[0].get(), path, filename) || !convert_double(slots[1].get(), mean_path_len) ||
-      !convert_u64(slots[2].get(), max_path_len) || !convert_u64(slots[3].get(), random_state)) {
+  WalkArguments walk;
+  if (!convert_path(slots[0].get(), path, filename) ||
+      !convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) {
     return nullptr;
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return state_with(load_snapshot(path, poll), mean_path_len, max_path_len, random_state);
+    return state_with(load_snapshot(path, poll), walk);
   }, nullptr, filename.get());
 }
 
@@ -63,6 +61,8 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
   }
   Py_RETURN_NONE;
 }
+
+constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {{"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}};
 
 constexpr ParamDescription kWriteWalksParams[] = {
     {"path", false, false},
@@ -102,8 +102,8 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
                                 state_of(object).kg.node_count(), request)) {
     return nullptr;
   }
-  int format = 0;
-  if (slots[6] && !convert_choice(slots[6].get(), "format", {"tsv", "words"}, format)) return nullptr;
+  CorpusFormat format = CorpusFormat::kTsv;
+  if (slots[6] && !convert_choice(slots[6].get(), "format", kCorpusFormatChoices, format)) return nullptr;
   Progress progress;
   if (!progress.set(slots[7].get())) return nullptr;
 
@@ -119,7 +119,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
     std::optional<OutputFile> file;
     if (!descriptor) file.emplace(path, poll);
     counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items,
-                          format == 0 ? CorpusFormat::kTsv : CorpusFormat::kWords, request.threads,
+                          format, request.threads,
                           descriptor ? *descriptor : file->fd(), written, poll);
     progress.finish();
     if (progress) poll();  // the final count, before the file appears

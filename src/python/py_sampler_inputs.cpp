@@ -22,6 +22,10 @@ namespace {
 
 constexpr const char* kReadName = "PathSampler.read()";
 
+constexpr Choice<GraphFormat> kFormatChoices[] = {
+    {"tsv", GraphFormat::kTsv}, {"nt", GraphFormat::kNTriples}, {"nq", GraphFormat::kNQuads}};
+constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
+
 constexpr ParamDescription kReadParams[] = {
     {"source", false, false},
     {"mean_path_len", false, false},
@@ -193,13 +197,8 @@ struct HeldBuffer {
 PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kFromIdsParams)];
   if (parse_fn_args(kFromIdsName, kFromIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  double mean_path_len;
-  std::uint64_t max_path_len;
-  std::uint64_t random_state;
-  if (!convert_double(slots[3].get(), mean_path_len) || !convert_u64(slots[4].get(), max_path_len) ||
-      !convert_u64(slots[5].get(), random_state)) {
-    return nullptr;
-  }
+  WalkArguments walk;
+  if (!convert_walk_arguments(slots[3].get(), slots[4].get(), slots[5].get(), walk)) return nullptr;
   // A torch tensor has no buffer protocol; its numpy() view shares its memory.
   PyRef array = new_ref(slots[0].get());
   if (!PyObject_CheckBuffer(array.get()) && PyObject_HasAttrString(array.get(), "numpy")) {
@@ -245,30 +244,24 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return state_with(graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll), mean_path_len,
-                      max_path_len, random_state);
+    return state_with(graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll), walk);
   });
 }
 
 PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kReadParams)];
   if (parse_fn_args(kReadName, kReadParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  double mean_path_len;
-  std::uint64_t max_path_len;
-  std::uint64_t random_state;
-  if (!convert_double(slots[1].get(), mean_path_len) || !convert_u64(slots[2].get(), max_path_len) ||
-      !convert_u64(slots[3].get(), random_state)) {
-    return nullptr;
-  }
+  WalkArguments walk;
+  if (!convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) return nullptr;
   GraphReadOptions options;
   std::optional<GraphFormat> format;
   if (slots[4] && slots[4].get() != Py_None) {
-    int index;
-    if (!convert_choice(slots[4].get(), "format", {"tsv", "nt", "nq"}, index)) return nullptr;
-    format = static_cast<GraphFormat>(index);
+    GraphFormat chosen;
+    if (!convert_choice(slots[4].get(), "format", kFormatChoices, chosen)) return nullptr;
+    format = chosen;
   }
-  int literals = 0;
-  if (slots[5] && !convert_choice(slots[5].get(), "literals", {"keep", "drop"}, literals)) return nullptr;
+  bool drop_literals = false;
+  if (slots[5] && !convert_choice(slots[5].get(), "literals", kLiteralChoices, drop_literals)) return nullptr;
   Progress progress;
   if (!progress.set(slots[6].get())) return nullptr;
 
@@ -303,12 +296,12 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
                  filename ? filename.get() : source_object);
     return nullptr;
   }
-  if (literals == 1 && *format == GraphFormat::kTsv) {
+  if (drop_literals && *format == GraphFormat::kTsv) {
     PyErr_SetString(PyExc_ValueError, "literals='drop' applies to N-Triples and N-Quads, not to format='tsv'");
     return nullptr;
   }
   options.format = *format;
-  options.drop_literals = literals == 1;
+  options.drop_literals = drop_literals;
 
   // A compressed path is opened here and decompressed by Python's modules;
   // a plain one is read by the core on every thread.
@@ -352,7 +345,7 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
     progress.finish();
     if (progress) poll();  // the final count
     counted = nullptr;
-    return state_with(std::move(kg), mean_path_len, max_path_len, random_state);
+    return state_with(std::move(kg), walk);
   }, report_progress, &name, nullptr, "source");
 }
 

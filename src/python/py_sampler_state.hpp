@@ -13,6 +13,7 @@
 #include "graph/graph.hpp"
 #include "core/interrupt.hpp"
 #include "graph/labels.hpp"
+#include "python/py_args.hpp"
 #include "python/py_stream_lock.hpp"
 #include "random/random.hpp"
 #include "walk/walks.hpp"
@@ -50,8 +51,7 @@ inline SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathS
 
 // The construction stages that follow getting the graph, in order: form the
 // seed, make the Poisson distribution, make the generator.
-std::unique_ptr<SamplerState> state_with(KG kg, double mean_path_len, std::uint64_t max_path_len,
-                                         std::uint64_t random_state);
+std::unique_ptr<SamplerState> state_with(KG kg, const WalkArguments& arguments);
 
 // A new PathSampler object of `type` with no state yet, or null with an
 // exception set. Releasing it before it has state is safe.

@@ -34,7 +34,7 @@ void check_edges(const GraphShape& shape, const Cell<Id>* cells, const std::vect
       const HeaderCell<Id>& header_cell = cells[cell].header;
       node = header_cell.node;
       block = cell;
-      forward_end = cell + 1 + header_cell.forward_count;
+      forward_end = entry_cell(cell, header_cell.forward_count);
       block_end = forward_end + header_cell.backward_count;
       continue;
     }
@@ -61,8 +61,7 @@ void check_edges(const GraphShape& shape, const Cell<Id>* cells, const std::vect
     // The twin is this edge seen from the other end: it leads back here,
     // with the same relation, and names this entry as its own twin.
     const std::uint64_t position = forward ? cell - block - 1 : cell - forward_end;
-    const EdgeCell<Id>& twin =
-        cells[other + 1 + (forward ? std::uint64_t{far_end.forward_count} : 0) + edge.twin].edge;
+    const EdgeCell<Id>& twin = cells[twin_cell(other, far_end.forward_count, forward, edge.twin)].edge;
     if (twin.block != block || twin.relation != edge.relation || twin.twin != position) {
       throw SnapshotError("an edge of node " + std::to_string(node) + " and its twin do not match");
     }
@@ -100,7 +99,7 @@ void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& sha
       if (entries > cell_count - position - 1) {
         throw SnapshotError("the edges of node " + std::to_string(node) + " run past the last cell");
       }
-      if (position + 1 + entries != next) {
+      if (position + block_cells(cell.forward_count, cell.backward_count) != next) {
         throw SnapshotError(node + 1 < nodes
                                 ? "node " + std::to_string(node + 1) + "'s block is not where the blocks before it end"
                                 : std::string("the last node's block does not end at the last cell"));

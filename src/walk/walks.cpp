@@ -206,7 +206,7 @@ class InterleavedWalks {
       slot.out = output_.tokens + output_.ends[k];
       path_len = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
     } else {
-      path_len = path_len_from_draw(rules_.poisson.sample(slot.rng), rules_.max_path_len);
+      path_len = draw_path_len(rules_, slot.rng);
       slot.out = output_.tokens + k * output_.stride;
       output_.ends[k + 1] = item_count(kItems, path_len);
     }
@@ -251,7 +251,7 @@ void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std:
     chacha20_stream_blocks(rules.key, 0, first_stream, blocks);
     for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < end; ++lane) {
       rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
-      const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+      const std::uint64_t path_len = draw_path_len(rules, rng);
       const std::uint64_t k = group + lane;
       ends[k + 1] = item_count(items, path_len);
       if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
@@ -337,7 +337,7 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   kg.visit([&](const auto& graph) {
     for (std::uint64_t k = 0; k < count; ++k) {
       if (k % kWalksPerPoll == kWalksPerPoll - 1 && poll) poll();
-      const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+      const std::uint64_t path_len = draw_path_len(rules, rng);
       const std::uint64_t start = graph.draw_start(rng);
       const std::uint64_t end = add_sizes(ends[k], add_sizes(path_len, 2));
       if (end >= most_tokens) throw std::bad_alloc();

@@ -23,6 +23,12 @@ struct WalkRules {
   Key key;
 };
 
+// The number of steps of the next walk of `rng`: one Poisson draw, plus
+// one, capped at the longest walk (path_len_from_draw).
+inline std::uint64_t draw_path_len(const WalkRules& rules, StdRng& rng) {
+  return path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+}
+
 // The expected number of steps of a walk: the Poisson mean plus one, capped.
 inline double expected_steps(const WalkRules& rules) {
   return std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));

@@ -36,7 +36,7 @@ WalkRules rules_for(double mean, std::uint64_t cap, std::uint64_t random_state) 
 std::vector<std::uint64_t> reference_walk(const KG& kg, const WalkRules& rules, std::uint64_t random_state,
                                           std::uint64_t i, StartRule start) {
   StdRng rng = StdRng::from_seed(seed_from_random_state(random_state), i + 1);
-  const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+  const std::uint64_t path_len = draw_path_len(rules, rng);
   const std::uint64_t node =
       start.kind == StartRule::Kind::kDrawn ? kg.draw_start(rng) : start.fixed_node(i, kg.node_count());
   std::vector<std::uint64_t> tokens(path_len + 2);
@@ -110,7 +110,7 @@ TEST(StreamWalks, EqualWalksDrawnOneByOne) {
   StdRng single = batch;
   const auto walks = draw_stream_walks<std::uint64_t>(kg, rules, batch, 300, 0, {});
   for (std::size_t k = 0; k < 300; ++k) {
-    const std::uint64_t path_len = path_len_from_draw(rules.poisson.sample(single), rules.max_path_len);
+    const std::uint64_t path_len = draw_path_len(rules, single);
     const std::uint64_t start = kg.draw_start(single);
     std::vector<std::uint64_t> tokens(path_len + 2);
     kg.walk(start, path_len, single, tokens.data());
