@@ -1,6 +1,7 @@
 // The hook through which long work in the core lets its caller stop it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace vantrel {
@@ -9,5 +10,11 @@ namespace vantrel {
 // was interrupted by a signal) so that the caller can abandon the work by
 // throwing. Empty: never called.
 using InterruptPoll = std::function<void()>;
+
+// Long loops over many small items (steps of a walk, rows of an array,
+// items of a list) call their poll once every this many items: often
+// enough that Ctrl-C takes effect within a fraction of a second, seldom
+// enough to cost nothing.
+inline constexpr std::uint64_t kItemsPerPoll = std::uint64_t{1} << 20;
 
 }  // namespace vantrel

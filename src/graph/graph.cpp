@@ -9,9 +9,8 @@ std::uint64_t BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, 
   WalkPosition<Id> at = begin_at(start);
   Token* const first = out;
   *out++ = static_cast<Token>(start);
-  constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
   for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
-    if (step_index % kStepsPerPoll == kStepsPerPoll - 1 && poll) poll();
+    if (step_index % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     const std::uint64_t token = step(at, rng);
     if (token == kDeadEnd) break;
     *out++ = static_cast<Token>(token);

@@ -91,6 +91,12 @@ struct PathPiece {
   std::string_view label;
   Suffix suffix;
   bool ascii;
+
+  // Appends the token's text to `out`: the label, then the suffix.
+  void append_text(std::string& out) const {
+    out.append(label);
+    out.append(suffix_text(suffix));
+  }
 };
 
 // Where a walk stands: the block of its node, and which of that node's

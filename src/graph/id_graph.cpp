@@ -36,7 +36,6 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
                        const InterruptPoll& poll) {
   const std::uint64_t node_count = node_labels.size();
   const std::uint64_t edge_count = triples.rows;
-  constexpr std::uint64_t kRowsPerPoll = std::uint64_t{1} << 20;
   struct Counts {
     Id forward;
     Id backward;
@@ -51,7 +50,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   const std::uint64_t relation_count = relation_labels.size();
   std::vector<Counts> counts(node_count, Counts{0, 0});
   for (std::uint64_t e = 0; e < edge_count; ++e) {
-    if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    if (e % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     ++counts[id(e, 0, node_count)].forward;
     ++counts[id(e, 2, node_count)].backward;
   }
@@ -74,7 +73,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   // edge the graph claims it has.
   std::vector<bool> relation_used(relation_count, false);
   for (std::uint64_t e = 0; e < edge_count; ++e) {
-    if (e % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    if (e % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     const std::uint64_t src = id(e, 0, node_count);
     const auto relation = static_cast<Id>(id(e, 1, relation_count));
     relation_used[relation] = true;
@@ -102,13 +101,12 @@ KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList rel
                   const InterruptPoll& poll) {
   const std::uint64_t node_count = node_labels.size();
   const std::uint64_t relation_count = relation_labels.size();
-  constexpr std::uint64_t kRowsPerPoll = std::uint64_t{1} << 20;
   // A graph that could never fit is refused before its rows are read (an
   // array of 2^40 broadcast rows takes no memory, and long to read).
   if (triples.rows > (UINT64_MAX - node_count) / 2) throw std::bad_alloc();
   ensure_fits_in_memory(node_count + 2 * triples.rows, sizeof(Cell<std::uint32_t>));
   for (std::uint64_t row = 0; row < triples.rows; ++row) {
-    if (row % kRowsPerPoll == kRowsPerPoll - 1 && poll) poll();
+    if (row % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     for (unsigned column = 0; column < 3; ++column) {
       const std::uint64_t count = column == 1 ? relation_count : node_count;
       const StoredInteger value = triples.at(row, column);

@@ -6,7 +6,9 @@ namespace {
 
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
-inline std::uint64_t mix(std::uint64_t h) {
+// The last step of hash_label: folds the high bits into the low ones, so
+// that the table's home slots (the top bits) and keys depend on every byte.
+inline std::uint64_t finish_hash(std::uint64_t h) {
   h ^= h >> 32;
   h *= 0xD6E8FEB86659FD93ull;
   h ^= h >> 32;
@@ -42,7 +44,7 @@ std::uint64_t hash_label(std::string_view text) {
     std::memcpy(&word, p, n);
     h = (h ^ word) * kMultiplier;
   }
-  return mix(h);
+  return finish_hash(h);
 }
 
 LabelIndex::LabelIndex(const LabelList& labels) : labels_(labels) {

@@ -64,6 +64,19 @@ int parse_fn_args(const char* fname, std::span<const ParamDescription> params, P
   return 0;
 }
 
+bool label_text_of(PyObject* text, std::optional<std::string_view>& out) {
+  Py_ssize_t size;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+  if (utf8) {
+    out.emplace(utf8, static_cast<std::size_t>(size));
+    return true;
+  }
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+  PyErr_Clear();
+  out.reset();
+  return true;
+}
+
 bool convert_text(PyObject* object, std::string& out) {
   if (!PyUnicode_Check(object)) {
     PyErr_SetNone(PyExc_TypeError);

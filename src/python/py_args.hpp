@@ -5,8 +5,10 @@
 #include "python/py_errors.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/integers.hpp"
@@ -28,6 +30,11 @@ int parse_fn_args(const char* fname, std::span<const ParamDescription> params, P
 
 // Each converter stores the converted value in `out` and returns true, or
 // returns false with an exception set.
+
+// The UTF-8 bytes of the str `text` to look a label up by, or nothing when
+// it holds a lone surrogate, which no label can; false with an exception
+// set when the conversion fails otherwise.
+bool label_text_of(PyObject* text, std::optional<std::string_view>& out);
 
 // A str, as UTF-8; TypeError with no message for anything else.
 bool convert_text(PyObject* object, std::string& out);

@@ -199,15 +199,9 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
 // Looks the str `text` up in `index`: `id` is its label's id, or nothing.
 // False with an exception set on failure.
 bool find_label(const LabelIndex& index, PyObject* text, std::optional<std::uint64_t>& id) {
-  Py_ssize_t size;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-  if (utf8) {
-    id = index.find(std::string_view(utf8, static_cast<std::size_t>(size)));
-    return true;
-  }
-  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
-  PyErr_Clear();  // lone surrogates: no label holds them
-  id.reset();
+  std::optional<std::string_view> utf8;
+  if (!label_text_of(text, utf8)) return false;
+  id = utf8 ? index.find(*utf8) : std::nullopt;
   return true;
 }
 

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "core/interrupt.hpp"
+#include "python/py_args.hpp"
+
 namespace vantrel::py {
 
 namespace {
@@ -22,14 +25,12 @@ PyObject* piece_to_str(const PathPiece& piece, std::string& joined) {
   }
   std::string_view utf8 = piece.label;
   if (!suffix.empty()) {
-    joined.assign(piece.label);
-    joined.append(suffix);
+    joined.clear();
+    piece.append_text(joined);
     utf8 = joined;
   }
   return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
 }
-
-constexpr std::size_t kItemsPerSignalCheck = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -46,7 +47,7 @@ PyObject* tokens_to_new_strs(const KG& kg, std::span<const std::uint64_t> tokens
   if (!list) return nullptr;
   std::string joined;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (i % kItemsPerSignalCheck == kItemsPerSignalCheck - 1 && PyErr_CheckSignals() < 0) return nullptr;
+    if (i % kItemsPerPoll == kItemsPerPoll - 1 && PyErr_CheckSignals() < 0) return nullptr;
     PyObject* text = token_to_str(kg, tokens[i], joined);
     if (!text) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
@@ -115,7 +116,7 @@ PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std:
     if (!walk) return nullptr;
     PyList_SET_ITEM(walks.get(), static_cast<Py_ssize_t>(k), walk);
     for (std::uint64_t i = begin; i < end; ++i) {
-      if (++items % kItemsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) return nullptr;
+      if (++items % kItemsPerPoll == 0 && PyErr_CheckSignals() < 0) return nullptr;
       PyObject* text = strings->get(tokens[i]);
       if (!text) return nullptr;
       PyList_SET_ITEM(walk, static_cast<Py_ssize_t>(i - begin), text);
@@ -192,14 +193,10 @@ PyObject* Tokens_subscript(PyObject* object, PyObject* key) {
 // made for them. -2 with an exception set on failure.
 Py_ssize_t find_token(const KG& kg, PyObject* value, Py_ssize_t lo, Py_ssize_t hi) {
   if (!PyUnicode_Check(value)) return -1;
-  Py_ssize_t size;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
-  if (!utf8) {  // lone surrogates: no label holds them
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return -2;
-    PyErr_Clear();
-    return -1;
-  }
-  const std::string_view text(utf8, static_cast<std::size_t>(size));
+  std::optional<std::string_view> utf8;
+  if (!label_text_of(value, utf8)) return -2;
+  if (!utf8) return -1;
+  const std::string_view text = *utf8;
   for (Py_ssize_t token = lo; token < hi; ++token) {
     const PathPiece piece = kg.token_text(static_cast<std::uint64_t>(token));
     const std::string_view suffix = suffix_text(piece.suffix);

@@ -106,7 +106,9 @@ bool layout_of(const Header& header, Layout& layout) {
 
 constexpr std::uint64_t kChecksumMultiplier = 0x9E3779B97F4A7C15ull;
 
-std::uint64_t mix(std::uint64_t h) {
+// MurmurHash3's 64-bit finaliser: every input bit flips about half the
+// output bits. Part of the snapshot format: never to change.
+std::uint64_t avalanche(std::uint64_t h) {
   h ^= h >> 33;
   h *= 0xFF51AFD7ED558CCDull;
   h ^= h >> 33;
@@ -130,8 +132,8 @@ class Checksum {
   }
   std::uint64_t value() const {
     std::uint64_t h = length_;
-    for (const std::uint64_t lane : lanes_) h = mix(h ^ lane) * kChecksumMultiplier;
-    return mix(h);
+    for (const std::uint64_t lane : lanes_) h = avalanche(h ^ lane) * kChecksumMultiplier;
+    return avalanche(h);
   }
 
  private:
@@ -171,8 +173,8 @@ std::uint64_t checksum_of_pieces(std::span<const std::string_view> pieces, const
     task_poll();
   }, poll);
   std::uint64_t h = size;
-  for (const std::uint64_t value : values) h = mix(h ^ value) * kChecksumMultiplier;
-  return mix(h);
+  for (const std::uint64_t value : values) h = avalanche(h ^ value) * kChecksumMultiplier;
+  return avalanche(h);
 }
 
 template <class Id>

@@ -75,11 +75,11 @@ std::vector<std::string> relation_texts(const KG& kg, CorpusFormat format) {
     const PathPiece piece = kg.token_text(token);
     std::string& text = texts.emplace_back();
     if (format == CorpusFormat::kWords) {
-      append_escaped(piece.label, text);
+      append_escaped(piece.label, text);  // a suffix holds nothing to escape
+      text += suffix_text(piece.suffix);
     } else {
-      text.assign(piece.label);
+      piece.append_text(text);
     }
-    text += suffix_text(piece.suffix);
   }
   return texts;
 }
@@ -142,14 +142,13 @@ bool plain_word(std::string_view label) {
 
 template <class Graph, class Token>
 void format_with(const Graph& graph, CorpusFormat format, const std::vector<std::string>& relations,
-                 const Token* tokens, const std::uint64_t* ends, std::uint64_t stride, std::uint64_t count,
-                 std::string& text) {
+                 const Token* tokens, const std::uint64_t* ends, std::uint64_t count, std::string& text) {
   const std::uint64_t nodes = graph.node_count();
   const char separator = format == CorpusFormat::kWords ? ' ' : '\t';
   std::string escaped;
   TextBuffer out(text);
   for (std::uint64_t k = 0; k < count; ++k) {
-    const Token* walk = tokens + (stride != 0 ? k * stride : ends[k]);
+    const Token* walk = tokens + ends[k];
     const std::uint64_t length = ends[k + 1] - ends[k];
     // The start node, then a separator before each further token.
     for (std::uint64_t i = 0; i < length; ++i) {
@@ -227,11 +226,9 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
           spare_drawings.pop_back();
         }
       }
-      std::uint64_t stride = 0;
-      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, stride, task_poll, items);
+      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items);
       done.tokens = drawing.ends[end - begin];
-      format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), stride, end - begin,
-                  done.text);
+      format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, done.text);
 
       std::unique_lock lock(mutex);
       spare_drawings.push_back(std::move(drawing));

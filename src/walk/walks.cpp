@@ -45,12 +45,12 @@ std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
 template <class Token>
 struct NumberedOutput {
   Token* tokens;
-  std::uint64_t* ends;  // ends[k + 1]: walk k's token count (sparse) or end (known lengths)
+  std::uint64_t* ends;  // ends[k + 1]: walk k's token count (padded slots) or end (known lengths)
   // Known lengths on a restricted graph: walk k's token count, shorter than
   // its room where it ended at a node without edges. Null otherwise.
   std::uint64_t* counts;
   // Known lengths: the number of length draws of each walk, drawn beforehand.
-  // Sparse: null; walk k goes to tokens + k × stride and its length is drawn with it.
+  // Padded slots: null; walk k goes to tokens + k × stride and its length is drawn with it.
   const std::uint32_t* length_draws;
   std::uint64_t stride;
 };
@@ -67,7 +67,7 @@ class InterleavedWalks {
   InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output,
                    std::uint64_t first, StartRule start, const InterruptPoll& poll)
       : graph_(graph), rules_(rules), output_(output), first_(first), start_(start), poll_(poll),
-        sparse_first_blocks_(sparse_first_blocks(rules)),
+        unknown_length_blocks_(unknown_length_blocks(rules)),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
@@ -112,7 +112,7 @@ class InterleavedWalks {
           slot.stepped = true;
           --slot.steps_left;
           graph_.prefetch(slot.at);
-          if (++steps_ % kStepsPerPoll == 0 && poll_) poll_();
+          if (++steps_ % kItemsPerPoll == 0 && poll_) poll_();
         }
       }
     }
@@ -123,7 +123,6 @@ class InterleavedWalks {
   static constexpr std::uint64_t kBatchWalks = 64;
   static_assert(kBatchWalks % kStreamLanes == 0);
   static constexpr std::uint64_t kIdle = UINT64_MAX;
-  static constexpr std::uint64_t kStepsPerPoll = std::uint64_t{1} << 20;
   static constexpr std::size_t kBlockWords = StdRng::kBlockWords;
   static constexpr std::uint64_t kMaxFirstBlocks = StdRng::kBufferWords / StdRng::kBlockWords;
 
@@ -154,7 +153,7 @@ class InterleavedWalks {
   // walk of the expected length reads (length draws, start, one draw per
   // step). Longer walks refill a block at a time, which costs less than a
   // block more for every walk.
-  static std::uint64_t sparse_first_blocks(const WalkRules& rules) {
+  static std::uint64_t unknown_length_blocks(const WalkRules& rules) {
     const double steps = expected_steps(rules);
     // Knuth's method draws once per unit of the length plus once; the
     // rejection method (means of 12 and more) a few times.
@@ -177,7 +176,7 @@ class InterleavedWalks {
   void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
     for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
       const std::uint64_t group_end = std::min(batch_end, group + kStreamLanes);
-      std::uint64_t blocks = sparse_first_blocks_;
+      std::uint64_t blocks = unknown_length_blocks_;
       if (output_.length_draws) {
         std::uint64_t most_draws = 0;
         for (std::uint64_t k = group; k < group_end; ++k) {
@@ -228,7 +227,7 @@ class InterleavedWalks {
   const std::uint64_t first_;
   const StartRule start_;
   const InterruptPoll& poll_;
-  const std::uint64_t sparse_first_blocks_;
+  const std::uint64_t unknown_length_blocks_;
   std::uint64_t steps_ = 0;
   std::array<Slot, kInFlight> slots_;
   std::uint8_t first_block_count_[kBatchWalks];
@@ -236,7 +235,7 @@ class InterleavedWalks {
 };
 
 // How much longer than the expected walk a padded slot may be.
-constexpr double kSparseWaste = 3.0;
+constexpr double kMostPaddedWaste = 3.0;
 
 // Draws the lengths of walks begin to end - 1 of a request starting at
 // number `first`: ends[k + 1] = walk k's token count in form `items`, draws[k] = the number
@@ -263,14 +262,14 @@ void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std:
 // Whether walks by number are drawn in one pass into slots of the longest
 // possible walk (a stride of its tokens in form `items`), then moved together
 // or read in place: when those slots, with `bytes_per_token` each, fit in
-// memory and in `most_bytes`, and hold at most kSparseWaste times the
+// memory and in `most_bytes`, and hold at most kMostPaddedWaste times the
 // expected tokens. Otherwise each walk's length is drawn first, so that the
 // output is allocated exactly.
 bool in_padded_slots(const WalkRules& rules, Items items, std::uint64_t count, std::uint64_t bytes_per_token,
                      std::uint64_t most_bytes) {
   const std::uint64_t stride = item_count(items, rules.max_path_len);
   if (stride == UINT64_MAX || stride > UINT64_MAX / count) return false;
-  if (static_cast<double>(stride) > kSparseWaste * expected_items(rules, items)) return false;
+  if (static_cast<double>(stride) > kMostPaddedWaste * expected_items(rules, items)) return false;
   if (stride * count > most_bytes / bytes_per_token) return false;
   try {
     ensure_fits_in_memory(stride * count, bytes_per_token);
@@ -316,6 +315,60 @@ std::uint64_t draw_in_place(const KG& kg, Token* tokens, std::uint64_t* ends, co
   if (kg.restricted()) counts = counts_of(ends, count);
   draw_walks(NumberedOutput<Token>{tokens, ends, counts.empty() ? nullptr : counts.data(), draws, 0});
   return counts.empty() ? ends[count] : close_gaps(tokens, ends, counts.data(), count);
+}
+
+// Draws walks numbered first to first + count - 1 (count > 0) into the
+// tokens that room(n) gives room for, back to back: walk k is
+// tokens[ends[k] .. ends[k + 1]), ends[0] being 0. The layout is the one
+// choice of in_padded_slots: in one pass into padded slots of the longest
+// walk, then moved together; or every walk's length first, then the walks
+// in place. for_each_chunk(tasks, work) runs work(task, poll) for each
+// chunk of kChunkWalks walks, on the threads the caller has. Returns the
+// tokens in all.
+template <class Token, class Room, class ForEachChunk>
+std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t count,
+                                 StartRule start, Items items, std::uint64_t bytes_per_token,
+                                 std::uint64_t most_padded_bytes, std::uint64_t* ends, Room&& room,
+                                 ForEachChunk&& for_each_chunk) {
+  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
+  auto draw_walks = [&](const NumberedOutput<Token>& output) {
+    with_items(items, [&]<Items kItems>() {
+      kg.visit([&](const auto& graph) {
+        for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll& task_poll) {
+          InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
+                                                                                task_poll);
+          walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
+        });
+      });
+    });
+  };
+
+  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
+    // One pass into slots of the longest walk, then each walk moves down to
+    // its place, in order (a walk never moves up).
+    const std::uint64_t stride = item_count(items, rules.max_path_len);
+    Token* const tokens = room(stride * count);
+    draw_walks({tokens, ends, nullptr, nullptr, stride});
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const std::uint64_t length = ends[k + 1];
+      ends[k + 1] = ends[k] + length;
+      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
+    }
+    return ends[count];
+  }
+
+  // Each walk's length first. ends[k + 1] holds walk k's token count.
+  ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
+  auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
+  std::uint32_t* const draws = length_draws.mutable_data();
+  for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll&) {
+    draw_lengths(rules, items, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
+  });
+  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
+  ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
+  // The walks, in place: each stream again from its first blocks, past its
+  // length draws.
+  return draw_in_place(kg, room(ends[count]), ends, draws, count, draw_walks);
 }
 
 }  // namespace
@@ -366,97 +419,43 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   std::uint64_t* const ends = offsets.mutable_data();
   ends[0] = 0;
   if (count == 0) return {ArrayRegion<Token>::allocate(0), std::move(offsets)};
-  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
-  auto draw_walks = [&](const NumberedOutput<Token>& output) {
-    with_items(items, [&]<Items kItems>() {
-      kg.visit([&](const auto& graph) {
-        using Graph = std::decay_t<decltype(graph)>;
-        run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-          InterleavedWalks<Graph, Token, kItems> walker(graph, rules, output, first, start, task_poll);
-          walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
-        }, poll);
-      });
-    });
+  ArrayRegion<Token> token_region;
+  auto room = [&](std::uint64_t tokens) {
+    token_region = ArrayRegion<Token>::allocate(tokens);
+    return token_region.mutable_data();
   };
-
-  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
-    // One pass into slots of the longest walk, then each walk moves down to
-    // its place, in order (a walk never moves up).
-    const std::uint64_t stride = item_count(items, rules.max_path_len);
-    auto token_region = ArrayRegion<Token>::allocate(stride * count);
-    Token* const tokens = token_region.mutable_data();
-    draw_walks({tokens, ends, nullptr, nullptr, stride});
-    for (std::uint64_t k = 0; k < count; ++k) {
-      const std::uint64_t length = ends[k + 1];
-      ends[k + 1] = ends[k] + length;
-      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
-    }
-    token_region.shrink(ends[count]);
-    return {std::move(token_region), std::move(offsets)};
-  }
-
-  // Each walk's length first. ends[k + 1] holds walk k's token count.
-  ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
-  auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
-  std::uint32_t* const draws = length_draws.mutable_data();
-  run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll&) {
-    draw_lengths(rules, items, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
-  }, poll);
-
-  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
-  ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
-  auto token_region = ArrayRegion<Token>::allocate(ends[count]);
-  // The walks, in place: each stream again from its first blocks, past its
-  // length draws.
-  token_region.shrink(draw_in_place(kg, token_region.mutable_data(), ends, draws, count, draw_walks));
+  auto on_threads = [&](std::uint64_t tasks, const auto& work) { run_tasks(tasks, threads, work, poll); };
+  token_region.shrink(draw_numbered_into<Token>(kg, rules, first, count, start, items, bytes_per_token,
+                                                most_padded_bytes, ends, room, on_threads));
   return {std::move(token_region), std::move(offsets)};
 }
 
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll, Items items,
-                         std::uint64_t most_padded_bytes) {
+                         const InterruptPoll& poll, Items items, std::uint64_t most_padded_bytes) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ends.resize(count + 1);
   ends[0] = 0;
-  stride = 0;
-  if (count == 0) {
-    tokens.clear();
-    return;
-  }
-  auto draw_walks = [&](const NumberedOutput<Token>& output) {
-    with_items(items, [&]<Items kItems>() {
-      kg.visit([&](const auto& graph) {
-        InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
-                                                                              poll);
-        walker.run(0, count);
-      });
-    });
+  if (count == 0) return;
+  // The vector only grows, so that a thread's buffer settles at its size.
+  auto room = [&](std::uint64_t needed) {
+    if (tokens.size() < needed) tokens.resize(needed);
+    return tokens.data();
   };
-  const std::uint64_t longest = item_count(items, rules.max_path_len);
-  if (in_padded_slots(rules, items, count, sizeof(Token), most_padded_bytes)) {
-    if (tokens.size() < longest * count) tokens.resize(longest * count);
-    draw_walks({tokens.data(), ends.data(), nullptr, nullptr, longest});
-    for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
-    stride = longest;
-    return;
-  }
-  std::vector<std::uint32_t> draws(count);
-  draw_lengths(rules, items, first, 0, count, ends.data(), draws.data());
-  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
-  ensure_fits_in_memory(ends[count], sizeof(Token));
-  tokens.resize(ends[count]);
-  tokens.resize(draw_in_place(kg, tokens.data(), ends.data(), draws.data(), count, draw_walks));
+  auto here = [&](std::uint64_t tasks, const auto& work) {
+    for (std::uint64_t task = 0; task < tasks; ++task) work(task, poll);
+  };
+  draw_numbered_into<Token>(kg, rules, first, count, start, items, 0, most_padded_bytes, ends.data(), room, here);
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&, Items, std::uint64_t);
+                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
+                                  Items, std::uint64_t);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
-                                  const InterruptPoll&, Items, std::uint64_t);
+                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
+                                  Items, std::uint64_t);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&,

@@ -147,22 +147,20 @@ inline constexpr std::uint64_t kMostPaddedChunkBytes = std::uint64_t{256} << 20;
 
 // Walks numbered first to stop - 1, as draw_numbered_walks draws them, on
 // the calling thread, into `tokens` and `ends` (stop - first + 1 values from
-// 0; walk k has ends[k + 1] - ends[k] tokens). Walk k starts at
-// tokens[k × stride] when `stride` comes back non-zero (slots of the longest
-// walk, for short walks, within `most_padded_bytes`), else at
-// tokens[ends[k]]. Both vectors are resized as needed; their storage is
-// reused from call to call.
+// 0): walk k is tokens[ends[k] .. ends[k + 1]). Padded slots take at most
+// `most_padded_bytes`. Both vectors are resized as needed, `tokens` only
+// ever grown, so that their storage is reused from call to call.
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                          StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         std::uint64_t& stride, const InterruptPoll& poll, Items items = Items::kPath,
+                         const InterruptPoll& poll, Items items = Items::kPath,
                          std::uint64_t most_padded_bytes = kMostPaddedChunkBytes);
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
+                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
                                          const InterruptPoll&, Items, std::uint64_t);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, std::uint64_t&,
+                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
                                          const InterruptPoll&, Items, std::uint64_t);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
                                                               std::uint64_t, StartRule, unsigned, std::uint64_t,
