@@ -147,3 +147,34 @@ def test_sample_path_leaves_no_python_objects_behind(abc_path):
         sampler.sample_path()
     gc.collect()
     assert len(gc.get_objects()) <= before + 5
+
+
+KERNEL_DIGEST = """
+import hashlib, os, sys, vantrel
+s = vantrel.PathSampler(sys.argv[1], 30.0, 80, 3)
+digest = hashlib.sha256()
+for ids, offsets in (s.walk_ids(0, 5000), s.restrict(direction="forward").walk_ids(2**64 - 3000, 2**64 - 1)):
+    digest.update(bytes(ids) + bytes(offsets))
+digest.update(repr(s.sample_paths(300)).encode())
+s.write_walks(os.devnull, 0, 10)
+print(digest.hexdigest())
+"""
+
+
+@pytest.mark.parametrize("kernel", ["portable", "vector128", "avx2", "avx512"])
+def test_every_chacha20_kernel_gives_the_same_walks(write_kg, kernel):
+    # Walks by number (sixteen streams at once, refills one block at a time),
+    # and the sampler's own stream (four blocks per refill), in a process
+    # that runs the kernel asked for, against this one's.
+    import os
+    import subprocess
+    import sys
+
+    path = write_kg(random_graph(random.Random(4), 300, 3000))
+    child = subprocess.run([sys.executable, "-c", KERNEL_DIGEST, path], capture_output=True, text=True,
+                           env=dict(os.environ, VANTREL_CHACHA20_KERNEL=kernel))
+    if "names no ChaCha20 kernel this CPU runs" in child.stderr:
+        pytest.skip(f"this CPU does not run the {kernel} kernel")
+    here = subprocess.run([sys.executable, "-c", KERNEL_DIGEST, path], capture_output=True, text=True,
+                          env={k: v for k, v in os.environ.items() if k != "VANTREL_CHACHA20_KERNEL"})
+    assert (child.returncode, child.stdout) == (0, here.stdout), child.stderr[-500:]

@@ -19,20 +19,6 @@ std::uint64_t BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, 
   return static_cast<std::uint64_t>(out - first) + 1;
 }
 
-template <class Id>
-std::vector<typename BasicGraph<Id>::Adjacent> BasicGraph<Id>::entries(std::uint64_t node, bool forward) const {
-  const Id block = block_of_[node];
-  const HeaderCell<Id>& header = cells_[block].header;
-  const std::uint64_t first = forward ? 0 : header.forward_count;
-  const Id count = forward ? header.forward_count : header.backward_count;
-  std::vector<Adjacent> result;
-  for (Id k = 0; k < count; ++k) {
-    const EdgeCell<Id>& edge = cells_[entry_cell(block, first + k)].edge;
-    result.push_back({cells_[edge.block].header.node, edge.relation, edge.twin});
-  }
-  return result;
-}
-
 template class BasicGraph<std::uint32_t>;
 template class BasicGraph<std::uint64_t>;
 template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,

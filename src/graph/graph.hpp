@@ -139,13 +139,6 @@ class BasicGraph {
   // The twin of an edge whose other copy the graph does not list (one direction only).
   static constexpr Id kNoTwin = static_cast<Id>(-1);
 
-  // An edge seen from one of its ends, with the other end as a node id.
-  struct Adjacent {
-    Id node;      // the node at the other end
-    Id relation;  // relation label id
-    Id twin;      // position of this edge in the other end's opposite list
-  };
-
   BasicGraph() = default;
   // A graph of laid-out blocks: `block_of` maps node ids to the positions of
   // their header cells in `cells`.
@@ -186,11 +179,6 @@ class BasicGraph {
   const ArrayRegion<Id>& blocks() const { return block_of_; }
   const LabelList& node_labels() const { return node_labels_; }
   const LabelList& relation_labels() const { return relation_labels_; }
-
-  // Edges that leave `node`, in ascending edge order, seen from `node`.
-  std::vector<Adjacent> edges_fwd(std::uint64_t node) const { return entries(node, true); }
-  // Edges that reach `node`, in ascending edge order, seen from `node`.
-  std::vector<Adjacent> edges_rev(std::uint64_t node) const { return entries(node, false); }
 
   // Draws the start node of a walk, uniformly below the node count; throws
   // EmptyRangeError (drawing nothing) on an empty graph.
@@ -267,8 +255,6 @@ class BasicGraph {
   std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }
 
  private:
-  std::vector<Adjacent> entries(std::uint64_t node, bool forward) const;
-
   ArrayRegion<Cell<Id>> cells_;
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
   LabelList node_labels_;

@@ -1,7 +1,11 @@
 // The Python module `vantrel`: single-phase initialisation, its doc and
-// __all__, and the PathSampler type (src/py_sampler.cpp).
+// __all__, and the PathSampler type (python/py_sampler.cpp).
 #include "python/py_errors.hpp"
 #include "python/py_sampler.hpp"
+
+#include <stdexcept>
+
+#include "random/chacha20.hpp"
 
 namespace {
 
@@ -52,6 +56,14 @@ AddFailure add_to_module(PyObject* module, const char* name, PyObject* value) {
 
 PyMODINIT_FUNC PyInit_vantrel() {
   // Thread support is always initialised since Python 3.7; nothing to do for it.
+  // A ChaCha20 kernel forced (for a test or a benchmark) that this CPU
+  // cannot run is refused here, loudly, rather than replaced in silence.
+  try {
+    vantrel::kernel_from_environment();
+  } catch (const std::invalid_argument& error) {
+    PyErr_SetString(PyExc_ImportError, error.what());
+    return nullptr;
+  }
   PyRef module(PyModule_Create2(&vantrel_module, 1013));
   if (!module) return nullptr;
 

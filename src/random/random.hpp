@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/errors.hpp"
+#include "random/chacha20.hpp"
 
 namespace vantrel {
 
@@ -35,9 +36,6 @@ inline bool bounded_from_u64(std::uint64_t value, std::uint64_t range, std::uint
 // The 32-byte seed of a sampler: the 8 bytes of `random_state`, most
 // significant first, then 24 zero bytes.
 Seed seed_from_random_state(std::uint64_t random_state);
-
-// A ChaCha20 key: eight little-endian words.
-using Key = std::array<std::uint32_t, 8>;
 
 // The key whose words are the seed's bytes, four at a time, little-endian.
 Key key_from_seed(const Seed& seed);
@@ -118,20 +116,6 @@ class StdRng {
   std::uint64_t block_counter_ = 0;
   bool single_block_refill_ = false;
 };
-
-// The ChaCha20 block function: the 16 output words of block `counter` of
-// `stream` (the nonce) for `key`.
-std::array<std::uint32_t, 16> chacha20_block(const Key& key, std::uint64_t counter, std::uint64_t stream = 0);
-
-// How many streams chacha20_stream_blocks computes at once.
-inline constexpr std::size_t kStreamLanes = 16;
-
-// Block `counter` of the kStreamLanes streams first_stream, first_stream + 1,
-// ... (wrapping past 2^64 - 1): the 16 words of stream first_stream + b go
-// to out + b × stride. Several walks' streams side by side keep the vector
-// unit full when each walk needs only a block or two.
-void chacha20_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
-                            std::uint32_t* out, std::size_t stride = 16);
 
 // ln Γ(x) by the six-term Lanczos approximation (γ = 5) of Numerical Recipes;
 // meant for x >= 1. Deliberately not a library log-gamma: walks depend on

@@ -38,7 +38,7 @@ void expect_shape(const Graph& g, const std::vector<NodeShape>& nodes, const Str
   for (std::size_t n = 0; n < nodes.size(); ++n) {
     EXPECT_EQ(g.node_label(n), nodes[n].label) << n;
     for (bool forward : {true, false}) {
-      const auto entries = forward ? g.edges_fwd(n) : g.edges_rev(n);
+      const auto entries = forward ? edges_fwd(g, n) : edges_rev(g, n);
       const auto& expected = forward ? nodes[n].fwd : nodes[n].rev;
       ASSERT_EQ(entries.size(), expected.size()) << "node " << n << (forward ? " forward" : " backward");
       for (std::size_t k = 0; k < expected.size(); ++k) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/builder.hpp"
+#include "graph_support.hpp"
 
 namespace vantrel {
 namespace {
@@ -78,36 +79,6 @@ struct ReferenceGraph {
     return path;
   }
 };
-
-struct RandomGraphShape {
-  const char* name;
-  int nodes;
-  int triples;
-  double hub_share;     // share of triples that touch node 0
-  double self_loops;    // share of self-loops
-  double duplicates;    // share of triples repeating an earlier one
-};
-
-Triples random_triples(const RandomGraphShape& shape, std::uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::uniform_int_distribution<int> node(0, shape.nodes - 1);
-  const char* relations[] = {"r", "s", "ünï", "t😀", "/film/genre"};
-  auto label = [&](int n) { return n % 7 == 3 ? "nœud-" + std::to_string(n) : "Q" + std::to_string(n); };
-  Triples triples;
-  for (int k = 0; k < shape.triples; ++k) {
-    if (!triples.empty() && unit(gen) < shape.duplicates) {
-      triples.push_back(triples[std::uniform_int_distribution<std::size_t>(0, triples.size() - 1)(gen)]);
-      continue;
-    }
-    int head = node(gen);
-    int tail = node(gen);
-    if (unit(gen) < shape.hub_share) (unit(gen) < 0.5 ? head : tail) = 0;
-    if (unit(gen) < shape.self_loops) tail = head;
-    triples.emplace_back(label(head), relations[gen() % 5], label(tail));
-  }
-  return triples;
-}
 
 class WalkMatchesReference : public ::testing::TestWithParam<RandomGraphShape> {};
 

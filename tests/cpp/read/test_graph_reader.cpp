@@ -78,22 +78,10 @@ TEST(ReadGraph, AnyPieceSizeAndThreadCountGivesTheWholeTextResult) {
   EXPECT_GT(faults, 30);  // both kinds of fault were met, in many places
 }
 
-// Triples over many nodes (most new, some old) and a few relations.
-std::string many_node_text(int lines) {
-  std::mt19937_64 random(lines);
-  std::string text;
-  for (int i = 0; i < lines; ++i) {
-    const auto old_node = [&] { return "n" + std::to_string(random() % (i + 1)); };
-    text += (random() % 3 == 0 ? old_node() : "h" + std::to_string(i)) + "\tr" + std::to_string(random() % 7) + "\t" +
-            (random() % 2 == 0 ? old_node() : "n" + std::to_string(i)) + "\n";
-  }
-  return text;
-}
-
 TEST(ReadGraph, BucketMergesAndWideningAnywhereGiveTheSameGraph) {
   // The builder's buckets merge many times over, and its ids widen from 32
   // to 64 bits at the start, midway (in any piece), or not at all.
-  const std::string text = many_node_text(5000);
+  const std::string text = tsv_text(random_triples({"many nodes", 8000, 5000, 0.05, 0.02, 0.02}, 5));
   const std::string expected = dump(from_triples(read_triples(text, TripleOrder::HRT)));
   for (const std::uint64_t most_narrow : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2500},
                                           std::uint64_t{4999}, std::uint64_t{5000}, kMostNarrowTriples}) {

@@ -8,24 +8,13 @@
 #include <vector>
 
 #include "graph/builder.hpp"
+#include "graph_support.hpp"
 
 namespace vantrel {
 namespace {
 
 KG random_kg(unsigned seed, int nodes, int triples) {
-  std::mt19937 gen(seed);
-  auto label = [&](char kind, unsigned count) {
-    std::string text(1, kind);
-    text += std::to_string(gen() % count);
-    return text;
-  };
-  std::vector<Triple> list;
-  for (int t = 0; t < triples; ++t) {
-    const std::string head = label('n', static_cast<unsigned>(nodes));
-    const std::string relation = label('r', 4);
-    list.emplace_back(head, relation, label('n', static_cast<unsigned>(nodes)));
-  }
-  return from_triples(std::move(list));
+  return from_triples(random_triples({"walks", nodes, triples}, seed));
 }
 
 WalkRules rules_for(double mean, std::uint64_t cap, std::uint64_t random_state) {
