@@ -17,17 +17,7 @@ ROOT = HERE.parent
 # The benchmarks' own modules, and the exact port, which is the tests' oracle.
 sys.path[:0] = [str(HERE), str(ROOT / "tests")]
 
-def status_mib(field: str) -> float:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
-
-
-def rss_mib() -> float:
-    return status_mib("VmRSS")
-
+from memory_use import rss_mib, status_mib  # noqa: E402,F401  (the benchmarks import them from here)
 
 def make_sampler(kind: str, path: str, mean: float, cap: int, seed: int = 0):
     if kind == "vantrel":

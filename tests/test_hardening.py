@@ -13,13 +13,7 @@ import pytest
 
 import vantrel
 from conftest import ABC, interrupt_after
-
-
-def rss_mib():
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024
+from memory_use import rss_mib
 
 
 @pytest.fixture

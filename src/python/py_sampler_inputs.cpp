@@ -48,8 +48,9 @@ bool ends_with(std::string_view text, std::string_view suffix) {
 
 enum class Compression { kNone, kGzip, kBzip2, kXz, kZstd };
 
-// The compression that a name's last suffix names, and the name without it.
-Compression compression_of(std::string_view& name) {
+// The compression that `name`'s last suffix names; a suffix that names one
+// is taken off `name`.
+Compression strip_compression_suffix(std::string_view& name) {
   static constexpr std::pair<std::string_view, Compression> kSuffixes[] = {
       {".gz", Compression::kGzip}, {".bz2", Compression::kBzip2}, {".xz", Compression::kXz}, {".zst", Compression::kZstd}};
   for (const auto& [suffix, compression] : kSuffixes) {
@@ -63,7 +64,7 @@ Compression compression_of(std::string_view& name) {
 
 // The format that a name's suffix (under any compression suffix) names.
 std::optional<GraphFormat> format_of(std::string_view name) {
-  compression_of(name);
+  strip_compression_suffix(name);
   if (ends_with(name, ".tsv") || ends_with(name, ".txt")) return GraphFormat::kTsv;
   if (ends_with(name, ".nt")) return GraphFormat::kNTriples;
   if (ends_with(name, ".nq")) return GraphFormat::kNQuads;
@@ -306,7 +307,7 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   // A compressed path is opened here and decompressed by Python's modules;
   // a plain one is read by the core on every thread.
   std::string_view suffixes = name;
-  const Compression compression = is_path ? compression_of(suffixes) : Compression::kNone;
+  const Compression compression = is_path ? strip_compression_suffix(suffixes) : Compression::kNone;
   OpenedFiles opened;
   std::optional<PyFileSource> python_source;
   if (compression != Compression::kNone) {

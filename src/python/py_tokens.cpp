@@ -155,7 +155,7 @@ PyObject* Tokens_item(PyObject* object, Py_ssize_t index) {
   return token_to_str(kg, static_cast<std::uint64_t>(index), joined);
 }
 
-// Items lo to hi - 1 (0 <= lo <= hi <= length) in steps of `step`, as a list.
+// The `count` tokens from `start` on, in steps of `step`, as a list of str.
 PyObject* Tokens_slice(const KG& kg, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) {
   PyRef list(PyList_New(count));
   if (!list) return nullptr;

@@ -105,7 +105,7 @@ double Poisson::sample(StdRng& rng) const {
     return result - 1.0;
   }
   for (;;) {
-    double comp_dev;
+    double comp_dev;  // the comparison deviate: the Cauchy draw of the candidate kept
     double result;
     do {
       comp_dev = sample_cauchy(0.0, 1.0, rng);

@@ -136,6 +136,10 @@ class Poisson {
   // One draw: a whole number >= 0, or -1.0 when exp(-mean) rounds to 1.
   double sample(StdRng& rng) const;
 
+  // The mean, and the terms derived from it once. The names are the
+  // algorithm's own, though two of them say little: exp_lambda is
+  // exp(-lambda), and magic_val is lambda * ln(lambda) - ln Γ(1 + lambda),
+  // the log of the rejection method's normalising term.
   double lambda() const { return lambda_; }
   double exp_lambda() const { return exp_lambda_; }
   double log_lambda() const { return log_lambda_; }

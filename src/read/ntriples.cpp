@@ -117,23 +117,25 @@ bool is_pn_chars(char32_t c) {
          (c >= 0x203F && c <= 0x2040);
 }
 
-// The parse of one text: a cursor and the labels being written.
-class Statements {
- public:
-  Statements(std::string_view text, std::string& labels) : p_(text.data()), end_(text.data() + text.size()), labels_(labels) {}
+// A cursor over one text of N-Triples lines: where it stands, where the
+// text ends, and the labels that the terms read so far were written to.
+// The statement loop in RdfLineParser::parse drives it term by term.
+struct TermCursor {
+  TermCursor(std::string_view text, std::string& out)
+      : next(text.data()), text_end(text.data() + text.size()), labels(out) {}
 
-  const char* p_;
-  const char* const end_;
-  std::string& labels_;
+  const char* next;
+  const char* const text_end;
+  std::string& labels;
 
-  bool at_line_end() const { return p_ == end_ || *p_ == '\n' || *p_ == '\r'; }
+  bool at_line_end() const { return next == text_end || *next == '\n' || *next == '\r'; }
   void skip_spaces() {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t')) ++p_;
+    while (next < text_end && (*next == ' ' || *next == '\t')) ++next;
   }
   // After a statement, or on a line of its own: a comment runs to the line's end.
   void skip_comment() {
-    if (p_ < end_ && *p_ == '#') {
-      while (p_ < end_ && *p_ != '\n' && *p_ != '\r') ++p_;
+    if (next < text_end && *next == '#') {
+      while (next < text_end && *next != '\n' && *next != '\r') ++next;
     }
   }
 
@@ -141,8 +143,8 @@ class Statements {
   char32_t escaped_character(int digits) {
     char32_t c = 0;
     for (int i = 0; i < digits; ++i) {
-      if (p_ >= end_ || !is_hex(*p_)) expected(digits == 4 ? "four hex digits after \\u" : "eight hex digits after \\U", p_, end_);
-      c = c << 4 | hex_value(*p_++);
+      if (next >= text_end || !is_hex(*next)) expected(digits == 4 ? "four hex digits after \\u" : "eight hex digits after \\U", next, text_end);
+      c = c << 4 | hex_value(*next++);
     }
     if (digits == 4 && c >= 0xD800 && c <= 0xDBFF) refuse_surrogate_pair(c);
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) throw Problem{"an escape names no character (a surrogate, or above U+10FFFF)"};
@@ -154,11 +156,11 @@ class Statements {
   // producers write though RDF 1.1 does not allow it; the problem says how
   // to write it instead.
   void refuse_surrogate_pair(char32_t high) const {
-    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return;
+    if (text_end - next < 6 || next[0] != '\\' || next[1] != 'u') return;
     char32_t low = 0;
     for (int i = 2; i < 6; ++i) {
-      if (!is_hex(p_[i])) return;
-      low = low << 4 | hex_value(p_[i]);
+      if (!is_hex(next[i])) return;
+      low = low << 4 | hex_value(next[i]);
     }
     if (low < 0xDC00 || low > 0xDFFF) return;
     const auto character = static_cast<unsigned>(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
@@ -172,38 +174,38 @@ class Statements {
 
   // An IRI after its '<', appended decoded; checks that it is absolute.
   void iri() {
-    const std::size_t start = labels_.size();
+    const std::size_t start = labels.size();
     for (;;) {
       // Runs of plain characters are copied whole.
-      const char* run = p_;
-      while (p_ < end_ && !ends_iri_run(static_cast<unsigned char>(*p_))) ++p_;
-      labels_.append(run, static_cast<std::size_t>(p_ - run));
-      if (p_ < end_ && static_cast<unsigned char>(*p_) == 0xC2) {
-        const char* at = p_;
+      const char* run = next;
+      while (next < text_end && !ends_iri_run(static_cast<unsigned char>(*next))) ++next;
+      labels.append(run, static_cast<std::size_t>(next - run));
+      if (next < text_end && static_cast<unsigned char>(*next) == 0xC2) {
+        const char* at = next;
         const char32_t c = decode_utf8(at);
-        if (is_control(c)) expected("'>' to end the IRI", p_, end_);
-        labels_.append(p_, static_cast<std::size_t>(at - p_));
-        p_ = at;
+        if (is_control(c)) expected("'>' to end the IRI", next, text_end);
+        labels.append(next, static_cast<std::size_t>(at - next));
+        next = at;
         continue;
       }
-      if (p_ < end_ && *p_ == '>') {
-        ++p_;
+      if (next < text_end && *next == '>') {
+        ++next;
         break;
       }
-      if (p_ < end_ && *p_ == '\\') {
-        ++p_;
-        if (p_ < end_ && (*p_ == 'u' || *p_ == 'U')) {
-          const int digits = *p_++ == 'u' ? 4 : 8;
+      if (next < text_end && *next == '\\') {
+        ++next;
+        if (next < text_end && (*next == 'u' || *next == 'U')) {
+          const int digits = *next++ == 'u' ? 4 : 8;
           const char32_t c = escaped_character(digits);
           if (excluded_from_iri(c)) throw Problem{"an escape in an IRI stands for a character that an IRI may not hold"};
-          append_utf8(labels_, c);
+          append_utf8(labels, c);
           continue;
         }
-        expected("'u' or 'U' after '\\' in an IRI", p_, end_);
+        expected("'u' or 'U' after '\\' in an IRI", next, text_end);
       }
-      expected("'>' to end the IRI", p_, end_);
+      expected("'>' to end the IRI", next, text_end);
     }
-    const std::string_view text(labels_.data() + start, labels_.size() - start);
+    const std::string_view text(labels.data() + start, labels.size() - start);
     std::size_t i = 0;
     if (!text.empty() && is_alpha(text[0])) {
       i = 1;
@@ -216,96 +218,96 @@ class Statements {
 
   // A blank node from its '_', appended as written.
   void blank_node() {
-    const char* const start = p_;
-    ++p_;
-    if (p_ >= end_ || *p_ != ':') expected("':' after '_' to start a blank node", p_, end_);
-    ++p_;
-    const char* at = p_;
-    if (p_ >= end_) expected("a blank node label after '_:'", p_, end_);
+    const char* const start = next;
+    ++next;
+    if (next >= text_end || *next != ':') expected("':' after '_' to start a blank node", next, text_end);
+    ++next;
+    const char* at = next;
+    if (next >= text_end) expected("a blank node label after '_:'", next, text_end);
     char32_t c = decode_utf8(at);
-    if (!is_pn_chars_u(c) && !is_digit(static_cast<char>(c < 0x80 ? c : 0))) expected("a blank node label after '_:'", p_, end_);
-    p_ = at;
-    const char* last_good = p_;  // the label may not end in '.'
-    while (p_ < end_) {
-      at = p_;
+    if (!is_pn_chars_u(c) && !is_digit(static_cast<char>(c < 0x80 ? c : 0))) expected("a blank node label after '_:'", next, text_end);
+    next = at;
+    const char* last_good = next;  // the label may not end in '.'
+    while (next < text_end) {
+      at = next;
       c = decode_utf8(at);
       if (c == '.') {
-        p_ = at;
+        next = at;
         continue;
       }
       if (!is_pn_chars(c)) break;
-      p_ = at;
-      last_good = p_;
+      next = at;
+      last_good = next;
     }
-    p_ = last_good;
-    labels_.append(start, static_cast<std::size_t>(p_ - start));
+    next = last_good;
+    labels.append(start, static_cast<std::size_t>(next - start));
   }
 
-  // A literal from its '"', appended canonically; false if it was left out.
+  // A literal from its '"', appended canonically.
   void literal() {
-    ++p_;
-    labels_.push_back('"');
+    ++next;
+    labels.push_back('"');
     for (;;) {
-      const char* run = p_;
-      while (p_ < end_ && static_cast<unsigned char>(*p_) >= 0x20 && *p_ != '"' && *p_ != '\\' && *p_ != 0x7F &&
-             static_cast<unsigned char>(*p_) != 0xC2) {
-        ++p_;
+      const char* run = next;
+      while (next < text_end && static_cast<unsigned char>(*next) >= 0x20 && *next != '"' && *next != '\\' && *next != 0x7F &&
+             static_cast<unsigned char>(*next) != 0xC2) {
+        ++next;
       }
-      labels_.append(run, static_cast<std::size_t>(p_ - run));
-      if (p_ >= end_ || *p_ == '\n' || *p_ == '\r') expected("'\"' to end the literal", p_, end_);
-      if (*p_ == '"') {
-        ++p_;
+      labels.append(run, static_cast<std::size_t>(next - run));
+      if (next >= text_end || *next == '\n' || *next == '\r') expected("'\"' to end the literal", next, text_end);
+      if (*next == '"') {
+        ++next;
         break;
       }
-      if (*p_ == '\\') {
-        ++p_;
-        if (p_ >= end_) expected("an escape after '\\'", p_, end_);
-        const char e = *p_++;
+      if (*next == '\\') {
+        ++next;
+        if (next >= text_end) expected("an escape after '\\'", next, text_end);
+        const char e = *next++;
         switch (e) {
-          case 't': append_lexical(labels_, '\t'); break;
-          case 'b': append_lexical(labels_, '\b'); break;
-          case 'n': append_lexical(labels_, '\n'); break;
-          case 'r': append_lexical(labels_, '\r'); break;
-          case 'f': append_lexical(labels_, '\f'); break;
-          case '"': append_lexical(labels_, '"'); break;
-          case '\'': append_lexical(labels_, '\''); break;
-          case '\\': append_lexical(labels_, '\\'); break;
-          case 'u': append_lexical(labels_, escaped_character(4)); break;
-          case 'U': append_lexical(labels_, escaped_character(8)); break;
-          default: --p_; expected("one of t b n r f \" ' \\ u U after '\\'", p_, end_);
+          case 't': append_lexical(labels, '\t'); break;
+          case 'b': append_lexical(labels, '\b'); break;
+          case 'n': append_lexical(labels, '\n'); break;
+          case 'r': append_lexical(labels, '\r'); break;
+          case 'f': append_lexical(labels, '\f'); break;
+          case '"': append_lexical(labels, '"'); break;
+          case '\'': append_lexical(labels, '\''); break;
+          case '\\': append_lexical(labels, '\\'); break;
+          case 'u': append_lexical(labels, escaped_character(4)); break;
+          case 'U': append_lexical(labels, escaped_character(8)); break;
+          default: --next; expected("one of t b n r f \" ' \\ u U after '\\'", next, text_end);
         }
         continue;
       }
       // A control character written as itself (C0, DEL, or C1 after 0xC2).
-      append_lexical(labels_, decode_utf8(p_));
+      append_lexical(labels, decode_utf8(next));
     }
-    labels_.push_back('"');
-    if (p_ < end_ && *p_ == '@') {
-      ++p_;
-      labels_.push_back('@');
-      if (p_ >= end_ || !is_alpha(*p_)) expected("a language tag after '@'", p_, end_);
-      while (p_ < end_ && is_alpha(*p_)) labels_.push_back(static_cast<char>(*p_++ | 0x20));
-      while (p_ < end_ && *p_ == '-') {
-        labels_.push_back(*p_++);
-        if (p_ >= end_ || !(is_alpha(*p_) || is_digit(*p_))) expected("letters or digits after '-' in a language tag", p_, end_);
-        while (p_ < end_ && (is_alpha(*p_) || is_digit(*p_))) {
-          labels_.push_back(is_alpha(*p_) ? static_cast<char>(*p_ | 0x20) : *p_);
-          ++p_;
+    labels.push_back('"');
+    if (next < text_end && *next == '@') {
+      ++next;
+      labels.push_back('@');
+      if (next >= text_end || !is_alpha(*next)) expected("a language tag after '@'", next, text_end);
+      while (next < text_end && is_alpha(*next)) labels.push_back(static_cast<char>(*next++ | 0x20));
+      while (next < text_end && *next == '-') {
+        labels.push_back(*next++);
+        if (next >= text_end || !(is_alpha(*next) || is_digit(*next))) expected("letters or digits after '-' in a language tag", next, text_end);
+        while (next < text_end && (is_alpha(*next) || is_digit(*next))) {
+          labels.push_back(is_alpha(*next) ? static_cast<char>(*next | 0x20) : *next);
+          ++next;
         }
       }
-    } else if (p_ < end_ && *p_ == '^') {
-      ++p_;
-      if (p_ >= end_ || *p_ != '^') expected("'^^' before a datatype", p_, end_);
-      ++p_;
-      if (p_ >= end_ || *p_ != '<') expected("'<' to start the datatype IRI", p_, end_);
-      ++p_;
-      const std::size_t before = labels_.size();
-      labels_ += "^^<";
+    } else if (next < text_end && *next == '^') {
+      ++next;
+      if (next >= text_end || *next != '^') expected("'^^' before a datatype", next, text_end);
+      ++next;
+      if (next >= text_end || *next != '<') expected("'<' to start the datatype IRI", next, text_end);
+      ++next;
+      const std::size_t before = labels.size();
+      labels += "^^<";
       iri();
-      if (std::string_view(labels_).substr(before + 3) == kXsdString) {
-        labels_.resize(before);
+      if (std::string_view(labels).substr(before + 3) == kXsdString) {
+        labels.resize(before);
       } else {
-        labels_.push_back('>');
+        labels.push_back('>');
       }
     }
   }
@@ -316,53 +318,53 @@ class Statements {
 std::optional<RdfSyntaxProblem> RdfLineParser::parse(std::string_view text, std::string& labels,
                                                     std::vector<StatementLabels>& statements,
                                                     std::uint64_t& lines) const {
-  Statements in(text, labels);
+  TermCursor in(text, labels);
   std::uint64_t line = 1;
   try {
-    while (in.p_ < in.end_) {
+    while (in.next < in.text_end) {
       in.skip_spaces();
       in.skip_comment();
       if (!in.at_line_end()) {
         const std::size_t begin = labels.size();
         // Subject.
-        if (*in.p_ == '<') {
-          ++in.p_;
+        if (*in.next == '<') {
+          ++in.next;
           in.iri();
-        } else if (*in.p_ == '_') {
+        } else if (*in.next == '_') {
           in.blank_node();
         } else {
-          expected("'<' or '_:' to start the subject", in.p_, in.end_);
+          expected("'<' or '_:' to start the subject", in.next, in.text_end);
         }
         const std::size_t subject_end = labels.size();
         in.skip_spaces();
         // Predicate.
-        if (in.p_ < in.end_ && *in.p_ == '<') {
-          ++in.p_;
+        if (in.next < in.text_end && *in.next == '<') {
+          ++in.next;
           in.iri();
         } else {
-          expected("'<' to start the predicate", in.p_, in.end_);
+          expected("'<' to start the predicate", in.next, in.text_end);
         }
         const std::size_t predicate_end = labels.size();
         in.skip_spaces();
         // Object.
         bool is_literal = false;
-        if (in.p_ < in.end_ && *in.p_ == '<') {
-          ++in.p_;
+        if (in.next < in.text_end && *in.next == '<') {
+          ++in.next;
           in.iri();
-        } else if (in.p_ < in.end_ && *in.p_ == '_') {
+        } else if (in.next < in.text_end && *in.next == '_') {
           in.blank_node();
-        } else if (in.p_ < in.end_ && *in.p_ == '"') {
+        } else if (in.next < in.text_end && *in.next == '"') {
           in.literal();
           is_literal = true;
         } else {
-          expected("'<', '_:' or '\"' to start the object", in.p_, in.end_);
+          expected("'<', '_:' or '\"' to start the object", in.next, in.text_end);
         }
         const std::size_t object_end = labels.size();
         in.skip_spaces();
         // The graph, read and forgotten.
-        if (quads_ && in.p_ < in.end_ && (*in.p_ == '<' || *in.p_ == '_')) {
-          if (*in.p_ == '<') {
-            ++in.p_;
+        if (quads_ && in.next < in.text_end && (*in.next == '<' || *in.next == '_')) {
+          if (*in.next == '<') {
+            ++in.next;
             in.iri();
           } else {
             in.blank_node();
@@ -370,14 +372,14 @@ std::optional<RdfSyntaxProblem> RdfLineParser::parse(std::string_view text, std:
           labels.resize(object_end);
           in.skip_spaces();
         }
-        if (in.p_ >= in.end_ || *in.p_ != '.') {
-          expected(quads_ ? "a graph IRI, a blank node or '.' after the object" : "'.' after the object", in.p_,
-                   in.end_);
+        if (in.next >= in.text_end || *in.next != '.') {
+          expected(quads_ ? "a graph IRI, a blank node or '.' after the object" : "'.' after the object", in.next,
+                   in.text_end);
         }
-        ++in.p_;
+        ++in.next;
         in.skip_spaces();
         in.skip_comment();
-        if (!in.at_line_end()) expected("the end of the line after '.'", in.p_, in.end_);
+        if (!in.at_line_end()) expected("the end of the line after '.'", in.next, in.text_end);
         constexpr std::size_t kLongest = std::numeric_limits<std::uint32_t>::max();
         if (subject_end - begin > kLongest || predicate_end - subject_end > kLongest ||
             object_end - predicate_end > kLongest) {
@@ -392,8 +394,8 @@ std::optional<RdfSyntaxProblem> RdfLineParser::parse(std::string_view text, std:
         }
       }
       // The line's end: a line feed, a carriage return, or both.
-      if (in.p_ < in.end_) {
-        if (*in.p_++ == '\r' && in.p_ < in.end_ && *in.p_ == '\n') ++in.p_;
+      if (in.next < in.text_end) {
+        if (*in.next++ == '\r' && in.next < in.text_end && *in.next == '\n') ++in.next;
         ++line;
       }
     }
