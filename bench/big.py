@@ -50,9 +50,10 @@ def dask_measure(snapshot: str, runs: int, walks: int, out: Path) -> dict:
 def measure(name: str, path: str, runs: int, out: Path) -> dict:
     import corpus
     import many_walks
-    import snapshot
     import vantrel
     from common import construct_once
+
+    import snapshot
 
     print("# big: construction", file=sys.stderr, flush=True)
     constructions = [construct_once("vantrel", path) for _ in range(runs)]
@@ -97,8 +98,8 @@ def render(result: dict) -> str:
     for label, value in per_triple.items():
         lines.append(f"| {label} | {value:.1f} | {value * triples / 2**30:.2f} GiB | "
                      f"{value * PROJECTED_TRIPLES / 2**30:.0f} GiB |")
-    lines += ["", "Walks (mean 4, cap 10): walk_ids and walks over 10^6 walks, write_walks (tsv, to tmpfs) and the Dask "
-              "example over 10^7 unless said.", "", "| walks | rate |", "|---|---|"]
+    lines += ["", "Walks (mean 4, cap 10): walk_ids and walks over 10^6 walks, write_walks (tsv, to tmpfs) and the "
+              "Dask example over 10^7 unless said.", "", "| walks | rate |", "|---|---|"]
     for label, entry in result["walks"].items():
         lines.append(f"| {label} | {entry['median'] / 1e6:.2f}M |")
     for label, entry in result["corpus"].items():

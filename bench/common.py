@@ -19,6 +19,7 @@ sys.path[:0] = [str(HERE), str(ROOT / "tests")]
 
 from memory_use import rss_mib, status_mib  # noqa: E402,F401  (the benchmarks import them from here)
 
+
 def make_sampler(kind: str, path: str, mean: float, cap: int, seed: int = 0):
     if kind == "vantrel":
         import vantrel

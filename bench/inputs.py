@@ -137,7 +137,6 @@ def canonical(term) -> str:
 
 def against_rdflib(nt: pathlib.Path, runs: int) -> dict:
     import rdflib
-
     import vantrel
 
     rdflib_times, ours = [], []

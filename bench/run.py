@@ -26,8 +26,9 @@ import time
 import big
 import corpus
 import many_walks
-import snapshot
 from common import HERE, SHARED_DATA, construct_once, make_sampler
+
+import snapshot
 
 CONFIGS = [(4.0, 10), (20.0, 50)]
 
@@ -277,7 +278,8 @@ def render(results: dict) -> str:
             lines.append(
                 f"| {g['name']} | {config.replace('mean ', '').replace(' cap ', ', ')} | {fmt(v['calls_per_s'])} | "
                 f"{fmt(v['steps_per_s'])} | {1e9 / v['steps_per_s']:.0f} | "
-                + (f"{fmt(naive['calls_per_s'], 1)} | {v['calls_per_s'] / naive['calls_per_s']:,.0f}× | " if naive else "| | ")
+                + (f"{fmt(naive['calls_per_s'], 1)} | {v['calls_per_s'] / naive['calls_per_s']:,.0f}× | "
+                   if naive else "| | ")
                 + (f"{fmt(exact['calls_per_s'], 1)} |" if exact else "|"))
     checks = [g["name"] for g in results["graphs"] if g.get("same_walks_as_exact_port")]
     failed = [g["name"] for g in results["graphs"] if g.get("same_walks_as_exact_port") is False]

@@ -19,10 +19,10 @@ import statistics
 import subprocess
 import sys
 
-from common import HERE, construct_once
-
 import many_walks
 import run
+from common import HERE, construct_once
+
 import snapshot
 
 
@@ -83,7 +83,8 @@ def render(results: dict) -> str:
     for name, g in results["graphs"].items():
         w, s = g["walks"], g["snapshot"]
         lines.append(
-            f"| {name} | {g['triples']:,} | {g['nodes']:,} | {g['seconds']:.2f} | {g['peak_mib'] - g['baseline_mib']:.0f} | "
+            f"| {name} | {g['triples']:,} | {g['nodes']:,} | {g['seconds']:.2f} | "
+            f"{g['peak_mib'] - g['baseline_mib']:.0f} | "
             f"{g['retained_mib']:.0f} | {w['walk_ids, 1 thread (steps/s)'] / 1e6:.2f}M | "
             f"{w['walk_ids, 2 threads (steps/s)'] / 1e6:.2f}M | {w['walks (str), 2 threads (steps/s)'] / 1e6:.2f}M | "
             f"{s['save_seconds']:.2f} | {s['load_seconds']:.3f} | {s['load_seconds'] / g['seconds']:.1%} | "

@@ -45,7 +45,8 @@ def start_lists(path: str, entities: int, per_entity: int, runs: int, threads: i
     rates: dict[str, list[float]] = {"start list": [], 'start="each"': []}
     for _ in range(runs):
         rates["start list"].append(call_rate(lambda: sampler.walk_ids(0, walks, threads=threads, start=listed), steps))
-        rates['start="each"'].append(call_rate(lambda: sampler.walk_ids(0, walks, threads=threads, start="each"), steps))
+        rates['start="each"'].append(
+            call_rate(lambda: sampler.walk_ids(0, walks, threads=threads, start="each"), steps))
     medians = {name: statistics.median(values) for name, values in rates.items()}
     return {"graph": path, "entities": entities, "walks": walks, "threads": threads, "steps_per_s": medians,
             "ratio": medians["start list"] / medians['start="each"']}

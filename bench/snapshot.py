@@ -98,9 +98,10 @@ def measure(name: str, graph: str, runs: int, out_dir: Path) -> dict:
     triples = saves[0]["triples"]
     result = {"graph": name, "triples": triples,
               "save_seconds": statistics.median(s["seconds"] for s in saves),
-              "load_seconds": statistics.median(l["seconds"] for l in loads),
+              "load_seconds": statistics.median(load["seconds"] for load in loads),
               "snapshot_bytes_per_triple": os.path.getsize(snapshot) / max(triples, 1),
-              "retained_bytes_per_triple": statistics.median(s["retained_mib"] for s in saves) * 2**20 / max(triples, 1),
+              "retained_bytes_per_triple":
+                  statistics.median(s["retained_mib"] for s in saves) * 2**20 / max(triples, 1),
               "pss_one_mib": one, "pss_four_mib": four}
     os.unlink(snapshot)
     return result

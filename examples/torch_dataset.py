@@ -16,9 +16,8 @@ import pathlib
 import sys
 
 import torch
-from torch.utils.data import DataLoader, IterableDataset, get_worker_info
-
 import vantrel
+from torch.utils.data import DataLoader, IterableDataset, get_worker_info
 
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 

@@ -26,9 +26,8 @@ import tempfile
 from collections import Counter
 from urllib.parse import quote, unquote
 
-from gensim.models import Word2Vec
-
 import vantrel
+from gensim.models import Word2Vec
 
 BUNDLED_GRAPH = pathlib.Path(__file__).resolve().parent / "data" / "rivers.tsv"
 

@@ -9,7 +9,6 @@ the benchmarks.
 from __future__ import annotations
 
 import copy
-
 import math
 
 _MASK32 = 0xFFFFFFFF
@@ -239,7 +238,7 @@ class ExactPathSampler:
             return self.graph.walk(path_len, rng, number % len(self.graph.labels), items, self.allowed)
         return self.graph.walk(path_len, rng, None, items, self.allowed)
 
-    def restrict(self, relations=None, exclude_relations=(), direction="both") -> "ExactPathSampler":
+    def restrict(self, relations=None, exclude_relations=(), direction="both") -> ExactPathSampler:
         """The same sampler over the edges of `relations` (all if None) less
         `exclude_relations`, followed in `direction`, with stream 0 anew."""
         kept = set(label for _, _, label in self.graph.edges) if relations is None else set(relations)

@@ -3,7 +3,6 @@ import pathlib
 import sys
 
 import pytest
-
 import vantrel
 
 NEW = "PathSampler.__new__()"

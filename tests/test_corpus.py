@@ -12,7 +12,6 @@ import time
 import urllib.parse
 
 import pytest
-
 import vantrel
 from conftest import interrupt_after
 

@@ -11,7 +11,6 @@ import sys
 import time
 
 import pytest
-
 from conftest import random_graph
 
 pytest.importorskip("distributed")

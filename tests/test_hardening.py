@@ -10,7 +10,6 @@ import time
 from collections import Counter
 
 import pytest
-
 import vantrel
 from conftest import ABC, interrupt_after
 from memory_use import rss_mib

@@ -12,7 +12,6 @@ import threading
 
 import numpy as np
 import pytest
-
 from conftest import ROOT, interrupt_after, random_graph, shared_data
 from vantrel import PathSampler
 
@@ -269,7 +268,8 @@ def test_from_ids_keeps_ids_and_unused_labels(tmp_path):
     (np.zeros((4,), dtype=np.int64), ["a"], ["r"], ValueError, r"^triples must be of shape \(n, 3\).*\(4,\)$"),
     (np.zeros((1, 3)), ["a"], ["r"], TypeError, "triples must hold integers, not items of format 'd'"),
     ([[0, 0, 0]], ["a"], ["r"], TypeError, "triples must be an integer array with the buffer protocol, not list"),
-    (np.zeros((1, 3), dtype=int), ["a", "b", "a"], ["r"], ValueError, r"^node_labels\[2\] = 'a' repeats node_labels\[0\]$"),
+    (np.zeros((1, 3), dtype=int), ["a", "b", "a"], ["r"], ValueError,
+     r"^node_labels\[2\] = 'a' repeats node_labels\[0\]$"),
     (np.zeros((1, 3), dtype=int), ["a"], ["r", "r"], ValueError, r"^relation_labels\[1\] = 'r' repeats"),
     (np.zeros((1, 3), dtype=int), ["a", 5], ["r"], TypeError, r"^node_labels\[1\] must be str, not int$"),
     (np.zeros((1, 3), dtype=int), "a", ["r"], TypeError, r"^node_labels must be a sequence of str, not a str$"),

@@ -5,7 +5,6 @@ way a user can, and compared."""
 import filecmp
 
 import pytest
-
 from vantrel import PathSampler
 
 LINES = 2**22 + 1  # a new head and a new tail on every line: 2^23 + 2 nodes

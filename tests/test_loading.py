@@ -4,7 +4,6 @@ import os
 import sys
 
 import pytest
-
 import vantrel
 from conftest import shared_data
 

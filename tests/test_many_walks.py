@@ -10,7 +10,6 @@ import time
 from collections import Counter
 
 import pytest
-
 import vantrel
 from conftest import ABC, interrupt_after, random_graph
 from exact_port import ExactPathSampler
@@ -187,13 +186,15 @@ def test_tokens_is_a_sequence_as_a_list_would_be(abc_path, query):
         (lambda s: s.walk_ids(5, 4), ValueError, "first must be <= stop, not first=5 > stop=4"),
         (lambda s: s.walks(-1, 4), ValueError, "first must be >= 0, not -1"),
         (lambda s: s.walk_ids(0, -2), ValueError, "stop must be >= 0, not -2"),
-        (lambda s: s.walk_ids(0, 2**64), OverflowError, "stop must be <= 18446744073709551615, not 18446744073709551616"),
+        (lambda s: s.walk_ids(0, 2**64), OverflowError,
+         "stop must be <= 18446744073709551615, not 18446744073709551616"),
         (lambda s: s.walk_ids(0, 4, threads=-1), ValueError, "threads must be >= 0, not -1"),
         (lambda s: s.walk_ids(0, 4, threads=2**70), OverflowError, None),
         (lambda s: s.walk_ids(0, 4, start="every"), ValueError, "start must be 'random' or 'each', not 'every'"),
         (lambda s: s.walk_ids(0, 4, start=None), TypeError, None),
         (lambda s: s.walk_ids(0.0, 4), TypeError, None),
-        (lambda s: s.walk_ids(0, 4, 2), TypeError, "PathSampler.walk_ids() takes at most 2 positional arguments (3 given)"),
+        (lambda s: s.walk_ids(0, 4, 2), TypeError,
+         "PathSampler.walk_ids() takes at most 2 positional arguments (3 given)"),
         (lambda s: s.walks(0), TypeError, "PathSampler.walks() missing required positional argument: stop"),
         (lambda s: s.sample_paths(-1), ValueError, "count must be >= 0, not -1"),
         (lambda s: s.sample_paths(2**63), OverflowError, None),
@@ -267,7 +268,10 @@ def test_threads_take_turns_on_the_stream(abc_path):
 @pytest.mark.parametrize("method", ["walk_ids", "sample_paths"])
 def test_ctrl_c_stops_a_long_call_and_leaves_the_stream(abc_path, method):
     sampler = vantrel.PathSampler(abc_path, 1e9, 10**7, 1)
-    call = (lambda: sampler.walk_ids(0, 4, threads=2)) if method == "walk_ids" else (lambda: sampler.sample_paths(10**4))
+    if method == "walk_ids":
+        call = lambda: sampler.walk_ids(0, 4, threads=2)  # noqa: E731
+    else:
+        call = lambda: sampler.sample_paths(10**4)  # noqa: E731
     timer = interrupt_after(0.3)
     start = time.monotonic()
     try:

@@ -5,7 +5,6 @@ import sys
 import weakref
 
 import pytest
-
 import vantrel
 
 

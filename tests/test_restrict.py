@@ -5,7 +5,6 @@ against the exact port on random graphs, in every form of walk."""
 import random
 
 import pytest
-
 import vantrel
 from conftest import random_graph
 from exact_port import ExactPathSampler

@@ -4,12 +4,11 @@ ValueError, never a crash. The format: docs/snapshot-format.md."""
 
 import os
 import random
+import struct
 import subprocess
 import sys
-import struct
 
 import pytest
-
 import vantrel
 from conftest import random_graph
 

@@ -1,7 +1,6 @@
 import random
 
 import pytest
-
 import vantrel
 from conftest import random_graph
 from exact_port import ExactPathSampler

@@ -92,8 +92,13 @@ class PathSampler:
         """The next `count` walks of this sampler's own stream: what `count` calls of sample_path()
         would return, leaving the stream where they would. On failure the stream is left as it was."""
     def walk_ids(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes"] = "path"
+        self,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes"] = "path",
     ) -> tuple[Buffer, Buffer]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
@@ -103,8 +108,13 @@ class PathSampler:
         items="path" lists the start node, a relation per step and the end node; "full" every node and
         relation; "nodes" the nodes only (the route, and every draw, is the same)."""
     def walks(
-        self, first: int, stop: int, *, threads: int = 0, start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes"] = "path"
+        self,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes"] = "path",
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""
     def write_walks(
