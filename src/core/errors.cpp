@@ -32,8 +32,7 @@ IoError::IoError(std::string message, int os_code, std::string kind)
 IoError IoError::from_os(int code) {
   const std::string kind(io_error_kind(code));
   std::string message(kUnwrapPrefix);
-  message += "Os { code: " + std::to_string(code) + ", kind: " + kind + ", message: \"" +
-             system_message(code) + "\" }";
+  message += "Os { code: " + std::to_string(code) + ", kind: " + kind + ", message: \"" + system_message(code) + "\" }";
   return IoError(std::move(message), code, kind);
 }
 
@@ -50,7 +49,8 @@ IoError IoError::custom(std::string_view kind, std::string_view text) {
 std::string_view io_error_kind(int code) {
   switch (code) {
     case E2BIG: return "ArgumentListTooLong";
-    case EACCES: case EPERM: return "PermissionDenied";
+    case EACCES:
+    case EPERM: return "PermissionDenied";
     case EADDRINUSE: return "AddrInUse";
     case EADDRNOTAVAIL: return "AddrNotAvailable";
     case EBUSY: return "ResourceBusy";
@@ -90,8 +90,8 @@ std::string_view io_error_kind(int code) {
 }
 
 ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number)
-    : std::runtime_error("index out of bounds: the len is " + std::to_string(fields) +
-                         " but the index is " + std::to_string(missing_index)),
+    : std::runtime_error("index out of bounds: the len is " + std::to_string(fields) + " but the index is " +
+                         std::to_string(missing_index)),
       line_number_(line_number) {}
 
 WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_code_(code) {}
@@ -101,8 +101,7 @@ RdfSyntaxError::RdfSyntaxError(std::uint64_t line_number, const std::string& pro
 
 SnapshotError::SnapshotError(const std::string& problem) : std::runtime_error("invalid snapshot: " + problem) {}
 
-EmptyRangeError::EmptyRangeError()
-    : std::runtime_error("UniformSampler::sample_single: low >= high") {}
+EmptyRangeError::EmptyRangeError() : std::runtime_error("UniformSampler::sample_single: low >= high") {}
 
 ShapeTooSmallError::ShapeTooSmallError()
     : std::runtime_error("called `Result::unwrap()` on an `Err` value: ShapeTooSmall") {}

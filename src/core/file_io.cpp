@@ -70,7 +70,8 @@ OutputTarget resolve_output(const std::string& path) {
   for (int link = 0; link <= kMostLinks; ++link) {
     if (const std::optional<int> descriptor = named_descriptor(at)) return {OutputTarget::kDescriptor, {}, *descriptor};
     struct stat status;
-    if (::lstat(at.c_str(), &status) != 0) return {OutputTarget::kReplace, at, -1};  // a new file, or the error rename gives
+    if (::lstat(at.c_str(), &status) != 0)
+      return {OutputTarget::kReplace, at, -1};  // a new file, or the error rename gives
     if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) return {OutputTarget::kReplace, at, -1};
     if (S_ISSOCK(status.st_mode)) return {OutputTarget::kSocket, at, -1};
     if (!S_ISLNK(status.st_mode)) return {OutputTarget::kSpecial, at, -1};
@@ -163,9 +164,7 @@ void AtomicFile::commit() {
 OutputFile::OutputFile(const std::string& path, const InterruptPoll& poll) {
   const OutputTarget target = resolve_output(path);
   switch (target.kind) {
-    case OutputTarget::kReplace:
-      atomic_.emplace(target.path);
-      break;
+    case OutputTarget::kReplace: atomic_.emplace(target.path); break;
     case OutputTarget::kDescriptor:
       fd_ = ::fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0);
       if (fd_ < 0) throw WriteError(errno);
@@ -175,9 +174,7 @@ OutputFile::OutputFile(const std::string& path, const InterruptPoll& poll) {
       fd_ = open_interruptibly(target.path, O_WRONLY | O_CLOEXEC | O_NOCTTY, poll);
       if (fd_ < 0) throw WriteError(errno);
       break;
-    case OutputTarget::kSocket:
-      fd_ = connect_socket(target.path);
-      break;
+    case OutputTarget::kSocket: fd_ = connect_socket(target.path); break;
   }
 }
 

@@ -10,7 +10,7 @@ namespace vantrel {
 
 // How the integers of a buffer are stored.
 struct IntegerFormat {
-  unsigned size = 8;          // bytes, 1 to 8
+  unsigned size = 8;  // bytes, 1 to 8
   bool is_signed = false;
   bool byte_swapped = false;  // stored in the other byte order than this machine's
 };

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -20,7 +20,6 @@ std::uint64_t physical_memory_bytes();
 // Refuses, with std::bad_alloc, work whose memory could never be had: more
 // than the machine's physical memory.
 void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
-
 
 // Allocates `bytes` for a large array: below a few megabytes from the heap,
 // above that as an anonymous mapping aligned to 2 MiB and advised to use

@@ -127,8 +127,7 @@ std::size_t thread_room() {
 bool room_for(std::size_t probe_size) {
   // Mapped rather than allocated: malloc would keep the address space of a
   // block this size for itself once it was freed.
-  void* probe = ::mmap(nullptr, probe_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                       -1, 0);
+  void* probe = ::mmap(nullptr, probe_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (probe == MAP_FAILED) return false;
   ::munmap(probe, probe_size);
   return true;

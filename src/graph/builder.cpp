@@ -92,28 +92,31 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
   // Each bucket's nodes: their headers, then their forward entries in edge
   // order. `counts_[n].forward` becomes the number of entries placed so far.
   const unsigned shift = edges_by_source_.shift();
-  const std::uint64_t buckets = std::max<std::uint64_t>(edges_by_source_.bucket_count(),
-                                                        (node_count + (std::uint64_t{1} << shift) - 1) >> shift);
-  run_tasks(buckets, threads, [&](std::uint64_t bucket, const InterruptPoll& task_poll) {
-    const std::uint64_t first = bucket << shift;
-    const std::uint64_t last = std::min(node_count, (bucket + 1) << shift);
-    for (std::uint64_t n = first; n < last; ++n) {
-      cells[block_of[n]].header = {static_cast<OutId>(counts_[n].forward), static_cast<OutId>(counts_[n].backward),
-                                   static_cast<OutId>(n)};
-      counts_[n].forward = 0;
-    }
-    if (bucket >= edges_by_source_.bucket_count()) return;
-    std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
-    for (RecordPage<Id>& page : pages) {
-      for (const EdgeRecord<Id>& record : std::span(page.records(), page.count())) {
-        const std::uint64_t position = entry_cell(block_of[record.source], counts_[record.source].forward++);
-        cells[position].edge = {block_of[record.target], static_cast<OutId>(record.relation),
-                                static_cast<OutId>(record.target_position)};
-      }
-      page.release();  // as the cells fill, the records go
-      task_poll();
-    }
-  }, poll);
+  const std::uint64_t buckets =
+      std::max<std::uint64_t>(edges_by_source_.bucket_count(), (node_count + (std::uint64_t{1} << shift) - 1) >> shift);
+  run_tasks(
+      buckets, threads,
+      [&](std::uint64_t bucket, const InterruptPoll& task_poll) {
+        const std::uint64_t first = bucket << shift;
+        const std::uint64_t last = std::min(node_count, (bucket + 1) << shift);
+        for (std::uint64_t n = first; n < last; ++n) {
+          cells[block_of[n]].header = {static_cast<OutId>(counts_[n].forward), static_cast<OutId>(counts_[n].backward),
+                                       static_cast<OutId>(n)};
+          counts_[n].forward = 0;
+        }
+        if (bucket >= edges_by_source_.bucket_count()) return;
+        std::vector<RecordPage<Id>> pages = edges_by_source_.take(bucket);
+        for (RecordPage<Id>& page : pages) {
+          for (const EdgeRecord<Id>& record : std::span(page.records(), page.count())) {
+            const std::uint64_t position = entry_cell(block_of[record.source], counts_[record.source].forward++);
+            cells[position].edge = {block_of[record.target], static_cast<OutId>(record.relation),
+                                    static_cast<OutId>(record.target_position)};
+          }
+          page.release();  // as the cells fill, the records go
+          task_poll();
+        }
+      },
+      poll);
   std::vector<Counts>().swap(counts_);
 
   // The backward entries, from the forward ones: each is written once, so

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "graph/edge_buckets.hpp"
 #include "graph/graph.hpp"
-#include "core/interrupt.hpp"
 #include "graph/labels.hpp"
 #include "graph/triple.hpp"
 
@@ -105,9 +105,7 @@ enum class IdWidth { kNarrowest, k64 };
 // Whether a builder may collect `edges` triples with 32-bit ids, whatever
 // they hold: even if each brings two new nodes and a new relation, the
 // graph fits 32-bit ids.
-constexpr bool collects_narrow(std::uint64_t edges) {
-  return edges <= UINT32_MAX && fits_32_bit_ids(4 * edges, edges);
-}
+constexpr bool collects_narrow(std::uint64_t edges) { return edges <= UINT32_MAX && fits_32_bit_ids(4 * edges, edges); }
 // The most triples collected with 32-bit ids.
 inline constexpr std::uint64_t kMostNarrowTriples = (UINT32_MAX - 1) / 4;
 static_assert(collects_narrow(kMostNarrowTriples) && !collects_narrow(kMostNarrowTriples + 1));

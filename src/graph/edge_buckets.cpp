@@ -23,7 +23,9 @@ void RecordPage<Id>::release() {
 }
 
 template <class Id>
-RecordPage<Id>::~RecordPage() { release(); }
+RecordPage<Id>::~RecordPage() {
+  release();
+}
 
 template <class Id>
 void EdgeBuckets<Id>::settle_last_page(std::size_t index) {

@@ -29,9 +29,7 @@ class RecordPage {
 
   // Throws std::bad_alloc.
   RecordPage();
-  RecordPage(RecordPage&& other) noexcept : records_(other.records_), count_(other.count_) {
-    other.records_ = nullptr;
-  }
+  RecordPage(RecordPage&& other) noexcept : records_(other.records_), count_(other.count_) { other.records_ = nullptr; }
   RecordPage& operator=(RecordPage&&) = delete;
   RecordPage(const RecordPage&) = delete;
   ~RecordPage();
@@ -67,9 +65,11 @@ class EdgeBuckets {
 
   void append(const EdgeRecord<Id>& record) {
     std::size_t index = static_cast<std::size_t>(record.source >> shift_);
-    if (index >= tails_.size()) [[unlikely]] index = add_buckets(index);
+    if (index >= tails_.size()) [[unlikely]]
+      index = add_buckets(index);
     Tail& tail = tails_[index];
-    if (tail.next == tail.end) [[unlikely]] new_page(index);
+    if (tail.next == tail.end) [[unlikely]]
+      new_page(index);
     *tail.next++ = record;
   }
 

@@ -22,13 +22,13 @@ std::uint64_t BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, 
 template class BasicGraph<std::uint32_t>;
 template class BasicGraph<std::uint64_t>;
 template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
-                                              const InterruptPoll&) const;
+                                                       const InterruptPoll&) const;
 template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
-                                              const InterruptPoll&) const;
+                                                       const InterruptPoll&) const;
 template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
-                                              const InterruptPoll&) const;
+                                                       const InterruptPoll&) const;
 template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
-                                              const InterruptPoll&) const;
+                                                       const InterruptPoll&) const;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {

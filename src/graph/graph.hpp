@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
-#include "graph/labels.hpp"
 #include "core/memory.hpp"
+#include "graph/labels.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -80,7 +80,7 @@ enum class Suffix : std::uint8_t { kNone, kForward, kBackward };
 // What follows a relation's label in a token's text: "::-->" for an edge
 // followed forward, "::<--" backward; nothing after a node's label.
 constexpr std::string_view suffix_text(Suffix suffix) {
-  return suffix == Suffix::kForward ? std::string_view("::-->")
+  return suffix == Suffix::kForward    ? std::string_view("::-->")
          : suffix == Suffix::kBackward ? std::string_view("::<--")
                                        : std::string_view();
 }
@@ -144,8 +144,8 @@ class BasicGraph {
   // their header cells in `cells`.
   // A restricted graph (`restricted`) may have nodes without edges and
   // relations without edges; with one direction, every twin is kNoTwin.
-  BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels,
-             LabelList relation_labels, Direction direction = Direction::kBoth, bool restricted = false)
+  BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels, LabelList relation_labels,
+             Direction direction = Direction::kBoth, bool restricted = false)
       : cells_(std::move(cells)),
         block_of_(std::move(block_of)),
         node_labels_(std::move(node_labels)),
@@ -207,7 +207,8 @@ class BasicGraph {
     const HeaderCell<Id>& header = cells_[at.block].header;
     const std::uint64_t fwd_count = header.forward_count;
     const std::uint64_t candidates = fwd_count + header.backward_count;
-    if (candidates == 0) [[unlikely]] return kDeadEnd;
+    if (candidates == 0) [[unlikely]]
+      return kDeadEnd;
     std::uint64_t choice;
     if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
       const std::uint64_t removed = (at.removed & WalkPosition<Id>::kAfterForward) != 0
@@ -316,8 +317,7 @@ class KG {
   // A walk with a drawn start, as owned strings, each edge label followed by
   // `redge_suffix` when followed forward and by `ledge_suffix` when followed
   // backward.
-  std::vector<std::string> sample_path(std::uint64_t path_len, StdRng& rng,
-                                       std::string_view redge_suffix,
+  std::vector<std::string> sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                        std::string_view ledge_suffix) const;
 
  private:

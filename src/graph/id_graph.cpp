@@ -44,7 +44,8 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   // read is checked again, so that a change fails instead of writing out of bounds.
   auto id = [&](std::uint64_t row, unsigned column, std::uint64_t count) {
     const StoredInteger value = triples.at(row, column);
-    if (value.negative || value.bits >= count) throw IdRangeError("triples changed while the graph was built from them");
+    if (value.negative || value.bits >= count)
+      throw IdRangeError("triples changed while the graph was built from them");
     return value.bits;
   };
   const std::uint64_t relation_count = relation_labels.size();
@@ -87,8 +88,8 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
       throw IdRangeError("triples changed while the graph was built from them");
     }
     cells[entry_cell(src_block, fwd_position)].edge = {dst_block, relation, rev_position};
-    cells[twin_cell(dst_block, cells[dst_block].header.forward_count, true, rev_position)].edge = {
-        src_block, relation, fwd_position};
+    cells[twin_cell(dst_block, cells[dst_block].header.forward_count, true, rev_position)].edge = {src_block, relation,
+                                                                                                   fwd_position};
   }
   restricted = restricted || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
   return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),

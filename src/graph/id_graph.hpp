@@ -12,9 +12,9 @@
 #include <string>
 #include <utility>
 
-#include "graph/graph.hpp"
 #include "core/integers.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 #include "graph/labels.hpp"
 
 namespace vantrel {

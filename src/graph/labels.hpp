@@ -183,7 +183,7 @@ class LabelTable {
   static constexpr Id kEmpty = static_cast<Id>(-1);
   struct Slot {
     Id id = kEmpty;
-    std::uint32_t key = 0;  // length (capped at 255) in the low byte, the hash's top bits above
+    std::uint32_t key = 0;      // length (capped at 255) in the low byte, the hash's top bits above
     char prefix[kInline] = {};  // the label's first bytes, zero-padded
   };
   // The home slot comes from the hash's top bits, which the key keeps too:

@@ -38,12 +38,15 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
   constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
   const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
   auto for_each_node = [&](auto&& visit) {
-    run_tasks(tasks, available_cpus(), [&](std::uint64_t task, const InterruptPoll& task_poll) {
-      for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
-        visit(node);
-      }
-      task_poll();
-    }, poll);
+    run_tasks(
+        tasks, available_cpus(),
+        [&](std::uint64_t task, const InterruptPoll& task_poll) {
+          for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
+            visit(node);
+          }
+          task_poll();
+        },
+        poll);
   };
   for_each_node([&](std::uint64_t node) {
     const std::uint64_t block = blocks[node];
@@ -100,12 +103,12 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
   });
   const LabelList& node_labels = graph.node_labels();
   const LabelList& relation_labels = graph.relation_labels();
-  return BasicGraph<Id>(std::move(new_cells), std::move(new_blocks),
-                        LabelList(node_labels.bytes().share(), node_labels.offsets().share(),
-                                  node_labels.ascii_flags().share()),
-                        LabelList(relation_labels.bytes().share(), relation_labels.offsets().share(),
-                                  relation_labels.ascii_flags().share()),
-                        direction, true);
+  return BasicGraph<Id>(
+      std::move(new_cells), std::move(new_blocks),
+      LabelList(node_labels.bytes().share(), node_labels.offsets().share(), node_labels.ascii_flags().share()),
+      LabelList(relation_labels.bytes().share(), relation_labels.offsets().share(),
+                relation_labels.ascii_flags().share()),
+      direction, true);
 }
 
 }  // namespace

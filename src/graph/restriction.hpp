@@ -4,14 +4,14 @@
 
 #include <vector>
 
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 
 namespace vantrel {
 
 // Which edges a restricted graph keeps.
 struct Restriction {
-  std::vector<bool> relations;  // by relation id: whether its edges are kept
+  std::vector<bool> relations;             // by relation id: whether its edges are kept
   Direction direction = Direction::kBoth;  // kForward: head to tail only; kBackward: tail to head only
 };
 

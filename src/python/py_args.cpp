@@ -176,11 +176,8 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
 namespace {
 
 constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false},
-    {"stop", false, false},
-    {"threads", true, true},
-    {"start", true, true},
-    {"items", true, true},
+    {"first", false, false}, {"stop", false, false}, {"threads", true, true},
+    {"start", true, true},   {"items", true, true},
 };
 
 constexpr Choice<StartRule> kStartChoices[] = {{"random", StartRule::kDrawn}, {"each", StartRule::kEachNode}};
@@ -200,8 +197,8 @@ bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs,
                                   node_count, request);
 }
 
-bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              PyObject* items, std::uint64_t node_count, NumberedRequest& request) {
+bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start, PyObject* items,
+                              std::uint64_t node_count, NumberedRequest& request) {
   std::uint64_t thread_count = 0;
   if (!convert_bounded(first, "first", kWalkNumberLimit, request.first) ||
       !convert_bounded(stop, "stop", kWalkNumberLimit, request.stop) ||

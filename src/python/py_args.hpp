@@ -109,8 +109,8 @@ bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs,
 
 // Converts those arguments once parsed (`threads`, `start` and `items` may
 // be null: not given); false with the exception set on failure.
-bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start,
-                              PyObject* items, std::uint64_t node_count, NumberedRequest& request);
+bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start, PyObject* items,
+                              std::uint64_t node_count, NumberedRequest& request);
 
 // Node ids given as start=: an object with the buffer protocol holding
 // integers (one dimension, any integer format), or a sequence of ints.

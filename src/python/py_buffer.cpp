@@ -8,8 +8,7 @@ namespace vantrel::py {
 namespace {
 
 struct IdArrayObject {
-  PyObject_HEAD
-  std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>> values;
+  PyObject_HEAD std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>> values;
   Py_ssize_t shape[1];
   Py_ssize_t strides[1];
 };
@@ -81,8 +80,9 @@ int ready_id_array_type() {
   IdArrayType.tp_as_buffer = &IdArray_as_buffer;
   IdArrayType.tp_as_sequence = &IdArray_as_sequence;
   IdArrayType.tp_flags = Py_TPFLAGS_DEFAULT;
-  IdArrayType.tp_doc = "Unsigned integers filled by vantrel; use it through the buffer protocol\n"
-                       "(memoryview, numpy.asarray, torch.frombuffer).";
+  IdArrayType.tp_doc =
+      "Unsigned integers filled by vantrel; use it through the buffer protocol\n"
+      "(memoryview, numpy.asarray, torch.frombuffer).";
   return PyType_Ready(&IdArrayType);
 }
 

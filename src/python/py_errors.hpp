@@ -62,8 +62,8 @@ class InterpreterLockReleased {
 // names the file in the exception's note where the failure concerns it, as
 // the argument `input_name` ("data_path: 'kg.tsv'"); a failed write becomes
 // the OSError subclass for its errno with `filename`.
-void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr,
-                   PyObject* filename = nullptr, const char* input_name = "data_path");
+void raise_failure(std::exception_ptr failure, const std::string* data_path = nullptr, PyObject* filename = nullptr,
+                   const char* input_name = "data_path");
 
 // What an entry of the binding returns when it fails: null for an object,
 // -1 for an int or a size.

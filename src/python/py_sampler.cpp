@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "read/byte_source.hpp"
-#include "read/graph_reader.hpp"
-#include "graph/graph.hpp"
 #include "core/parallel.hpp"
+#include "graph/graph.hpp"
+#include "graph/restriction.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
 #include "python/py_tokens.hpp"
 #include "random/random.hpp"
-#include "graph/restriction.hpp"
+#include "read/byte_source.hpp"
+#include "read/graph_reader.hpp"
 #include "walk/walks.hpp"
 
 namespace vantrel::py {
@@ -74,10 +74,13 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
     return nullptr;
   }
 
-  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    FileSource source(data_path, poll);
-    return state_with(read_graph(source, {}, poll), walk);
-  }, &data_path);
+  return fill_sampler(
+      std::move(owner),
+      [&](const InterruptPoll& poll) {
+        FileSource source(data_path, poll);
+        return state_with(read_graph(source, {}, poll), walk);
+      },
+      &data_path);
 }
 
 void PathSampler_dealloc(PyObject* object) {
@@ -152,7 +155,6 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
   };
   return with_token_type(state.kg, draw);
 }
-
 
 // Draws the requested walks with the lock released into tokens of the
 // narrowest type that holds every token id, then hands them to
@@ -361,7 +363,8 @@ PyMethodDef PathSampler_methods[] = {
      "PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones; labels no\n"
      "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
-     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', format='tsv', progress=None)\n--\n\n"
+     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', format='tsv', "
+     "progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
      "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A regular\n"
@@ -376,8 +379,7 @@ PyGetSetDef PathSampler_getset[] = {
     {"node_count", guarded<PathSampler_get_node_count>, nullptr,
      "The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1.", nullptr},
     {"tokens", guarded<PathSampler_get_tokens>, nullptr,
-     "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".",
-     nullptr},
+     "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

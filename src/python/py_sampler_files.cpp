@@ -8,10 +8,10 @@
 #include <string>
 
 #include "core/file_io.hpp"
-#include "walk/corpus.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
 #include "snapshot/snapshot.hpp"
+#include "walk/corpus.hpp"
 
 namespace vantrel::py {
 
@@ -42,9 +42,9 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
-  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return state_with(load_snapshot(path, poll), walk);
-  }, nullptr, filename.get());
+  return fill_sampler(
+      std::move(owner), [&](const InterruptPoll& poll) { return state_with(load_snapshot(path, poll), walk); }, nullptr,
+      filename.get());
 }
 
 constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
@@ -65,14 +65,8 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
 constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {{"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}};
 
 constexpr ParamDescription kWriteWalksParams[] = {
-    {"path", false, false},
-    {"first", false, false},
-    {"stop", false, false},
-    {"threads", true, true},
-    {"start", true, true},
-    {"items", true, true},
-    {"format", true, true},
-    {"progress", true, true},
+    {"path", false, false}, {"first", false, false}, {"stop", false, false}, {"threads", true, true},
+    {"start", true, true},  {"items", true, true},   {"format", true, true}, {"progress", true, true},
 };
 
 PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -115,16 +109,17 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   auto report_progress = [&] {
     progress.report([&] { return PyLong_FromUnsignedLongLong(written.load(std::memory_order_relaxed)); });
   };
-  const bool succeeded = run_released_with([&](const InterruptPoll& poll) {
-    std::optional<OutputFile> file;
-    if (!descriptor) file.emplace(path, poll);
-    counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items,
-                          format, request.threads,
-                          descriptor ? *descriptor : file->fd(), written, poll);
-    progress.finish();
-    if (progress) poll();  // the final count, before the file appears
-    if (file) file->commit();
-  }, report_progress, nullptr, filename.get());
+  const bool succeeded = run_released_with(
+      [&](const InterruptPoll& poll) {
+        std::optional<OutputFile> file;
+        if (!descriptor) file.emplace(path, poll);
+        counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items, format,
+                              request.threads, descriptor ? *descriptor : file->fd(), written, poll);
+        progress.finish();
+        if (progress) poll();  // the final count, before the file appears
+        if (file) file->commit();
+      },
+      report_progress, nullptr, filename.get());
   if (!succeeded) return nullptr;
   return Py_BuildValue("(KK)", static_cast<unsigned long long>(counts.walks),
                        static_cast<unsigned long long>(counts.tokens));

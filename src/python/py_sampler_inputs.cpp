@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "read/byte_source.hpp"
-#include "read/graph_reader.hpp"
 #include "graph/id_graph.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
 #include "python/py_source.hpp"
+#include "read/byte_source.hpp"
+#include "read/graph_reader.hpp"
 
 namespace vantrel::py {
 
@@ -27,12 +27,8 @@ constexpr Choice<GraphFormat> kFormatChoices[] = {
 constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
 constexpr ParamDescription kReadParams[] = {
-    {"source", false, false},
-    {"mean_path_len", false, false},
-    {"max_path_len", false, false},
-    {"random_state", false, false},
-    {"format", true, true},
-    {"literals", true, true},
+    {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
+    {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
     {"progress", true, true},
 };
 
@@ -51,8 +47,10 @@ enum class Compression { kNone, kGzip, kBzip2, kXz, kZstd };
 // The compression that `name`'s last suffix names; a suffix that names one
 // is taken off `name`.
 Compression strip_compression_suffix(std::string_view& name) {
-  static constexpr std::pair<std::string_view, Compression> kSuffixes[] = {
-      {".gz", Compression::kGzip}, {".bz2", Compression::kBzip2}, {".xz", Compression::kXz}, {".zst", Compression::kZstd}};
+  static constexpr std::pair<std::string_view, Compression> kSuffixes[] = {{".gz", Compression::kGzip},
+                                                                           {".bz2", Compression::kBzip2},
+                                                                           {".xz", Compression::kXz},
+                                                                           {".zst", Compression::kZstd}};
   for (const auto& [suffix, compression] : kSuffixes) {
     if (ends_with(name, suffix)) {
       name.remove_suffix(suffix.size());
@@ -136,12 +134,8 @@ class OpenedFiles {
 constexpr const char* kFromIdsName = "PathSampler.from_ids()";
 
 constexpr ParamDescription kFromIdsParams[] = {
-    {"triples", false, false},
-    {"node_labels", false, false},
-    {"relation_labels", false, false},
-    {"mean_path_len", false, false},
-    {"max_path_len", false, false},
-    {"random_state", false, false},
+    {"triples", false, false},       {"node_labels", false, false},  {"relation_labels", false, false},
+    {"mean_path_len", false, false}, {"max_path_len", false, false}, {"random_state", false, false},
 };
 
 // The labels of a sequence of str, copied; false with the exception set
@@ -176,7 +170,8 @@ bool labels_of(PyObject* sequence, const char* name, LabelList& out) {
   }
   out = std::move(arena).freeze();
   if (const auto repeat = first_repeat(out)) {
-    PyErr_Format(PyExc_ValueError, "%s[%llu] = %R repeats %s[%llu]", name, static_cast<unsigned long long>(repeat->first),
+    PyErr_Format(PyExc_ValueError, "%s[%llu] = %R repeats %s[%llu]", name,
+                 static_cast<unsigned long long>(repeat->first),
                  PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(repeat->first)), name,
                  static_cast<unsigned long long>(repeat->second));
     return false;
@@ -292,8 +287,7 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   }
   if (!format) format = format_of(name);
   if (!format) {
-    PyErr_Format(PyExc_ValueError,
-                 "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
+    PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
                  filename ? filename.get() : source_object);
     return nullptr;
   }
@@ -337,17 +331,20 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
       return PyLong_FromUnsignedLongLong(counted ? counted->bytes_read() : 0);
     });
   };
-  return fill_sampler_with(std::move(owner), [&](const InterruptPoll& poll) {
-    std::optional<FileSource> plain;
-    if (!python_source) plain.emplace(path, poll);
-    CountingSource source(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
-    counted = &source;
-    KG kg = read_graph(source, options, poll);
-    progress.finish();
-    if (progress) poll();  // the final count
-    counted = nullptr;
-    return state_with(std::move(kg), walk);
-  }, report_progress, &name, nullptr, "source");
+  return fill_sampler_with(
+      std::move(owner),
+      [&](const InterruptPoll& poll) {
+        std::optional<FileSource> plain;
+        if (!python_source) plain.emplace(path, poll);
+        CountingSource source(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
+        counted = &source;
+        KG kg = read_graph(source, options, poll);
+        progress.finish();
+        if (progress) poll();  // the final count
+        counted = nullptr;
+        return state_with(std::move(kg), walk);
+      },
+      report_progress, &name, nullptr, "source");
 }
 
 }  // namespace vantrel::py

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 #include "graph/labels.hpp"
 #include "python/py_args.hpp"
 #include "python/py_stream_lock.hpp"
@@ -22,8 +22,7 @@ namespace vantrel::py {
 
 // Everything a PathSampler owns; no Python object among it.
 struct SamplerState {
-  SamplerState(WalkRules walk_rules, StdRng stream, KG graph)
-      : rules(walk_rules), rng(stream), kg(std::move(graph)) {}
+  SamplerState(WalkRules walk_rules, StdRng stream, KG graph) : rules(walk_rules), rng(stream), kg(std::move(graph)) {}
 
   WalkRules rules;
   StdRng rng;  // stream 0: the sampler's own
@@ -43,8 +42,7 @@ struct SamplerState {
 };
 
 struct PathSamplerObject {
-  PyObject_HEAD
-  std::unique_ptr<SamplerState> state;
+  PyObject_HEAD std::unique_ptr<SamplerState> state;
 };
 
 inline SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }

@@ -60,13 +60,13 @@ std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
     PyRef result(PyObject_CallMethod(file_.get(), "readinto", "O", view.get()));
     if (!result) throw PythonErrorAlreadySet{};
     if (result.get() == Py_None) {
-      PyErr_SetString(PyExc_BlockingIOError, "source is non-blocking and has no data ready: give a blocking file object");
+      PyErr_SetString(PyExc_BlockingIOError,
+                      "source is non-blocking and has no data ready: give a blocking file object");
       throw PythonErrorAlreadySet{};
     }
     const Py_ssize_t count = PyNumber_AsSsize_t(result.get(), PyExc_OverflowError);
     if (count == -1 && PyErr_Occurred()) throw PythonErrorAlreadySet{};
-    if (count < 0 || static_cast<std::size_t>(count) > capacity ||
-        count > PyByteArray_GET_SIZE(landing_.get())) {
+    if (count < 0 || static_cast<std::size_t>(count) > capacity || count > PyByteArray_GET_SIZE(landing_.get())) {
       PyErr_Format(PyExc_ValueError, "source.readinto() returned %zd for a buffer of %zu bytes", count, capacity);
       throw PythonErrorAlreadySet{};
     }

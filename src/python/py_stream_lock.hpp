@@ -32,10 +32,8 @@ class StreamLock {
       }
       for (;;) {
         bool locked;
-        Py_BEGIN_ALLOW_THREADS
-        locked = mutex_.try_lock_for(std::chrono::milliseconds(50));
-        Py_END_ALLOW_THREADS
-        if (locked) break;
+        Py_BEGIN_ALLOW_THREADS locked = mutex_.try_lock_for(std::chrono::milliseconds(50));
+        Py_END_ALLOW_THREADS if (locked) break;
         if (PyErr_CheckSignals() < 0) return false;
       }
     }

@@ -134,8 +134,7 @@ template PyObject* walks_to_lists(const KG&, const std::uint64_t*, std::span<con
 namespace {
 
 struct TokensObject {
-  PyObject_HEAD
-  PyObject* owner;  // strong reference: keeps `kg` alive
+  PyObject_HEAD PyObject* owner;  // strong reference: keeps `kg` alive
   const KG* kg;
 };
 
@@ -200,8 +199,7 @@ Py_ssize_t find_token(const KG& kg, PyObject* value, Py_ssize_t lo, Py_ssize_t h
   for (Py_ssize_t token = lo; token < hi; ++token) {
     const PathPiece piece = kg.token_text(static_cast<std::uint64_t>(token));
     const std::string_view suffix = suffix_text(piece.suffix);
-    if (text.size() == piece.label.size() + suffix.size() && text.starts_with(piece.label) &&
-        text.ends_with(suffix)) {
+    if (text.size() == piece.label.size() + suffix.size() && text.starts_with(piece.label) && text.ends_with(suffix)) {
       return token;
     }
   }
@@ -269,9 +267,7 @@ void Tokens_dealloc(PyObject* object) {
   Py_TYPE(object)->tp_free(object);
 }
 
-PyObject* Tokens_repr(PyObject* object) {
-  return PyUnicode_FromFormat("<vantrel tokens: %zd>", Tokens_length(object));
-}
+PyObject* Tokens_repr(PyObject* object) { return PyUnicode_FromFormat("<vantrel tokens: %zd>", Tokens_length(object)); }
 
 PySequenceMethods Tokens_as_sequence = {
     guarded<Tokens_length>,    // sq_length
@@ -282,13 +278,14 @@ PySequenceMethods Tokens_as_sequence = {
     nullptr,                   // sq_ass_item
     nullptr,                   // was_sq_ass_slice
     guarded<Tokens_contains>,  // sq_contains
-    nullptr, nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyMappingMethods Tokens_as_mapping = {
     guarded<Tokens_length>,     // mp_length
     guarded<Tokens_subscript>,  // mp_subscript
-    nullptr,           // mp_ass_subscript
+    nullptr,                    // mp_ass_subscript
 };
 
 // Registers the type as a collections.abc.Sequence, which it behaves as.
@@ -319,8 +316,9 @@ int ready_tokens_type() {
   TokensType.tp_methods = Tokens_methods;
   TokensType.tp_traverse = Tokens_traverse;
   TokensType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  TokensType.tp_doc = "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
-                      "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.";
+  TokensType.tp_doc =
+      "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
+      "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.";
   if (PyType_Ready(&TokensType) < 0) return -1;
   return register_as_sequence();
 }

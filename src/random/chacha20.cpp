@@ -31,10 +31,12 @@ VANTREL_KERNEL void rotate_left(Lanes& v, int bits) {
 
 template <class Lanes>
 VANTREL_KERNEL void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+  // clang-format off: the four lines of the quarter round, as it is written down.
   a += b; d ^= a; rotate_left(d, 16);
   c += d; b ^= c; rotate_left(b, 12);
   a += b; d ^= a; rotate_left(d, 8);
   c += d; b ^= c; rotate_left(b, 7);
+  // clang-format on
 }
 
 // The ChaCha20 block function on every lane of `input` at once, into `x`:
@@ -132,8 +134,7 @@ VANTREL_KERNEL void four_blocks_in_lanes(const Key& key, std::uint64_t counter, 
 // Block `counter` of `stream` alone, the state's rows in four vectors:
 // columns, then diagonals by rotating rows 1 to 3. A quarter of the work of
 // four blocks side by side, for a generator that needs one more block.
-VANTREL_KERNEL void one_block_in_rows(const Key& key, std::uint64_t counter, std::uint64_t stream,
-                                      std::uint32_t* out) {
+VANTREL_KERNEL void one_block_in_rows(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   const Lanes4 input[4] = {
       Lanes4{kSigma[0], kSigma[1], kSigma[2], kSigma[3]},
       Lanes4{key[0], key[1], key[2], key[3]},
@@ -244,8 +245,7 @@ VANTREL_AVX512 void avx512_four_blocks(const Key& key, std::uint64_t counter, st
                                        std::uint32_t* out) {
   four_blocks_in_lanes(key, counter, stream, out);
 }
-VANTREL_AVX512 void avx512_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream,
-                                     std::uint32_t* out) {
+VANTREL_AVX512 void avx512_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   one_block_in_rows(key, counter, stream, out);
 }
 VANTREL_AVX512 void avx512_stream_blocks(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
@@ -291,7 +291,7 @@ const ChaCha20Kernel* kernel_from_environment() {
 }
 
 const ChaCha20Kernel& chacha20_kernel() {
-  static const ChaCha20Kernel& chosen = [] () -> const ChaCha20Kernel& {
+  static const ChaCha20Kernel& chosen = []() -> const ChaCha20Kernel& {
     try {
       if (const ChaCha20Kernel* forced = kernel_from_environment()) return *forced;
     } catch (const std::invalid_argument&) {

@@ -28,8 +28,7 @@ StdRng StdRng::from_seed(const Seed& seed, std::uint64_t stream) {
   return rng;
 }
 
-StdRng StdRng::from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words,
-                                 std::size_t blocks) {
+StdRng StdRng::from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words, std::size_t blocks) {
   // The blocks go at the end of the buffer, as if a refill had left them
   // there, so that the next refill computes the blocks after them.
   StdRng rng;
@@ -66,7 +65,7 @@ double log_gamma(double x) {
   double a = 1.000000000190015;
   double denom = x;
   static constexpr double kCoefficients[6] = {
-      76.18009172947146,  -86.50532032941678,    24.01409824083091,
+      76.18009172947146,  -86.50532032941678,   24.01409824083091,
       -1.231739572450155, 0.001208650973866179, -5.395239384953e-6,
   };
   for (double k : kCoefficients) {
@@ -113,16 +112,14 @@ double Poisson::sample(StdRng& rng) const {
     } while (!(result >= 0.0));
     result = ::floor(result);
     const double check =
-        (0.9 * (1.0 + comp_dev * comp_dev)) *
-        ::exp(((result * log_lambda_) - log_gamma(1.0 + result)) - magic_val_);
+        (0.9 * (1.0 + comp_dev * comp_dev)) * ::exp(((result * log_lambda_) - log_gamma(1.0 + result)) - magic_val_);
     if (rng.next_unit() <= check) return result;
   }
 }
 
 std::uint64_t path_len_from_draw(double v, std::uint64_t max_path_len) {
   const double x = v + 1.0;
-  const std::uint64_t steps =
-      x >= 0x1.0p64 ? UINT64_MAX : static_cast<std::uint64_t>(x);
+  const std::uint64_t steps = x >= 0x1.0p64 ? UINT64_MAX : static_cast<std::uint64_t>(x);
   return steps < max_path_len ? steps : max_path_len;
 }
 

@@ -18,9 +18,7 @@ namespace vantrel {
 using Seed = std::array<std::uint8_t, 32>;
 
 // The unit value of a 64-bit draw: its upper 53 bits scaled by 2^-53, in [0, 1).
-inline double unit_from_u64(std::uint64_t value) {
-  return static_cast<double>(value >> 11) * 0x1.0p-53;
-}
+inline double unit_from_u64(std::uint64_t value) { return static_cast<double>(value >> 11) * 0x1.0p-53; }
 
 // One attempt of the bounded draw below `range` (>= 1) with the 64-bit value
 // `value`: accepted when the low half of value × range lies in the zone
@@ -57,8 +55,7 @@ class StdRng {
   // The generator of `stream` with its first `blocks` blocks (0 to 4)
   // computed beforehand, `words` holding them in order: the same draws as
   // from_seed(seed, stream), without computing those blocks again.
-  static StdRng from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words,
-                                  std::size_t blocks);
+  static StdRng from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words, std::size_t blocks);
 
   // Makes this generator from_first_blocks(its key, stream, words, blocks),
   // in place.

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <exception>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "core/errors.hpp"
-#include "read/ntriples.hpp"
 #include "core/parallel.hpp"
-#include "read/tsv.hpp"
 #include "core/utf8.hpp"
+#include "read/ntriples.hpp"
+#include "read/tsv.hpp"
 
 namespace vantrel {
 
@@ -33,7 +33,7 @@ struct Chunk {
   std::unique_ptr<char[]> text;
   std::size_t size = 0;
   std::size_t capacity = 0;
-  bool final = false;  // the input ends with this piece
+  bool final = false;          // the input ends with this piece
   std::exception_ptr failure;  // the source's, in place of the rest of the input
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
@@ -183,9 +183,10 @@ class GraphPipeline {
 
   KG run(unsigned threads, const InterruptPoll& poll) {
     const std::thread::id caller = std::this_thread::get_id();
-    run_tasks(threads, threads, [&](std::uint64_t, const InterruptPoll& task_poll) {
-      work(std::this_thread::get_id() == caller, task_poll);
-    }, poll);
+    run_tasks(
+        threads, threads,
+        [&](std::uint64_t, const InterruptPoll& task_poll) { work(std::this_thread::get_id() == caller, task_poll); },
+        poll);
     std::vector<Chunk>().swap(chunks_);
     // The pieces were allocated on every thread; give back what their
     // threads' heaps keep, before the graph's arrays are allocated.

@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "graph/builder.hpp"
-#include "read/byte_source.hpp"
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/builder.hpp"
+#include "graph/graph.hpp"
+#include "read/byte_source.hpp"
 
 namespace vantrel {
 

@@ -143,11 +143,13 @@ struct TermCursor {
   char32_t escaped_character(int digits) {
     char32_t c = 0;
     for (int i = 0; i < digits; ++i) {
-      if (next >= text_end || !is_hex(*next)) expected(digits == 4 ? "four hex digits after \\u" : "eight hex digits after \\U", next, text_end);
+      if (next >= text_end || !is_hex(*next))
+        expected(digits == 4 ? "four hex digits after \\u" : "eight hex digits after \\U", next, text_end);
       c = c << 4 | hex_value(*next++);
     }
     if (digits == 4 && c >= 0xD800 && c <= 0xDBFF) refuse_surrogate_pair(c);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) throw Problem{"an escape names no character (a surrogate, or above U+10FFFF)"};
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+      throw Problem{"an escape names no character (a surrogate, or above U+10FFFF)"};
     return c;
   }
 
@@ -197,7 +199,8 @@ struct TermCursor {
         if (next < text_end && (*next == 'u' || *next == 'U')) {
           const int digits = *next++ == 'u' ? 4 : 8;
           const char32_t c = escaped_character(digits);
-          if (excluded_from_iri(c)) throw Problem{"an escape in an IRI stands for a character that an IRI may not hold"};
+          if (excluded_from_iri(c))
+            throw Problem{"an escape in an IRI stands for a character that an IRI may not hold"};
           append_utf8(labels, c);
           continue;
         }
@@ -209,7 +212,9 @@ struct TermCursor {
     std::size_t i = 0;
     if (!text.empty() && is_alpha(text[0])) {
       i = 1;
-      while (i < text.size() && (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.')) ++i;
+      while (i < text.size() &&
+             (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
+        ++i;
     }
     if (i == 0 || i >= text.size() || text[i] != ':') {
       throw Problem{"expected an absolute IRI (a scheme, then ':'), found <" + std::string(text) + ">"};
@@ -225,7 +230,8 @@ struct TermCursor {
     const char* at = next;
     if (next >= text_end) expected("a blank node label after '_:'", next, text_end);
     char32_t c = decode_utf8(at);
-    if (!is_pn_chars_u(c) && !is_digit(static_cast<char>(c < 0x80 ? c : 0))) expected("a blank node label after '_:'", next, text_end);
+    if (!is_pn_chars_u(c) && !is_digit(static_cast<char>(c < 0x80 ? c : 0)))
+      expected("a blank node label after '_:'", next, text_end);
     next = at;
     const char* last_good = next;  // the label may not end in '.'
     while (next < text_end) {
@@ -249,8 +255,8 @@ struct TermCursor {
     labels.push_back('"');
     for (;;) {
       const char* run = next;
-      while (next < text_end && static_cast<unsigned char>(*next) >= 0x20 && *next != '"' && *next != '\\' && *next != 0x7F &&
-             static_cast<unsigned char>(*next) != 0xC2) {
+      while (next < text_end && static_cast<unsigned char>(*next) >= 0x20 && *next != '"' && *next != '\\' &&
+             *next != 0x7F && static_cast<unsigned char>(*next) != 0xC2) {
         ++next;
       }
       labels.append(run, static_cast<std::size_t>(next - run));
@@ -289,7 +295,8 @@ struct TermCursor {
       while (next < text_end && is_alpha(*next)) labels.push_back(static_cast<char>(*next++ | 0x20));
       while (next < text_end && *next == '-') {
         labels.push_back(*next++);
-        if (next >= text_end || !(is_alpha(*next) || is_digit(*next))) expected("letters or digits after '-' in a language tag", next, text_end);
+        if (next >= text_end || !(is_alpha(*next) || is_digit(*next)))
+          expected("letters or digits after '-' in a language tag", next, text_end);
         while (next < text_end && (is_alpha(*next) || is_digit(*next))) {
           labels.push_back(is_alpha(*next) ? static_cast<char>(*next | 0x20) : *next);
           ++next;
@@ -316,8 +323,8 @@ struct TermCursor {
 }  // namespace
 
 std::optional<RdfSyntaxProblem> RdfLineParser::parse(std::string_view text, std::string& labels,
-                                                    std::vector<StatementLabels>& statements,
-                                                    std::uint64_t& lines) const {
+                                                     std::vector<StatementLabels>& statements,
+                                                     std::uint64_t& lines) const {
   TermCursor in(text, labels);
   std::uint64_t line = 1;
   try {

@@ -29,9 +29,7 @@ inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 
 // 0x80 in each byte of `word` that is zero and 0 in every other byte; exact,
 // with no false hits from borrows.
-inline std::uint64_t zero_bytes(std::uint64_t word) {
-  return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
-}
+inline std::uint64_t zero_bytes(std::uint64_t word) { return ~(((word & kLowBits) + kLowBits) | word | kLowBits); }
 
 inline std::uint64_t load_word(const char* at) {
   std::uint64_t word;
@@ -103,8 +101,7 @@ inline const char* find_separator_neon(const char* begin, const char* end) {
   for (; end - begin >= 16; begin += 16) {
     const uint8x16_t bytes = vld1q_u8(reinterpret_cast<const std::uint8_t*>(begin));
     const uint8x16_t matches = vorrq_u8(vceqq_u8(bytes, tab), vceqq_u8(bytes, newline));
-    const std::uint64_t nibbles =
-        vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(matches), 4)), 0);
+    const std::uint64_t nibbles = vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(matches), 4)), 0);
     if (nibbles != 0) return begin + std::countr_zero(nibbles) / 4;
   }
   return find_separator_portable(begin, end);

@@ -24,8 +24,8 @@ bool TripleCursor::next(Fields& fields) {
   const char* next;
   if (third != end_ && *third == '\t') {
     field2_end = third;
-    const char* newline = static_cast<const char*>(
-        std::memchr(third + 1, '\n', static_cast<std::size_t>(end_ - third - 1)));
+    const char* newline =
+        static_cast<const char*>(std::memchr(third + 1, '\n', static_cast<std::size_t>(end_ - third - 1)));
     next = newline ? newline + 1 : end_;
   } else {
     // A field that ends the line loses the carriage return that ends the line.

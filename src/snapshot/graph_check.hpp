@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 
 namespace vantrel {
 

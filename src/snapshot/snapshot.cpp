@@ -15,10 +15,10 @@
 
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
-#include "snapshot/graph_check.hpp"
-#include "graph/labels.hpp"
 #include "core/parallel.hpp"
 #include "core/utf8.hpp"
+#include "graph/labels.hpp"
+#include "snapshot/graph_check.hpp"
 
 namespace vantrel {
 
@@ -66,7 +66,9 @@ struct Layout {
   std::uint64_t end;  // the file size
 };
 
-std::uint64_t round_up(std::uint64_t value) { return (value + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment; }
+std::uint64_t round_up(std::uint64_t value) {
+  return (value + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment;
+}
 
 // The direction of the graph a header describes (its restriction checked before).
 Direction direction_of(const Header& header) {
@@ -88,9 +90,14 @@ bool layout_of(const Header& header, Layout& layout) {
       __builtin_mul_overflow(relation_offsets, 8, &relation_offsets)) {
     return false;
   }
-  const std::uint64_t lengths[kSectionCount] = {cell_bytes, block_bytes, node_offsets, relation_offsets,
-                                                header.node_label_bytes, header.relation_label_bytes,
-                                                header.node_count, header.relation_count};
+  const std::uint64_t lengths[kSectionCount] = {cell_bytes,
+                                                block_bytes,
+                                                node_offsets,
+                                                relation_offsets,
+                                                header.node_label_bytes,
+                                                header.relation_label_bytes,
+                                                header.node_count,
+                                                header.relation_count};
   std::uint64_t position = kHeaderSize;
   for (int s = 0; s < kSectionCount; ++s) {
     layout.start[s] = position;
@@ -159,19 +166,23 @@ std::uint64_t checksum_of_pieces(std::span<const std::string_view> pieces, const
   const std::uint64_t size = starts.back() / 32 * 32;
   const std::uint64_t segments = (size + kSegment - 1) / kSegment;
   std::vector<std::uint64_t> values(segments);
-  run_tasks(segments, available_cpus(), [&](std::uint64_t segment, const InterruptPoll& task_poll) {
-    const std::uint64_t begin = segment * kSegment;
-    const std::uint64_t end = std::min(size, begin + kSegment);
-    Checksum checksum;
-    std::size_t piece = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), begin) - starts.begin()) - 1;
-    for (; piece < pieces.size() && starts[piece] < end; ++piece) {
-      const std::uint64_t from = std::max(begin, starts[piece]);
-      const std::uint64_t to = std::min(end, starts[piece + 1]);
-      checksum.update(pieces[piece].data() + (from - starts[piece]), to - from);
-    }
-    values[segment] = checksum.value();
-    task_poll();
-  }, poll);
+  run_tasks(
+      segments, available_cpus(),
+      [&](std::uint64_t segment, const InterruptPoll& task_poll) {
+        const std::uint64_t begin = segment * kSegment;
+        const std::uint64_t end = std::min(size, begin + kSegment);
+        Checksum checksum;
+        std::size_t piece =
+            static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), begin) - starts.begin()) - 1;
+        for (; piece < pieces.size() && starts[piece] < end; ++piece) {
+          const std::uint64_t from = std::max(begin, starts[piece]);
+          const std::uint64_t to = std::min(end, starts[piece + 1]);
+          checksum.update(pieces[piece].data() + (from - starts[piece]), to - from);
+        }
+        values[segment] = checksum.value();
+        task_poll();
+      },
+      poll);
   std::uint64_t h = size;
   for (const std::uint64_t value : values) h = avalanche(h ^ value) * kChecksumMultiplier;
   return avalanche(h);
@@ -270,20 +281,22 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
                         count_text(byte_count) + " bytes");
   }
   constexpr std::uint64_t kLabelsPerTask = std::uint64_t{1} << 16;
-  run_tasks((count + kLabelsPerTask - 1) / kLabelsPerTask, available_cpus(), [&](std::uint64_t task,
-                                                                                const InterruptPoll& task_poll) {
-    task_poll();
-    for (std::uint64_t i = task * kLabelsPerTask; i < std::min(count, (task + 1) * kLabelsPerTask); ++i) {
-      if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
-        throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
-      }
-      const std::string_view label(bytes + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i]));
-      if (!is_valid_utf8(label)) throw SnapshotError(std::string(what) + " label " + count_text(i) + " is not UTF-8");
-      if (ascii[i] != (is_ascii(label) ? 1 : 0)) {
-        throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
-      }
-    }
-  }, poll);
+  run_tasks((count + kLabelsPerTask - 1) / kLabelsPerTask, available_cpus(),
+            [&](std::uint64_t task, const InterruptPoll& task_poll) {
+              task_poll();
+              for (std::uint64_t i = task * kLabelsPerTask; i < std::min(count, (task + 1) * kLabelsPerTask); ++i) {
+                if (offsets[i + 1] < offsets[i] || offsets[i + 1] > byte_count) {
+                  throw SnapshotError(std::string(what) + " label offsets go backwards at label " + count_text(i));
+                }
+                const std::string_view label(bytes + offsets[i], static_cast<std::size_t>(offsets[i + 1] - offsets[i]));
+                if (!is_valid_utf8(label))
+                  throw SnapshotError(std::string(what) + " label " + count_text(i) + " is not UTF-8");
+                if (ascii[i] != (is_ascii(label) ? 1 : 0)) {
+                  throw SnapshotError(std::string(what) + " label " + count_text(i) + " has a wrong ASCII flag");
+                }
+              }
+            },
+            poll);
 }
 
 // Refuses a file with anything but zeros where the format has none: the
@@ -313,18 +326,18 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
                             ? "32-bit ids cannot address " + count_text(cells.size()) + " cells"
                             : "32-bit ids cannot name " + count_text(header.relation_count) + " relations");
   }
-  check_blocks(cells.data(), blocks.data(),
-               {header.node_count, header.edge_count, header.relation_count, direction_of(header),
-                header.restriction != 0},
-               poll);
-  return KG(BasicGraph<Id>(std::move(cells), std::move(blocks),
-                           LabelList(view_of<char>(contents, layout, kNodeBytes),
-                                     view_of<std::uint64_t>(contents, layout, kNodeOffsets),
-                                     view_of<std::uint8_t>(contents, layout, kNodeAscii)),
-                           LabelList(view_of<char>(contents, layout, kRelationBytes),
-                                     view_of<std::uint64_t>(contents, layout, kRelationOffsets),
-                                     view_of<std::uint8_t>(contents, layout, kRelationAscii)),
-                           direction_of(header), header.restriction != 0));
+  check_blocks(
+      cells.data(), blocks.data(),
+      {header.node_count, header.edge_count, header.relation_count, direction_of(header), header.restriction != 0},
+      poll);
+  return KG(BasicGraph<Id>(
+      std::move(cells), std::move(blocks),
+      LabelList(view_of<char>(contents, layout, kNodeBytes), view_of<std::uint64_t>(contents, layout, kNodeOffsets),
+                view_of<std::uint8_t>(contents, layout, kNodeAscii)),
+      LabelList(view_of<char>(contents, layout, kRelationBytes),
+                view_of<std::uint64_t>(contents, layout, kRelationOffsets),
+                view_of<std::uint8_t>(contents, layout, kRelationAscii)),
+      direction_of(header), header.restriction != 0));
 }
 
 }  // namespace
@@ -357,13 +370,13 @@ KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
   return snapshot_graph(bytes, size, std::move(mapping), poll);
 }
 
-KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const void> keeper,
-                  const InterruptPoll& poll) {
+KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const void> keeper, const InterruptPoll& poll) {
   const Contents contents{data, size, std::move(keeper)};
   check_holds_header(size);
   Header header;
   std::memcpy(&header, data, sizeof header);
-  if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) throw SnapshotError("not a vantrel snapshot (no magic number)");
+  if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0)
+    throw SnapshotError("not a vantrel snapshot (no magic number)");
   if (header.byte_order != kByteOrderMark) throw SnapshotError("written on a machine of the other byte order");
   if (header.version > kSnapshotVersion) {
     throw SnapshotError("version " + count_text(header.version) + " is newer than this vantrel reads (" +
@@ -386,8 +399,8 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
   if (snapshot_checksum(std::string_view(data + kHeaderSize, size - kHeaderSize), poll) != header.checksum) {
     throw SnapshotError("checksum mismatch: the contents are corrupted");
   }
-  check_labels("node", reinterpret_cast<const std::uint64_t*>(data + layout.start[kNodeOffsets]),
-               header.node_count, data + layout.start[kNodeBytes], header.node_label_bytes,
+  check_labels("node", reinterpret_cast<const std::uint64_t*>(data + layout.start[kNodeOffsets]), header.node_count,
+               data + layout.start[kNodeBytes], header.node_label_bytes,
                reinterpret_cast<const std::uint8_t*>(data + layout.start[kNodeAscii]), poll);
   check_labels("relation", reinterpret_cast<const std::uint64_t*>(data + layout.start[kRelationOffsets]),
                header.relation_count, data + layout.start[kRelationBytes], header.relation_label_bytes,

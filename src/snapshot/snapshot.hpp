@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 
 namespace vantrel {
 

@@ -2,19 +2,19 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
-#include "core/file_io.hpp"
 #include "core/errors.hpp"
+#include "core/file_io.hpp"
 #include "core/parallel.hpp"
 
 namespace vantrel {
@@ -30,7 +30,7 @@ constexpr double kCorpusChunkTokens = 1 << 20;
 std::uint64_t chunk_walks(const WalkRules& rules, Items items) {
   const double walks = std::floor(kCorpusChunkTokens / expected_items(rules, items));
   return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks
-                                                          : static_cast<std::uint64_t>(std::max(walks, 1.0));
+                                                         : static_cast<std::uint64_t>(std::max(walks, 1.0));
 }
 
 // Bytes that may begin a character to escape: ASCII whitespace (tab to CR,
@@ -172,8 +172,8 @@ void format_with(const Graph& graph, CorpusFormat format, const std::vector<std:
 }
 
 template <class Token>
-CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                        StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
+CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
+                        Items items, CorpusFormat format, unsigned threads, int fd,
                         std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
@@ -208,62 +208,65 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   const std::uint64_t chunk = chunk_walks(rules, items);
   const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
   kg.visit([&](const auto& graph) {
-    run_tasks(tasks, threads, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-      // begin + chunk may pass 2^64 - 1 at the top of the range: the end is
-      // reckoned from what is left instead.
-      const std::uint64_t begin = first + task * chunk;
-      const std::uint64_t end = begin + std::min(chunk, stop - begin);
-      Drawing drawing;
-      Ready done{{}, end - begin, 0};
-      {
-        const std::lock_guard take(mutex);
-        if (!spare_texts.empty()) {
-          done.text = std::move(spare_texts.back());
-          spare_texts.pop_back();
-        }
-        if (!spare_drawings.empty()) {
-          drawing = std::move(spare_drawings.back());
-          spare_drawings.pop_back();
-        }
-      }
-      draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items);
-      done.tokens = drawing.ends[end - begin];
-      format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, done.text);
+    run_tasks(
+        tasks, threads,
+        [&](std::uint64_t task, const InterruptPoll& task_poll) {
+          // begin + chunk may pass 2^64 - 1 at the top of the range: the end is
+          // reckoned from what is left instead.
+          const std::uint64_t begin = first + task * chunk;
+          const std::uint64_t end = begin + std::min(chunk, stop - begin);
+          Drawing drawing;
+          Ready done{{}, end - begin, 0};
+          {
+            const std::lock_guard take(mutex);
+            if (!spare_texts.empty()) {
+              done.text = std::move(spare_texts.back());
+              spare_texts.pop_back();
+            }
+            if (!spare_drawings.empty()) {
+              drawing = std::move(spare_drawings.back());
+              spare_drawings.pop_back();
+            }
+          }
+          draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items);
+          done.tokens = drawing.ends[end - begin];
+          format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, done.text);
 
-      std::unique_lock lock(mutex);
-      spare_drawings.push_back(std::move(drawing));
-      while (ready.size() >= most_waiting && task != next_to_write) {
-        written_one.wait_for(lock, std::chrono::milliseconds(20));
-        lock.unlock();
-        task_poll();  // throws once the job has failed elsewhere
-        lock.lock();
-      }
-      ready.emplace(task, std::move(done));
-      if (writing) return;
-      writing = true;
-      struct WritingDone {
-        bool& writing;
-        ~WritingDone() { writing = false; }
-      } writing_done{writing};
-      for (auto due = ready.find(next_to_write); due != ready.end(); due = ready.find(next_to_write)) {
-        Ready chunk_text = std::move(due->second);
-        ready.erase(due);
-        lock.unlock();
-        try {
-          write_fully(fd, chunk_text.text, task_poll);
-        } catch (...) {
-          lock.lock();  // so that `writing` is cleared under the mutex, as the other threads read it
-          throw;
-        }
-        lock.lock();
-        spare_texts.push_back(std::move(chunk_text.text));
-        counts.walks += chunk_text.walks;
-        counts.tokens += chunk_text.tokens;
-        walks_written.store(counts.walks, std::memory_order_relaxed);
-        ++next_to_write;
-        written_one.notify_all();
-      }
-    }, poll);
+          std::unique_lock lock(mutex);
+          spare_drawings.push_back(std::move(drawing));
+          while (ready.size() >= most_waiting && task != next_to_write) {
+            written_one.wait_for(lock, std::chrono::milliseconds(20));
+            lock.unlock();
+            task_poll();  // throws once the job has failed elsewhere
+            lock.lock();
+          }
+          ready.emplace(task, std::move(done));
+          if (writing) return;
+          writing = true;
+          struct WritingDone {
+            bool& writing;
+            ~WritingDone() { writing = false; }
+          } writing_done{writing};
+          for (auto due = ready.find(next_to_write); due != ready.end(); due = ready.find(next_to_write)) {
+            Ready chunk_text = std::move(due->second);
+            ready.erase(due);
+            lock.unlock();
+            try {
+              write_fully(fd, chunk_text.text, task_poll);
+            } catch (...) {
+              lock.lock();  // so that `writing` is cleared under the mutex, as the other threads read it
+              throw;
+            }
+            lock.lock();
+            spare_texts.push_back(std::move(chunk_text.text));
+            counts.walks += chunk_text.walks;
+            counts.tokens += chunk_text.tokens;
+            walks_written.store(counts.walks, std::memory_order_relaxed);
+            ++next_to_write;
+            written_one.notify_all();
+          }
+        },
+        poll);
   });
   return counts;
 }
@@ -291,7 +294,6 @@ void append_escaped(std::string_view text, std::string& out) {
   }
   out.append(text.data() + plain_from, n - plain_from);
 }
-
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                           StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,

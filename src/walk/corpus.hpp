@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
+#include "graph/graph.hpp"
 #include "walk/walks.hpp"
 
 namespace vantrel {

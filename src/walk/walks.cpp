@@ -64,9 +64,14 @@ struct NumberedOutput {
 template <class Graph, class Token, Items kItems>
 class InterleavedWalks {
  public:
-  InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output,
-                   std::uint64_t first, StartRule start, const InterruptPoll& poll)
-      : graph_(graph), rules_(rules), output_(output), first_(first), start_(start), poll_(poll),
+  InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output, std::uint64_t first,
+                   StartRule start, const InterruptPoll& poll)
+      : graph_(graph),
+        rules_(rules),
+        output_(output),
+        first_(first),
+        start_(start),
+        poll_(poll),
         unknown_length_blocks_(unknown_length_blocks(rules)),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
@@ -132,7 +137,7 @@ class InterleavedWalks {
     WalkPosition<typename Graph::IdType> at{};
     std::uint64_t steps_left = kIdle;
     Token* out = nullptr;
-    bool stepped = false;  // whether the walk has taken a step
+    bool stepped = false;    // whether the walk has taken a step
     std::uint64_t walk = 0;  // its position in the request
     std::uint64_t path_len = 0;
   };
@@ -185,7 +190,8 @@ class InterleavedWalks {
         }
         blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
       }
-      for (std::uint64_t k = group; k < group_end; ++k) first_block_count_[k - batch] = static_cast<std::uint8_t>(blocks);
+      for (std::uint64_t k = group; k < group_end; ++k)
+        first_block_count_[k - batch] = static_cast<std::uint8_t>(blocks);
       for (std::uint64_t counter = 0; counter < blocks; ++counter) {
         chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
                                &first_blocks_[((group - batch) * kMaxFirstBlocks + counter) * kBlockWords],
@@ -402,16 +408,15 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   return {ArrayRegion<Token>::adopt(std::move(tokens)), std::move(offsets)};
 }
 
-template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
-                                                     std::uint64_t, const InterruptPoll&);
-template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t,
-                                                     std::uint64_t, const InterruptPoll&);
+template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t, std::uint64_t,
+                                                     const InterruptPoll&);
+template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t, std::uint64_t,
+                                                     const InterruptPoll&);
 
 template <class Token>
-WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
-                                      std::uint64_t stop, StartRule start, unsigned threads,
-                                      std::uint64_t bytes_per_token, const InterruptPoll& poll, Items items,
-                                      std::uint64_t most_padded_bytes) {
+WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                                      StartRule start, unsigned threads, std::uint64_t bytes_per_token,
+                                      const InterruptPoll& poll, Items items, std::uint64_t most_padded_bytes) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
@@ -431,9 +436,9 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
 }
 
 template <class Token>
-void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                         StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         const InterruptPoll& poll, Items items, std::uint64_t most_padded_bytes) {
+void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
+                         std::vector<Token>& tokens, std::vector<std::uint64_t>& ends, const InterruptPoll& poll,
+                         Items items, std::uint64_t most_padded_bytes) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   ends.resize(count + 1);
@@ -451,17 +456,17 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
-                                  Items, std::uint64_t);
+                                  std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&, Items,
+                                  std::uint64_t);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
-                                  Items, std::uint64_t);
+                                  std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&, Items,
+                                  std::uint64_t);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
-                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                       Items, std::uint64_t);
+                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&, Items,
+                                                       std::uint64_t);
 template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
-                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                       Items, std::uint64_t);
+                                                       StartRule, unsigned, std::uint64_t, const InterruptPoll&, Items,
+                                                       std::uint64_t);
 
 }  // namespace vantrel

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/errors.hpp"
-#include "graph/graph.hpp"
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
+#include "graph/graph.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -136,10 +136,10 @@ extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const Wal
 // memory fails before any walk is drawn, and then the walks are drawn in
 // place. Throws EmptyRangeError on an empty graph when the range is not empty.
 template <class Token>
-WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first,
-                                      std::uint64_t stop, StartRule start, unsigned threads,
-                                      std::uint64_t bytes_per_token, const InterruptPoll& poll,
-                                      Items items = Items::kPath, std::uint64_t most_padded_bytes = UINT64_MAX);
+WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
+                                      StartRule start, unsigned threads, std::uint64_t bytes_per_token,
+                                      const InterruptPoll& poll, Items items = Items::kPath,
+                                      std::uint64_t most_padded_bytes = UINT64_MAX);
 
 // The most bytes of padded slots that a chunk of walks takes: the buffer
 // that a corpus writer's thread reuses stays within a few hundred megabytes.
@@ -151,22 +151,21 @@ inline constexpr std::uint64_t kMostPaddedChunkBytes = std::uint64_t{256} << 20;
 // `most_padded_bytes`. Both vectors are resized as needed, `tokens` only
 // ever grown, so that their storage is reused from call to call.
 template <class Token>
-void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                         StartRule start, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
-                         const InterruptPoll& poll, Items items = Items::kPath,
-                         std::uint64_t most_padded_bytes = kMostPaddedChunkBytes);
+void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
+                         std::vector<Token>& tokens, std::vector<std::uint64_t>& ends, const InterruptPoll& poll,
+                         Items items = Items::kPath, std::uint64_t most_padded_bytes = kMostPaddedChunkBytes);
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
-                                         const InterruptPoll&, Items, std::uint64_t);
+                                         std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
+                                         Items, std::uint64_t);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
-                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
-                                         const InterruptPoll&, Items, std::uint64_t);
-extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
-                                                              std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&, Items, std::uint64_t);
-extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t,
-                                                              std::uint64_t, StartRule, unsigned, std::uint64_t,
-                                                              const InterruptPoll&, Items, std::uint64_t);
+                                         std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
+                                         Items, std::uint64_t);
+extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
+                                                              StartRule, unsigned, std::uint64_t, const InterruptPoll&,
+                                                              Items, std::uint64_t);
+extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
+                                                              StartRule, unsigned, std::uint64_t, const InterruptPoll&,
+                                                              Items, std::uint64_t);
 
 }  // namespace vantrel

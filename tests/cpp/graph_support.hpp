@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "graph/builder.hpp"
-#include "read/byte_source.hpp"
 #include "graph/graph.hpp"
-#include "read/graph_reader.hpp"
 #include "graph/triple.hpp"
+#include "read/byte_source.hpp"
+#include "read/graph_reader.hpp"
 
 namespace vantrel {
 

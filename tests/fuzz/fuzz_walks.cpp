@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "graph/builder.hpp"
 #include "../cpp/graph_support.hpp"
+#include "core/utf8.hpp"
+#include "graph/builder.hpp"
 #include "graph/graph.hpp"
 #include "random/random.hpp"
 #include "read/tsv.hpp"
-#include "core/utf8.hpp"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "read/byte_source.hpp"
 #include "core/errors.hpp"
+#include "read/byte_source.hpp"
 #include "read/graph_reader.hpp"
 
 namespace vantrel {
@@ -23,9 +23,8 @@ namespace {
 class TempDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vantrel-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("vantrel-test-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }

@@ -34,13 +34,14 @@ TEST(RunTasks, EveryTaskOnceAndTheFirstFailureStopsTheRest) {
 
 TEST(RunTasks, TheCallersInterruptStopsEveryThread) {
   int polls = 0;
-  EXPECT_THROW(run_tasks(1u << 30, 2,
-                         [](std::uint64_t, const InterruptPoll& poll) {
-                           for (int i = 0; i < 1000; ++i) poll();
-                         },
-                         [&] {
-                           if (++polls == 3) throw Interrupted{};
-                         }),
+  EXPECT_THROW(run_tasks(
+                   1u << 30, 2,
+                   [](std::uint64_t, const InterruptPoll& poll) {
+                     for (int i = 0; i < 1000; ++i) poll();
+                   },
+                   [&] {
+                     if (++polls == 3) throw Interrupted{};
+                   }),
                Interrupted);
 }
 
@@ -48,15 +49,17 @@ TEST(RunTasks, TasksRunOnTheThreadsAskedForTheCallerAmongThem) {
   std::mutex mutex;
   std::set<std::thread::id> seen;
   std::atomic<int> waiting{0};
-  run_tasks(3, 3, [&](std::uint64_t, const InterruptPoll& poll) {
-    {
-      const std::lock_guard lock(mutex);
-      seen.insert(std::this_thread::get_id());
-    }
-    // Each task waits until all three run at once: only three threads can do that.
-    ++waiting;
-    while (waiting.load() < 3) poll();
-  }, {});
+  run_tasks(3, 3,
+            [&](std::uint64_t, const InterruptPoll& poll) {
+              {
+                const std::lock_guard lock(mutex);
+                seen.insert(std::this_thread::get_id());
+              }
+              // Each task waits until all three run at once: only three threads can do that.
+              ++waiting;
+              while (waiting.load() < 3) poll();
+            },
+            {});
   EXPECT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen.count(std::this_thread::get_id()), 1u);
   EXPECT_GE(available_cpus(), 1u);

@@ -118,7 +118,8 @@ TEST(GraphBuilder, WideningMidwayKeepsIdsAndEdgeOrder) {
                          "a long label, past the slot's inline bytes " + std::to_string(i * 104729 % 2003));
   }
   GraphBuilder<std::uint32_t> narrow;
-  for (std::size_t i = 0; i < triples.size() / 2; ++i) narrow.add(triples[i].head, triples[i].relation, triples[i].tail);
+  for (std::size_t i = 0; i < triples.size() / 2; ++i)
+    narrow.add(triples[i].head, triples[i].relation, triples[i].tail);
   GraphBuilder<std::uint64_t> wide = std::move(narrow).widen();
   for (std::size_t i = triples.size() / 2; i < triples.size(); ++i) {
     wide.add(triples[i].head, triples[i].relation, triples[i].tail);
@@ -133,10 +134,10 @@ TEST(Interrupts, LongBuildCallsThePollAndStopsWhenItThrows) {
   for (int i = 0; i < 1100000; ++i) text += "a\tr\tb\n";
   int polls = 0;
   EXPECT_THROW(graph_of_text(text, IdWidth::kNarrowest,
-                        [&] {
-                          ++polls;
-                          throw Interrupted{};
-                        }),
+                             [&] {
+                               ++polls;
+                               throw Interrupted{};
+                             }),
                Interrupted);
   EXPECT_EQ(polls, 1);
 }

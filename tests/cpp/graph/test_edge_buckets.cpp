@@ -42,8 +42,8 @@ TEST(EdgeBuckets, MergingKeepsEveryRecordInItsRangeAndInEdgeOrder) {
   // with pages filled (a page holds 2^20 bytes of records) and not.
   for (const BucketLimits limits : {BucketLimits{0, 2}, BucketLimits{1, 3}, BucketLimits{2, 8}}) {
     for (const std::uint64_t sources : {1u, 5u, 77u, 1000u}) {
-      SCOPED_TRACE("shift " + std::to_string(limits.initial_shift) + ", at most " +
-                   std::to_string(limits.max_buckets) + " buckets, " + std::to_string(sources) + " sources");
+      SCOPED_TRACE("shift " + std::to_string(limits.initial_shift) + ", at most " + std::to_string(limits.max_buckets) +
+                   " buckets, " + std::to_string(sources) + " sources");
       expect_buckets_keep_every_record<std::uint32_t>(limits, sources, 3000);
       expect_buckets_keep_every_record<std::uint64_t>(limits, sources, 3000);
     }

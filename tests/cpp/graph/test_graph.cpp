@@ -104,14 +104,13 @@ TEST_P(WalkMatchesReference, CallForCall) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, WalkMatchesReference,
-    ::testing::Values(RandomGraphShape{"Sparse", 200, 300, 0.0, 0.02, 0.02},
-                      RandomGraphShape{"Hub", 100, 600, 0.6, 0.05, 0.05},
-                      RandomGraphShape{"LoopsAndTwins", 5, 40, 0.1, 0.3, 0.3},
-                      RandomGraphShape{"TwoNodes", 2, 6, 0.0, 0.2, 0.5},
-                      RandomGraphShape{"OneNode", 1, 3, 0.0, 1.0, 0.0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, WalkMatchesReference,
+                         ::testing::Values(RandomGraphShape{"Sparse", 200, 300, 0.0, 0.02, 0.02},
+                                           RandomGraphShape{"Hub", 100, 600, 0.6, 0.05, 0.05},
+                                           RandomGraphShape{"LoopsAndTwins", 5, 40, 0.1, 0.3, 0.3},
+                                           RandomGraphShape{"TwoNodes", 2, 6, 0.0, 0.2, 0.5},
+                                           RandomGraphShape{"OneNode", 1, 3, 0.0, 1.0, 0.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Walk, ZeroStepsGivesStartLabelTwiceAfterOneDraw) {
   const KG kg = from_triples({{"A", "r", "B"}, {"B", "s", "C"}});

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "snapshot/graph_check.hpp"
 #include "graph_support.hpp"
+#include "snapshot/graph_check.hpp"
 
 namespace vantrel {
 namespace {

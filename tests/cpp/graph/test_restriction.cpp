@@ -12,9 +12,7 @@
 namespace vantrel {
 namespace {
 
-KG graph_of(const std::string& triples) {
-  return graph_of_text(triples);
-}
+KG graph_of(const std::string& triples) { return graph_of_text(triples); }
 
 // Each node's (forward count, backward count) and its edge cells.
 std::vector<std::vector<std::uint64_t>> blocks_of(const KG& kg) {
@@ -42,10 +40,10 @@ TEST(Restrict, KeepsEveryEntryAllowedInOrderWithItsTwin) {
   // Forward only, r only: a at cell 0, b at 2, c at 4.
   const KG forward_r = restrict_graph(kg, {{true, false}, Direction::kForward});
   EXPECT_EQ(forward_r.edge_count(), 2u);
-  EXPECT_EQ(blocks_of(forward_r), (std::vector<std::vector<std::uint64_t>>{
-                                      {1, 0, 2, 0, kNoTwin},  // a -r-> b (b's block at cell 2)
-                                      {1, 0, 4, 0, kNoTwin},  // b -r-> c
-                                      {0, 0}}));              // c: no r edge forward
+  EXPECT_EQ(blocks_of(forward_r),
+            (std::vector<std::vector<std::uint64_t>>{{1, 0, 2, 0, kNoTwin},  // a -r-> b (b's block at cell 2)
+                                                     {1, 0, 4, 0, kNoTwin},  // b -r-> c
+                                                     {0, 0}}));              // c: no r edge forward
   const KG backward = restrict_graph(kg, {{true, true}, Direction::kBackward});
   EXPECT_EQ(backward.edge_count(), 4u);
   // b (its block at cell 2, after a's header and one backward entry): a -r-> b, then its self-loop on s.

@@ -11,12 +11,12 @@ namespace vantrel {
 namespace {
 
 // Published ChaCha20 keystream for the all-zero key and nonce (blocks 0 and 1).
-constexpr std::uint32_t kZeroKeyBlock0[16] = {
-    0xade0b876, 0x903df1a0, 0xe56a5d40, 0x28bd8653, 0xb819d2bd, 0x1aed8da0, 0xccef36a8, 0xc70d778b,
-    0x7c5941da, 0x8d485751, 0x3fe02477, 0x374ad8b8, 0xf4b8436a, 0x1ca11815, 0x69b687c3, 0x8665eeb2};
-constexpr std::uint32_t kZeroKeyBlock1[16] = {
-    0xbee7079f, 0x7a385155, 0x7c97ba98, 0x0d082d73, 0xa0290fcb, 0x6965e348, 0x3e53c612, 0xed7aee32,
-    0x7621b729, 0x434ee69c, 0xb03371d5, 0xd539d874, 0x281fed31, 0x45fb0a51, 0x1f0ae1ac, 0x6f4d794b};
+constexpr std::uint32_t kZeroKeyBlock0[16] = {0xade0b876, 0x903df1a0, 0xe56a5d40, 0x28bd8653, 0xb819d2bd, 0x1aed8da0,
+                                              0xccef36a8, 0xc70d778b, 0x7c5941da, 0x8d485751, 0x3fe02477, 0x374ad8b8,
+                                              0xf4b8436a, 0x1ca11815, 0x69b687c3, 0x8665eeb2};
+constexpr std::uint32_t kZeroKeyBlock1[16] = {0xbee7079f, 0x7a385155, 0x7c97ba98, 0x0d082d73, 0xa0290fcb, 0x6965e348,
+                                              0x3e53c612, 0xed7aee32, 0x7621b729, 0x434ee69c, 0xb03371d5, 0xd539d874,
+                                              0x281fed31, 0x45fb0a51, 0x1f0ae1ac, 0x6f4d794b};
 // The same key with nonce bytes 00 .. 00 01 (little-endian words: stream 2^56), block 0.
 constexpr std::uint32_t kNonceOneBlock0[15] = {0x7bba9cde, 0xf59ed6f3, 0x63dc86e7, 0x3a653f97, 0x15e0490b,
                                                0x13f7bfad, 0xf17dcb4f, 0x31108237, 0x02055ae8, 0x4508a778,
@@ -76,7 +76,8 @@ TEST(ChaCha20, SixteenStreamsAreEachOneStreamsBlock) {
   for (std::size_t lane = 0; lane < kStreamLanes; ++lane) {
     const auto block = chacha20_block(key, 3, UINT64_MAX - 5 + lane);
     ASSERT_EQ(std::vector(out.begin() + 16 * lane, out.begin() + 16 * (lane + 1)),
-              std::vector(block.begin(), block.end())) << lane;
+              std::vector(block.begin(), block.end()))
+        << lane;
   }
 }
 

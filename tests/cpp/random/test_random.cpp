@@ -100,15 +100,15 @@ TEST_P(BoundedDraw, ConservativeZone) {
 }
 
 constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
-INSTANTIATE_TEST_SUITE_P(
-    Boundaries, BoundedDraw,
-    ::testing::Values(BoundedCase{0, 1, true, 0}, BoundedCase{kTop - 1, 1, true, 0}, BoundedCase{kTop, 1, false, 0},
-                      BoundedCase{UINT64_MAX, 1, false, 0}, BoundedCase{kTop, 3, true, 1},
-                      BoundedCase{UINT64_MAX, 3, false, 0}, BoundedCase{std::uint64_t{1} << 62, 4, true, 1},
-                      BoundedCase{std::uint64_t{1} << 61, 4, false, 0},
-                      BoundedCase{(std::uint64_t{1} << 61) - 1, 4, true, 0},
-                      BoundedCase{UINT64_MAX, UINT64_MAX, true, UINT64_MAX - 1},
-                      BoundedCase{0, UINT64_MAX, true, 0}));
+INSTANTIATE_TEST_SUITE_P(Boundaries, BoundedDraw,
+                         ::testing::Values(BoundedCase{0, 1, true, 0}, BoundedCase{kTop - 1, 1, true, 0},
+                                           BoundedCase{kTop, 1, false, 0}, BoundedCase{UINT64_MAX, 1, false, 0},
+                                           BoundedCase{kTop, 3, true, 1}, BoundedCase{UINT64_MAX, 3, false, 0},
+                                           BoundedCase{std::uint64_t{1} << 62, 4, true, 1},
+                                           BoundedCase{std::uint64_t{1} << 61, 4, false, 0},
+                                           BoundedCase{(std::uint64_t{1} << 61) - 1, 4, true, 0},
+                                           BoundedCase{UINT64_MAX, UINT64_MAX, true, UINT64_MAX - 1},
+                                           BoundedCase{0, UINT64_MAX, true, 0}));
 
 TEST(GenRange, EmptyRangeFailsWithoutDrawing) {
   StdRng rng = rng_for(7);
@@ -157,8 +157,8 @@ TEST(Cauchy, TangentOfPiTimesUnit) {
 }
 
 TEST(Poisson, RejectsMeansNotAboveZero) {
-  for (double mean : {0.0, -0.0, -1.0, -std::numeric_limits<double>::infinity(),
-                      std::numeric_limits<double>::quiet_NaN()}) {
+  for (double mean :
+       {0.0, -0.0, -1.0, -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
     try {
       Poisson::from_mean(mean);
       FAIL() << mean;
@@ -207,10 +207,9 @@ TEST_P(PoissonSeedOne, FirstTenDraws) {
   for (double expected : GetParam().draws) EXPECT_EQ(poisson.sample(rng), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PublishedVectors, PoissonSeedOne,
-    ::testing::Values(PoissonSequence{3.7, {3, 5, 4, 6, 2, 4, 5, 4, 6, 6}},
-                      PoissonSequence{20.0, {18, 13, 12, 24, 14, 17, 22, 24, 31, 16}}));
+INSTANTIATE_TEST_SUITE_P(PublishedVectors, PoissonSeedOne,
+                         ::testing::Values(PoissonSequence{3.7, {3, 5, 4, 6, 2, 4, 5, 4, 6, 6}},
+                                           PoissonSequence{20.0, {18, 13, 12, 24, 14, 17, 22, 24, 31, 16}}));
 
 // Each side of the switch between the two methods, seed 5: the draws, and
 // the next 64-bit value after them, which pins how many values they took.
@@ -232,9 +231,9 @@ TEST_P(PoissonMethods, DrawsAndTheValuesTheyTake) {
 
 INSTANTIATE_TEST_SUITE_P(
     BelowAndFromTwelve, PoissonMethods,
-    ::testing::Values(PoissonSwitch{11.999999999999998, {14, 16, 10, 7, 14, 10, 10, 18, 11, 17, 13, 7},
-                                    14071283813656524443u},
-                      PoissonSwitch{12.0, {14, 17, 8, 19, 11, 11, 10, 13, 14, 11, 12, 8}, 13494840035437606524u}));
+    ::testing::Values(
+        PoissonSwitch{11.999999999999998, {14, 16, 10, 7, 14, 10, 10, 18, 11, 17, 13, 7}, 14071283813656524443u},
+        PoissonSwitch{12.0, {14, 17, 8, 19, 11, 11, 10, 13, 14, 11, 12, 8}, 13494840035437606524u}));
 
 TEST(Poisson, TinyMeanGivesMinusOneWithoutDrawing) {
   StdRng rng = rng_for(2);
@@ -260,14 +259,14 @@ TEST_P(PathLen, PlusOneTruncatedSaturatedCapped) {
   EXPECT_EQ(path_len_from_draw(GetParam().v, GetParam().max_path_len), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boundaries, PathLen,
-    ::testing::Values(PathLenCase{-1.0, 10, 0}, PathLenCase{0.0, 10, 1}, PathLenCase{0.0, 0, 0},
-                      PathLenCase{9.0, 10, 10}, PathLenCase{10.0, 10, 10}, PathLenCase{4.0, UINT64_MAX, 5},
-                      PathLenCase{0x1.0p63, UINT64_MAX, std::uint64_t{1} << 63},
-                      PathLenCase{0x1.fffffffffffffp63, UINT64_MAX, 0xFFFFFFFFFFFFF800ull},
-                      PathLenCase{0x1.0p64, UINT64_MAX, UINT64_MAX}, PathLenCase{1e300, UINT64_MAX, UINT64_MAX},
-                      PathLenCase{1e300, 7, 7}));
+INSTANTIATE_TEST_SUITE_P(Boundaries, PathLen,
+                         ::testing::Values(PathLenCase{-1.0, 10, 0}, PathLenCase{0.0, 10, 1}, PathLenCase{0.0, 0, 0},
+                                           PathLenCase{9.0, 10, 10}, PathLenCase{10.0, 10, 10},
+                                           PathLenCase{4.0, UINT64_MAX, 5},
+                                           PathLenCase{0x1.0p63, UINT64_MAX, std::uint64_t{1} << 63},
+                                           PathLenCase{0x1.fffffffffffffp63, UINT64_MAX, 0xFFFFFFFFFFFFF800ull},
+                                           PathLenCase{0x1.0p64, UINT64_MAX, UINT64_MAX},
+                                           PathLenCase{1e300, UINT64_MAX, UINT64_MAX}, PathLenCase{1e300, 7, 7}));
 
 }  // namespace
 }  // namespace vantrel

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/utf8.hpp"
 #include "graph_support.hpp"
 #include "read/tsv.hpp"
-#include "core/utf8.hpp"
 
 namespace vantrel {
 namespace {
@@ -49,7 +49,8 @@ std::string random_text(std::mt19937_64& random, bool with_faults) {
   std::string text;
   const int lines = static_cast<int>(random() % 60);
   for (int i = 0; i < lines; ++i) {
-    const int fields = with_faults && random() % 25 == 0 ? static_cast<int>(random() % 3) : 3 + static_cast<int>(random() % 2);
+    const int fields =
+        with_faults && random() % 25 == 0 ? static_cast<int>(random() % 3) : 3 + static_cast<int>(random() % 2);
     for (int f = 0; f < fields; ++f) {
       if (f > 0) text += '\t';
       text += kPieces[random() % std::size(kPieces)];
@@ -83,8 +84,8 @@ TEST(ReadGraph, BucketMergesAndWideningAnywhereGiveTheSameGraph) {
   // to 64 bits at the start, midway (in any piece), or not at all.
   const std::string text = tsv_text(random_triples({"many nodes", 8000, 5000, 0.05, 0.02, 0.02}, 5));
   const std::string expected = dump(from_triples(read_triples(text, TripleOrder::HRT)));
-  for (const std::uint64_t most_narrow : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2500},
-                                          std::uint64_t{4999}, std::uint64_t{5000}, kMostNarrowTriples}) {
+  for (const std::uint64_t most_narrow : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{2500}, std::uint64_t{4999},
+                                          std::uint64_t{5000}, kMostNarrowTriples}) {
     for (const std::size_t chunk : {std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
       for (const BucketLimits buckets : {BucketLimits{0, 2}, BucketLimits{3, 5}, BucketLimits{}}) {
         MemorySource source(text);

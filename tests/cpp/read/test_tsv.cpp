@@ -26,22 +26,28 @@ TEST_P(ReadTriples, LineAndFieldRules) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, ReadTriples,
     ::testing::Values(
-        ReadCase{"Empty", "", {}},
-        ReadCase{"NoFinalNewline", "a\tr\tb", {{"a", "r", "b"}}},
-        ReadCase{"FinalNewline", "a\tr\tb\n", {{"a", "r", "b"}}},
-        ReadCase{"CrLf", "a\tr\tb\r\n", {{"a", "r", "b"}}},
+        ReadCase{"Empty", "", {}}, ReadCase{"NoFinalNewline", "a\tr\tb", {{"a", "r", "b"}}},
+        ReadCase{"FinalNewline", "a\tr\tb\n", {{"a", "r", "b"}}}, ReadCase{"CrLf", "a\tr\tb\r\n", {{"a", "r", "b"}}},
         ReadCase{"CrAtEndWithoutNewline", "a\tr\tb\r", {{"a", "r", "b"}}},
         ReadCase{"TwoCrKeepOne", "a\tr\tb\r\r\n", {{"a", "r", "b\r"}}},
         ReadCase{"CrInsideStays", "a\rx\tr\tb\n", {{"a\rx", "r", "b"}}},
         ReadCase{"ExtraFieldsDropped", "a\tr\tb\tc\td\n", {{"a", "r", "b"}}},
         ReadCase{"TrailingTabMakesEmptyFourth", "a\tr\tb\t\n", {{"a", "r", "b"}}},
-        ReadCase{"SpacesKept", "a \t r\tb\n", {{"a ", " r", "b"}}},
-        ReadCase{"OnlyTabs", "\t\t\n", {{"", "", ""}}},
+        ReadCase{"SpacesKept", "a \t r\tb\n", {{"a ", " r", "b"}}}, ReadCase{"OnlyTabs", "\t\t\n", {{"", "", ""}}},
         ReadCase{"RepeatedLines", "x\ty\tz\nx\ty\tz\nx\ty\tz\n", {{"x", "y", "z"}, {"x", "y", "z"}, {"x", "y", "z"}}},
-        ReadCase{"ByteOrderMarkKept", "\xEF\xBB\xBF" "a\tr\tb\n", {{"\xEF\xBB\xBF" "a", "r", "b"}}},
+        ReadCase{"ByteOrderMarkKept",
+                 "\xEF\xBB\xBF"
+                 "a\tr\tb\n",
+                 {{"\xEF\xBB\xBF"
+                   "a",
+                   "r", "b"}}},
         ReadCase{"NulInsideLabel", std::string("a\0b\tr\tc\n", 8), {{std::string("a\0b", 3), "r", "c"}}},
-        ReadCase{"UnicodeSeparatorsAreText", "a\xE2\x80\xA8" "b\tr\xC2\x85\tc\x0B\x0C\n",
-                 {{"a\xE2\x80\xA8" "b", "r\xC2\x85", "c\x0B\x0C"}}}),
+        ReadCase{"UnicodeSeparatorsAreText",
+                 "a\xE2\x80\xA8"
+                 "b\tr\xC2\x85\tc\x0B\x0C\n",
+                 {{"a\xE2\x80\xA8"
+                   "b",
+                   "r\xC2\x85", "c\x0B\x0C"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FailCase {
@@ -71,9 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailCase{"LoneNewline", "\n", TripleOrder::HRT, "index out of bounds: the len is 1 but the index is 1", 1},
         FailCase{"TwoFinalNewlines", "a\tr\tb\n\n", TripleOrder::HRT,
                  "index out of bounds: the len is 1 but the index is 1", 2},
-        FailCase{"OneField", "a\tr\tb\nabc\n", TripleOrder::HRT, "index out of bounds: the len is 1 but the index is 1", 2},
+        FailCase{"OneField", "a\tr\tb\nabc\n", TripleOrder::HRT, "index out of bounds: the len is 1 but the index is 1",
+                 2},
         FailCase{"TwoFields", "a\tb\n", TripleOrder::HRT, "index out of bounds: the len is 2 but the index is 2", 1},
-        FailCase{"CrOnly", "a\tr\tb\r\n\r\n", TripleOrder::HRT, "index out of bounds: the len is 1 but the index is 1", 2},
+        FailCase{"CrOnly", "a\tr\tb\r\n\r\n", TripleOrder::HRT, "index out of bounds: the len is 1 but the index is 1",
+                 2},
         FailCase{"HtrOneField", "a\n", TripleOrder::HTR, "index out of bounds: the len is 1 but the index is 2", 1},
         FailCase{"HtrTwoFields", "a\tb", TripleOrder::HTR, "index out of bounds: the len is 2 but the index is 2", 1},
         FailCase{"FirstBadLineWins", "a\tr\tb\nx\ty\nz\n", TripleOrder::HRT,

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "graph/builder.hpp"
 #include "graph_support.hpp"
-#include "core/errors.hpp"
 
 namespace vantrel {
 namespace {

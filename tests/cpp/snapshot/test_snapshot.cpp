@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "graph/builder.hpp"
 #include "graph_support.hpp"
-#include "core/errors.hpp"
 
 namespace vantrel {
 namespace {
@@ -49,8 +49,8 @@ std::vector<std::uint64_t> walk_tokens(const KG& kg, std::uint64_t seed) {
 }
 
 TEST_F(Snapshot, BothIdWidthsRoundTrip) {
-  const std::vector<Triple> triples = {{"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}, {"Zürich", "ü", "A"},
-                                       {"C", "t", "C"}};
+  const std::vector<Triple> triples = {
+      {"A", "r", "B"}, {"B", "s", "C"}, {"C", "r", "B"}, {"Zürich", "ü", "A"}, {"C", "t", "C"}};
   for (const IdWidth width : {IdWidth::kNarrowest, IdWidth::k64}) {
     const KG built = from_triples(triples, width);
     save_snapshot(built, path("g.snap"));
@@ -92,10 +92,12 @@ TEST_F(Snapshot, ALongCheckPollsAndStopsWhenThePollThrows) {
   std::memcpy(bytes + 24, counts, sizeof counts);
   struct Interrupted {};
   int polls = 0;
-  EXPECT_THROW(snapshot_graph(bytes, 256 + kLabelBytes, nullptr, [&] {
-                 ++polls;
-                 throw Interrupted{};
-               }), Interrupted);
+  EXPECT_THROW(snapshot_graph(bytes, 256 + kLabelBytes, nullptr,
+                              [&] {
+                                ++polls;
+                                throw Interrupted{};
+                              }),
+               Interrupted);
   EXPECT_EQ(polls, 1);
   EXPECT_THROW(snapshot_graph(bytes, 256 + kLabelBytes, nullptr), SnapshotError);
 }

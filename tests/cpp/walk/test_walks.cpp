@@ -70,8 +70,8 @@ TEST(NumberedWalks, PaddedSlotsAndLengthsFirstGiveTheSameWalks) {
     const std::uint64_t padded_bytes = kCount * item_count(items, 12) * sizeof(std::uint32_t);
     for (const std::uint64_t most : {std::uint64_t{0}, padded_bytes - 1, padded_bytes, UINT64_MAX}) {
       SCOPED_TRACE("at most " + std::to_string(most) + " bytes of padded slots");
-      const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, 2,
-                                                            0, {}, items, most);
+      const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, 2, 0,
+                                                            {}, items, most);
       std::vector<std::uint32_t> tokens;
       std::vector<std::uint64_t> ends;
       draw_numbered_chunk(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, tokens, ends, {}, items, most);
