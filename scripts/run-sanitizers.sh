@@ -3,14 +3,15 @@
 # UndefinedBehaviorSanitizer (no recovery: undefined behaviour aborts), then
 # runs the C++ tests and the Python test suite under them (all but the
 # examples that drive third-party libraries); then the C++ tests again under
-# ThreadSanitizer, for the thread pool of walks by number. Needs what
-# scripts/run-tests.sh installs.
+# ThreadSanitizer, for the thread pool of walks by number. Warnings are
+# errors here. Needs what scripts/run-tests.sh installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build/asan -DVANTREL_SANITIZE=ON -DVANTREL_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/asan --parallel 2
-ctest --test-dir build/asan --output-on-failure --parallel 2
+cmake -S . -B build/asan -DVANTREL_SANITIZE=ON -DVANTREL_BUILD_TESTS=ON -DVANTREL_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/asan --parallel "$(nproc)"
+ctest --test-dir build/asan --output-on-failure --parallel "$(nproc)"
 
 # The interpreter is not built with the sanitizers: preload their runtime
 # (with libstdc++, whose exception machinery it intercepts), let Python use
@@ -23,7 +24,7 @@ ctest --test-dir build/asan --output-on-failure --parallel 2
 # what ran before). Both run in the plain suite.
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
 PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-PYTHONPATH=build/asan python3 -m pytest -p no:cacheprovider tests \
+PYTHONPATH="$PWD/build/asan" python3 -m pytest -p no:cacheprovider tests \
   --deselect tests/test_examples.py::test_torch_dataset \
   --deselect tests/test_examples.py::test_word2vec_embeddings \
   --deselect tests/test_corpus.py::test_address_space_limit_gives_memory_error_not_death \
@@ -32,5 +33,5 @@ PYTHONPATH=build/asan python3 -m pytest -p no:cacheprovider tests \
 
 cmake -S . -B build/tsan -DVANTREL_SANITIZE_THREAD=ON -DVANTREL_BUILD_MODULE=OFF -DVANTREL_BUILD_TESTS=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/tsan --parallel 2
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure --parallel 2
+cmake --build build/tsan --parallel "$(nproc)"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure --parallel "$(nproc)"

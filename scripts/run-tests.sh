@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then runs every test: the C++ tests of the
-# core (GoogleTest through CTest) and the Python tests of the module (pytest).
+# Installs the package with what the tests need, then runs every test: the
+# type stub against the module (mypy.stubtest), the C++ tests of the core
+# (GoogleTest through CTest) and the Python tests (pytest). The module and
+# the C++ tests come from one build. Needs the system packages of
+# scripts/install-system-packages.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ ! -f /usr/include/gtest/gtest.h ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq libgtest-dev cmake g++ >/dev/null
+  echo "GoogleTest is missing: run scripts/install-system-packages.sh first" >&2
+  exit 1
 fi
 
-python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore ".[test]"
+# One build (build/tests) makes the module that pip installs and the C++
+# tests beside it.
+python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore \
+  -Cbuild-dir=build/tests -Ccmake.define.VANTREL_BUILD_TESTS=ON -Cbuild.verbose=false ".[dev]"
 
 # The installed type stub against the installed module (mypy looks for a
 # top-level module's stub on MYPYPATH only).
@@ -20,8 +24,6 @@ trap 'rm -rf "$stub_dir"' EXIT
 cp "$(python3 -c 'import pathlib, vantrel; print(pathlib.Path(vantrel.__file__).with_name("vantrel.pyi"))')" "$stub_dir/"
 MYPYPATH="$stub_dir" python3 -m mypy.stubtest vantrel
 
-cmake -S . -B build/cpp -DVANTREL_BUILD_MODULE=OFF -DVANTREL_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/cpp --parallel 2
-ctest --test-dir build/cpp --output-on-failure --parallel 2
+ctest --test-dir build/tests --output-on-failure --parallel "$(nproc)"
 
 python3 -m pytest tests "$@"

@@ -114,11 +114,14 @@ VANTREL_KERNEL void four_blocks_in_lanes(const Key& key, std::uint64_t counter, 
                                          std::uint32_t* out) {
   Lanes4 input[16];
   fill_constants_and_key(key, input);
+  std::uint32_t low[4], high[4];  // lane b's counter, in two words
   for (int b = 0; b < 4; ++b) {
     const std::uint64_t n = counter + static_cast<std::uint64_t>(b);
-    input[12][b] = static_cast<std::uint32_t>(n);
-    input[13][b] = static_cast<std::uint32_t>(n >> 32);
+    low[b] = static_cast<std::uint32_t>(n);
+    high[b] = static_cast<std::uint32_t>(n >> 32);
   }
+  std::memcpy(&input[12], low, sizeof low);
+  std::memcpy(&input[13], high, sizeof high);
   input[14] = Lanes4{} + static_cast<std::uint32_t>(stream);
   input[15] = Lanes4{} + static_cast<std::uint32_t>(stream >> 32);
   Lanes4 x[16];
@@ -171,13 +174,16 @@ VANTREL_KERNEL void streams_in_lanes(const Key& key, std::uint64_t counter, std:
   constexpr int kLanes = sizeof(Lanes) / sizeof(std::uint32_t);
   Lanes input[16];
   fill_constants_and_key(key, input);
-  input[12] = Lanes{} + static_cast<std::uint32_t>(counter);
-  input[13] = Lanes{} + static_cast<std::uint32_t>(counter >> 32);
+  // Each lane's counter (the same in all) and stream, in two words each.
+  std::uint32_t words[4][kLanes];
   for (int b = 0; b < kLanes; ++b) {
     const std::uint64_t stream = first_stream + static_cast<std::uint64_t>(b);
-    input[14][b] = static_cast<std::uint32_t>(stream);
-    input[15][b] = static_cast<std::uint32_t>(stream >> 32);
+    words[0][b] = static_cast<std::uint32_t>(counter);
+    words[1][b] = static_cast<std::uint32_t>(counter >> 32);
+    words[2][b] = static_cast<std::uint32_t>(stream);
+    words[3][b] = static_cast<std::uint32_t>(stream >> 32);
   }
+  std::memcpy(&input[12], words, sizeof words);
   Lanes x[16];
   chacha20_rounds(input, x);
   // Lane b is stream b: transpose four words of four lanes at a time so
