@@ -1,7 +1,6 @@
 """The --big measures of the benchmark suite: one synthetic graph of the size
 of Wikidata5M (2*10^7 triples), measured in every way a corpus can be made
-from it, and the memory per triple that the Scaling section of the README
-projects from.
+from it, and the memory per triple that docs/scaling.md projects from.
 
     python bench/run.py --big     # about 10 minutes and 4 GiB here; writes bench/out/results-big.json
 """
