@@ -53,14 +53,14 @@ def read_once(path: str, python_path: str | None = None) -> dict:
     """One PathSampler.read in a fresh process: seconds, triples, and the
     process's peak memory above what it held before (MiB)."""
     code = ("import json, sys, time, vantrel\n"
+            f"sys.path.insert(0, {str(HERE)!r})\n"
             "from common import status_mib\n"
             "before = status_mib('VmRSS')\n"
             "start = time.perf_counter()\n"
             "s = vantrel.PathSampler.read(sys.argv[1], 4.0, 10, 0)\n"
             "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': s.data_size,\n"
             "                  'peak_mib': status_mib('VmHWM') - before}))\n")
-    out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True,
-                         cwd=HERE).stdout
+    out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True).stdout
     return json.loads(out)
 
 
