@@ -202,6 +202,74 @@ class Graph:
         return path
 
 
+    def candidates(self, node: int, allowed=None) -> list[tuple[int, bool, int]]:
+        """The candidates of `node` in order: (edge, forward, far node), its
+        forward edges then its backward edges, those `allowed` allows."""
+        forward = [(e, True, self.edges[e][1]) for e in self.fwd[node] if allowed is None or allowed(e, True)]
+        return forward + [(e, False, self.edges[e][0]) for e in self.rev[node] if allowed is None or allowed(e, False)]
+
+    def biased_walk(self, path_len: int, rng: Rng, start: int | None, items: str, allowed, bias) -> list[str]:
+        """A biased walk, by the rules: at node u, come from t, the candidates
+        are all of u's (none left out); a candidate edge e to x weighs
+        E[e] * R[relation] * N[x] (a factor not given is 1.0, all given ones
+        multiplied in that order); a proposal is drawn among them (uniformly
+        when no weight was given, else by running sums), then accepted with
+        a(x) / a_max where (p, q) is not (1, 1) and t exists."""
+        edge_weights, relation_weights, node_weights, p, q = bias
+        weighted = not (edge_weights is None and relation_weights is None and node_weights is None)
+        second_order = not (p == 1.0 and q == 1.0)
+        inverse_p, inverse_q = 1.0 / p, 1.0 / q
+        most = max(inverse_p, 1.0, inverse_q)
+        node = rng.gen_range(0, len(self.labels)) if start is None else start
+        path, nodes = [self.labels[node]], [self.labels[node]]
+        previous = None
+        for _ in range(path_len):
+            candidates = self.candidates(node, allowed)
+            weights = []
+            for edge, _forward, far in candidates:
+                e = edge_weights[edge] if edge_weights is not None else 1.0
+                r = relation_weights.get(self.edges[edge][2], 1.0) if relation_weights is not None else 1.0
+                n = node_weights[far] if node_weights is not None else 1.0
+                weights.append((e * r) * n)
+            if not any(w > 0.0 for w in weights):
+                break
+            while True:
+                if weighted:
+                    sums, total = [], 0.0
+                    for w in weights:
+                        total = total + w
+                        sums.append(total)
+                    x = rng.unit() * sums[-1]
+                    k = next((i for i, s in enumerate(sums) if x < s), None)
+                    if k is None:
+                        k = max(i for i, w in enumerate(weights) if w > 0.0)
+                else:
+                    k = rng.gen_range(0, len(candidates))
+                edge, forward, far = candidates[k]
+                if not second_order or previous is None:
+                    break
+                if all(f == previous for (_, _, f), w in zip(candidates, weights) if w > 0.0):
+                    break
+                if far == previous:
+                    acceptance = inverse_p
+                elif far in {f for _, _, f in self.candidates(previous, allowed)}:
+                    acceptance = 1.0
+                else:
+                    acceptance = inverse_q
+                if rng.unit() * most < acceptance:
+                    break
+            previous = node
+            node = far
+            path.append(self.edges[edge][2] + ("::-->" if forward else "::<--"))
+            nodes.append(self.labels[node])
+        path.append(self.labels[node])
+        if items == "nodes":
+            return nodes
+        if items == "full":
+            return [token for pair in zip(nodes, path[1:-1]) for token in pair] + [nodes[-1]]
+        return path
+
+
 class ExactPathSampler:
     """Same constructor and `sample_path()` as vantrel.PathSampler."""
 
@@ -214,6 +282,7 @@ class ExactPathSampler:
         self.random_state = random_state
         self.rng = Rng(random_state)
         self.allowed = None  # every edge, both ways
+        self.bias = None  # uniform walks; else (edge weights, relation weights, node weights, p, q)
         self.max_path_len = max_path_len
 
     def _path_len(self, rng: Rng) -> int:
@@ -221,8 +290,13 @@ class ExactPathSampler:
         steps = 2**64 - 1 if x >= 2.0**64 else int(x)
         return min(steps, self.max_path_len)
 
+    def _walk(self, path_len: int, rng: Rng, start: int | None, items: str) -> list[str]:
+        if self.bias is not None:
+            return self.graph.biased_walk(path_len, rng, start, items, self.allowed, self.bias)
+        return self.graph.walk(path_len, rng, start, items, self.allowed)
+
     def sample_path(self) -> list[str]:
-        return self.graph.walk(self._path_len(self.rng), self.rng, None, "path", self.allowed)
+        return self._walk(self._path_len(self.rng), self.rng, None, "path")
 
     def walk(self, number: int, start: str | list[int] = "random", items: str = "path") -> list[str]:
         """Walk number `number`: drawn like sample_path() from its own stream,
@@ -231,12 +305,27 @@ class ExactPathSampler:
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng)
         if isinstance(start, list):
-            return self.graph.walk(path_len, rng, start[number % len(start)], items, self.allowed)
+            return self._walk(path_len, rng, start[number % len(start)], items)
         if start == "each":
             if not self.graph.labels:
                 raise IndexError("UniformSampler::sample_single: low >= high")
-            return self.graph.walk(path_len, rng, number % len(self.graph.labels), items, self.allowed)
-        return self.graph.walk(path_len, rng, None, items, self.allowed)
+            return self._walk(path_len, rng, number % len(self.graph.labels), items)
+        return self._walk(path_len, rng, None, items)
+
+    def biased(self, edge_weights=None, relation_weights=None, node_weights=None, p=1.0, q=1.0) -> ExactPathSampler:
+        """The same sampler walking by the bias, with stream 0 anew; the
+        weights of an earlier biased() are replaced, a restriction kept."""
+        biased = copy.copy(self)
+        biased.rng = Rng(self.random_state)
+        biased.bias = (None if edge_weights is None else [float(w) for w in edge_weights],
+                       None if relation_weights is None else {k: float(v) for k, v in relation_weights.items()},
+                       None if node_weights is None else [float(w) for w in node_weights], float(p), float(q))
+        return biased
+
+    def triple_ids(self) -> list[tuple[int, int, int]]:
+        """Every triple of the graph as read: (head, relation id, tail)."""
+        relations = {label: r for r, label in enumerate(dict.fromkeys(label for _, _, label in self.graph.edges))}
+        return [(src, relations[label], dst) for src, dst, label in self.graph.edges]
 
     def restrict(self, relations=None, exclude_relations=(), direction="both") -> ExactPathSampler:
         """The same sampler over the edges of `relations` (all if None) less

@@ -12,7 +12,7 @@ import pytest
 import vantrel
 from conftest import random_graph
 
-HEADER = struct.Struct("<8sIIII7Q48x")
+HEADER = struct.Struct("<8sIIII7QIIddQ16x")
 MASK = 2**64 - 1
 MULTIPLIER = 0x9E3779B97F4A7C15
 
@@ -50,14 +50,24 @@ class Snapshot:
     """A snapshot's bytes, its header fields and where each section starts."""
 
     SECTIONS = ["cells", "blocks", "node offsets", "relation offsets", "node bytes", "relation bytes",
-                "node ascii", "relation ascii"]
+                "node ascii", "relation ascii", "heads", "source cells", "source blocks", "source heads",
+                "source relations", "weights"]
 
     def __init__(self, data):
         self.data = bytearray(data)
         (self.magic, self.version, self.order, self.width, self.header_size, self.edges, self.nodes,
-         self.relations, self.node_bytes, self.relation_bytes, self.size, self.sum) = HEADER.unpack_from(self.data)
-        lengths = [(self.nodes + 2 * self.edges) * 3 * self.width, self.nodes * self.width, (self.nodes + 1) * 8,
-                   (self.relations + 1) * 8, self.node_bytes, self.relation_bytes, self.nodes, self.relations]
+         self.relations, self.node_bytes, self.relation_bytes, self.size, self.sum, self.restriction,
+         self.contents, self.p, self.q, self.source_edges) = HEADER.unpack_from(self.data)
+        cells = self.nodes + (2 if self.restriction in (0, 1) else 1) * self.edges
+        has = self.contents
+        lengths = [cells * 3 * self.width, self.nodes * self.width, (self.nodes + 1) * 8,
+                   (self.relations + 1) * 8, self.node_bytes, self.relation_bytes, self.nodes, self.relations,
+                   self.edges * self.width if has & 1 else 0,
+                   (self.nodes + 2 * self.source_edges) * 3 * self.width if has & 2 else 0,
+                   self.nodes * self.width if has & 2 else 0,
+                   self.source_edges * self.width if has & 4 else 0,
+                   (self.relations + 63) // 64 * 8 if has & 2 else 0,
+                   (cells - self.nodes) * 8 if has & 32 else 0]
         self.start, position = {}, 128
         for name, length in zip(self.SECTIONS, lengths):
             self.start[name] = position
@@ -153,7 +163,7 @@ def set_header(offset, fmt, value, seal=True):
     (lambda s: bytes(s.data) + b"\0" * 64, "its header says"),
     (set_header(0, "<8s", b"NOTSNAPS"), "not a vantrel snapshot"),
     (set_header(12, "<I", 0x04030201), "the other byte order"),
-    (set_header(8, "<I", 2), "version 2 is newer than this vantrel reads (1)"),
+    (set_header(8, "<I", 3), "version 3 is newer than this vantrel reads (2)"),
     (set_header(8, "<I", 0), "unknown version 0"),
     (set_header(80, "<I", 4), "unknown restriction 4"),
     (set_header(16, "<I", 3), "id width 3 is neither 4 nor 8"),
@@ -173,6 +183,11 @@ def set_header(offset, fmt, value, seal=True):
     (lambda s: s.put("cells", 3, 1, 4), "an edge of node 0 leads to no node's block"),
     (lambda s: s.put("cells", 4, 9, 4), "an edge of node 0 names no relation"),
     (lambda s: s.put("cells", 5, 5, 4), "an edge of node 0 has its twin out of range"),
+    (set_header(84, "<I", 64), "unknown contents 64"),
+    (set_header(88, "<d", 0.5), "p and q are set for walks that are not biased"),
+    (set_header(104, "<Q", 3), "the header describes a source graph that the file does not hold"),
+    (lambda s: s.put("heads", 0, 2, 4), "the heads of the triples give node 0 other triples than its block"),
+    (lambda s: s.put("heads", 1, 9, 4), "the heads of the triples names a head that is no node"),
 ])
 def test_each_validation_rule(saved, change, message):
     _, snapshot = saved
@@ -209,7 +224,7 @@ def build(blocks, node_labels, relation_labels):
     body = b"".join(s + b"\0" * (-len(s) % 64) for s in sections)
     edges = (len(cells) // 3 - len(blocks)) // 2
     header = HEADER.pack(b"VTRLSNAP", 1, 0x01020304, 4, 128, edges, len(blocks), len(relation_labels),
-                         len(node_bytes), len(relation_bytes), 128 + len(body), checksum(body))
+                         len(node_bytes), len(relation_bytes), 128 + len(body), checksum(body), 0, 0, 0.0, 0.0, 0)
     return header + body
 
 
@@ -239,14 +254,19 @@ def test_snapshots_of_impossible_graphs_are_refused(tmp_path, blocks, nodes, rel
     assert str(info.value) == f"invalid snapshot: {message}"
 
 
-@pytest.mark.parametrize("offset", [84, 127, "padding"])
-def test_reserved_bytes_must_be_zero(saved, offset):
+@pytest.mark.parametrize("version, offset, expected", [
+    (2, 112, "header bytes 112 to 127"), (2, 127, "header bytes 112 to 127"),
+    (2, "padding", "the padding after section 0"),
+    (1, 84, "header bytes 84 to 127"), (1, 120, "header bytes 84 to 127"),
+])
+def test_reserved_bytes_must_be_zero(saved, tmp_path, version, offset, expected):
     _, snapshot = saved
+    if version == 1:  # a file of the first version: no bytes past 84 are used
+        snapshot.write_bytes(build(PARALLEL, ["A", "B"], ["r"]))
     s = Snapshot(snapshot.read_bytes())
     at = offset if offset != "padding" else s.start["blocks"] - 1  # the cells' last padding byte
     s.data[at] = 1
     snapshot.write_bytes(s.sealed())
-    expected = "header bytes 84 to 127" if offset != "padding" else "the padding after section 0"
     with pytest.raises(ValueError, match=expected):
         vantrel.PathSampler.load(snapshot, 2.0, 10, 1)
 
@@ -278,3 +298,41 @@ def test_too_little_address_space_is_memory_error(tmp_path):
             "except MemoryError:\n    print('MemoryError')\n")
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert run.stdout == "MemoryError\n", run.stderr[-300:]
+
+
+@pytest.mark.parametrize("make", [
+    lambda s: s.biased(p=0.5, q=2.0),
+    lambda s: s.biased(edge_weights=[(i % 5) / 2 for i in range(s.data_size)], relation_weights={"P31": 3.0}),
+    lambda s: s.restrict(exclude_relations=["P31"]),
+    lambda s: s.restrict(direction="backward").biased(node_weights=[1.0 + i % 3 for i in range(s.node_count)], q=4),
+    lambda s: s.biased(edge_weights=[1.0 + i % 2 for i in range(s.data_size)], p=3).restrict(direction="forward"),
+])
+def test_biased_and_restricted_samplers_load_back_alike(tmp_path, write_kg, make):
+    sampler = make(vantrel.PathSampler(write_kg(random_graph(random.Random(3), 60, 500)), 3.0, 10, 4))
+    sampler.save(tmp_path / "s.snap")
+    loaded = vantrel.PathSampler.load(tmp_path / "s.snap", 3.0, 10, 4)
+    assert loaded.walks(0, 400, items="full") == sampler.walks(0, 400, items="full")
+    assert [loaded.sample_path() for _ in range(50)] == [sampler.sample_path() for _ in range(50)]
+    assert memoryview(loaded.triple_ids()).tolist() == memoryview(sampler.triple_ids()).tolist()
+    restricted = dict(exclude_relations=["rel✓"])
+    assert loaded.restrict(**restricted).walks(0, 200) == sampler.restrict(**restricted).walks(0, 200)
+
+
+def test_a_restricted_snapshot_must_match_its_source(tmp_path, write_kg):
+    sampler = vantrel.PathSampler(write_kg(random_graph(random.Random(3), 60, 500)), 3.0, 10, 4)
+    sampler.restrict(exclude_relations=["P31"]).save(tmp_path / "r.snap")
+    s = Snapshot((tmp_path / "r.snap").read_bytes())
+    s.data[s.start["source relations"]] ^= 1 << 0  # keep relation 0, which the graph left out, after all
+    (tmp_path / "r.snap").write_bytes(s.sealed())
+    with pytest.raises(ValueError, match="is not what its restriction keeps of its source"):
+        vantrel.PathSampler.load(tmp_path / "r.snap", 3.0, 10, 4)
+
+
+def test_a_weight_in_a_snapshot_must_be_a_weight(tmp_path, write_kg):
+    sampler = vantrel.PathSampler(write_kg(random_graph(random.Random(3), 60, 500)), 3.0, 10, 4)
+    sampler.biased(node_weights=[1.0] * sampler.node_count).save(tmp_path / "b.snap")
+    s = Snapshot((tmp_path / "b.snap").read_bytes())
+    struct.pack_into("<d", s.data, s.start["weights"] + 8 * 7, -1.0)
+    (tmp_path / "b.snap").write_bytes(s.sealed())
+    with pytest.raises(ValueError, match="entry 7 has a weight that is not finite and >= 0"):
+        vantrel.PathSampler.load(tmp_path / "b.snap", 3.0, 10, 4)

@@ -2,9 +2,9 @@
 // width from 1 to 8 bytes, signed or not, in either byte order.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace vantrel {
 
@@ -23,13 +23,17 @@ struct StoredInteger {
 
 // The integer stored at `at` in `format`.
 inline StoredInteger read_integer(const char* at, const IntegerFormat& format) {
+  // 1 to 8, in a form that shows the compiler it is never more than 8.
+  const unsigned size = ((format.size - 1) & 7) + 1;
   unsigned char bytes[8] = {};
-  std::memcpy(bytes, at, format.size);
-  if (format.byte_swapped) std::reverse(bytes, bytes + format.size);
+  std::memcpy(bytes, at, size);
+  if (format.byte_swapped) {
+    for (unsigned low = 0, high = size - 1; low < high; ++low, --high) std::swap(bytes[low], bytes[high]);
+  }
   std::uint64_t value = 0;
-  std::memcpy(&value, bytes, format.size);  // little-endian machines: the low bytes
-  const bool negative = format.is_signed && (value >> (8 * format.size - 1)) != 0;
-  if (negative && format.size < 8) value |= ~std::uint64_t{0} << (8 * format.size);
+  std::memcpy(&value, bytes, size);  // little-endian machines: the low bytes
+  const bool negative = format.is_signed && (value >> (8 * size - 1)) != 0;
+  if (negative && size < 8) value |= ~std::uint64_t{0} << (8 * size);
   return {value, negative};
 }
 

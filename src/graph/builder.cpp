@@ -52,6 +52,11 @@ void GraphBuilder<Id>::place(std::span<const std::uint64_t> ids) {
     for (std::size_t k = 0; k < batch.size(); k += 3) {
       const auto head = static_cast<Id>(batch[k]);
       const auto tail = static_cast<Id>(batch[k + 2]);
+      if (heads_.empty() || heads_.back().size() == kHeadsPerPiece) {
+        heads_.emplace_back();
+        heads_.back().reserve(kHeadsPerPiece);
+      }
+      heads_.back().push_back(head);
       ++counts_[head].forward;
       const Id target_position = counts_[tail].backward++;
       edges_by_source_.append({head, tail, static_cast<Id>(batch[k + 1]), target_position});
@@ -119,6 +124,15 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
       poll);
   std::vector<Counts>().swap(counts_);
 
+  // The heads in input order, one array; each piece goes once copied.
+  auto head_region = ArrayRegion<OutId>::allocate(edge_count);
+  OutId* head_out = head_region.mutable_data();
+  for (std::vector<Id>& piece : heads_) {
+    head_out = std::copy(piece.begin(), piece.end(), head_out);
+    std::vector<Id>().swap(piece);
+  }
+  heads_.clear();
+
   // The backward entries, from the forward ones: each is written once, so
   // ranges of nodes go on separate threads.
   constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 14;
@@ -138,7 +152,7 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
             },
             poll);
   return BasicGraph<OutId>(std::move(cell_region), std::move(block_region), std::move(node_labels),
-                           std::move(relation_labels));
+                           std::move(relation_labels), Direction::kBoth, false, std::move(head_region));
 }
 
 template <class Id>
@@ -157,6 +171,10 @@ GraphBuilder<std::uint64_t> GraphBuilder<Id>::widen() && {
         wide.edges_by_source_.append({r.source, r.target, r.relation, r.target_position});
       }
     }
+  }
+  for (std::vector<Id>& piece : heads_) {
+    wide.heads_.emplace_back(piece.begin(), piece.end());
+    std::vector<Id>().swap(piece);
   }
   wide.interned_ = interned_;
   wide.edges_ = edges_;

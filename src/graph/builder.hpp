@@ -94,6 +94,10 @@ class GraphBuilder {
   LabelTable<Id> relations_;
   std::vector<Counts> counts_;  // per node: its edges so far in each direction
   EdgeBuckets<Id> edges_by_source_;
+  // The head of every triple placed, in input order, in pieces of
+  // kHeadsPerPiece, so that growing never copies what was collected.
+  static constexpr std::size_t kHeadsPerPiece = std::size_t{1} << 18;
+  std::vector<std::vector<Id>> heads_;
 };
 
 extern template class GraphBuilder<std::uint32_t>;

@@ -1,34 +1,20 @@
 #include "graph/graph.hpp"
 
-namespace vantrel {
+#include "graph/bias.hpp"
 
-template <class Id>
-template <class Token>
-std::uint64_t BasicGraph<Id>::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                                   const InterruptPoll& poll) const {
-  WalkPosition<Id> at = begin_at(start);
-  Token* const first = out;
-  *out++ = static_cast<Token>(start);
-  for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
-    if (step_index % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
-    const std::uint64_t token = step(at, rng);
-    if (token == kDeadEnd) break;
-    *out++ = static_cast<Token>(token);
-  }
-  *out = static_cast<Token>(end_node(at));
-  return static_cast<std::uint64_t>(out - first) + 1;
-}
+namespace vantrel {
 
 template class BasicGraph<std::uint32_t>;
 template class BasicGraph<std::uint64_t>;
-template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
-                                                       const InterruptPoll&) const;
-template std::uint64_t BasicGraph<std::uint32_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
-                                                       const InterruptPoll&) const;
-template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*,
-                                                       const InterruptPoll&) const;
-template std::uint64_t BasicGraph<std::uint64_t>::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*,
-                                                       const InterruptPoll&) const;
+
+template <class Token>
+std::uint64_t KG::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                       const InterruptPoll& poll) const {
+  return visit_walker(*this, [&](const auto& walker) { return walk_from(walker, start, path_len, rng, out, poll); });
+}
+
+template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*, const InterruptPoll&) const;
+template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*, const InterruptPoll&) const;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -131,11 +132,33 @@ constexpr bool fits_32_bit_ids(std::uint64_t cells, std::uint64_t relations) {
   return cells < UINT32_MAX && relations < UINT32_MAX;
 }
 
+// Walks `path_len` steps from node `start` with `walker` (a graph, or a
+// biased one): writes the start node, the relation token of each step, and
+// the end node to `out`; a step that finds no edge to take ends the walk.
+// Returns the number of tokens written. `poll` is called every
+// kItemsPerPoll steps.
+template <class Walker, class Token>
+std::uint64_t walk_from(const Walker& walker, std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                        const InterruptPoll& poll) {
+  auto at = walker.begin_at(start);
+  Token* const first = out;
+  *out++ = static_cast<Token>(start);
+  for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
+    if (step_index % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
+    const std::uint64_t token = walker.step(at, rng);
+    if (token == kDeadEnd) break;
+    *out++ = static_cast<Token>(token);
+  }
+  *out = static_cast<Token>(walker.end_node(at));
+  return static_cast<std::uint64_t>(out - first) + 1;
+}
+
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 template <class Id>
 class BasicGraph {
  public:
   using IdType = Id;
+  using Position = WalkPosition<Id>;
   // The twin of an edge whose other copy the graph does not list (one direction only).
   static constexpr Id kNoTwin = static_cast<Id>(-1);
 
@@ -144,12 +167,15 @@ class BasicGraph {
   // their header cells in `cells`.
   // A restricted graph (`restricted`) may have nodes without edges and
   // relations without edges; with one direction, every twin is kNoTwin.
+  // `heads`: the head of every triple, in input order, where the graph is
+  // the graph as read and knows its order (empty otherwise).
   BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels, LabelList relation_labels,
-             Direction direction = Direction::kBoth, bool restricted = false)
+             Direction direction = Direction::kBoth, bool restricted = false, ArrayRegion<Id> heads = {})
       : cells_(std::move(cells)),
         block_of_(std::move(block_of)),
         node_labels_(std::move(node_labels)),
         relation_labels_(std::move(relation_labels)),
+        heads_(std::move(heads)),
         direction_(direction),
         restricted_(restricted) {}
 
@@ -177,6 +203,8 @@ class BasicGraph {
   // The arrays themselves, for writing the graph to a snapshot.
   const ArrayRegion<Cell<Id>>& cells() const { return cells_; }
   const ArrayRegion<Id>& blocks() const { return block_of_; }
+  // The head of every triple in input order (empty: the order is not known).
+  const ArrayRegion<Id>& heads() const { return heads_; }
   const LabelList& node_labels() const { return node_labels_; }
   const LabelList& relation_labels() const { return relation_labels_; }
 
@@ -193,7 +221,9 @@ class BasicGraph {
   // called every 2^20 steps.
   template <class Token>
   std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const;
+                     const InterruptPoll& poll = {}) const {
+    return walk_from(*this, start, path_len, rng, out, poll);
+  }
 
   // The parts of walk(), for callers that advance several walks in turn so
   // that their memory accesses overlap. A walk is begin_at(start), then
@@ -260,6 +290,7 @@ class BasicGraph {
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
   LabelList node_labels_;
   LabelList relation_labels_;
+  ArrayRegion<Id> heads_;  // triple (in input order) -> its head node
   Direction direction_ = Direction::kBoth;
   bool restricted_ = false;
 };
@@ -267,20 +298,63 @@ class BasicGraph {
 extern template class BasicGraph<std::uint32_t>;
 extern template class BasicGraph<std::uint64_t>;
 
-// The graph of a sampler, with the id width chosen at build time.
+struct Restriction;
+class Bias;
+
+// The graph of a sampler, with the id width chosen at build time. A KG is
+// shared, not copied: copies refer to the same arrays. Besides the graph it
+// walks it knows the graph as read, which a restricted graph was restricted
+// from (its source, with the restriction that gives it), and the weights of
+// biased walks, where it has them.
 class KG {
  public:
   using Narrow = BasicGraph<std::uint32_t>;  // where fits_32_bit_ids()
   using Wide = BasicGraph<std::uint64_t>;
+  using Graphs = std::variant<Narrow, Wide>;
 
-  KG() : graph_(Narrow{}) {}
-  explicit KG(Narrow graph) : graph_(std::move(graph)) {}
-  explicit KG(Wide graph) : graph_(std::move(graph)) {}
+  KG() : graph_(std::make_shared<const Graphs>(Narrow{})) {}
+  explicit KG(Narrow graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
+  explicit KG(Wide graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
+
+  // `graph`, restricted from `source` (a graph as read) by `restriction`.
+  static KG restricted_from(KG graph, std::shared_ptr<const KG> source,
+                            std::shared_ptr<const Restriction> restriction) {
+    graph.source_ = std::move(source);
+    graph.restriction_ = std::move(restriction);
+    return graph;
+  }
+  // The same graph, walked with the weights of `bias` (null: uniformly).
+  KG with_bias(std::shared_ptr<const Bias> bias) const {
+    KG biased = *this;
+    biased.bias_ = std::move(bias);
+    return biased;
+  }
 
   template <class Visit>
   decltype(auto) visit(Visit&& visit) const {
-    return std::visit(std::forward<Visit>(visit), graph_);
+    return std::visit(std::forward<Visit>(visit), *graph_);
   }
+
+  // The graph with ids of type Id; it must be of that width.
+  template <class Id>
+  const BasicGraph<Id>& as() const {
+    return std::get<BasicGraph<Id>>(*graph_);
+  }
+
+  // The graph as read: this one, or the one this was restricted from.
+  const KG& source() const { return source_ ? *source_ : *this; }
+  // The same, shared: for a graph as read, a copy of it without bias.
+  std::shared_ptr<const KG> shared_source() const {
+    if (source_) return source_;
+    KG source = *this;
+    source.bias_ = nullptr;
+    return std::make_shared<const KG>(std::move(source));
+  }
+  // What keeps this graph's edges of its source's; null for a graph as read.
+  const Restriction* restriction() const { return restriction_.get(); }
+  const std::shared_ptr<const Restriction>& shared_restriction() const { return restriction_; }
+  // The weights of biased walks; null for uniform walks.
+  const Bias* bias() const { return bias_.get(); }
 
   std::uint64_t node_count() const {
     return visit([](const auto& g) { return g.node_count(); });
@@ -307,12 +381,15 @@ class KG {
   bool restricted() const {
     return visit([](const auto& g) { return g.restricted(); });
   }
-  // Walks as BasicGraph::walk does; returns the number of tokens written.
+  // Whether a walk may end before its drawn length: at a node of a
+  // restricted graph without edges, or of a biased one without weight.
+  bool may_end_early() const { return restricted() || bias_ != nullptr; }
+
+  // Walks `path_len` steps from node `start`, uniformly or by the bias, as
+  // BasicGraph::walk does; returns the number of tokens written.
   template <class Token>
   std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const {
-    return visit([&](const auto& g) { return g.walk(start, path_len, rng, out, poll); });
-  }
+                     const InterruptPoll& poll = {}) const;
 
   // A walk with a drawn start, as owned strings, each edge label followed by
   // `redge_suffix` when followed forward and by `ledge_suffix` when followed
@@ -321,7 +398,10 @@ class KG {
                                        std::string_view ledge_suffix) const;
 
  private:
-  std::variant<Narrow, Wide> graph_;
+  std::shared_ptr<const Graphs> graph_;
+  std::shared_ptr<const KG> source_;
+  std::shared_ptr<const Restriction> restriction_;
+  std::shared_ptr<const Bias> bias_;
 };
 
 }  // namespace vantrel

@@ -73,9 +73,12 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   // changed since it was counted must not leave a relation without the
   // edge the graph claims it has.
   std::vector<bool> relation_used(relation_count, false);
+  auto head_region = ArrayRegion<Id>::allocate(edge_count);
+  Id* const heads = head_region.mutable_data();
   for (std::uint64_t e = 0; e < edge_count; ++e) {
     if (e % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     const std::uint64_t src = id(e, 0, node_count);
+    heads[e] = static_cast<Id>(src);
     const auto relation = static_cast<Id>(id(e, 1, relation_count));
     relation_used[relation] = true;
     const std::uint64_t dst = id(e, 2, node_count);
@@ -93,7 +96,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   }
   restricted = restricted || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
   return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
-                        std::move(relation_labels), Direction::kBoth, restricted);
+                        std::move(relation_labels), Direction::kBoth, restricted, std::move(head_region));
 }
 
 }  // namespace

@@ -113,8 +113,23 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
 
 }  // namespace
 
+Restriction combined_restriction(const KG& kg, const Restriction& requested) {
+  Restriction combined = requested;
+  const Direction direction = kg.visit([](const auto& graph) { return graph.direction(); });
+  combined.direction = kept_direction(direction, requested.direction);
+  const bool nothing =
+      direction != Direction::kBoth && requested.direction != Direction::kBoth && direction != requested.direction;
+  for (std::size_t relation = 0; relation < combined.relations.size(); ++relation) {
+    const bool before = !kg.restriction() || kg.restriction()->relations[relation];
+    combined.relations[relation] = !nothing && before && requested.relations[relation];
+  }
+  return combined;
+}
+
 KG restrict_graph(const KG& kg, const Restriction& restriction, const InterruptPoll& poll) {
-  return kg.visit([&](const auto& graph) { return KG(restrict_basic(graph, restriction, poll)); });
+  KG restricted = kg.visit([&](const auto& graph) { return KG(restrict_basic(graph, restriction, poll)); });
+  return KG::restricted_from(std::move(restricted), kg.shared_source(),
+                             std::make_shared<const Restriction>(combined_restriction(kg, restriction)));
 }
 
 }  // namespace vantrel

@@ -19,7 +19,12 @@ struct Restriction {
 // its label and, in the same order, the entries of its block that the
 // restriction allows; a node may be left without any, and the walk ends
 // there. The labels are shared with `kg`, not copied, and live as long as
-// either graph does. Throws std::bad_alloc.
+// either graph does; so does the graph as read (kg.source()), which the new
+// graph knows, with the restriction of it that gives the new graph. The new
+// graph is walked uniformly. Throws std::bad_alloc.
 KG restrict_graph(const KG& kg, const Restriction& restriction, const InterruptPoll& poll = {});
+
+// The restriction of kg.source() that gives kg restricted to `requested`.
+Restriction combined_restriction(const KG& kg, const Restriction& requested);
 
 }  // namespace vantrel

@@ -8,18 +8,25 @@ namespace vantrel::py {
 namespace {
 
 struct IdArrayObject {
-  PyObject_HEAD std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>> values;
-  Py_ssize_t shape[1];
-  Py_ssize_t strides[1];
+  PyObject_HEAD
+  std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>> values;
+  int ndim;  // 1, or 2 for rows of shape[1] values
+  Py_ssize_t shape[2];
+  Py_ssize_t strides[2];
 };
 
+// An IdArray of `values`: one-dimensional (columns 0), or rows of `columns`.
 template <class T>
-PyObject* make_id_array(ArrayRegion<T>&& values) {
+PyObject* make_id_array(ArrayRegion<T>&& values, Py_ssize_t columns) {
   auto* object = PyObject_New(IdArrayObject, &IdArrayType);
   if (!object) return nullptr;
   new (&object->values) decltype(object->values)(std::move(values));
-  object->shape[0] = static_cast<Py_ssize_t>(std::get<ArrayRegion<T>>(object->values).size());
-  object->strides[0] = sizeof(T);
+  const auto count = static_cast<Py_ssize_t>(std::get<ArrayRegion<T>>(object->values).size());
+  object->ndim = columns == 0 ? 1 : 2;
+  object->shape[0] = columns == 0 ? count : count / columns;
+  object->shape[1] = columns;
+  object->strides[0] = static_cast<Py_ssize_t>(sizeof(T)) * (columns == 0 ? 1 : columns);
+  object->strides[1] = sizeof(T);
   return reinterpret_cast<PyObject*>(object);
 }
 
@@ -36,13 +43,18 @@ int IdArray_getbuffer(PyObject* object, Py_buffer* view, int flags) {
   void* data = wide ? static_cast<void*>(std::get<1>(self->values).mutable_data())
                     : static_cast<void*>(std::get<0>(self->values).mutable_data());
   const Py_ssize_t itemsize = wide ? 8 : 4;
+  if (self->ndim == 2 && (flags & PyBUF_ND) != PyBUF_ND) {
+    PyErr_SetString(PyExc_BufferError, "a table of ids has two dimensions: its consumer must ask for its shape");
+    view->obj = nullptr;
+    return -1;
+  }
   view->buf = data;
   view->obj = new_ref(object).release();
-  view->len = self->shape[0] * itemsize;
+  view->len = self->shape[0] * (self->ndim == 2 ? self->shape[1] : 1) * itemsize;
   view->readonly = 0;
   view->itemsize = itemsize;
   view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(wide ? "Q" : "I") : nullptr;
-  view->ndim = 1;
+  view->ndim = self->ndim;
   view->shape = (flags & PyBUF_ND) ? self->shape : nullptr;
   view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? self->strides : nullptr;
   view->suboffsets = nullptr;
@@ -55,6 +67,10 @@ Py_ssize_t IdArray_length(PyObject* object) { return reinterpret_cast<IdArrayObj
 PyObject* IdArray_repr(PyObject* object) {
   auto* self = reinterpret_cast<IdArrayObject*>(object);
   const bool wide = std::holds_alternative<ArrayRegion<std::uint64_t>>(self->values);
+  if (self->ndim == 2) {
+    return PyUnicode_FromFormat("<vantrel IdArray: %zd x %zd x %s>", self->shape[0], self->shape[1],
+                                wide ? "uint64" : "uint32");
+  }
   return PyUnicode_FromFormat("<vantrel IdArray: %zd x %s>", self->shape[0], wide ? "uint64" : "uint32");
 }
 
@@ -86,7 +102,13 @@ int ready_id_array_type() {
   return PyType_Ready(&IdArrayType);
 }
 
-PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values) { return make_id_array(std::move(values)); }
-PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values) { return make_id_array(std::move(values)); }
+PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values) { return make_id_array(std::move(values), 0); }
+PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values) { return make_id_array(std::move(values), 0); }
+PyObject* new_id_table(ArrayRegion<std::uint32_t>&& values, Py_ssize_t columns) {
+  return make_id_array(std::move(values), columns);
+}
+PyObject* new_id_table(ArrayRegion<std::uint64_t>&& values, Py_ssize_t columns) {
+  return make_id_array(std::move(values), columns);
+}
 
 }  // namespace vantrel::py

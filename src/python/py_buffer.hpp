@@ -16,6 +16,9 @@ extern PyTypeObject IdArrayType;
 // A new IdArray that takes over `values` (format "I" for 32 bits, "Q" for 64).
 PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values);
 PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values);
+// A new two-dimensional IdArray: rows of `columns` values, back to back.
+PyObject* new_id_table(ArrayRegion<std::uint32_t>&& values, Py_ssize_t columns);
+PyObject* new_id_table(ArrayRegion<std::uint64_t>&& values, Py_ssize_t columns);
 
 // Readies IdArrayType; done once per process. -1 with an exception set on failure.
 int ready_id_array_type();

@@ -3,6 +3,7 @@
 // type object. The methods that read and write files are in
 // py_sampler_files.cpp.
 #include "python/py_sampler.hpp"
+#include "python/py_sampler_bias.hpp"
 #include "python/py_sampler_files.hpp"
 #include "python/py_sampler_inputs.hpp"
 #include "python/py_sampler_state.hpp"
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "core/parallel.hpp"
+#include "graph/bias.hpp"
 #include "graph/graph.hpp"
 #include "graph/restriction.hpp"
 #include "python/py_args.hpp"
@@ -310,9 +312,12 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
   PyRef owner = allocate_sampler(Py_TYPE(object));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    KG restricted = restrict_graph(parent.kg, restriction, poll);
+    // A biased sampler's weights and p, q stay on the edges that remain.
+    if (parent.kg.bias()) restricted = restricted.with_bias(restrict_bias(parent.kg, restricted, poll));
     // A stream 0 of its own, as a new sampler with the same seed starts it.
     return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
-                                          restrict_graph(parent.kg, restriction, poll));
+                                          std::move(restricted));
   });
 }
 
@@ -341,6 +346,17 @@ PyMethodDef PathSampler_methods[] = {
      "A new PathSampler over the same nodes whose walks take only some edges: those of `relations`\n"
      "(all if None), less those of `exclude_relations`, followed in `direction` ('both', 'forward':\n"
      "head to tail, 'backward': tail to head). A walk ends early at a node with no such edge."},
+    {"biased", VANTREL_METHOD(PathSampler_biased), METH_VARARGS | METH_KEYWORDS,
+     "biased($self, *, edge_weights=None, relation_weights=None, node_weights=None, p=1.0, q=1.0)\n--\n\n"
+     "A new PathSampler over the same graph whose steps are weighted: an edge e to node x weighs\n"
+     "edge_weights[e] * relation_weights[relation of e] * node_weights[x] (a factor not given is 1),\n"
+     "and node2vec's return parameter p and in-out parameter q bias each step by where it came from.\n"
+     "edge_weights follows the rows of triple_ids(). No candidate is left out: a biased walk may step\n"
+     "straight back."},
+    {"triple_ids", VANTREL_METHOD(PathSampler_triple_ids), METH_VARARGS | METH_KEYWORDS,
+     "triple_ids($self)\n--\n\n"
+     "The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,\n"
+     "tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."},
     {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS,
      "save($self, path)\n--\n\n"
      "Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."},

@@ -42,7 +42,8 @@ struct SamplerState {
 };
 
 struct PathSamplerObject {
-  PyObject_HEAD std::unique_ptr<SamplerState> state;
+  PyObject_HEAD
+  std::unique_ptr<SamplerState> state;
 };
 
 inline SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }

@@ -134,7 +134,8 @@ template PyObject* walks_to_lists(const KG&, const std::uint64_t*, std::span<con
 namespace {
 
 struct TokensObject {
-  PyObject_HEAD PyObject* owner;  // strong reference: keeps `kg` alive
+  PyObject_HEAD
+  PyObject* owner;  // strong reference: keeps `kg` alive
   const KG* kg;
 };
 

@@ -1,6 +1,6 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
-from collections.abc import Callable, Collection, Sequence
+from collections.abc import Callable, Collection, Mapping, Sequence
 from os import PathLike
 from typing import Literal, final
 
@@ -73,6 +73,24 @@ class PathSampler:
         edges of `relations` (all if None) less those of `exclude_relations`, followed in `direction`
         ("forward": head to tail only; "backward": tail to head only). Its own stream 0 starts anew. A walk
         that reaches a node with no such edge ends there. KeyError for an unknown relation name."""
+    def biased(
+        self,
+        *,
+        edge_weights: Buffer | Sequence[float] | None = None,
+        relation_weights: Mapping[str, float] | None = None,
+        node_weights: Buffer | Sequence[float] | None = None,
+        p: float = 1.0,
+        q: float = 1.0,
+    ) -> PathSampler:
+        """A new sampler over the same graph whose steps are weighted: an edge e to node x weighs
+        edge_weights[e] * relation_weights[relation of e] * node_weights[x] (a factor not given is 1), and
+        node2vec's return parameter p and in-out parameter q bias each step by where it came from. No candidate
+        is left out: a biased walk may step straight back. edge_weights follows the rows of triple_ids().
+        ValueError for a weight that is negative, NaN or infinite, or a wrong length; KeyError for an unknown
+        relation name."""
+    def triple_ids(self) -> Buffer:
+        """The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,
+        tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."""
     def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
         """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -17,7 +18,9 @@
 #include "core/file_io.hpp"
 #include "core/parallel.hpp"
 #include "core/utf8.hpp"
+#include "graph/bias.hpp"
 #include "graph/labels.hpp"
+#include "graph/restriction.hpp"
 #include "snapshot/graph_check.hpp"
 
 namespace vantrel {
@@ -43,9 +46,23 @@ struct Header {
   std::uint64_t file_size;
   std::uint64_t checksum;
   std::uint32_t restriction;  // 0: a graph as built; 1 + Direction: restricted, of that direction
-  std::uint8_t reserved[kHeaderSize - 84];
+  // Version 2 on; zero in version 1.
+  std::uint32_t contents;  // kHasHeads | kHasSource | ...: which of the later sections the file holds
+  double p;                // biased walks: node2vec's p and q
+  double q;
+  std::uint64_t source_edge_count;  // the graph as read, of a restricted graph: its triples
+  std::uint8_t reserved[kHeaderSize - 112];
 };
 static_assert(sizeof(Header) == kHeaderSize);
+
+// The bits of Header::contents.
+constexpr std::uint32_t kHasHeads = 1;          // the heads of the graph's triples, in input order
+constexpr std::uint32_t kHasSource = 2;         // the graph as read that a restricted graph came from
+constexpr std::uint32_t kSourceHasHeads = 4;    // ... with the heads of its triples
+constexpr std::uint32_t kSourceRestricted = 8;  // ... which may have nodes or relations without edges
+constexpr std::uint32_t kBiased = 16;           // walks are biased (p, q)
+constexpr std::uint32_t kWeighted = 32;         // ... by the weight of each entry
+constexpr std::uint32_t kKnownContents = 63;
 
 // The sections of a snapshot, in file order: where each starts and how long it is.
 enum Section {
@@ -57,6 +74,13 @@ enum Section {
   kRelationBytes,
   kNodeAscii,
   kRelationAscii,
+  // Version 2 on.
+  kHeads,            // edges ids: each triple's head node, in input order
+  kSourceCells,      // the graph as read, of a restricted graph: its cells,
+  kSourceBlocks,     // ... its node blocks,
+  kSourceHeads,      // ... its heads,
+  kSourceRelations,  // ... and which of its relations the restriction keeps, a bit each in u64 words
+  kWeights,          // biased: each entry's weight, f64
   kSectionCount
 };
 
@@ -90,6 +114,20 @@ bool layout_of(const Header& header, Layout& layout) {
       __builtin_mul_overflow(relation_offsets, 8, &relation_offsets)) {
     return false;
   }
+  const std::uint32_t has = header.contents;
+  std::uint64_t heads = 0, source_cells = 0, source_blocks = 0, source_heads = 0, source_relations = 0, weights = 0;
+  if ((has & kHasHeads) && __builtin_mul_overflow(header.edge_count, width, &heads)) return false;
+  if (has & kHasSource) {
+    if (__builtin_mul_overflow(header.source_edge_count, 2, &source_cells) ||
+        __builtin_add_overflow(source_cells, header.node_count, &source_cells) ||
+        __builtin_mul_overflow(source_cells, 3 * width, &source_cells) ||
+        ((has & kSourceHasHeads) && __builtin_mul_overflow(header.source_edge_count, width, &source_heads))) {
+      return false;
+    }
+    source_blocks = block_bytes;
+    source_relations = (header.relation_count / 64 + (header.relation_count % 64 != 0 ? 1 : 0)) * 8;
+  }
+  if ((has & kWeighted) && __builtin_mul_overflow(cells - header.node_count, 8, &weights)) return false;
   const std::uint64_t lengths[kSectionCount] = {cell_bytes,
                                                 block_bytes,
                                                 node_offsets,
@@ -97,7 +135,13 @@ bool layout_of(const Header& header, Layout& layout) {
                                                 header.node_label_bytes,
                                                 header.relation_label_bytes,
                                                 header.node_count,
-                                                header.relation_count};
+                                                header.relation_count,
+                                                heads,
+                                                source_cells,
+                                                source_blocks,
+                                                source_heads,
+                                                source_relations,
+                                                weights};
   std::uint64_t position = kHeaderSize;
   for (int s = 0; s < kSectionCount; ++s) {
     layout.start[s] = position;
@@ -188,8 +232,17 @@ std::uint64_t checksum_of_pieces(std::span<const std::string_view> pieces, const
   return avalanche(h);
 }
 
+// The bits of a restriction's relations, 64 to a word.
+std::vector<std::uint64_t> relation_bits(const std::vector<bool>& relations) {
+  std::vector<std::uint64_t> words(relations.size() / 64 + (relations.size() % 64 != 0 ? 1 : 0), 0);
+  for (std::size_t r = 0; r < relations.size(); ++r) {
+    if (relations[r]) words[r / 64] |= std::uint64_t{1} << (r % 64);
+  }
+  return words;
+}
+
 template <class Id>
-void save_graph(const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
+void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
   header.version = kSnapshotVersion;
@@ -202,6 +255,21 @@ void save_graph(const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) 
   header.node_label_bytes = graph.node_labels().bytes().size();
   header.relation_label_bytes = graph.relation_labels().bytes().size();
   header.restriction = graph.restricted() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
+  if (!graph.heads().empty()) header.contents |= kHasHeads;
+  // A restricted graph carries the graph as read it came from, for its triples.
+  const BasicGraph<Id>* source = kg.restriction() ? &kg.source().as<Id>() : nullptr;
+  std::vector<std::uint64_t> kept_relations;
+  if (source) {
+    header.contents |=
+        kHasSource | (source->heads().empty() ? 0 : kSourceHasHeads) | (source->restricted() ? kSourceRestricted : 0);
+    header.source_edge_count = source->edge_count();
+    kept_relations = relation_bits(kg.restriction()->relations);
+  }
+  if (const Bias* bias = kg.bias()) {
+    header.contents |= kBiased | (bias->weighted() ? kWeighted : 0);
+    header.p = bias->p();
+    header.q = bias->q();
+  }
   Layout layout;
   layout_of(header, layout);
   header.file_size = layout.end;
@@ -214,6 +282,12 @@ void save_graph(const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) 
       bytes_of(graph.relation_labels().bytes()),
       bytes_of(graph.node_labels().ascii_flags()),
       bytes_of(graph.relation_labels().ascii_flags()),
+      bytes_of(graph.heads()),
+      source ? bytes_of(source->cells()) : std::string_view(),
+      source ? bytes_of(source->blocks()) : std::string_view(),
+      source ? bytes_of(source->heads()) : std::string_view(),
+      std::string_view(reinterpret_cast<const char*>(kept_relations.data()), kept_relations.size() * 8),
+      kg.bias() ? bytes_of(kg.bias()->weights()) : std::string_view(),
   };
   // The contents as pieces of whole 64-byte blocks: each section's whole
   // blocks, then its last bytes with the zeros that pad them. The checksum
@@ -306,13 +380,55 @@ void check_zeros(const Header& header, const char* data, const Layout& layout) {
     return std::all_of(from, from + length, [](char c) { return c == 0; });
   };
   if (!all_zero(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved)) {
-    throw SnapshotError("header bytes 84 to 127 are not zero");
+    throw SnapshotError("header bytes 112 to 127 are not zero");
   }
   for (int s = 0; s < kSectionCount; ++s) {
     const std::uint64_t end = layout.start[s] + layout.length[s];
     const std::uint64_t next = s + 1 < kSectionCount ? layout.start[s + 1] : layout.end;
     if (!all_zero(data + end, next - end)) {
       throw SnapshotError("the padding after section " + count_text(s) + " is not zero");
+    }
+  }
+}
+
+// Refuses header fields of version 2 that do not fit together: unknown
+// contents, a source without a restriction, p and q that are not those of
+// biased walks. Version 1 has none of them (its bytes 84 to 127 are zero).
+void check_contents(const Header& header) {
+  const char* raw = reinterpret_cast<const char*>(&header);
+  if (header.version == 1 && !std::all_of(raw + 84, raw + kHeaderSize, [](char c) { return c == 0; })) {
+    throw SnapshotError("header bytes 84 to 127 are not zero");
+  }
+  const std::uint32_t has = header.contents;
+  if ((has & ~kKnownContents) != 0) throw SnapshotError("unknown contents " + count_text(has));
+  if ((has & kHasSource) == 0 &&
+      ((has & (kSourceHasHeads | kSourceRestricted)) != 0 || header.source_edge_count != 0)) {
+    throw SnapshotError("the header describes a source graph that the file does not hold");
+  }
+  if ((has & kHasSource) != 0 && (header.restriction == 0 || (has & kHasHeads) != 0)) {
+    throw SnapshotError("a source graph is only for a restricted graph");
+  }
+  const bool biased = (has & kBiased) != 0;
+  if ((has & kWeighted) != 0 && !biased) throw SnapshotError("weights for walks that are not biased");
+  const bool positive = std::isfinite(header.p) && header.p > 0.0 && std::isfinite(header.q) && header.q > 0.0;
+  if (biased ? !positive : (header.p != 0.0 || header.q != 0.0)) {
+    throw SnapshotError(biased ? "p and q of biased walks must be positive and finite"
+                               : "p and q are set for walks that are not biased");
+  }
+}
+
+// Checks the heads of a graph's triples: one node id per triple, each node
+// the head of as many as its forward entries.
+template <class Id>
+void check_heads(const ArrayRegion<Id>& heads, const Cell<Id>* cells, const ArrayRegion<Id>& blocks, const char* what) {
+  std::vector<std::uint64_t> counts(blocks.size(), 0);
+  for (const Id head : heads.span()) {
+    if (head >= blocks.size()) throw SnapshotError(std::string(what) + " names a head that is no node");
+    ++counts[head];
+  }
+  for (std::uint64_t node = 0; node < blocks.size(); ++node) {
+    if (counts[node] != cells[blocks[node]].header.forward_count) {
+      throw SnapshotError(std::string(what) + " give node " + count_text(node) + " other triples than its block");
     }
   }
 }
@@ -330,14 +446,61 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
       cells.data(), blocks.data(),
       {header.node_count, header.edge_count, header.relation_count, direction_of(header), header.restriction != 0},
       poll);
-  return KG(BasicGraph<Id>(
-      std::move(cells), std::move(blocks),
-      LabelList(view_of<char>(contents, layout, kNodeBytes), view_of<std::uint64_t>(contents, layout, kNodeOffsets),
-                view_of<std::uint8_t>(contents, layout, kNodeAscii)),
-      LabelList(view_of<char>(contents, layout, kRelationBytes),
-                view_of<std::uint64_t>(contents, layout, kRelationOffsets),
-                view_of<std::uint8_t>(contents, layout, kRelationAscii)),
-      direction_of(header), header.restriction != 0));
+  auto node_labels = [&] {
+    return LabelList(view_of<char>(contents, layout, kNodeBytes),
+                     view_of<std::uint64_t>(contents, layout, kNodeOffsets),
+                     view_of<std::uint8_t>(contents, layout, kNodeAscii));
+  };
+  auto relation_labels = [&] {
+    return LabelList(view_of<char>(contents, layout, kRelationBytes),
+                     view_of<std::uint64_t>(contents, layout, kRelationOffsets),
+                     view_of<std::uint8_t>(contents, layout, kRelationAscii));
+  };
+  auto heads = view_of<Id>(contents, layout, kHeads);
+  if (!heads.empty()) check_heads(heads, cells.data(), blocks, "the heads of the triples");
+  KG kg(BasicGraph<Id>(std::move(cells), std::move(blocks), node_labels(), relation_labels(), direction_of(header),
+                       header.restriction != 0, std::move(heads)));
+  if (header.contents & kHasSource) {
+    // The graph as read, and what of it the restriction keeps.
+    auto source_cells = view_of<Cell<Id>>(contents, layout, kSourceCells);
+    auto source_blocks = view_of<Id>(contents, layout, kSourceBlocks);
+    const bool source_restricted = (header.contents & kSourceRestricted) != 0;
+    check_blocks(
+        source_cells.data(), source_blocks.data(),
+        {header.node_count, header.source_edge_count, header.relation_count, Direction::kBoth, source_restricted},
+        poll);
+    auto source_heads = view_of<Id>(contents, layout, kSourceHeads);
+    if (!source_heads.empty()) check_heads(source_heads, source_cells.data(), source_blocks, "the source's heads");
+    auto source = std::make_shared<const KG>(BasicGraph<Id>(std::move(source_cells), std::move(source_blocks),
+                                                            node_labels(), relation_labels(), Direction::kBoth,
+                                                            source_restricted, std::move(source_heads)));
+    auto restriction = std::make_shared<Restriction>();
+    restriction->direction = direction_of(header);
+    const auto* words = reinterpret_cast<const std::uint64_t*>(contents.data + layout.start[kSourceRelations]);
+    restriction->relations.resize(header.relation_count);
+    for (std::uint64_t r = 0; r < header.relation_count; ++r)
+      restriction->relations[r] = (words[r / 64] >> (r % 64)) & 1;
+    if (header.relation_count % 64 != 0 && (words[header.relation_count / 64] >> (header.relation_count % 64)) != 0) {
+      throw SnapshotError("the kept relations name relations that are not there");
+    }
+    kg = KG::restricted_from(std::move(kg), std::move(source), std::move(restriction));
+    try {
+      check_restricted_from_source(kg);
+    } catch (const std::logic_error&) {
+      throw SnapshotError("the restricted graph is not what its restriction keeps of its source");
+    }
+  }
+  if (header.contents & kBiased) {
+    auto weights = view_of<double>(contents, layout, kWeights);
+    for (std::uint64_t entry = 0; entry < weights.size(); ++entry) {
+      if (!(std::isfinite(weights[entry]) && weights[entry] >= 0.0)) {
+        throw SnapshotError("entry " + count_text(entry) + " has a weight that is not finite and >= 0");
+      }
+    }
+    kg = kg.with_bias(
+        bias_from_weights(kg, std::move(weights), (header.contents & kWeighted) != 0, header.p, header.q, poll));
+  }
+  return kg;
 }
 
 }  // namespace
@@ -348,7 +511,7 @@ std::uint64_t snapshot_checksum(std::string_view bytes, const InterruptPoll& pol
 
 void save_snapshot(const KG& kg, const std::string& path, const InterruptPoll& poll) {
   OutputFile file(path, poll);
-  kg.visit([&](const auto& graph) { save_graph(graph, file.fd(), poll); });
+  kg.visit([&](const auto& graph) { save_graph(kg, graph, file.fd(), poll); });
   file.commit();
 }
 
@@ -382,7 +545,9 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
     throw SnapshotError("version " + count_text(header.version) + " is newer than this vantrel reads (" +
                         count_text(kSnapshotVersion) + ")");
   }
-  if (header.version != kSnapshotVersion) throw SnapshotError("unknown version " + count_text(header.version));
+  // Version 1 files (before biased walks, and before the graph as read was
+  // recorded) load as they always did.
+  if (header.version < 1) throw SnapshotError("unknown version " + count_text(header.version));
   if (header.id_width != 4 && header.id_width != 8) {
     throw SnapshotError("id width " + count_text(header.id_width) + " is neither 4 nor 8");
   }
@@ -390,6 +555,7 @@ KG snapshot_graph(const char* data, std::uint64_t size, std::shared_ptr<const vo
   if (header.restriction > 1 + static_cast<std::uint32_t>(Direction::kBackward)) {
     throw SnapshotError("unknown restriction " + count_text(header.restriction));
   }
+  check_contents(header);
   Layout layout;
   if (!layout_of(header, layout) || header.file_size != layout.end || size != layout.end) {
     throw SnapshotError("the file is " + count_text(size) + " bytes; its header says " + count_text(header.file_size) +

@@ -14,8 +14,9 @@
 
 namespace vantrel {
 
-// The version of the snapshot format that this code writes and reads.
-inline constexpr std::uint32_t kSnapshotVersion = 1;
+// The version of the snapshot format that this code writes; it reads every
+// version up to it.
+inline constexpr std::uint32_t kSnapshotVersion = 2;
 
 // Writes `kg` to a snapshot at `path` as an OutputFile writes (a regular
 // file whole or not at all), calling `poll` now and then. Throws WriteError.

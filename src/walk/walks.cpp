@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/parallel.hpp"
+#include "graph/bias.hpp"
 
 namespace vantrel {
 
@@ -134,7 +135,7 @@ class InterleavedWalks {
   struct Slot {
     explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
     StdRng rng;
-    WalkPosition<typename Graph::IdType> at{};
+    typename Graph::Position at{};
     std::uint64_t steps_left = kIdle;
     Token* out = nullptr;
     bool stepped = false;    // whether the walk has taken a step
@@ -318,7 +319,7 @@ template <class Token, class DrawWalks>
 std::uint64_t draw_in_place(const KG& kg, Token* tokens, std::uint64_t* ends, const std::uint32_t* draws,
                             std::uint64_t count, DrawWalks&& draw_walks) {
   std::vector<std::uint64_t> counts;
-  if (kg.restricted()) counts = counts_of(ends, count);
+  if (kg.may_end_early()) counts = counts_of(ends, count);
   draw_walks(NumberedOutput<Token>{tokens, ends, counts.empty() ? nullptr : counts.data(), draws, 0});
   return counts.empty() ? ends[count] : close_gaps(tokens, ends, counts.data(), count);
 }
@@ -339,7 +340,7 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint
   const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
   auto draw_walks = [&](const NumberedOutput<Token>& output) {
     with_items(items, [&]<Items kItems>() {
-      kg.visit([&](const auto& graph) {
+      visit_walker(kg, [&](const auto& graph) {
         for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll& task_poll) {
           InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
                                                                                 task_poll);
@@ -393,7 +394,7 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   if (expected * static_cast<double>(count) < static_cast<double>(most_tokens) / 4) {
     tokens.reserve(static_cast<std::size_t>(expected * static_cast<double>(count)));
   }
-  kg.visit([&](const auto& graph) {
+  visit_walker(kg, [&](const auto& graph) {
     for (std::uint64_t k = 0; k < count; ++k) {
       if (k % kWalksPerPoll == kWalksPerPoll - 1 && poll) poll();
       const std::uint64_t path_len = draw_path_len(rules, rng);

@@ -1,0 +1,334 @@
+#include "graph/bias.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "core/parallel.hpp"
+#include "graph/restriction.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// Node ranges of tasks: a multiple of 64, so that a task's nodes own whole
+// words of a bitset.
+constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
+static_assert(kNodesPerTask % 64 == 0);
+
+template <class Id, class Visit>
+void for_node_ranges(const BasicGraph<Id>& graph, const InterruptPoll& poll, Visit&& visit) {
+  const std::uint64_t nodes = graph.node_count();
+  run_tasks((nodes + kNodesPerTask - 1) / kNodesPerTask, available_cpus(),
+            [&](std::uint64_t task, const InterruptPoll& task_poll) {
+              const std::uint64_t first = task * kNodesPerTask;
+              visit(first, std::min(nodes, first + kNodesPerTask));
+              task_poll();
+            },
+            poll);
+}
+
+// The entries of a graph: one per edge and direction listed.
+template <class Id>
+std::uint64_t entry_count(const BasicGraph<Id>& graph) {
+  return graph.cells().size() - graph.node_count();
+}
+
+// The heads of the triples of `graph`, a graph as read: its own record of
+// them, or (a snapshot written before they were recorded) its forward
+// entries' heads in node order.
+template <class Id>
+ArrayRegion<Id> heads_of(const BasicGraph<Id>& graph) {
+  if (!graph.heads().empty() || graph.edge_count() == 0) return graph.heads().share();
+  const Cell<Id>* cells = graph.cells().data();
+  auto heads = ArrayRegion<Id>::allocate(graph.edge_count());
+  Id* out = heads.mutable_data();
+  for (std::uint64_t node = 0; node < graph.node_count(); ++node) {
+    const std::uint64_t forward = cells[graph.blocks()[node]].header.forward_count;
+    for (std::uint64_t k = 0; k < forward; ++k) *out++ = static_cast<Id>(node);
+  }
+  return heads;
+}
+
+// Whether the graph as read can list its triples: it holds both copies of
+// each edge (a graph built, or loaded from any snapshot but one of a graph
+// restricted to one direction, written before snapshots kept the source).
+template <class Id>
+bool lists_its_triples(const BasicGraph<Id>& source) {
+  return source.direction() == Direction::kBoth;
+}
+
+// Calls visit(triple, entry, relation, far_node) for every entry of the
+// graph `kg` walks: the triple of the graph as read that the entry lists,
+// the entry's number in `graph` (node u's entry k is block(u) - u + k), and
+// the node it leads to. Throws std::invalid_argument where the graph as read
+// cannot list its triples, std::logic_error where the two graphs disagree.
+template <class Id, class Visit>
+void for_each_entry_triple(const KG& kg, Visit&& visit) {
+  const BasicGraph<Id>& graph = kg.as<Id>();
+  const BasicGraph<Id>& source = kg.source().as<Id>();
+  if (!lists_its_triples(source)) {
+    throw std::invalid_argument(
+        "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
+        "snapshots recorded the graph as read: it does not know that graph's triples");
+  }
+  const Restriction* restriction = kg.restriction();
+  const bool keep_forward = !restriction || restriction->direction != Direction::kBackward;
+  const bool keep_backward = !restriction || restriction->direction != Direction::kForward;
+  const ArrayRegion<Id> heads = heads_of(source);
+  const Cell<Id>* source_cells = source.cells().data();
+  const Cell<Id>* cells = graph.cells().data();
+  const std::uint64_t nodes = graph.node_count();
+  std::vector<Id> source_rank(nodes, 0);
+  std::vector<Id> forward_rank(nodes, 0);
+  std::vector<Id> backward_rank(nodes, 0);
+  std::uint64_t visited = 0;
+  auto disagree = [] { throw std::logic_error("a restricted graph does not match the graph it was restricted from"); };
+  for (std::uint64_t triple = 0; triple < heads.size(); ++triple) {
+    const std::uint64_t head = heads[triple];
+    const std::uint64_t source_block = source.blocks()[head];
+    const std::uint64_t k = source_rank[head]++;
+    if (k >= source_cells[source_block].header.forward_count) disagree();
+    const EdgeCell<Id>& edge = source_cells[entry_cell(source_block, k)].edge;
+    const std::uint64_t tail = source_cells[edge.block].header.node;
+    if (restriction && !restriction->relations[edge.relation]) continue;
+    // The entry that lists the triple here, which must be the same edge.
+    auto check = [&](std::uint64_t block, std::uint64_t k, std::uint64_t far_node) {
+      const EdgeCell<Id>& listed = cells[entry_cell(block, k)].edge;
+      if (listed.relation != edge.relation || cells[listed.block].header.node != far_node) disagree();
+    };
+    if (keep_forward) {
+      const std::uint64_t block = graph.blocks()[head];
+      const std::uint64_t rank = forward_rank[head]++;
+      if (rank >= cells[block].header.forward_count) disagree();
+      check(block, rank, tail);
+      visit(triple, block - head + rank, std::uint64_t{edge.relation}, tail);
+      ++visited;
+    }
+    if (keep_backward) {
+      const std::uint64_t block = graph.blocks()[tail];
+      const std::uint64_t rank = backward_rank[tail]++;
+      if (rank >= cells[block].header.backward_count) disagree();
+      const std::uint64_t k = cells[block].header.forward_count + rank;
+      check(block, k, head);
+      visit(triple, block - tail + k, std::uint64_t{edge.relation}, head);
+      ++visited;
+    }
+  }
+  if (visited != entry_count(graph)) disagree();
+}
+
+// The checkpoints of `weights` over `graph`'s entries: at entry
+// j * kCheckpointEntries, strictly inside a node's entries, the running sum
+// of that node's entries before it.
+template <class Id>
+ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegion<double>& weights,
+                                   const InterruptPoll& poll) {
+  const std::uint64_t entries = entry_count(graph);
+  auto checkpoints = ArrayRegion<double>::allocate(entries / kCheckpointEntries + 1);
+  std::fill_n(checkpoints.mutable_data(), checkpoints.size(), 0.0);
+  const Cell<Id>* cells = graph.cells().data();
+  const double* w = weights.data();
+  for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t node = begin; node < end; ++node) {
+      const std::uint64_t block = graph.blocks()[node];
+      const std::uint64_t first = block - node;
+      const std::uint64_t degree =
+          std::uint64_t{cells[block].header.forward_count} + cells[block].header.backward_count;
+      double sum = 0.0;
+      for (std::uint64_t entry = first; entry < first + degree; ++entry) {
+        if (entry % kCheckpointEntries == 0 && entry > first)
+          checkpoints.mutable_data()[entry / kCheckpointEntries] = sum;
+        sum = sum + w[entry];
+      }
+    }
+  });
+  return checkpoints;
+}
+
+// node2vec's index of `graph`: each node's distinct far blocks, sorted, in
+// its own entries and padded; and the bit of each node whose candidates of
+// positive weight (all of them, unweighted) lead to one node.
+template <class Id>
+void index_far_blocks(const BasicGraph<Id>& graph, BiasArrays<Id>& bias, const InterruptPoll& poll) {
+  const std::uint64_t entries = entry_count(graph);
+  bias.far_blocks = ArrayRegion<Id>::allocate(entries);
+  bias.single_target = ArrayRegion<std::uint64_t>::allocate(graph.node_count() / 64 + 1);
+  std::fill_n(bias.single_target.mutable_data(), bias.single_target.size(), 0);
+  const Cell<Id>* cells = graph.cells().data();
+  Id* far = bias.far_blocks.mutable_data();
+  std::uint64_t* single = bias.single_target.mutable_data();
+  const double* w = bias.weighted ? bias.weights.data() : nullptr;
+  for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t node = begin; node < end; ++node) {
+      const std::uint64_t block = graph.blocks()[node];
+      const std::uint64_t first = block - node;
+      const std::uint64_t degree =
+          std::uint64_t{cells[block].header.forward_count} + cells[block].header.backward_count;
+      std::uint64_t target = UINT64_MAX;  // the one far block of positive weight, if there is one
+      bool one = true;
+      for (std::uint64_t k = 0; k < degree; ++k) {
+        const Id far_block = cells[entry_cell(block, k)].edge.block;
+        far[first + k] = far_block;
+        if (w && !(w[first + k] > 0.0)) continue;
+        if (target == UINT64_MAX) target = far_block;
+        one = one && far_block == target;
+      }
+      std::sort(far + first, far + first + degree);
+      Id* const last = std::unique(far + first, far + first + degree);
+      std::fill(last, far + first + degree, BiasArrays<Id>::kNoBlock);
+      if (one && target != UINT64_MAX) single[node / 64] |= std::uint64_t{1} << (node % 64);
+    }
+  });
+}
+
+// The arrays of a bias with per-entry `weights` (when weighted) and p, q.
+template <class Id>
+BiasArrays<Id> arrays_with(const BasicGraph<Id>& graph, ArrayRegion<double> weights, bool weighted, double p, double q,
+                           const InterruptPoll& poll) {
+  BiasArrays<Id> bias;
+  bias.weighted = weighted;
+  bias.second_order = !(p == 1.0 && q == 1.0);
+  bias.p = p;
+  bias.q = q;
+  bias.inverse_p = 1.0 / p;
+  bias.inverse_q = 1.0 / q;
+  bias.most_acceptance = std::max({bias.inverse_p, 1.0, bias.inverse_q});
+  if (weighted) {
+    bias.weights = std::move(weights);
+    bias.checkpoints = checkpoints_of(graph, bias.weights, poll);
+  }
+  if (bias.second_order) index_far_blocks(graph, bias, poll);
+  return bias;
+}
+
+// The static weight of every entry of kg's graph: E[e] * R[relation] * N[x],
+// in that order, a factor not given being 1.0.
+template <class Id>
+ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const InterruptPoll& poll) {
+  const BasicGraph<Id>& graph = kg.as<Id>();
+  auto weights = ArrayRegion<double>::allocate(entry_count(graph));
+  double* w = weights.mutable_data();
+  const double* relation = inputs.relation_weights ? inputs.relation_weights->data() : nullptr;
+  const double* node = inputs.node_weights ? inputs.node_weights->data() : nullptr;
+  auto weight = [&](double edge, std::uint64_t relation_id, std::uint64_t far_node) {
+    return (edge * (relation ? relation[relation_id] : 1.0)) * (node ? node[far_node] : 1.0);
+  };
+  if (inputs.edge_weights) {
+    const double* edge = inputs.edge_weights->data();
+    for_each_entry_triple<Id>(
+        kg, [&](std::uint64_t triple, std::uint64_t entry, std::uint64_t relation_id, std::uint64_t far_node) {
+          w[entry] = weight(edge[triple], relation_id, far_node);
+        });
+    poll();
+    return weights;
+  }
+  const Cell<Id>* cells = graph.cells().data();
+  for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t u = begin; u < end; ++u) {
+      const std::uint64_t block = graph.blocks()[u];
+      const std::uint64_t degree =
+          std::uint64_t{cells[block].header.forward_count} + cells[block].header.backward_count;
+      for (std::uint64_t k = 0; k < degree; ++k) {
+        const EdgeCell<Id>& edge = cells[entry_cell(block, k)].edge;
+        w[block - u + k] = weight(1.0, edge.relation, cells[edge.block].header.node);
+      }
+    }
+  });
+  return weights;
+}
+
+}  // namespace
+
+void check_restricted_from_source(const KG& kg) {
+  kg.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    for_each_entry_triple<Id>(kg, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
+  });
+}
+
+bool knows_source_triples(const KG& kg) {
+  return kg.source().visit([](const auto& source) { return lists_its_triples(source); });
+}
+
+void for_each_source_triple(const KG& kg,
+                            const std::function<void(std::uint64_t, std::uint64_t, std::uint64_t)>& visit) {
+  kg.source().visit([&](const auto& source) {
+    using Id = typename std::decay_t<decltype(source)>::IdType;
+    if (!lists_its_triples(source)) {
+      throw std::invalid_argument(
+          "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
+          "snapshots recorded the graph as read: it does not know that graph's triples");
+    }
+    const ArrayRegion<Id> heads = heads_of(source);
+    const Cell<Id>* cells = source.cells().data();
+    std::vector<Id> rank(source.node_count(), 0);
+    for (std::uint64_t triple = 0; triple < heads.size(); ++triple) {
+      const std::uint64_t head = heads[triple];
+      const std::uint64_t block = source.blocks()[head];
+      const EdgeCell<Id>& edge = cells[entry_cell(block, rank[head]++)].edge;
+      visit(head, edge.relation, cells[edge.block].header.node);
+    }
+  });
+}
+
+std::shared_ptr<const Bias> make_bias(const KG& kg, const BiasInputs& inputs, const InterruptPoll& poll) {
+  const bool weighted = inputs.edge_weights || inputs.relation_weights || inputs.node_weights;
+  return kg.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    ArrayRegion<double> weights;
+    if (weighted) weights = entry_weights<Id>(kg, inputs, poll);
+    return std::make_shared<const Bias>(arrays_with(graph, std::move(weights), weighted, inputs.p, inputs.q, poll));
+  });
+}
+
+std::shared_ptr<const Bias> bias_from_weights(const KG& kg, ArrayRegion<double> weights, bool weighted, double p,
+                                              double q, const InterruptPoll& poll) {
+  return kg.visit([&](const auto& graph) {
+    return std::make_shared<const Bias>(arrays_with(graph, std::move(weights), weighted, p, q, poll));
+  });
+}
+
+std::shared_ptr<const Bias> restrict_bias(const KG& parent, const KG& restricted, const InterruptPoll& poll) {
+  const Bias& bias = *parent.bias();
+  return restricted.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    ArrayRegion<double> weights;
+    if (bias.weighted()) {
+      // The entries that remain keep their weights, in their order: a
+      // restriction keeps each node's entries it allows, in order. The
+      // restriction of the graph as read, applied to the parent's entries
+      // (which it already allows or not), keeps those the new one does.
+      weights = ArrayRegion<double>::allocate(entry_count(graph));
+      const BasicGraph<Id>& from = parent.as<Id>();
+      const Restriction& restriction = *restricted.restriction();
+      const Cell<Id>* from_cells = from.cells().data();
+      const Cell<Id>* cells = graph.cells().data();
+      const double* from_w = bias.weights().data();
+      double* w = weights.mutable_data();
+      const bool keep_forward = restriction.direction != Direction::kBackward;
+      const bool keep_backward = restriction.direction != Direction::kForward;
+      for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+        for (std::uint64_t u = begin; u < end; ++u) {
+          const std::uint64_t from_block = from.blocks()[u];
+          const HeaderCell<Id>& header = from_cells[from_block].header;
+          std::uint64_t out = graph.blocks()[u] - u;
+          const std::uint64_t out_end =
+              out + cells[graph.blocks()[u]].header.forward_count + cells[graph.blocks()[u]].header.backward_count;
+          for (std::uint64_t k = 0; k < std::uint64_t{header.forward_count} + header.backward_count; ++k) {
+            const bool forward = k < header.forward_count;
+            const EdgeCell<Id>& edge = from_cells[entry_cell(from_block, k)].edge;
+            if (!(forward ? keep_forward : keep_backward) || !restriction.relations[edge.relation]) continue;
+            if (out >= out_end) throw std::logic_error("a restriction does not match its graph");
+            w[out++] = from_w[from_block - u + k];
+          }
+          if (out != out_end) throw std::logic_error("a restriction does not match its graph");
+        }
+      });
+    }
+    return std::make_shared<const Bias>(
+        arrays_with(graph, std::move(weights), bias.weighted(), bias.p(), bias.q(), poll));
+  });
+}
+
+}  // namespace vantrel

@@ -1,0 +1,308 @@
+// Biased walks: weights on edges, relations and nodes, and node2vec's
+// return and in-out parameters p and q, over a graph's blocks as they are.
+//
+// At node u, having come from node t, a step's candidates are all of u's
+// entries (none left out, not even the edge just used). A candidate edge e
+// to node x weighs w = E[e] * R[relation of e] * N[x]; a proposal is drawn
+// in proportion to w (by the running sums of w over the candidates), and,
+// where (p, q) is not (1, 1) and t exists, accepted with probability
+// a(x) / a_max: a(x) is 1/p when x is t, 1 when x is a far node of one of
+// t's candidates, 1/q otherwise. docs/walks.md gives every draw.
+//
+// What a biased graph keeps, beside the graph, per entry cell (entries
+// numbered across the graph: node u's entry k is entry (block(u) - u) + k):
+// - w, in float64, when weights were given (8 bytes an entry), and every
+//   kCheckpointEntries entries the running sum of the node that holds that
+//   entry, so that a running sum is found with a search and a short scan;
+// - for node2vec, each node's distinct far blocks sorted, in the node's own
+//   entries, padded with kNoBlock (4 bytes an entry at 32-bit ids), and one
+//   bit per node: whether all its candidates of positive weight lead to one node.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "core/interrupt.hpp"
+#include "core/memory.hpp"
+#include "graph/graph.hpp"
+#include "random/random.hpp"
+
+namespace vantrel {
+
+// What biased() was given: each factor, or nothing where it was not.
+struct BiasInputs {
+  std::optional<std::vector<double>> edge_weights;      // one per triple of the graph as read
+  std::optional<std::vector<double>> relation_weights;  // one per relation id
+  std::optional<std::vector<double>> node_weights;      // one per node id
+  double p = 1.0;
+  double q = 1.0;
+};
+
+// Entries between two checkpoints of the running sums.
+inline constexpr std::uint64_t kCheckpointEntries = 64;
+
+// The arrays of a biased graph with ids of type Id.
+template <class Id>
+struct BiasArrays {
+  static constexpr Id kNoBlock = static_cast<Id>(-1);
+
+  bool weighted = false;      // whether w is kept (some weight was given)
+  bool second_order = false;  // whether (p, q) is not (1, 1)
+  double p = 1.0;
+  double q = 1.0;
+  double inverse_p = 1.0;           // 1 / p
+  double inverse_q = 1.0;           // 1 / q
+  double most_acceptance = 1.0;     // max(1/p, 1, 1/q)
+  ArrayRegion<double> weights;      // w of every entry
+  ArrayRegion<double> checkpoints;  // entry j * kCheckpointEntries: the running sum of its node before it
+  ArrayRegion<Id> far_blocks;       // node2vec: each node's distinct far blocks, sorted, padded
+  ArrayRegion<std::uint64_t>
+      single_target;  // node2vec: bit u set when u's candidates of positive weight lead to one node
+};
+
+// The bias of a graph, of the graph's id width.
+class Bias {
+ public:
+  explicit Bias(BiasArrays<std::uint32_t> arrays) : arrays_(std::move(arrays)) {}
+  explicit Bias(BiasArrays<std::uint64_t> arrays) : arrays_(std::move(arrays)) {}
+
+  template <class Id>
+  const BiasArrays<Id>& arrays() const {
+    return std::get<BiasArrays<Id>>(arrays_);
+  }
+  bool weighted() const {
+    return std::visit([](const auto& a) { return a.weighted; }, arrays_);
+  }
+  double p() const {
+    return std::visit([](const auto& a) { return a.p; }, arrays_);
+  }
+  double q() const {
+    return std::visit([](const auto& a) { return a.q; }, arrays_);
+  }
+  // The per-entry weights (empty when unweighted), for a snapshot.
+  const ArrayRegion<double>& weights() const {
+    return std::visit([](const auto& a) -> const ArrayRegion<double>& { return a.weights; }, arrays_);
+  }
+
+ private:
+  std::variant<BiasArrays<std::uint32_t>, BiasArrays<std::uint64_t>> arrays_;
+};
+
+// Where a biased walk stands: the block of its node and, once it has
+// stepped, the block of the node it came from.
+template <class Id>
+struct BiasedPosition {
+  Id block;
+  Id previous;
+  bool moved;
+};
+
+// A graph walked with a bias: the interface of BasicGraph's walk (begin_at,
+// step, prefetch, end_node), with the biased step.
+template <class Id>
+class BiasedGraph {
+ public:
+  using IdType = Id;
+  using Position = BiasedPosition<Id>;
+
+  BiasedGraph(const BasicGraph<Id>& graph, const BiasArrays<Id>& bias)
+      : graph_(graph), bias_(bias), cells_(graph.cells().data()) {}
+
+  std::uint64_t node_count() const { return graph_.node_count(); }
+  std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
+  Position begin_at(std::uint64_t start) const { return {graph_.blocks()[start], 0, false}; }
+  std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
+  void prefetch(const Position& at) const {
+    __builtin_prefetch(&cells_[at.block]);
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  }
+
+  // Takes one step: returns the relation token of the edge taken, or
+  // kDeadEnd (drawing nothing, leaving `at` where it is) at a node without
+  // candidates of positive weight.
+  std::uint64_t step(Position& at, StdRng& rng) const;
+
+  // Walks as BasicGraph::walk does, with biased steps.
+  template <class Token>
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                     const InterruptPoll& poll = {}) const {
+    return walk_from(*this, start, path_len, rng, out, poll);
+  }
+
+ private:
+  // The sum of w over the `degree` entries from entry `first`, in order.
+  double total_weight(std::uint64_t first, std::uint64_t degree) const;
+  // The first of the entries whose running sum exceeds `x`, or the last of
+  // positive weight where rounding leaves none.
+  std::uint64_t pick(std::uint64_t first, std::uint64_t degree, double x) const;
+  // Whether `far_block` is the far block of one of the candidates of the
+  // node whose block is `block`.
+  bool leads_from(std::uint64_t block, std::uint64_t far_block) const;
+
+  const BasicGraph<Id>& graph_;
+  const BiasArrays<Id>& bias_;
+  const Cell<Id>* cells_;
+};
+
+// ---------------------------------------------------------------------------
+// The step is the inner loop of biased walks: its bodies stay in the header
+// so that they inline into the walkers.
+
+template <class Id>
+double BiasedGraph<Id>::total_weight(std::uint64_t first, std::uint64_t degree) const {
+  const double* w = bias_.weights.data();
+  const std::uint64_t last = first + degree - 1;
+  // From the last checkpoint within the node, if there is one.
+  const std::uint64_t boundary = last / kCheckpointEntries * kCheckpointEntries;
+  std::uint64_t entry = first;
+  double sum = 0.0;
+  if (boundary > first) {
+    entry = boundary;
+    sum = bias_.checkpoints[boundary / kCheckpointEntries];
+  }
+  for (; entry <= last; ++entry) sum = sum + w[entry];
+  return sum;
+}
+
+template <class Id>
+std::uint64_t BiasedGraph<Id>::pick(std::uint64_t first, std::uint64_t degree, double x) const {
+  const double* w = bias_.weights.data();
+  const double* checkpoints = bias_.checkpoints.data();
+  const std::uint64_t end = first + degree;
+  // The node's checkpoints are at the boundaries first < j * B < end; the
+  // running sums only grow, so the last checkpoint not above x is where the
+  // first running sum above x can begin.
+  std::uint64_t low = first / kCheckpointEntries + 1;
+  std::uint64_t high = (end - 1) / kCheckpointEntries + 1;  // past the last
+  std::uint64_t entry = first;
+  double sum = 0.0;
+  while (low < high) {
+    const std::uint64_t middle = low + (high - low) / 2;
+    if (checkpoints[middle] <= x) {
+      entry = middle * kCheckpointEntries;
+      sum = checkpoints[middle];
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  for (; entry < end; ++entry) {
+    sum = sum + w[entry];
+    if (x < sum) return entry - first;
+  }
+  // Rounding left x at the total: the last candidate of positive weight.
+  std::uint64_t last = end - 1;
+  while (!(w[last] > 0.0)) --last;
+  return last - first;
+}
+
+template <class Id>
+bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) const {
+  const HeaderCell<Id>& header = cells_[block].header;
+  const Id* list = bias_.far_blocks.data() + (block - header.node);
+  std::uint64_t low = 0;
+  std::uint64_t high = std::uint64_t{header.forward_count} + header.backward_count;
+  while (low < high) {  // the first slot not below far_block; padding sorts last
+    const std::uint64_t middle = low + (high - low) / 2;
+    if (list[middle] < far_block) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low < std::uint64_t{header.forward_count} + header.backward_count && list[low] == far_block;
+}
+
+template <class Id>
+std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
+  const HeaderCell<Id>& header = cells_[at.block].header;
+  const std::uint64_t forward_count = header.forward_count;
+  const std::uint64_t degree = forward_count + header.backward_count;
+  if (degree == 0) [[unlikely]]
+    return kDeadEnd;
+  const std::uint64_t node = header.node;
+  const std::uint64_t first = at.block - node;  // the node's first entry
+  double total = 0.0;
+  if (bias_.weighted) {
+    total = total_weight(first, degree);
+    if (!(total > 0.0)) [[unlikely]]
+      return kDeadEnd;
+  }
+  const bool accepting = bias_.second_order && at.moved;
+  for (;;) {
+    const std::uint64_t choice =
+        bias_.weighted ? pick(first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+    const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
+    if (accepting) {
+      double acceptance;
+      if (edge.block == at.previous) {
+        // Back to t. Where every candidate of positive weight leads there,
+        // the proposal is taken without a draw.
+        const bool single = (bias_.single_target[node / 64] >> (node % 64)) & 1;
+        acceptance = single ? -1.0 : bias_.inverse_p;
+      } else {
+        acceptance = leads_from(at.previous, edge.block) ? 1.0 : bias_.inverse_q;
+      }
+      if (acceptance >= 0.0 && !(rng.next_unit() * bias_.most_acceptance < acceptance)) continue;
+    }
+    at.previous = at.block;
+    at.block = edge.block;
+    at.moved = true;
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+    return node_count() + 2 * std::uint64_t{edge.relation} + (choice < forward_count ? 0 : 1);
+  }
+}
+
+// Calls visit(walker) with the graph's walker: the BasicGraph itself, or a
+// BiasedGraph over it.
+template <class Visit>
+decltype(auto) visit_walker(const KG& kg, Visit&& visit) {
+  const Bias* bias = kg.bias();
+  return kg.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    if (bias) return visit(BiasedGraph<Id>(graph, bias->arrays<Id>()));
+    return visit(graph);
+  });
+}
+
+// The bias of `inputs` on `kg` (unbiased: its weights, if any, are
+// replaced). Lengths and values must have been checked: edge weights one per
+// triple of kg.source(), relation weights one per relation, node weights
+// one per node, every weight finite and >= 0, p and q positive and finite.
+// Throws std::bad_alloc.
+std::shared_ptr<const Bias> make_bias(const KG& kg, const BiasInputs& inputs, const InterruptPoll& poll = {});
+
+// The bias of `parent`'s restricted to `restricted` (a restriction of
+// parent's graph): the same weights on the entries that remain, the same p
+// and q.
+std::shared_ptr<const Bias> restrict_bias(const KG& parent, const KG& restricted, const InterruptPoll& poll = {});
+
+// The bias whose per-entry weights are `weights` (empty: unweighted) with
+// p and q, on `kg`'s graph: what loading a snapshot of a biased graph makes.
+// Throws std::bad_alloc.
+std::shared_ptr<const Bias> bias_from_weights(const KG& kg, ArrayRegion<double> weights, bool weighted, double p,
+                                              double q, const InterruptPoll& poll = {});
+
+// Checks that a restricted graph is what its restriction keeps of its
+// source, entry by entry; throws std::logic_error where it is not.
+void check_restricted_from_source(const KG& kg);
+
+// Whether kg.source() can list its triples: a graph as read, or a
+// snapshot of one. A snapshot of a restricted graph of one direction,
+// written before snapshots recorded the graph as read, cannot.
+bool knows_source_triples(const KG& kg);
+
+// Calls visit(head, relation, tail) for every triple of the graph as read
+// (kg.source()), in input order; a graph that does not know its order (a
+// snapshot written before they recorded it) lists its triples by head node,
+// in each node's order. Throws std::invalid_argument unless
+// knows_source_triples(kg).
+void for_each_source_triple(const KG& kg,
+                            const std::function<void(std::uint64_t, std::uint64_t, std::uint64_t)>& visit);
+
+}  // namespace vantrel

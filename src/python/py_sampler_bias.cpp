@@ -1,0 +1,284 @@
+#include "python/py_sampler_bias.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "graph/bias.hpp"
+#include "python/py_args.hpp"
+#include "python/py_buffer.hpp"
+#include "python/py_sampler_state.hpp"
+
+namespace vantrel::py {
+
+namespace {
+
+// Refuses `value` for item `position` of `name` (its text, e.g. "[3]" or
+// "['P31']") unless it is a weight: finite and >= 0.
+bool check_weight(double value, const char* name, const std::string& position) {
+  if (std::isfinite(value) && value >= 0.0) return true;
+  PyRef number(PyFloat_FromDouble(value));
+  if (!number) return false;
+  PyErr_Format(PyExc_ValueError, "%s%s = %R is not a weight: weights are finite numbers >= 0", name, position.c_str(),
+               number.get());
+  return false;
+}
+
+// A Python number as a weight's float64: an int, a float, or what float()
+// takes; bool refused. False with TypeError (or the conversion's error).
+bool number_of(PyObject* item, const char* name, const std::string& position, double& out) {
+  if (PyBool_Check(item) || !(PyFloat_Check(item) || PyLong_Check(item) || PyNumber_Check(item))) {
+    PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position.c_str(), Py_TYPE(item)->tp_name);
+    return false;
+  }
+  out = PyFloat_AsDouble(item);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+// The value of a float stored with struct format code `code` ('e', 'f' or
+// 'd'), possibly in the other byte order.
+double stored_float(const char* at, char code, bool swapped) {
+  unsigned char bytes[8];
+  const std::size_t size = code == 'd' ? 8 : code == 'f' ? 4 : 2;
+  std::memcpy(bytes, at, size);
+  if (swapped) std::reverse(bytes, bytes + size);
+  if (code == 'd') {
+    double value;
+    std::memcpy(&value, bytes, 8);
+    return value;
+  }
+  if (code == 'f') {
+    float value;
+    std::memcpy(&value, bytes, 4);
+    return value;
+  }
+  // IEEE binary16, in this machine's byte order now.
+  std::uint16_t half;
+  std::memcpy(&half, bytes, 2);
+  const int exponent = (half >> 10) & 0x1F;
+  const int mantissa = half & 0x3FF;
+  const double magnitude = exponent == 0    ? std::ldexp(mantissa, -24)
+                           : exponent == 31 ? (mantissa != 0 ? NAN : INFINITY)
+                                            : std::ldexp(mantissa + 1024, exponent - 25);
+  return (half >> 15) != 0 ? -magnitude : magnitude;
+}
+
+// Weights given as an object with the buffer protocol (numbers of any
+// type, one dimension) or a sequence of numbers, `count` of them (`what`
+// says what they are one per), copied into `out` as float64.
+bool convert_weights(PyObject* object, const char* name, std::uint64_t count, const char* what,
+                     std::vector<double>& out) {
+  if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyDict_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
+                 Py_TYPE(object)->tp_name);
+    return false;
+  }
+  auto wrong_length = [&](std::uint64_t given) {
+    PyErr_Format(PyExc_ValueError, "%s has %llu numbers, not one per %s (%llu)", name,
+                 static_cast<unsigned long long>(given), what, static_cast<unsigned long long>(count));
+    return false;
+  };
+  if (PyObject_CheckBuffer(object)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return false;
+    struct Release {
+      Py_buffer& view;
+      ~Release() { PyBuffer_Release(&view); }
+    } release{view};
+    if (view.ndim != 1) {
+      PyErr_Format(PyExc_ValueError, "%s must be one-dimensional, not of %d dimensions", name, view.ndim);
+      return false;
+    }
+    if (static_cast<std::uint64_t>(view.shape[0]) != count)
+      return wrong_length(static_cast<std::uint64_t>(view.shape[0]));
+    const char* format = view.format ? view.format : "B";
+    bool swapped = false;
+    if (std::strchr("<>!=@", *format)) {
+      swapped = (*format == '>' || *format == '!') == (std::endian::native == std::endian::little);
+      ++format;
+    }
+    const bool is_float = format[1] == '\0' && std::strchr("efd", format[0]) && format[0] != '\0';
+    IntegerFormat integers;
+    if (!is_float && !integer_format_of(view, name, integers)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "%s must hold numbers, not items of format '%s'", name,
+                   view.format ? view.format : "B");
+      return false;
+    }
+    out.resize(count);
+    const char* item = static_cast<const char*>(view.buf);
+    const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
+    for (std::uint64_t i = 0; i < count; ++i, item += stride) {
+      double value;
+      if (is_float) {
+        value = stored_float(item, format[0], swapped);
+      } else {
+        const StoredInteger stored = read_integer(item, integers);
+        value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
+                                : static_cast<double>(stored.bits);
+      }
+      if (!check_weight(value, name, "[" + std::to_string(i) + "]")) return false;
+      out[i] = value;
+    }
+    return true;
+  }
+  const std::string message =
+      std::string(name) + " must be an array or a sequence of numbers, not " + Py_TYPE(object)->tp_name;
+  PyRef items(PySequence_Fast(object, message.c_str()));
+  if (!items) return false;
+  const auto given = static_cast<std::uint64_t>(PySequence_Fast_GET_SIZE(items.get()));
+  if (given != count) return wrong_length(given);
+  out.resize(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::string position = "[" + std::to_string(i) + "]";
+    double value;
+    if (!number_of(PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), name, position, value) ||
+        !check_weight(value, name, position)) {
+      return false;
+    }
+    out[i] = value;
+  }
+  return true;
+}
+
+// Relation weights given as a mapping of relation name to number; the
+// relations it leaves out weigh 1. KeyError for a name no relation has.
+bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std::vector<double>& out) {
+  if (!PyMapping_Check(mapping) || PyUnicode_Check(mapping) || PySequence_Check(mapping)) {
+    PyErr_Format(PyExc_TypeError, "relation_weights must be a mapping of relation name to number, not %.200s",
+                 Py_TYPE(mapping)->tp_name);
+    return false;
+  }
+  PyRef items(PyMapping_Items(mapping));
+  if (!items) return false;
+  const LabelIndex index(relations);
+  out.assign(relations.size(), 1.0);
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* pair = PyList_GET_ITEM(items.get(), i);
+    PyObject* name = PyTuple_GET_ITEM(pair, 0);
+    if (!PyUnicode_Check(name)) {
+      PyErr_Format(PyExc_TypeError, "relation_weights keys must be relation names (str), not %.200s",
+                   Py_TYPE(name)->tp_name);
+      return false;
+    }
+    std::optional<std::string_view> text;
+    if (!label_text_of(name, text)) return false;
+    const std::optional<std::uint64_t> id = text ? index.find(*text) : std::nullopt;
+    if (!id) {
+      PyErr_SetObject(PyExc_KeyError, name);
+      return false;
+    }
+    PyRef key(PyObject_Repr(name));
+    if (!key) return false;
+    const std::string position = "[" + std::string(PyUnicode_AsUTF8(key.get())) + "]";
+    double value;
+    if (!number_of(PyTuple_GET_ITEM(pair, 1), "relation_weights", position, value) ||
+        !check_weight(value, "relation_weights", position)) {
+      return false;
+    }
+    out[static_cast<std::size_t>(*id)] = value;
+  }
+  return true;
+}
+
+// p or q: a positive finite number.
+bool convert_return_parameter(PyObject* object, const char* name, double& out) {
+  if (!convert_double(object, out)) return false;
+  if (std::isfinite(out) && out > 0.0) return true;
+  PyRef number(PyFloat_FromDouble(out));
+  if (number) PyErr_Format(PyExc_ValueError, "%s must be a positive finite number, not %R", name, number.get());
+  return false;
+}
+
+constexpr ParamDescription kBiasedParams[] = {
+    {"edge_weights", true, true},
+    {"relation_weights", true, true},
+    {"node_weights", true, true},
+    {"p", true, true},
+    {"q", true, true},
+};
+constexpr const char* kBiasedName = "PathSampler.biased()";
+constexpr const char* kTripleIdsName = "PathSampler.triple_ids()";
+
+// The number of triples of the graph as read.
+std::uint64_t source_triples(const KG& kg) { return kg.source().edge_count(); }
+
+}  // namespace
+
+PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kBiasedParams)];
+  if (parse_fn_args(kBiasedName, kBiasedParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  SamplerState& parent = state_of(object);
+  const KG& kg = parent.kg;
+  auto given = [&](int k) { return slots[k] && slots[k].get() != Py_None; };
+  BiasInputs inputs;
+  if (given(0)) {
+    if (!knows_source_triples(kg)) {
+      PyErr_SetString(PyExc_ValueError,
+                      "edge_weights needs the graph as read, which this sampler does not know: it was loaded from a "
+                      "snapshot of a graph restricted to one direction, written by an earlier version");
+      return nullptr;
+    }
+    if (!convert_weights(slots[0].get(), "edge_weights", source_triples(kg), "triple of the graph as read",
+                         inputs.edge_weights.emplace())) {
+      return nullptr;
+    }
+  }
+  if (given(1) && !convert_relation_weights(slots[1].get(), kg.relation_labels(), inputs.relation_weights.emplace())) {
+    return nullptr;
+  }
+  if (given(2) &&
+      !convert_weights(slots[2].get(), "node_weights", kg.node_count(), "node", inputs.node_weights.emplace())) {
+    return nullptr;
+  }
+  if ((slots[3] && !convert_return_parameter(slots[3].get(), "p", inputs.p)) ||
+      (slots[4] && !convert_return_parameter(slots[4].get(), "q", inputs.q))) {
+    return nullptr;
+  }
+  PyRef owner = allocate_sampler(Py_TYPE(object));
+  if (!owner) return nullptr;
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    const KG uniform = kg.with_bias(nullptr);
+    // A stream 0 of its own, as a new sampler with the same seed starts it.
+    return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
+                                          uniform.with_bias(make_bias(uniform, inputs, poll)));
+  });
+}
+
+PyObject* PathSampler_triple_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
+  if (parse_fn_args(kTripleIdsName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
+  const KG& kg = state_of(object).kg;
+  if (!knows_source_triples(kg)) {
+    PyErr_SetString(PyExc_ValueError,
+                    "this sampler does not know the graph as read: it was loaded from a snapshot of a graph "
+                    "restricted to one direction, written by an earlier version");
+    return nullptr;
+  }
+  const std::uint64_t triples = source_triples(kg);
+  // 32-bit ids where every node and relation id fits them.
+  const bool narrow = kg.node_count() <= UINT32_MAX && kg.relation_labels().size() <= UINT32_MAX;
+  auto fill = [&]<class Id>(Id) -> PyObject* {
+    ArrayRegion<Id> table;
+    if (!run_released([&](const InterruptPoll&) {
+          ensure_fits_in_memory(triples, 3 * sizeof(Id));
+          table = ArrayRegion<Id>::allocate(3 * triples);
+          Id* out = table.mutable_data();
+          for_each_source_triple(kg, [&](std::uint64_t head, std::uint64_t relation, std::uint64_t tail) {
+            *out++ = static_cast<Id>(head);
+            *out++ = static_cast<Id>(relation);
+            *out++ = static_cast<Id>(tail);
+          });
+        })) {
+      return nullptr;
+    }
+    return new_id_table(std::move(table), 3);
+  };
+  return narrow ? fill(std::uint32_t{}) : fill(std::uint64_t{});
+}
+
+}  // namespace vantrel::py
