@@ -2,6 +2,7 @@
 
     python examples/word2vec_embeddings.py [kg.tsv] [--per-node 20] [--seed 0] [--query ENTITY]
         [--entities FILE] [--items path|full|nodes] [--exclude REL ...] [--direction both|forward|backward]
+        [--p P] [--q Q] [--relation-weights FILE]
     python examples/word2vec_embeddings.py dump.nt.gz --drop-literals --items full --query http://...
 
 K walks start at every entity (the usual RDF2Vec corpus), or at each entity
@@ -10,7 +11,10 @@ lists every node a walk passes (the RDF2Vec walk), which link prediction
 wants; path, the default, lists the relations between start and end.
 --exclude leaves relations out of the walks (the relation a benchmark
 predicts, which would leak the label), --direction forward walks from
-subject to object only, as the original RDF2Vec walks. They are written
+subject to object only, as the original RDF2Vec walks. --p and --q make
+them node2vec's walks (return and in-out parameters), and --relation-weights
+FILE (lines of relation, tab, weight) weights each step by its relation, as
+the biased RDF2Vec walks do. They are written
 with format="words": one walk per line, tokens separated by spaces and
 percent-escaped, so that labels with spaces stay one word; gensim trains
 from the file (corpus_file), several times faster than from Python lists,
@@ -48,13 +52,27 @@ def highest_degree_node(data_path: str) -> str:
     return degrees.most_common(1)[0][0] if degrees else ""
 
 
+def read_relation_weights(path: str) -> dict[str, float]:
+    """Lines of relation, tab, weight."""
+    weights = {}
+    with open(path, encoding="utf-8", newline="\n") as lines:
+        for line in lines:
+            if line.strip():
+                relation, weight = line.rstrip("\n").rsplit("\t", 1)
+                weights[relation] = float(weight)
+    return weights
+
+
 def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None = None, items: str = "path",
           exclude: list[str] | None = None, direction: str = "both", dimensions: int = 32,
-          drop_literals: bool = False) -> Word2Vec:
+          drop_literals: bool = False, p: float = 1.0, q: float = 1.0,
+          relation_weights: dict[str, float] | None = None) -> Word2Vec:
     # read() takes tab-separated files and RDF dumps (.nt, .nq), compressed or not.
     sampler = vantrel.PathSampler.read(data_path, 4.0, 8, seed, literals="drop" if drop_literals else "keep")
     if exclude or direction != "both":
         sampler = sampler.restrict(exclude_relations=exclude or [], direction=direction)
+    if p != 1.0 or q != 1.0 or relation_weights is not None:
+        sampler = sampler.biased(relation_weights=relation_weights, p=p, q=q)
     start = "each" if entities is None else sampler.node_ids(entities)
     starts = sampler.node_count if entities is None else len(entities)
     with tempfile.TemporaryDirectory() as directory:
@@ -79,13 +97,18 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--direction", choices=["both", "forward", "backward"], default="both")
     parser.add_argument("--drop-literals", action="store_true",
                         help="N-Triples and N-Quads: leave out triples whose object is a literal")
+    parser.add_argument("--p", type=float, default=1.0, help="node2vec's return parameter (default 1)")
+    parser.add_argument("--q", type=float, default=1.0, help="node2vec's in-out parameter (default 1)")
+    parser.add_argument("--relation-weights", metavar="FILE",
+                        help="weights of relations: lines of relation, tab, weight (others weigh 1)")
     args = parser.parse_args(argv)
     entities = None
     if args.entities:
         with open(args.entities, encoding="utf-8") as listed:
             entities = [line.rstrip("\n") for line in listed if line.strip()]
+    relation_weights = read_relation_weights(args.relation_weights) if args.relation_weights else None
     model = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction,
-                  drop_literals=args.drop_literals)
+                  drop_literals=args.drop_literals, p=args.p, q=args.q, relation_weights=relation_weights)
     plain_tsv = args.data.endswith((".tsv", ".txt"))
     query = args.query if args.query is not None else highest_degree_node(args.data) if plain_tsv else ""
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")

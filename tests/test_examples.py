@@ -90,6 +90,11 @@ def test_word2vec_embeddings(write_kg):
     assert out[0].endswith("dimensions") and not any("::" in line for line in out)
     out = run("word2vec_embeddings.py", write_kg(lines), "--exclude", "s", "--direction", "forward", "--query", "hub")
     assert "s::" not in out and "r::<--" not in out and "r::-->" in out
+    # Biased walks: relation s weighs nothing, so no walk takes it and it is never embedded.
+    weights = write_kg("s\t0\n")
+    out = run("word2vec_embeddings.py", write_kg(lines), "--relation-weights", weights, "--p", 0.5, "--q", 2,
+              "--query", "hub")
+    assert "nearest to hub:" in out and "s::" not in out
 
 
 @pytest.mark.parametrize("script", sorted(path.name for path in EXAMPLES.glob("*.py")))

@@ -135,11 +135,6 @@ class BiasedGraph {
   }
 
  private:
-  // The sum of w over the `degree` entries from entry `first`, in order.
-  double total_weight(std::uint64_t first, std::uint64_t degree) const;
-  // The first of the entries whose running sum exceeds `x`, or the last of
-  // positive weight where rounding leaves none.
-  std::uint64_t pick(std::uint64_t first, std::uint64_t degree, double x) const;
   // Whether `far_block` is the far block of one of the candidates of the
   // node whose block is `block`.
   bool leads_from(std::uint64_t block, std::uint64_t far_block) const;
@@ -153,9 +148,11 @@ class BiasedGraph {
 // The step is the inner loop of biased walks: its bodies stay in the header
 // so that they inline into the walkers.
 
+// The running sum of the weights of the `degree` entries from entry `first`
+// (a node's candidates): their sum, added in order.
 template <class Id>
-double BiasedGraph<Id>::total_weight(std::uint64_t first, std::uint64_t degree) const {
-  const double* w = bias_.weights.data();
+double total_weight(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree) {
+  const double* w = bias.weights.data();
   const std::uint64_t last = first + degree - 1;
   // From the last checkpoint within the node, if there is one.
   const std::uint64_t boundary = last / kCheckpointEntries * kCheckpointEntries;
@@ -163,16 +160,19 @@ double BiasedGraph<Id>::total_weight(std::uint64_t first, std::uint64_t degree) 
   double sum = 0.0;
   if (boundary > first) {
     entry = boundary;
-    sum = bias_.checkpoints[boundary / kCheckpointEntries];
+    sum = bias.checkpoints[boundary / kCheckpointEntries];
   }
   for (; entry <= last; ++entry) sum = sum + w[entry];
   return sum;
 }
 
+// Of the `degree` entries from entry `first`, the first whose running sum
+// is above `x`, or (where rounding leaves none) the last of positive weight;
+// as its position among them.
 template <class Id>
-std::uint64_t BiasedGraph<Id>::pick(std::uint64_t first, std::uint64_t degree, double x) const {
-  const double* w = bias_.weights.data();
-  const double* checkpoints = bias_.checkpoints.data();
+std::uint64_t pick_weighted(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree, double x) {
+  const double* w = bias.weights.data();
+  const double* checkpoints = bias.checkpoints.data();
   const std::uint64_t end = first + degree;
   // The node's checkpoints are at the boundaries first < j * B < end; the
   // running sums only grow, so the last checkpoint not above x is where the
@@ -229,14 +229,14 @@ std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
   const std::uint64_t first = at.block - node;  // the node's first entry
   double total = 0.0;
   if (bias_.weighted) {
-    total = total_weight(first, degree);
+    total = total_weight(bias_, first, degree);
     if (!(total > 0.0)) [[unlikely]]
       return kDeadEnd;
   }
   const bool accepting = bias_.second_order && at.moved;
   for (;;) {
     const std::uint64_t choice =
-        bias_.weighted ? pick(first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+        bias_.weighted ? pick_weighted(bias_, first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
     const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
     if (accepting) {
       double acceptance;
