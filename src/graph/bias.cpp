@@ -34,22 +34,6 @@ std::uint64_t entry_count(const BasicGraph<Id>& graph) {
   return graph.cells().size() - graph.node_count();
 }
 
-// The heads of the triples of `graph`, a graph as read: its own record of
-// them, or (a snapshot written before they were recorded) its forward
-// entries' heads in node order.
-template <class Id>
-ArrayRegion<Id> heads_of(const BasicGraph<Id>& graph) {
-  if (!graph.heads().empty() || graph.edge_count() == 0) return graph.heads().share();
-  const Cell<Id>* cells = graph.cells().data();
-  auto heads = ArrayRegion<Id>::allocate(graph.edge_count());
-  Id* out = heads.mutable_data();
-  for (std::uint64_t node = 0; node < graph.node_count(); ++node) {
-    const std::uint64_t forward = cells[graph.blocks()[node]].header.forward_count;
-    for (std::uint64_t k = 0; k < forward; ++k) *out++ = static_cast<Id>(node);
-  }
-  return heads;
-}
-
 // Whether the graph as read can list its triples: it holds both copies of
 // each edge (a graph built, or loaded from any snapshot but one of a graph
 // restricted to one direction, written before snapshots kept the source).
@@ -58,13 +42,73 @@ bool lists_its_triples(const BasicGraph<Id>& source) {
   return source.direction() == Direction::kBoth;
 }
 
+// Node ranges of about equal numbers of entries, one per thread, for work
+// that each thread does for its own nodes while it reads a whole array.
+template <class Id>
+std::vector<std::uint64_t> balanced_node_ranges(const BasicGraph<Id>& graph, unsigned parts) {
+  std::vector<std::uint64_t> bounds = {0};
+  const std::uint64_t cells = graph.cells().size();
+  for (unsigned part = 1; part < parts; ++part) {
+    const std::uint64_t target = cells / parts * part;
+    const Id* blocks = graph.blocks().data();
+    bounds.push_back(
+        static_cast<std::uint64_t>(std::lower_bound(blocks, blocks + graph.node_count(), target) - blocks));
+  }
+  bounds.push_back(graph.node_count());
+  return bounds;
+}
+
+// For each forward entry of `source` (a graph as read), the number of its
+// triple in input order, at the entry's number (node u's entry k is
+// block(u) - u + k; backward entries' slots are left alone). From the heads
+// of the triples: each thread reads them all and numbers the entries of its
+// own nodes. A graph that does not know its order (a snapshot written before
+// it was recorded) numbers its triples by head node.
+template <class Id>
+ArrayRegion<Id> forward_triple_numbers(const BasicGraph<Id>& source, const InterruptPoll& poll) {
+  const Cell<Id>* cells = source.cells().data();
+  const Id* blocks = source.blocks().data();
+  auto numbers = ArrayRegion<Id>::allocate(entry_count(source));
+  Id* out = numbers.mutable_data();
+  const ArrayRegion<Id>& heads = source.heads();
+  auto disagree = [] { throw std::logic_error("the heads of the triples do not match the graph"); };
+  if (heads.empty()) {
+    std::uint64_t triple = 0;
+    for (std::uint64_t node = 0; node < source.node_count(); ++node) {
+      for (std::uint64_t k = 0; k < cells[blocks[node]].header.forward_count; ++k) {
+        out[blocks[node] - node + k] = static_cast<Id>(triple++);
+      }
+    }
+    return numbers;
+  }
+  const std::vector<std::uint64_t> bounds = balanced_node_ranges(source, available_cpus());
+  run_tasks(
+      bounds.size() - 1, available_cpus(),
+      [&](std::uint64_t part, const InterruptPoll& task_poll) {
+        const std::uint64_t first = bounds[part];
+        const std::uint64_t last = bounds[part + 1];
+        std::vector<Id> rank(last - first, 0);
+        for (std::uint64_t triple = 0; triple < heads.size(); ++triple) {
+          const std::uint64_t head = heads[triple];
+          if (head < first || head >= last) continue;
+          const std::uint64_t k = rank[head - first]++;
+          if (k >= cells[blocks[head]].header.forward_count) disagree();
+          out[blocks[head] - head + k] = static_cast<Id>(triple);
+          if (triple % kItemsPerPoll == 0) task_poll();
+        }
+      },
+      poll);
+  return numbers;
+}
+
 // Calls visit(triple, entry, relation, far_node) for every entry of the
-// graph `kg` walks: the triple of the graph as read that the entry lists,
-// the entry's number in `graph` (node u's entry k is block(u) - u + k), and
-// the node it leads to. Throws std::invalid_argument where the graph as read
-// cannot list its triples, std::logic_error where the two graphs disagree.
+// graph `kg` walks, on every CPU, a node's entries on one thread: the triple
+// of the graph as read that the entry lists, the entry's number in the
+// walked graph (node u's entry k is block(u) - u + k), and the node it leads
+// to. Throws std::invalid_argument where the graph as read cannot list its
+// triples, std::logic_error where the two graphs disagree.
 template <class Id, class Visit>
-void for_each_entry_triple(const KG& kg, Visit&& visit) {
+void for_each_entry_triple(const KG& kg, const InterruptPoll& poll, Visit&& visit) {
   const BasicGraph<Id>& graph = kg.as<Id>();
   const BasicGraph<Id>& source = kg.source().as<Id>();
   if (!lists_its_triples(source)) {
@@ -72,50 +116,56 @@ void for_each_entry_triple(const KG& kg, Visit&& visit) {
         "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
         "snapshots recorded the graph as read: it does not know that graph's triples");
   }
+  const ArrayRegion<Id> numbers = forward_triple_numbers(source, poll);
   const Restriction* restriction = kg.restriction();
   const bool keep_forward = !restriction || restriction->direction != Direction::kBackward;
   const bool keep_backward = !restriction || restriction->direction != Direction::kForward;
-  const ArrayRegion<Id> heads = heads_of(source);
   const Cell<Id>* source_cells = source.cells().data();
   const Cell<Id>* cells = graph.cells().data();
-  const std::uint64_t nodes = graph.node_count();
-  std::vector<Id> source_rank(nodes, 0);
-  std::vector<Id> forward_rank(nodes, 0);
-  std::vector<Id> backward_rank(nodes, 0);
-  std::uint64_t visited = 0;
   auto disagree = [] { throw std::logic_error("a restricted graph does not match the graph it was restricted from"); };
-  for (std::uint64_t triple = 0; triple < heads.size(); ++triple) {
-    const std::uint64_t head = heads[triple];
-    const std::uint64_t source_block = source.blocks()[head];
-    const std::uint64_t k = source_rank[head]++;
-    if (k >= source_cells[source_block].header.forward_count) disagree();
-    const EdgeCell<Id>& edge = source_cells[entry_cell(source_block, k)].edge;
-    const std::uint64_t tail = source_cells[edge.block].header.node;
-    if (restriction && !restriction->relations[edge.relation]) continue;
-    // The entry that lists the triple here, which must be the same edge.
-    auto check = [&](std::uint64_t block, std::uint64_t k, std::uint64_t far_node) {
-      const EdgeCell<Id>& listed = cells[entry_cell(block, k)].edge;
-      if (listed.relation != edge.relation || cells[listed.block].header.node != far_node) disagree();
-    };
-    if (keep_forward) {
-      const std::uint64_t block = graph.blocks()[head];
-      const std::uint64_t rank = forward_rank[head]++;
-      if (rank >= cells[block].header.forward_count) disagree();
-      check(block, rank, tail);
-      visit(triple, block - head + rank, std::uint64_t{edge.relation}, tail);
-      ++visited;
+  const bool is_source = &graph == &source;
+  const std::uint64_t source_cell_count = source.cells().size();
+  // A node's entries in the walked graph are its source entries that the
+  // restriction keeps, in order: each is checked to be the same edge.
+  for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t u = begin; u < end; ++u) {
+      // The far ends' headers are read at random: the ones a block or so
+      // ahead are asked for now, so that the reads overlap.
+      constexpr std::uint64_t kAhead = 32;
+      const std::uint64_t source_block = source.blocks()[u];
+      const HeaderCell<Id>& source_header = source_cells[source_block].header;
+      const std::uint64_t block = graph.blocks()[u];
+      const HeaderCell<Id>& header = cells[block].header;
+      const std::uint64_t degree = std::uint64_t{header.forward_count} + header.backward_count;
+      std::uint64_t kept[2] = {0, 0};  // forward, backward
+      for (std::uint64_t k = 0; k < std::uint64_t{source_header.forward_count} + source_header.backward_count; ++k) {
+        const bool forward = k < source_header.forward_count;
+        const std::uint64_t cell = entry_cell(source_block, k);
+        if (cell + kAhead < source_cell_count) {
+          const std::uint64_t ahead = source_cells[cell + kAhead].edge.block;  // a count, where a header: harmless
+          if (ahead < source_cell_count) __builtin_prefetch(&source_cells[ahead]);
+        }
+        const EdgeCell<Id>& edge = source_cells[cell].edge;
+        if (!(forward ? keep_forward : keep_backward) || (restriction && !restriction->relations[edge.relation])) {
+          continue;
+        }
+        // The triple: this forward entry's, or its twin's (a forward entry of the far node).
+        const std::uint64_t far_node = source_cells[edge.block].header.node;
+        const std::uint64_t triple =
+            forward ? numbers[source_block - u + k] : numbers[std::uint64_t{edge.block} - far_node + edge.twin];
+        const std::uint64_t listed_k = forward ? kept[0]++ : header.forward_count + kept[1]++;
+        if ((forward ? kept[0] > header.forward_count : kept[1] > header.backward_count) || listed_k >= degree) {
+          disagree();
+        }
+        if (!is_source) {
+          const EdgeCell<Id>& listed = cells[entry_cell(block, listed_k)].edge;
+          if (listed.relation != edge.relation || cells[listed.block].header.node != far_node) disagree();
+        }
+        visit(triple, block - u + listed_k, std::uint64_t{edge.relation}, far_node);
+      }
+      if (kept[0] != header.forward_count || kept[1] != header.backward_count) disagree();
     }
-    if (keep_backward) {
-      const std::uint64_t block = graph.blocks()[tail];
-      const std::uint64_t rank = backward_rank[tail]++;
-      if (rank >= cells[block].header.backward_count) disagree();
-      const std::uint64_t k = cells[block].header.forward_count + rank;
-      check(block, k, head);
-      visit(triple, block - tail + k, std::uint64_t{edge.relation}, head);
-      ++visited;
-    }
-  }
-  if (visited != entry_count(graph)) disagree();
+  });
 }
 
 // The checkpoints of `weights` over `graph`'s entries: at entry
@@ -146,6 +196,23 @@ ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegio
   return checkpoints;
 }
 
+// Sorts the `count` values at `values` by their bytes, lowest first (four
+// counting passes), with `scratch` as the other buffer: the far blocks of a
+// hub, where a comparison sort would take most of the time.
+void sort_large(std::uint32_t* values, std::uint64_t count, std::vector<std::uint32_t>& scratch) {
+  scratch.resize(count);
+  std::uint32_t* from = values;
+  std::uint32_t* to = scratch.data();
+  for (int shift = 0; shift < 32; shift += 8) {
+    std::uint64_t starts[257] = {};
+    for (std::uint64_t i = 0; i < count; ++i) ++starts[((from[i] >> shift) & 0xFF) + 1];
+    for (int b = 0; b < 256; ++b) starts[b + 1] += starts[b];
+    for (std::uint64_t i = 0; i < count; ++i) to[starts[(from[i] >> shift) & 0xFF]++] = from[i];
+    std::swap(from, to);
+  }
+  // Four passes end where they began: in `values`.
+}
+
 // node2vec's index of `graph`: each node's distinct far blocks, sorted, in
 // its own entries and padded; and the bit of each node whose candidates of
 // positive weight (all of them, unweighted) lead to one node.
@@ -160,6 +227,7 @@ void index_far_blocks(const BasicGraph<Id>& graph, BiasArrays<Id>& bias, const I
   std::uint64_t* single = bias.single_target.mutable_data();
   const double* w = bias.weighted ? bias.weights.data() : nullptr;
   for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    std::vector<std::uint32_t> scratch;
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
       const std::uint64_t first = block - node;
@@ -174,7 +242,18 @@ void index_far_blocks(const BasicGraph<Id>& graph, BiasArrays<Id>& bias, const I
         if (target == UINT64_MAX) target = far_block;
         one = one && far_block == target;
       }
-      std::sort(far + first, far + first + degree);
+      if (degree <= 16) {  // most nodes: an insertion sort, without std::sort's set-up
+        for (std::uint64_t k = 1; k < degree; ++k) {
+          const Id moving = far[first + k];
+          std::uint64_t at = k;
+          for (; at > 0 && far[first + at - 1] > moving; --at) far[first + at] = far[first + at - 1];
+          far[first + at] = moving;
+        }
+      } else if constexpr (sizeof(Id) == 4) {
+        sort_large(far + first, degree, scratch);
+      } else {
+        std::sort(far + first, far + first + degree);
+      }
       Id* const last = std::unique(far + first, far + first + degree);
       std::fill(last, far + first + degree, BiasArrays<Id>::kNoBlock);
       if (one && target != UINT64_MAX) single[node / 64] |= std::uint64_t{1} << (node % 64);
@@ -217,10 +296,9 @@ ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const 
   if (inputs.edge_weights) {
     const double* edge = inputs.edge_weights->data();
     for_each_entry_triple<Id>(
-        kg, [&](std::uint64_t triple, std::uint64_t entry, std::uint64_t relation_id, std::uint64_t far_node) {
+        kg, poll, [&](std::uint64_t triple, std::uint64_t entry, std::uint64_t relation_id, std::uint64_t far_node) {
           w[entry] = weight(edge[triple], relation_id, far_node);
         });
-    poll();
     return weights;
   }
   const Cell<Id>* cells = graph.cells().data();
@@ -243,7 +321,7 @@ ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const 
 void check_restricted_from_source(const KG& kg) {
   kg.visit([&](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
-    for_each_entry_triple<Id>(kg, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
+    for_each_entry_triple<Id>(kg, {}, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
   });
 }
 
@@ -251,8 +329,8 @@ bool knows_source_triples(const KG& kg) {
   return kg.source().visit([](const auto& source) { return lists_its_triples(source); });
 }
 
-void for_each_source_triple(const KG& kg,
-                            const std::function<void(std::uint64_t, std::uint64_t, std::uint64_t)>& visit) {
+template <class Token>
+void source_triple_table(const KG& kg, Token* out, const InterruptPoll& poll) {
   kg.source().visit([&](const auto& source) {
     using Id = typename std::decay_t<decltype(source)>::IdType;
     if (!lists_its_triples(source)) {
@@ -260,17 +338,25 @@ void for_each_source_triple(const KG& kg,
           "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
           "snapshots recorded the graph as read: it does not know that graph's triples");
     }
-    const ArrayRegion<Id> heads = heads_of(source);
+    const ArrayRegion<Id> numbers = forward_triple_numbers(source, poll);
     const Cell<Id>* cells = source.cells().data();
-    std::vector<Id> rank(source.node_count(), 0);
-    for (std::uint64_t triple = 0; triple < heads.size(); ++triple) {
-      const std::uint64_t head = heads[triple];
-      const std::uint64_t block = source.blocks()[head];
-      const EdgeCell<Id>& edge = cells[entry_cell(block, rank[head]++)].edge;
-      visit(head, edge.relation, cells[edge.block].header.node);
-    }
+    for_node_ranges(source, poll, [&](std::uint64_t begin, std::uint64_t end) {
+      for (std::uint64_t u = begin; u < end; ++u) {
+        const std::uint64_t block = source.blocks()[u];
+        for (std::uint64_t k = 0; k < cells[block].header.forward_count; ++k) {
+          const EdgeCell<Id>& edge = cells[entry_cell(block, k)].edge;
+          Token* row = out + 3 * std::uint64_t{numbers[block - u + k]};
+          row[0] = static_cast<Token>(u);
+          row[1] = static_cast<Token>(edge.relation);
+          row[2] = static_cast<Token>(cells[edge.block].header.node);
+        }
+      }
+    });
   });
 }
+
+template void source_triple_table(const KG&, std::uint32_t*, const InterruptPoll&);
+template void source_triple_table(const KG&, std::uint64_t*, const InterruptPoll&);
 
 std::shared_ptr<const Bias> make_bias(const KG& kg, const BiasInputs& inputs, const InterruptPoll& poll) {
   const bool weighted = inputs.edge_weights || inputs.relation_weights || inputs.node_weights;

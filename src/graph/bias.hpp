@@ -19,9 +19,9 @@
 //   bit per node: whether all its candidates of positive weight lead to one node.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -114,6 +114,14 @@ class BiasedGraph {
       : graph_(graph), bias_(bias), cells_(graph.cells().data()) {}
 
   std::uint64_t node_count() const { return graph_.node_count(); }
+  // The 64-bit draws a step makes, on a guess: a proposal's, and for
+  // node2vec an acceptance test's, times the proposals, between 1 and
+  // a_max / a_min; a block computed too many costs less than one too few.
+  double draws_per_step() const {
+    if (!bias_.second_order) return 1.0;
+    const double least = std::min({bias_.inverse_p, 1.0, bias_.inverse_q});
+    return 2.0 * (1.0 + bias_.most_acceptance / least) / 2.0;
+  }
   std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
   Position begin_at(std::uint64_t start) const { return {graph_.blocks()[start], 0, false}; }
   std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
@@ -204,18 +212,15 @@ std::uint64_t pick_weighted(const BiasArrays<Id>& bias, std::uint64_t first, std
 template <class Id>
 bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) const {
   const HeaderCell<Id>& header = cells_[block].header;
-  const Id* list = bias_.far_blocks.data() + (block - header.node);
-  std::uint64_t low = 0;
-  std::uint64_t high = std::uint64_t{header.forward_count} + header.backward_count;
-  while (low < high) {  // the first slot not below far_block; padding sorts last
-    const std::uint64_t middle = low + (high - low) / 2;
-    if (list[middle] < far_block) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
+  const Id* base = bias_.far_blocks.data() + (block - header.node);
+  // A bisection without branches to mispredict (the padding sorts last):
+  // `base` ends at the last slot not above far_block, if any is.
+  for (std::uint64_t n = std::uint64_t{header.forward_count} + header.backward_count; n > 1;) {
+    const std::uint64_t half = n / 2;
+    base = base[half] <= far_block ? base + half : base;
+    n -= half;
   }
-  return low < std::uint64_t{header.forward_count} + header.backward_count && list[low] == far_block;
+  return *base == far_block;
 }
 
 template <class Id>
@@ -297,12 +302,12 @@ void check_restricted_from_source(const KG& kg);
 // written before snapshots recorded the graph as read, cannot.
 bool knows_source_triples(const KG& kg);
 
-// Calls visit(head, relation, tail) for every triple of the graph as read
-// (kg.source()), in input order; a graph that does not know its order (a
-// snapshot written before they recorded it) lists its triples by head node,
-// in each node's order. Throws std::invalid_argument unless
-// knows_source_triples(kg).
-void for_each_source_triple(const KG& kg,
-                            const std::function<void(std::uint64_t, std::uint64_t, std::uint64_t)>& visit);
+// Writes the triples of the graph as read (kg.source()) to `out`, three
+// ids a row (head, relation, tail), a row per triple in input order; a
+// graph that does not know its order (a snapshot written before it was
+// recorded) numbers its triples by head node. Throws std::invalid_argument
+// unless knows_source_triples(kg).
+template <class Token>
+void source_triple_table(const KG& kg, Token* out, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

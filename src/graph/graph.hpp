@@ -276,6 +276,11 @@ class BasicGraph {
     return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
   }
 
+  // The 64-bit draws a step makes, on average: one (two, rarely, where the
+  // bounded draw rejects its first value). For the first blocks of a walk's
+  // stream to compute ahead.
+  static constexpr double draws_per_step() { return 1.0; }
+
   // Starts loading the cells that the next step from `at` reads.
   void prefetch(const WalkPosition<Id>& at) const {
     __builtin_prefetch(&cells_[at.block]);

@@ -18,10 +18,12 @@ namespace vantrel::py {
 
 namespace {
 
+// Whether `value` is a weight: finite and >= 0.
+bool is_weight(double value) { return std::isfinite(value) && value >= 0.0; }
+
 // Refuses `value` for item `position` of `name` (its text, e.g. "[3]" or
-// "['P31']") unless it is a weight: finite and >= 0.
-bool check_weight(double value, const char* name, const std::string& position) {
-  if (std::isfinite(value) && value >= 0.0) return true;
+// "['P31']"), which is no weight. Returns false with ValueError set.
+bool refuse_weight(double value, const char* name, const std::string& position) {
   PyRef number(PyFloat_FromDouble(value));
   if (!number) return false;
   PyErr_Format(PyExc_ValueError, "%s%s = %R is not a weight: weights are finite numbers >= 0", name, position.c_str(),
@@ -29,11 +31,21 @@ bool check_weight(double value, const char* name, const std::string& position) {
   return false;
 }
 
+// The text of position `index`, for messages.
+std::string at(std::uint64_t index) { return "[" + std::to_string(index) + "]"; }
+
 // A Python number as a weight's float64: an int, a float, or what float()
-// takes; bool refused. False with TypeError (or the conversion's error).
-bool number_of(PyObject* item, const char* name, const std::string& position, double& out) {
+// takes; bool refused. False with TypeError (or the conversion's error),
+// which `position()` names.
+template <class Position>
+bool number_of(PyObject* item, const char* name, Position&& position, double& out) {
+  if (PyFloat_CheckExact(item)) {
+    out = PyFloat_AS_DOUBLE(item);
+    return true;
+  }
   if (PyBool_Check(item) || !(PyFloat_Check(item) || PyLong_Check(item) || PyNumber_Check(item))) {
-    PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position.c_str(), Py_TYPE(item)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position().c_str(),
+                 Py_TYPE(item)->tp_name);
     return false;
   }
   out = PyFloat_AsDouble(item);
@@ -122,7 +134,7 @@ bool convert_weights(PyObject* object, const char* name, std::uint64_t count, co
         value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
                                 : static_cast<double>(stored.bits);
       }
-      if (!check_weight(value, name, "[" + std::to_string(i) + "]")) return false;
+      if (!is_weight(value)) return refuse_weight(value, name, at(i));
       out[i] = value;
     }
     return true;
@@ -135,12 +147,12 @@ bool convert_weights(PyObject* object, const char* name, std::uint64_t count, co
   if (given != count) return wrong_length(given);
   out.resize(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    const std::string position = "[" + std::to_string(i) + "]";
     double value;
-    if (!number_of(PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), name, position, value) ||
-        !check_weight(value, name, position)) {
+    if (!number_of(
+            PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), name, [&] { return at(i); }, value)) {
       return false;
     }
+    if (!is_weight(value)) return refuse_weight(value, name, at(i));
     out[i] = value;
   }
   return true;
@@ -177,10 +189,8 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
     if (!key) return false;
     const std::string position = "[" + std::string(PyUnicode_AsUTF8(key.get())) + "]";
     double value;
-    if (!number_of(PyTuple_GET_ITEM(pair, 1), "relation_weights", position, value) ||
-        !check_weight(value, "relation_weights", position)) {
-      return false;
-    }
+    if (!number_of(PyTuple_GET_ITEM(pair, 1), "relation_weights", [&] { return position; }, value)) return false;
+    if (!is_weight(value)) return refuse_weight(value, "relation_weights", position);
     out[static_cast<std::size_t>(*id)] = value;
   }
   return true;
@@ -264,15 +274,10 @@ PyObject* PathSampler_triple_ids(PyObject* object, PyObject* args, PyObject* kwa
   const bool narrow = kg.node_count() <= UINT32_MAX && kg.relation_labels().size() <= UINT32_MAX;
   auto fill = [&]<class Id>(Id) -> PyObject* {
     ArrayRegion<Id> table;
-    if (!run_released([&](const InterruptPoll&) {
+    if (!run_released([&](const InterruptPoll& poll) {
           ensure_fits_in_memory(triples, 3 * sizeof(Id));
           table = ArrayRegion<Id>::allocate(3 * triples);
-          Id* out = table.mutable_data();
-          for_each_source_triple(kg, [&](std::uint64_t head, std::uint64_t relation, std::uint64_t tail) {
-            *out++ = static_cast<Id>(head);
-            *out++ = static_cast<Id>(relation);
-            *out++ = static_cast<Id>(tail);
-          });
+          source_triple_table(kg, table.mutable_data(), poll);
         })) {
       return nullptr;
     }

@@ -73,7 +73,7 @@ class InterleavedWalks {
         first_(first),
         start_(start),
         poll_(poll),
-        unknown_length_blocks_(unknown_length_blocks(rules)),
+        unknown_length_blocks_(unknown_length_blocks(rules, graph.draws_per_step())),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
@@ -156,15 +156,15 @@ class InterleavedWalks {
   }
 
   // Blocks computed ahead for a walk whose length is not known yet: what a
-  // walk of the expected length reads (length draws, start, one draw per
-  // step). Longer walks refill a block at a time, which costs less than a
+  // walk of the expected length reads (length draws, start, the steps'
+  // draws). Longer walks refill a block at a time, which costs less than a
   // block more for every walk.
-  static std::uint64_t unknown_length_blocks(const WalkRules& rules) {
+  static std::uint64_t unknown_length_blocks(const WalkRules& rules, double draws_per_step) {
     const double steps = expected_steps(rules);
     // Knuth's method draws once per unit of the length plus once; the
     // rejection method (means of 12 and more) a few times.
     const double length_draws = rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 4.0;
-    const double draws = length_draws + 1.0 + steps;
+    const double draws = length_draws + 1.0 + steps * draws_per_step;
     const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
     return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
   }
@@ -187,7 +187,8 @@ class InterleavedWalks {
         std::uint64_t most_draws = 0;
         for (std::uint64_t k = group; k < group_end; ++k) {
           const std::uint64_t steps = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
-          most_draws = std::max(most_draws, std::uint64_t{output_.length_draws[k]} + 1 + steps);
+          const auto step_draws = static_cast<std::uint64_t>(std::ceil(static_cast<double>(steps) * draws_per_step_));
+          most_draws = std::max(most_draws, std::uint64_t{output_.length_draws[k]} + 1 + step_draws);
         }
         blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
       }
@@ -235,6 +236,7 @@ class InterleavedWalks {
   const StartRule start_;
   const InterruptPoll& poll_;
   const std::uint64_t unknown_length_blocks_;
+  const double draws_per_step_ = graph_.draws_per_step();
   std::uint64_t steps_ = 0;
   std::array<Slot, kInFlight> slots_;
   std::uint8_t first_block_count_[kBatchWalks];
