@@ -58,28 +58,35 @@ std::vector<std::uint64_t> balanced_node_ranges(const BasicGraph<Id>& graph, uns
   return bounds;
 }
 
-// For each forward entry of `source` (a graph as read), the number of its
-// triple in input order, at the entry's number (node u's entry k is
-// block(u) - u + k; backward entries' slots are left alone). From the heads
-// of the triples: each thread reads them all and numbers the entries of its
-// own nodes. A graph that does not know its order (a snapshot written before
-// it was recorded) numbers its triples by head node.
+// Throws std::invalid_argument unless the graph as read can list its triples.
 template <class Id>
-ArrayRegion<Id> forward_triple_numbers(const BasicGraph<Id>& source, const InterruptPoll& poll) {
+void require_triples(const BasicGraph<Id>& source) {
+  if (!lists_its_triples(source)) {
+    throw std::invalid_argument(
+        "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
+        "snapshots recorded the graph as read: it does not know that graph's triples");
+  }
+}
+
+// Calls visit(entry, triple) for each forward entry of `source` (a graph
+// as read), with the number of its triple in input order (node u's entry k
+// is entry block(u) - u + k), on every CPU, from the heads of the triples:
+// each thread reads them all and visits the entries of its own nodes, in
+// input order. A graph that does not know its order (a snapshot written
+// before it was recorded) numbers its triples by head node.
+template <class Id, class Visit>
+void for_each_forward_triple(const BasicGraph<Id>& source, const InterruptPoll& poll, Visit&& visit) {
   const Cell<Id>* cells = source.cells().data();
   const Id* blocks = source.blocks().data();
-  auto numbers = ArrayRegion<Id>::allocate(entry_count(source));
-  Id* out = numbers.mutable_data();
   const ArrayRegion<Id>& heads = source.heads();
-  auto disagree = [] { throw std::logic_error("the heads of the triples do not match the graph"); };
   if (heads.empty()) {
     std::uint64_t triple = 0;
     for (std::uint64_t node = 0; node < source.node_count(); ++node) {
       for (std::uint64_t k = 0; k < cells[blocks[node]].header.forward_count; ++k) {
-        out[blocks[node] - node + k] = static_cast<Id>(triple++);
+        visit(blocks[node] - node + k, triple++);
       }
     }
-    return numbers;
+    return;
   }
   const std::vector<std::uint64_t> bounds = balanced_node_ranges(source, available_cpus());
   run_tasks(
@@ -92,31 +99,85 @@ ArrayRegion<Id> forward_triple_numbers(const BasicGraph<Id>& source, const Inter
           const std::uint64_t head = heads[triple];
           if (head < first || head >= last) continue;
           const std::uint64_t k = rank[head - first]++;
-          if (k >= cells[blocks[head]].header.forward_count) disagree();
-          out[blocks[head] - head + k] = static_cast<Id>(triple);
+          if (k >= cells[blocks[head]].header.forward_count) {
+            throw std::logic_error("the heads of the triples do not match the graph");
+          }
+          visit(blocks[head] - head + k, triple);
           if (triple % kItemsPerPoll == 0) task_poll();
         }
       },
       poll);
+}
+
+// For each forward entry of `source`, the number of its triple in input
+// order, at the entry's number (backward entries' slots are left alone).
+template <class Id>
+ArrayRegion<Id> forward_triple_numbers(const BasicGraph<Id>& source, const InterruptPoll& poll) {
+  auto numbers = ArrayRegion<Id>::allocate(entry_count(source));
+  Id* out = numbers.mutable_data();
+  for_each_forward_triple(source, poll,
+                          [out](std::uint64_t entry, std::uint64_t triple) { out[entry] = static_cast<Id>(triple); });
   return numbers;
 }
 
-// Calls visit(triple, entry, relation, far_node) for every entry of the
-// graph `kg` walks, on every CPU, a node's entries on one thread: the triple
-// of the graph as read that the entry lists, the entry's number in the
-// walked graph (node u's entry k is block(u) - u + k), and the node it leads
-// to. Throws std::invalid_argument where the graph as read cannot list its
-// triples, std::logic_error where the two graphs disagree.
+// The weight in `edge` (one per triple, in input order) of the triple that
+// each entry of `source` lists, at the entry's number: a forward entry's
+// from its triple's number, a backward entry's from its twin (a forward
+// entry of the far node).
+template <class Id>
+ArrayRegion<double> source_edge_weights(const BasicGraph<Id>& source, const double* edge, const InterruptPoll& poll) {
+  auto weights = ArrayRegion<double>::allocate(entry_count(source));
+  double* w = weights.mutable_data();
+  for_each_forward_triple(source, poll,
+                          [w, edge](std::uint64_t entry, std::uint64_t triple) { w[entry] = edge[triple]; });
+  const Cell<Id>* cells = source.cells().data();
+  const std::uint64_t cell_count = source.cells().size();
+  const std::uint64_t entries = weights.size();
+  // The twin's weight, a random read, is found through the far node's
+  // header, another: the header some cells ahead is asked for, and then,
+  // once it has come, the weight.
+  constexpr std::uint64_t kHeaderAhead = 32;
+  constexpr std::uint64_t kWeightAhead = 16;
+  auto twin_entry = [cells](const EdgeCell<Id>& edge) {
+    return std::uint64_t{edge.block} - cells[edge.block].header.node + edge.twin;
+  };
+  for_node_ranges(source, poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t u = begin; u < end; ++u) {
+      const std::uint64_t block = source.blocks()[u];
+      const HeaderCell<Id>& header = cells[block].header;
+      const std::uint64_t degree = std::uint64_t{header.forward_count} + header.backward_count;
+      for (std::uint64_t k = header.forward_count; k < degree; ++k) {
+        const std::uint64_t cell = entry_cell(block, k);
+        // Cells ahead may be headers, read as edges: what they give is only a hint.
+        if (cell + kHeaderAhead < cell_count) {
+          const std::uint64_t far_block = cells[cell + kHeaderAhead].edge.block;
+          if (far_block < cell_count) __builtin_prefetch(&cells[far_block]);
+        }
+        if (cell + kWeightAhead < cell_count) {
+          const EdgeCell<Id>& ahead = cells[cell + kWeightAhead].edge;
+          if (ahead.block < cell_count) {
+            const std::uint64_t twin = twin_entry(ahead);
+            if (twin < entries) __builtin_prefetch(&w[twin]);
+          }
+        }
+        w[block - u + k] = w[twin_entry(cells[cell].edge)];
+      }
+    }
+  });
+  return weights;
+}
+
+// Calls visit(source_entry, entry, relation, far_node) for every entry of
+// the graph `kg` walks, on every CPU, a node's entries on one thread: the
+// number of the entry of the graph as read that it is, its own number in
+// the walked graph (node u's entry k is block(u) - u + k), and the node it
+// leads to. Throws std::invalid_argument where the graph as read cannot
+// list its triples, std::logic_error where the two graphs disagree.
 template <class Id, class Visit>
-void for_each_entry_triple(const KG& kg, const InterruptPoll& poll, Visit&& visit) {
+void for_each_kept_entry(const KG& kg, const InterruptPoll& poll, Visit&& visit) {
   const BasicGraph<Id>& graph = kg.as<Id>();
   const BasicGraph<Id>& source = kg.source().as<Id>();
-  if (!lists_its_triples(source)) {
-    throw std::invalid_argument(
-        "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
-        "snapshots recorded the graph as read: it does not know that graph's triples");
-  }
-  const ArrayRegion<Id> numbers = forward_triple_numbers(source, poll);
+  require_triples(source);
   const Restriction* restriction = kg.restriction();
   const bool keep_forward = !restriction || restriction->direction != Direction::kBackward;
   const bool keep_backward = !restriction || restriction->direction != Direction::kForward;
@@ -149,10 +210,7 @@ void for_each_entry_triple(const KG& kg, const InterruptPoll& poll, Visit&& visi
         if (!(forward ? keep_forward : keep_backward) || (restriction && !restriction->relations[edge.relation])) {
           continue;
         }
-        // The triple: this forward entry's, or its twin's (a forward entry of the far node).
         const std::uint64_t far_node = source_cells[edge.block].header.node;
-        const std::uint64_t triple =
-            forward ? numbers[source_block - u + k] : numbers[std::uint64_t{edge.block} - far_node + edge.twin];
         const std::uint64_t listed_k = forward ? kept[0]++ : header.forward_count + kept[1]++;
         if ((forward ? kept[0] > header.forward_count : kept[1] > header.backward_count) || listed_k >= degree) {
           disagree();
@@ -161,7 +219,7 @@ void for_each_entry_triple(const KG& kg, const InterruptPoll& poll, Visit&& visi
           const EdgeCell<Id>& listed = cells[entry_cell(block, listed_k)].edge;
           if (listed.relation != edge.relation || cells[listed.block].header.node != far_node) disagree();
         }
-        visit(triple, block - u + listed_k, std::uint64_t{edge.relation}, far_node);
+        visit(source_block - u + k, block - u + listed_k, std::uint64_t{edge.relation}, far_node);
       }
       if (kept[0] != header.forward_count || kept[1] != header.backward_count) disagree();
     }
@@ -273,6 +331,8 @@ BiasArrays<Id> arrays_with(const BasicGraph<Id>& graph, ArrayRegion<double> weig
   bias.inverse_p = 1.0 / p;
   bias.inverse_q = 1.0 / q;
   bias.most_acceptance = std::max({bias.inverse_p, 1.0, bias.inverse_q});
+  bias.least_onward = std::min(1.0, bias.inverse_q);
+  bias.most_onward = std::max(1.0, bias.inverse_q);
   if (weighted) {
     bias.weights = std::move(weights);
     bias.checkpoints = checkpoints_of(graph, bias.weights, poll);
@@ -286,21 +346,36 @@ BiasArrays<Id> arrays_with(const BasicGraph<Id>& graph, ArrayRegion<double> weig
 template <class Id>
 ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const InterruptPoll& poll) {
   const BasicGraph<Id>& graph = kg.as<Id>();
-  auto weights = ArrayRegion<double>::allocate(entry_count(graph));
-  double* w = weights.mutable_data();
+  const BasicGraph<Id>& source = kg.source().as<Id>();
   const double* relation = inputs.relation_weights ? inputs.relation_weights->data() : nullptr;
   const double* node = inputs.node_weights ? inputs.node_weights->data() : nullptr;
   auto weight = [&](double edge, std::uint64_t relation_id, std::uint64_t far_node) {
     return (edge * (relation ? relation[relation_id] : 1.0)) * (node ? node[far_node] : 1.0);
   };
+  const bool is_source = &graph == &source;
+  ArrayRegion<double> weights;
   if (inputs.edge_weights) {
-    const double* edge = inputs.edge_weights->data();
-    for_each_entry_triple<Id>(
-        kg, poll, [&](std::uint64_t triple, std::uint64_t entry, std::uint64_t relation_id, std::uint64_t far_node) {
-          w[entry] = weight(edge[triple], relation_id, far_node);
-        });
-    return weights;
+    require_triples(source);
+    weights = source_edge_weights(source, inputs.edge_weights->data(), poll);
+    if (!is_source) {
+      // A restricted graph's entries are some of the source's: each takes its E.
+      auto kept = ArrayRegion<double>::allocate(entry_count(graph));
+      double* w = kept.mutable_data();
+      const double* edge = weights.data();
+      for_each_kept_entry<Id>(
+          kg, poll,
+          [&](std::uint64_t source_entry, std::uint64_t entry, std::uint64_t relation_id, std::uint64_t far_node) {
+            w[entry] = weight(edge[source_entry], relation_id, far_node);
+          });
+      return kept;
+    }
+    if (!relation && !node) return weights;
+  } else {
+    weights = ArrayRegion<double>::allocate(entry_count(graph));
   }
+  // The factors of relations and nodes, on E where it was given.
+  double* w = weights.mutable_data();
+  const bool has_edge = inputs.edge_weights.has_value();
   const Cell<Id>* cells = graph.cells().data();
   for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
     for (std::uint64_t u = begin; u < end; ++u) {
@@ -309,7 +384,9 @@ ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const 
           std::uint64_t{cells[block].header.forward_count} + cells[block].header.backward_count;
       for (std::uint64_t k = 0; k < degree; ++k) {
         const EdgeCell<Id>& edge = cells[entry_cell(block, k)].edge;
-        w[block - u + k] = weight(1.0, edge.relation, cells[edge.block].header.node);
+        const std::uint64_t far_node = node ? cells[edge.block].header.node : 0;
+        double& entry = w[block - u + k];
+        entry = weight(has_edge ? entry : 1.0, edge.relation, far_node);
       }
     }
   });
@@ -321,7 +398,7 @@ ArrayRegion<double> entry_weights(const KG& kg, const BiasInputs& inputs, const 
 void check_restricted_from_source(const KG& kg) {
   kg.visit([&](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
-    for_each_entry_triple<Id>(kg, {}, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
+    for_each_kept_entry<Id>(kg, {}, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
   });
 }
 
@@ -333,11 +410,7 @@ template <class Token>
 void source_triple_table(const KG& kg, Token* out, const InterruptPoll& poll) {
   kg.source().visit([&](const auto& source) {
     using Id = typename std::decay_t<decltype(source)>::IdType;
-    if (!lists_its_triples(source)) {
-      throw std::invalid_argument(
-          "this sampler was loaded from a snapshot of a graph restricted to one direction, written before "
-          "snapshots recorded the graph as read: it does not know that graph's triples");
-    }
+    require_triples(source);
     const ArrayRegion<Id> numbers = forward_triple_numbers(source, poll);
     const Cell<Id>* cells = source.cells().data();
     for_node_ranges(source, poll, [&](std::uint64_t begin, std::uint64_t end) {

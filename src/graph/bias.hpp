@@ -58,6 +58,8 @@ struct BiasArrays {
   double inverse_p = 1.0;           // 1 / p
   double inverse_q = 1.0;           // 1 / q
   double most_acceptance = 1.0;     // max(1/p, 1, 1/q)
+  double least_onward = 1.0;        // min(1, 1/q)
+  double most_onward = 1.0;         // max(1, 1/q)
   ArrayRegion<double> weights;      // w of every entry
   ArrayRegion<double> checkpoints;  // entry j * kCheckpointEntries: the running sum of its node before it
   ArrayRegion<Id> far_blocks;       // node2vec: each node's distinct far blocks, sorted, padded
@@ -133,7 +135,7 @@ class BiasedGraph {
   // Takes one step: returns the relation token of the edge taken, or
   // kDeadEnd (drawing nothing, leaving `at` where it is) at a node without
   // candidates of positive weight.
-  std::uint64_t step(Position& at, StdRng& rng) const;
+  [[gnu::always_inline]] std::uint64_t step(Position& at, StdRng& rng) const;
 
   // Walks as BasicGraph::walk does, with biased steps.
   template <class Token>
@@ -146,6 +148,16 @@ class BiasedGraph {
   // Whether `far_block` is the far block of one of the candidates of the
   // node whose block is `block`.
   bool leads_from(std::uint64_t block, std::uint64_t far_block) const;
+
+  // A proposal among the `degree` candidates from entry `first`: in
+  // proportion to their weights (of sum `total`), or uniform.
+  std::uint64_t propose(std::uint64_t first, std::uint64_t degree, double total, StdRng& rng) const {
+    return bias_.weighted ? pick_weighted(bias_, first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+  }
+
+  // Whether the proposal of an edge to `far_block`, from the node `node`
+  // of a walk at `at` that has moved, is accepted (node2vec's test).
+  bool accepts(const Position& at, std::uint64_t node, std::uint64_t far_block, StdRng& rng) const;
 
   const BasicGraph<Id>& graph_;
   const BiasArrays<Id>& bias_;
@@ -224,7 +236,25 @@ bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) c
 }
 
 template <class Id>
-std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
+inline bool BiasedGraph<Id>::accepts(const Position& at, std::uint64_t node, std::uint64_t far_block,
+                                     StdRng& rng) const {
+  if (far_block == at.previous) {
+    // Back to t. Where every candidate of positive weight leads there,
+    // the proposal is taken without a draw.
+    const bool single = (bias_.single_target[node / 64] >> (node % 64)) & 1;
+    return single || rng.next_unit() * bias_.most_acceptance < bias_.inverse_p;
+  }
+  // a(x) is 1 or 1/q: a draw below both accepts, one at or above both
+  // rejects, and only one between them asks whether x is a far node of t,
+  // the search of the step.
+  const double y = rng.next_unit() * bias_.most_acceptance;
+  if (y < bias_.least_onward) return true;
+  if (!(y < bias_.most_onward)) return false;
+  return y < (leads_from(at.previous, far_block) ? 1.0 : bias_.inverse_q);
+}
+
+template <class Id>
+inline std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
   const HeaderCell<Id>& header = cells_[at.block].header;
   const std::uint64_t forward_count = header.forward_count;
   const std::uint64_t degree = forward_count + header.backward_count;
@@ -240,25 +270,15 @@ std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
   }
   const bool accepting = bias_.second_order && at.moved;
   for (;;) {
-    const std::uint64_t choice =
-        bias_.weighted ? pick_weighted(bias_, first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+    const std::uint64_t choice = propose(first, degree, total, rng);
     const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
-    if (accepting) {
-      double acceptance;
-      if (edge.block == at.previous) {
-        // Back to t. Where every candidate of positive weight leads there,
-        // the proposal is taken without a draw.
-        const bool single = (bias_.single_target[node / 64] >> (node % 64)) & 1;
-        acceptance = single ? -1.0 : bias_.inverse_p;
-      } else {
-        acceptance = leads_from(at.previous, edge.block) ? 1.0 : bias_.inverse_q;
-      }
-      if (acceptance >= 0.0 && !(rng.next_unit() * bias_.most_acceptance < acceptance)) continue;
-    }
+    if (accepting && !accepts(at, node, edge.block, rng)) continue;
     at.previous = at.block;
     at.block = edge.block;
     at.moved = true;
     __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+    // The next step may search this node's far blocks: its middle first.
+    if (bias_.second_order) __builtin_prefetch(bias_.far_blocks.data() + first + degree / 2);
     return node_count() + 2 * std::uint64_t{edge.relation} + (choice < forward_count ? 0 : 1);
   }
 }

@@ -44,8 +44,8 @@ void StdRng::refill() {
     chacha20_kernel().one_block(key_, block_counter_, stream_, results_.data() + index_);
     block_counter_ += 1;
   } else {
-    index_ = 0;
-    chacha20_kernel().four_blocks(key_, block_counter_, stream_, results_.data());
+    index_ = kBufferWords - kRefillWords;
+    chacha20_kernel().four_blocks(key_, block_counter_, stream_, results_.data() + index_);
     block_counter_ += 4;
   }
 }

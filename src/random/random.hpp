@@ -46,13 +46,16 @@ Key key_from_seed(const Seed& seed);
 // refills one block at a time instead; the words drawn are the same.
 class StdRng {
  public:
-  static constexpr std::size_t kBufferWords = 64;
   static constexpr std::size_t kBlockWords = 16;
+  // A refill's words: four blocks.
+  static constexpr std::size_t kRefillWords = 4 * kBlockWords;
+  // Room for up to eight precomputed first blocks: a biased walk's draws.
+  static constexpr std::size_t kBufferWords = 8 * kBlockWords;
 
   // A generator in its initial state; no block is computed before the first draw.
   static StdRng from_seed(const Seed& seed, std::uint64_t stream = 0);
 
-  // The generator of `stream` with its first `blocks` blocks (0 to 4)
+  // The generator of `stream` with its first `blocks` blocks (0 to 8)
   // computed beforehand, `words` holding them in order: the same draws as
   // from_seed(seed, stream), without computing those blocks again.
   static StdRng from_first_blocks(const Key& key, std::uint64_t stream, const std::uint32_t* words, std::size_t blocks);
@@ -91,9 +94,6 @@ class StdRng {
     }
     return low + offset;
   }
-
-  // Position of the next unread word in the buffer (64 when it is used up).
-  std::size_t index() const { return index_; }
 
   // Number of the next block that a refill computes.
   std::uint64_t block_counter() const { return block_counter_; }

@@ -160,11 +160,7 @@ class InterleavedWalks {
   // draws). Longer walks refill a block at a time, which costs less than a
   // block more for every walk.
   static std::uint64_t unknown_length_blocks(const WalkRules& rules, double draws_per_step) {
-    const double steps = expected_steps(rules);
-    // Knuth's method draws once per unit of the length plus once; the
-    // rejection method (means of 12 and more) a few times.
-    const double length_draws = rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 4.0;
-    const double draws = length_draws + 1.0 + steps * draws_per_step;
+    const double draws = expected_length_draws(rules) + 1.0 + expected_steps(rules) * draws_per_step;
     const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
     return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
   }
@@ -246,19 +242,32 @@ class InterleavedWalks {
 // How much longer than the expected walk a padded slot may be.
 constexpr double kMostPaddedWaste = 3.0;
 
+// The keystream blocks of a walk's stream that drawing its length is
+// expected to read (one or two; a draw more, where the expectation is
+// near a block's end).
+std::uint64_t length_blocks(const WalkRules& rules) {
+  const double draws = expected_length_draws(rules) + 1.0;
+  const double blocks = std::ceil(2.0 * draws / static_cast<double>(StdRng::kBlockWords));
+  return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, 2.0));
+}
+
 // Draws the lengths of walks begin to end - 1 of a request starting at
 // number `first`: ends[k + 1] = walk k's token count in form `items`, draws[k] = the number
-// of draws its length took. One keystream block of kStreamLanes streams at
-// a time.
+// of draws its length took. The first blocks of kStreamLanes streams at a time.
 void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
                   std::uint64_t* ends, std::uint32_t* draws) {
-  std::uint32_t blocks[kStreamLanes * StdRng::kBlockWords];
+  constexpr std::size_t kMostBlocks = 2;
+  constexpr std::size_t kStride = kMostBlocks * StdRng::kBlockWords;
+  std::uint32_t blocks[kStreamLanes * kStride];
+  const std::uint64_t block_count = length_blocks(rules);
   StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
   for (std::uint64_t group = begin; group < end; group += kStreamLanes) {
     const std::uint64_t first_stream = first + group + 1;
-    chacha20_stream_blocks(rules.key, 0, first_stream, blocks);
+    for (std::uint64_t counter = 0; counter < block_count; ++counter) {
+      chacha20_stream_blocks(rules.key, counter, first_stream, blocks + counter * StdRng::kBlockWords, kStride);
+    }
     for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < end; ++lane) {
-      rng.restart(first_stream + lane, blocks + lane * StdRng::kBlockWords, 1);
+      rng.restart(first_stream + lane, blocks + lane * kStride, block_count);
       const std::uint64_t path_len = draw_path_len(rules, rng);
       const std::uint64_t k = group + lane;
       ends[k + 1] = item_count(items, path_len);

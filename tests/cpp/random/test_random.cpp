@@ -42,10 +42,10 @@ TEST(StdRng, FirstDrawOfZeroSeedIsBlockZeroLowWordFirst) {
   // Words 0 to 3 of the published keystream block 0 of the all-zero key.
   constexpr std::uint32_t kZeroKeyBlock0[4] = {0xade0b876, 0x903df1a0, 0xe56a5d40, 0x28bd8653};
   StdRng rng = rng_for(0);
-  EXPECT_EQ(rng.index(), 64u);
+  EXPECT_EQ(rng.draws_made(), 0u);
   EXPECT_EQ(rng.block_counter(), 0u);
   EXPECT_EQ(rng.next_u64(), (std::uint64_t{kZeroKeyBlock0[1]} << 32) | kZeroKeyBlock0[0]);
-  EXPECT_EQ(rng.index(), 2u);
+  EXPECT_EQ(rng.draws_made(), 1u);
   EXPECT_EQ(rng.block_counter(), 4u);
   EXPECT_EQ(rng.next_u64(), (std::uint64_t{kZeroKeyBlock0[3]} << 32) | kZeroKeyBlock0[2]);
 }
@@ -119,7 +119,7 @@ TEST(GenRange, EmptyRangeFailsWithoutDrawing) {
     EXPECT_STREQ(error.what(), "UniformSampler::sample_single: low >= high");
   }
   EXPECT_THROW(rng.gen_range(6, 5), EmptyRangeError);
-  EXPECT_EQ(rng.index(), 64u);
+  EXPECT_EQ(rng.draws_made(), 0u);
   EXPECT_EQ(rng.block_counter(), 0u);
 }
 
@@ -240,11 +240,11 @@ TEST(Poisson, TinyMeanGivesMinusOneWithoutDrawing) {
   const Poisson tiny = Poisson::from_mean(0x1.0p-54);
   EXPECT_EQ(tiny.exp_lambda(), 1.0);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(tiny.sample(rng), -1.0);
-  EXPECT_EQ(rng.index(), 64u);
+  EXPECT_EQ(rng.draws_made(), 0u);
   const Poisson just_above = Poisson::from_mean(0x1.0p-53);
   EXPECT_EQ(just_above.exp_lambda(), 1.0 - 0x1.0p-53);
   EXPECT_EQ(just_above.sample(rng), 0.0);
-  EXPECT_EQ(rng.index(), 2u);
+  EXPECT_EQ(rng.draws_made(), 1u);
 }
 
 struct PathLenCase {
