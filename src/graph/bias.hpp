@@ -99,9 +99,14 @@ class Bias {
 // stepped, the block of the node it came from.
 template <class Id>
 struct BiasedPosition {
+  static constexpr Id kNoProposal = static_cast<Id>(-1);
   Id block;
   Id previous;
   bool moved;
+  // A step that try_step() left not over: the proposal to go on with, and
+  // the candidates' total weight.
+  Id proposal = kNoProposal;
+  double total = 0.0;
 };
 
 // A graph walked with a bias: the interface of BasicGraph's walk (begin_at,
@@ -135,7 +140,18 @@ class BiasedGraph {
   // Takes one step: returns the relation token of the edge taken, or
   // kDeadEnd (drawing nothing, leaving `at` where it is) at a node without
   // candidates of positive weight.
-  [[gnu::always_inline]] std::uint64_t step(Position& at, StdRng& rng) const;
+  std::uint64_t step(Position& at, StdRng& rng) const {
+    for (;;) {
+      const std::uint64_t token = try_step(at, rng);
+      if (token != kNotYet) return token;
+    }
+  }
+
+  // step(), or kNotYet at a node of more than kCandidatesInCache
+  // candidates, where a proposal was drawn (the first, or one after one
+  // turned down) and its cell asked for: the draws are step()'s, in its
+  // order.
+  [[gnu::always_inline]] std::uint64_t try_step(Position& at, StdRng& rng) const;
 
   // Walks as BasicGraph::walk does, with biased steps.
   template <class Token>
@@ -167,6 +183,12 @@ class BiasedGraph {
 // ---------------------------------------------------------------------------
 // The step is the inner loop of biased walks: its bodies stay in the header
 // so that they inline into the walkers.
+
+// Up to this many candidates, a node's cells are few enough to stay in
+// cache once its steps have read some of them, and a step reads its
+// proposals in place; past them (a hub), each proposal's cell is likely a
+// miss of its own, and try_step() hands over to other walks while it comes.
+inline constexpr std::uint64_t kCandidatesInCache = 512;
 
 // The running sum of the weights of the `degree` entries from entry `first`
 // (a node's candidates): their sum, added in order.
@@ -254,25 +276,46 @@ inline bool BiasedGraph<Id>::accepts(const Position& at, std::uint64_t node, std
 }
 
 template <class Id>
-inline std::uint64_t BiasedGraph<Id>::step(Position& at, StdRng& rng) const {
+inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng) const {
   const HeaderCell<Id>& header = cells_[at.block].header;
   const std::uint64_t forward_count = header.forward_count;
   const std::uint64_t degree = forward_count + header.backward_count;
-  if (degree == 0) [[unlikely]]
-    return kDeadEnd;
   const std::uint64_t node = header.node;
   const std::uint64_t first = at.block - node;  // the node's first entry
+  const bool large = degree > kCandidatesInCache;
   double total = 0.0;
-  if (bias_.weighted) {
-    total = total_weight(bias_, first, degree);
-    if (!(total > 0.0)) [[unlikely]]
+  // Leaves the step not over, with `choice` to go on with.
+  auto not_yet = [&](std::uint64_t choice) {
+    at.proposal = static_cast<Id>(choice);
+    at.total = total;
+    __builtin_prefetch(&cells_[entry_cell(at.block, choice)]);
+    return kNotYet;
+  };
+  std::uint64_t choice = at.proposal;
+  if (choice == Position::kNoProposal) [[likely]] {
+    if (degree == 0) [[unlikely]]
       return kDeadEnd;
+    if (bias_.weighted) {
+      total = total_weight(bias_, first, degree);
+      if (!(total > 0.0)) [[unlikely]]
+        return kDeadEnd;
+    }
+    choice = propose(first, degree, total, rng);
+    if (large) [[unlikely]]
+      return not_yet(choice);
+  } else {
+    at.proposal = Position::kNoProposal;
+    total = at.total;
   }
   const bool accepting = bias_.second_order && at.moved;
   for (;;) {
-    const std::uint64_t choice = propose(first, degree, total, rng);
     const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
-    if (accepting && !accepts(at, node, edge.block, rng)) continue;
+    if (accepting && !accepts(at, node, edge.block, rng)) {
+      choice = propose(first, degree, total, rng);
+      if (large) [[unlikely]]
+        return not_yet(choice);
+      continue;
+    }
     at.previous = at.block;
     at.block = edge.block;
     at.moved = true;

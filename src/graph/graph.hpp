@@ -123,6 +123,12 @@ enum class Direction : std::uint8_t { kBoth, kForward, kBackward };
 // node of a restricted graph): the walk ends there.
 inline constexpr std::uint64_t kDeadEnd = UINT64_MAX;
 
+// What try_step() returns where a step is not over: a biased step at a
+// large node whose proposal was turned down, the next proposal drawn and
+// its cell asked for. The next try_step() goes on with it; meanwhile other
+// walks can work, so that the cache misses overlap.
+inline constexpr std::uint64_t kNotYet = UINT64_MAX - 1;
+
 // Whether a graph of `cells` cells (a header per node, an entry per edge and
 // direction listed) and `relations` relations can have 32-bit ids: every
 // cell position and relation id below 2^32 - 1, the all-ones value being
@@ -233,6 +239,8 @@ class BasicGraph {
   // Takes one step: draws among the candidates, moves `at`, and returns the
   // relation token of the edge taken; or, at a node without candidates,
   // returns kDeadEnd, drawing nothing and leaving `at` where it is.
+  // step(): a uniform step is over at once.
+  std::uint64_t try_step(WalkPosition<Id>& at, StdRng& rng) const { return step(at, rng); }
   std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const {
     const HeaderCell<Id>& header = cells_[at.block].header;
     const std::uint64_t fwd_count = header.forward_count;

@@ -108,7 +108,8 @@ class InterleavedWalks {
           // The node stepped from, read before the step moves on (from the
           // block the step reads anyway).
           const std::uint64_t here = kItems != Items::kPath ? graph_.end_node(slot.at) : 0;
-          const std::uint64_t relation = graph_.step(slot.at, slot.rng);
+          const std::uint64_t relation = graph_.try_step(slot.at, slot.rng);
+          if (relation == kNotYet) continue;  // a large node's proposal: its cell is on its way
           if (relation == kDeadEnd) [[unlikely]] {
             end_early(slot);  // the node it stands on is written as the end node
             continue;
