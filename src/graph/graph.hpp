@@ -106,12 +106,15 @@ struct PathPiece {
 // is set (the count is read with the node's block at the next step, so that
 // a step touches no block but the one it stands on); kNoEntry before the
 // first step.
+// Between try_step() calls of a step left not over, `chosen` is the
+// candidate drawn, whose cell is on its way.
 template <class Id>
 struct WalkPosition {
   static constexpr std::uint64_t kNoEntry = UINT64_MAX;
   static constexpr std::uint64_t kAfterForward = std::uint64_t{1} << 63;
   Id block;
   std::uint64_t removed;
+  std::uint64_t chosen = kNoEntry;
 };
 
 // Which of its edges a node's block lists: both directions (every graph
@@ -239,16 +242,43 @@ class BasicGraph {
   // Takes one step: draws among the candidates, moves `at`, and returns the
   // relation token of the edge taken; or, at a node without candidates,
   // returns kDeadEnd, drawing nothing and leaving `at` where it is.
-  // step(): a uniform step is over at once.
-  std::uint64_t try_step(WalkPosition<Id>& at, StdRng& rng) const { return step(at, rng); }
-  std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const {
+  std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const { return advance<false>(at, rng); }
+
+  // step(), or kNotYet where the candidate drawn lies past the two cache
+  // lines that prefetch() asks for: its cell is asked for, and the next
+  // try_step() takes it, without drawing again.
+  std::uint64_t try_step(WalkPosition<Id>& at, StdRng& rng) const { return advance<true>(at, rng); }
+
+  // The 64-bit draws a step makes, on average: about 1.5, since the bounded
+  // draw's conservative zone turns down up to half of its values (all but
+  // none for a count just below a power of two, half of them at one). For
+  // the first blocks of a walk's stream to compute ahead.
+  static constexpr double draws_per_step() { return 1.5; }
+
+  // Starts loading the cells that the next step from `at` reads.
+  void prefetch(const WalkPosition<Id>& at) const {
+    __builtin_prefetch(&cells_[at.block]);
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  }
+
+  // The node a walk stands on.
+  std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }
+
+ private:
+  // step() (kMayYield false) or try_step() (true).
+  template <bool kMayYield>
+  std::uint64_t advance(WalkPosition<Id>& at, StdRng& rng) const {
     const HeaderCell<Id>& header = cells_[at.block].header;
     const std::uint64_t fwd_count = header.forward_count;
     const std::uint64_t candidates = fwd_count + header.backward_count;
-    if (candidates == 0) [[unlikely]]
-      return kDeadEnd;
     std::uint64_t choice;
-    if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
+    const bool resumed = kMayYield && at.chosen != WalkPosition<Id>::kNoEntry;
+    if (resumed) {
+      choice = at.chosen;
+      at.chosen = WalkPosition<Id>::kNoEntry;
+    } else if (candidates == 0) [[unlikely]] {
+      return kDeadEnd;
+    } else if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
       const std::uint64_t removed = (at.removed & WalkPosition<Id>::kAfterForward) != 0
                                         ? fwd_count + (at.removed & ~WalkPosition<Id>::kAfterForward)
                                         : at.removed;
@@ -258,6 +288,13 @@ class BasicGraph {
       if (choice >= removed) ++choice;
     } else {
       choice = rng.gen_range(0, candidates);
+    }
+    if constexpr (kMayYield) {
+      if (!resumed && !in_prefetched_lines(at.block, choice)) {
+        at.chosen = choice;
+        __builtin_prefetch(&cells_[entry_cell(at.block, choice)]);
+        return kNotYet;
+      }
     }
     const bool forward = choice < fwd_count;
     const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
@@ -284,21 +321,14 @@ class BasicGraph {
     return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
   }
 
-  // The 64-bit draws a step makes, on average: one (two, rarely, where the
-  // bounded draw rejects its first value). For the first blocks of a walk's
-  // stream to compute ahead.
-  static constexpr double draws_per_step() { return 1.0; }
-
-  // Starts loading the cells that the next step from `at` reads.
-  void prefetch(const WalkPosition<Id>& at) const {
-    __builtin_prefetch(&cells_[at.block]);
-    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  // Whether entry `choice` of the block at `block` lies in the two cache
+  // lines that prefetch() asks for.
+  bool in_prefetched_lines(std::uint64_t block, std::uint64_t choice) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(&cells_[block]);
+    const auto last_byte = reinterpret_cast<std::uintptr_t>(&cells_[entry_cell(block, choice) + 1]) - 1;
+    return (last_byte >> 6) <= ((start + 64) >> 6);
   }
 
-  // The node a walk stands on.
-  std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }
-
- private:
   ArrayRegion<Cell<Id>> cells_;
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
   LabelList node_labels_;

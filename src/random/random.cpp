@@ -37,6 +37,8 @@ StdRng StdRng::from_first_blocks(const Key& key, std::uint64_t stream, const std
   return rng;
 }
 
+void throw_empty_range() { throw EmptyRangeError(); }
+
 void StdRng::refill() {
   if (single_block_refill_) {
     // At the end of the buffer, as from_first_blocks leaves blocks.
@@ -93,16 +95,7 @@ Poisson Poisson::from_mean(double mean) {
   return poisson;
 }
 
-double Poisson::sample(StdRng& rng) const {
-  if (lambda_ < 12.0) {
-    double result = 0.0;
-    double p = 1.0;
-    while (p > exp_lambda_) {
-      p = p * rng.next_unit();
-      result = result + 1.0;
-    }
-    return result - 1.0;
-  }
+double Poisson::sample_by_rejection(StdRng& rng) const {
   for (;;) {
     double comp_dev;  // the comparison deviate: the Cauchy draw of the candidate kept
     double result;

@@ -38,6 +38,9 @@ Seed seed_from_random_state(std::uint64_t random_state);
 // The key whose words are the seed's bytes, four at a time, little-endian.
 Key key_from_seed(const Seed& seed);
 
+// Throws EmptyRangeError: out of line, so that the draws that may throw it inline.
+[[noreturn]] void throw_empty_range();
+
 // ChaCha20 (20 rounds, 64-bit block counter, 64-bit nonce) handing out its
 // keystream as little-endian 32-bit words, four blocks per refill. The
 // nonce selects one of 2^64 independent streams of the same key: stream 0
@@ -87,7 +90,8 @@ class StdRng {
   // against the conservative zone; draws at least once even when the range
   // holds one value. Throws EmptyRangeError (drawing nothing) if low >= high.
   std::uint64_t gen_range(std::uint64_t low, std::uint64_t high) {
-    if (low >= high) throw EmptyRangeError();
+    if (low >= high) [[unlikely]]
+      throw_empty_range();
     const std::uint64_t range = high - low;
     std::uint64_t offset;
     while (!bounded_from_u64(next_u64(), range, offset)) {
@@ -131,7 +135,18 @@ class Poisson {
   static Poisson from_mean(double mean);
 
   // One draw: a whole number >= 0, or -1.0 when exp(-mean) rounds to 1.
-  double sample(StdRng& rng) const;
+  // Knuth's method below a mean of 12, inline (a walk's length is drawn
+  // per walk); the rejection method above it.
+  double sample(StdRng& rng) const {
+    if (lambda_ >= 12.0) return sample_by_rejection(rng);
+    double result = 0.0;
+    double p = 1.0;
+    while (p > exp_lambda_) {
+      p = p * rng.next_unit();
+      result = result + 1.0;
+    }
+    return result - 1.0;
+  }
 
   // The mean, and the terms derived from it once. The names are the
   // algorithm's own, though two of them say little: exp_lambda is
@@ -145,6 +160,7 @@ class Poisson {
 
  private:
   Poisson() = default;
+  double sample_by_rejection(StdRng& rng) const;
   double lambda_ = 0.0;
   double exp_lambda_ = 0.0;
   double log_lambda_ = 0.0;

@@ -73,7 +73,7 @@ class InterleavedWalks {
         first_(first),
         start_(start),
         poll_(poll),
-        unknown_length_blocks_(unknown_length_blocks(rules, graph.draws_per_step())),
+        blocks_ahead_(expected_blocks(rules, graph.draws_per_step())),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
@@ -95,6 +95,7 @@ class InterleavedWalks {
         for (Slot& slot : slots_) {
           if (slot.steps_left == kIdle) continue;
           if (slot.steps_left == 0) {
+            note_blocks_read(slot.rng);
             // The end node, unless the start node alone is the whole walk.
             if (kItems == Items::kPath || slot.stepped) *slot.out = static_cast<Token>(graph_.end_node(slot.at));
             if (next < batch_end) {
@@ -156,14 +157,38 @@ class InterleavedWalks {
     slot.steps_left = 0;
   }
 
-  // Blocks computed ahead for a walk whose length is not known yet: what a
-  // walk of the expected length reads (length draws, start, the steps'
-  // draws). Longer walks refill a block at a time, which costs less than a
-  // block more for every walk.
-  static std::uint64_t unknown_length_blocks(const WalkRules& rules, double draws_per_step) {
-    const double draws = expected_length_draws(rules) + 1.0 + expected_steps(rules) * draws_per_step;
+  // The keystream blocks a walk is expected to read: its length draws, its
+  // start draw and its steps' draws (a bounded draw takes about 1.5 draws:
+  // the conservative zone turns down up to half of them).
+  static std::uint64_t expected_blocks(const WalkRules& rules, double draws_per_step) {
+    const double draws = expected_length_draws(rules) + 1.5 + expected_steps(rules) * draws_per_step;
     const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
     return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
+  }
+
+  // How many blocks the walk of `rng`, just ended, read, against what was
+  // computed ahead.
+  void note_blocks_read(const StdRng& rng) {
+    const std::uint64_t blocks = (2 * rng.draws_made() + kBlockWords - 1) / kBlockWords;
+    walks_past_ += blocks > blocks_ahead_;
+    walks_past_one_fewer_ += blocks + 1 > blocks_ahead_;
+    ++walks_noted_;
+  }
+
+  // Computes a block more or fewer ahead for every walk when that costs
+  // less than the refills it saves or causes, as the last walks read: a
+  // refill computes one block alone, at about the cost of kRefillCost
+  // computed side by side. The walks are the same either way.
+  void adapt_blocks_ahead() {
+    constexpr std::uint64_t kRefillCost = 4;
+    constexpr std::uint64_t kWalksNoted = 4 * kBatchWalks;
+    if (walks_noted_ < kWalksNoted) return;
+    if (walks_past_ * kRefillCost > walks_noted_ && blocks_ahead_ < kMaxFirstBlocks) {
+      ++blocks_ahead_;
+    } else if (walks_past_one_fewer_ * kRefillCost < walks_noted_ && blocks_ahead_ > 1) {
+      --blocks_ahead_;
+    }
+    walks_past_ = walks_past_one_fewer_ = walks_noted_ = 0;
   }
 
   template <std::size_t... I>
@@ -171,39 +196,24 @@ class InterleavedWalks {
     return {((void)I, Slot(key))...};
   }
 
-  // The first blocks of the streams of walks batch to batch_end - 1, each
-  // walk's blocks side by side. With known lengths, as many as the walk of
-  // each group of kStreamLanes that reads most is expected to read (length
-  // draws, start draw, one draw per step), up to a refill's worth, so that
-  // few walks refill.
+  // The first blocks_ahead_ blocks of the streams of walks batch to
+  // batch_end - 1, each walk's blocks side by side.
   void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
+    adapt_blocks_ahead();
     for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
-      const std::uint64_t group_end = std::min(batch_end, group + kStreamLanes);
-      std::uint64_t blocks = unknown_length_blocks_;
-      if (output_.length_draws) {
-        std::uint64_t most_draws = 0;
-        for (std::uint64_t k = group; k < group_end; ++k) {
-          const std::uint64_t steps = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
-          const auto step_draws = static_cast<std::uint64_t>(std::ceil(static_cast<double>(steps) * draws_per_step_));
-          most_draws = std::max(most_draws, std::uint64_t{output_.length_draws[k]} + 1 + step_draws);
-        }
-        blocks = std::min<std::uint64_t>(kMaxFirstBlocks, (2 * most_draws + kBlockWords - 1) / kBlockWords);
-      }
-      for (std::uint64_t k = group; k < group_end; ++k)
-        first_block_count_[k - batch] = static_cast<std::uint8_t>(blocks);
-      for (std::uint64_t counter = 0; counter < blocks; ++counter) {
+      for (std::uint64_t counter = 0; counter < blocks_ahead_; ++counter) {
         chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
                                &first_blocks_[((group - batch) * kMaxFirstBlocks + counter) * kBlockWords],
                                kMaxFirstBlocks * kBlockWords);
       }
     }
+    first_block_count_ = blocks_ahead_;
   }
 
   // Starts walk k in `slot`: its generator (past the length draws, or
   // drawing the length), its start node, and its first token.
   void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
-    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * kMaxFirstBlocks * kBlockWords],
-                     first_block_count_[k - batch]);
+    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * kMaxFirstBlocks * kBlockWords], first_block_count_);
     std::uint64_t path_len;
     if (output_.length_draws) {
       for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
@@ -232,11 +242,13 @@ class InterleavedWalks {
   const std::uint64_t first_;
   const StartRule start_;
   const InterruptPoll& poll_;
-  const std::uint64_t unknown_length_blocks_;
-  const double draws_per_step_ = graph_.draws_per_step();
+  std::uint64_t blocks_ahead_;
+  std::uint64_t walks_past_ = 0;            // walks noted that read past blocks_ahead_ blocks
+  std::uint64_t walks_past_one_fewer_ = 0;  // ... past blocks_ahead_ - 1
+  std::uint64_t walks_noted_ = 0;
   std::uint64_t steps_ = 0;
   std::array<Slot, kInFlight> slots_;
-  std::uint8_t first_block_count_[kBatchWalks];
+  std::uint64_t first_block_count_ = 0;  // the blocks computed ahead for the batch
   std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
 };
 
