@@ -79,8 +79,8 @@ VANTREL_KERNEL void portable_block(const Key& key, std::uint64_t counter, std::u
   std::memcpy(out, x, sizeof x);
 }
 
-void portable_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
-  for (int b = 0; b < 4; ++b) portable_block(key, counter + static_cast<std::uint64_t>(b), stream, out + 16 * b);
+void portable_eight_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
+  for (int b = 0; b < 8; ++b) portable_block(key, counter + static_cast<std::uint64_t>(b), stream, out + 16 * b);
 }
 
 void portable_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
@@ -108,35 +108,9 @@ VANTREL_KERNEL void transpose4(Lanes4& v0, Lanes4& v1, Lanes4& v2, Lanes4& v3) {
   v3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// Blocks counter to counter + 3 of `stream`, one per lane, written block
-// after block into `out` (64 words).
-VANTREL_KERNEL void four_blocks_in_lanes(const Key& key, std::uint64_t counter, std::uint64_t stream,
-                                         std::uint32_t* out) {
-  Lanes4 input[16];
-  fill_constants_and_key(key, input);
-  std::uint32_t low[4], high[4];  // lane b's counter, in two words
-  for (int b = 0; b < 4; ++b) {
-    const std::uint64_t n = counter + static_cast<std::uint64_t>(b);
-    low[b] = static_cast<std::uint32_t>(n);
-    high[b] = static_cast<std::uint32_t>(n >> 32);
-  }
-  std::memcpy(&input[12], low, sizeof low);
-  std::memcpy(&input[13], high, sizeof high);
-  input[14] = Lanes4{} + static_cast<std::uint32_t>(stream);
-  input[15] = Lanes4{} + static_cast<std::uint32_t>(stream >> 32);
-  Lanes4 x[16];
-  chacha20_rounds(input, x);
-  // Lane b is block b: transpose each group of four words so that a block's
-  // words are contiguous.
-  for (int w = 0; w < 16; w += 4) {
-    transpose4(x[w], x[w + 1], x[w + 2], x[w + 3]);
-    for (int b = 0; b < 4; ++b) std::memcpy(out + 16 * b + w, &x[w + b], sizeof(Lanes4));
-  }
-}
-
 // Block `counter` of `stream` alone, the state's rows in four vectors:
-// columns, then diagonals by rotating rows 1 to 3. A quarter of the work of
-// four blocks side by side, for a generator that needs one more block.
+// columns, then diagonals by rotating rows 1 to 3. For a generator that needs
+// one more block.
 VANTREL_KERNEL void one_block_in_rows(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   const Lanes4 input[4] = {
       Lanes4{kSigma[0], kSigma[1], kSigma[2], kSigma[3]},
@@ -166,27 +140,31 @@ VANTREL_KERNEL void one_block_in_rows(const Key& key, std::uint64_t counter, std
   std::memcpy(out + 12, &d, sizeof d);
 }
 
-// Block `counter` of the streams first_stream to first_stream + lanes - 1,
-// where Lanes holds `lanes` words; stream b's words go to out + b × stride.
+// One block per lane, where Lanes holds `lanes` words: lane b computes
+// block counter + b × counter_step of stream first_stream + b × stream_step
+// (one stream's consecutive blocks, or one block of consecutive streams),
+// and its words go to out + b × stride.
 template <class Lanes>
-VANTREL_KERNEL void streams_in_lanes(const Key& key, std::uint64_t counter, std::uint64_t first_stream,
-                                     std::uint32_t* out, std::size_t stride) {
+VANTREL_KERNEL void blocks_in_lanes(const Key& key, std::uint64_t counter, std::uint64_t counter_step,
+                                    std::uint64_t first_stream, std::uint64_t stream_step, std::uint32_t* out,
+                                    std::size_t stride) {
   constexpr int kLanes = sizeof(Lanes) / sizeof(std::uint32_t);
   Lanes input[16];
   fill_constants_and_key(key, input);
-  // Each lane's counter (the same in all) and stream, in two words each.
+  // Each lane's counter and stream, in two words each.
   std::uint32_t words[4][kLanes];
   for (int b = 0; b < kLanes; ++b) {
-    const std::uint64_t stream = first_stream + static_cast<std::uint64_t>(b);
-    words[0][b] = static_cast<std::uint32_t>(counter);
-    words[1][b] = static_cast<std::uint32_t>(counter >> 32);
+    const std::uint64_t lane_counter = counter + static_cast<std::uint64_t>(b) * counter_step;
+    const std::uint64_t stream = first_stream + static_cast<std::uint64_t>(b) * stream_step;
+    words[0][b] = static_cast<std::uint32_t>(lane_counter);
+    words[1][b] = static_cast<std::uint32_t>(lane_counter >> 32);
     words[2][b] = static_cast<std::uint32_t>(stream);
     words[3][b] = static_cast<std::uint32_t>(stream >> 32);
   }
   std::memcpy(&input[12], words, sizeof words);
   Lanes x[16];
   chacha20_rounds(input, x);
-  // Lane b is stream b: transpose four words of four lanes at a time so
+  // Lane b is one block: transpose four words of four lanes at a time so
   // that each block's words are contiguous.
   for (int w = 0; w < 16; w += 4) {
     for (int quarter = 0; quarter < kLanes / 4; ++quarter) {
@@ -200,6 +178,17 @@ VANTREL_KERNEL void streams_in_lanes(const Key& key, std::uint64_t counter, std:
   }
 }
 
+// Blocks counter to counter + 7 of `stream`, written block after block into
+// `out` (128 words), in passes of Lanes.
+template <class Lanes>
+VANTREL_KERNEL void eight_blocks_in_passes(const Key& key, std::uint64_t counter, std::uint64_t stream,
+                                           std::uint32_t* out) {
+  constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(std::uint32_t);
+  for (std::size_t pass = 0; pass < 8; pass += kLanes) {
+    blocks_in_lanes<Lanes>(key, counter + pass, 1, stream, 0, out + pass * 16, 16);
+  }
+}
+
 // The kStreamLanes streams in passes of Lanes, so that one pass's state
 // stays in the target's registers.
 template <class Lanes>
@@ -207,7 +196,7 @@ VANTREL_KERNEL void streams_in_passes(const Key& key, std::uint64_t counter, std
                                       std::uint32_t* out, std::size_t stride) {
   constexpr std::size_t kLanes = sizeof(Lanes) / sizeof(std::uint32_t);
   for (std::size_t pass = 0; pass < kStreamLanes; pass += kLanes) {
-    streams_in_lanes<Lanes>(key, counter, first_stream + pass, out + pass * stride, stride);
+    blocks_in_lanes<Lanes>(key, counter, 0, first_stream + pass, 1, out + pass * stride, stride);
   }
 }
 
@@ -216,8 +205,8 @@ VANTREL_KERNEL void streams_in_passes(const Key& key, std::uint64_t counter, std
 
 // 128-bit vectors: SSE2 is every x86-64's, NEON every AArch64's; elsewhere
 // the compiler makes plain code of them.
-void vector128_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
-  four_blocks_in_lanes(key, counter, stream, out);
+void vector128_eight_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
+  eight_blocks_in_passes<Lanes4>(key, counter, stream, out);
 }
 void vector128_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   one_block_in_rows(key, counter, stream, out);
@@ -232,8 +221,8 @@ bool always() { return true; }
 #define VANTREL_AVX2 __attribute__((target("avx2")))
 #define VANTREL_AVX512 __attribute__((target("avx2,avx512f,avx512vl")))
 
-VANTREL_AVX2 void avx2_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
-  four_blocks_in_lanes(key, counter, stream, out);
+VANTREL_AVX2 void avx2_eight_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
+  eight_blocks_in_passes<Lanes8>(key, counter, stream, out);
 }
 VANTREL_AVX2 void avx2_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   one_block_in_rows(key, counter, stream, out);
@@ -247,9 +236,9 @@ VANTREL_AVX2 void avx2_stream_blocks(const Key& key, std::uint64_t counter, std:
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 
 // AVX-512VL also rotates 128-bit lanes in one instruction.
-VANTREL_AVX512 void avx512_four_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream,
-                                       std::uint32_t* out) {
-  four_blocks_in_lanes(key, counter, stream, out);
+VANTREL_AVX512 void avx512_eight_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream,
+                                        std::uint32_t* out) {
+  eight_blocks_in_passes<Lanes8>(key, counter, stream, out);
 }
 VANTREL_AVX512 void avx512_one_block(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out) {
   one_block_in_rows(key, counter, stream, out);
@@ -264,11 +253,11 @@ bool has_avx512() {
 #endif
 
 constexpr ChaCha20Kernel kKernels[] = {
-    {"portable", always, portable_four_blocks, portable_one_block, portable_stream_blocks},
-    {"vector128", always, vector128_four_blocks, vector128_one_block, vector128_stream_blocks},
+    {"portable", always, portable_eight_blocks, portable_one_block, portable_stream_blocks},
+    {"vector128", always, vector128_eight_blocks, vector128_one_block, vector128_stream_blocks},
 #if defined(__x86_64__)
-    {"avx2", has_avx2, avx2_four_blocks, avx2_one_block, avx2_stream_blocks},
-    {"avx512", has_avx512, avx512_four_blocks, avx512_one_block, avx512_stream_blocks},
+    {"avx2", has_avx2, avx2_eight_blocks, avx2_one_block, avx2_stream_blocks},
+    {"avx512", has_avx512, avx512_eight_blocks, avx512_one_block, avx512_stream_blocks},
 #endif
 };
 

@@ -24,9 +24,9 @@ struct ChaCha20Kernel {
   const char* name;
   // Whether this CPU can run the kernel.
   bool (*supported)();
-  // Blocks counter to counter + 3 of `stream` (the nonce), written block
-  // after block into `out` (64 words): a generator's refill.
-  void (*four_blocks)(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out);
+  // Blocks counter to counter + 7 of `stream` (the nonce), written block
+  // after block into `out` (128 words): a generator's refill.
+  void (*eight_blocks)(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out);
   // Block `counter` of `stream` alone, into `out` (16 words).
   void (*one_block)(const Key& key, std::uint64_t counter, std::uint64_t stream, std::uint32_t* out);
   // Block `counter` of the kStreamLanes streams first_stream, first_stream

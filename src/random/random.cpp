@@ -47,8 +47,8 @@ void StdRng::refill() {
     block_counter_ += 1;
   } else {
     index_ = kBufferWords - kRefillWords;
-    chacha20_kernel().four_blocks(key_, block_counter_, stream_, results_.data() + index_);
-    block_counter_ += 4;
+    chacha20_kernel().eight_blocks(key_, block_counter_, stream_, results_.data() + index_);
+    block_counter_ += 8;
   }
 }
 

@@ -42,7 +42,7 @@ Key key_from_seed(const Seed& seed);
 [[noreturn]] void throw_empty_range();
 
 // ChaCha20 (20 rounds, 64-bit block counter, 64-bit nonce) handing out its
-// keystream as little-endian 32-bit words, four blocks per refill. The
+// keystream as little-endian 32-bit words, eight blocks per refill. The
 // nonce selects one of 2^64 independent streams of the same key: stream 0
 // is a sampler's own, stream i + 1 belongs to walk number i. A generator
 // made from precomputed first blocks (a walk's, which rarely reads far)
@@ -50,10 +50,10 @@ Key key_from_seed(const Seed& seed);
 class StdRng {
  public:
   static constexpr std::size_t kBlockWords = 16;
-  // A refill's words: four blocks.
-  static constexpr std::size_t kRefillWords = 4 * kBlockWords;
-  // Room for up to eight precomputed first blocks: a biased walk's draws.
+  // A refill's words, eight blocks, are the whole buffer; it also holds up
+  // to eight precomputed first blocks (a biased walk's draws).
   static constexpr std::size_t kBufferWords = 8 * kBlockWords;
+  static constexpr std::size_t kRefillWords = kBufferWords;
 
   // A generator in its initial state; no block is computed before the first draw.
   static StdRng from_seed(const Seed& seed, std::uint64_t stream = 0);

@@ -31,11 +31,11 @@ class Kernel : public ::testing::TestWithParam<ChaCha20Kernel> {
 
 TEST_P(Kernel, GivesThePublishedKeystream) {
   const ChaCha20Kernel& kernel = GetParam();
-  std::uint32_t four[64], one[16];
-  kernel.four_blocks(Key{}, 0, 0, four);
+  std::uint32_t eight[128], one[16];
+  kernel.eight_blocks(Key{}, 0, 0, eight);
   for (int w = 0; w < 16; ++w) {
-    EXPECT_EQ(four[w], kZeroKeyBlock0[w]) << w;
-    EXPECT_EQ(four[16 + w], kZeroKeyBlock1[w]) << w;
+    EXPECT_EQ(eight[w], kZeroKeyBlock0[w]) << w;
+    EXPECT_EQ(eight[16 + w], kZeroKeyBlock1[w]) << w;
   }
   kernel.one_block(Key{}, 1, 0, one);
   for (int w = 0; w < 16; ++w) EXPECT_EQ(one[w], kZeroKeyBlock1[w]) << w;
@@ -54,10 +54,10 @@ TEST_P(Kernel, AgreesWithThePortableKernelEverywhere) {
     for (auto& word : key) word = static_cast<std::uint32_t>(random());
     const std::uint64_t counter = round % 3 == 0 ? (std::uint64_t{1} << 32) - 2 + round % 5 : random() % 8;
     const std::uint64_t stream = round % 4 == 0 ? UINT64_MAX - random() % 20 : random();
-    std::uint32_t got[64], want[64];
-    kernel.four_blocks(key, counter, stream, got);
-    portable.four_blocks(key, counter, stream, want);
-    ASSERT_EQ(std::vector(got, got + 64), std::vector(want, want + 64)) << round;
+    std::uint32_t got[128], want[128];
+    kernel.eight_blocks(key, counter, stream, got);
+    portable.eight_blocks(key, counter, stream, want);
+    ASSERT_EQ(std::vector(got, got + 128), std::vector(want, want + 128)) << round;
     kernel.one_block(key, counter, stream, got);
     portable.one_block(key, counter, stream, want);
     ASSERT_EQ(std::vector(got, got + 16), std::vector(want, want + 16)) << round;
