@@ -20,7 +20,7 @@ std::size_t mapping_size(std::size_t bytes) { return (bytes + kHugePage - 1) / k
 
 }  // namespace
 
-void* allocate_array_memory(std::size_t bytes) {
+void* allocate_array_memory(std::size_t bytes, Pages pages) {
   if (bytes < kHugePageThreshold) {
     void* pointer = std::malloc(bytes == 0 ? 1 : bytes);
     if (!pointer) throw std::bad_alloc();
@@ -37,7 +37,8 @@ void* allocate_array_memory(std::size_t bytes) {
   const std::size_t tail = start + size - (aligned + mapping_size(bytes));
   if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + mapping_size(bytes)), tail);
   // Only a hint: without huge pages the array works all the same.
-  ::madvise(reinterpret_cast<void*>(aligned), mapping_size(bytes), MADV_HUGEPAGE);
+  ::madvise(reinterpret_cast<void*>(aligned), mapping_size(bytes),
+            pages == Pages::kHuge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
   return reinterpret_cast<void*>(aligned);
 }
 

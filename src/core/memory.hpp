@@ -21,12 +21,18 @@ std::uint64_t physical_memory_bytes();
 // than the machine's physical memory.
 void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
 
+// How the pages of a large array are asked for: huge pages for arrays that
+// walks read at random (the graph's), since a walk jumps around arrays of
+// hundreds of megabytes and with 4 KiB pages nearly every step would also
+// miss the TLB; small pages for arrays written in order, parts of which may
+// never be written (walks' output in slots of the longest walk), since a
+// huge page is zeroed whole when first touched.
+enum class Pages { kHuge, kSmall };
+
 // Allocates `bytes` for a large array: below a few megabytes from the heap,
-// above that as an anonymous mapping aligned to 2 MiB and advised to use
-// huge pages, since a walk jumps around arrays of hundreds of megabytes and
-// with 4 KiB pages nearly every step would also miss the TLB. Throws
-// std::bad_alloc. Released by release_array_memory with the same size.
-void* allocate_array_memory(std::size_t bytes);
+// above that as an anonymous mapping aligned to 2 MiB, with `pages`.
+// Throws std::bad_alloc. Released by release_array_memory with the same size.
+void* allocate_array_memory(std::size_t bytes, Pages pages = Pages::kHuge);
 void release_array_memory(void* pointer, std::size_t bytes);
 // Gives the pages of [pointer + used, pointer + bytes) back to the kernel
 // where the memory is a mapping of its own; they read as zero if touched again.
@@ -45,11 +51,12 @@ class ArrayRegion {
   ArrayRegion& operator=(const ArrayRegion&) = delete;
 
   // Owned memory for `count` elements, not initialised: the caller writes
-  // every element through mutable_data() before anyone reads.
-  static ArrayRegion allocate(std::size_t count) {
+  // every element through mutable_data() before anyone reads. `pages` as
+  // allocate_array_memory takes it.
+  static ArrayRegion allocate(std::size_t count, Pages pages = Pages::kHuge) {
     if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     const std::size_t bytes = count * sizeof(T);
-    void* memory = allocate_array_memory(bytes);
+    void* memory = allocate_array_memory(bytes, pages);
     ArrayRegion region;
     region.keeper_ = std::shared_ptr<void>(memory, [bytes](void* p) { release_array_memory(p, bytes); });
     region.data_ = static_cast<T*>(memory);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -51,9 +52,11 @@ struct NumberedOutput {
   // its room where it ended at a node without edges. Null otherwise.
   std::uint64_t* counts;
   // Known lengths: the number of length draws of each walk, drawn beforehand.
-  // Padded slots: null; walk k goes to tokens + k × stride and its length is drawn with it.
+  // Padded slots: null; walk k goes to tokens + (k - first_slot) × stride
+  // and its length is drawn with it.
   const std::uint32_t* length_draws;
   std::uint64_t stride;
+  std::uint64_t first_slot = 0;
 };
 
 // Draws walks by number, several at a time: each takes a step in turn, and
@@ -221,7 +224,7 @@ class InterleavedWalks {
       path_len = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
     } else {
       path_len = draw_path_len(rules_, slot.rng);
-      slot.out = output_.tokens + k * output_.stride;
+      slot.out = output_.tokens + (k - output_.first_slot) * output_.stride;
       output_.ends[k + 1] = item_count(kItems, path_len);
     }
     const std::uint64_t start_node = start_.kind == StartRule::Kind::kDrawn
@@ -362,29 +365,55 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint
                                  std::uint64_t most_padded_bytes, std::uint64_t* ends, Room&& room,
                                  ForEachChunk&& for_each_chunk) {
   const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
-  auto draw_walks = [&](const NumberedOutput<Token>& output) {
+  // Calls work(task, begin, end, draw) for each chunk of walks begin to end
+  // - 1, where draw(output) draws them into `output`.
+  auto for_each_walk_chunk = [&](const auto& work) {
     with_items(items, [&]<Items kItems>() {
       visit_walker(kg, [&](const auto& graph) {
         for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-          InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
-                                                                                task_poll);
-          walker.run(task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks));
+          const std::uint64_t begin = task * kChunkWalks;
+          const std::uint64_t end = std::min(count, begin + kChunkWalks);
+          work(task, begin, end, [&](const NumberedOutput<Token>& output) {
+            InterleavedWalks<std::decay_t<decltype(graph)>, Token, kItems> walker(graph, rules, output, first, start,
+                                                                                  task_poll);
+            walker.run(begin, end);
+          });
         });
       });
     });
   };
+  auto draw_walks = [&](const NumberedOutput<Token>& output) {
+    for_each_walk_chunk([&](std::uint64_t, std::uint64_t, std::uint64_t, const auto& draw) { draw(output); });
+  };
 
   if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
-    // One pass into slots of the longest walk, then each walk moves down to
-    // its place, in order (a walk never moves up).
+    // One pass: each chunk's walks into slots of the longest walk in a
+    // buffer of the chunk's own, then back to back at the start of the
+    // chunk's share of the room; then the chunks down to their places, in
+    // order (a chunk never moves up). Only the pages that end up holding
+    // tokens are written: where walks are much shorter than their slots
+    // (on a restricted graph, say), most of the room is never touched.
     const std::uint64_t stride = item_count(items, rules.max_path_len);
     Token* const tokens = room(stride * count);
-    draw_walks({tokens, ends, nullptr, nullptr, stride});
-    for (std::uint64_t k = 0; k < count; ++k) {
-      const std::uint64_t length = ends[k + 1];
-      ends[k + 1] = ends[k] + length;
-      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
+    std::vector<std::uint64_t> chunk_tokens(tasks);
+    for_each_walk_chunk([&](std::uint64_t task, std::uint64_t begin, std::uint64_t end, const auto& draw) {
+      const auto slots = std::make_unique_for_overwrite<Token[]>((end - begin) * stride);
+      draw(NumberedOutput<Token>{slots.get(), ends, nullptr, nullptr, stride, begin});
+      Token* const chunk = tokens + begin * stride;
+      Token* out = chunk;
+      for (std::uint64_t k = begin; k < end; ++k) {
+        std::memcpy(out, slots.get() + (k - begin) * stride, ends[k + 1] * sizeof(Token));
+        out += ends[k + 1];
+      }
+      chunk_tokens[task] = static_cast<std::uint64_t>(out - chunk);
+    });
+    std::uint64_t placed = 0;
+    for (std::uint64_t task = 0; task < tasks; ++task) {
+      const std::uint64_t chunk = task * kChunkWalks * stride;
+      if (placed != chunk) std::memmove(tokens + placed, tokens + chunk, chunk_tokens[task] * sizeof(Token));
+      placed += chunk_tokens[task];
     }
+    for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
     return ends[count];
   }
 
@@ -451,7 +480,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   if (count == 0) return {ArrayRegion<Token>::allocate(0), std::move(offsets)};
   ArrayRegion<Token> token_region;
   auto room = [&](std::uint64_t tokens) {
-    token_region = ArrayRegion<Token>::allocate(tokens);
+    token_region = ArrayRegion<Token>::allocate(tokens, Pages::kSmall);
     return token_region.mutable_data();
   };
   auto on_threads = [&](std::uint64_t tasks, const auto& work) { run_tasks(tasks, threads, work, poll); };
