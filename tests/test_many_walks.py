@@ -17,7 +17,7 @@ from exact_port import ExactPathSampler
 
 def as_lists(ids, offsets, tokens):
     ids, offsets = memoryview(ids).tolist(), memoryview(offsets).tolist()
-    return [[tokens[t] for t in ids[offsets[k]:offsets[k + 1]]] for k in range(len(offsets) - 1)]
+    return [[tokens[t] for t in ids[offsets[k] : offsets[k + 1]]] for k in range(len(offsets) - 1)]
 
 
 @pytest.mark.parametrize("count", [0, 1, 37])
@@ -35,6 +35,17 @@ def test_repeated_tokens_share_one_str(abc_path):
         assert len({id(item) for item in items}) == len(set(items))
 
 
+@pytest.mark.parametrize("restriction", [None, {"direction": "forward"}])
+def test_walks_through_a_hub_match_the_exact_port(write_kg, restriction):
+    # Node 0 has about 800 candidates: its steps hand over to other walks while a candidate's cell comes.
+    path = write_kg(random_graph(random.Random(702), 200, 2000))
+    ours, port = vantrel.PathSampler(path, 6.0, 12, 4), ExactPathSampler(path, 6.0, 12, 4)
+    if restriction:
+        ours, port = ours.restrict(**restriction), port.restrict(**restriction)
+    for start, items in [("random", "path"), ([0, 0, 5], "full"), ("each", "nodes")]:
+        assert ours.walks(0, 300, start=start, items=items) == [port.walk(i, start, items) for i in range(300)]
+
+
 @pytest.mark.parametrize("graph_seed", range(4))
 def test_walk_i_matches_the_exact_port(write_kg, graph_seed):
     rng = random.Random(100 + graph_seed)
@@ -45,8 +56,13 @@ def test_walk_i_matches_the_exact_port(write_kg, graph_seed):
         assert list(ours.tokens) == port.tokens
         first = rng.choice([0, 5, 2**64 - 40])
         listed = [rng.randrange(len(port.graph.labels)) for _ in range(rng.choice([1, 7]))]
-        for start, items in [("random", "path"), ("each", "path"), (listed, "path"), ("random", "full"),
-                             (listed, "nodes")]:
+        for start, items in [
+            ("random", "path"),
+            ("each", "path"),
+            (listed, "path"),
+            ("random", "full"),
+            (listed, "nodes"),
+        ]:
             expected = [port.walk(i, start, items) for i in range(first, first + 35)]
             assert ours.walks(first, first + 35, start=start, items=items) == expected
             assert as_lists(*ours.walk_ids(first, first + 35, start=start, items=items), ours.tokens) == expected
@@ -58,8 +74,14 @@ def test_start_lists_of_every_kind_and_node_ids(shared_or_abc, tmp_path):
     n = sampler.node_count
     each = sampler.walks(0, 2 * n + 3, start="each")
     ids = sampler.node_ids(list(sampler.tokens[:n]))
-    for nodes in (list(range(n)), np.arange(n), np.arange(n, dtype=np.uint32), np.arange(n, dtype=">i8"),
-                  np.arange(2 * n)[::2] // 2, ids):
+    for nodes in (
+        list(range(n)),
+        np.arange(n),
+        np.arange(n, dtype=np.uint32),
+        np.arange(n, dtype=">i8"),
+        np.arange(2 * n)[::2] // 2,
+        ids,
+    ):
         assert sampler.walks(0, 2 * n + 3, start=nodes) == each
     # ids, str and file forms agree.
     listed = np.array([n - 1, 0, n // 2])
@@ -85,25 +107,31 @@ def test_item_forms_list_one_route(shared_or_abc, tmp_path, mean, cap):
         sampler.walks(0, 1, items="edges")
 
 
-@pytest.mark.parametrize("start, error, message", [
-    ([], ValueError, "start is empty: give at least one node id"),
-    ([0, 3], ValueError, "start[1] = 3 is not a node id: node ids run from 0 to 2"),
-    ([0, -1], ValueError, "start[1] = -1 is not a node id: node ids are not negative"),
-    ([2**70], ValueError, "start[0] = 1180591620717411303424 is not a node id"),
-    ([0, 1.0], TypeError, "start[1] must be an int, not float"),
-    ("each node", ValueError, "start must be 'random' or 'each', not 'each node'"),
-    (7, TypeError, "start must be 'random', 'each' or a sequence of node ids"),
-    (memoryview(b"\0\0\0\0\0\0\0\0").cast("d"), TypeError, "start must hold integers, not items of format 'd'"),
-    (memoryview(bytes(4)).cast("B", (2, 2)), ValueError, "start must be one-dimensional, not of 2 dimensions"),
-    (memoryview(bytes([0, 0, 0, 255])).cast("b"), ValueError, "start[3] = -1 is not a node id"),
-    (b"each", TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytes"),
-    (bytearray(2), TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytearray"),
-    ([1, True], TypeError, "start[1] must be an int, not bool"),
-])
+@pytest.mark.parametrize(
+    "start, error, message",
+    [
+        ([], ValueError, "start is empty: give at least one node id"),
+        ([0, 3], ValueError, "start[1] = 3 is not a node id: node ids run from 0 to 2"),
+        ([0, -1], ValueError, "start[1] = -1 is not a node id: node ids are not negative"),
+        ([2**70], ValueError, "start[0] = 1180591620717411303424 is not a node id"),
+        ([0, 1.0], TypeError, "start[1] must be an int, not float"),
+        ("each node", ValueError, "start must be 'random' or 'each', not 'each node'"),
+        (7, TypeError, "start must be 'random', 'each' or a sequence of node ids"),
+        (memoryview(b"\0\0\0\0\0\0\0\0").cast("d"), TypeError, "start must hold integers, not items of format 'd'"),
+        (memoryview(bytes(4)).cast("B", (2, 2)), ValueError, "start must be one-dimensional, not of 2 dimensions"),
+        (memoryview(bytes([0, 0, 0, 255])).cast("b"), ValueError, "start[3] = -1 is not a node id"),
+        (b"each", TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytes"),
+        (bytearray(2), TypeError, "start must be 'random', 'each' or a sequence of node ids, not bytearray"),
+        ([1, True], TypeError, "start[1] must be an int, not bool"),
+    ],
+)
 def test_bad_start_lists_name_the_first_bad_position(abc_path, start, error, message):
     sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
-    for call in (lambda: sampler.walks(0, 3, start=start), lambda: sampler.walk_ids(0, 3, start=start),
-                 lambda: sampler.write_walks(os.devnull, 0, 3, start=start)):
+    for call in (
+        lambda: sampler.walks(0, 3, start=start),
+        lambda: sampler.walk_ids(0, 3, start=start),
+        lambda: sampler.write_walks(os.devnull, 0, 3, start=start),
+    ):
         with pytest.raises(error) as info:
             call()
         assert str(info.value).startswith(message)
@@ -114,8 +142,14 @@ def test_node_ids_look_labels_up(abc_path):
     ids = sampler.node_ids(("C", "A", "C"))
     assert memoryview(ids).format == "I" and memoryview(ids).tolist() == [2, 0, 2]
     assert memoryview(sampler.node_ids([])).tolist() == []
-    for labels, error in ((["A", "r::-->"], KeyError), (["a"], KeyError), (["\ud800"], KeyError), ("A", TypeError),
-                          ([b"A"], TypeError), (5, TypeError)):
+    for labels, error in (
+        (["A", "r::-->"], KeyError),
+        (["a"], KeyError),
+        (["\ud800"], KeyError),
+        ("A", TypeError),
+        ([b"A"], TypeError),
+        (5, TypeError),
+    ):
         with pytest.raises(error):
             sampler.node_ids(labels)
     with pytest.raises(KeyError) as info:
@@ -136,6 +170,7 @@ def test_same_walks_for_every_thread_count_and_split(shared_or_abc):
 @pytest.fixture
 def shared_or_abc(abc_path):
     from conftest import SHARED_DATA
+
     path = SHARED_DATA / "fb15k237-valid.tsv"
     return str(path) if path.is_file() else abc_path
 
@@ -160,13 +195,29 @@ def test_buffers_and_tokens(abc_path):
     assert array.tolist() == ids_view.tolist()
 
 
-@pytest.mark.parametrize("query", [
-    lambda t: t[1:5], lambda t: t[::-3], lambda t: t[-100:100:2], lambda t: t[5:1],
-    lambda t: t.index("B"), lambda t: t.index("s::<--", -1), lambda t: t.index("r::-->", 0, 2**70),
-    lambda t: t.index("r::-->", 4), lambda t: t.index("A", -2**70, -6), lambda t: t.index("r"), lambda t: t.index(0),
-    lambda t: t.count("C"), lambda t: t.count("r::<--"), lambda t: t.count("nope"), lambda t: t.count(None),
-    lambda t: ("r::-->" in t, "r" in t, "\ud800" in t, 0 in t), lambda t: list(reversed(t)), lambda t: t["1"],
-])
+@pytest.mark.parametrize(
+    "query",
+    [
+        lambda t: t[1:5],
+        lambda t: t[::-3],
+        lambda t: t[-100:100:2],
+        lambda t: t[5:1],
+        lambda t: t.index("B"),
+        lambda t: t.index("s::<--", -1),
+        lambda t: t.index("r::-->", 0, 2**70),
+        lambda t: t.index("r::-->", 4),
+        lambda t: t.index("A", -(2**70), -6),
+        lambda t: t.index("r"),
+        lambda t: t.index(0),
+        lambda t: t.count("C"),
+        lambda t: t.count("r::<--"),
+        lambda t: t.count("nope"),
+        lambda t: t.count(None),
+        lambda t: ("r::-->" in t, "r" in t, "\ud800" in t, 0 in t),
+        lambda t: list(reversed(t)),
+        lambda t: t["1"],
+    ],
+)
 def test_tokens_is_a_sequence_as_a_list_would_be(abc_path, query):
     tokens = vantrel.PathSampler(abc_path, 3.0, 10, 1).tokens
     assert isinstance(tokens, collections.abc.Sequence)
@@ -186,15 +237,21 @@ def test_tokens_is_a_sequence_as_a_list_would_be(abc_path, query):
         (lambda s: s.walk_ids(5, 4), ValueError, "first must be <= stop, not first=5 > stop=4"),
         (lambda s: s.walks(-1, 4), ValueError, "first must be >= 0, not -1"),
         (lambda s: s.walk_ids(0, -2), ValueError, "stop must be >= 0, not -2"),
-        (lambda s: s.walk_ids(0, 2**64), OverflowError,
-         "stop must be <= 18446744073709551615, not 18446744073709551616"),
+        (
+            lambda s: s.walk_ids(0, 2**64),
+            OverflowError,
+            "stop must be <= 18446744073709551615, not 18446744073709551616",
+        ),
         (lambda s: s.walk_ids(0, 4, threads=-1), ValueError, "threads must be >= 0, not -1"),
         (lambda s: s.walk_ids(0, 4, threads=2**70), OverflowError, None),
         (lambda s: s.walk_ids(0, 4, start="every"), ValueError, "start must be 'random' or 'each', not 'every'"),
         (lambda s: s.walk_ids(0, 4, start=None), TypeError, None),
         (lambda s: s.walk_ids(0.0, 4), TypeError, None),
-        (lambda s: s.walk_ids(0, 4, 2), TypeError,
-         "PathSampler.walk_ids() takes at most 2 positional arguments (3 given)"),
+        (
+            lambda s: s.walk_ids(0, 4, 2),
+            TypeError,
+            "PathSampler.walk_ids() takes at most 2 positional arguments (3 given)",
+        ),
         (lambda s: s.walks(0), TypeError, "PathSampler.walks() missing required positional argument: stop"),
         (lambda s: s.sample_paths(-1), ValueError, "count must be >= 0, not -1"),
         (lambda s: s.sample_paths(2**63), OverflowError, None),
@@ -210,8 +267,12 @@ def test_bad_arguments(abc_path, call, error, message):
 
 def test_empty_graph_fails_on_the_start_draw_whatever_the_length(write_kg):
     empty = vantrel.PathSampler(write_kg(""), 1e12, 2**64 - 1, 1)
-    for call in (empty.sample_path, lambda: empty.sample_paths(3), lambda: empty.walk_ids(0, 2**64 - 1),
-                 lambda: empty.walks(0, 3, start="each")):
+    for call in (
+        empty.sample_path,
+        lambda: empty.sample_paths(3),
+        lambda: empty.walk_ids(0, 2**64 - 1),
+        lambda: empty.walks(0, 3, start="each"),
+    ):
         with pytest.raises(IndexError, match="^UniformSampler::sample_single: low >= high$"):
             call()
     assert empty.walks(7, 7) == []

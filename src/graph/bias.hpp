@@ -184,12 +184,6 @@ class BiasedGraph {
 // The step is the inner loop of biased walks: its bodies stay in the header
 // so that they inline into the walkers.
 
-// Up to this many candidates, a node's cells are few enough to stay in
-// cache once its steps have read some of them, and a step reads its
-// proposals in place; past them (a hub), each proposal's cell is likely a
-// miss of its own, and try_step() hands over to other walks while it comes.
-inline constexpr std::uint64_t kCandidatesInCache = 512;
-
 // The running sum of the weights of the `degree` entries from entry `first`
 // (a node's candidates): their sum, added in order.
 template <class Id>

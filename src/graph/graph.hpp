@@ -132,6 +132,12 @@ inline constexpr std::uint64_t kDeadEnd = UINT64_MAX;
 // walks can work, so that the cache misses overlap.
 inline constexpr std::uint64_t kNotYet = UINT64_MAX - 1;
 
+// Up to this many candidates, a node's cells are few enough to stay in
+// cache once its steps have read some of them, and a step reads its
+// candidate in place; past them (a hub), each candidate's cell is likely a
+// miss of its own, and try_step() hands over to other walks while it comes.
+inline constexpr std::uint64_t kCandidatesInCache = 512;
+
 // Whether a graph of `cells` cells (a header per node, an entry per edge and
 // direction listed) and `relations` relations can have 32-bit ids: every
 // cell position and relation id below 2^32 - 1, the all-ones value being
@@ -244,8 +250,8 @@ class BasicGraph {
   // returns kDeadEnd, drawing nothing and leaving `at` where it is.
   std::uint64_t step(WalkPosition<Id>& at, StdRng& rng) const { return advance<false>(at, rng); }
 
-  // step(), or kNotYet where the candidate drawn lies past the two cache
-  // lines that prefetch() asks for: its cell is asked for, and the next
+  // step(), or kNotYet at a node of more than kCandidatesInCache
+  // candidates: the candidate drawn has its cell asked for, and the next
   // try_step() takes it, without drawing again.
   std::uint64_t try_step(WalkPosition<Id>& at, StdRng& rng) const { return advance<true>(at, rng); }
 
@@ -290,7 +296,7 @@ class BasicGraph {
       choice = rng.gen_range(0, candidates);
     }
     if constexpr (kMayYield) {
-      if (!resumed && !in_prefetched_lines(at.block, choice)) {
+      if (!resumed && candidates > kCandidatesInCache) {
         at.chosen = choice;
         __builtin_prefetch(&cells_[entry_cell(at.block, choice)]);
         return kNotYet;
@@ -319,14 +325,6 @@ class BasicGraph {
     // that the two misses overlap instead of following each other.
     __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
     return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
-  }
-
-  // Whether entry `choice` of the block at `block` lies in the two cache
-  // lines that prefetch() asks for.
-  bool in_prefetched_lines(std::uint64_t block, std::uint64_t choice) const {
-    const auto start = reinterpret_cast<std::uintptr_t>(&cells_[block]);
-    const auto last_byte = reinterpret_cast<std::uintptr_t>(&cells_[entry_cell(block, choice) + 1]) - 1;
-    return (last_byte >> 6) <= ((start + 64) >> 6);
   }
 
   ArrayRegion<Cell<Id>> cells_;

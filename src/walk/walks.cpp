@@ -206,8 +206,8 @@ class InterleavedWalks {
     for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
       for (std::uint64_t counter = 0; counter < blocks_ahead_; ++counter) {
         chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
-                               &first_blocks_[((group - batch) * kMaxFirstBlocks + counter) * kBlockWords],
-                               kMaxFirstBlocks * kBlockWords);
+                               &first_blocks_[((group - batch) * blocks_ahead_ + counter) * kBlockWords],
+                               blocks_ahead_ * kBlockWords);
       }
     }
     first_block_count_ = blocks_ahead_;
@@ -216,7 +216,8 @@ class InterleavedWalks {
   // Starts walk k in `slot`: its generator (past the length draws, or
   // drawing the length), its start node, and its first token.
   void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
-    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * kMaxFirstBlocks * kBlockWords], first_block_count_);
+    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * first_block_count_ * kBlockWords],
+                     first_block_count_);
     std::uint64_t path_len;
     if (output_.length_draws) {
       for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
@@ -357,12 +358,13 @@ std::uint64_t draw_in_place(const KG& kg, Token* tokens, std::uint64_t* ends, co
 // choice of in_padded_slots: in one pass into padded slots of the longest
 // walk, then moved together; or every walk's length first, then the walks
 // in place. for_each_chunk(tasks, work) runs work(task, poll) for each
-// chunk of kChunkWalks walks, on the threads the caller has. Returns the
-// tokens in all.
+// chunk of kChunkWalks walks, on the threads the caller has. `fresh_room`
+// says whether room(n) gives memory never written (pages the kernel zeroes
+// on first touch) or memory written before. Returns the tokens in all.
 template <class Token, class Room, class ForEachChunk>
 std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t count,
                                  StartRule start, Items items, std::uint64_t bytes_per_token,
-                                 std::uint64_t most_padded_bytes, std::uint64_t* ends, Room&& room,
+                                 std::uint64_t most_padded_bytes, std::uint64_t* ends, Room&& room, bool fresh_room,
                                  ForEachChunk&& for_each_chunk) {
   const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
   // Calls work(task, begin, end, draw) for each chunk of walks begin to end
@@ -386,8 +388,23 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint
     for_each_walk_chunk([&](std::uint64_t, std::uint64_t, std::uint64_t, const auto& draw) { draw(output); });
   };
 
+  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes) && !fresh_room) {
+    // One pass into slots of the longest walk, then each walk moves down to
+    // its place, in order (a walk never moves up): room that has been
+    // written before costs nothing more to write again.
+    const std::uint64_t stride = item_count(items, rules.max_path_len);
+    Token* const tokens = room(stride * count);
+    draw_walks({tokens, ends, nullptr, nullptr, stride});
+    for (std::uint64_t k = 0; k < count; ++k) {
+      const std::uint64_t length = ends[k + 1];
+      ends[k + 1] = ends[k] + length;
+      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
+    }
+    return ends[count];
+  }
   if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
-    // One pass: each chunk's walks into slots of the longest walk in a
+    // Fresh room, whose pages are zeroed as they are first written. One
+    // pass: each chunk's walks into slots of the longest walk in a
     // buffer of the chunk's own, then back to back at the start of the
     // chunk's share of the room; then the chunks down to their places, in
     // order (a chunk never moves up). Only the pages that end up holding
@@ -485,7 +502,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   };
   auto on_threads = [&](std::uint64_t tasks, const auto& work) { run_tasks(tasks, threads, work, poll); };
   token_region.shrink(draw_numbered_into<Token>(kg, rules, first, count, start, items, bytes_per_token,
-                                                most_padded_bytes, ends, room, on_threads));
+                                                most_padded_bytes, ends, room, true, on_threads));
   return {std::move(token_region), std::move(offsets)};
 }
 
@@ -506,7 +523,8 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
   auto here = [&](std::uint64_t tasks, const auto& work) {
     for (std::uint64_t task = 0; task < tasks; ++task) work(task, poll);
   };
-  draw_numbered_into<Token>(kg, rules, first, count, start, items, 0, most_padded_bytes, ends.data(), room, here);
+  draw_numbered_into<Token>(kg, rules, first, count, start, items, 0, most_padded_bytes, ends.data(), room, false,
+                            here);
 }
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
