@@ -80,6 +80,30 @@ def test_tsv_read_equals_the_constructor(write_kg, suffix):
     same_walks(built, read)
 
 
+@pytest.mark.parametrize("inflater", ["isal", "gzip"])
+def test_gzip_through_isal_or_python(write_kg, monkeypatch, inflater):
+    import random
+    import sys
+
+    opened = []
+    if inflater == "isal":
+        igzip = pytest.importorskip("isal.igzip")
+        original = igzip.GzipFile
+        monkeypatch.setattr(igzip, "GzipFile", lambda **kwargs: opened.append(1) or original(**kwargs))
+    else:
+        monkeypatch.setitem(sys.modules, "isal.igzip", None)  # as if not installed
+    path = write_kg(random_graph(random.Random(4), 200, 2000))
+    same_walks(PathSampler(path, *ARGS), PathSampler.read(compressed(path, ".gz"), *ARGS))
+    assert opened == ([1] if inflater == "isal" else [])
+    whole = pathlib.Path(path + ".gz").read_bytes()
+    pathlib.Path(path + ".gz").write_bytes(whole[: len(whole) // 2])
+    with pytest.raises(EOFError):
+        PathSampler.read(path + ".gz", *ARGS)
+    pathlib.Path(path + ".gz").write_bytes(b"a\tr\tb\n")  # named .gz, not gzip
+    with pytest.raises(gzip.BadGzipFile, match="Not a gzipped file"):
+        PathSampler.read(path + ".gz", *ARGS)
+
+
 def test_zstd_through_whichever_module_is_there(write_kg, monkeypatch):
     path = write_kg("a\tr\tb\nb\tr\tc\n")
     try:

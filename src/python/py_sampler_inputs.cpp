@@ -69,6 +69,19 @@ std::optional<GraphFormat> format_of(std::string_view name) {
   return std::nullopt;
 }
 
+// Whether the buffered binary file `raw` starts with gzip's magic number,
+// peeked at without reading it; false where it cannot be peeked at.
+bool starts_as_gzip(PyObject* raw) {
+  PyRef head(PyObject_CallMethod(raw, "peek", "n", Py_ssize_t{2}));
+  char* bytes = nullptr;
+  Py_ssize_t size = 0;
+  if (!head || PyBytes_AsStringAndSize(head.get(), &bytes, &size) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return size >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f && static_cast<unsigned char>(bytes[1]) == 0x8b;
+}
+
 // A decompressing file object over the binary file `raw`, from Python's own
 // modules (which release the lock while they decompress); null with the
 // exception set.
@@ -76,7 +89,16 @@ PyRef open_decompressor(Compression compression, PyObject* raw) {
   auto module = [](const char* name) { return PyRef(PyImport_ImportModule(name)); };
   switch (compression) {
     case Compression::kGzip: {
-      PyRef gzip = module("gzip");
+      // python-isal's igzip, where it is installed, inflates about three
+      // times as fast as zlib (a gzipped dump then reads near the plain
+      // file's speed); a file that does not start as gzip does goes to
+      // Python's gzip, whose message says so.
+      PyRef gzip = starts_as_gzip(raw) ? module("isal.igzip") : nullptr;
+      if (!gzip) {
+        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
+        PyErr_Clear();
+        gzip = module("gzip");
+      }
       if (!gzip) return nullptr;
       PyRef kwargs(Py_BuildValue("{s:O,s:s}", "fileobj", raw, "mode", "rb"));
       PyRef type(PyObject_GetAttrString(gzip.get(), "GzipFile"));

@@ -178,7 +178,10 @@ class GraphPipeline {
         options_(options),
         rdf_parser_(options.format == GraphFormat::kNQuads, options.drop_literals),
         chunker_(source, options.chunk_bytes, options.format != GraphFormat::kTsv),
-        chunks_(threads + 1),
+        // A source that one thread alone reads (a decompressing file
+        // object) reads ahead a round of pieces more, so that the reader
+        // is not kept waiting while the others catch up.
+        chunks_(source.reads_on_any_thread() ? threads + 1 : 2 * threads + 2),
         builder_(new_builder(source, options)) {}
 
   KG run(unsigned threads, const InterruptPoll& poll) {
