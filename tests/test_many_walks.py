@@ -137,6 +137,29 @@ def test_bad_start_lists_name_the_first_bad_position(abc_path, start, error, mes
         assert str(info.value).startswith(message)
 
 
+def test_id_arrays_are_sequences_of_int(abc_path):
+    sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
+    ids = sampler.node_ids(("C", "A", "C", "B"))
+    walk_ids, offsets = sampler.walk_ids(0, 3)
+    table = sampler.triple_ids()
+    for array in (ids, walk_ids, offsets, table):
+        assert isinstance(array, collections.abc.Sequence)
+        items = memoryview(array).tolist()
+        items = [tuple(row) for row in items] if array is table else items
+        assert list(array) == items and [array[i] for i in range(-len(array), len(array))] == items * 2
+        for cut in (slice(None), slice(1, None, 2), slice(None, None, -1), slice(-2, 99), slice(5, 1)):
+            assert array[cut] == items[cut]
+        with pytest.raises(IndexError, match="IdArray index out of range"):
+            array[len(array)]
+    assert (ids.index(0), ids.count(2), 1 in ids, -1 in ids, 2**64 in ids, "2" in ids) == (1, 2, True, False, False,
+                                                                                            False)
+    assert (table[1], table.index((1, 1, 2)), table.count((0, 0, 1)), (2, 0, 1) in table) == ((1, 1, 2), 1, 1, True)
+    with pytest.raises(ValueError, match=r"^7 is not in the IdArray$"):
+        ids.index(7)
+    with pytest.raises(TypeError, match="^IdArray indices must be integers or slices, not str$"):
+        ids["0"]
+
+
 def test_node_ids_look_labels_up(abc_path):
     sampler = vantrel.PathSampler(abc_path, 4.0, 10, 2)
     ids = sampler.node_ids(("C", "A", "C"))

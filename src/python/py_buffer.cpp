@@ -3,6 +3,8 @@
 #include <new>
 #include <variant>
 
+#include "python/py_sequence.hpp"
+
 namespace vantrel::py {
 
 namespace {
@@ -74,10 +76,131 @@ PyObject* IdArray_repr(PyObject* object) {
   return PyUnicode_FromFormat("<vantrel IdArray: %zd x %s>", self->shape[0], wide ? "uint64" : "uint32");
 }
 
+// The value at position `flat` of the values, row after row.
+std::uint64_t value_at(const IdArrayObject* self, Py_ssize_t flat) {
+  return std::visit([flat](const auto& values) { return static_cast<std::uint64_t>(values.data()[flat]); },
+                    self->values);
+}
+
+// Item `index` (0 <= index < len): an int, or a row's tuple of ints.
+PyObject* IdArray_item(PyObject* object, Py_ssize_t index) {
+  const auto* self = reinterpret_cast<IdArrayObject*>(object);
+  if (index < 0 || index >= self->shape[0]) {
+    PyErr_SetString(PyExc_IndexError, "IdArray index out of range");
+    return nullptr;
+  }
+  if (self->ndim == 1) return PyLong_FromUnsignedLongLong(value_at(self, index));
+  PyRef row(PyTuple_New(self->shape[1]));
+  if (!row) return nullptr;
+  for (Py_ssize_t column = 0; column < self->shape[1]; ++column) {
+    PyObject* value = PyLong_FromUnsignedLongLong(value_at(self, index * self->shape[1] + column));
+    if (!value) return nullptr;
+    PyTuple_SET_ITEM(row.get(), column, value);
+  }
+  return row.release();
+}
+
+// An int index (negative from the end) gives an item; a slice, a list of them.
+PyObject* IdArray_subscript(PyObject* object, PyObject* key) {
+  const Py_ssize_t length = reinterpret_cast<IdArrayObject*>(object)->shape[0];
+  if (PySlice_Check(key)) {
+    Py_ssize_t start = 0, stop = 0, step = 0;
+    if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+    const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
+    PyRef items(PyList_New(count));
+    if (!items) return nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* item = IdArray_item(object, start + i * step);
+      if (!item) return nullptr;
+      PyList_SET_ITEM(items.get(), i, item);
+    }
+    return items.release();
+  }
+  if (!PyIndex_Check(key)) {
+    PyErr_Format(PyExc_TypeError, "IdArray indices must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
+    return nullptr;
+  }
+  Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
+  if (index == -1 && PyErr_Occurred()) return nullptr;
+  return IdArray_item(object, index < 0 ? index + length : index);
+}
+
+// The first position at or after `from` whose item equals `value`, -1 when
+// none does, -2 with an exception set when comparing fails.
+Py_ssize_t find_item(PyObject* object, PyObject* value, Py_ssize_t from) {
+  const auto* self = reinterpret_cast<IdArrayObject*>(object);
+  if (self->ndim == 1 && PyLong_CheckExact(value)) {
+    // The common case, without an object per item: an int compared as one
+    // (one that is negative or past 64 bits equals no item).
+    const unsigned long long wanted = PyLong_AsUnsignedLongLong(value);
+    if (wanted == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+      PyErr_Clear();
+      return -1;
+    }
+    for (Py_ssize_t i = from; i < self->shape[0]; ++i) {
+      if (value_at(self, i) == wanted) return i;
+    }
+    return -1;
+  }
+  for (Py_ssize_t i = from; i < self->shape[0]; ++i) {
+    PyRef item(IdArray_item(object, i));
+    if (!item) return -2;
+    const int equal = PyObject_RichCompareBool(item.get(), value, Py_EQ);
+    if (equal < 0) return -2;
+    if (equal) return i;
+  }
+  return -1;
+}
+
+int IdArray_contains(PyObject* object, PyObject* value) {
+  const Py_ssize_t found = find_item(object, value, 0);
+  return found == -2 ? -1 : found >= 0;
+}
+
+PyObject* IdArray_index(PyObject* object, PyObject* value) {
+  const Py_ssize_t found = find_item(object, value, 0);
+  if (found == -2) return nullptr;
+  if (found < 0) {
+    PyErr_Format(PyExc_ValueError, "%R is not in the IdArray", value);
+    return nullptr;
+  }
+  return PyLong_FromSsize_t(found);
+}
+
+PyObject* IdArray_count(PyObject* object, PyObject* value) {
+  Py_ssize_t count = 0;
+  for (Py_ssize_t found = find_item(object, value, 0); found != -1; found = find_item(object, value, found + 1)) {
+    if (found == -2) return nullptr;
+    ++count;
+  }
+  return PyLong_FromSsize_t(count);
+}
+
+PyMethodDef IdArray_methods[] = {
+    {"index", guarded<IdArray_index>, METH_O, "index($self, value, /)\n--\n\nThe first position of `value`."},
+    {"count", guarded<IdArray_count>, METH_O, "count($self, value, /)\n--\n\nHow many items equal `value`."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyBufferProcs IdArray_as_buffer = {guarded<IdArray_getbuffer>, nullptr};
 
 PySequenceMethods IdArray_as_sequence = {
-    guarded<IdArray_length>, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    guarded<IdArray_length>,    // sq_length
+    nullptr,                    // sq_concat
+    nullptr,                    // sq_repeat
+    guarded<IdArray_item>,      // sq_item
+    nullptr,                    // was_sq_slice
+    nullptr,                    // sq_ass_item
+    nullptr,                    // was_sq_ass_slice
+    guarded<IdArray_contains>,  // sq_contains
+    nullptr,
+    nullptr,
+};
+
+PyMappingMethods IdArray_as_mapping = {
+    guarded<IdArray_length>,     // mp_length
+    guarded<IdArray_subscript>,  // mp_subscript
+    nullptr,                     // mp_ass_subscript
 };
 
 }  // namespace
@@ -95,11 +218,15 @@ int ready_id_array_type() {
   IdArrayType.tp_repr = guarded<IdArray_repr>;
   IdArrayType.tp_as_buffer = &IdArray_as_buffer;
   IdArrayType.tp_as_sequence = &IdArray_as_sequence;
+  IdArrayType.tp_as_mapping = &IdArray_as_mapping;
+  IdArrayType.tp_methods = IdArray_methods;
   IdArrayType.tp_flags = Py_TPFLAGS_DEFAULT;
   IdArrayType.tp_doc =
-      "Unsigned integers filled by vantrel; use it through the buffer protocol\n"
-      "(memoryview, numpy.asarray, torch.frombuffer).";
-  return PyType_Ready(&IdArrayType);
+      "Unsigned integers filled by vantrel: a read-only sequence of int (of tuples of int, for\n"
+      "a table's rows), and through the buffer protocol an array without a copy (memoryview,\n"
+      "numpy.asarray, torch.frombuffer).";
+  if (PyType_Ready(&IdArrayType) < 0) return -1;
+  return register_as_sequence(&IdArrayType);
 }
 
 PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values) { return make_id_array(std::move(values), 0); }

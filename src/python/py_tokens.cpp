@@ -8,6 +8,7 @@
 
 #include "core/interrupt.hpp"
 #include "python/py_args.hpp"
+#include "python/py_sequence.hpp"
 
 namespace vantrel::py {
 
@@ -289,16 +290,6 @@ PyMappingMethods Tokens_as_mapping = {
     nullptr,                    // mp_ass_subscript
 };
 
-// Registers the type as a collections.abc.Sequence, which it behaves as.
-int register_as_sequence() {
-  PyRef abc(PyImport_ImportModule("collections.abc"));
-  if (!abc) return -1;
-  PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
-  if (!sequence) return -1;
-  PyRef result(PyObject_CallMethod(sequence.get(), "register", "O", reinterpret_cast<PyObject*>(&TokensType)));
-  return result ? 0 : -1;
-}
-
 }  // namespace
 
 #pragma GCC diagnostic push
@@ -321,7 +312,7 @@ int ready_tokens_type() {
       "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
       "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.";
   if (PyType_Ready(&TokensType) < 0) return -1;
-  return register_as_sequence();
+  return register_as_sequence(&TokensType);
 }
 
 PyObject* new_tokens(PyObject* owner, const KG* kg) {

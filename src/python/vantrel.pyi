@@ -2,12 +2,38 @@
 
 from collections.abc import Callable, Collection, Mapping, Sequence
 from os import PathLike
-from typing import Literal, final
+from typing import Literal, final, overload, type_check_only
 
 from _typeshed import SupportsRead
 from typing_extensions import Buffer
 
 __all__ = ["__doc__", "PathSampler"]
+
+@final
+@type_check_only
+class _IdArray(Sequence[int], Buffer):
+    """Unsigned integers filled by vantrel (the module's IdArray): a read-only sequence of int, and through
+    the buffer protocol an array without a copy (memoryview, numpy.asarray, torch.frombuffer)."""
+
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: int) -> int: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[int]: ...
+    def __buffer__(self, flags: int, /) -> memoryview: ...
+
+@final
+@type_check_only
+class _IdTable(Sequence[tuple[int, int, int]], Buffer):
+    """Rows of three unsigned integers (the module's IdArray of two dimensions): a read-only sequence of
+    tuples, and through the buffer protocol an (n, 3) array without a copy."""
+
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: int) -> tuple[int, int, int]: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[tuple[int, int, int]]: ...
+    def __buffer__(self, flags: int, /) -> memoryview: ...
 
 @final
 class PathSampler:
@@ -59,7 +85,7 @@ class PathSampler:
         follow this numbering; labels that no triple uses are nodes too, and a walk that starts at one of
         them is [label, label]. The array is read where it lies, not copied. ValueError names the first
         id out of range, a wrong shape or a repeated label."""
-    def node_ids(self, labels: Sequence[str]) -> Buffer:
+    def node_ids(self, labels: Sequence[str]) -> _IdArray:
         """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
         no node's."""
     def restrict(
@@ -88,7 +114,7 @@ class PathSampler:
         is left out: a biased walk may step straight back. edge_weights follows the rows of triple_ids().
         ValueError for a weight that is negative, NaN or infinite, or a wrong length; KeyError for an unknown
         relation name."""
-    def triple_ids(self) -> Buffer:
+    def triple_ids(self) -> _IdTable:
         """The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,
         tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."""
     def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
@@ -117,7 +143,7 @@ class PathSampler:
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
         items: Literal["path", "full", "nodes"] = "path",
-    ) -> tuple[Buffer, Buffer]:
+    ) -> tuple[_IdArray, _IdArray]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
         2**32 tokens, else uint64 ("Q"); offsets are uint64. threads=0 uses every CPU available.
