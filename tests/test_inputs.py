@@ -332,3 +332,35 @@ def test_compressed_and_undecodable_paths_are_named_in_notes(tmp_path):
     with pytest.raises(ValueError) as error:
         PathSampler.read(path, *ARGS)
     assert error.value.__notes__ == [f"source: {os.fsdecode(path)!r}"]
+
+
+@pytest.mark.parametrize("content, hint", [
+    (b"<a:s> <a:p> <a:o> .\n", "this looks like N-Triples: PathSampler.read(...) reads it"),
+    (gzip.compress(b"a\tr\tb\n"), "this looks like gzip-compressed data: PathSampler.read(...) reads it from a path "
+                                  "with its suffix"),
+    (b"a\tr\n", None),
+])
+def test_constructor_hints_at_what_a_refused_file_is(tmp_path, content, hint):
+    if not hasattr(BaseException, "add_note"):
+        pytest.skip("notes need Python 3.11")
+    path = tmp_path / "kg.tsv"
+    path.write_bytes(content)
+    with pytest.raises(ValueError) as error:
+        PathSampler(str(path), *ARGS)
+    assert error.value.__notes__[1:] == ([hint] if hint else [])
+
+
+def test_read_of_a_directory_says_so(tmp_path):
+    with pytest.raises(IsADirectoryError) as error:
+        PathSampler.read(tmp_path, *ARGS)
+    assert error.value.filename == str(tmp_path)
+
+
+def test_unknown_relations_suggest_the_closest(write_kg):
+    sampler = PathSampler(write_kg("a\t_hypernym\tb\nb\t_hyponym\tc\n"), *ARGS)
+    for call in (lambda: sampler.restrict(exclude_relations=["_hypernim"]),
+                 lambda: sampler.biased(relation_weights={"_hypernim": 2})):
+        with pytest.raises(KeyError) as error:
+            call()
+        assert error.value.args == ("_hypernim",)
+        assert getattr(error.value, "__notes__", ["did you mean '_hypernym'?"]) == ["did you mean '_hypernym'?"]

@@ -109,6 +109,8 @@ class LabelIndex {
   // The id of `text`, or nothing if no label is `text`. Where a list holds
   // a text twice (which no built graph does), the lower id.
   std::optional<std::uint64_t> find(std::string_view text) const;
+  // The labels indexed.
+  const LabelList& labels() const { return labels_; }
 
  private:
   const LabelList& labels_;

@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <stdexcept>
 
 #include "core/errors.hpp"
 #include "graph/id_graph.hpp"
+#include "graph/label_hint.hpp"
+#include "read/format_hint.hpp"
 
 namespace vantrel::py {
 
@@ -18,8 +21,9 @@ void check_signals() {
 namespace {
 
 // Sets `type(message)` as the pending exception, with `errno` set when
-// `os_code` is non-zero and with `note` attached (Python 3.11+).
-void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code) {
+// `os_code` is non-zero and with `note`, then `hint`, attached where not
+// null (Python 3.11+).
+void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code, PyObject* hint = nullptr) {
   PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!text) return;
   PyRef exception(PyObject_CallOneArg(type, text.get()));
@@ -30,12 +34,14 @@ void raise_with_note(PyObject* type, const char* message, PyObject* note, int os
     if (!code || PyObject_SetAttrString(exception.get(), "errno", code.get()) < 0) return;
   }
 #if PY_VERSION_HEX >= 0x030B0000
-  if (note) {
-    PyRef added(PyObject_CallMethod(exception.get(), "add_note", "O", note));
+  for (PyObject* text : {note, hint}) {
+    if (!text) continue;
+    PyRef added(PyObject_CallMethod(exception.get(), "add_note", "O", text));
     if (!added) return;
   }
 #else
   (void)note;
+  (void)hint;
 #endif
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
 }
@@ -72,6 +78,26 @@ PyRef file_note(const std::string* data_path, PyObject* filename, const char* in
   return note;
 }
 
+// For the constructor's file that the tab-separated reader refused: a note
+// saying what the file looks like instead and what reads it ("this looks
+// like N-Triples: PathSampler.read(...) reads it"), or null. Only a help:
+// a file that cannot be read again gives none.
+PyRef format_hint_note(const std::string* data_path, const char* input_name) {
+  if (!data_path || std::strcmp(input_name, "data_path") != 0) return nullptr;
+  char head[4096];
+  std::ifstream file(*data_path, std::ios::binary);
+  file.read(head, sizeof head);
+  const std::string_view hint = format_hint(std::string_view(head, static_cast<std::size_t>(file.gcount())));
+  if (hint.empty()) return nullptr;
+  const std::string text = hint == "N-Triples" ? "this looks like N-Triples: PathSampler.read(...) reads it"
+                                               : "this looks like " + std::string(hint) +
+                                                     "-compressed data: PathSampler.read(...) reads it from a path "
+                                                     "with its suffix";
+  PyRef note(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!note) PyErr_Clear();
+  return note;
+}
+
 }  // namespace
 
 void add_file_note(const std::string& data_path, const char* input_name) {
@@ -98,6 +124,29 @@ void raise_os_error(int code, PyObject* filename) {
   PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename);
 }
 
+void raise_unknown_label(PyObject* name, const LabelList& labels) {
+  PyRef error(PyObject_CallOneArg(PyExc_KeyError, name));
+  if (!error) return;
+#if PY_VERSION_HEX >= 0x030B0000
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(name, &size);
+  if (!text) {
+    PyErr_Clear();  // a str that UTF-8 cannot hold (a lone surrogate): no hint
+  } else {
+    const std::string hint = unknown_label_hint(std::string_view(text, static_cast<std::size_t>(size)), labels);
+    if (!hint.empty()) {
+      PyRef note(PyUnicode_FromStringAndSize(hint.data(), static_cast<Py_ssize_t>(hint.size())));
+      if (!note) return;
+      PyRef added(PyObject_CallMethod(error.get(), "add_note", "O", note.get()));
+      if (!added) return;
+    }
+  }
+#else
+  (void)labels;
+#endif
+  PyErr_SetObject(PyExc_KeyError, error.get());
+}
+
 void raise_failure(std::exception_ptr failure, const std::string* data_path, PyObject* filename,
                    const char* input_name) {
   try {
@@ -111,11 +160,12 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
       PyRef type = os_error_type(error.os_code());
       if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
     } else {
-      raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
+      raise_with_note(PyExc_ValueError, error.what(), note.get(), 0, format_hint_note(data_path, input_name).get());
     }
   } catch (const ShortLineError& error) {
     raise_with_note(PyExc_ValueError, error.what(),
-                    file_note(data_path, filename, input_name, error.line_number()).get(), 0);
+                    file_note(data_path, filename, input_name, error.line_number()).get(), 0,
+                    format_hint_note(data_path, input_name).get());
   } catch (const RdfSyntaxError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const IdRangeError& error) {

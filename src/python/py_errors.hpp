@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "graph/labels.hpp"
+
 namespace vantrel::py {
 
 // An owned (strong) reference, released when it goes out of scope.
@@ -106,6 +108,11 @@ void add_file_note(const std::string& data_path, const char* input_name);
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.
 void raise_os_error(int code, PyObject* filename);
+
+// Sets KeyError(name), `name` being the str that is no label of `labels`,
+// with the closest labels or another hint as a note where there is one
+// ("did you mean '_hypernym'?"; Python 3.11+).
+void raise_unknown_label(PyObject* name, const LabelList& labels);
 
 // Runs `work(poll)` with the interpreter lock released. The poll takes the
 // lock back briefly to run signal handlers and then `hook()` (which may

@@ -280,7 +280,7 @@ bool mark_relations(PyObject* names, const char* argument, const LabelIndex& ind
     std::optional<std::uint64_t> id;
     if (!find_label(index, name, id)) return false;
     if (!id) {
-      PyErr_SetObject(PyExc_KeyError, name);
+      raise_unknown_label(name, index.labels());
       return false;
     }
     allowed[static_cast<std::size_t>(*id)] = value;

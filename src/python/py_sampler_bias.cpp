@@ -182,7 +182,7 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
     if (!label_text_of(name, text)) return false;
     const std::optional<std::uint64_t> id = text ? index.find(*text) : std::nullopt;
     if (!id) {
-      PyErr_SetObject(PyExc_KeyError, name);
+      raise_unknown_label(name, relations);
       return false;
     }
     PyRef key(PyObject_Repr(name));

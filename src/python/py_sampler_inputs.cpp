@@ -4,6 +4,9 @@
 #include "python/py_sampler_inputs.hpp"
 #include "python/py_sampler_state.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -308,6 +311,12 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
     name.assign(utf8, static_cast<std::size_t>(size));
   }
   if (!format) format = format_of(name);
+  struct stat status{};
+  if (!format && is_path && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    // A directory's name tells no format, but that is not what is wrong with it.
+    raise_os_error(EISDIR, filename.get());
+    return nullptr;
+  }
   if (!format) {
     PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
                  filename ? filename.get() : source_object);

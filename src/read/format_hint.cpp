@@ -1,0 +1,50 @@
+#include "read/format_hint.hpp"
+
+#include <array>
+#include <utility>
+
+namespace vantrel {
+
+namespace {
+
+// Whether `line` reads as one N-Triples statement: it starts as a subject
+// does (an IRI or a blank node), ends with " ." (blanks after it allowed, a
+// comment not), and holds no tab, which a tab-separated triple would.
+bool looks_like_ntriples(std::string_view line) {
+  if (!line.starts_with('<') && !line.starts_with("_:")) return false;
+  if (line.find('\t') != std::string_view::npos) return false;
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+  return line.size() >= 2 && line.ends_with(" .");
+}
+
+}  // namespace
+
+std::string_view format_hint(std::string_view head) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kMagic{{
+      {std::string_view("\x1f\x8b", 2), "gzip"},
+      {"BZh", "bzip2"},
+      {std::string_view("\xfd"
+                        "7zXZ\0",
+                        6),
+       "xz"},
+      {std::string_view("\x28\xb5\x2f\xfd", 4), "zstd"},
+  }};
+  for (const auto& [magic, name] : kMagic) {
+    if (head.starts_with(magic)) return name;
+  }
+  // The first line that is not blank or a comment.
+  while (!head.empty()) {
+    const auto end = head.find('\n');
+    const std::string_view line = head.substr(0, end);
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first != std::string_view::npos && line[first] != '#') {
+      // Only a whole line can be judged: one cut off by the end of `head` cannot.
+      return end != std::string_view::npos && looks_like_ntriples(line.substr(first)) ? "N-Triples" : "";
+    }
+    if (end == std::string_view::npos) break;
+    head.remove_prefix(end + 1);
+  }
+  return "";
+}
+
+}  // namespace vantrel
