@@ -17,12 +17,9 @@ fi
 python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore \
   -Cbuild-dir=build/tests -Ccmake.define.VANTREL_BUILD_TESTS=ON -Cbuild.verbose=false ".[dev]"
 
-# The installed type stub against the installed module (mypy looks for a
-# top-level module's stub on MYPYPATH only).
-stub_dir=$(mktemp -d)
-trap 'rm -rf "$stub_dir"' EXIT
-cp "$(python3 -c 'import pathlib, vantrel; print(pathlib.Path(vantrel.__file__).with_name("vantrel.pyi"))')" "$stub_dir/"
-MYPYPATH="$stub_dir" python3 -m mypy.stubtest vantrel
+# The installed type stub (the vantrel-stubs package) against the installed
+# module.
+python3 -m mypy.stubtest vantrel
 
 ctest --test-dir build/tests --output-on-failure --parallel "$(nproc)"
 

@@ -79,3 +79,25 @@ def test_only_entry_point_is_exported_and_libpython_not_linked():
     dynamic = subprocess.run(["readelf", "-d", vantrel.__file__], capture_output=True, text=True,
                              check=True).stdout
     assert "libpython" not in dynamic
+
+
+def test_type_checkers_find_the_stub_package(tmp_path):
+    api = pytest.importorskip("mypy.api")
+    import pathlib
+
+    if not any((pathlib.Path(entry) / "vantrel-stubs" / "__init__.pyi").is_file() for entry in sys.path if entry):
+        pytest.skip("the vantrel-stubs package is not installed (the module runs from a build tree)")
+    script = tmp_path / "typed.py"
+    script.write_text("import vantrel\n"
+                      "sampler = vantrel.PathSampler('kg.tsv', 4.0, 10, 0)\n"
+                      "reveal_type(sampler.walks(0, 1))\n"
+                      "reveal_type(sampler.walk_ids(0, 1)[0][3])\n"
+                      "sampler.walks('0', 1)\n")
+    out, _, status = api.run([str(script), "--cache-dir", str(tmp_path / "cache"), "--python-executable",
+                              sys.executable])
+    assert status == 1, out
+    out = out.replace("builtins.", "")  # mypy before 1.16 spells builtins out
+    assert 'typed.py:3: note: Revealed type is "list[list[str]]"' in out
+    assert 'typed.py:4: note: Revealed type is "int"' in out
+    assert 'typed.py:5: error: Argument 1 to "walks" of "PathSampler" has incompatible type "str"' in out
+    assert "Cannot find implementation or library stub" not in out

@@ -1,0 +1,96 @@
+"""The vantrel-walks command (python -m vantrel_cli): the walks of the API,
+its options, one-line errors with status 2, and Ctrl-C."""
+
+import json
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+from importlib import metadata
+
+import pytest
+from conftest import ROOT
+from vantrel import PathSampler
+
+BUNDLED = ROOT / "examples" / "data" / "rivers.tsv"
+RIVERS = "A\tr\tB\nB\ts\tC\nC\tr\tA\nC\tt\tD\n"
+
+
+def walks_cli(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "vantrel_cli", *map(str, args)], capture_output=True, text=True,
+                          timeout=600, cwd=cwd)
+
+
+def test_the_command_is_installed_and_its_version_is_the_projects():
+    command = shutil.which("vantrel-walks", path=str(pathlib.Path(sys.executable).parent))
+    if command is None:
+        pytest.skip("vantrel-walks is not installed (the module runs from a build tree)")
+    result = subprocess.run([command, "--version"], capture_output=True, text=True, timeout=60)
+    declared = re.search(r'^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text(), re.M).group(1)
+    assert result.stdout.strip() == f"vantrel-walks {declared}" == f"vantrel-walks {metadata.version('vantrel')}"
+    assert subprocess.run([command, "--count", "3"], capture_output=True, text=True).stdout.count("\n") == 3
+
+
+def test_walks_of_the_bundled_graph_are_the_apis(tmp_path):
+    expected = tmp_path / "expected.tsv"
+    PathSampler(str(BUNDLED), 4.0, 10, 0).write_walks(expected, 0, 10)
+    assert walks_cli(cwd=tmp_path).stdout == expected.read_text(encoding="utf-8")
+
+
+@pytest.mark.parametrize("options, call", [
+    (["--start-file", "starts.txt", "--each", 3, "--items", "full"],
+     lambda s: s.walks(0, 6, start=s.node_ids(["C", "A"]), items="full")),
+    (["--exclude", "s", "--exclude", "t", "--direction", "forward", "--count", 40],
+     lambda s: s.restrict(exclude_relations=["s", "t"], direction="forward").walks(0, 40)),
+    (["--start-file", "starts.txt", "--count", 5, "--items", "nodes", "--direction", "backward"],
+     lambda s: s.restrict(direction="backward").walks(0, 5, start=s.node_ids(["C", "A"]), items="nodes")),
+])
+@pytest.mark.parametrize("jsonl", [False, True])
+def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
+    path = write_kg(RIVERS)
+    (tmp_path / "starts.txt").write_text("C\nA\n\n")
+    out = tmp_path / "walks.out"
+    result = walks_cli(path, "--seed", 7, "--mean", 3, *options, *(["--jsonl"] if jsonl else []), "-o", out,
+                       cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    lines = out.read_text(encoding="utf-8").splitlines()
+    got = [json.loads(line) for line in lines] if jsonl else [line.split("\t") for line in lines]
+    assert got == call(PathSampler(path, 3.0, 10, 7))
+
+
+@pytest.mark.parametrize("args, message", [
+    (["absent.tsv"], "vantrel-walks: error: No such file or directory: absent.tsv"),
+    (["bad.nt"], "vantrel-walks: error: line 1: "),
+    (["kg.tsv", "--items", "edges"], "vantrel-walks: error: argument --items: invalid choice: 'edges'"),
+    (["kg.tsv", "--count", "many"], "vantrel-walks: error: argument --count: invalid non-negative int value: 'many'"),
+    (["kg.tsv", "--each", "-1"], "vantrel-walks: error: argument --each: invalid non-negative int value: '-1'"),
+    (["kg.tsv", "--mean", "0"], "vantrel-walks: error: argument --mean: invalid positive number value: '0'"),
+    (["kg.tsv", "--mean", "1e306"], "vantrel-walks: error: mean_path_len is too large: "),
+    (["kg.tsv", "--exclude", "u"], "vantrel-walks: error: --exclude: no relation is named 'u'"),
+    (["kg.tsv", "--start-file", "starts.txt"],
+     "vantrel-walks: error: --start-file starts.txt: no node is labelled 'Z'"),
+    (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: No such file or directory: absent.txt"),
+    (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to N-Triples and N-Quads"),
+])
+def test_errors_are_one_line_and_status_2(tmp_path, args, message):
+    (tmp_path / "kg.tsv").write_text(RIVERS)
+    (tmp_path / "bad.nt").write_text("<a:s> <a:p> .\n")
+    (tmp_path / "starts.txt").write_text("A\nZ\n")
+    result = walks_cli(*args, cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith(message), result.stderr
+
+
+@pytest.mark.parametrize("form", ["tsv", "jsonl"])
+def test_ctrl_c_exits_130_and_leaves_no_file(tmp_path, form):
+    command = [sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "10000000000", "--no-progress",
+               "-o", "walks.out", *(["--jsonl"] if form == "jsonl" else [])]
+    child = subprocess.Popen(command, cwd=tmp_path, stderr=subprocess.PIPE, text=True)
+    assert "writing" in child.stderr.readline()
+    child.send_signal(signal.SIGINT)
+    assert child.wait(timeout=60) == 130
+    assert child.stderr.read() == "vantrel-walks: interrupted\n"
+    assert os.listdir(tmp_path) == []
