@@ -102,11 +102,21 @@ class TaskPool {
   std::exception_ptr failure_;
 };
 
+#if defined(_LIBCPP_VERSION)
+// LLVM's libc++abi (the wheels' runtime) defines the function that
+// allocates a thread's exception state, as GNU's libsupc++ does, but its
+// header does not declare it.
+extern "C" void* __cxa_get_globals() noexcept;
+void* exception_state() { return __cxa_get_globals(); }
+#else
+void* exception_state() { return abi::__cxa_get_globals(); }
+#endif
+
 // Makes the C++ runtime allocate this thread's exception state now, if it
 // has not yet. The call is declared free of side effects, so its result is
 // handed to an empty asm statement, which the compiler cannot leave out.
 void set_up_exception_state() {
-  void* globals = abi::__cxa_get_globals();
+  void* globals = exception_state();
   asm volatile("" : : "r"(globals));
 }
 
