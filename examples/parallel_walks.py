@@ -40,13 +40,16 @@ def write_shard(job: tuple[int, int, str]) -> str:
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH))
-    parser.add_argument("--count", type=int, default=1000)
-    parser.add_argument("--workers", type=int, default=max(1, multiprocessing.cpu_count()))
+    parser.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
+                        help="triple file, head<TAB>relation<TAB>tail per line (default: the bundled example)")
+    parser.add_argument("--count", type=int, default=1000, help="number of walks, numbered 0 to count - 1 "
+                                                                "(default 1000)")
+    parser.add_argument("--workers", type=int, default=max(1, multiprocessing.cpu_count()),
+                        help="worker processes, each with the snapshot loaded once (default: one per CPU)")
     parser.add_argument("--shard", type=int, default=100_000, help="walks per shard (default 100000)")
-    parser.add_argument("--mean", type=float, default=4.0)
-    parser.add_argument("--max", type=int, default=10)
-    parser.add_argument("--seed", type=int, default=0)
+    parser.add_argument("--mean", type=float, default=4.0, help="mean walk length, Poisson (default 4)")
+    parser.add_argument("--max", type=int, default=10, help="longest walk, in steps (default 10)")
+    parser.add_argument("--seed", type=int, default=0, help="random seed, 0 to 2**64-1 (default 0)")
     parser.add_argument("-o", "--output", help="output file (default: standard output)")
     args = parser.parse_args(argv)
     if args.workers < 1 or args.count < 0 or args.shard < 1:

@@ -41,15 +41,14 @@ def escape(token: str) -> str:
     return "".join(quote(c, safe="") if c.isspace() or c == "%" else c for c in token)
 
 
-def highest_degree_node(data_path: str) -> str:
-    """The label that stands as head or tail on the most lines of the triple file."""
-    degrees: Counter[str] = Counter()
-    with open(data_path, encoding="utf-8", newline="\n") as triples:
-        for line in triples:
-            head, _, tail = line.rstrip("\n").removesuffix("\r").split("\t")[:3]
-            degrees[head] += 1
-            degrees[tail] += 1
-    return degrees.most_common(1)[0][0] if degrees else ""
+def highest_degree_node(sampler: vantrel.PathSampler) -> str:
+    """The label of the node that stands as head or tail in the most triples of the graph, whatever format
+    it was read from."""
+    degrees: Counter[int] = Counter()
+    for head, _, tail in sampler.triple_ids():
+        degrees[head] += 1
+        degrees[tail] += 1
+    return sampler.tokens[degrees.most_common(1)[0][0]] if degrees else ""
 
 
 def read_relation_weights(path: str) -> dict[str, float]:
@@ -66,7 +65,7 @@ def read_relation_weights(path: str) -> dict[str, float]:
 def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None = None, items: str = "path",
           exclude: list[str] | None = None, direction: str = "both", dimensions: int = 32,
           drop_literals: bool = False, p: float = 1.0, q: float = 1.0,
-          relation_weights: dict[str, float] | None = None) -> Word2Vec:
+          relation_weights: dict[str, float] | None = None) -> tuple[Word2Vec, vantrel.PathSampler]:
     # read() takes tab-separated files and RDF dumps (.nt, .nq), compressed or not.
     sampler = vantrel.PathSampler.read(data_path, 4.0, 8, seed, literals="drop" if drop_literals else "keep")
     if exclude or direction != "both":
@@ -79,8 +78,9 @@ def embed(data_path: str, per_node: int, seed: int, entities: list[str] | None =
         corpus = pathlib.Path(directory) / "walks.txt"
         sampler.write_walks(corpus, 0, per_node * starts, start=start, items=items, format="words")
         # One worker thread: with several, gensim's training order, and so the vectors, vary.
-        return Word2Vec(corpus_file=str(corpus), vector_size=dimensions, window=5, min_count=1, sg=1, workers=1,
-                        seed=seed, epochs=5)
+        model = Word2Vec(corpus_file=str(corpus), vector_size=dimensions, window=5, min_count=1, sg=1, workers=1,
+                         seed=seed, epochs=5)
+    return model, sampler
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -107,18 +107,20 @@ def main(argv: list[str] | None = None) -> int:
         with open(args.entities, encoding="utf-8") as listed:
             entities = [line.rstrip("\n") for line in listed if line.strip()]
     relation_weights = read_relation_weights(args.relation_weights) if args.relation_weights else None
-    model = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction,
-                  drop_literals=args.drop_literals, p=args.p, q=args.q, relation_weights=relation_weights)
-    plain_tsv = args.data.endswith((".tsv", ".txt"))
-    query = args.query if args.query is not None else highest_degree_node(args.data) if plain_tsv else ""
+    model, sampler = embed(args.data, args.per_node, args.seed, entities, args.items, args.exclude, args.direction,
+                           drop_literals=args.drop_literals, p=args.p, q=args.q,
+                           relation_weights=relation_weights)
+    query = args.query if args.query is not None else highest_degree_node(sampler)
     print(f"{len(model.wv)} tokens, {model.wv.vector_size} dimensions")
-    key = escape(query)
     if not query:
         return 0
+    if escape(query) not in model.wv:
+        why = "no walk reached it" if query in sampler.tokens else f"it is no node or relation of {args.data}"
+        print(f"{query!r} is not in the vocabulary: {why}", file=sys.stderr)
+        return 1
     print(f"nearest to {query}:")
-    if key in model.wv:
-        for token, similarity in model.wv.most_similar(key, topn=5):
-            print(f"{similarity:.3f}  {unquote(token)}")
+    for token, similarity in model.wv.most_similar(escape(query), topn=5):
+        print(f"{similarity:.3f}  {unquote(token)}")
     return 0
 
 

@@ -95,6 +95,13 @@ def test_word2vec_embeddings(write_kg):
     out = run("word2vec_embeddings.py", write_kg(lines), "--relation-weights", weights, "--p", 0.5, "--q", 2,
               "--query", "hub")
     assert "nearest to hub:" in out and "s::" not in out
+    # RDF input picks its query from the graph too; a query the vocabulary lacks says why and fails.
+    nt = write_kg("".join(f"<x:hub> <x:r> <x:leaf{i}> .\n" for i in range(30)), name="kg.nt")
+    assert run("word2vec_embeddings.py", nt, "--per-node", 5).splitlines()[1] == "nearest to x:hub:"
+    missing = subprocess.run([sys.executable, str(EXAMPLES / "word2vec_embeddings.py"), nt, "--query", "x:nub"],
+                             capture_output=True, text=True, timeout=600)
+    assert (missing.returncode, missing.stderr) == (1, f"'x:nub' is not in the vocabulary: it is no node or "
+                                                       f"relation of {nt}\n")
 
 
 @pytest.mark.parametrize("script", sorted(path.name for path in EXAMPLES.glob("*.py")))
