@@ -5,13 +5,14 @@ floor of bench/walk_floor.cpp (the keystream and draws alone); the
 sample_path() loop; walks on a restricted graph against its parent's;
 write_walks to tmpfs; a snapshot's load against the graph's construction.
 
-    python3 bench/kernel.py [--quick] [--runs 5] [--baseline DIR] [--floor BIN]
+    python3 bench/kernel.py [--quick] [--runs 5] [--baseline [NAME=]DIR ...] [--floor BIN]
 
 Every figure is the median of --runs fresh processes, the builds and
 measures taking turns so that a slow spell falls on all of them.
---baseline: a directory holding a vantrel built from an earlier commit
-(`pip install --target DIR .` on a checkout of it), measured beside this
-one. --floor: the vantrel_walk_floor binary (cmake -DVANTREL_BUILD_BENCH=ON
+--baseline: a directory holding another vantrel, measured beside this one:
+one built from an earlier commit (`pip install --target DIR .` on a
+checkout of it), or a wheel unpacked (`python -m zipfile -e WHEEL DIR`);
+repeatable, each named NAME (default "baseline"). --floor: the vantrel_walk_floor binary (cmake -DVANTREL_BUILD_BENCH=ON
 -DVANTREL_BUILD_MODULE=OFF, target vantrel_walk_floor); without it the
 floor is left out. GRAPE (pip install grape) is left out when absent.
 """
@@ -177,7 +178,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="tiny sizes, so that the script cannot rot")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--baseline")
+    parser.add_argument("--baseline", action="append", default=[])
     parser.add_argument("--floor")
     parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -198,8 +199,9 @@ def main() -> int:
         runs = 1 if args.quick else args.runs
         walks = 10**4 if args.quick else 2 * 10**6
         builds = {"this build": str(ROOT / "build" / "dev") if (ROOT / "build" / "dev").is_dir() else None}
-        if args.baseline:
-            builds["baseline"] = args.baseline
+        for baseline in args.baseline:
+            name, _, directory = baseline.rpartition("=")
+            builds[name or "baseline"] = directory
         with_grape = importlib.util.find_spec("grape") is not None and not args.quick
         ranges = ranges_file(path, pathlib.Path(scratch) / "ranges.txt") if args.floor else None
 
