@@ -19,8 +19,8 @@ import argparse
 import json
 import os
 import pathlib
+import secrets
 import sys
-import tempfile
 from importlib import metadata
 
 # The bundled example graph: installed beside this module, or in a clone's
@@ -191,13 +191,15 @@ def jsonl_to(sampler, count: int, start, args: argparse.Namespace) -> None:
         write_jsonl(sampler, count, start, args, sys.stdout)
         return
     target = pathlib.Path(args.output)
-    handle, temporary = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".part")
+    # Named before it exists, so that a Ctrl-C at any point, even while the
+    # file is being created, knows what to remove.
+    temporary = target.with_name(f".{target.name}.{os.getpid()}.{secrets.token_hex(4)}.part")
     try:
-        with open(handle, "w", encoding="utf-8", newline="\n") as out:
+        with open(temporary, "x", encoding="utf-8", newline="\n") as out:
             write_jsonl(sampler, count, start, args, out)
         os.replace(temporary, target)
     except BaseException:
-        os.unlink(temporary)
+        temporary.unlink(missing_ok=True)
         raise
 
 
