@@ -5,6 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace vantrel {
 
 namespace {
@@ -233,7 +237,25 @@ VANTREL_AVX2 void avx2_stream_blocks(const Key& key, std::uint64_t counter, std:
                                      std::uint32_t* out, std::size_t stride) {
   streams_in_passes<Lanes8>(key, counter, first_stream, out, stride);
 }
-bool has_avx2() { return __builtin_cpu_supports("avx2"); }
+// What the CPU and the operating system support, asked of CPUID and XGETBV
+// directly: __builtin_cpu_supports needs the compiler runtime's CPU model,
+// which clang's runtime in the wheels' toolchain does not fill in (every
+// vector kernel then looked unsupported).
+std::uint32_t extended_features() {  // CPUID leaf 7, EBX
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) ? ebx : 0;
+}
+// Whether the operating system saves the register state that `mask` names
+// in XCR0 (0x6: SSE and AVX; 0xE0 more for AVX-512) across context switches.
+bool os_saves(std::uint64_t mask) {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+  std::uint32_t low = 0, high = 0;
+  asm volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  return ((std::uint64_t{high} << 32 | low) & mask) == mask;
+}
+constexpr std::uint32_t kAvx2 = 1u << 5, kAvx512F = 1u << 16, kAvx512VL = 1u << 31;
+bool has_avx2() { return (extended_features() & kAvx2) != 0 && os_saves(0x6); }
 
 // AVX-512VL also rotates 128-bit lanes in one instruction.
 VANTREL_AVX512 void avx512_eight_blocks(const Key& key, std::uint64_t counter, std::uint64_t stream,
@@ -248,7 +270,8 @@ VANTREL_AVX512 void avx512_stream_blocks(const Key& key, std::uint64_t counter, 
   streams_in_passes<Lanes16>(key, counter, first_stream, out, stride);
 }
 bool has_avx512() {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  const std::uint32_t features = extended_features();
+  return (features & (kAvx2 | kAvx512F | kAvx512VL)) == (kAvx2 | kAvx512F | kAvx512VL) && os_saves(0xE6);
 }
 #endif
 
