@@ -45,14 +45,17 @@ std::string unknown_label_hint(std::string_view name, const LabelList& labels) {
   std::string hint;
   if (!closest.empty()) {
     hint = "did you mean ";
+    // Appended piece by piece: g++ 12 warns of overlapping copies in
+    // "text" + std::string(...) (its bug 105329).
     for (std::size_t i = 0; i < closest.size(); ++i) {
-      if (i > 0) hint += i + 1 == closest.size() ? " or " : ", ";
-      hint += "'" + std::string(closest[i]) + "'";
+      if (i > 0) hint.append(i + 1 == closest.size() ? " or " : ", ");
+      hint.append("'").append(closest[i]).append("'");
     }
-    hint += "?";
+    hint.append("?");
   } else if (all_iris && name.find("://") == std::string_view::npos) {
-    hint = "the graph's relations are IRIs, such as '" + std::string(labels[0]) +
-           "': give the full IRI, without angle brackets";
+    hint.append("the graph's relations are IRIs, such as '")
+        .append(labels[0])
+        .append("': give the full IRI, without angle brackets");
   }
   return hint;
 }

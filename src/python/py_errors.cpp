@@ -89,10 +89,12 @@ PyRef format_hint_note(const std::string* data_path, const char* input_name) {
   file.read(head, sizeof head);
   const std::string_view hint = format_hint(std::string_view(head, static_cast<std::size_t>(file.gcount())));
   if (hint.empty()) return nullptr;
-  const std::string text = hint == "N-Triples" ? "this looks like N-Triples: PathSampler.read(...) reads it"
-                                               : "this looks like " + std::string(hint) +
-                                                     "-compressed data: PathSampler.read(...) reads it from a path "
-                                                     "with its suffix";
+  std::string text = "this looks like ";
+  if (hint == "N-Triples") {
+    text.append("N-Triples: PathSampler.read(...) reads it");
+  } else {
+    text.append(hint).append("-compressed data: PathSampler.read(...) reads it from a path with its suffix");
+  }
   PyRef note(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
   if (!note) PyErr_Clear();
   return note;
