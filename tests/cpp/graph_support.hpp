@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
@@ -10,11 +11,19 @@
 
 #include "graph/builder.hpp"
 #include "graph/graph.hpp"
+#include "graph/labels.hpp"
 #include "graph/triple.hpp"
 #include "read/byte_source.hpp"
 #include "read/graph_reader.hpp"
 
 namespace vantrel {
+
+// A list of `texts` as labels, in order.
+inline LabelList label_list(std::initializer_list<std::string_view> texts) {
+  LabelArena arena;
+  for (const std::string_view text : texts) arena.append(text);
+  return std::move(arena).freeze();
+}
 
 // The shape of a random graph for tests.
 struct RandomGraphShape {

@@ -13,19 +13,13 @@
 namespace vantrel {
 namespace {
 
-LabelList labels(std::initializer_list<std::string_view> texts) {
-  LabelArena arena;
-  for (const std::string_view text : texts) arena.append(text);
-  return std::move(arena).freeze();
-}
-
 IdTriples triples_of(const std::vector<std::int32_t>& rows) {
   return {reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false}};
 }
 
 TEST(GraphFromIds, FirstOccurrenceIdsGiveTheTextGraph) {
   const std::vector<std::int32_t> rows = {0, 0, 1, 1, 1, 2, 2, 0, 1};
-  const KG kg = graph_from_ids(triples_of(rows), labels({"A", "B", "C"}), labels({"r", "s"}));
+  const KG kg = graph_from_ids(triples_of(rows), label_list({"A", "B", "C"}), label_list({"r", "s"}));
   EXPECT_EQ(dump(kg), dump(graph_of_text("A\tr\tB\nB\ts\tC\nC\tr\tB\n")));
   EXPECT_FALSE(kg.restricted());
 }
@@ -58,7 +52,7 @@ TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
       if (++polls == 3) rows[3 * rewrite.row + rewrite.column] = rewrite.value;
     };
     try {
-      const KG kg = graph_from_ids(triples_of(rows), labels({"a", "b", "c"}), labels({"r", "s"}), poll);
+      const KG kg = graph_from_ids(triples_of(rows), label_list({"a", "b", "c"}), label_list({"r", "s"}), poll);
       EXPECT_FALSE(rewrite.fails);
       // What a snapshot's loading checks, so that the graph saves and loads back.
       kg.visit([](const auto& g) {
@@ -79,7 +73,7 @@ TEST(GraphFromIds, AGraphThatCannotFitIsRefusedBeforeItsRowsAreRead) {
   const std::int32_t row[3] = {0, 0, 0};
   const IdTriples huge{reinterpret_cast<const char*>(row), std::uint64_t{1} << 40, 0, 4, {4, true, false}};
   int polls = 0;
-  EXPECT_THROW(graph_from_ids(huge, labels({"a"}), labels({"r"}), [&] { ++polls; }), std::bad_alloc);
+  EXPECT_THROW(graph_from_ids(huge, label_list({"a"}), label_list({"r"}), [&] { ++polls; }), std::bad_alloc);
   EXPECT_EQ(polls, 0);
 }
 
