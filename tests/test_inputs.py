@@ -8,6 +8,7 @@ import lzma
 import os
 import pathlib
 import re
+import subprocess
 import sys
 import threading
 
@@ -366,3 +367,14 @@ def test_unknown_relations_suggest_the_closest(write_kg):
             call()
         assert error.value.args == ("_hypernim",)
         assert getattr(error.value, "__notes__", ["did you mean '_hypernym'?"]) == ["did you mean '_hypernym'?"]
+
+
+def test_no_hint_is_sought_by_reading_a_pipe_again(tmp_path):
+    # The hint reads the file's first bytes again: a pipe would wait for a second writer.
+    fifo = tmp_path / "kg.tsv"
+    os.mkfifo(fifo)
+    code = (f"import threading, vantrel\n"
+            f"threading.Thread(target=lambda: open({str(fifo)!r}, 'w').write('<a:s> <a:p> <a:o> .\\n')).start()\n"
+            f"try:\n    vantrel.PathSampler({str(fifo)!r}, 4.0, 10, 7)\nexcept ValueError as e:\n    print(e)\n")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.stdout == "index out of bounds: the len is 1 but the index is 1\n", run.stderr

@@ -1,5 +1,7 @@
 #include "python/py_errors.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -84,6 +86,9 @@ PyRef file_note(const std::string* data_path, PyObject* filename, const char* in
 // a file that cannot be read again gives none.
 PyRef format_hint_note(const std::string* data_path, const char* input_name) {
   if (!data_path || std::strcmp(input_name, "data_path") != 0) return nullptr;
+  // A regular file only: opening a pipe again would wait for another writer.
+  struct stat status{};
+  if (::stat(data_path->c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
   char head[4096];
   std::ifstream file(*data_path, std::ios::binary);
   file.read(head, sizeof head);
