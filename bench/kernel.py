@@ -148,7 +148,7 @@ def ranges_file(path: str, out: pathlib.Path) -> tuple[int, pathlib.Path]:
     return len(degree), out
 
 
-def floor_rates(binary: str, path: str, walks: int, kernel: str, ranges: tuple[int, pathlib.Path]) -> dict | None:
+def floor_rates(binary: str, walks: int, kernel: str, ranges: tuple[int, pathlib.Path]) -> dict | None:
     run = subprocess.run([binary, str(walks), str(MEAN), str(CAP), str(ranges[0]), str(ranges[1])],
                          env=dict(os.environ, VANTREL_CHACHA20_KERNEL=kernel), capture_output=True, text=True)
     if "names no ChaCha20 kernel this CPU runs" in run.stderr:
@@ -219,7 +219,7 @@ def main() -> int:
             if args.floor:
                 for kernel in KERNELS:
                     samples.setdefault(("floor", "floor", kernel), []).append(
-                        floor_rates(args.floor, path, walks, kernel, ranges))
+                        floor_rates(args.floor, walks, kernel, ranges))
             if with_grape:
                 for threads in (1, 2):
                     samples.setdefault(("GRAPE", f"{threads} threads", None), []).append(
