@@ -214,7 +214,9 @@ class Graph:
         E[e] * R[relation] * N[x] (a factor not given is 1.0, all given ones
         multiplied in that order); a proposal is drawn among them (uniformly
         when no weight was given, else by running sums), then accepted with
-        a(x) / a_max where (p, q) is not (1, 1) and t exists."""
+        a(x) / a_max where (p, q) is not (1, 1) and t exists; after 1024
+        proposals turned down, the step is drawn exactly, in proportion to
+        w * a(x) over the candidates."""
         edge_weights, relation_weights, node_weights, p, q = bias
         weighted = not (edge_weights is None and relation_weights is None and node_weights is None)
         second_order = not (p == 1.0 and q == 1.0)
@@ -233,6 +235,15 @@ class Graph:
                 weights.append((e * r) * n)
             if not any(w > 0.0 for w in weights):
                 break
+
+            def acceptance(far, t=previous):
+                if far == t:
+                    return inverse_p
+                if far in {f for _, _, f in self.candidates(t, allowed)}:
+                    return 1.0
+                return inverse_q
+
+            rejected = 0
             while True:
                 if weighted:
                     sums, total = [], 0.0
@@ -250,13 +261,21 @@ class Graph:
                     break
                 if all(f == previous for (_, _, f), w in zip(candidates, weights) if w > 0.0):
                     break
-                if far == previous:
-                    acceptance = inverse_p
-                elif far in {f for _, _, f in self.candidates(previous, allowed)}:
-                    acceptance = 1.0
-                else:
-                    acceptance = inverse_q
-                if rng.unit() * most < acceptance:
+                if rng.unit() * most < acceptance(far):
+                    break
+                rejected += 1
+                if rejected == 1024:
+                    values = [w * acceptance(f) for (_, _, f), w in zip(candidates, weights)]
+                    sums, total = [], 0.0
+                    for v in values:
+                        total = total + v
+                        sums.append(total)
+                    z = rng.unit() * sums[-1]
+                    k = next((i for i, s in enumerate(sums) if z < s), None)
+                    if k is None:
+                        positive = [i for i, v in enumerate(values) if v > 0.0]
+                        k = positive[-1] if positive else max(i for i, w in enumerate(weights) if w > 0.0)
+                    edge, forward, far = candidates[k]
                     break
             previous = node
             node = far

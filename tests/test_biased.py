@@ -1,8 +1,14 @@
 """Biased walks (PathSampler.biased) and the graph as arrays
 (PathSampler.triple_ids), against the exact port's reading of the rules."""
 
+import collections
 import math
 import random
+import signal
+import subprocess
+import sys
+import time
+import types
 
 import numpy as np
 import pytest
@@ -98,11 +104,24 @@ def test_triple_ids_of_arrays_and_snapshots(tmp_path, write_kg):
     assert np.asarray(vantrel.PathSampler.load(tmp_path / "ids.snap", *ARGS).triple_ids()).tolist() == ids.tolist()
 
 
+class OddPairs(dict):
+    def items(self):
+        return [("r",)]
+
+
 @pytest.mark.parametrize("arguments, error, message", [
     ({"p": 0}, ValueError, "^p must be a positive finite number, not 0.0$"),
     ({"q": -1}, ValueError, "^q must be a positive finite number, not -1.0$"),
     ({"q": math.inf}, ValueError, "^q must be a positive finite number, not inf$"),
-    ({"p": "1"}, TypeError, "must be real number, not str"),
+    ({"p": "1"}, TypeError, "^p must be a number, not str$"),
+    ({"p": None}, TypeError, "^p must be a number, not NoneType$"),
+    ({"q": True}, TypeError, "^q must be a number, not bool$"),
+    ({"p": 5e-324}, ValueError, r"^p = 5e-324 is too small: 1/p must be finite \(p from about 5.6e-309 up\)$"),
+    ({"q": 1e-309}, ValueError, "^q = 1e-309 is too small"),
+    ({"edge_weights": {1.0, 2.0, 3.0}}, TypeError, "^edge_weights must be an array or a sequence of numbers, not set$"),
+    ({"edge_weights": (w for w in [1.0] * 3)}, TypeError, "^edge_weights must be an array or a sequence of numbers, "
+                                                          "not generator$"),
+    ({"node_weights": [1.0, np.True_, 1.0]}, TypeError, r"^node_weights\[1\] must be a number, not numpy.bool"),
     ({"edge_weights": [1.0] * 4}, ValueError,
      r"^edge_weights has 4 numbers, not one per triple of the graph as read \(3\)$"),
     ({"edge_weights": [1.0, -0.5, 1.0]}, ValueError,
@@ -122,6 +141,16 @@ def test_triple_ids_of_arrays_and_snapshots(tmp_path, write_kg):
     ({"relation_weights": ["r"]}, TypeError,
      "^relation_weights must be a mapping of relation name to number, not list$"),
     ({"relation_weights": {3: 1.0}}, TypeError, r"^relation_weights keys must be relation names \(str\), not int$"),
+    ({"relation_weights": OddPairs()}, TypeError,
+     r"^relation_weights.items\(\) must give \(name, weight\) pairs, not a tuple of another length$"),
+    ({"edge_weights": [1e308, 1e308, 1.0]}, ValueError,
+     r"^the weights of the candidates of node 'B' \(id 1\) overflow: a weight \(edge x relation x node\) or their "
+     r"sum is infinite; rescale the weights$"),
+    ({"edge_weights": [1e300, 1.0, 1.0], "relation_weights": {"r": 1e10}}, ValueError,
+     r"^the weights of the candidates of node 'A' \(id 0\) overflow"),
+    ({"edge_weights": [5e-324, 0.0, 5e-324]}, ValueError,
+     r"^the weights of the candidates of node 'A' \(id 0\) add up to 5e-324, below the smallest normal number "
+     r"\(2.2250738585072014e-308\): rescale the weights$"),
     ({"edges": [1.0]}, TypeError, "^PathSampler.biased\\(\\) got an unexpected keyword argument: edges$"),
 ])
 def test_bad_arguments_name_what_is_wrong(write_kg, arguments, error, message):
@@ -148,3 +177,102 @@ def test_a_walk_ends_where_no_candidate_weighs_anything(write_kg):
     back = sampler.biased(p=1e-6)
     assert all(walk[1:3] in (["r::-->", "r::<--"], ["r::<--", "r::-->"], ["s::-->", "s::<--"], ["s::<--", "s::-->"])
                for walk in back.walks(0, 200) if len(walk) > 3)
+
+
+def test_every_mapping_is_relation_weights(write_kg):
+    sampler = vantrel.PathSampler(write_kg(random_graph(random.Random(6), 30, 200)), *ARGS)
+
+    class Weights(collections.abc.Mapping):
+        def __init__(self, items):
+            self.items_ = dict(items)
+
+        def __getitem__(self, key):
+            return self.items_[key]
+
+        def __iter__(self):
+            return iter(self.items_)
+
+        def __len__(self):
+            return len(self.items_)
+
+    expected = sampler.biased(relation_weights={"P31": 0.25, "rel✓": 4.0}).walks(0, 300)
+    for given in (Weights({"P31": 0.25, "rel✓": 4.0}), collections.ChainMap({"P31": 0.25}, {"rel✓": 4.0}),
+                  types.MappingProxyType({"P31": 0.25, "rel✓": 4.0})):
+        assert sampler.biased(relation_weights=given).walks(0, 300) == expected
+
+
+# A triangle: every candidate of a walk's second step is t or a neighbour of
+# t, so a tiny q turns down nearly every proposal and a step draws exactly.
+TRIANGLE = "a\tr\tb\nb\tr\tc\nc\ts\ta\n"
+
+
+@pytest.mark.parametrize("p, q", [(1.0, 1e-9), (1e-300, 1e300), (2.0, 1e-300), (1e-12, 1.0)])
+def test_extreme_p_and_q_walk_by_the_bounded_rule(write_kg, p, q):
+    rng = random.Random(11)
+    for text in (TRIANGLE, random_graph(rng, 8, 40)):
+        path = write_kg(text)
+        ours = vantrel.PathSampler(path, 3.0, 6, 5).biased(p=p, q=q)
+        port = ExactPathSampler(path, 3.0, 6, 5).biased(p=p, q=q)
+        assert ours.walks(0, 6, items="full") == [port.walk(k, items="full") for k in range(6)]
+        assert [ours.sample_path() for _ in range(2)] == [port.sample_path() for _ in range(2)]
+    weighted = {"edge_weights": [0.5, 2.0, 1.0], "p": p, "q": q}
+    ours = vantrel.PathSampler(write_kg(TRIANGLE), 3.0, 6, 5).biased(**weighted)
+    port = ExactPathSampler(write_kg(TRIANGLE), 3.0, 6, 5).biased(**weighted)
+    assert ours.walks(TOP, TOP + 6) == [port.walk(TOP + k) for k in range(6)]
+
+
+def test_walks_of_length_0_with_extreme_p_and_q(tmp_path, write_kg):
+    # The expected keystream blocks of a walk were 0 x inf = NaN here, and sized a buffer.
+    sampler = vantrel.PathSampler(write_kg(TRIANGLE), 4.0, 0, 1).biased(p=1e-300, q=1e300)
+    port = ExactPathSampler(write_kg(TRIANGLE), 4.0, 0, 1).biased(p=1e-300, q=1e300)
+    assert sampler.walks(0, 3) == [port.walk(k) for k in range(3)]
+    assert len(sampler.walk_ids(0, 1000, threads=2)[0]) == 2000
+    assert sampler.write_walks(tmp_path / "w.tsv", 0, 100) == (100, 200)
+    sampler.save(tmp_path / "s.snap")
+    assert vantrel.PathSampler.load(tmp_path / "s.snap", 4.0, 0, 1).walks(0, 3) == sampler.walks(0, 3)
+
+
+def test_restricting_biased_weights_checks_what_remains(write_kg):
+    sampler = vantrel.PathSampler(write_kg("a\tr\tb\na\ts\tc\nc\tt\td\n"), *ARGS)
+    biased = sampler.biased(edge_weights=[1.0, 1e-310, 1.0])
+    with pytest.raises(ValueError, match=r"^the weights of the candidates of node 'a' \(id 0\) add up to 1e-310"):
+        biased.restrict(exclude_relations=["r"])
+
+
+INTERRUPTED = """
+import sys, time, vantrel
+graph, call = sys.argv[1], sys.argv[2]
+# Walks of 10^4 steps (10^7 for sample_path), each step 1024 proposals and more.
+s = vantrel.PathSampler(graph, 1e9, 10**7 if call == "sample_path" else 10**4, 3).biased(p=1.0, q=1e-300)
+print("ready", flush=True)
+if call == "sample_path":
+    s.sample_path()
+elif call == "sample_paths":
+    s.sample_paths(1000)
+elif call == "write_walks":
+    s.write_walks(sys.argv[3], 0, 10**6, threads=2)
+else:
+    s.walk_ids(0, 1000, threads=int(call[-1]))
+"""
+
+
+@pytest.mark.parametrize("call", ["sample_path", "sample_paths", "walk_ids 1", "walk_ids 2", "write_walks"])
+@pytest.mark.parametrize("graph", ["triangle", "hub"])
+def test_ctrl_c_stops_biased_walks_that_turn_down_every_proposal(tmp_path, write_kg, call, graph):
+    # Each step tests 1024 proposals and then scans its candidates: work
+    # between polls is counted, not steps.
+    if graph == "hub":  # 700 leaves, each also linked to the next: t's neighbours are near
+        text = "".join(f"h\tr\tl{i}\nl{i}\ts\tl{(i + 1) % 700}\n" for i in range(700))
+    else:
+        text = TRIANGLE
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED, write_kg(text), call, str(tmp_path / "w.tsv")],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(1.0)
+    child.send_signal(signal.SIGINT)
+    try:
+        child.wait(timeout=5)
+    finally:
+        child.kill()
+    assert "KeyboardInterrupt" in child.stderr.read()
+    assert not (tmp_path / "w.tsv").exists()

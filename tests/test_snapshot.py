@@ -328,11 +328,19 @@ def test_a_restricted_snapshot_must_match_its_source(tmp_path, write_kg):
         vantrel.PathSampler.load(tmp_path / "r.snap", 3.0, 10, 4)
 
 
-def test_a_weight_in_a_snapshot_must_be_a_weight(tmp_path, write_kg):
+@pytest.mark.parametrize("changes, message", [
+    ([("weights", 7, -1.0)], "entry 7 has a weight that is not finite and >= 0"),
+    ([("weights", 0, 1e308), ("weights", 1, 1e308)], r"the weights of the candidates of node .* \(id 0\) overflow"),
+    ([("p", 0, 5e-324)], "p and q of biased walks must be positive and finite, and so must 1/p and 1/q"),
+    ([("q", 0, 1e-309)], "p and q of biased walks must be positive and finite, and so must 1/p and 1/q"),
+])
+def test_biased_walks_in_a_snapshot_are_checked_as_biased_checks_them(tmp_path, write_kg, changes, message):
     sampler = vantrel.PathSampler(write_kg(random_graph(random.Random(3), 60, 500)), 3.0, 10, 4)
-    sampler.biased(node_weights=[1.0] * sampler.node_count).save(tmp_path / "b.snap")
+    sampler.biased(node_weights=[1.0] * sampler.node_count, p=2.0).save(tmp_path / "b.snap")
     s = Snapshot((tmp_path / "b.snap").read_bytes())
-    struct.pack_into("<d", s.data, s.start["weights"] + 8 * 7, -1.0)
+    for where, entry, value in changes:
+        offset = {"p": 88, "q": 96}.get(where) or s.start["weights"] + 8 * entry
+        struct.pack_into("<d", s.data, offset, value)
     (tmp_path / "b.snap").write_bytes(s.sealed())
-    with pytest.raises(ValueError, match="entry 7 has a weight that is not finite and >= 0"):
+    with pytest.raises(ValueError, match=message):
         vantrel.PathSampler.load(tmp_path / "b.snap", 3.0, 10, 4)

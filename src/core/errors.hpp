@@ -79,6 +79,14 @@ class SnapshotError : public std::runtime_error {
   explicit SnapshotError(const std::string& problem);
 };
 
+// Weights or parameters that biased walks cannot use (weights of a node
+// that overflow, or add up to less than the smallest normal number). The
+// message names what is wrong and where.
+class BiasError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
 // A bounded draw was asked for an empty range [low, high).
 class EmptyRangeError : public std::runtime_error {
  public:

@@ -17,4 +17,24 @@ using InterruptPoll = std::function<void()>;
 // enough to cost nothing.
 inline constexpr std::uint64_t kItemsPerPoll = std::uint64_t{1} << 20;
 
+// Counts work for a poll across calls (the steps of many short walks, the
+// proposals of one long step), and calls the poll once kItemsPerPoll items
+// of it have been done since the last.
+class PollingMeter {
+ public:
+  explicit PollingMeter(const InterruptPoll& poll) : poll_(poll) {}
+
+  void add(std::uint64_t items) {
+    done_ += items;
+    if (done_ >= kItemsPerPoll) [[unlikely]] {
+      done_ = 0;
+      if (poll_) poll_();
+    }
+  }
+
+ private:
+  const InterruptPoll& poll_;
+  std::uint64_t done_ = 0;
+};
+
 }  // namespace vantrel

@@ -1,9 +1,15 @@
 #include "graph/bias.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "core/parallel.hpp"
 #include "graph/restriction.hpp"
 
@@ -226,9 +232,47 @@ void for_each_kept_entry(const KG& kg, const InterruptPoll& poll, Visit&& visit)
   });
 }
 
+// Whether the weights of a node's candidates, adding up to `sum`, can be
+// drawn from: each finite (a product E * R * N may overflow though its
+// factors do not), their sum finite, and a positive sum at least the
+// smallest normal number (below it, running sums lose the precision that
+// the draw needs).
+bool weights_can_be_drawn(bool finite, double sum) {
+  return finite && std::isfinite(sum) && (sum == 0.0 || sum >= std::numeric_limits<double>::min());
+}
+
+// The number `value` as the shortest text that reads back as it.
+std::string number_text(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+// Throws BiasError for node `node` of `graph`, whose weights cannot be
+// drawn from (weights_can_be_drawn).
+template <class Id>
+[[noreturn]] void refuse_node_weights(const BasicGraph<Id>& graph, const double* w, std::uint64_t node) {
+  const std::uint64_t block = graph.blocks()[node];
+  const HeaderCell<Id>& header = graph.cells()[block].header;
+  const std::uint64_t first = block - node;
+  double sum = 0.0;
+  for (std::uint64_t entry = first; entry < first + header.forward_count + header.backward_count; ++entry) {
+    sum = sum + w[entry];
+  }
+  const std::string name = "node '" + std::string(graph.node_label(node)) + "' (id " + std::to_string(node) + ")";
+  if (std::isfinite(sum)) {
+    throw BiasError("the weights of the candidates of " + name + " add up to " + number_text(sum) +
+                    ", below the smallest normal number (" + number_text(std::numeric_limits<double>::min()) +
+                    "): rescale the weights");
+  }
+  throw BiasError("the weights of the candidates of " + name +
+                  " overflow: a weight (edge x relation x node) or their sum is infinite; rescale the weights");
+}
+
 // The checkpoints of `weights` over `graph`'s entries: at entry
 // j * kCheckpointEntries, strictly inside a node's entries, the running sum
-// of that node's entries before it.
+// of that node's entries before it. Throws BiasError, naming the node of
+// lowest id, where a node's weights cannot be drawn from.
 template <class Id>
 ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegion<double>& weights,
                                    const InterruptPoll& poll) {
@@ -237,6 +281,7 @@ ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegio
   std::fill_n(checkpoints.mutable_data(), checkpoints.size(), 0.0);
   const Cell<Id>* cells = graph.cells().data();
   const double* w = weights.data();
+  std::atomic<std::uint64_t> first_refused{UINT64_MAX};
   for_node_ranges(graph, poll, [&](std::uint64_t begin, std::uint64_t end) {
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
@@ -244,13 +289,23 @@ ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegio
       const std::uint64_t degree =
           std::uint64_t{cells[block].header.forward_count} + cells[block].header.backward_count;
       double sum = 0.0;
+      bool finite = true;
       for (std::uint64_t entry = first; entry < first + degree; ++entry) {
         if (entry % kCheckpointEntries == 0 && entry > first)
           checkpoints.mutable_data()[entry / kCheckpointEntries] = sum;
+        finite = finite && std::isfinite(w[entry]);
         sum = sum + w[entry];
+      }
+      if (!weights_can_be_drawn(finite, sum)) [[unlikely]] {
+        // Ranges end in any order: the lowest node refused is the one named.
+        std::uint64_t seen = first_refused.load();
+        while (node < seen && !first_refused.compare_exchange_weak(seen, node)) {
+        }
+        return;
       }
     }
   });
+  if (first_refused.load() != UINT64_MAX) refuse_node_weights(graph, w, first_refused.load());
   return checkpoints;
 }
 

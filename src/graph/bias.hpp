@@ -7,7 +7,10 @@
 // in proportion to w (by the running sums of w over the candidates), and,
 // where (p, q) is not (1, 1) and t exists, accepted with probability
 // a(x) / a_max: a(x) is 1/p when x is t, 1 when x is a far node of one of
-// t's candidates, 1/q otherwise. docs/walks.md gives every draw.
+// t's candidates, 1/q otherwise. After kMostProposals proposals turned down,
+// the step is drawn exactly instead, in proportion to w * a(x) over every
+// candidate, so that no step's work is unbounded. docs/walks.md gives every
+// draw.
 //
 // What a biased graph keeps, beside the graph, per entry cell (entries
 // numbered across the graph: node u's entry k is entry (block(u) - u) + k):
@@ -24,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -45,6 +49,21 @@ struct BiasInputs {
 
 // Entries between two checkpoints of the running sums.
 inline constexpr std::uint64_t kCheckpointEntries = 64;
+
+// The proposals a step draws by node2vec's acceptance test at most: when the
+// last is turned down too, the step is drawn exactly.
+inline constexpr std::uint32_t kMostProposals = 1024;
+
+// Whether `value` can be an edge, relation or node weight: finite and >= 0.
+inline bool is_weight(double value) { return std::isfinite(value) && value >= 0.0; }
+
+// Whether `value` can be node2vec's p or q: its reciprocal, in float64, is
+// finite and above 0 (so the value is positive, finite and not so small
+// that 1 / value overflows).
+inline bool is_return_parameter(double value) {
+  const double reciprocal = 1.0 / value;
+  return std::isfinite(reciprocal) && reciprocal > 0.0;
+}
 
 // The arrays of a biased graph with ids of type Id.
 template <class Id>
@@ -107,6 +126,11 @@ struct BiasedPosition {
   // the candidates' total weight.
   Id proposal = kNoProposal;
   double total = 0.0;
+  // The proposals of the step under way turned down so far.
+  std::uint32_t rejected = 0;
+  // Work done since the walker last took it (proposals tested, candidates
+  // scanned), so that interrupts are polled by work rather than by steps.
+  std::uint64_t work = 0;
 };
 
 // A graph walked with a bias: the interface of BasicGraph's walk (begin_at,
@@ -127,8 +151,14 @@ class BiasedGraph {
   double draws_per_step() const {
     if (!bias_.second_order) return 1.0;
     const double least = std::min({bias_.inverse_p, 1.0, bias_.inverse_q});
-    return 2.0 * (1.0 + bias_.most_acceptance / least) / 2.0;
+    // No more proposals than a step draws at most, whatever p and q (their
+    // ratio may overflow).
+    const double proposals = bias_.most_acceptance / least;
+    constexpr double kMost = kMostProposals;
+    return 1.0 + (proposals < kMost ? proposals : kMost);
   }
+  // The work done since it was last taken, at `at` (see BiasedPosition::work).
+  static std::uint64_t take_work(Position& at) { return std::exchange(at.work, 0); }
   std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
   Position begin_at(std::uint64_t start) const { return {graph_.blocks()[start], 0, false}; }
   std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
@@ -157,7 +187,8 @@ class BiasedGraph {
   template <class Token>
   std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
                      const InterruptPoll& poll = {}) const {
-    return walk_from(*this, start, path_len, rng, out, poll);
+    PollingMeter meter(poll);
+    return walk_from(*this, start, path_len, rng, out, meter);
   }
 
  private:
@@ -174,6 +205,19 @@ class BiasedGraph {
   // Whether the proposal of an edge to `far_block`, from the node `node`
   // of a walk at `at` that has moved, is accepted (node2vec's test).
   bool accepts(const Position& at, std::uint64_t node, std::uint64_t far_block, StdRng& rng) const;
+
+  // node2vec's a(x) of an edge to `far_block` for a walk at `at` that has
+  // moved: 1/p back to t, 1 to a far node of t, 1/q elsewhere.
+  double acceptance(const Position& at, std::uint64_t far_block) const {
+    if (far_block == at.previous) return bias_.inverse_p;
+    return leads_from(at.previous, far_block) ? 1.0 : bias_.inverse_q;
+  }
+
+  // The exact draw of a step whose proposals were all turned down: among
+  // the `degree` candidates from entry `first` of the block at `at`, in
+  // proportion to w * a(x).
+  [[gnu::noinline]] std::uint64_t draw_exactly(const Position& at, std::uint64_t first, std::uint64_t degree,
+                                               StdRng& rng) const;
 
   const BasicGraph<Id>& graph_;
   const BiasArrays<Id>& bias_;
@@ -303,21 +347,55 @@ inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng) const 
   }
   const bool accepting = bias_.second_order && at.moved;
   for (;;) {
-    const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
-    if (accepting && !accepts(at, node, edge.block, rng)) {
-      choice = propose(first, degree, total, rng);
-      if (large) [[unlikely]]
-        return not_yet(choice);
-      continue;
+    const EdgeCell<Id>* edge = &cells_[entry_cell(at.block, choice)].edge;
+    if (accepting && !accepts(at, node, edge->block, rng)) {
+      ++at.work;
+      if (++at.rejected < kMostProposals) [[likely]] {
+        choice = propose(first, degree, total, rng);
+        if (large) [[unlikely]]
+          return not_yet(choice);
+        continue;
+      }
+      choice = draw_exactly(at, first, degree, rng);
+      at.work += degree;
+      edge = &cells_[entry_cell(at.block, choice)].edge;
     }
+    at.rejected = 0;
     at.previous = at.block;
-    at.block = edge.block;
+    at.block = edge->block;
     at.moved = true;
     __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
     // The next step may search this node's far blocks: its middle first.
     if (bias_.second_order) __builtin_prefetch(bias_.far_blocks.data() + first + degree / 2);
-    return node_count() + 2 * std::uint64_t{edge.relation} + (choice < forward_count ? 0 : 1);
+    return node_count() + 2 * std::uint64_t{edge->relation} + (choice < forward_count ? 0 : 1);
   }
+}
+
+template <class Id>
+std::uint64_t BiasedGraph<Id>::draw_exactly(const Position& at, std::uint64_t first, std::uint64_t degree,
+                                            StdRng& rng) const {
+  const double* w = bias_.weighted ? bias_.weights.data() + first : nullptr;
+  // v_k = w_k * a(x_k), computed alike in both passes, so that nothing is
+  // kept for a hub's candidates.
+  auto value = [&](std::uint64_t k) {
+    return (w ? w[k] : 1.0) * acceptance(at, cells_[entry_cell(at.block, k)].edge.block);
+  };
+  double sum = 0.0;
+  for (std::uint64_t k = 0; k < degree; ++k) sum = sum + value(k);
+  const double z = rng.next_unit() * sum;
+  double running = 0.0;
+  std::uint64_t last_positive = degree;  // the last candidate with v > 0, if any
+  for (std::uint64_t k = 0; k < degree; ++k) {
+    const double v = value(k);
+    running = running + v;
+    if (z < running) return k;
+    if (v > 0.0) last_positive = k;
+  }
+  if (last_positive < degree) return last_positive;
+  // Every v underflowed to 0: the last candidate of positive weight.
+  std::uint64_t k = degree - 1;
+  while (w && !(w[k] > 0.0)) --k;
+  return k;
 }
 
 // Calls visit(walker) with the graph's walker: the BasicGraph itself, or a

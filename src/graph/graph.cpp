@@ -9,12 +9,12 @@ template class BasicGraph<std::uint64_t>;
 
 template <class Token>
 std::uint64_t KG::walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                       const InterruptPoll& poll) const {
-  return visit_walker(*this, [&](const auto& walker) { return walk_from(walker, start, path_len, rng, out, poll); });
+                       PollingMeter& meter) const {
+  return visit_walker(*this, [&](const auto& walker) { return walk_from(walker, start, path_len, rng, out, meter); });
 }
 
-template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*, const InterruptPoll&) const;
-template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*, const InterruptPoll&) const;
+template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint32_t*, PollingMeter&) const;
+template std::uint64_t KG::walk(std::uint64_t, std::uint64_t, StdRng&, std::uint64_t*, PollingMeter&) const;
 
 std::vector<std::string> KG::sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
                                          std::string_view ledge_suffix) const {

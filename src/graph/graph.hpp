@@ -150,19 +150,19 @@ constexpr bool fits_32_bit_ids(std::uint64_t cells, std::uint64_t relations) {
 // Walks `path_len` steps from node `start` with `walker` (a graph, or a
 // biased one): writes the start node, the relation token of each step, and
 // the end node to `out`; a step that finds no edge to take ends the walk.
-// Returns the number of tokens written. `poll` is called every
-// kItemsPerPoll steps.
+// Returns the number of tokens written. `meter` counts the work: a step,
+// and what a step did beyond one (Walker::take_work).
 template <class Walker, class Token>
 std::uint64_t walk_from(const Walker& walker, std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                        const InterruptPoll& poll) {
+                        PollingMeter& meter) {
   auto at = walker.begin_at(start);
   Token* const first = out;
   *out++ = static_cast<Token>(start);
   for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
-    if (step_index % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     const std::uint64_t token = walker.step(at, rng);
     if (token == kDeadEnd) break;
     *out++ = static_cast<Token>(token);
+    meter.add(1 + walker.take_work(at));
   }
   *out = static_cast<Token>(walker.end_node(at));
   return static_cast<std::uint64_t>(out - first) + 1;
@@ -237,7 +237,8 @@ class BasicGraph {
   template <class Token>
   std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
                      const InterruptPoll& poll = {}) const {
-    return walk_from(*this, start, path_len, rng, out, poll);
+    PollingMeter meter(poll);
+    return walk_from(*this, start, path_len, rng, out, meter);
   }
 
   // The parts of walk(), for callers that advance several walks in turn so
@@ -260,6 +261,9 @@ class BasicGraph {
   // none for a count just below a power of two, half of them at one). For
   // the first blocks of a walk's stream to compute ahead.
   static constexpr double draws_per_step() { return 1.5; }
+
+  // A uniform step's work is the step itself: nothing beyond it to count.
+  static constexpr std::uint64_t take_work(const WalkPosition<Id>&) { return 0; }
 
   // Starts loading the cells that the next step from `at` reads.
   void prefetch(const WalkPosition<Id>& at) const {
@@ -427,10 +431,16 @@ class KG {
   bool may_end_early() const { return restricted() || bias_ != nullptr; }
 
   // Walks `path_len` steps from node `start`, uniformly or by the bias, as
-  // BasicGraph::walk does; returns the number of tokens written.
+  // BasicGraph::walk does; returns the number of tokens written. `meter`
+  // counts the work for its poll, across walks.
+  template <class Token>
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out, PollingMeter& meter) const;
   template <class Token>
   std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const;
+                     const InterruptPoll& poll = {}) const {
+    PollingMeter meter(poll);
+    return walk(start, path_len, rng, out, meter);
+  }
 
   // A walk with a drawn start, as owned strings, each edge label followed by
   // `redge_suffix` when followed forward and by `ledge_suffix` when followed

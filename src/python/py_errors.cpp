@@ -179,6 +179,8 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const SnapshotError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
+  } catch (const BiasError& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const ShapeTooSmallError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const MeanTooLargeError& error) {

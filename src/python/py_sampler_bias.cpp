@@ -18,9 +18,6 @@ namespace vantrel::py {
 
 namespace {
 
-// Whether `value` is a weight: finite and >= 0.
-bool is_weight(double value) { return std::isfinite(value) && value >= 0.0; }
-
 // Refuses `value` for item `position` of `name` (its text, e.g. "[3]" or
 // "['P31']"), which is no weight. Returns false with ValueError set.
 bool refuse_weight(double value, const char* name, const std::string& position) {
@@ -32,18 +29,38 @@ bool refuse_weight(double value, const char* name, const std::string& position) 
 }
 
 // The text of position `index`, for messages.
-std::string at(std::uint64_t index) { return "[" + std::to_string(index) + "]"; }
+// (Appended piece by piece: g++ 12 warns of overlapping copies in
+// "text" + std::string(...), its bug 105329.)
+std::string at(std::uint64_t index) { return std::string("[").append(std::to_string(index)).append("]"); }
 
-// A Python number as a weight's float64: an int, a float, or what float()
-// takes; bool refused. False with TypeError (or the conversion's error),
-// which `position()` names.
+// Whether `item` is a real number other than a bool: an int, a float, or
+// what registers as numbers.Real (numpy's numbers, fractions); not numpy's
+// bool_, which is no numbers.Real. -1 with the exception set on failure.
+int is_real_number(PyObject* item) {
+  if (PyBool_Check(item)) return 0;
+  if (PyFloat_Check(item) || PyLong_Check(item)) return 1;
+  static PyObject* real_type = nullptr;  // numbers.Real, kept for the life of the process
+  if (!real_type) {
+    PyRef numbers(PyImport_ImportModule("numbers"));
+    if (!numbers) return -1;
+    real_type = PyObject_GetAttrString(numbers.get(), "Real");
+    if (!real_type) return -1;
+  }
+  return PyObject_IsInstance(item, real_type);
+}
+
+// A Python number as a float64: an int, a float, or another real number;
+// bool refused. False with TypeError (or the conversion's error), which
+// names `name` and `position()`.
 template <class Position>
 bool number_of(PyObject* item, const char* name, Position&& position, double& out) {
   if (PyFloat_CheckExact(item)) {
     out = PyFloat_AS_DOUBLE(item);
     return true;
   }
-  if (PyBool_Check(item) || !(PyFloat_Check(item) || PyLong_Check(item) || PyNumber_Check(item))) {
+  const int real = is_real_number(item);
+  if (real < 0) return false;
+  if (!real) {
     PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position().c_str(),
                  Py_TYPE(item)->tp_name);
     return false;
@@ -139,9 +156,14 @@ bool convert_weights(PyObject* object, const char* name, std::uint64_t count, co
     }
     return true;
   }
-  const std::string message =
-      std::string(name) + " must be an array or a sequence of numbers, not " + Py_TYPE(object)->tp_name;
-  PyRef items(PySequence_Fast(object, message.c_str()));
+  // A sequence, not any iterable: a set's or a generator's order is no
+  // order of the triples or nodes the weights belong to.
+  if (!PySequence_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
+                 Py_TYPE(object)->tp_name);
+    return false;
+  }
+  PyRef items(PySequence_Fast(object, "weights must be a sequence"));
   if (!items) return false;
   const auto given = static_cast<std::uint64_t>(PySequence_Fast_GET_SIZE(items.get()));
   if (given != count) return wrong_length(given);
@@ -160,8 +182,33 @@ bool convert_weights(PyObject* object, const char* name, std::uint64_t count, co
 
 // Relation weights given as a mapping of relation name to number; the
 // relations it leaves out weigh 1. KeyError for a name no relation has.
+// Whether `object` is a mapping: a dict, an instance of
+// collections.abc.Mapping (ChainMap, a Mapping subclass, a mappingproxy),
+// or any object with items() that is no str, bytes or sequence. -1 with
+// the exception set on failure.
+int is_mapping(PyObject* object) {
+  if (PyDict_Check(object)) return 1;
+  if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyList_Check(object) ||
+      PyTuple_Check(object)) {
+    return 0;
+  }
+  static PyObject* mapping_type = nullptr;  // collections.abc.Mapping, kept for the life of the process
+  if (!mapping_type) {
+    PyRef abc(PyImport_ImportModule("collections.abc"));
+    if (!abc) return -1;
+    mapping_type = PyObject_GetAttrString(abc.get(), "Mapping");
+    if (!mapping_type) return -1;
+  }
+  const int registered = PyObject_IsInstance(object, mapping_type);
+  if (registered != 0) return registered;
+  if (!PyMapping_Check(object) || PySequence_Check(object)) return 0;
+  return PyObject_HasAttrString(object, "items");
+}
+
 bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std::vector<double>& out) {
-  if (!PyMapping_Check(mapping) || PyUnicode_Check(mapping) || PySequence_Check(mapping)) {
+  const int mapping_given = is_mapping(mapping);
+  if (mapping_given < 0) return false;
+  if (!mapping_given) {
     PyErr_Format(PyExc_TypeError, "relation_weights must be a mapping of relation name to number, not %.200s",
                  Py_TYPE(mapping)->tp_name);
     return false;
@@ -172,6 +219,12 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
   out.assign(relations.size(), 1.0);
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
     PyObject* pair = PyList_GET_ITEM(items.get(), i);
+    // What items() gives is the mapping's own code's: any object at all.
+    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+      PyErr_Format(PyExc_TypeError, "relation_weights.items() must give (name, weight) pairs, not %.200s",
+                   PyTuple_Check(pair) ? "a tuple of another length" : Py_TYPE(pair)->tp_name);
+      return false;
+    }
     PyObject* name = PyTuple_GET_ITEM(pair, 0);
     if (!PyUnicode_Check(name)) {
       PyErr_Format(PyExc_TypeError, "relation_weights keys must be relation names (str), not %.200s",
@@ -187,7 +240,9 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
     }
     PyRef key(PyObject_Repr(name));
     if (!key) return false;
-    const std::string position = "[" + std::string(PyUnicode_AsUTF8(key.get())) + "]";
+    const char* key_text = PyUnicode_AsUTF8(key.get());
+    if (!key_text) return false;
+    const std::string position = std::string("[").append(key_text).append("]");
     double value;
     if (!number_of(PyTuple_GET_ITEM(pair, 1), "relation_weights", [&] { return position; }, value)) return false;
     if (!is_weight(value)) return refuse_weight(value, "relation_weights", position);
@@ -196,12 +251,18 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
   return true;
 }
 
-// p or q: a positive finite number.
+// p or q: a number whose reciprocal is finite and above 0.
 bool convert_return_parameter(PyObject* object, const char* name, double& out) {
-  if (!convert_double(object, out)) return false;
-  if (std::isfinite(out) && out > 0.0) return true;
+  if (!number_of(object, name, [] { return std::string(); }, out)) return false;
+  if (is_return_parameter(out)) return true;
   PyRef number(PyFloat_FromDouble(out));
-  if (number) PyErr_Format(PyExc_ValueError, "%s must be a positive finite number, not %R", name, number.get());
+  if (!number) return false;
+  if (std::isfinite(out) && out > 0.0) {
+    PyErr_Format(PyExc_ValueError, "%s = %R is too small: 1/%s must be finite (%s from about 5.6e-309 up)", name,
+                 number.get(), name, name);
+  } else {
+    PyErr_Format(PyExc_ValueError, "%s must be a positive finite number, not %R", name, number.get());
+  }
   return false;
 }
 

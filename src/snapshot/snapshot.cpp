@@ -410,9 +410,9 @@ void check_contents(const Header& header) {
   }
   const bool biased = (has & kBiased) != 0;
   if ((has & kWeighted) != 0 && !biased) throw SnapshotError("weights for walks that are not biased");
-  const bool positive = std::isfinite(header.p) && header.p > 0.0 && std::isfinite(header.q) && header.q > 0.0;
-  if (biased ? !positive : (header.p != 0.0 || header.q != 0.0)) {
-    throw SnapshotError(biased ? "p and q of biased walks must be positive and finite"
+  const bool usable = is_return_parameter(header.p) && is_return_parameter(header.q);
+  if (biased ? !usable : (header.p != 0.0 || header.q != 0.0)) {
+    throw SnapshotError(biased ? "p and q of biased walks must be positive and finite, and so must 1/p and 1/q"
                                : "p and q are set for walks that are not biased");
   }
 }
@@ -493,12 +493,16 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
   if (header.contents & kBiased) {
     auto weights = view_of<double>(contents, layout, kWeights);
     for (std::uint64_t entry = 0; entry < weights.size(); ++entry) {
-      if (!(std::isfinite(weights[entry]) && weights[entry] >= 0.0)) {
+      if (!is_weight(weights[entry])) {
         throw SnapshotError("entry " + count_text(entry) + " has a weight that is not finite and >= 0");
       }
     }
-    kg = kg.with_bias(
-        bias_from_weights(kg, std::move(weights), (header.contents & kWeighted) != 0, header.p, header.q, poll));
+    try {
+      kg = kg.with_bias(
+          bias_from_weights(kg, std::move(weights), (header.contents & kWeighted) != 0, header.p, header.q, poll));
+    } catch (const BiasError& error) {
+      throw SnapshotError(error.what());
+    }
   }
   return kg;
 }

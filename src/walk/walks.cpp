@@ -34,9 +34,6 @@ void with_items(Items items, Visit&& visit) {
   }
 }
 
-// The sampler's own walks call the poll between walks this often.
-constexpr std::uint64_t kWalksPerPoll = 4096;
-
 // a + b, or std::bad_alloc when the sum of sizes overflows.
 std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
   if (b > UINT64_MAX - a) throw std::bad_alloc();
@@ -75,7 +72,7 @@ class InterleavedWalks {
         output_(output),
         first_(first),
         start_(start),
-        poll_(poll),
+        meter_(poll),
         blocks_ahead_(expected_blocks(rules, graph.draws_per_step())),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
@@ -123,7 +120,7 @@ class InterleavedWalks {
           slot.stepped = true;
           --slot.steps_left;
           graph_.prefetch(slot.at);
-          if (++steps_ % kItemsPerPoll == 0 && poll_) poll_();
+          meter_.add(1 + graph_.take_work(slot.at));
         }
       }
     }
@@ -166,7 +163,9 @@ class InterleavedWalks {
   static std::uint64_t expected_blocks(const WalkRules& rules, double draws_per_step) {
     const double draws = expected_length_draws(rules) + 1.5 + expected_steps(rules) * draws_per_step;
     const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
-    return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, static_cast<double>(kMaxFirstBlocks)));
+    // Bounded whatever the estimate, NaN included: it sizes first_blocks_.
+    if (!(blocks >= 1.0)) return 1;
+    return blocks < static_cast<double>(kMaxFirstBlocks) ? static_cast<std::uint64_t>(blocks) : kMaxFirstBlocks;
   }
 
   // How many blocks the walk of `rng`, just ended, read, against what was
@@ -245,12 +244,11 @@ class InterleavedWalks {
   const NumberedOutput<Token> output_;
   const std::uint64_t first_;
   const StartRule start_;
-  const InterruptPoll& poll_;
+  PollingMeter meter_;  // steps, and work beyond them
   std::uint64_t blocks_ahead_;
   std::uint64_t walks_past_ = 0;            // walks noted that read past blocks_ahead_ blocks
   std::uint64_t walks_past_one_fewer_ = 0;  // ... past blocks_ahead_ - 1
   std::uint64_t walks_noted_ = 0;
-  std::uint64_t steps_ = 0;
   std::array<Slot, kInFlight> slots_;
   std::uint64_t first_block_count_ = 0;  // the blocks computed ahead for the batch
   std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
@@ -265,7 +263,7 @@ constexpr double kMostPaddedWaste = 3.0;
 std::uint64_t length_blocks(const WalkRules& rules) {
   const double draws = expected_length_draws(rules) + 1.0;
   const double blocks = std::ceil(2.0 * draws / static_cast<double>(StdRng::kBlockWords));
-  return static_cast<std::uint64_t>(std::clamp(blocks, 1.0, 2.0));
+  return blocks >= 2.0 ? 2 : 1;  // NaN too: what it sizes holds two at most
 }
 
 // Draws the lengths of walks begin to end - 1 of a request starting at
@@ -464,15 +462,17 @@ WalkTokens<Token> draw_stream_walks(const KG& kg, const WalkRules& rules, StdRng
   if (expected * static_cast<double>(count) < static_cast<double>(most_tokens) / 4) {
     tokens.reserve(static_cast<std::size_t>(expected * static_cast<double>(count)));
   }
+  // One meter across the walks: short walks add up to a poll as a long one does.
+  PollingMeter meter(poll);
   visit_walker(kg, [&](const auto& graph) {
     for (std::uint64_t k = 0; k < count; ++k) {
-      if (k % kWalksPerPoll == kWalksPerPoll - 1 && poll) poll();
+      meter.add(1);
       const std::uint64_t path_len = draw_path_len(rules, rng);
       const std::uint64_t start = graph.draw_start(rng);
       const std::uint64_t end = add_sizes(ends[k], add_sizes(path_len, 2));
       if (end >= most_tokens) throw std::bad_alloc();
       tokens.resize(end);
-      ends[k + 1] = ends[k] + graph.walk(start, path_len, rng, tokens.data() + ends[k], poll);
+      ends[k + 1] = ends[k] + walk_from(graph, start, path_len, rng, tokens.data() + ends[k], meter);
     }
   });
   tokens.resize(ends[count]);  // walks that ended early (restricted graphs) leave room at the end
