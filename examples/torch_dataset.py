@@ -5,7 +5,7 @@
 Epoch e is walks number e * N to (e + 1) * N - 1 of one sampler (walks by
 number depend on nothing else), so the loader's workers just split that
 range: each builds its own sampler and turns its share into tensors with
-`walk_ids`, without a copy. Token id 0 is padding; a walk's ids are
+`walk_ids`. Token id 0 is padding; a walk's ids are
 PathSampler.tokens ids plus one.
 """
 
@@ -15,6 +15,7 @@ import argparse
 import pathlib
 import sys
 
+import numpy as np
 import torch
 import vantrel
 from torch.utils.data import DataLoader, IterableDataset, get_worker_info
@@ -46,9 +47,9 @@ class WalkDataset(IterableDataset):
         for chunk_start in range(begin, end, self.chunk):
             # One thread per loader worker: the workers are the parallelism.
             ids, offsets = sampler.walk_ids(chunk_start, min(end, chunk_start + self.chunk), threads=1)
-            wide = memoryview(ids).itemsize == 8  # uint64 ids only past 2**32 tokens
-            ids = torch.frombuffer(ids, dtype=torch.int64 if wide else torch.uint32).to(torch.int64) + 1
-            bounds = torch.frombuffer(offsets, dtype=torch.int64).tolist()
+            # The ids are read-only, shared with the sampler's result; the + 1 makes a tensor of its own.
+            ids = torch.from_numpy(np.asarray(ids).astype(np.int64) + 1)
+            bounds = memoryview(offsets).tolist()
             for k in range(len(bounds) - 1):
                 yield ids[bounds[k]:bounds[k + 1]]
 

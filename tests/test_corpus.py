@@ -2,6 +2,7 @@
 walks, shards join into the whole, and a failure leaves no file behind."""
 
 import errno
+import json
 import os
 import socket
 import stat
@@ -15,9 +16,10 @@ import pytest
 import vantrel
 from conftest import interrupt_after
 
-# Labels with spaces, Unicode whitespace, '%', a CR inside, non-ASCII text
-# and an empty label.
+# Labels with spaces, Unicode whitespace, '%', a CR inside, non-ASCII text,
+# quotes, backslashes and control characters, and an empty label.
 AWKWARD = ("North Sea\tflows into\tRhine\n"
+           "Rhine\t\"quoted\" \\back\x01\x1f\x7f\b\f\u2028\tNorth Sea\n"
            "Rhine\t50%\u3000share\tBasel\n"
            "Basel\tcr\rinside\t\n"
            "\tr\u00a0nbsp\tZürich\n"
@@ -31,7 +33,7 @@ def read_lines(path):
     return text[:-1].split("\n")
 
 
-@pytest.mark.parametrize("fmt", ["tsv", "words"])
+@pytest.mark.parametrize("fmt", ["tsv", "words", "jsonl"])
 def test_round_trip(write_kg, tmp_path, fmt):
     sampler = vantrel.PathSampler(write_kg(AWKWARD), 3.0, 10, 4)
     path = tmp_path / f"corpus.{fmt}"
@@ -40,6 +42,10 @@ def test_round_trip(write_kg, tmp_path, fmt):
         400, sum(len(walk) for walk in expected))
     if fmt == "tsv":
         walks = [line.split("\t") for line in read_lines(path)]
+    elif fmt == "jsonl":
+        # Byte for byte what json.dumps writes, control characters and quotes among the labels.
+        assert read_lines(path) == [json.dumps(walk, ensure_ascii=False) for walk in expected]
+        walks = [json.loads(line) for line in read_lines(path)]
     else:
         walks = [[urllib.parse.unquote(word) for word in line.split(" ")] for line in read_lines(path)]
         # What whitespace-splitting readers see: one word per token, but for empty labels.

@@ -2,6 +2,7 @@
 number (walk_ids, walks) on any number of threads, and the token table."""
 
 import collections.abc
+import ctypes
 import os
 import random
 import signal
@@ -9,6 +10,7 @@ import threading
 import time
 from collections import Counter
 
+import numpy as np
 import pytest
 import vantrel
 from conftest import ABC, interrupt_after, random_graph
@@ -151,6 +153,10 @@ def test_id_arrays_are_sequences_of_int(abc_path):
             assert array[cut] == items[cut]
         with pytest.raises(IndexError, match="IdArray index out of range"):
             array[len(array)]
+        # Read-only, as documented: a consumer that asks to write is refused.
+        assert memoryview(array).readonly and not np.asarray(array).flags.writeable
+        with pytest.raises(TypeError, match="not writable"):
+            ctypes.c_char.from_buffer(array)
     assert (ids.index(0), ids.count(2), 1 in ids, -1 in ids, 2**64 in ids, "2" in ids) == (1, 2, True, False, False,
                                                                                             False)
     assert (table[1], table.index((1, 1, 2)), table.count((0, 0, 1)), (2, 0, 1) in table) == ((1, 1, 2), 1, 1, True)

@@ -190,3 +190,16 @@ def test_every_chacha20_kernel_gives_the_same_walks(write_kg, kernel):
     here = subprocess.run([sys.executable, "-c", KERNEL_DIGEST, path], capture_output=True, text=True,
                           env={k: v for k, v in os.environ.items() if k != "VANTREL_CHACHA20_KERNEL"})
     assert (child.returncode, child.stdout) == (0, here.stdout), child.stderr[-500:]
+
+
+@pytest.mark.parametrize("value", [b"none", b"\xff\xfe"])
+def test_a_kernel_no_cpu_runs_is_an_import_error(value):
+    import os
+    import subprocess
+    import sys
+
+    environment = {**os.environb, b"VANTREL_CHACHA20_KERNEL": value}
+    child = subprocess.run([sys.executable, "-c", "import vantrel"], capture_output=True, env=environment)
+    assert child.returncode == 1
+    last = child.stderr.decode("utf-8", "replace").strip().splitlines()[-1]
+    assert last.startswith("ImportError: VANTREL_CHACHA20_KERNEL=") and "names no ChaCha20 kernel" in last

@@ -133,7 +133,18 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   temporary_path_ = directory + "." + name + std::string(kTemporarySuffix);
   fd_ = ::mkostemps(temporary_path_.data(), 4, O_CLOEXEC);
   if (fd_ < 0) throw WriteError(errno);
-  if (::fchmod(fd_, 0666 & ~current_umask()) != 0) {
+  // A file replaced keeps its mode, and its owner and group where this
+  // process may give them (as root; or a group it is in): rewriting a
+  // private file must not widen who can read it.
+  struct stat replaced;
+  mode_t mode = 0666 & ~current_umask();
+  if (::stat(path_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    if (::fchown(fd_, replaced.st_uid, replaced.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = ::fchown(fd_, static_cast<uid_t>(-1), replaced.st_gid);
+    }
+    mode = replaced.st_mode & 0777;  // not set-id bits: walks are no program
+  }
+  if (::fchmod(fd_, mode) != 0) {
     const int code = errno;
     discard();
     throw WriteError(code);

@@ -41,7 +41,8 @@ class ReadOnlyFile {
 class AtomicFile {
  public:
   // Creates the temporary file, readable and writable as a new file at
-  // `path` would be (0666 less the umask). Its name is ".NAME.XXXXXX.tmp",
+  // `path` would be (0666 less the umask), or, where `path` is a regular
+  // file, with its mode, and its owner and group where allowed. Its name is ".NAME.XXXXXX.tmp",
   // with NAME cut short when the whole would be longer than a file name
   // may be. Throws WriteError.
   explicit AtomicFile(std::string path);

@@ -3,6 +3,7 @@
 #include "python/py_errors.hpp"
 #include "python/py_sampler.hpp"
 
+#include <cstring>
 #include <stdexcept>
 
 #include "random/chacha20.hpp"
@@ -61,7 +62,10 @@ PyMODINIT_FUNC PyInit_vantrel() {
   try {
     vantrel::kernel_from_environment();
   } catch (const std::invalid_argument& error) {
-    PyErr_SetString(PyExc_ImportError, error.what());
+    // The message quotes the environment's bytes, which need not be UTF-8.
+    PyRef message(
+        PyUnicode_DecodeUTF8(error.what(), static_cast<Py_ssize_t>(std::strlen(error.what())), "backslashreplace"));
+    if (message) PyErr_SetObject(PyExc_ImportError, message.get());
     return nullptr;
   }
   PyRef module(PyModule_Create2(&vantrel_module, 1013));

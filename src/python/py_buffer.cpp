@@ -45,6 +45,11 @@ int IdArray_getbuffer(PyObject* object, Py_buffer* view, int flags) {
   void* data = wide ? static_cast<void*>(std::get<1>(self->values).mutable_data())
                     : static_cast<void*>(std::get<0>(self->values).mutable_data());
   const Py_ssize_t itemsize = wide ? 8 : 4;
+  if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) {
+    PyErr_SetString(PyExc_BufferError, "ids are read-only: copy them to change them (numpy.array(ids))");
+    view->obj = nullptr;
+    return -1;
+  }
   if (self->ndim == 2 && (flags & PyBUF_ND) != PyBUF_ND) {
     PyErr_SetString(PyExc_BufferError, "a table of ids has two dimensions: its consumer must ask for its shape");
     view->obj = nullptr;
@@ -53,7 +58,7 @@ int IdArray_getbuffer(PyObject* object, Py_buffer* view, int flags) {
   view->buf = data;
   view->obj = new_ref(object).release();
   view->len = self->shape[0] * (self->ndim == 2 ? self->shape[1] : 1) * itemsize;
-  view->readonly = 0;
+  view->readonly = 1;
   view->itemsize = itemsize;
   view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(wide ? "Q" : "I") : nullptr;
   view->ndim = self->ndim;

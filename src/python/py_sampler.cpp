@@ -383,7 +383,8 @@ PyMethodDef PathSampler_methods[] = {
      "progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
-     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file). A regular\n"
+     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file);\n"
+     "format='jsonl': a JSON list of the tokens per line, as json.dumps(walk, ensure_ascii=False). A regular\n"
      "file is written whole or not at all; a FIFO, device, socket or /dev/fd/N straight into; an int\n"
      "is an open file descriptor, written to as it is.\n"
      "`progress` is called with the number of walks written, at most about ten times a second."},

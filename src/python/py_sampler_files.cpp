@@ -62,7 +62,8 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
   Py_RETURN_NONE;
 }
 
-constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {{"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}};
+constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {
+    {"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}, {"jsonl", CorpusFormat::kJsonLines}};
 
 constexpr ParamDescription kWriteWalksParams[] = {
     {"path", false, false}, {"first", false, false}, {"stop", false, false}, {"threads", true, true},

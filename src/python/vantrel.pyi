@@ -170,13 +170,15 @@ class PathSampler:
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
         items: Literal["path", "full", "nodes"] = "path",
-        format: Literal["tsv", "words"] = "tsv",
+        format: Literal["tsv", "words", "jsonl"] = "tsv",
         progress: Callable[[int], object] | None = None,
     ) -> tuple[int, int]:
         """Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns
         (walks, tokens) written. format="tsv": tokens separated by tabs; format="words": tokens with
         whitespace and "%" percent-escaped (urllib.parse.unquote reverses it), separated by spaces, for
-        gensim's corpus_file. A regular file (or a symbolic link's target) is written whole or not at all
-        (a temporary file renamed into place); a FIFO, device, socket or /dev/fd/N is written straight into;
+        gensim's corpus_file; format="jsonl": a JSON list of the tokens per line, as
+        json.dumps(walk, ensure_ascii=False) writes it. A regular file (or a symbolic link's target) is
+        written whole or not at all (a temporary file renamed into place, with the mode of the file it
+        replaces); a FIFO, device, socket or /dev/fd/N is written straight into;
         an int is an open file descriptor, written to as it is. `progress` is called with the number of
         walks written, at most about ten times a second; an exception raised in it stops the job."""

@@ -29,8 +29,8 @@ constexpr double kCorpusChunkTokens = 1 << 20;
 
 std::uint64_t chunk_walks(const WalkRules& rules, Items items) {
   const double walks = std::floor(kCorpusChunkTokens / expected_items(rules, items));
-  return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks
-                                                         : static_cast<std::uint64_t>(std::max(walks, 1.0));
+  if (!(walks >= 1.0)) return 1;  // NaN too: the estimate sizes buffers, so it stays bounded
+  return walks >= static_cast<double>(kCorpusChunkWalks) ? kCorpusChunkWalks : static_cast<std::uint64_t>(walks);
 }
 
 // Bytes that may begin a character to escape: ASCII whitespace (tab to CR,
@@ -77,6 +77,10 @@ std::vector<std::string> relation_texts(const KG& kg, CorpusFormat format) {
     if (format == CorpusFormat::kWords) {
       append_escaped(piece.label, text);  // a suffix holds nothing to escape
       text += suffix_text(piece.suffix);
+    } else if (format == CorpusFormat::kJsonLines) {
+      std::string plain;
+      piece.append_text(plain);
+      append_json_string(plain, text);
     } else {
       piece.append_text(text);
     }
@@ -144,22 +148,28 @@ template <class Graph, class Token>
 void format_with(const Graph& graph, CorpusFormat format, const std::vector<std::string>& relations,
                  const Token* tokens, const std::uint64_t* ends, std::uint64_t count, std::string& text) {
   const std::uint64_t nodes = graph.node_count();
-  const char separator = format == CorpusFormat::kWords ? ' ' : '\t';
+  const bool json = format == CorpusFormat::kJsonLines;
+  const std::string_view separator = format == CorpusFormat::kWords ? " " : json ? ", " : "\t";
   std::string escaped;
   TextBuffer out(text);
   for (std::uint64_t k = 0; k < count; ++k) {
     const Token* walk = tokens + ends[k];
     const std::uint64_t length = ends[k + 1] - ends[k];
+    if (json) out.push('[');
     // The start node, then a separator before each further token.
     for (std::uint64_t i = 0; i < length; ++i) {
-      if (i != 0) out.push(separator);
+      if (i != 0) out.append(separator);
       const std::uint64_t token = walk[i];
       if (token >= nodes) {
         out.append(relations[token - nodes]);
         continue;
       }
       const std::string_view label = graph.node_label(token);
-      if (format == CorpusFormat::kWords && !plain_word(label)) {
+      if (json) {
+        escaped.clear();
+        append_json_string(label, escaped);
+        out.append(escaped);
+      } else if (format == CorpusFormat::kWords && !plain_word(label)) {
         escaped.clear();
         append_escaped(label, escaped);
         out.append(escaped);
@@ -167,6 +177,7 @@ void format_with(const Graph& graph, CorpusFormat format, const std::vector<std:
         out.append(label);
       }
     }
+    if (json) out.push(']');
     out.push('\n');
   }
 }
@@ -293,6 +304,33 @@ void append_escaped(std::string_view text, std::string& out) {
     plain_from = i;
   }
   out.append(text.data() + plain_from, n - plain_from);
+}
+
+void append_json_string(std::string_view text, std::string& out) {
+  constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t plain_from = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    out.append(text.data() + plain_from, i - plain_from);
+    plain_from = i + 1;
+    switch (byte) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default: {
+        const char escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+        out.append(escape, 6);
+      }
+    }
+  }
+  out.append(text.data() + plain_from, text.size() - plain_from);
+  out.push_back('"');
 }
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,

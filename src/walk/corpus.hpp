@@ -16,14 +16,20 @@ namespace vantrel {
 
 // How a walk's tokens are written on its line.
 enum class CorpusFormat {
-  kTsv,    // each token's text (label, with "::-->" or "::<--" after a relation), separated by tabs
-  kWords,  // each token's text with whitespace and '%' percent-escaped, separated by spaces
+  kTsv,        // each token's text (label, with "::-->" or "::<--" after a relation), separated by tabs
+  kWords,      // each token's text with whitespace and '%' percent-escaped, separated by spaces
+  kJsonLines,  // a JSON list of the tokens' texts, as Python's json.dumps(walk, ensure_ascii=False) writes it
 };
 
 // Appends `text` to `out` with every byte of a whitespace character (ASCII
 // and Unicode, as Python's str.split() knows them) and of '%' written as %XX
 // (upper-case hex), so that urllib.parse.unquote gives the text back.
 void append_escaped(std::string_view text, std::string& out);
+
+// Appends `text` (UTF-8) to `out` as a JSON string with its quotes, as
+// Python's json.dumps(text, ensure_ascii=False) writes it: '"' and '\\'
+// escaped, control characters as \n, \r, \t, \b, \f or \u00xx, the rest as it is.
+void append_json_string(std::string_view text, std::string& out);
 
 // What was written.
 struct CorpusCounts {
