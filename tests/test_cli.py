@@ -74,23 +74,84 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
      "vantrel-walks: error: --start-file starts.txt: no node is labelled 'Z'"),
     (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: No such file or directory: absent.txt"),
     (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to N-Triples and N-Quads"),
+    (["empty.tsv"], "vantrel-walks: error: empty.tsv holds no triple: there is no node to walk from"),
+    (["kg.tsv", "--threads", "100000"], "vantrel-walks: error: argument --threads: invalid thread count value: "),
+    (["kg.tsv", "--each", str(2**64 - 1)], "vantrel-walks: error: --each 18446744073709551615: that many walks"),
+    (["kg.tsv", "--jsonl", "--format", "tsv"], "vantrel-walks: error: --jsonl writes JSON lines: it goes with no"),
+    (["absent.tsv", "-o", "no/such/dir/walks.tsv"], "vantrel-walks: error: -o no/such/dir/walks.tsv: no directory "),
 ])
 def test_errors_are_one_line_and_status_2(tmp_path, args, message):
     (tmp_path / "kg.tsv").write_text(RIVERS)
     (tmp_path / "bad.nt").write_text("<a:s> <a:p> .\n")
     (tmp_path / "starts.txt").write_text("A\nZ\n")
+    (tmp_path / "empty.tsv").write_text("")
     result = walks_cli(*args, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1 and result.stderr.startswith(message), result.stderr
 
 
 @pytest.mark.parametrize("form", ["tsv", "jsonl"])
-def test_ctrl_c_exits_130_and_leaves_no_file(tmp_path, form):
+@pytest.mark.parametrize("sent, status, said", [(signal.SIGINT, 130, "interrupted"),
+                                                (signal.SIGTERM, 143, "terminated by SIGTERM"),
+                                                (signal.SIGHUP, 129, "terminated by SIGHUP")])
+def test_a_signal_exits_with_its_status_and_leaves_no_file(tmp_path, form, sent, status, said):
     command = [sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "10000000000", "--no-progress",
                "-o", "walks.out", *(["--jsonl"] if form == "jsonl" else [])]
     child = subprocess.Popen(command, cwd=tmp_path, stderr=subprocess.PIPE, text=True)
     assert "writing" in child.stderr.readline()
-    child.send_signal(signal.SIGINT)
-    assert child.wait(timeout=60) == 130
-    assert child.stderr.read() == "vantrel-walks: interrupted\n"
+    child.send_signal(sent)
+    assert child.wait(timeout=60) == status
+    assert child.stderr.read() == f"vantrel-walks: {said}\n"
     assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("form", ["tsv", "jsonl"])
+def test_every_kind_of_output_is_written_as_a_redirection_would(tmp_path, form):
+    expected = subprocess.run([sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "7",
+                               *(["--jsonl"] if form == "jsonl" else [])], capture_output=True, text=True).stdout
+    private = tmp_path / "private.out"
+    private.write_text("old")
+    private.chmod(0o600)
+    (tmp_path / "link").symlink_to(private)
+    (tmp_path / "null").symlink_to(os.devnull)
+    os.mkfifo(tmp_path / "fifo")
+    reader = subprocess.Popen(["cat", tmp_path / "fifo"], stdout=subprocess.PIPE, text=True)
+    longest = "n" * 255
+    for name in ("link", "null", "fifo", longest):
+        result = walks_cli(BUNDLED, "--count", 7, *(["--jsonl"] if form == "jsonl" else []), "-o", name, cwd=tmp_path)
+        assert result.returncode == 0, result.stderr
+    assert reader.communicate(timeout=60)[0] == expected
+    assert (tmp_path / "link").is_symlink() and private.read_text() == expected
+    assert private.stat().st_mode & 0o777 == 0o600
+    assert (tmp_path / "null").is_symlink() and os.path.exists(os.devnull) and not os.path.isfile(os.devnull)
+    assert (tmp_path / longest).read_text() == expected
+    assert sorted(os.listdir(tmp_path)) == sorted(["private.out", "link", "null", "fifo", longest])
+
+
+@pytest.mark.parametrize("form", ["tsv", "jsonl"])
+def test_a_failing_standard_output_is_an_error(form):
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "100000",
+                                 *(["--jsonl"] if form == "jsonl" else [])], stdout=full, stderr=subprocess.PIPE,
+                                text=True)
+    assert result.returncode == 2
+    assert result.stderr.splitlines()[-1] == "vantrel-walks: error: No space left on device: standard output"
+
+
+def test_closed_standard_streams(tmp_path):
+    command = f"{sys.executable} -m vantrel_cli {BUNDLED} --count 5"
+    closed_out = subprocess.run(["sh", "-c", command + " >&-"], capture_output=True, text=True)
+    assert closed_out.returncode == 2
+    assert closed_out.stderr == "vantrel-walks: error: standard output is closed: name an output file with -o\n"
+    closed_error = subprocess.run(["sh", "-c", command + " 2>&-"], capture_output=True, text=True)
+    assert closed_error.returncode == 0
+    assert closed_error.stdout == walks_cli(BUNDLED, "--count", 5).stdout  # the walks and nothing else
+
+
+def test_an_output_that_is_the_input_is_refused(tmp_path):
+    (tmp_path / "kg.tsv").write_text(RIVERS)
+    (tmp_path / "alias.tsv").symlink_to(tmp_path / "kg.tsv")
+    result = walks_cli("kg.tsv", "--count", 3, "-o", "alias.tsv", cwd=tmp_path)
+    assert (result.returncode, result.stderr) == (
+        2, "vantrel-walks: error: -o alias.tsv is the input file: it would be replaced by its walks\n")
+    assert (tmp_path / "kg.tsv").read_text() == RIVERS

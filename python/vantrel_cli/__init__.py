@@ -9,17 +9,16 @@ A walk is its start label, one relation per step suffixed "::-->" (followed
 head to tail) or "::<--" (tail to head), and its end label. Walk i is walk
 number i of the sampler (PathSampler.write_walks): the same file, arguments
 and seed always give the same output, whatever the number of threads.
-Errors are one line on stderr and exit status 2; Ctrl-C exits 130 and leaves
-no output file behind.
+Errors are one line on stderr and exit status 2; Ctrl-C exits 130, SIGTERM
+143 and SIGHUP 129, and none of them leaves an output file behind.
 """
 
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import pathlib
-import secrets
+import signal
 import sys
 from importlib import metadata
 
@@ -84,9 +83,17 @@ def count_of(text: str) -> int:
     return value
 
 
+def thread_count(text: str) -> int:
+    value = int(text)
+    if not 0 <= value <= 65536:
+        raise ValueError(text)
+    return value
+
+
 # argparse names the type in its message: "invalid positive number value: '-1'".
 positive_number.__name__ = "positive number"
 count_of.__name__ = "non-negative int"
+thread_count.__name__ = "thread count"
 
 
 class ShowVersion(argparse.Action):
@@ -125,8 +132,9 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--mean", type=positive_number, default=4.0, help="mean walk length, Poisson (default 4)")
     p.add_argument("--max", type=count_of, default=10, help="longest walk, in steps (default 10)")
     p.add_argument("--seed", type=count_of, default=0, help="random seed, 0 to 2**64-1 (default 0)")
-    p.add_argument("--threads", type=count_of, default=0, help="threads, 0 for every CPU (default 0)")
-    p.add_argument("--format", choices=["tsv", "words"], default="tsv",
+    p.add_argument("--threads", type=thread_count, default=0,
+                   help="threads, 0 for every CPU, at most 65536 (default 0)")
+    p.add_argument("--format", choices=["tsv", "words"],
                    help="tsv: tokens separated by tabs; words: percent-escaped tokens separated by spaces, for "
                         "gensim's corpus_file (default tsv)")
     p.add_argument("--jsonl", action="store_true", help="write JSON lines (lists of tokens) instead")
@@ -141,7 +149,7 @@ def read_graph(args: argparse.Namespace):
     import vantrel
 
     size = os.path.getsize(args.data) if os.path.isfile(args.data) else 0
-    progress = Progress(size, unit="B") if not args.no_progress and size >= 64 << 20 else None
+    progress = Progress(size, unit="B") if not args.no_progress and size >= 64 << 20 and sys.stderr else None
     try:
         sampler = vantrel.PathSampler.read(args.data, args.mean, args.max, args.seed, format=args.input_format,
                                            literals="drop" if args.drop_literals else "keep", progress=progress)
@@ -177,51 +185,62 @@ def starts(sampler, args: argparse.Namespace):
     return ids, args.each * len(labels) if args.each is not None else args.count
 
 
-def write_jsonl(sampler, count: int, start, args: argparse.Namespace, out) -> None:
-    chunk = 100_000
-    for first in range(0, count, chunk):
-        walks = sampler.walks(first, min(count, first + chunk), threads=args.threads, start=start, items=args.items)
-        out.write("".join(json.dumps(walk, ensure_ascii=False) + "\n" for walk in walks))
+def say(text: str, end: str = "\n") -> None:
+    """A line of status on standard error, never elsewhere: with standard
+    error closed, nothing (print would fall back to standard output, which
+    may be the corpus)."""
+    if sys.stderr is not None:
+        print(text, end=end, file=sys.stderr, flush=True)
 
 
-def jsonl_to(sampler, count: int, start, args: argparse.Namespace) -> None:
-    """JSON lines to standard output, or to a file that appears whole or not
-    at all (a temporary file beside it, renamed once complete)."""
+def check_output(args: argparse.Namespace) -> None:
+    """Refuses, before the graph is read, an output that cannot be written or
+    that is the input itself (however named: links are followed)."""
     if args.output is None:
-        write_jsonl(sampler, count, start, args, sys.stdout)
+        if sys.stdout is None:
+            raise UsageError("standard output is closed: name an output file with -o")
         return
-    target = pathlib.Path(args.output)
-    # Named before it exists, so that a Ctrl-C at any point, even while the
-    # file is being created, knows what to remove.
-    temporary = target.with_name(f".{target.name}.{os.getpid()}.{secrets.token_hex(4)}.part")
+    target = os.path.realpath(args.output)
+    if os.path.isdir(target):
+        raise UsageError(f"-o {args.output} is a directory")
+    directory = os.path.dirname(target)
+    if not os.path.isdir(directory):
+        raise UsageError(f"-o {args.output}: no directory {directory}")
+    replaced = not os.path.exists(target) or os.path.isfile(target)  # else written straight into
+    if replaced and not os.access(directory, os.W_OK | os.X_OK):
+        raise UsageError(f"-o {args.output}: the directory {directory} is not writable")
     try:
-        with open(temporary, "x", encoding="utf-8", newline="\n") as out:
-            write_jsonl(sampler, count, start, args, out)
-        os.replace(temporary, target)
-    except BaseException:
-        temporary.unlink(missing_ok=True)
-        raise
+        same = os.path.exists(args.data) and os.path.exists(target) and os.path.samefile(args.data, target)
+    except OSError:
+        same = False
+    if same:
+        raise UsageError(f"-o {args.output} is the input file: it would be replaced by its walks")
 
 
 def run(args: argparse.Namespace) -> None:
+    if args.jsonl and args.format is not None:
+        raise UsageError("--jsonl writes JSON lines: it goes with no --format")
+    check_output(args)
     sampler = read_graph(args)
+    if sampler.node_count == 0:
+        raise UsageError(f"{args.data} holds no triple: there is no node to walk from")
     start, count = starts(sampler, args)
-    print(f"{args.data}: {sampler.data_size} triples; writing {count:,} walks", file=sys.stderr)
-    if args.jsonl:
-        jsonl_to(sampler, count, start, args)
-        return
-    progress = Progress(count) if not args.no_progress and count >= 1_000_000 else None
+    if count >= 1 << 64:
+        raise UsageError(f"--each {args.each}: that many walks for each start node is more than 2**64 - 1 walks")
+    say(f"{args.data}: {sampler.data_size} triples; writing {count:,} walks")
+    progress = Progress(count) if not args.no_progress and count >= 1_000_000 and sys.stderr is not None else None
     target = args.output
     if target is None:
         sys.stdout.flush()
         target = sys.stdout.fileno()  # the same writer, straight to the descriptor
     try:
         walks, tokens = sampler.write_walks(target, 0, count, threads=args.threads, start=start, items=args.items,
-                                            format=args.format, progress=progress)
+                                            format="jsonl" if args.jsonl else args.format or "tsv",
+                                            progress=progress)
     finally:
         if progress is not None:
             progress.close()
-    print(f"{walks:,} walks, {tokens:,} tokens", file=sys.stderr)
+    say(f"{walks:,} walks, {tokens:,} tokens")
 
 
 UNWRAPPED = "called `Result::unwrap()` on an `Err` value: "
@@ -229,22 +248,60 @@ UNWRAPPED = "called `Result::unwrap()` on an `Err` value: "
 
 def one_line(error: BaseException) -> str:
     """The error's message on one line, with the notes that name its file."""
-    if isinstance(error, OSError) and error.errno is not None and error.filename is not None:
-        return f"{os.strerror(error.errno)}: {os.fsdecode(error.filename)}"
+    if isinstance(error, OSError) and error.errno is not None:
+        if isinstance(error.filename, (str, bytes, os.PathLike)):
+            return f"{os.strerror(error.errno)}: {os.fsdecode(error.filename)}"
+        if error.filename == 1 or error.filename is None and isinstance(error, BrokenPipeError):
+            return f"{os.strerror(error.errno)}: standard output"
+        return os.strerror(error.errno)
     text = " ".join(str(error).removeprefix(UNWRAPPED).split()) or type(error).__name__
     notes = getattr(error, "__notes__", [])
     return f"{text} ({'; '.join(notes)})" if notes else text
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP, raised where the work polls for signals, so that
+    the output's temporary file is removed as on Ctrl-C."""
+
+    def __init__(self, signal_number: int) -> None:
+        super().__init__(signal_number)
+        self.signal_number = signal_number
+
+
+def terminate(signal_number: int, frame) -> None:
+    raise Terminated(signal_number)
+
+
+def keep_descriptors_apart() -> None:
+    """A standard descriptor that the command was started without (`2>&-`)
+    is opened on /dev/null, so that no file the command opens takes its
+    number, and nothing meant for standard error lands in the corpus."""
+    for descriptor in (1, 2):
+        try:
+            os.fstat(descriptor)
+        except OSError:
+            null = os.open(os.devnull, os.O_WRONLY)
+            if null != descriptor:
+                os.dup2(null, descriptor)
+                os.close(null)
+
+
 def main(argv: list[str] | None = None) -> int:
-    """Runs the command; its exit status: 0, 2 on an error, 130 on Ctrl-C."""
+    """Runs the command; its exit status: 0, 2 on an error, 130 on Ctrl-C,
+    128 + the signal's number on SIGTERM or SIGHUP."""
+    keep_descriptors_apart()
+    handlers = {number: signal.signal(number, terminate) for number in (signal.SIGTERM, signal.SIGHUP)
+                if signal.getsignal(number) is signal.SIG_DFL}
     try:
         run(parser().parse_args(argv))
     except KeyboardInterrupt:
-        print(f"{PROGRAM}: interrupted", file=sys.stderr)
+        say(f"{PROGRAM}: interrupted")
         return 130
+    except Terminated as stop:
+        say(f"{PROGRAM}: terminated by {signal.Signals(stop.signal_number).name}")
+        return 128 + stop.signal_number
     except UsageError as error:
-        print(f"{PROGRAM}: error: {error}", file=sys.stderr)
+        say(f"{PROGRAM}: error: {error}")
         return 2
     except BrokenPipeError:
         # The reader went away (| head): not an error of the walks. Standard
@@ -252,7 +309,10 @@ def main(argv: list[str] | None = None) -> int:
         # does not fail too.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
-    except (OSError, ValueError, TypeError, MemoryError, EOFError) as error:
-        print(f"{PROGRAM}: error: {one_line(error)}", file=sys.stderr)
+    except Exception as error:  # every failure of the work: one line, never a traceback
+        say(f"{PROGRAM}: error: {one_line(error)}")
         return 2
+    finally:
+        for number, handler in handlers.items():
+            signal.signal(number, handler)
     return 0
