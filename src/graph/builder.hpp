@@ -11,7 +11,7 @@
 
 #include "core/interrupt.hpp"
 #include "graph/edge_buckets.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "graph/triple.hpp"
 

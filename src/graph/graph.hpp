@@ -1,9 +1,8 @@
-// The knowledge graph: a directed multigraph with one edge per triple, nodes
-// for the distinct head and tail labels in order of first occurrence, and the
-// random walk over it.
+// The plain graph: a directed multigraph with one edge per triple, nodes for
+// the distinct head and tail labels in order of first occurrence, and the
+// uniform random walk over it.
 //
-// Nodes with their edges are blocks in one array of cells:
-//   [header of node 0][its forward edges][its backward edges][header of node 1]...
+// Nodes with their edges are blocks in one array of cells (graph/layout.hpp).
 // A header cell holds the node's forward count, backward count and id. An
 // edge cell holds what a step needs: the block of the node at the edge's
 // other end, the relation, and the edge's position among that node's entries
@@ -26,53 +25,10 @@
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
 #include "graph/labels.hpp"
+#include "graph/layout.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
-
-// The first cell of a node's block.
-template <class Id>
-struct HeaderCell {
-  Id forward_count;
-  Id backward_count;
-  Id node;
-};
-
-// One of a node's edges, seen from that node.
-template <class Id>
-struct EdgeCell {
-  Id block;     // the block of the node at the other end
-  Id relation;  // relation label id
-  Id twin;      // position of this edge among the other end's entries of the opposite direction
-};
-
-// A cell of the block array: a header or an edge, by its position. Both
-// views are three ids, so either may be read whatever was written.
-template <class Id>
-union Cell {
-  HeaderCell<Id> header;
-  EdgeCell<Id> edge;
-};
-
-// The layout of a node's block: its header cell, then one cell per
-// forward entry, then one per backward entry. Every unit that lays out or
-// reads blocks finds cells through these.
-
-// The cells a block of `forward` and `backward` entries takes.
-constexpr std::uint64_t block_cells(std::uint64_t forward, std::uint64_t backward) { return 1 + forward + backward; }
-
-// The cell of entry `entry` of the block at `block`, counting its forward
-// entries first (a backward entry k is entry forward_count + k).
-constexpr std::uint64_t entry_cell(std::uint64_t block, std::uint64_t entry) { return block + 1 + entry; }
-
-// The cell of an edge's twin, the same edge seen from its other end: entry
-// `twin` among the opposite direction's entries of that end's block, which
-// starts at `far_block` with `far_forward_count` forward entries. `forward`:
-// whether the edge is a forward entry where it is seen from.
-constexpr std::uint64_t twin_cell(std::uint64_t far_block, std::uint64_t far_forward_count, bool forward,
-                                  std::uint64_t twin) {
-  return entry_cell(far_block, (forward ? far_forward_count : 0) + twin);
-}
 
 // How a string of a walk ends: a node label has no suffix, an edge string
 // says whether the edge was followed forward or backward.
@@ -138,15 +94,6 @@ inline constexpr std::uint64_t kNotYet = UINT64_MAX - 1;
 // miss of its own, and try_step() hands over to other walks while it comes.
 inline constexpr std::uint64_t kCandidatesInCache = 512;
 
-// Whether a graph of `cells` cells (a header per node, an entry per edge and
-// direction listed) and `relations` relations can have 32-bit ids: every
-// cell position and relation id below 2^32 - 1, the all-ones value being
-// kept as a marker (no twin, an empty slot). The one rule for every graph,
-// however it is built or loaded.
-constexpr bool fits_32_bit_ids(std::uint64_t cells, std::uint64_t relations) {
-  return cells < UINT32_MAX && relations < UINT32_MAX;
-}
-
 // Walks `path_len` steps from node `start` with `walker` (a graph, or a
 // biased one): writes the start node, the relation token of each step, and
 // the end node to `out`; a step that finds no edge to take ends the walk.
@@ -180,28 +127,28 @@ class BasicGraph {
   BasicGraph() = default;
   // A graph of laid-out blocks: `block_of` maps node ids to the positions of
   // their header cells in `cells`.
-  // A restricted graph (`restricted`) may have nodes without edges and
+  // A graph that `may_lack_edges` (a restriction, or one made from ids that
+  // leave some node or relation without an edge) may have nodes and
   // relations without edges; with one direction, every twin is kNoTwin.
   // `heads`: the head of every triple, in input order, where the graph is
   // the graph as read and knows its order (empty otherwise).
   BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels, LabelList relation_labels,
-             Direction direction = Direction::kBoth, bool restricted = false, ArrayRegion<Id> heads = {})
+             Direction direction = Direction::kBoth, bool may_lack_edges = false, ArrayRegion<Id> heads = {})
       : cells_(std::move(cells)),
         block_of_(std::move(block_of)),
         node_labels_(std::move(node_labels)),
         relation_labels_(std::move(relation_labels)),
         heads_(std::move(heads)),
         direction_(direction),
-        restricted_(restricted) {}
+        may_lack_edges_(may_lack_edges) {}
 
   std::uint64_t node_count() const { return block_of_.size(); }
+  // The entries of every block: one per edge and direction listed.
+  std::uint64_t entry_count() const { return vantrel::entry_count(cells_.size(), block_of_.size()); }
   // The triples the graph can walk: each listed once per direction it keeps.
-  std::uint64_t edge_count() const {
-    const std::uint64_t entries = cells_.size() - block_of_.size();
-    return direction_ == Direction::kBoth ? entries / 2 : entries;
-  }
+  std::uint64_t edge_count() const { return direction_ == Direction::kBoth ? entry_count() / 2 : entry_count(); }
   Direction direction() const { return direction_; }
-  bool restricted() const { return restricted_; }
+  bool may_lack_edges() const { return may_lack_edges_; }
   std::uint64_t relation_count() const { return relation_labels_.size(); }
   // Tokens: node ids 0 to n - 1 first, then relation r followed forward
   // (n + 2r) and backward (n + 2r + 1).
@@ -337,122 +284,10 @@ class BasicGraph {
   LabelList relation_labels_;
   ArrayRegion<Id> heads_;  // triple (in input order) -> its head node
   Direction direction_ = Direction::kBoth;
-  bool restricted_ = false;
+  bool may_lack_edges_ = false;
 };
 
 extern template class BasicGraph<std::uint32_t>;
 extern template class BasicGraph<std::uint64_t>;
-
-struct Restriction;
-class Bias;
-
-// The graph of a sampler, with the id width chosen at build time. A KG is
-// shared, not copied: copies refer to the same arrays. Besides the graph it
-// walks it knows the graph as read, which a restricted graph was restricted
-// from (its source, with the restriction that gives it), and the weights of
-// biased walks, where it has them.
-class KG {
- public:
-  using Narrow = BasicGraph<std::uint32_t>;  // where fits_32_bit_ids()
-  using Wide = BasicGraph<std::uint64_t>;
-  using Graphs = std::variant<Narrow, Wide>;
-
-  KG() : graph_(std::make_shared<const Graphs>(Narrow{})) {}
-  explicit KG(Narrow graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
-  explicit KG(Wide graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
-
-  // `graph`, restricted from `source` (a graph as read) by `restriction`.
-  static KG restricted_from(KG graph, std::shared_ptr<const KG> source,
-                            std::shared_ptr<const Restriction> restriction) {
-    graph.source_ = std::move(source);
-    graph.restriction_ = std::move(restriction);
-    return graph;
-  }
-  // The same graph, walked with the weights of `bias` (null: uniformly).
-  KG with_bias(std::shared_ptr<const Bias> bias) const {
-    KG biased = *this;
-    biased.bias_ = std::move(bias);
-    return biased;
-  }
-
-  template <class Visit>
-  decltype(auto) visit(Visit&& visit) const {
-    return std::visit(std::forward<Visit>(visit), *graph_);
-  }
-
-  // The graph with ids of type Id; it must be of that width.
-  template <class Id>
-  const BasicGraph<Id>& as() const {
-    return std::get<BasicGraph<Id>>(*graph_);
-  }
-
-  // The graph as read: this one, or the one this was restricted from.
-  const KG& source() const { return source_ ? *source_ : *this; }
-  // The same, shared: for a graph as read, a copy of it without bias.
-  std::shared_ptr<const KG> shared_source() const {
-    if (source_) return source_;
-    KG source = *this;
-    source.bias_ = nullptr;
-    return std::make_shared<const KG>(std::move(source));
-  }
-  // What keeps this graph's edges of its source's; null for a graph as read.
-  const Restriction* restriction() const { return restriction_.get(); }
-  const std::shared_ptr<const Restriction>& shared_restriction() const { return restriction_; }
-  // The weights of biased walks; null for uniform walks.
-  const Bias* bias() const { return bias_.get(); }
-
-  std::uint64_t node_count() const {
-    return visit([](const auto& g) { return g.node_count(); });
-  }
-  std::uint64_t edge_count() const {
-    return visit([](const auto& g) { return g.edge_count(); });
-  }
-  std::uint64_t token_count() const {
-    return visit([](const auto& g) { return g.token_count(); });
-  }
-  PathPiece token_text(std::uint64_t token) const {
-    return visit([&](const auto& g) { return g.token_text(token); });
-  }
-  const LabelList& node_labels() const {
-    return visit([](const auto& g) -> const LabelList& { return g.node_labels(); });
-  }
-  const LabelList& relation_labels() const {
-    return visit([](const auto& g) -> const LabelList& { return g.relation_labels(); });
-  }
-
-  std::uint64_t draw_start(StdRng& rng) const {
-    return visit([&](const auto& g) { return g.draw_start(rng); });
-  }
-  bool restricted() const {
-    return visit([](const auto& g) { return g.restricted(); });
-  }
-  // Whether a walk may end before its drawn length: at a node of a
-  // restricted graph without edges, or of a biased one without weight.
-  bool may_end_early() const { return restricted() || bias_ != nullptr; }
-
-  // Walks `path_len` steps from node `start`, uniformly or by the bias, as
-  // BasicGraph::walk does; returns the number of tokens written. `meter`
-  // counts the work for its poll, across walks.
-  template <class Token>
-  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out, PollingMeter& meter) const;
-  template <class Token>
-  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const {
-    PollingMeter meter(poll);
-    return walk(start, path_len, rng, out, meter);
-  }
-
-  // A walk with a drawn start, as owned strings, each edge label followed by
-  // `redge_suffix` when followed forward and by `ledge_suffix` when followed
-  // backward.
-  std::vector<std::string> sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
-                                       std::string_view ledge_suffix) const;
-
- private:
-  std::shared_ptr<const Graphs> graph_;
-  std::shared_ptr<const KG> source_;
-  std::shared_ptr<const Restriction> restriction_;
-  std::shared_ptr<const Bias> bias_;
-};
 
 }  // namespace vantrel

@@ -55,7 +55,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     ++counts[id(e, 0, node_count)].forward;
     ++counts[id(e, 2, node_count)].backward;
   }
-  bool restricted = false;
+  bool may_lack_edges = false;
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
   auto block_region = ArrayRegion<Id>::allocate(node_count);
   Cell<Id>* const cells = cell_region.mutable_data();
@@ -64,7 +64,7 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   for (std::uint64_t n = 0; n < node_count; ++n) {
     block_of[n] = static_cast<Id>(next_block);
     cells[next_block].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
-    restricted = restricted || (counts[n].forward == 0 && counts[n].backward == 0);
+    may_lack_edges = may_lack_edges || (counts[n].forward == 0 && counts[n].backward == 0);
     next_block += block_cells(counts[n].forward, counts[n].backward);
     counts[n] = {0, 0};  // now: the entries placed so far
   }
@@ -94,9 +94,10 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     cells[twin_cell(dst_block, cells[dst_block].header.forward_count, true, rev_position)].edge = {src_block, relation,
                                                                                                    fwd_position};
   }
-  restricted = restricted || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
+  may_lack_edges =
+      may_lack_edges || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
   return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
-                        std::move(relation_labels), Direction::kBoth, restricted, std::move(head_region));
+                        std::move(relation_labels), Direction::kBoth, may_lack_edges, std::move(head_region));
 }
 
 }  // namespace

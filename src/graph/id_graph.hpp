@@ -14,7 +14,7 @@
 
 #include "core/integers.hpp"
 #include "core/interrupt.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "graph/labels.hpp"
 
 namespace vantrel {
@@ -47,7 +47,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelL
 // The graph of `triples` (one edge per row, in row order) over the nodes
 // and relations of `node_labels` and `relation_labels`. Throws
 // IdRangeError for the first id out of range, in row order. A graph where
-// some node or relation has no edge is marked restricted: a walk that starts
+// some node or relation has no edge may lack edges (may_lack_edges()): a walk that starts
 // at such a node ends there.
 KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
                   const InterruptPoll& poll = {});

@@ -3,70 +3,44 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "core/parallel.hpp"
+#include "graph/layout.hpp"
 
 namespace vantrel {
 
 namespace {
-
-// The direction of a restriction of a graph that keeps `parent`: what both keep.
-Direction kept_direction(Direction parent, Direction requested) {
-  if (parent == Direction::kBoth) return requested;
-  return parent;  // a graph of one direction keeps that one, or (asked for the other) nothing
-}
 
 template <class Id>
 BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& restriction, const InterruptPoll& poll) {
   const std::uint64_t nodes = graph.node_count();
   const Cell<Id>* cells = graph.cells().data();
   const Id* blocks = graph.blocks().data();
-  const Direction direction = kept_direction(graph.direction(), restriction.direction);
-  const bool nothing = graph.direction() != Direction::kBoth && restriction.direction != Direction::kBoth &&
-                       graph.direction() != restriction.direction;
-  const bool keep_forward = !nothing && direction != Direction::kBackward;
-  const bool keep_backward = !nothing && direction != Direction::kForward;
-  auto kept = [&](const EdgeCell<Id>& edge, bool forward) {
-    return (forward ? keep_forward : keep_backward) && restriction.relations[edge.relation];
-  };
+  const Restriction kept = restriction_of_listed(graph.direction(), restriction);
   // Pass 1, by ranges of nodes on every CPU: how many cells each node's
   // block takes, and (where twins are kept) each kept entry's position
   // among its node's kept entries of the same direction.
-  const bool twins = keep_forward && keep_backward;
+  const bool twins = kept.direction == Direction::kBoth;
   std::vector<Id> rank(twins ? graph.cells().size() : 0);
   auto new_blocks = ArrayRegion<Id>::allocate(nodes);
   Id* const block_of = new_blocks.mutable_data();
-  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
-  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
   auto for_each_node = [&](auto&& visit) {
-    run_tasks(
-        tasks, available_cpus(),
-        [&](std::uint64_t task, const InterruptPoll& task_poll) {
-          for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
-            visit(node);
-          }
-          task_poll();
-        },
-        poll);
+    for_node_ranges(nodes, poll, [&](std::uint64_t begin, std::uint64_t end) {
+      for (std::uint64_t node = begin; node < end; ++node) visit(node);
+    });
   };
   for_each_node([&](std::uint64_t node) {
     const std::uint64_t block = blocks[node];
     const HeaderCell<Id>& header = cells[block].header;
     std::uint64_t ranks[2] = {0, 0};
-    for (std::uint64_t entry = 0; entry < std::uint64_t{header.forward_count} + header.backward_count; ++entry) {
+    for (std::uint64_t entry = 0; entry < degree(header); ++entry) {
       const bool forward = entry < header.forward_count;
       const std::uint64_t cell = entry_cell(block, entry);
-      if (!kept(cells[cell].edge, forward)) continue;
+      if (!kept.keeps(cells[cell].edge.relation, forward)) continue;
       if (twins) rank[cell] = static_cast<Id>(ranks[forward ? 0 : 1]);
       ++ranks[forward ? 0 : 1];
     }
     block_of[node] = static_cast<Id>(block_cells(ranks[0], ranks[1]));  // the block's size, for now
   });
-  std::uint64_t cell_count = 0;
-  for (std::uint64_t node = 0; node < nodes; ++node) {
-    const std::uint64_t size = block_of[node];
-    block_of[node] = static_cast<Id>(cell_count);
-    cell_count += size;
-  }
+  const std::uint64_t cell_count = block_starts_from_sizes(block_of, nodes);
   // Pass 2, likewise: the blocks, each edge leading to the other end's new
   // block with its twin's new position, or kNoTwin where that copy is not kept.
   auto new_cells = ArrayRegion<Cell<Id>>::allocate(cell_count);
@@ -79,7 +53,7 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
     std::uint64_t at = block_of[node];
     HeaderCell<Id>& new_header = out[at++].header;
     new_header = {0, 0, static_cast<Id>(node)};
-    for (std::uint64_t entry = 0; entry < std::uint64_t{header.forward_count} + header.backward_count; ++entry) {
+    for (std::uint64_t entry = 0; entry < degree(header); ++entry) {
       // The far ends' headers are read at random: ask for the one a few
       // dozen cells on (in this block or the next ones) now, so that the
       // reads overlap. A header cell read as an edge gives a count, mostly
@@ -91,12 +65,10 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
       }
       const bool forward = entry < header.forward_count;
       const EdgeCell<Id>& edge = cells[cell].edge;
-      if (!kept(edge, forward)) continue;
+      if (!kept.keeps(edge.relation, forward)) continue;
       const HeaderCell<Id>& far_end = cells[edge.block].header;
       Id twin = BasicGraph<Id>::kNoTwin;
-      if (twins && edge.twin != BasicGraph<Id>::kNoTwin) {
-        twin = rank[twin_cell(edge.block, far_end.forward_count, forward, edge.twin)];
-      }
+      if (twins && edge.twin != BasicGraph<Id>::kNoTwin) twin = rank[twin_cell_of(cells, edge, forward)];
       out[at++].edge = {block_of[far_end.node], edge.relation, twin};
       ++(forward ? new_header.forward_count : new_header.backward_count);
     }
@@ -108,20 +80,27 @@ BasicGraph<Id> restrict_basic(const BasicGraph<Id>& graph, const Restriction& re
       LabelList(node_labels.bytes().share(), node_labels.offsets().share(), node_labels.ascii_flags().share()),
       LabelList(relation_labels.bytes().share(), relation_labels.offsets().share(),
                 relation_labels.ascii_flags().share()),
-      direction, true);
+      kept.direction, true);
 }
 
 }  // namespace
 
+Restriction restriction_of_listed(Direction listed, const Restriction& requested) {
+  Restriction kept = requested;
+  if (listed == Direction::kBoth) return kept;
+  kept.direction = listed;  // a graph of one direction keeps that one, or (asked for the other) nothing
+  if (requested.direction != Direction::kBoth && requested.direction != listed) {
+    kept.relations.assign(kept.relations.size(), false);
+  }
+  return kept;
+}
+
 Restriction combined_restriction(const KG& kg, const Restriction& requested) {
-  Restriction combined = requested;
-  const Direction direction = kg.visit([](const auto& graph) { return graph.direction(); });
-  combined.direction = kept_direction(direction, requested.direction);
-  const bool nothing =
-      direction != Direction::kBoth && requested.direction != Direction::kBoth && direction != requested.direction;
+  Restriction combined =
+      restriction_of_listed(kg.visit([](const auto& graph) { return graph.direction(); }), requested);
   for (std::size_t relation = 0; relation < combined.relations.size(); ++relation) {
     const bool before = !kg.restriction() || kg.restriction()->relations[relation];
-    combined.relations[relation] = !nothing && before && requested.relations[relation];
+    combined.relations[relation] = before && combined.relations[relation];
   }
   return combined;
 }
@@ -130,6 +109,13 @@ KG restrict_graph(const KG& kg, const Restriction& restriction, const InterruptP
   KG restricted = kg.visit([&](const auto& graph) { return KG(restrict_basic(graph, restriction, poll)); });
   return KG::restricted_from(std::move(restricted), kg.shared_source(),
                              std::make_shared<const Restriction>(combined_restriction(kg, restriction)));
+}
+
+void check_restricted_from_source(const KG& kg) {
+  kg.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    for_each_kept_entry<Id>(kg, {}, [](std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t) {});
+  });
 }
 
 }  // namespace vantrel

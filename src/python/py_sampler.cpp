@@ -17,7 +17,7 @@
 
 #include "core/parallel.hpp"
 #include "graph/bias.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "graph/restriction.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"

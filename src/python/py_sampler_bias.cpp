@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "graph/bias.hpp"
+#include "graph/source_triples.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
 #include "python/py_sampler_state.hpp"
@@ -290,9 +291,8 @@ PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs)
   BiasInputs inputs;
   if (given(0)) {
     if (!knows_source_triples(kg)) {
-      PyErr_SetString(PyExc_ValueError,
-                      "edge_weights needs the graph as read, which this sampler does not know: it was loaded from a "
-                      "snapshot of a graph restricted to one direction, written by an earlier version");
+      PyErr_Format(PyExc_ValueError, "edge_weights needs the graph as read, which this sampler does not know: %s",
+                   kSourceTriplesUnknown);
       return nullptr;
     }
     if (!convert_weights(slots[0].get(), "edge_weights", source_triples(kg), "triple of the graph as read",
@@ -325,9 +325,7 @@ PyObject* PathSampler_triple_ids(PyObject* object, PyObject* args, PyObject* kwa
   if (parse_fn_args(kTripleIdsName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
   const KG& kg = state_of(object).kg;
   if (!knows_source_triples(kg)) {
-    PyErr_SetString(PyExc_ValueError,
-                    "this sampler does not know the graph as read: it was loaded from a snapshot of a graph "
-                    "restricted to one direction, written by an earlier version");
+    PyErr_Format(PyExc_ValueError, "this sampler does not know the graph as read: %s", kSourceTriplesUnknown);
     return nullptr;
   }
   const std::uint64_t triples = source_triples(kg);

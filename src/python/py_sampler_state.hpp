@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "python/py_args.hpp"
 #include "python/py_stream_lock.hpp"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 
 namespace vantrel::py {
 

@@ -10,7 +10,7 @@
 
 #include "core/interrupt.hpp"
 #include "graph/builder.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "read/byte_source.hpp"
 
 namespace vantrel {

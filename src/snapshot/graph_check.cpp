@@ -9,6 +9,7 @@
 
 #include "core/errors.hpp"
 #include "core/parallel.hpp"
+#include "graph/layout.hpp"
 
 namespace vantrel {
 
@@ -52,8 +53,7 @@ void check_edges(const GraphShape& shape, const Cell<Id>* cells, const std::vect
       if (ahead.block < cell_count) {
         // Forward or backward is not known here: the twin is among the far
         // end's backward entries for a forward edge, which most are.
-        const std::uint64_t twin =
-            std::uint64_t{ahead.block} + 1 + cells[ahead.block].header.forward_count + ahead.twin;
+        const std::uint64_t twin = twin_cell_of(cells, ahead, true);
         if (twin < cell_count) __builtin_prefetch(&cells[twin]);
       }
     }
@@ -204,42 +204,36 @@ void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& sha
   const bool from_forward_entries = shape.direction == Direction::kBoth && twins == TwinCheck::kForwardEntries;
   std::atomic<std::uint64_t> forward_total{0};
   std::atomic<std::uint64_t> backward_total{0};
-  constexpr std::uint64_t kNodesPerTask = std::uint64_t{1} << 16;
-  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;
+  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;  // of for_node_ranges
   // Each block ends where the next node's begins (the last at the last cell).
-  run_tasks(
-      tasks, available_cpus(),
-      [&](std::uint64_t task, const InterruptPoll& task_poll) {
-        std::uint64_t forward = 0;
-        std::uint64_t backward = 0;
-        for (std::uint64_t node = task * kNodesPerTask; node < std::min(nodes, (task + 1) * kNodesPerTask); ++node) {
-          const std::uint64_t position = blocks[node];
-          const std::uint64_t next = node + 1 < nodes ? std::uint64_t{blocks[node + 1]} : cell_count;
-          if (position >= cell_count)
-            throw SnapshotError("node " + std::to_string(node) + "'s block is past the last cell");
-          const HeaderCell<Id>& cell = cells[position].header;
-          if (cell.node != node)
-            throw SnapshotError("the block of node " + std::to_string(node) + " names another node");
-          const std::uint64_t entries = std::uint64_t{cell.forward_count} + cell.backward_count;
-          if (entries == 0 && !shape.restricted) throw SnapshotError("node " + std::to_string(node) + " has no edge");
-          if (entries > cell_count - position - 1) {
-            throw SnapshotError("the edges of node " + std::to_string(node) + " run past the last cell");
-          }
-          if (position + block_cells(cell.forward_count, cell.backward_count) != next) {
-            throw SnapshotError(node + 1 < nodes ? "node " + std::to_string(node + 1) +
-                                                       "'s block is not where the blocks before it end"
-                                                 : std::string("the last node's block does not end at the last cell"));
-          }
-          forward += cell.forward_count;
-          backward += cell.backward_count;
-          std::atomic_ref<std::uint64_t>(block_starts[position / 64])
-              .fetch_or(std::uint64_t{1} << (position % 64), std::memory_order_relaxed);
-        }
-        forward_total += forward;
-        backward_total += backward;
-        task_poll();
-      },
-      poll);
+  for_node_ranges(nodes, poll, [&](std::uint64_t first_node, std::uint64_t end_node) {
+    std::uint64_t forward = 0;
+    std::uint64_t backward = 0;
+    for (std::uint64_t node = first_node; node < end_node; ++node) {
+      const std::uint64_t position = blocks[node];
+      const std::uint64_t next = node + 1 < nodes ? std::uint64_t{blocks[node + 1]} : cell_count;
+      if (position >= cell_count)
+        throw SnapshotError("node " + std::to_string(node) + "'s block is past the last cell");
+      const HeaderCell<Id>& cell = cells[position].header;
+      if (cell.node != node) throw SnapshotError("the block of node " + std::to_string(node) + " names another node");
+      const std::uint64_t entries = degree(cell);
+      if (entries == 0 && !shape.may_lack_edges) throw SnapshotError("node " + std::to_string(node) + " has no edge");
+      if (entries > cell_count - position - 1) {
+        throw SnapshotError("the edges of node " + std::to_string(node) + " run past the last cell");
+      }
+      if (position + block_cells(cell.forward_count, cell.backward_count) != next) {
+        throw SnapshotError(node + 1 < nodes
+                                ? "node " + std::to_string(node + 1) + "'s block is not where the blocks before it end"
+                                : std::string("the last node's block does not end at the last cell"));
+      }
+      forward += cell.forward_count;
+      backward += cell.backward_count;
+      std::atomic_ref<std::uint64_t>(block_starts[position / 64])
+          .fetch_or(std::uint64_t{1} << (position % 64), std::memory_order_relaxed);
+    }
+    forward_total += forward;
+    backward_total += backward;
+  });
   if (forward_total != (shape.direction == Direction::kBackward ? 0 : shape.edge_count) ||
       backward_total != (shape.direction == Direction::kForward ? 0 : shape.edge_count)) {
     throw SnapshotError("the node blocks do not hold each edge once in each direction");
@@ -279,7 +273,7 @@ void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& sha
     if (refused) throw std::logic_error("the edge check refused what the full check passed");
   }
   // A restricted graph keeps every relation, walkable or not.
-  for (std::uint64_t relation = 0; !shape.restricted && relation < shape.relation_count; ++relation) {
+  for (std::uint64_t relation = 0; !shape.may_lack_edges && relation < shape.relation_count; ++relation) {
     if (((relations_used[relation / 64] >> (relation % 64)) & 1) == 0) {
       throw SnapshotError("relation " + std::to_string(relation) + " has no edge");
     }

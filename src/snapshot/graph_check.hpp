@@ -17,7 +17,7 @@ struct GraphShape {
   std::uint64_t edge_count;  // the triples it can walk
   std::uint64_t relation_count;
   Direction direction;
-  bool restricted;
+  bool may_lack_edges;  // nodes or relations without edges are allowed
 };
 
 // Checks every block and edge cell, on every CPU in runs of nodes: the

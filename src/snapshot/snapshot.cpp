@@ -45,7 +45,8 @@ struct Header {
   std::uint64_t relation_label_bytes;
   std::uint64_t file_size;
   std::uint64_t checksum;
-  std::uint32_t restriction;  // 0: a graph as built; 1 + Direction: restricted, of that direction
+  std::uint32_t
+      restriction;  // 0: every node and relation has edges; 1 + Direction: it may lack some, of that direction
   // Version 2 on; zero in version 1.
   std::uint32_t contents;  // kHasHeads | kHasSource | ...: which of the later sections the file holds
   double p;                // biased walks: node2vec's p and q
@@ -56,12 +57,12 @@ struct Header {
 static_assert(sizeof(Header) == kHeaderSize);
 
 // The bits of Header::contents.
-constexpr std::uint32_t kHasHeads = 1;          // the heads of the graph's triples, in input order
-constexpr std::uint32_t kHasSource = 2;         // the graph as read that a restricted graph came from
-constexpr std::uint32_t kSourceHasHeads = 4;    // ... with the heads of its triples
-constexpr std::uint32_t kSourceRestricted = 8;  // ... which may have nodes or relations without edges
-constexpr std::uint32_t kBiased = 16;           // walks are biased (p, q)
-constexpr std::uint32_t kWeighted = 32;         // ... by the weight of each entry
+constexpr std::uint32_t kHasHeads = 1;            // the heads of the graph's triples, in input order
+constexpr std::uint32_t kHasSource = 2;           // the graph as read that a restricted graph came from
+constexpr std::uint32_t kSourceHasHeads = 4;      // ... with the heads of its triples
+constexpr std::uint32_t kSourceMayLackEdges = 8;  // ... which may have nodes or relations without edges
+constexpr std::uint32_t kBiased = 16;             // walks are biased (p, q)
+constexpr std::uint32_t kWeighted = 32;           // ... by the weight of each entry
 constexpr std::uint32_t kKnownContents = 63;
 
 // The sections of a snapshot, in file order: where each starts and how long it is.
@@ -254,14 +255,14 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
   header.relation_count = graph.relation_count();
   header.node_label_bytes = graph.node_labels().bytes().size();
   header.relation_label_bytes = graph.relation_labels().bytes().size();
-  header.restriction = graph.restricted() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
+  header.restriction = graph.may_lack_edges() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
   if (!graph.heads().empty()) header.contents |= kHasHeads;
   // A restricted graph carries the graph as read it came from, for its triples.
   const BasicGraph<Id>* source = kg.restriction() ? &kg.source().as<Id>() : nullptr;
   std::vector<std::uint64_t> kept_relations;
   if (source) {
-    header.contents |=
-        kHasSource | (source->heads().empty() ? 0 : kSourceHasHeads) | (source->restricted() ? kSourceRestricted : 0);
+    header.contents |= kHasSource | (source->heads().empty() ? 0 : kSourceHasHeads) |
+                       (source->may_lack_edges() ? kSourceMayLackEdges : 0);
     header.source_edge_count = source->edge_count();
     kept_relations = relation_bits(kg.restriction()->relations);
   }
@@ -402,7 +403,7 @@ void check_contents(const Header& header) {
   const std::uint32_t has = header.contents;
   if ((has & ~kKnownContents) != 0) throw SnapshotError("unknown contents " + count_text(has));
   if ((has & kHasSource) == 0 &&
-      ((has & (kSourceHasHeads | kSourceRestricted)) != 0 || header.source_edge_count != 0)) {
+      ((has & (kSourceHasHeads | kSourceMayLackEdges)) != 0 || header.source_edge_count != 0)) {
     throw SnapshotError("the header describes a source graph that the file does not hold");
   }
   if ((has & kHasSource) != 0 && (header.restriction == 0 || (has & kHasHeads) != 0)) {
@@ -464,16 +465,16 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
     // The graph as read, and what of it the restriction keeps.
     auto source_cells = view_of<Cell<Id>>(contents, layout, kSourceCells);
     auto source_blocks = view_of<Id>(contents, layout, kSourceBlocks);
-    const bool source_restricted = (header.contents & kSourceRestricted) != 0;
+    const bool source_may_lack_edges = (header.contents & kSourceMayLackEdges) != 0;
     check_blocks(
         source_cells.data(), source_blocks.data(),
-        {header.node_count, header.source_edge_count, header.relation_count, Direction::kBoth, source_restricted},
+        {header.node_count, header.source_edge_count, header.relation_count, Direction::kBoth, source_may_lack_edges},
         poll);
     auto source_heads = view_of<Id>(contents, layout, kSourceHeads);
     if (!source_heads.empty()) check_heads(source_heads, source_cells.data(), source_blocks, "the source's heads");
     auto source = std::make_shared<const KG>(BasicGraph<Id>(std::move(source_cells), std::move(source_blocks),
                                                             node_labels(), relation_labels(), Direction::kBoth,
-                                                            source_restricted, std::move(source_heads)));
+                                                            source_may_lack_edges, std::move(source_heads)));
     auto restriction = std::make_shared<Restriction>();
     restriction->direction = direction_of(header);
     const auto* words = reinterpret_cast<const std::uint64_t*>(contents.data + layout.start[kSourceRelations]);

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/interrupt.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 
 namespace vantrel {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/interrupt.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "walk/walks.hpp"
 
 namespace vantrel {

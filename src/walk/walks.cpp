@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/parallel.hpp"
-#include "graph/bias.hpp"
+#include "graph/kg.hpp"
 
 namespace vantrel {
 

@@ -11,7 +11,7 @@
 #include "core/errors.hpp"
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {

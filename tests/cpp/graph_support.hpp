@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "graph/builder.hpp"
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "graph/triple.hpp"
 #include "read/byte_source.hpp"

@@ -1,4 +1,4 @@
-#include "graph/graph.hpp"
+#include "graph/kg.hpp"
 
 #include <gtest/gtest.h>
 

@@ -21,7 +21,7 @@ TEST(GraphFromIds, FirstOccurrenceIdsGiveTheTextGraph) {
   const std::vector<std::int32_t> rows = {0, 0, 1, 1, 1, 2, 2, 0, 1};
   const KG kg = graph_from_ids(triples_of(rows), label_list({"A", "B", "C"}), label_list({"r", "s"}));
   EXPECT_EQ(dump(kg), dump(graph_of_text("A\tr\tB\nB\ts\tC\nC\tr\tB\n")));
-  EXPECT_FALSE(kg.restricted());
+  EXPECT_FALSE(kg.may_lack_edges());
 }
 
 TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
@@ -57,9 +57,9 @@ TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
       // What a snapshot's loading checks, so that the graph saves and loads back.
       kg.visit([](const auto& g) {
         check_blocks(g.cells().data(), g.blocks().data(),
-                     {g.node_count(), g.edge_count(), g.relation_count(), g.direction(), g.restricted()});
+                     {g.node_count(), g.edge_count(), g.relation_count(), g.direction(), g.may_lack_edges()});
       });
-      EXPECT_TRUE(kg.restricted());  // relation 1 is left without edges
+      EXPECT_TRUE(kg.may_lack_edges());  // relation 1 is left without edges
     } catch (const IdRangeError& error) {
       EXPECT_TRUE(rewrite.fails);
       EXPECT_STREQ(error.what(), "triples changed while the graph was built from them");

@@ -1,0 +1,378 @@
+// The biased step: weights on edges, relations and nodes, and node2vec's
+// return and in-out parameters p and q, over a graph's blocks as they are.
+//
+// At node u, having come from node t, a step's candidates are all of u's
+// entries (none left out, not even the edge just used). A candidate edge e
+// to node x weighs w = E[e] * R[relation of e] * N[x]; a proposal is drawn
+// in proportion to w (by the running sums of w over the candidates), and,
+// where (p, q) is not (1, 1) and t exists, accepted with probability
+// a(x) / a_max: a(x) is 1/p when x is t, 1 when x is a far node of one of
+// t's candidates, 1/q otherwise. After kMostProposals proposals turned down,
+// the step is drawn exactly instead, in proportion to w * a(x) over every
+// candidate, so that no step's work is unbounded. docs/walks.md gives every
+// draw.
+//
+// What a biased graph keeps, beside the graph, per entry cell (entries
+// numbered across the graph, graph/layout.hpp):
+// - w, in float64, when weights were given (8 bytes an entry), and every
+//   kCheckpointEntries entries the running sum of the node that holds that
+//   entry, so that a running sum is found with a search and a short scan;
+// - for node2vec, each node's distinct far blocks sorted, in the node's own
+//   entries, padded with kNoBlock (4 bytes an entry at 32-bit ids), and one
+//   bit per node: whether all its candidates of positive weight lead to one node.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+#include <variant>
+
+#include "core/interrupt.hpp"
+#include "core/memory.hpp"
+#include "graph/graph.hpp"
+#include "random/random.hpp"
+
+namespace vantrel {
+
+// Entries between two checkpoints of the running sums.
+inline constexpr std::uint64_t kCheckpointEntries = 64;
+
+// The proposals a step draws by node2vec's acceptance test at most: when the
+// last is turned down too, the step is drawn exactly.
+inline constexpr std::uint32_t kMostProposals = 1024;
+
+// The arrays of a biased graph with ids of type Id.
+template <class Id>
+struct BiasArrays {
+  static constexpr Id kNoBlock = static_cast<Id>(-1);
+
+  bool weighted = false;      // whether w is kept (some weight was given)
+  bool second_order = false;  // whether (p, q) is not (1, 1)
+  double p = 1.0;
+  double q = 1.0;
+  double inverse_p = 1.0;           // 1 / p
+  double inverse_q = 1.0;           // 1 / q
+  double most_acceptance = 1.0;     // max(1/p, 1, 1/q)
+  double least_onward = 1.0;        // min(1, 1/q)
+  double most_onward = 1.0;         // max(1, 1/q)
+  ArrayRegion<double> weights;      // w of every entry
+  ArrayRegion<double> checkpoints;  // entry j * kCheckpointEntries: the running sum of its node before it
+  ArrayRegion<Id> far_blocks;       // node2vec: each node's distinct far blocks, sorted, padded
+  ArrayRegion<std::uint64_t>
+      single_target;  // node2vec: bit u set when u's candidates of positive weight lead to one node
+};
+
+// The bias of a graph, of the graph's id width.
+class Bias {
+ public:
+  explicit Bias(BiasArrays<std::uint32_t> arrays) : arrays_(std::move(arrays)) {}
+  explicit Bias(BiasArrays<std::uint64_t> arrays) : arrays_(std::move(arrays)) {}
+
+  template <class Id>
+  const BiasArrays<Id>& arrays() const {
+    return std::get<BiasArrays<Id>>(arrays_);
+  }
+  bool weighted() const {
+    return std::visit([](const auto& a) { return a.weighted; }, arrays_);
+  }
+  double p() const {
+    return std::visit([](const auto& a) { return a.p; }, arrays_);
+  }
+  double q() const {
+    return std::visit([](const auto& a) { return a.q; }, arrays_);
+  }
+  // The per-entry weights (empty when unweighted), for a snapshot.
+  const ArrayRegion<double>& weights() const {
+    return std::visit([](const auto& a) -> const ArrayRegion<double>& { return a.weights; }, arrays_);
+  }
+
+ private:
+  std::variant<BiasArrays<std::uint32_t>, BiasArrays<std::uint64_t>> arrays_;
+};
+
+// Where a biased walk stands: the block of its node and, once it has
+// stepped, the block of the node it came from.
+template <class Id>
+struct BiasedPosition {
+  static constexpr Id kNoProposal = static_cast<Id>(-1);
+  Id block;
+  Id previous;
+  bool moved;
+  // A step that try_step() left not over: the proposal to go on with, and
+  // the candidates' total weight.
+  Id proposal = kNoProposal;
+  double total = 0.0;
+  // The proposals of the step under way turned down so far.
+  std::uint32_t rejected = 0;
+  // Work done since the walker last took it (proposals tested, candidates
+  // scanned), so that interrupts are polled by work rather than by steps.
+  std::uint64_t work = 0;
+};
+
+// A graph walked with a bias: the interface of BasicGraph's walk (begin_at,
+// step, prefetch, end_node), with the biased step.
+template <class Id>
+class BiasedGraph {
+ public:
+  using IdType = Id;
+  using Position = BiasedPosition<Id>;
+
+  BiasedGraph(const BasicGraph<Id>& graph, const BiasArrays<Id>& bias)
+      : graph_(graph), bias_(bias), cells_(graph.cells().data()) {}
+
+  std::uint64_t node_count() const { return graph_.node_count(); }
+  // The 64-bit draws a step makes, on a guess: a proposal's, and for
+  // node2vec an acceptance test's, times the proposals, between 1 and
+  // a_max / a_min; a block computed too many costs less than one too few.
+  double draws_per_step() const {
+    if (!bias_.second_order) return 1.0;
+    const double least = std::min({bias_.inverse_p, 1.0, bias_.inverse_q});
+    // No more proposals than a step draws at most, whatever p and q (their
+    // ratio may overflow).
+    const double proposals = bias_.most_acceptance / least;
+    constexpr double kMost = kMostProposals;
+    return 1.0 + (proposals < kMost ? proposals : kMost);
+  }
+  // The work done since it was last taken, at `at` (see BiasedPosition::work).
+  static std::uint64_t take_work(Position& at) { return std::exchange(at.work, 0); }
+  std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
+  Position begin_at(std::uint64_t start) const { return {graph_.blocks()[start], 0, false}; }
+  std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
+  void prefetch(const Position& at) const {
+    __builtin_prefetch(&cells_[at.block]);
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  }
+
+  // Takes one step: returns the relation token of the edge taken, or
+  // kDeadEnd (drawing nothing, leaving `at` where it is) at a node without
+  // candidates of positive weight.
+  std::uint64_t step(Position& at, StdRng& rng) const {
+    for (;;) {
+      const std::uint64_t token = try_step(at, rng);
+      if (token != kNotYet) return token;
+    }
+  }
+
+  // step(), or kNotYet at a node of more than kCandidatesInCache
+  // candidates, where a proposal was drawn (the first, or one after one
+  // turned down) and its cell asked for: the draws are step()'s, in its
+  // order.
+  [[gnu::always_inline]] std::uint64_t try_step(Position& at, StdRng& rng) const;
+
+  // Walks as BasicGraph::walk does, with biased steps.
+  template <class Token>
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                     const InterruptPoll& poll = {}) const {
+    PollingMeter meter(poll);
+    return walk_from(*this, start, path_len, rng, out, meter);
+  }
+
+ private:
+  // Whether `far_block` is the far block of one of the candidates of the
+  // node whose block is `block`.
+  bool leads_from(std::uint64_t block, std::uint64_t far_block) const;
+
+  // A proposal among the `degree` candidates from entry `first`: in
+  // proportion to their weights (of sum `total`), or uniform.
+  std::uint64_t propose(std::uint64_t first, std::uint64_t degree, double total, StdRng& rng) const {
+    return bias_.weighted ? pick_weighted(bias_, first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+  }
+
+  // Whether the proposal of an edge to `far_block`, from the node `node`
+  // of a walk at `at` that has moved, is accepted (node2vec's test).
+  bool accepts(const Position& at, std::uint64_t node, std::uint64_t far_block, StdRng& rng) const;
+
+  // node2vec's a(x) of an edge to `far_block` for a walk at `at` that has
+  // moved: 1/p back to t, 1 to a far node of t, 1/q elsewhere.
+  double acceptance(const Position& at, std::uint64_t far_block) const {
+    if (far_block == at.previous) return bias_.inverse_p;
+    return leads_from(at.previous, far_block) ? 1.0 : bias_.inverse_q;
+  }
+
+  // The exact draw of a step whose proposals were all turned down: among
+  // the `degree` candidates from entry `first` of the block at `at`, in
+  // proportion to w * a(x).
+  [[gnu::noinline]] std::uint64_t draw_exactly(const Position& at, std::uint64_t first, std::uint64_t degree,
+                                               StdRng& rng) const;
+
+  const BasicGraph<Id>& graph_;
+  const BiasArrays<Id>& bias_;
+  const Cell<Id>* cells_;
+};
+
+// ---------------------------------------------------------------------------
+// The step is the inner loop of biased walks: its bodies stay in the header
+// so that they inline into the walkers.
+
+// The running sum of the weights of the `degree` entries from entry `first`
+// (a node's candidates): their sum, added in order.
+template <class Id>
+double total_weight(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree) {
+  const double* w = bias.weights.data();
+  const std::uint64_t last = first + degree - 1;
+  // From the last checkpoint within the node, if there is one.
+  const std::uint64_t boundary = last / kCheckpointEntries * kCheckpointEntries;
+  std::uint64_t entry = first;
+  double sum = 0.0;
+  if (boundary > first) {
+    entry = boundary;
+    sum = bias.checkpoints[boundary / kCheckpointEntries];
+  }
+  for (; entry <= last; ++entry) sum = sum + w[entry];
+  return sum;
+}
+
+// Of the `degree` entries from entry `first`, the first whose running sum
+// is above `x`, or (where rounding leaves none) the last of positive weight;
+// as its position among them.
+template <class Id>
+std::uint64_t pick_weighted(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree, double x) {
+  const double* w = bias.weights.data();
+  const double* checkpoints = bias.checkpoints.data();
+  const std::uint64_t end = first + degree;
+  // The node's checkpoints are at the boundaries first < j * B < end; the
+  // running sums only grow, so the last checkpoint not above x is where the
+  // first running sum above x can begin.
+  std::uint64_t low = first / kCheckpointEntries + 1;
+  std::uint64_t high = (end - 1) / kCheckpointEntries + 1;  // past the last
+  std::uint64_t entry = first;
+  double sum = 0.0;
+  while (low < high) {
+    const std::uint64_t middle = low + (high - low) / 2;
+    if (checkpoints[middle] <= x) {
+      entry = middle * kCheckpointEntries;
+      sum = checkpoints[middle];
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  for (; entry < end; ++entry) {
+    sum = sum + w[entry];
+    if (x < sum) return entry - first;
+  }
+  // Rounding left x at the total: the last candidate of positive weight.
+  std::uint64_t last = end - 1;
+  while (!(w[last] > 0.0)) --last;
+  return last - first;
+}
+
+template <class Id>
+bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) const {
+  const HeaderCell<Id>& header = cells_[block].header;
+  const Id* base = bias_.far_blocks.data() + first_entry(block, header.node);
+  // A bisection without branches to mispredict (the padding sorts last):
+  // `base` ends at the last slot not above far_block, if any is.
+  for (std::uint64_t n = degree(header); n > 1;) {
+    const std::uint64_t half = n / 2;
+    base = base[half] <= far_block ? base + half : base;
+    n -= half;
+  }
+  return *base == far_block;
+}
+
+template <class Id>
+inline bool BiasedGraph<Id>::accepts(const Position& at, std::uint64_t node, std::uint64_t far_block,
+                                     StdRng& rng) const {
+  if (far_block == at.previous) {
+    // Back to t. Where every candidate of positive weight leads there,
+    // the proposal is taken without a draw.
+    const bool single = (bias_.single_target[node / 64] >> (node % 64)) & 1;
+    return single || rng.next_unit() * bias_.most_acceptance < bias_.inverse_p;
+  }
+  // a(x) is 1 or 1/q: a draw below both accepts, one at or above both
+  // rejects, and only one between them asks whether x is a far node of t,
+  // the search of the step.
+  const double y = rng.next_unit() * bias_.most_acceptance;
+  if (y < bias_.least_onward) return true;
+  if (!(y < bias_.most_onward)) return false;
+  return y < (leads_from(at.previous, far_block) ? 1.0 : bias_.inverse_q);
+}
+
+template <class Id>
+inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng) const {
+  const HeaderCell<Id>& header = cells_[at.block].header;
+  const std::uint64_t forward_count = header.forward_count;
+  const std::uint64_t candidates = degree(header);
+  const std::uint64_t node = header.node;
+  const std::uint64_t first = first_entry(at.block, node);
+  const bool large = candidates > kCandidatesInCache;
+  double total = 0.0;
+  // Leaves the step not over, with `choice` to go on with.
+  auto not_yet = [&](std::uint64_t choice) {
+    at.proposal = static_cast<Id>(choice);
+    at.total = total;
+    __builtin_prefetch(&cells_[entry_cell(at.block, choice)]);
+    return kNotYet;
+  };
+  std::uint64_t choice = at.proposal;
+  if (choice == Position::kNoProposal) [[likely]] {
+    if (candidates == 0) [[unlikely]]
+      return kDeadEnd;
+    if (bias_.weighted) {
+      total = total_weight(bias_, first, candidates);
+      if (!(total > 0.0)) [[unlikely]]
+        return kDeadEnd;
+    }
+    choice = propose(first, candidates, total, rng);
+    if (large) [[unlikely]]
+      return not_yet(choice);
+  } else {
+    at.proposal = Position::kNoProposal;
+    total = at.total;
+  }
+  const bool accepting = bias_.second_order && at.moved;
+  for (;;) {
+    const EdgeCell<Id>* edge = &cells_[entry_cell(at.block, choice)].edge;
+    if (accepting && !accepts(at, node, edge->block, rng)) {
+      ++at.work;
+      if (++at.rejected < kMostProposals) [[likely]] {
+        choice = propose(first, candidates, total, rng);
+        if (large) [[unlikely]]
+          return not_yet(choice);
+        continue;
+      }
+      choice = draw_exactly(at, first, candidates, rng);
+      at.work += candidates;
+      edge = &cells_[entry_cell(at.block, choice)].edge;
+    }
+    at.rejected = 0;
+    at.previous = at.block;
+    at.block = edge->block;
+    at.moved = true;
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+    // The next step may search this node's far blocks: its middle first.
+    if (bias_.second_order) __builtin_prefetch(bias_.far_blocks.data() + first + candidates / 2);
+    return node_count() + 2 * std::uint64_t{edge->relation} + (choice < forward_count ? 0 : 1);
+  }
+}
+
+template <class Id>
+std::uint64_t BiasedGraph<Id>::draw_exactly(const Position& at, std::uint64_t first, std::uint64_t degree,
+                                            StdRng& rng) const {
+  const double* w = bias_.weighted ? bias_.weights.data() + first : nullptr;
+  // v_k = w_k * a(x_k), computed alike in both passes, so that nothing is
+  // kept for a hub's candidates.
+  auto value = [&](std::uint64_t k) {
+    return (w ? w[k] : 1.0) * acceptance(at, cells_[entry_cell(at.block, k)].edge.block);
+  };
+  double sum = 0.0;
+  for (std::uint64_t k = 0; k < degree; ++k) sum = sum + value(k);
+  const double z = rng.next_unit() * sum;
+  double running = 0.0;
+  std::uint64_t last_positive = degree;  // the last candidate with v > 0, if any
+  for (std::uint64_t k = 0; k < degree; ++k) {
+    const double v = value(k);
+    running = running + v;
+    if (z < running) return k;
+    if (v > 0.0) last_positive = k;
+  }
+  if (last_positive < degree) return last_positive;
+  // Every v underflowed to 0: the last candidate of positive weight.
+  std::uint64_t k = degree - 1;
+  while (w && !(w[k] > 0.0)) --k;
+  return k;
+}
+
+}  // namespace vantrel

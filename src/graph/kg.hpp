@@ -1,0 +1,142 @@
+// The graph of a sampler (KG): the graph it walks, with the graph as read
+// that a restricted graph was restricted from, the restriction, and the bias
+// of biased walks; and the walk with whichever walker that calls for.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/interrupt.hpp"
+#include "graph/biased_step.hpp"
+#include "graph/graph.hpp"
+#include "random/random.hpp"
+
+namespace vantrel {
+
+struct Restriction;
+
+// The graph of a sampler, with the id width chosen at build time. A KG is
+// shared, not copied: copies refer to the same arrays. Besides the graph it
+// walks it knows the graph as read, which a restricted graph was restricted
+// from (its source, with the restriction that gives it), and the weights of
+// biased walks, where it has them.
+class KG {
+ public:
+  using Narrow = BasicGraph<std::uint32_t>;  // where fits_32_bit_ids()
+  using Wide = BasicGraph<std::uint64_t>;
+  using Graphs = std::variant<Narrow, Wide>;
+
+  KG() : graph_(std::make_shared<const Graphs>(Narrow{})) {}
+  explicit KG(Narrow graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
+  explicit KG(Wide graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
+
+  // `graph`, restricted from `source` (a graph as read) by `restriction`.
+  static KG restricted_from(KG graph, std::shared_ptr<const KG> source,
+                            std::shared_ptr<const Restriction> restriction) {
+    graph.source_ = std::move(source);
+    graph.restriction_ = std::move(restriction);
+    return graph;
+  }
+  // The same graph, walked with the weights of `bias` (null: uniformly).
+  KG with_bias(std::shared_ptr<const Bias> bias) const {
+    KG biased = *this;
+    biased.bias_ = std::move(bias);
+    return biased;
+  }
+
+  template <class Visit>
+  decltype(auto) visit(Visit&& visit) const {
+    return std::visit(std::forward<Visit>(visit), *graph_);
+  }
+
+  // The graph with ids of type Id; it must be of that width.
+  template <class Id>
+  const BasicGraph<Id>& as() const {
+    return std::get<BasicGraph<Id>>(*graph_);
+  }
+
+  // The graph as read: this one, or the one this was restricted from.
+  const KG& source() const { return source_ ? *source_ : *this; }
+  // The same, shared: for a graph as read, a copy of it without bias.
+  std::shared_ptr<const KG> shared_source() const {
+    if (source_) return source_;
+    KG source = *this;
+    source.bias_ = nullptr;
+    return std::make_shared<const KG>(std::move(source));
+  }
+  // What keeps this graph's edges of its source's; null for a graph as read.
+  const Restriction* restriction() const { return restriction_.get(); }
+  const std::shared_ptr<const Restriction>& shared_restriction() const { return restriction_; }
+  // The weights of biased walks; null for uniform walks.
+  const Bias* bias() const { return bias_.get(); }
+
+  std::uint64_t node_count() const {
+    return visit([](const auto& g) { return g.node_count(); });
+  }
+  std::uint64_t edge_count() const {
+    return visit([](const auto& g) { return g.edge_count(); });
+  }
+  std::uint64_t token_count() const {
+    return visit([](const auto& g) { return g.token_count(); });
+  }
+  PathPiece token_text(std::uint64_t token) const {
+    return visit([&](const auto& g) { return g.token_text(token); });
+  }
+  const LabelList& node_labels() const {
+    return visit([](const auto& g) -> const LabelList& { return g.node_labels(); });
+  }
+  const LabelList& relation_labels() const {
+    return visit([](const auto& g) -> const LabelList& { return g.relation_labels(); });
+  }
+
+  std::uint64_t draw_start(StdRng& rng) const {
+    return visit([&](const auto& g) { return g.draw_start(rng); });
+  }
+  bool may_lack_edges() const {
+    return visit([](const auto& g) { return g.may_lack_edges(); });
+  }
+  // Whether a walk may end before its drawn length: at a node of a
+  // restricted graph without edges, or of a biased one without weight.
+  bool may_end_early() const { return may_lack_edges() || bias_ != nullptr; }
+
+  // Walks `path_len` steps from node `start`, uniformly or by the bias, as
+  // BasicGraph::walk does; returns the number of tokens written. `meter`
+  // counts the work for its poll, across walks.
+  template <class Token>
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out, PollingMeter& meter) const;
+  template <class Token>
+  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
+                     const InterruptPoll& poll = {}) const {
+    PollingMeter meter(poll);
+    return walk(start, path_len, rng, out, meter);
+  }
+
+  // A walk with a drawn start, as owned strings, each edge label followed by
+  // `redge_suffix` when followed forward and by `ledge_suffix` when followed
+  // backward.
+  std::vector<std::string> sample_path(std::uint64_t path_len, StdRng& rng, std::string_view redge_suffix,
+                                       std::string_view ledge_suffix) const;
+
+ private:
+  std::shared_ptr<const Graphs> graph_;
+  std::shared_ptr<const KG> source_;
+  std::shared_ptr<const Restriction> restriction_;
+  std::shared_ptr<const Bias> bias_;
+};
+
+// Calls visit(walker) with the graph's walker: the BasicGraph itself, or a
+// BiasedGraph over it.
+template <class Visit>
+decltype(auto) visit_walker(const KG& kg, Visit&& visit) {
+  const Bias* bias = kg.bias();
+  return kg.visit([&](const auto& graph) {
+    using Id = typename std::decay_t<decltype(graph)>::IdType;
+    if (bias) return visit(BiasedGraph<Id>(graph, bias->arrays<Id>()));
+    return visit(graph);
+  });
+}
+
+}  // namespace vantrel
