@@ -10,7 +10,8 @@
 #include "core/file_io.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
-#include "snapshot/snapshot.hpp"
+#include "snapshot/reader.hpp"
+#include "snapshot/writer.hpp"
 #include "walk/corpus.hpp"
 
 namespace vantrel::py {

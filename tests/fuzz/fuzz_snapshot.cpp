@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "core/errors.hpp"
-#include "snapshot/snapshot.hpp"
+#include "snapshot/format.hpp"
+#include "snapshot/reader.hpp"
 #include "walk/walks.hpp"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "snapshot/snapshot.hpp"
+#include "snapshot/format.hpp"
+#include "snapshot/reader.hpp"
+#include "snapshot/writer.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "snapshot/snapshot.hpp"
+#include "snapshot/reader.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -6,12 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <memory>
-#include <span>
+#include <string>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -21,296 +19,14 @@
 #include "graph/bias.hpp"
 #include "graph/labels.hpp"
 #include "graph/restriction.hpp"
+#include "snapshot/format.hpp"
 #include "snapshot/graph_check.hpp"
 
 namespace vantrel {
 
 namespace {
 
-constexpr char kMagic[8] = {'V', 'T', 'R', 'L', 'S', 'N', 'A', 'P'};
-constexpr std::uint32_t kByteOrderMark = 0x01020304;
-constexpr std::uint64_t kHeaderSize = 128;
-constexpr std::uint64_t kSectionAlignment = 64;
-
-struct Header {
-  char magic[8];
-  std::uint32_t version;
-  std::uint32_t byte_order;
-  std::uint32_t id_width;
-  std::uint32_t header_size;
-  std::uint64_t edge_count;
-  std::uint64_t node_count;
-  std::uint64_t relation_count;
-  std::uint64_t node_label_bytes;
-  std::uint64_t relation_label_bytes;
-  std::uint64_t file_size;
-  std::uint64_t checksum;
-  std::uint32_t
-      restriction;  // 0: every node and relation has edges; 1 + Direction: it may lack some, of that direction
-  // Version 2 on; zero in version 1.
-  std::uint32_t contents;  // kHasHeads | kHasSource | ...: which of the later sections the file holds
-  double p;                // biased walks: node2vec's p and q
-  double q;
-  std::uint64_t source_edge_count;  // the graph as read, of a restricted graph: its triples
-  std::uint8_t reserved[kHeaderSize - 112];
-};
-static_assert(sizeof(Header) == kHeaderSize);
-
-// The bits of Header::contents.
-constexpr std::uint32_t kHasHeads = 1;            // the heads of the graph's triples, in input order
-constexpr std::uint32_t kHasSource = 2;           // the graph as read that a restricted graph came from
-constexpr std::uint32_t kSourceHasHeads = 4;      // ... with the heads of its triples
-constexpr std::uint32_t kSourceMayLackEdges = 8;  // ... which may have nodes or relations without edges
-constexpr std::uint32_t kBiased = 16;             // walks are biased (p, q)
-constexpr std::uint32_t kWeighted = 32;           // ... by the weight of each entry
-constexpr std::uint32_t kKnownContents = 63;
-
-// The sections of a snapshot, in file order: where each starts and how long it is.
-enum Section {
-  kCells,
-  kBlocks,
-  kNodeOffsets,
-  kRelationOffsets,
-  kNodeBytes,
-  kRelationBytes,
-  kNodeAscii,
-  kRelationAscii,
-  // Version 2 on.
-  kHeads,            // edges ids: each triple's head node, in input order
-  kSourceCells,      // the graph as read, of a restricted graph: its cells,
-  kSourceBlocks,     // ... its node blocks,
-  kSourceHeads,      // ... its heads,
-  kSourceRelations,  // ... and which of its relations the restriction keeps, a bit each in u64 words
-  kWeights,          // biased: each entry's weight, f64
-  kSectionCount
-};
-
-struct Layout {
-  std::uint64_t start[kSectionCount];
-  std::uint64_t length[kSectionCount];
-  std::uint64_t end;  // the file size
-};
-
-std::uint64_t round_up(std::uint64_t value) {
-  return (value + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment;
-}
-
-// The direction of the graph a header describes (its restriction checked before).
-Direction direction_of(const Header& header) {
-  return header.restriction == 0 ? Direction::kBoth : static_cast<Direction>(header.restriction - 1);
-}
-
-// The layout for the header's counts; false if a size overflows.
-bool layout_of(const Header& header, Layout& layout) {
-  const std::uint64_t width = header.id_width;
-  const std::uint64_t copies = direction_of(header) == Direction::kBoth ? 2 : 1;  // entries per edge
-  std::uint64_t cells, cell_bytes, block_bytes, node_offsets, relation_offsets;
-  if (__builtin_mul_overflow(header.edge_count, copies, &cells) ||
-      __builtin_add_overflow(cells, header.node_count, &cells) ||
-      __builtin_mul_overflow(cells, 3 * width, &cell_bytes) ||
-      __builtin_mul_overflow(header.node_count, width, &block_bytes) ||
-      __builtin_add_overflow(header.node_count, 1, &node_offsets) ||
-      __builtin_mul_overflow(node_offsets, 8, &node_offsets) ||
-      __builtin_add_overflow(header.relation_count, 1, &relation_offsets) ||
-      __builtin_mul_overflow(relation_offsets, 8, &relation_offsets)) {
-    return false;
-  }
-  const std::uint32_t has = header.contents;
-  std::uint64_t heads = 0, source_cells = 0, source_blocks = 0, source_heads = 0, source_relations = 0, weights = 0;
-  if ((has & kHasHeads) && __builtin_mul_overflow(header.edge_count, width, &heads)) return false;
-  if (has & kHasSource) {
-    if (__builtin_mul_overflow(header.source_edge_count, 2, &source_cells) ||
-        __builtin_add_overflow(source_cells, header.node_count, &source_cells) ||
-        __builtin_mul_overflow(source_cells, 3 * width, &source_cells) ||
-        ((has & kSourceHasHeads) && __builtin_mul_overflow(header.source_edge_count, width, &source_heads))) {
-      return false;
-    }
-    source_blocks = block_bytes;
-    source_relations = (header.relation_count / 64 + (header.relation_count % 64 != 0 ? 1 : 0)) * 8;
-  }
-  if ((has & kWeighted) && __builtin_mul_overflow(cells - header.node_count, 8, &weights)) return false;
-  const std::uint64_t lengths[kSectionCount] = {cell_bytes,
-                                                block_bytes,
-                                                node_offsets,
-                                                relation_offsets,
-                                                header.node_label_bytes,
-                                                header.relation_label_bytes,
-                                                header.node_count,
-                                                header.relation_count,
-                                                heads,
-                                                source_cells,
-                                                source_blocks,
-                                                source_heads,
-                                                source_relations,
-                                                weights};
-  std::uint64_t position = kHeaderSize;
-  for (int s = 0; s < kSectionCount; ++s) {
-    layout.start[s] = position;
-    layout.length[s] = lengths[s];
-    if (__builtin_add_overflow(position, lengths[s], &position) || position > UINT64_MAX - kSectionAlignment) {
-      return false;
-    }
-    position = round_up(position);
-  }
-  layout.end = position;
-  return true;
-}
-
-constexpr std::uint64_t kChecksumMultiplier = 0x9E3779B97F4A7C15ull;
-
-// MurmurHash3's 64-bit finaliser: every input bit flips about half the
-// output bits. Part of the snapshot format: never to change.
-std::uint64_t avalanche(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  h *= 0xC4CEB9FE1A85EC53ull;
-  h ^= h >> 33;
-  return h;
-}
-
-// The checksum of one segment: four lanes over its whole 32-byte blocks.
-class Checksum {
- public:
-  void update(const char* bytes, std::size_t size) {
-    for (std::size_t at = 0; at + 32 <= size; at += 32) {
-      for (int lane = 0; lane < 4; ++lane) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at + 8 * lane, 8);
-        lanes_[lane] = std::rotl(lanes_[lane] ^ word, 29) * kChecksumMultiplier;
-      }
-    }
-    length_ += size;
-  }
-  std::uint64_t value() const {
-    std::uint64_t h = length_;
-    for (const std::uint64_t lane : lanes_) h = avalanche(h ^ lane) * kChecksumMultiplier;
-    return avalanche(h);
-  }
-
- private:
-  std::uint64_t lanes_[4] = {1, 2, 3, 4};
-  std::uint64_t length_ = 0;
-};
-
-// ---------------------------------------------------------------------------
-// Saving.
-
-template <class T>
-std::string_view bytes_of(const ArrayRegion<T>& region) {
-  return {reinterpret_cast<const char*>(region.data()), region.size() * sizeof(T)};
-}
-
-// Checksums `pieces` as one run of bytes (each piece but the last a
-// multiple of 32 bytes long): segments of 1 MiB on every CPU, combined in
-// order.
-std::uint64_t checksum_of_pieces(std::span<const std::string_view> pieces, const InterruptPoll& poll) {
-  constexpr std::uint64_t kSegment = std::uint64_t{1} << 20;
-  std::vector<std::uint64_t> starts(pieces.size() + 1, 0);
-  for (std::size_t i = 0; i < pieces.size(); ++i) starts[i + 1] = starts[i] + pieces[i].size();
-  const std::uint64_t size = starts.back() / 32 * 32;
-  const std::uint64_t segments = (size + kSegment - 1) / kSegment;
-  std::vector<std::uint64_t> values(segments);
-  run_tasks(
-      segments, available_cpus(),
-      [&](std::uint64_t segment, const InterruptPoll& task_poll) {
-        const std::uint64_t begin = segment * kSegment;
-        const std::uint64_t end = std::min(size, begin + kSegment);
-        Checksum checksum;
-        std::size_t piece =
-            static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), begin) - starts.begin()) - 1;
-        for (; piece < pieces.size() && starts[piece] < end; ++piece) {
-          const std::uint64_t from = std::max(begin, starts[piece]);
-          const std::uint64_t to = std::min(end, starts[piece + 1]);
-          checksum.update(pieces[piece].data() + (from - starts[piece]), to - from);
-        }
-        values[segment] = checksum.value();
-        task_poll();
-      },
-      poll);
-  std::uint64_t h = size;
-  for (const std::uint64_t value : values) h = avalanche(h ^ value) * kChecksumMultiplier;
-  return avalanche(h);
-}
-
-// The bits of a restriction's relations, 64 to a word.
-std::vector<std::uint64_t> relation_bits(const std::vector<bool>& relations) {
-  std::vector<std::uint64_t> words(relations.size() / 64 + (relations.size() % 64 != 0 ? 1 : 0), 0);
-  for (std::size_t r = 0; r < relations.size(); ++r) {
-    if (relations[r]) words[r / 64] |= std::uint64_t{1} << (r % 64);
-  }
-  return words;
-}
-
-template <class Id>
-void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
-  Header header{};
-  std::memcpy(header.magic, kMagic, sizeof kMagic);
-  header.version = kSnapshotVersion;
-  header.byte_order = kByteOrderMark;
-  header.id_width = sizeof(Id);
-  header.header_size = kHeaderSize;
-  header.edge_count = graph.edge_count();
-  header.node_count = graph.node_count();
-  header.relation_count = graph.relation_count();
-  header.node_label_bytes = graph.node_labels().bytes().size();
-  header.relation_label_bytes = graph.relation_labels().bytes().size();
-  header.restriction = graph.may_lack_edges() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
-  if (!graph.heads().empty()) header.contents |= kHasHeads;
-  // A restricted graph carries the graph as read it came from, for its triples.
-  const BasicGraph<Id>* source = kg.restriction() ? &kg.source().as<Id>() : nullptr;
-  std::vector<std::uint64_t> kept_relations;
-  if (source) {
-    header.contents |= kHasSource | (source->heads().empty() ? 0 : kSourceHasHeads) |
-                       (source->may_lack_edges() ? kSourceMayLackEdges : 0);
-    header.source_edge_count = source->edge_count();
-    kept_relations = relation_bits(kg.restriction()->relations);
-  }
-  if (const Bias* bias = kg.bias()) {
-    header.contents |= kBiased | (bias->weighted() ? kWeighted : 0);
-    header.p = bias->p();
-    header.q = bias->q();
-  }
-  Layout layout;
-  layout_of(header, layout);
-  header.file_size = layout.end;
-  const std::string_view sections[kSectionCount] = {
-      bytes_of(graph.cells()),
-      bytes_of(graph.blocks()),
-      bytes_of(graph.node_labels().offsets()),
-      bytes_of(graph.relation_labels().offsets()),
-      bytes_of(graph.node_labels().bytes()),
-      bytes_of(graph.relation_labels().bytes()),
-      bytes_of(graph.node_labels().ascii_flags()),
-      bytes_of(graph.relation_labels().ascii_flags()),
-      bytes_of(graph.heads()),
-      source ? bytes_of(source->cells()) : std::string_view(),
-      source ? bytes_of(source->blocks()) : std::string_view(),
-      source ? bytes_of(source->heads()) : std::string_view(),
-      std::string_view(reinterpret_cast<const char*>(kept_relations.data()), kept_relations.size() * 8),
-      kg.bias() ? bytes_of(kg.bias()->weights()) : std::string_view(),
-  };
-  // The contents as pieces of whole 64-byte blocks: each section's whole
-  // blocks, then its last bytes with the zeros that pad them. The checksum
-  // is taken from them in memory, so that the file is written once, in
-  // order, and may be a pipe.
-  char tails[kSectionCount][kSectionAlignment] = {};
-  std::vector<std::string_view> pieces;
-  for (int s = 0; s < kSectionCount; ++s) {
-    const std::size_t whole = sections[s].size() / kSectionAlignment * kSectionAlignment;
-    pieces.push_back(sections[s].substr(0, whole));
-    if (whole < sections[s].size()) {
-      std::memcpy(tails[s], sections[s].data() + whole, sections[s].size() - whole);
-      pieces.push_back(std::string_view(tails[s], kSectionAlignment));
-    }
-  }
-  header.checksum = checksum_of_pieces(pieces, poll);
-  write_fully(fd, std::string_view(reinterpret_cast<const char*>(&header), sizeof header), poll);
-  for (const std::string_view piece : pieces) write_fully(fd, piece, poll);
-}
-
-// ---------------------------------------------------------------------------
-// Loading.
+using namespace snapshot_format;
 
 // A read-only shared mapping of a whole file, unmapped with the last view of it.
 struct Mapping {
@@ -375,13 +91,14 @@ void check_labels(const char* what, const std::uint64_t* offsets, std::uint64_t 
 }
 
 // Refuses a file with anything but zeros where the format has none: the
-// header's last 44 bytes and the padding after each section.
+// header's reserved bytes and the padding after each section.
 void check_zeros(const Header& header, const char* data, const Layout& layout) {
   auto all_zero = [](const char* from, std::uint64_t length) {
     return std::all_of(from, from + length, [](char c) { return c == 0; });
   };
   if (!all_zero(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved)) {
-    throw SnapshotError("header bytes 112 to 127 are not zero");
+    throw SnapshotError("header bytes " + count_text(kReservedStart) + " to " + count_text(kHeaderSize - 1) +
+                        " are not zero");
   }
   for (int s = 0; s < kSectionCount; ++s) {
     const std::uint64_t end = layout.start[s] + layout.length[s];
@@ -394,11 +111,14 @@ void check_zeros(const Header& header, const char* data, const Layout& layout) {
 
 // Refuses header fields of version 2 that do not fit together: unknown
 // contents, a source without a restriction, p and q that are not those of
-// biased walks. Version 1 has none of them (its bytes 84 to 127 are zero).
+// biased walks. Version 1 has none of them (its bytes from the first
+// field of version 2 on are zero).
 void check_contents(const Header& header) {
   const char* raw = reinterpret_cast<const char*>(&header);
-  if (header.version == 1 && !std::all_of(raw + 84, raw + kHeaderSize, [](char c) { return c == 0; })) {
-    throw SnapshotError("header bytes 84 to 127 are not zero");
+  if (header.version == 1 &&
+      !std::all_of(raw + kVersion2FieldsStart, raw + kHeaderSize, [](char c) { return c == 0; })) {
+    throw SnapshotError("header bytes " + count_text(kVersion2FieldsStart) + " to " + count_text(kHeaderSize - 1) +
+                        " are not zero");
   }
   const std::uint32_t has = header.contents;
   if ((has & ~kKnownContents) != 0) throw SnapshotError("unknown contents " + count_text(has));
@@ -509,16 +229,6 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
 }
 
 }  // namespace
-
-std::uint64_t snapshot_checksum(std::string_view bytes, const InterruptPoll& poll) {
-  return checksum_of_pieces(std::span(&bytes, 1), poll);
-}
-
-void save_snapshot(const KG& kg, const std::string& path, const InterruptPoll& poll) {
-  OutputFile file(path, poll);
-  kg.visit([&](const auto& graph) { save_graph(kg, graph, file.fd(), poll); });
-  file.commit();
-}
 
 KG load_snapshot(const std::string& path, const InterruptPoll& poll) {
   // Opened without waiting for a writer, so that a FIFO is refused at once.
