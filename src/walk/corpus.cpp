@@ -5,17 +5,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <vector>
 
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/parallel.hpp"
+#include "walk/ordered_writer.hpp"
 
 namespace vantrel {
 
@@ -189,16 +187,6 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   const std::vector<std::string> relations = relation_texts(kg, format);
-  // Chunks are handed out in order and written in order. A finished chunk
-  // joins the ready ones; whichever thread finishes the chunk that is due
-  // writes it and every ready one after it, while the others go on drawing.
-  // A thread that finds too many chunks waiting for the file waits itself,
-  // so that memory stays bounded when the file is slower than the walks.
-  struct Ready {
-    std::string text;
-    std::uint64_t walks;
-    std::uint64_t tokens;
-  };
   // A task's drawing buffers. They are handed from task to task through a
   // pool rather than kept per thread: a thread-local buffer in a loaded
   // module is allocated by the C library on first use, where running out of
@@ -207,17 +195,21 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
     std::vector<Token> tokens;
     std::vector<std::uint64_t> ends;
   };
-  std::mutex mutex;
-  std::condition_variable written_one;
-  std::map<std::uint64_t, Ready> ready;
-  std::vector<std::string> spare_texts;  // written chunks' buffers, reused so that memory settles
+  std::mutex pool_mutex;
   std::vector<Drawing> spare_drawings;
-  std::uint64_t next_to_write = 0;
-  bool writing = false;
-  const std::size_t most_waiting = 2 * std::max(threads, 1u);
   CorpusCounts counts;
   const std::uint64_t chunk = chunk_walks(rules, items);
   const std::uint64_t tasks = count / chunk + (count % chunk != 0 ? 1 : 0);
+  // Chunks are handed out in order and written in order, with at most two
+  // per thread waiting for the file.
+  OrderedWriter writer(
+      [fd](std::string_view text, const InterruptPoll& task_poll) { write_fully(fd, text, task_poll); },
+      [&](std::uint64_t task, std::uint64_t tokens) {
+        counts.walks = std::min(count, (task + 1) * chunk);
+        counts.tokens += tokens;
+        walks_written.store(counts.walks, std::memory_order_relaxed);
+      },
+      2 * std::max(threads, 1u));
   kg.visit([&](const auto& graph) {
     run_tasks(
         tasks, threads,
@@ -227,55 +219,22 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
           const std::uint64_t begin = first + task * chunk;
           const std::uint64_t end = begin + std::min(chunk, stop - begin);
           Drawing drawing;
-          Ready done{{}, end - begin, 0};
           {
-            const std::lock_guard take(mutex);
-            if (!spare_texts.empty()) {
-              done.text = std::move(spare_texts.back());
-              spare_texts.pop_back();
-            }
+            const std::lock_guard take(pool_mutex);
             if (!spare_drawings.empty()) {
               drawing = std::move(spare_drawings.back());
               spare_drawings.pop_back();
             }
           }
+          std::string text = writer.spare_text();
           draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items);
-          done.tokens = drawing.ends[end - begin];
-          format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, done.text);
-
-          std::unique_lock lock(mutex);
-          spare_drawings.push_back(std::move(drawing));
-          while (ready.size() >= most_waiting && task != next_to_write) {
-            written_one.wait_for(lock, std::chrono::milliseconds(20));
-            lock.unlock();
-            task_poll();  // throws once the job has failed elsewhere
-            lock.lock();
+          const std::uint64_t tokens = drawing.ends[end - begin];
+          format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, text);
+          {
+            const std::lock_guard give(pool_mutex);
+            spare_drawings.push_back(std::move(drawing));
           }
-          ready.emplace(task, std::move(done));
-          if (writing) return;
-          writing = true;
-          struct WritingDone {
-            bool& writing;
-            ~WritingDone() { writing = false; }
-          } writing_done{writing};
-          for (auto due = ready.find(next_to_write); due != ready.end(); due = ready.find(next_to_write)) {
-            Ready chunk_text = std::move(due->second);
-            ready.erase(due);
-            lock.unlock();
-            try {
-              write_fully(fd, chunk_text.text, task_poll);
-            } catch (...) {
-              lock.lock();  // so that `writing` is cleared under the mutex, as the other threads read it
-              throw;
-            }
-            lock.lock();
-            spare_texts.push_back(std::move(chunk_text.text));
-            counts.walks += chunk_text.walks;
-            counts.tokens += chunk_text.tokens;
-            walks_written.store(counts.walks, std::memory_order_relaxed);
-            ++next_to_write;
-            written_one.notify_all();
-          }
+          writer.hand_over(task, std::move(text), tokens, task_poll);
         },
         poll);
   });
