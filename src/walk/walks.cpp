@@ -350,6 +350,77 @@ std::uint64_t draw_in_place(const KG& kg, Token* tokens, std::uint64_t* ends, co
   return counts.empty() ? ends[count] : close_gaps(tokens, ends, counts.data(), count);
 }
 
+// One pass into slots of the longest walk (`stride` tokens each), with
+// draw_walks(output), then each walk moved down to its place, in order (a
+// walk never moves up): for room written before, which costs nothing more
+// to write again. Returns the tokens in all.
+template <class Token, class Room, class DrawWalks>
+std::uint64_t draw_in_reused_slots(std::uint64_t count, std::uint64_t stride, std::uint64_t* ends, Room&& room,
+                                   DrawWalks&& draw_walks) {
+  Token* const tokens = room(stride * count);
+  draw_walks(NumberedOutput<Token>{tokens, ends, nullptr, nullptr, stride});
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const std::uint64_t length = ends[k + 1];
+    ends[k + 1] = ends[k] + length;
+    if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
+  }
+  return ends[count];
+}
+
+// For fresh room, whose pages are zeroed as they are first written. One
+// pass: each chunk's walks, with for_each_walk_chunk, into slots of the
+// longest walk (`stride` tokens) in a buffer of the chunk's own, then back
+// to back at the start of the chunk's share of the room; then the chunks
+// down to their places, in order (a chunk never moves up). Only the pages
+// that end up holding tokens are written: where walks are much shorter than
+// their slots (on a restricted graph, say), most of the room is never
+// touched. Returns the tokens in all.
+template <class Token, class Room, class ForEachWalkChunk>
+std::uint64_t draw_in_fresh_slots(std::uint64_t count, std::uint64_t tasks, std::uint64_t stride, std::uint64_t* ends,
+                                  Room&& room, ForEachWalkChunk&& for_each_walk_chunk) {
+  Token* const tokens = room(stride * count);
+  std::vector<std::uint64_t> chunk_tokens(tasks);
+  for_each_walk_chunk([&](std::uint64_t task, std::uint64_t begin, std::uint64_t end, const auto& draw) {
+    const auto slots = std::make_unique_for_overwrite<Token[]>((end - begin) * stride);
+    draw(NumberedOutput<Token>{slots.get(), ends, nullptr, nullptr, stride, begin});
+    Token* const chunk = tokens + begin * stride;
+    Token* out = chunk;
+    for (std::uint64_t k = begin; k < end; ++k) {
+      std::memcpy(out, slots.get() + (k - begin) * stride, ends[k + 1] * sizeof(Token));
+      out += ends[k + 1];
+    }
+    chunk_tokens[task] = static_cast<std::uint64_t>(out - chunk);
+  });
+  std::uint64_t placed = 0;
+  for (std::uint64_t task = 0; task < tasks; ++task) {
+    const std::uint64_t chunk = task * kChunkWalks * stride;
+    if (placed != chunk) std::memmove(tokens + placed, tokens + chunk, chunk_tokens[task] * sizeof(Token));
+    placed += chunk_tokens[task];
+  }
+  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
+  return ends[count];
+}
+
+// Every walk's length first (on the threads of for_each_chunk), so that the
+// room is allocated exactly; then the walks in place, with draw_walks, each
+// stream again from its first blocks, past its length draws. Returns the
+// tokens in all.
+template <class Token, class Room, class ForEachChunk, class DrawWalks>
+std::uint64_t draw_lengths_first(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t count,
+                                 std::uint64_t tasks, Items items, std::uint64_t bytes_per_token, std::uint64_t* ends,
+                                 Room&& room, ForEachChunk&& for_each_chunk, DrawWalks&& draw_walks) {
+  // ends[k + 1] holds walk k's token count.
+  ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
+  auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
+  std::uint32_t* const draws = length_draws.mutable_data();
+  for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll&) {
+    draw_lengths(rules, items, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
+  });
+  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
+  ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
+  return draw_in_place(kg, room(ends[count]), ends, draws, count, draw_walks);
+}
+
 // Draws walks numbered first to first + count - 1 (count > 0) into the
 // tokens that room(n) gives room for, back to back: walk k is
 // tokens[ends[k] .. ends[k + 1]), ends[0] being 0. The layout is the one
@@ -385,65 +456,13 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint
   auto draw_walks = [&](const NumberedOutput<Token>& output) {
     for_each_walk_chunk([&](std::uint64_t, std::uint64_t, std::uint64_t, const auto& draw) { draw(output); });
   };
-
-  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes) && !fresh_room) {
-    // One pass into slots of the longest walk, then each walk moves down to
-    // its place, in order (a walk never moves up): room that has been
-    // written before costs nothing more to write again.
-    const std::uint64_t stride = item_count(items, rules.max_path_len);
-    Token* const tokens = room(stride * count);
-    draw_walks({tokens, ends, nullptr, nullptr, stride});
-    for (std::uint64_t k = 0; k < count; ++k) {
-      const std::uint64_t length = ends[k + 1];
-      ends[k + 1] = ends[k] + length;
-      if (ends[k] != k * stride) std::memmove(tokens + ends[k], tokens + k * stride, length * sizeof(Token));
-    }
-    return ends[count];
+  if (!in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
+    return draw_lengths_first<Token>(kg, rules, first, count, tasks, items, bytes_per_token, ends, room, for_each_chunk,
+                                     draw_walks);
   }
-  if (in_padded_slots(rules, items, count, sizeof(Token) + bytes_per_token, most_padded_bytes)) {
-    // Fresh room, whose pages are zeroed as they are first written. One
-    // pass: each chunk's walks into slots of the longest walk in a
-    // buffer of the chunk's own, then back to back at the start of the
-    // chunk's share of the room; then the chunks down to their places, in
-    // order (a chunk never moves up). Only the pages that end up holding
-    // tokens are written: where walks are much shorter than their slots
-    // (on a restricted graph, say), most of the room is never touched.
-    const std::uint64_t stride = item_count(items, rules.max_path_len);
-    Token* const tokens = room(stride * count);
-    std::vector<std::uint64_t> chunk_tokens(tasks);
-    for_each_walk_chunk([&](std::uint64_t task, std::uint64_t begin, std::uint64_t end, const auto& draw) {
-      const auto slots = std::make_unique_for_overwrite<Token[]>((end - begin) * stride);
-      draw(NumberedOutput<Token>{slots.get(), ends, nullptr, nullptr, stride, begin});
-      Token* const chunk = tokens + begin * stride;
-      Token* out = chunk;
-      for (std::uint64_t k = begin; k < end; ++k) {
-        std::memcpy(out, slots.get() + (k - begin) * stride, ends[k + 1] * sizeof(Token));
-        out += ends[k + 1];
-      }
-      chunk_tokens[task] = static_cast<std::uint64_t>(out - chunk);
-    });
-    std::uint64_t placed = 0;
-    for (std::uint64_t task = 0; task < tasks; ++task) {
-      const std::uint64_t chunk = task * kChunkWalks * stride;
-      if (placed != chunk) std::memmove(tokens + placed, tokens + chunk, chunk_tokens[task] * sizeof(Token));
-      placed += chunk_tokens[task];
-    }
-    for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] += ends[k];
-    return ends[count];
-  }
-
-  // Each walk's length first. ends[k + 1] holds walk k's token count.
-  ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
-  auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
-  std::uint32_t* const draws = length_draws.mutable_data();
-  for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll&) {
-    draw_lengths(rules, items, first, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
-  });
-  for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
-  ensure_fits_in_memory(ends[count], sizeof(Token) + bytes_per_token);
-  // The walks, in place: each stream again from its first blocks, past its
-  // length draws.
-  return draw_in_place(kg, room(ends[count]), ends, draws, count, draw_walks);
+  const std::uint64_t stride = item_count(items, rules.max_path_len);
+  return fresh_room ? draw_in_fresh_slots<Token>(count, tasks, stride, ends, room, for_each_walk_chunk)
+                    : draw_in_reused_slots<Token>(count, stride, ends, room, draw_walks);
 }
 
 }  // namespace
