@@ -17,6 +17,7 @@
 #include "python/py_progress.hpp"
 #include "python/py_source.hpp"
 #include "read/byte_source.hpp"
+#include "read/formats.hpp"
 #include "read/graph_reader.hpp"
 
 namespace vantrel::py {
@@ -26,51 +27,14 @@ namespace {
 constexpr const char* kReadName = "PathSampler.read()";
 
 constexpr Choice<GraphFormat> kFormatChoices[] = {
-    {"tsv", GraphFormat::kTsv}, {"nt", GraphFormat::kNTriples}, {"nq", GraphFormat::kNQuads}};
-constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
+    {"tsv", GraphFormat::kTsv}, {"nt", GraphFormat::kNTriples}, {"nq", GraphFormat::kNQuads}};  // read/formats' names
+constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};                   // true: drop them
 
 constexpr ParamDescription kReadParams[] = {
     {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
     {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
     {"progress", true, true},
 };
-
-bool ends_with(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    char c = text[text.size() - suffix.size() + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-enum class Compression { kNone, kGzip, kBzip2, kXz, kZstd };
-
-// The compression that `name`'s last suffix names; a suffix that names one
-// is taken off `name`.
-Compression strip_compression_suffix(std::string_view& name) {
-  static constexpr std::pair<std::string_view, Compression> kSuffixes[] = {{".gz", Compression::kGzip},
-                                                                           {".bz2", Compression::kBzip2},
-                                                                           {".xz", Compression::kXz},
-                                                                           {".zst", Compression::kZstd}};
-  for (const auto& [suffix, compression] : kSuffixes) {
-    if (ends_with(name, suffix)) {
-      name.remove_suffix(suffix.size());
-      return compression;
-    }
-  }
-  return Compression::kNone;
-}
-
-// The format that a name's suffix (under any compression suffix) names.
-std::optional<GraphFormat> format_of(std::string_view name) {
-  strip_compression_suffix(name);
-  if (ends_with(name, ".tsv") || ends_with(name, ".txt")) return GraphFormat::kTsv;
-  if (ends_with(name, ".nt")) return GraphFormat::kNTriples;
-  if (ends_with(name, ".nq")) return GraphFormat::kNQuads;
-  return std::nullopt;
-}
 
 // Whether the buffered binary file `raw` starts with gzip's magic number,
 // peeked at without reading it; false where it cannot be peeked at.
@@ -82,7 +46,8 @@ bool starts_as_gzip(PyObject* raw) {
     PyErr_Clear();
     return false;
   }
-  return size >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f && static_cast<unsigned char>(bytes[1]) == 0x8b;
+  const CompressionInfo* compressed = compression_from_magic(std::string_view(bytes, static_cast<std::size_t>(size)));
+  return compressed && compressed->compression == Compression::kGzip;
 }
 
 // A decompressing file object over the binary file `raw`, from Python's own
@@ -310,7 +275,7 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
     if (!utf8) return nullptr;
     name.assign(utf8, static_cast<std::size_t>(size));
   }
-  if (!format) format = format_of(name);
+  if (!format) format = format_from_suffix(name);
   struct stat status{};
   if (!format && is_path && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     // A directory's name tells no format, but that is not what is wrong with it.

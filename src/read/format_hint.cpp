@@ -1,7 +1,6 @@
 #include "read/format_hint.hpp"
 
-#include <array>
-#include <utility>
+#include "read/formats.hpp"
 
 namespace vantrel {
 
@@ -20,18 +19,7 @@ bool looks_like_ntriples(std::string_view line) {
 }  // namespace
 
 std::string_view format_hint(std::string_view head) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kMagic{{
-      {std::string_view("\x1f\x8b", 2), "gzip"},
-      {"BZh", "bzip2"},
-      {std::string_view("\xfd"
-                        "7zXZ\0",
-                        6),
-       "xz"},
-      {std::string_view("\x28\xb5\x2f\xfd", 4), "zstd"},
-  }};
-  for (const auto& [magic, name] : kMagic) {
-    if (head.starts_with(magic)) return name;
-  }
+  if (const CompressionInfo* compressed = compression_from_magic(head)) return compressed->name;
   // The first line that is not blank or a comment.
   while (!head.empty()) {
     const auto end = head.find('\n');
