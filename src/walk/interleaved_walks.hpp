@@ -1,0 +1,245 @@
+// Walks by number drawn several at a time, interleaved so that one walk's
+// wait for memory overlaps the others' work: the inner loop of walk_ids,
+// walks and write_walks.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "core/interrupt.hpp"
+#include "graph/kg.hpp"
+#include "random/chacha20.hpp"
+#include "random/random.hpp"
+#include "walk/walk_rules.hpp"
+
+namespace vantrel {
+
+// Calls visit.template operator()<kItems>() with `items` as a constant, so
+// that each form has a walker of its own.
+template <class Visit>
+void with_items(Items items, Visit&& visit) {
+  switch (items) {
+    case Items::kPath: return visit.template operator()<Items::kPath>();
+    case Items::kFull: return visit.template operator()<Items::kFull>();
+    case Items::kNodes: return visit.template operator()<Items::kNodes>();
+  }
+}
+
+// Where walks by number go and what is known of them before they are drawn.
+template <class Token>
+struct NumberedOutput {
+  Token* tokens;
+  std::uint64_t* ends;  // ends[k + 1]: walk k's token count (padded slots) or end (known lengths)
+  // Known lengths on a restricted graph: walk k's token count, shorter than
+  // its room where it ended at a node without edges. Null otherwise.
+  std::uint64_t* counts;
+  // Known lengths: the number of length draws of each walk, drawn beforehand.
+  // Padded slots: null; walk k goes to tokens + (k - first_slot) × stride
+  // and its length is drawn with it.
+  const std::uint32_t* length_draws;
+  std::uint64_t stride;
+  std::uint64_t first_slot = 0;
+};
+
+// Draws walks by number, several at a time: each takes a step in turn, and
+// the cells of its next step are prefetched meanwhile, so that the memory
+// latency of one walk's jump overlaps the others' work. A walk's draws come
+// from its own stream, so the interleaving changes nothing in it. A walk's
+// tokens are written in form `kItems`: a node is written when the next step
+// reads its block, so that listing the nodes reads nothing more.
+template <class Graph, class Token, Items kItems>
+class InterleavedWalks {
+ public:
+  InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output, std::uint64_t first,
+                   StartRule start, const InterruptPoll& poll)
+      : graph_(graph),
+        rules_(rules),
+        output_(output),
+        first_(first),
+        start_(start),
+        meter_(poll),
+        blocks_ahead_(expected_blocks(rules, graph.draws_per_step())),
+        slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
+
+  // Draws walks begin to end - 1 of the request (positions, not numbers).
+  void run(std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t batch = begin; batch < end; batch += kBatchWalks) {
+      const std::uint64_t batch_end = std::min(end, batch + kBatchWalks);
+      compute_first_blocks(batch, batch_end);
+      std::uint64_t next = batch;
+      std::size_t active = 0;
+      for (Slot& slot : slots_) {
+        if (next < batch_end) {
+          load(slot, batch, next++);
+          ++active;
+        } else {
+          slot.steps_left = kIdle;
+        }
+      }
+      while (active > 0) {
+        for (Slot& slot : slots_) {
+          if (slot.steps_left == kIdle) continue;
+          if (slot.steps_left == 0) {
+            note_blocks_read(slot.rng);
+            // The end node, unless the start node alone is the whole walk.
+            if (kItems == Items::kPath || slot.stepped) *slot.out = static_cast<Token>(graph_.end_node(slot.at));
+            if (next < batch_end) {
+              load(slot, batch, next++);
+            } else {
+              slot.steps_left = kIdle;
+              --active;
+            }
+            continue;
+          }
+          // The node stepped from, read before the step moves on (from the
+          // block the step reads anyway).
+          const std::uint64_t here = kItems != Items::kPath ? graph_.end_node(slot.at) : 0;
+          const std::uint64_t relation = graph_.try_step(slot.at, slot.rng);
+          if (relation == kNotYet) continue;  // a large node's proposal: its cell is on its way
+          if (relation == kDeadEnd) [[unlikely]] {
+            end_early(slot);  // the node it stands on is written as the end node
+            continue;
+          }
+          if (kItems != Items::kPath && slot.stepped) *slot.out++ = static_cast<Token>(here);
+          if (kItems != Items::kNodes) *slot.out++ = static_cast<Token>(relation);
+          slot.stepped = true;
+          --slot.steps_left;
+          graph_.prefetch(slot.at);
+          meter_.add(1 + graph_.take_work(slot.at));
+        }
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t kInFlight = 16;
+  static constexpr std::uint64_t kBatchWalks = 64;
+  static_assert(kBatchWalks % kStreamLanes == 0);
+  static constexpr std::uint64_t kIdle = UINT64_MAX;
+  static constexpr std::size_t kBlockWords = StdRng::kBlockWords;
+  static constexpr std::uint64_t kMaxFirstBlocks = StdRng::kBufferWords / StdRng::kBlockWords;
+
+  struct Slot {
+    explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
+    StdRng rng;
+    typename Graph::Position at{};
+    std::uint64_t steps_left = kIdle;
+    Token* out = nullptr;
+    bool stepped = false;    // whether the walk has taken a step
+    std::uint64_t walk = 0;  // its position in the request
+    std::uint64_t path_len = 0;
+  };
+
+  // Ends the walk in `slot` at the node it stands on, which has no edge to
+  // take: its token count is that of the steps it took.
+  void end_early(Slot& slot) {
+    const std::uint64_t tokens = item_count(kItems, slot.path_len - slot.steps_left);
+    if (output_.length_draws) {
+      output_.counts[slot.walk] = tokens;
+    } else {
+      output_.ends[slot.walk + 1] = tokens;
+    }
+    slot.steps_left = 0;
+  }
+
+  // The keystream blocks a walk is expected to read: its length draws, its
+  // start draw and its steps' draws (a bounded draw takes about 1.5 draws:
+  // the conservative zone turns down up to half of them).
+  static std::uint64_t expected_blocks(const WalkRules& rules, double draws_per_step) {
+    const double draws = expected_length_draws(rules) + 1.5 + expected_steps(rules) * draws_per_step;
+    const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
+    // Bounded whatever the estimate, NaN included: it sizes first_blocks_.
+    if (!(blocks >= 1.0)) return 1;
+    return blocks < static_cast<double>(kMaxFirstBlocks) ? static_cast<std::uint64_t>(blocks) : kMaxFirstBlocks;
+  }
+
+  // How many blocks the walk of `rng`, just ended, read, against what was
+  // computed ahead.
+  void note_blocks_read(const StdRng& rng) {
+    const std::uint64_t blocks = (2 * rng.draws_made() + kBlockWords - 1) / kBlockWords;
+    walks_past_ += blocks > blocks_ahead_;
+    walks_past_one_fewer_ += blocks + 1 > blocks_ahead_;
+    ++walks_noted_;
+  }
+
+  // Computes a block more or fewer ahead for every walk when that costs
+  // less than the refills it saves or causes, as the last walks read: a
+  // refill computes one block alone, at about the cost of kRefillCost
+  // computed side by side. The walks are the same either way.
+  void adapt_blocks_ahead() {
+    constexpr std::uint64_t kRefillCost = 4;
+    constexpr std::uint64_t kWalksNoted = 4 * kBatchWalks;
+    if (walks_noted_ < kWalksNoted) return;
+    if (walks_past_ * kRefillCost > walks_noted_ && blocks_ahead_ < kMaxFirstBlocks) {
+      ++blocks_ahead_;
+    } else if (walks_past_one_fewer_ * kRefillCost < walks_noted_ && blocks_ahead_ > 1) {
+      --blocks_ahead_;
+    }
+    walks_past_ = walks_past_one_fewer_ = walks_noted_ = 0;
+  }
+
+  template <std::size_t... I>
+  static std::array<Slot, kInFlight> make_slots(const Key& key, std::index_sequence<I...>) {
+    return {((void)I, Slot(key))...};
+  }
+
+  // The first blocks_ahead_ blocks of the streams of walks batch to
+  // batch_end - 1, each walk's blocks side by side.
+  void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
+    adapt_blocks_ahead();
+    for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
+      for (std::uint64_t counter = 0; counter < blocks_ahead_; ++counter) {
+        chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
+                               &first_blocks_[((group - batch) * blocks_ahead_ + counter) * kBlockWords],
+                               blocks_ahead_ * kBlockWords);
+      }
+    }
+    first_block_count_ = blocks_ahead_;
+  }
+
+  // Starts walk k in `slot`: its generator (past the length draws, or
+  // drawing the length), its start node, and its first token.
+  void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
+    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * first_block_count_ * kBlockWords],
+                     first_block_count_);
+    std::uint64_t path_len;
+    if (output_.length_draws) {
+      for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
+      slot.out = output_.tokens + output_.ends[k];
+      path_len = steps_of(kItems, output_.ends[k + 1] - output_.ends[k]);
+    } else {
+      path_len = draw_path_len(rules_, slot.rng);
+      slot.out = output_.tokens + (k - output_.first_slot) * output_.stride;
+      output_.ends[k + 1] = item_count(kItems, path_len);
+    }
+    const std::uint64_t start_node = start_.kind == StartRule::Kind::kDrawn
+                                         ? graph_.draw_start(slot.rng)
+                                         : start_.fixed_node(first_ + k, graph_.node_count());
+    *slot.out++ = static_cast<Token>(start_node);
+    slot.steps_left = path_len;
+    slot.stepped = false;
+    slot.walk = k;
+    slot.path_len = path_len;
+    slot.at = graph_.begin_at(start_node);
+    graph_.prefetch(slot.at);
+  }
+
+  const Graph& graph_;
+  const WalkRules& rules_;
+  const NumberedOutput<Token> output_;
+  const std::uint64_t first_;
+  const StartRule start_;
+  PollingMeter meter_;  // steps, and work beyond them
+  std::uint64_t blocks_ahead_;
+  std::uint64_t walks_past_ = 0;            // walks noted that read past blocks_ahead_ blocks
+  std::uint64_t walks_past_one_fewer_ = 0;  // ... past blocks_ahead_ - 1
+  std::uint64_t walks_noted_ = 0;
+  std::array<Slot, kInFlight> slots_;
+  std::uint64_t first_block_count_ = 0;  // the blocks computed ahead for the batch
+  std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
+};
+
+}  // namespace vantrel
