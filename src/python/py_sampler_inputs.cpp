@@ -234,12 +234,98 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   });
 }
 
+namespace {
+
+// What read() was given to read: a path, or a binary file object. `name` is
+// what the format is told from and what notes name.
+struct ReadSource {
+  PyObject* object;
+  bool is_path;
+  std::string path;
+  PyRef filename;
+  std::string name;
+};
+
+// The source of `object`; false with the exception set.
+bool read_source_of(PyObject* object, ReadSource& out) {
+  out.object = object;
+  out.is_path = PyUnicode_Check(object) || PyBytes_Check(object) || PyObject_HasAttrString(object, "__fspath__");
+  if (out.is_path) {
+    if (!convert_path(object, out.path, out.filename)) return false;
+    out.name = out.path;
+    return true;
+  }
+  if (!PyFileSource::check(object)) return false;
+  PyRef name_object(PyObject_GetAttrString(object, "name"));
+  if (!name_object) PyErr_Clear();
+  PyRef text(name_object && (PyUnicode_Check(name_object.get()) || PyBytes_Check(name_object.get()))
+                 ? PyObject_Str(name_object.get())
+                 : PyObject_Repr(object));
+  if (!text) return false;
+  Py_ssize_t size;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+  if (!utf8) return false;
+  out.name.assign(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+// The reader's options for `source`: the format given, or the one its name
+// tells; false with the exception set where there is none, or where
+// literals are to be dropped from a format without them.
+bool read_options_for(const ReadSource& source, std::optional<GraphFormat> format, bool drop_literals,
+                      GraphReadOptions& options) {
+  if (!format) format = format_from_suffix(source.name);
+  struct stat status{};
+  if (!format && source.is_path && ::stat(source.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    // A directory's name tells no format, but that is not what is wrong with it.
+    raise_os_error(EISDIR, source.filename.get());
+    return false;
+  }
+  if (!format) {
+    PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
+                 source.filename ? source.filename.get() : source.object);
+    return false;
+  }
+  if (drop_literals && *format == GraphFormat::kTsv) {
+    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to N-Triples and N-Quads, not to format='tsv'");
+    return false;
+  }
+  options.format = *format;
+  options.drop_literals = drop_literals;
+  return true;
+}
+
+// The Python file object to read `source` through, if any: a compressed
+// path is opened here and decompressed by Python's modules, a file object
+// is read as it is, and a plain path (no object) is read by the core on
+// every thread. False with the exception set.
+bool open_python_source(const ReadSource& source, OpenedFiles& opened, std::optional<PyFileSource>& python_source) {
+  std::string_view suffixes = source.name;
+  const Compression compression = source.is_path ? strip_compression_suffix(suffixes) : Compression::kNone;
+  if (compression == Compression::kNone) {
+    if (!source.is_path) python_source.emplace(source.object);
+    return true;
+  }
+  PyRef io(PyImport_ImportModule("io"));
+  if (!io) return false;
+  opened.raw.reset(PyObject_CallMethod(io.get(), "open", "Os", source.filename.get(), "rb"));
+  if (!opened.raw) {
+    add_file_note(source.name, "source");  // as a plain path's failure to open is noted
+    return false;
+  }
+  opened.decompressor = open_decompressor(compression, opened.raw.get());
+  if (!opened.decompressor) return false;
+  python_source.emplace(opened.decompressor.get());
+  return true;
+}
+
+}  // namespace
+
 PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kReadParams)];
   if (parse_fn_args(kReadName, kReadParams, args, kwargs, false, false, slots) < 0) return nullptr;
   WalkArguments walk;
   if (!convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) return nullptr;
-  GraphReadOptions options;
   std::optional<GraphFormat> format;
   if (slots[4] && slots[4].get() != Py_None) {
     GraphFormat chosen;
@@ -250,71 +336,14 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (slots[5] && !convert_choice(slots[5].get(), "literals", kLiteralChoices, drop_literals)) return nullptr;
   Progress progress;
   if (!progress.set(slots[6].get())) return nullptr;
-
-  // The source: a path, or a binary file object. `name` is what the
-  // format is told from and what notes name.
-  PyObject* const source_object = slots[0].get();
-  const bool is_path = PyUnicode_Check(source_object) || PyBytes_Check(source_object) ||
-                       PyObject_HasAttrString(source_object, "__fspath__");
-  std::string path;
-  PyRef filename;
-  std::string name;
-  if (is_path) {
-    if (!convert_path(source_object, path, filename)) return nullptr;
-    name = path;
-  } else {
-    if (!PyFileSource::check(source_object)) return nullptr;
-    PyRef name_object(PyObject_GetAttrString(source_object, "name"));
-    if (!name_object) PyErr_Clear();
-    PyRef text(name_object && (PyUnicode_Check(name_object.get()) || PyBytes_Check(name_object.get()))
-                   ? PyObject_Str(name_object.get())
-                   : PyObject_Repr(source_object));
-    if (!text) return nullptr;
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (!utf8) return nullptr;
-    name.assign(utf8, static_cast<std::size_t>(size));
-  }
-  if (!format) format = format_from_suffix(name);
-  struct stat status{};
-  if (!format && is_path && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    // A directory's name tells no format, but that is not what is wrong with it.
-    raise_os_error(EISDIR, filename.get());
-    return nullptr;
-  }
-  if (!format) {
-    PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
-                 filename ? filename.get() : source_object);
-    return nullptr;
-  }
-  if (drop_literals && *format == GraphFormat::kTsv) {
-    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to N-Triples and N-Quads, not to format='tsv'");
-    return nullptr;
-  }
-  options.format = *format;
-  options.drop_literals = drop_literals;
-
-  // A compressed path is opened here and decompressed by Python's modules;
-  // a plain one is read by the core on every thread.
-  std::string_view suffixes = name;
-  const Compression compression = is_path ? strip_compression_suffix(suffixes) : Compression::kNone;
+  ReadSource source;
+  GraphReadOptions options;
   OpenedFiles opened;
   std::optional<PyFileSource> python_source;
-  if (compression != Compression::kNone) {
-    PyRef io(PyImport_ImportModule("io"));
-    if (!io) return nullptr;
-    opened.raw.reset(PyObject_CallMethod(io.get(), "open", "Os", filename.get(), "rb"));
-    if (!opened.raw) {
-      add_file_note(name, "source");  // as a plain path's failure to open is noted
-      return nullptr;
-    }
-    opened.decompressor = open_decompressor(compression, opened.raw.get());
-    if (!opened.decompressor) return nullptr;
-    python_source.emplace(opened.decompressor.get());
-  } else if (!is_path) {
-    python_source.emplace(source_object);
+  if (!read_source_of(slots[0].get(), source) || !read_options_for(source, format, drop_literals, options) ||
+      !open_python_source(source, opened, python_source)) {
+    return nullptr;
   }
-
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
 
@@ -331,16 +360,16 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
       std::move(owner),
       [&](const InterruptPoll& poll) {
         std::optional<FileSource> plain;
-        if (!python_source) plain.emplace(path, poll);
-        CountingSource source(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
-        counted = &source;
-        KG kg = read_graph(source, options, poll);
+        if (!python_source) plain.emplace(source.path, poll);
+        CountingSource counting(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
+        counted = &counting;
+        KG kg = read_graph(counting, options, poll);
         progress.finish();
         if (progress) poll();  // the final count
         counted = nullptr;
         return state_with(std::move(kg), walk);
       },
-      report_progress, &name, nullptr, "source");
+      report_progress, &source.name, nullptr, "source");
 }
 
 }  // namespace vantrel::py
