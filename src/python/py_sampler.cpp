@@ -1,7 +1,9 @@
 // PathSampler: construction, the sampler's own stream (sample_path,
-// sample_paths), walks by number (walk_ids, walks), its attributes and the
-// type object. The methods that read and write files are in
-// py_sampler_files.cpp.
+// sample_paths), walks by number (walk_ids, walks), node_ids, restrict, its
+// attributes (data_size, node_count, tokens) and the type object with its
+// method table. The other methods are beside it: biased and triple_ids in
+// py_sampler_bias.cpp; save, load and write_walks in py_sampler_files.cpp;
+// read and from_ids in py_sampler_inputs.cpp.
 #include "python/py_sampler.hpp"
 #include "python/py_sampler_bias.hpp"
 #include "python/py_sampler_files.hpp"

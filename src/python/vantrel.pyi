@@ -121,7 +121,9 @@ class PathSampler:
         """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property
     def data_size(self) -> int:
-        """The number of triples (lines) read from the file."""
+        """The number of triples the sampler can walk: for a graph as read, every triple read (the lines
+        of a triple file, the statements kept of an RDF file, the rows of from_ids); for a restricted
+        sampler, the triples its restriction keeps."""
     @property
     def node_count(self) -> int:
         """The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1."""
