@@ -4,6 +4,7 @@
 #include <span>
 
 #include "core/parallel.hpp"
+#include "graph/layout.hpp"
 
 namespace vantrel {
 
@@ -84,11 +85,10 @@ BasicGraph<OutId> GraphBuilder<Id>::finish(unsigned threads, const InterruptPoll
 
   auto block_region = ArrayRegion<OutId>::allocate(node_count);
   OutId* const block_of = block_region.mutable_data();
-  std::uint64_t next_block = 0;
   for (std::uint64_t n = 0; n < node_count; ++n) {
-    block_of[n] = static_cast<OutId>(next_block);
-    next_block += block_cells(counts_[n].forward, counts_[n].backward);
+    block_of[n] = static_cast<OutId>(block_cells(counts_[n].forward, counts_[n].backward));
   }
+  block_starts_from_sizes(block_of, node_count);
   // Only the pages written become resident, so the cells grow while the
   // records shrink, bucket by bucket.
   auto cell_region = ArrayRegion<Cell<OutId>>::allocate(node_count + 2 * edge_count);

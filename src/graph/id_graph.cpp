@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "graph/layout.hpp"
+
 namespace vantrel {
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelList& labels) {
@@ -60,12 +62,13 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   auto block_region = ArrayRegion<Id>::allocate(node_count);
   Cell<Id>* const cells = cell_region.mutable_data();
   Id* const block_of = block_region.mutable_data();
-  std::uint64_t next_block = 0;
   for (std::uint64_t n = 0; n < node_count; ++n) {
-    block_of[n] = static_cast<Id>(next_block);
-    cells[next_block].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
+    block_of[n] = static_cast<Id>(block_cells(counts[n].forward, counts[n].backward));
+  }
+  block_starts_from_sizes(block_of, node_count);
+  for (std::uint64_t n = 0; n < node_count; ++n) {
+    cells[block_of[n]].header = {counts[n].forward, counts[n].backward, static_cast<Id>(n)};
     may_lack_edges = may_lack_edges || (counts[n].forward == 0 && counts[n].backward == 0);
-    next_block += block_cells(counts[n].forward, counts[n].backward);
     counts[n] = {0, 0};  // now: the entries placed so far
   }
   // Rows go in in order, so each list ascends, as in a graph built from text.
