@@ -6,6 +6,8 @@
 # from a copy of tests/ and examples/ that holds no module of the tree.
 #
 #   bash scripts/test-wheel.sh dist/vantrel-...-cp311-...x86_64.whl [python3.11] [pytest arguments]
+#
+# TESTS names the test files to run (paths under tests/; default: all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,9 +36,9 @@ rm -rf "$scratch/tests/cpp" "$scratch/tests/fuzz"
 [ -d ../shared ] && ln -s "$(realpath ../shared)" "$(dirname "$scratch")/shared" 2>/dev/null || true
 
 cd "$scratch"
-env -i HOME="$HOME" LANG=C.UTF-8 PATH="$scratch/venv/bin:$scratch/bin" bash -c '
+env -i HOME="$HOME" LANG=C.UTF-8 PATH="$scratch/venv/bin:$scratch/bin" TESTS="${TESTS:-}" bash -c '
   for compiler in c++ g++ gcc cc clang; do
     if command -v "$compiler" >/dev/null; then echo "a compiler is on PATH: $(command -v "$compiler")" >&2; exit 1; fi
   done
   echo "no compiler on PATH; vantrel from $(python -c "import vantrel; print(vantrel.__file__)")"
-  exec python -m pytest tests "$@"' bash "$@"
+  exec python -m pytest ${TESTS:-tests} "$@"' bash "$@"
