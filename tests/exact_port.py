@@ -143,6 +143,17 @@ def read_triples(content: str) -> list[tuple[str, str, str]]:
     return triples
 
 
+def first_above_a_draw(values: list[float], rng: Rng) -> int | None:
+    """The first k whose running sum (added in order, in float64) is above
+    unit() times the last, or None where rounding leaves none."""
+    sums, total = [], 0.0
+    for value in values:
+        total = total + value
+        sums.append(total)
+    x = rng.unit() * sums[-1]
+    return next((k for k, s in enumerate(sums) if x < s), None)
+
+
 class Graph:
     def __init__(self, triples: list[tuple[str, str, str]]) -> None:
         self.ids: dict[str, int] = {}
@@ -246,12 +257,7 @@ class Graph:
             rejected = 0
             while True:
                 if weighted:
-                    sums, total = [], 0.0
-                    for w in weights:
-                        total = total + w
-                        sums.append(total)
-                    x = rng.unit() * sums[-1]
-                    k = next((i for i, s in enumerate(sums) if x < s), None)
+                    k = first_above_a_draw(weights, rng)
                     if k is None:
                         k = max(i for i, w in enumerate(weights) if w > 0.0)
                 else:
@@ -266,12 +272,7 @@ class Graph:
                 rejected += 1
                 if rejected == 1024:
                     values = [w * acceptance(f) for (_, _, f), w in zip(candidates, weights)]
-                    sums, total = [], 0.0
-                    for v in values:
-                        total = total + v
-                        sums.append(total)
-                    z = rng.unit() * sums[-1]
-                    k = next((i for i, s in enumerate(sums) if z < s), None)
+                    k = first_above_a_draw(values, rng)
                     if k is None:
                         positive = [i for i, v in enumerate(values) if v > 0.0]
                         k = positive[-1] if positive else max(i for i, w in enumerate(weights) if w > 0.0)
