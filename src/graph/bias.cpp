@@ -67,12 +67,13 @@ ArrayRegion<double> source_edge_weights(const BasicGraph<Id>& source, const doub
 }
 
 // Whether the weights of a node's candidates, adding up to `sum`, can be
-// drawn from: each finite (a product E * R * N may overflow though its
-// factors do not), their sum finite, and a positive sum at least the
-// smallest normal number (below it, running sums lose the precision that
-// the draw needs).
-bool weights_can_be_drawn(bool finite, double sum) {
-  return finite && std::isfinite(sum) && (sum == 0.0 || sum >= std::numeric_limits<double>::min());
+// drawn from: their sum finite, and a positive sum at least the smallest
+// normal number (below it, running sums lose the precision that the draw
+// needs). Weights are >= 0, so a weight that overflowed (a product
+// E * R * N may, though its factors do not), or that is NaN (inf * 0),
+// leaves the sum infinite or NaN: the sum alone tells.
+bool weights_can_be_drawn(double sum) {
+  return std::isfinite(sum) && (sum == 0.0 || sum >= std::numeric_limits<double>::min());
 }
 
 // The number `value` as the shortest text that reads back as it.
@@ -126,14 +127,12 @@ ArrayRegion<double> checkpoints_of(const BasicGraph<Id>& graph, const ArrayRegio
       const std::uint64_t first = first_entry(block, node);
       const std::uint64_t end_entry = first + degree(cells[block].header);
       double sum = 0.0;
-      bool finite = true;
       for (std::uint64_t entry = first; entry < end_entry; ++entry) {
         if (entry % kCheckpointEntries == 0 && entry > first)
           checkpoints.mutable_data()[entry / kCheckpointEntries] = sum;
-        finite = finite && std::isfinite(w[entry]);
         sum = sum + w[entry];
       }
-      if (!weights_can_be_drawn(finite, sum)) [[unlikely]] {
+      if (!weights_can_be_drawn(sum)) [[unlikely]] {
         // Ranges end in any order: the lowest node refused is the one named.
         std::uint64_t seen = first_refused.load();
         while (node < seen && !first_refused.compare_exchange_weak(seen, node)) {

@@ -287,7 +287,7 @@ inline bool BiasedGraph<Id>::accepts(const Position& at, std::uint64_t node, std
   const double y = rng.next_unit() * bias_.most_acceptance;
   if (y < bias_.least_onward) return true;
   if (!(y < bias_.most_onward)) return false;
-  return y < (leads_from(at.previous, far_block) ? 1.0 : bias_.inverse_q);
+  return y < acceptance(at, far_block);
 }
 
 template <class Id>
