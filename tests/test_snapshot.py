@@ -163,7 +163,7 @@ def set_header(offset, fmt, value, seal=True):
     (lambda s: bytes(s.data) + b"\0" * 64, "its header says"),
     (set_header(0, "<8s", b"NOTSNAPS"), "not a vantrel snapshot"),
     (set_header(12, "<I", 0x04030201), "the other byte order"),
-    (set_header(8, "<I", 3), "version 3 is newer than this vantrel reads (2)"),
+    (set_header(8, "<I", 4), "version 4 is newer than this vantrel reads (3)"),
     (set_header(8, "<I", 0), "unknown version 0"),
     (set_header(80, "<I", 4), "unknown restriction 4"),
     (set_header(16, "<I", 3), "id width 3 is neither 4 nor 8"),

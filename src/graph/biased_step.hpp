@@ -158,7 +158,24 @@ class BiasedGraph {
   // candidates, where a proposal was drawn (the first, or one after one
   // turned down) and its cell asked for: the draws are step()'s, in its
   // order.
-  [[gnu::always_inline]] std::uint64_t try_step(Position& at, StdRng& rng) const;
+  // `taken`, if given, receives the cell of the entry taken.
+  [[gnu::always_inline]] std::uint64_t try_step(Position& at, StdRng& rng, std::uint64_t* taken = nullptr) const;
+
+  // step(), also giving in `cell` the cell of the entry taken (where a
+  // step was taken).
+  std::uint64_t step_taking(Position& at, StdRng& rng, std::uint64_t& cell) const {
+    for (;;) {
+      const std::uint64_t token = try_step(at, rng, &cell);
+      if (token != kNotYet) return token;
+    }
+  }
+
+  // Where a walk stands at node `start` when it arrived there over the edge
+  // of `cell`, an entry of `start`'s: come from the node at its other end,
+  // t of node2vec's next step.
+  Position turn_around(std::uint64_t start, std::uint64_t cell) const {
+    return {graph_.blocks()[start], cells_[cell].edge.block, true};
+  }
 
   // Walks as BasicGraph::walk does, with biased steps.
   template <class Token>
@@ -291,7 +308,7 @@ inline bool BiasedGraph<Id>::accepts(const Position& at, std::uint64_t node, std
 }
 
 template <class Id>
-inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng) const {
+inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng, std::uint64_t* taken) const {
   const HeaderCell<Id>& header = cells_[at.block].header;
   const std::uint64_t forward_count = header.forward_count;
   const std::uint64_t candidates = degree(header);
@@ -338,6 +355,7 @@ inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng) const 
       edge = &cells_[entry_cell(at.block, choice)].edge;
     }
     at.rejected = 0;
+    if (taken) *taken = entry_cell(at.block, choice);
     at.previous = at.block;
     at.block = edge->block;
     at.moved = true;

@@ -203,6 +203,53 @@ class BasicGraph {
   // try_step() takes it, without drawing again.
   std::uint64_t try_step(WalkPosition<Id>& at, StdRng& rng) const { return advance<true>(at, rng); }
 
+  // step(), also giving in `cell` the cell of the entry taken (where a
+  // step was taken): for walks that list edges or turn around.
+  std::uint64_t step_taking(WalkPosition<Id>& at, StdRng& rng, std::uint64_t& cell) const {
+    return advance<false>(at, rng, &cell);
+  }
+
+  // Where a walk stands at node `start` when it arrived there over the edge
+  // of `cell`, an entry of `start`'s: the uniform rule then leaves that
+  // edge's first entry at `start` out (for a self-loop, its forward entry).
+  WalkPosition<Id> turn_around(std::uint64_t start, std::uint64_t cell) const {
+    const std::uint64_t block = block_of_[start];
+    const std::uint64_t entry = cell - block - 1;
+    const EdgeCell<Id>& edge = cells_[cell].edge;
+    const bool forward = entry < cells_[block].header.forward_count;
+    if (edge.block == block && !forward && edge.twin != kNoTwin) return {static_cast<Id>(block), edge.twin};
+    return {static_cast<Id>(block), entry};
+  }
+
+  // Moves `at` over its node's candidate `choice` (forward entries first)
+  // and returns the relation token of the step, recording the edge's first
+  // entry at the new node as the one the next step leaves out.
+  std::uint64_t follow(WalkPosition<Id>& at, std::uint64_t choice, std::uint64_t forward_count) const {
+    const bool forward = choice < forward_count;
+    const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
+    // Arriving backward, the edge stands among the new node's forward
+    // entries only. Arriving forward it stands among its backward entries,
+    // after its forward ones, unless it is a self-loop: then its forward
+    // entry, the one just chosen, comes first. A graph of one direction
+    // lists one copy of each edge: the edge is not among the new node's
+    // candidates, unless it is a self-loop, whose own entry is.
+    if (edge.block == at.block) {
+      at.removed = forward || edge.twin == kNoTwin ? choice : std::uint64_t{edge.twin};
+    } else if (edge.twin == kNoTwin) {
+      at.removed = WalkPosition<Id>::kNoEntry;
+    } else if (!forward) {
+      at.removed = edge.twin;
+    } else {
+      at.removed = WalkPosition<Id>::kAfterForward | edge.twin;
+    }
+    at.block = edge.block;
+    // The next step reads the new block's header and then one of its edge
+    // cells, often on the following cache line: ask for that line now, so
+    // that the two misses overlap instead of following each other.
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+    return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
+  }
+
   // The 64-bit draws a step makes, on average: about 1.5, since the bounded
   // draw's conservative zone turns down up to half of its values (all but
   // none for a count just below a power of two, half of them at one). For
@@ -222,9 +269,10 @@ class BasicGraph {
   std::uint64_t end_node(const WalkPosition<Id>& at) const { return cells_[at.block].header.node; }
 
  private:
-  // step() (kMayYield false) or try_step() (true).
+  // step() (kMayYield false) or try_step() (true); `taken`, if given,
+  // receives the cell of the entry taken.
   template <bool kMayYield>
-  std::uint64_t advance(WalkPosition<Id>& at, StdRng& rng) const {
+  std::uint64_t advance(WalkPosition<Id>& at, StdRng& rng, std::uint64_t* taken = nullptr) const {
     const HeaderCell<Id>& header = cells_[at.block].header;
     const std::uint64_t fwd_count = header.forward_count;
     const std::uint64_t candidates = fwd_count + header.backward_count;
@@ -253,29 +301,8 @@ class BasicGraph {
         return kNotYet;
       }
     }
-    const bool forward = choice < fwd_count;
-    const EdgeCell<Id>& edge = cells_[entry_cell(at.block, choice)].edge;
-    // Arriving backward, the edge stands among the new node's forward
-    // entries only. Arriving forward it stands among its backward entries,
-    // after its forward ones, unless it is a self-loop: then its forward
-    // entry, the one just chosen, comes first. A graph of one direction
-    // lists one copy of each edge: the edge is not among the new node's
-    // candidates, unless it is a self-loop, whose own entry is.
-    if (edge.block == at.block) {
-      at.removed = forward || edge.twin == kNoTwin ? choice : std::uint64_t{edge.twin};
-    } else if (edge.twin == kNoTwin) {
-      at.removed = WalkPosition<Id>::kNoEntry;
-    } else if (!forward) {
-      at.removed = edge.twin;
-    } else {
-      at.removed = WalkPosition<Id>::kAfterForward | edge.twin;
-    }
-    at.block = edge.block;
-    // The next step reads the new block's header and then one of its edge
-    // cells, often on the following cache line: ask for that line now, so
-    // that the two misses overlap instead of following each other.
-    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
-    return node_count() + 2 * std::uint64_t{edge.relation} + (forward ? 0 : 1);
+    if (taken) *taken = entry_cell(at.block, choice);
+    return follow(at, choice, fwd_count);
   }
 
   ArrayRegion<Cell<Id>> cells_;

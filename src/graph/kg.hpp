@@ -1,6 +1,7 @@
 // The graph of a sampler (KG): the graph it walks, with the graph as read
-// that a restricted graph was restricted from, the restriction, and the bias
-// of biased walks; and the walk with whichever walker that calls for.
+// that a restricted graph was restricted from, the restriction, the bias
+// of biased walks and the pattern of metapath walks; and the walk with
+// whichever walker that calls for.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "core/interrupt.hpp"
 #include "graph/biased_step.hpp"
 #include "graph/graph.hpp"
+#include "graph/metapath_step.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -46,6 +48,12 @@ class KG {
     biased.bias_ = std::move(bias);
     return biased;
   }
+  // The same graph, walked by `metapath` (null: every relation).
+  KG with_metapath(std::shared_ptr<const Metapath> metapath) const {
+    KG walked = *this;
+    walked.metapath_ = std::move(metapath);
+    return walked;
+  }
 
   template <class Visit>
   decltype(auto) visit(Visit&& visit) const {
@@ -65,6 +73,7 @@ class KG {
     if (source_) return source_;
     KG source = *this;
     source.bias_ = nullptr;
+    source.metapath_ = nullptr;
     return std::make_shared<const KG>(std::move(source));
   }
   // What keeps this graph's edges of its source's; null for a graph as read.
@@ -72,6 +81,8 @@ class KG {
   const std::shared_ptr<const Restriction>& shared_restriction() const { return restriction_; }
   // The weights of biased walks; null for uniform walks.
   const Bias* bias() const { return bias_.get(); }
+  // The pattern of metapath walks; null for walks over every relation.
+  const Metapath* metapath() const { return metapath_.get(); }
 
   std::uint64_t node_count() const {
     return visit([](const auto& g) { return g.node_count(); });
@@ -99,8 +110,9 @@ class KG {
     return visit([](const auto& g) { return g.may_lack_edges(); });
   }
   // Whether a walk may end before its drawn length: at a node of a
-  // restricted graph without edges, or of a biased one without weight.
-  bool may_end_early() const { return may_lack_edges() || bias_ != nullptr; }
+  // restricted graph without edges, of a biased one without weight, or of
+  // a metapath sampler without an edge of the step's relation.
+  bool may_end_early() const { return may_lack_edges() || bias_ != nullptr || metapath_ != nullptr; }
 
   // Walks `path_len` steps from node `start`, uniformly or by the bias, as
   // BasicGraph::walk does; returns the number of tokens written. `meter`
@@ -125,16 +137,19 @@ class KG {
   std::shared_ptr<const KG> source_;
   std::shared_ptr<const Restriction> restriction_;
   std::shared_ptr<const Bias> bias_;
+  std::shared_ptr<const Metapath> metapath_;
 };
 
 // Calls visit(walker) with the graph's walker: the BasicGraph itself, or a
-// BiasedGraph over it.
+// BiasedGraph or MetapathGraph over it (a sampler is never both).
 template <class Visit>
 decltype(auto) visit_walker(const KG& kg, Visit&& visit) {
   const Bias* bias = kg.bias();
+  const Metapath* metapath = kg.metapath();
   return kg.visit([&](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
     if (bias) return visit(BiasedGraph<Id>(graph, bias->arrays<Id>()));
+    if (metapath) return visit(MetapathGraph<Id>(graph, *metapath));
     return visit(graph);
   });
 }

@@ -99,23 +99,46 @@ struct NumberedRequest {
   StartRule start;
   std::vector<std::uint64_t> start_nodes;  // a copy of the node ids given as start
   Items items = Items::kPath;
+  std::vector<std::uint64_t> relabel_nodes;  // a copy of relabel=, or empty
+  WalkKind kind;                             // its relabel points into relabel_nodes
 };
 
-// Parses and converts the arguments (first, stop, *, threads, start, items) of the
-// walks-by-number methods of a graph of `node_count` nodes; false with the
-// exception set on failure.
+// The keyword arguments of the walks-by-number methods after (first, stop),
+// each null where not given.
+struct NumberedOptions {
+  PyObject* threads = nullptr;
+  PyObject* start = nullptr;
+  PyObject* items = nullptr;
+  PyObject* position = nullptr;
+  PyObject* unique = nullptr;
+  PyObject* relabel = nullptr;
+};
+
+// The parameters (first, stop, *, threads, start, items, position, unique,
+// relabel) of the walks-by-number methods, in order.
+inline constexpr ParamDescription kNumberedParams[] = {
+    {"first", false, false}, {"stop", false, false},   {"threads", true, true}, {"start", true, true},
+    {"items", true, true},   {"position", true, true}, {"unique", true, true},  {"relabel", true, true},
+};
+
+// Parses and converts those arguments for a graph of `node_count` nodes;
+// false with the exception set on failure.
 bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
                             NumberedRequest& request);
 
-// Converts those arguments once parsed (`threads`, `start` and `items` may
-// be null: not given); false with the exception set on failure.
-bool convert_numbered_request(PyObject* first, PyObject* stop, PyObject* threads, PyObject* start, PyObject* items,
-                              std::uint64_t node_count, NumberedRequest& request);
+// Converts those arguments once parsed; false with the exception set on failure.
+bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOptions& options, std::uint64_t node_count,
+                              NumberedRequest& request);
 
-// Node ids given as start=: an object with the buffer protocol holding
-// integers (one dimension, any integer format), or a sequence of ints.
-// Copied into `nodes`; TypeError for other items, ValueError (naming the
-// first bad position) for an empty list or an id that is no node's.
-bool convert_start_nodes(PyObject* object, std::uint64_t node_count, std::vector<std::uint64_t>& nodes);
+// Refuses a request that the sampler of `kg` cannot draw: mid walks on a
+// metapath sampler. False with ValueError set.
+bool check_walk_kind(const KG& kg, const NumberedRequest& request);
+
+// Node ids given as the argument `name` (start=, relabel=): an object with
+// the buffer protocol holding integers (one dimension, any integer format),
+// or a sequence of ints. Copied into `nodes`; TypeError for other items,
+// ValueError (naming the first bad position) for an empty list or an id
+// that is no node's.
+bool convert_node_list(PyObject* object, const char* name, std::uint64_t node_count, std::vector<std::uint64_t>& nodes);
 
 }  // namespace vantrel::py

@@ -154,6 +154,28 @@ void raise_unknown_label(PyObject* name, const LabelList& labels) {
   PyErr_SetObject(PyExc_KeyError, error.get());
 }
 
+void raise_unknown_token(PyObject* text, std::string_view relation, bool directed, const LabelList& relations) {
+  PyRef error(PyObject_CallOneArg(PyExc_KeyError, text));
+  if (!error) return;
+#if PY_VERSION_HEX >= 0x030B0000
+  std::string note;
+  if (!directed) {
+    note = "a relation token is a relation's label followed by '::-->' (forward) or '::<--' (backward)";
+  }
+  const std::string hint = unknown_label_hint(relation, relations);
+  if (!hint.empty()) note.append(note.empty() ? "" : "; ").append(hint);
+  if (!note.empty()) {
+    PyRef added(PyObject_CallMethod(error.get(), "add_note", "s#", note.data(), static_cast<Py_ssize_t>(note.size())));
+    if (!added) return;
+  }
+#else
+  (void)relation;
+  (void)directed;
+  (void)relations;
+#endif
+  PyErr_SetObject(PyExc_KeyError, error.get());
+}
+
 void raise_failure(std::exception_ptr failure, const std::string* data_path, PyObject* filename,
                    const char* input_name) {
   try {

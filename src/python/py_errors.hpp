@@ -114,6 +114,12 @@ void raise_os_error(int code, PyObject* filename);
 // ("did you mean '_hypernym'?"; Python 3.11+).
 void raise_unknown_label(PyObject* name, const LabelList& labels);
 
+// Sets KeyError(text), `text` being a str that is no relation token:
+// `relation` is its text before a direction suffix (all of it where it has
+// none, `directed` false), with a note that says what a token is or names
+// the closest relations (Python 3.11+).
+void raise_unknown_token(PyObject* text, std::string_view relation, bool directed, const LabelList& relations);
+
 // Runs `work(poll)` with the interpreter lock released. The poll takes the
 // lock back briefly to run signal handlers and then `hook()` (which may
 // call into Python, and throws PythonErrorAlreadySet when that fails).

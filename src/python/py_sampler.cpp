@@ -164,19 +164,22 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
 // narrowest type that holds every token id, then hands them to
 // `finish(WalkTokens<Token>&&)`.
 template <class Finish>
-PyObject* draw_numbered(SamplerState& state, const NumberedRequest& request, std::uint64_t bytes_per_token,
-                        Finish&& finish) {
+PyObject* draw_numbered(SamplerState& state, NumberedRequest& request, std::uint64_t bytes_per_token, Finish&& finish) {
+  if (!check_walk_kind(state.kg, request)) return nullptr;
+  const bool edges = request.items == Items::kEdges;
   auto draw = [&]<class Token>(Token) -> PyObject* {
     WalkTokens<Token> walks;
     if (!run_released([&](const InterruptPoll& poll) {
+          if (edges) request.kind.edges = &state.entry_triples(poll);
           walks = draw_numbered_walks<Token>(state.kg, state.rules, request.first, request.stop, request.start,
-                                             request.threads, bytes_per_token, poll, request.items);
+                                             request.threads, bytes_per_token, poll, request.items, UINT64_MAX,
+                                             request.kind);
         })) {
       return nullptr;
     }
     return finish(std::move(walks));
   };
-  return with_token_type(state.kg, draw);
+  return with_item_type(state.kg, edges, draw);
 }
 
 PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -197,7 +200,9 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;
-  return draw_numbered(state, request, kBytesPerListItem, [&state](auto&& walks) -> PyObject* {
+  const bool edges = request.items == Items::kEdges;
+  return draw_numbered(state, request, kBytesPerListItem, [&state, edges](auto&& walks) -> PyObject* {
+    if (edges) return walks_to_int_lists(walks.tokens.data(), walks.offsets.span());
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
   });
 }
@@ -212,12 +217,24 @@ PyMethodDef PathSampler_methods[] = {
      "The next `count` walks of this sampler's own stream: what `count` calls of sample_path()\n"
      "would return, leaving the stream where they would. On failure the stream is left as it was."},
     {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS,
-     "walk_ids($self, first, stop, *, threads=0, start='random', items='path')\n--\n\n"
+     "walk_ids($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
+     "         unique=False, relabel=None)\n--\n\n"
      "Walks numbered first to stop - 1 as token ids: (ids, offsets), two arrays with the buffer\n"
-     "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available."},
+     "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available.\n"
+     "items: 'path', 'full', 'nodes' or 'edges' (the row of triple_ids() of each step).\n"
+     "position='mid': each walk runs through its start node rather than from it. unique=True leaves\n"
+     "out walks that repeat one of a smaller number. relabel: a node id per node, listed in place\n"
+     "of each node but the walk's own start."},
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
-     "walks($self, first, stop, *, threads=0, start='random', items='path')\n--\n\n"
-     "Walks numbered first to stop - 1 as lists of str, repeated tokens sharing one str."},
+     "walks($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
+     "      unique=False, relabel=None)\n--\n\n"
+     "Walks numbered first to stop - 1 as lists of str (of int for items='edges'), as walk_ids()\n"
+     "draws them, repeated tokens sharing one str."},
+    {"metapath", VANTREL_METHOD(PathSampler_metapath), METH_VARARGS | METH_KEYWORDS,
+     "metapath($self, pattern)\n--\n\n"
+     "A new PathSampler over the same graph whose step k takes only edges of relation token\n"
+     "pattern[k % len(pattern)] ('wrote::-->' or 'wrote::<--', or its id), uniformly among them;\n"
+     "a walk ends at a node without one."},
     {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS,
      "node_ids($self, labels)\n--\n\n"
      "The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that\n"
@@ -260,8 +277,8 @@ PyMethodDef PathSampler_methods[] = {
      "PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones; labels no\n"
      "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
-     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', format='tsv', "
-     "progress=None)\n--\n\n"
+     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', "
+     "position='start',\n            unique=False, relabel=None, format='tsv', progress=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
      "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file);\n"

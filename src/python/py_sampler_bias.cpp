@@ -287,6 +287,12 @@ PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs)
   if (parse_fn_args(kBiasedName, kBiasedParams, args, kwargs, false, false, slots) < 0) return nullptr;
   SamplerState& parent = state_of(object);
   const KG& kg = parent.kg;
+  if (kg.metapath()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "biased() of a metapath sampler is not available: a metapath step is uniform among the edges "
+                    "of its relation");
+    return nullptr;
+  }
   auto given = [&](int k) { return slots[k] && slots[k].get() != Py_None; };
   BiasInputs inputs;
   if (given(0)) {

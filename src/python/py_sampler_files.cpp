@@ -67,8 +67,9 @@ constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {
     {"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}, {"jsonl", CorpusFormat::kJsonLines}};
 
 constexpr ParamDescription kWriteWalksParams[] = {
-    {"path", false, false}, {"first", false, false}, {"stop", false, false}, {"threads", true, true},
-    {"start", true, true},  {"items", true, true},   {"format", true, true}, {"progress", true, true},
+    {"path", false, false},  {"first", false, false}, {"stop", false, false},   {"threads", true, true},
+    {"start", true, true},   {"items", true, true},   {"position", true, true}, {"unique", true, true},
+    {"relabel", true, true}, {"format", true, true},  {"progress", true, true},
 };
 
 PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -94,14 +95,16 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   NumberedRequest request;
-  if (!convert_numbered_request(slots[1].get(), slots[2].get(), slots[3].get(), slots[4].get(), slots[5].get(),
-                                state_of(object).kg.node_count(), request)) {
+  const NumberedOptions options{slots[3].get(), slots[4].get(), slots[5].get(),
+                                slots[6].get(), slots[7].get(), slots[8].get()};
+  if (!convert_numbered_request(slots[1].get(), slots[2].get(), options, state_of(object).kg.node_count(), request) ||
+      !check_walk_kind(state_of(object).kg, request)) {
     return nullptr;
   }
   CorpusFormat format = CorpusFormat::kTsv;
-  if (slots[6] && !convert_choice(slots[6].get(), "format", kCorpusFormatChoices, format)) return nullptr;
+  if (slots[9] && !convert_choice(slots[9].get(), "format", kCorpusFormatChoices, format)) return nullptr;
   Progress progress;
-  if (!progress.set(slots[7].get())) return nullptr;
+  if (!progress.set(slots[10].get())) return nullptr;
 
   SamplerState& state = state_of(object);
   std::atomic<std::uint64_t> written{0};
@@ -115,8 +118,10 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
       [&](const InterruptPoll& poll) {
         std::optional<OutputFile> file;
         if (!descriptor) file.emplace(path, poll);
-        counts = write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items, format,
-                              request.threads, descriptor ? *descriptor : file->fd(), written, poll);
+        if (request.items == Items::kEdges) request.kind.edges = &state.entry_triples(poll);
+        counts =
+            write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items, request.kind,
+                         format, request.threads, descriptor ? *descriptor : file->fd(), written, poll);
         progress.finish();
         if (progress) poll();  // the final count, before the file appears
         if (file) file->commit();

@@ -12,6 +12,7 @@
 #include "graph/bias.hpp"
 #include "graph/kg.hpp"
 #include "graph/labels.hpp"
+#include "graph/metapath.hpp"
 #include "graph/restriction.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
@@ -71,7 +72,115 @@ bool mark_relations(PyObject* names, const char* argument, const LabelIndex& ind
   return true;
 }
 
+constexpr ParamDescription kMetapathParams[] = {{"pattern", false, false}};
+constexpr const char* kMetapathName = "PathSampler.metapath()";
+
+// The step key of pattern[position], a relation token as text or as its id.
+bool convert_step_key(PyObject* item, Py_ssize_t position, const KG& kg, const LabelIndex& relations, StepKey& key) {
+  const std::uint64_t nodes = kg.node_count();
+  const std::uint64_t relation_tokens = 2 * kg.relation_labels().size();
+  if (PyUnicode_Check(item)) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(item, &size);
+    if (!text) {
+      // A lone surrogate: no token's text.
+      PyErr_Clear();
+      raise_unknown_token(item, {}, false, kg.relation_labels());
+      return false;
+    }
+    std::string_view relation(text, static_cast<std::size_t>(size));
+    const std::string_view forward = suffix_text(Suffix::kForward);
+    const std::string_view backward = suffix_text(Suffix::kBackward);
+    const bool is_forward = relation.ends_with(forward);
+    const bool is_backward = relation.ends_with(backward);
+    if (is_forward || is_backward) relation.remove_suffix(forward.size());
+    const std::optional<std::uint64_t> id = is_forward || is_backward ? relations.find(relation) : std::nullopt;
+    if (!id) {
+      raise_unknown_token(item, relation, is_forward || is_backward, kg.relation_labels());
+      return false;
+    }
+    key = 2 * *id + (is_backward ? 1 : 0);
+    return true;
+  }
+  if (!PyIndex_Check(item) || PyBool_Check(item)) {
+    PyErr_Format(PyExc_TypeError, "pattern[%zd] must be a relation token, as str or int, not %.200s", position,
+                 Py_TYPE(item)->tp_name);
+    return false;
+  }
+  PyRef index(PyNumber_Index(item));
+  if (!index) return false;
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (value == -1 && PyErr_Occurred()) return false;
+  const auto id = static_cast<std::uint64_t>(value);
+  if (overflow != 0 || value < 0 || id < nodes || id - nodes >= relation_tokens) {
+    if (relation_tokens == 0) {
+      PyErr_Format(PyExc_ValueError, "pattern[%zd] = %R is not a relation token: the graph has no relations", position,
+                   index.get());
+    } else {
+      PyErr_Format(PyExc_ValueError, "pattern[%zd] = %R is not a relation token: relation tokens run from %llu to %llu",
+                   position, index.get(), static_cast<unsigned long long>(nodes),
+                   static_cast<unsigned long long>(nodes + relation_tokens - 1));
+    }
+    return false;
+  }
+  key = id - nodes;
+  return true;
+}
+
+// The step keys of `pattern`, a non-empty sequence of relation tokens.
+bool convert_pattern(PyObject* pattern, const KG& kg, std::vector<StepKey>& keys) {
+  if (PyUnicode_Check(pattern) || PyBytes_Check(pattern)) {
+    PyErr_Format(PyExc_TypeError, "pattern must be a sequence of relation tokens, not %.200s",
+                 Py_TYPE(pattern)->tp_name);
+    return false;
+  }
+  PyRef items(PySequence_Fast(pattern, "pattern must be a sequence of relation tokens"));
+  if (!items) return false;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  if (count == 0) {
+    PyErr_SetString(PyExc_ValueError, "pattern is empty: give at least one relation token");
+    return false;
+  }
+  try {
+    const LabelIndex relations(kg.relation_labels());
+    keys.resize(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      if (!convert_step_key(PySequence_Fast_GET_ITEM(items.get(), i), i, kg, relations,
+                            keys[static_cast<std::size_t>(i)])) {
+        return false;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+PyObject* PathSampler_metapath(PyObject* object, PyObject* args, PyObject* kwargs) {
+  PyRef slots[std::size(kMetapathParams)];
+  if (parse_fn_args(kMetapathName, kMetapathParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  SamplerState& parent = state_of(object);
+  if (parent.kg.bias()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "metapath() of a biased sampler is not available: a metapath step is uniform among the edges "
+                    "of its relation; call metapath() on the uniform sampler");
+    return nullptr;
+  }
+  std::vector<StepKey> pattern;
+  if (!convert_pattern(slots[0].get(), parent.kg, pattern)) return nullptr;
+  PyRef owner = allocate_sampler(Py_TYPE(object));
+  if (!owner) return nullptr;
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    KG walked = parent.kg.with_metapath(make_metapath(parent.kg, std::move(pattern), poll));
+    // A stream 0 of its own, as a new sampler with the same seed starts it.
+    return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
+                                          std::move(walked));
+  });
+}
 
 PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kNodeIdsParams)];
@@ -139,6 +248,10 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
     KG restricted = restrict_graph(parent.kg, restriction, poll);
     // A biased sampler's weights and p, q stay on the edges that remain.
     if (parent.kg.bias()) restricted = restricted.with_bias(restrict_bias(parent.kg, restricted, poll));
+    // A metapath sampler's pattern stays, indexed over the edges that remain.
+    if (const Metapath* metapath = parent.kg.metapath()) {
+      restricted = restricted.with_metapath(make_metapath(restricted, metapath->pattern(), poll));
+    }
     // A stream 0 of its own, as a new sampler with the same seed starts it.
     return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
                                           std::move(restricted));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
+#include "graph/entry_triples.hpp"
 #include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "python/py_args.hpp"
@@ -36,9 +37,19 @@ struct SamplerState {
     return *node_index_;
   }
 
+  // The triple of each entry of the graph walked, built on first use
+  // (walks that list edges); call with the interpreter lock released.
+  const EntryTriples& entry_triples(const InterruptPoll& poll) {
+    std::call_once(entry_triples_built_,
+                   [&] { entry_triples_ = std::make_unique<EntryTriples>(vantrel::entry_triples(kg, poll)); });
+    return *entry_triples_;
+  }
+
  private:
   std::once_flag node_index_built_;
   std::unique_ptr<LabelIndex> node_index_;
+  std::once_flag entry_triples_built_;
+  std::unique_ptr<EntryTriples> entry_triples_;
 };
 
 struct PathSamplerObject {

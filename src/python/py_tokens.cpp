@@ -129,6 +129,31 @@ PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std:
 template PyObject* walks_to_lists(const KG&, const std::uint32_t*, std::span<const std::uint64_t>);
 template PyObject* walks_to_lists(const KG&, const std::uint64_t*, std::span<const std::uint64_t>);
 
+template <class Token>
+PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t> offsets) {
+  const std::size_t count = offsets.size() - 1;
+  const CollectorPaused paused;
+  PyRef walks(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!walks) return nullptr;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t begin = offsets[k];
+    const std::uint64_t end = offsets[k + 1];
+    PyObject* walk = PyList_New(static_cast<Py_ssize_t>(end - begin));
+    if (!walk) return nullptr;
+    PyList_SET_ITEM(walks.get(), static_cast<Py_ssize_t>(k), walk);
+    for (std::uint64_t i = begin; i < end; ++i) {
+      if (i % kItemsPerPoll == kItemsPerPoll - 1 && PyErr_CheckSignals() < 0) return nullptr;
+      PyObject* number = PyLong_FromUnsignedLongLong(numbers[i]);
+      if (!number) return nullptr;
+      PyList_SET_ITEM(walk, static_cast<Py_ssize_t>(i - begin), number);
+    }
+  }
+  return walks.release();
+}
+
+template PyObject* walks_to_int_lists(const std::uint32_t*, std::span<const std::uint64_t>);
+template PyObject* walks_to_int_lists(const std::uint64_t*, std::span<const std::uint64_t>);
+
 // ---------------------------------------------------------------------------
 // The Tokens sequence.
 

@@ -49,6 +49,11 @@ class TokenStrings {
 template <class Token>
 PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std::uint64_t> offsets);
 
+// The list of walks of numbers (triples): walk k holds the int of each of
+// numbers[offsets[k] .. offsets[k + 1]).
+template <class Token>
+PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t> offsets);
+
 // The type of PathSampler.tokens: a read-only sequence of str, token id to
 // text, made on demand.
 extern PyTypeObject TokensType;

@@ -80,6 +80,8 @@ bool layout_of(const Header& header, Layout& layout) {
     source_relations = (header.relation_count / 64 + (header.relation_count % 64 != 0 ? 1 : 0)) * 8;
   }
   if ((has & kWeighted) && __builtin_mul_overflow(cells - header.node_count, 8, &weights)) return false;
+  std::uint64_t metapath_keys = 0;
+  if (__builtin_mul_overflow(header.metapath_length, 8, &metapath_keys)) return false;
   const std::uint64_t lengths[kSectionCount] = {cell_bytes,
                                                 block_bytes,
                                                 node_offsets,
@@ -93,7 +95,8 @@ bool layout_of(const Header& header, Layout& layout) {
                                                 source_blocks,
                                                 source_heads,
                                                 source_relations,
-                                                weights};
+                                                weights,
+                                                metapath_keys};
   std::uint64_t position = kHeaderSize;
   for (int s = 0; s < kSectionCount; ++s) {
     layout.start[s] = position;

@@ -13,9 +13,12 @@
 
 namespace vantrel {
 
-// The version of the snapshot format that this code writes; it reads every
-// version up to it.
-inline constexpr std::uint32_t kSnapshotVersion = 2;
+// The newest version of the snapshot format, which this code reads with
+// every version before it. It writes version 3 for a metapath sampler, and
+// version 2 otherwise, so that the files of other samplers are as before.
+inline constexpr std::uint32_t kSnapshotVersion = 3;
+inline constexpr std::uint32_t kMetapathVersion = 3;
+inline constexpr std::uint32_t kPlainVersion = 2;
 
 namespace snapshot_format {
 
@@ -44,13 +47,16 @@ struct Header {
   double p;                // biased walks: node2vec's p and q
   double q;
   std::uint64_t source_edge_count;  // the graph as read, of a restricted graph: its triples
-  std::uint8_t reserved[16];        // zero
+  // Version 3 on; zero before.
+  std::uint64_t metapath_length;  // a metapath sampler: the keys of its pattern
+  std::uint8_t reserved[8];       // zero
 };
 static_assert(sizeof(Header) == kHeaderSize);
 
 // Where the header's fields of version 2 begin (zero in version 1), and
 // where its reserved bytes (zero in every version) begin.
 inline constexpr std::uint64_t kVersion2FieldsStart = offsetof(Header, contents);
+inline constexpr std::uint64_t kVersion3FieldsStart = offsetof(Header, metapath_length);
 inline constexpr std::uint64_t kReservedStart = offsetof(Header, reserved);
 
 // The bits of Header::contents.
@@ -60,7 +66,8 @@ inline constexpr std::uint32_t kSourceHasHeads = 4;      // ... with the heads o
 inline constexpr std::uint32_t kSourceMayLackEdges = 8;  // ... which may have nodes or relations without edges
 inline constexpr std::uint32_t kBiased = 16;             // walks are biased (p, q)
 inline constexpr std::uint32_t kWeighted = 32;           // ... by the weight of each entry
-inline constexpr std::uint32_t kKnownContents = 63;
+inline constexpr std::uint32_t kMetapath = 64;           // walks follow a pattern of relation tokens (version 3 on)
+inline constexpr std::uint32_t kKnownContents = 127;
 
 // The sections of a snapshot, in file order: where each starts and how long it is.
 enum Section {
@@ -79,6 +86,8 @@ enum Section {
   kSourceHeads,      // ... its heads,
   kSourceRelations,  // ... and which of its relations the restriction keeps, a bit each in u64 words
   kWeights,          // biased: each entry's weight, f64
+  // Version 3 on.
+  kMetapathKeys,  // a metapath sampler: its pattern, a step key (2r, or 2r + 1 backward) each, u64
   kSectionCount
 };
 

@@ -18,6 +18,7 @@
 #include "core/utf8.hpp"
 #include "graph/bias.hpp"
 #include "graph/labels.hpp"
+#include "graph/metapath.hpp"
 #include "graph/restriction.hpp"
 #include "snapshot/format.hpp"
 #include "snapshot/graph_check.hpp"
@@ -115,13 +116,20 @@ void check_zeros(const Header& header, const char* data, const Layout& layout) {
 // field of version 2 on are zero).
 void check_contents(const Header& header) {
   const char* raw = reinterpret_cast<const char*>(&header);
-  if (header.version == 1 &&
-      !std::all_of(raw + kVersion2FieldsStart, raw + kHeaderSize, [](char c) { return c == 0; })) {
-    throw SnapshotError("header bytes " + count_text(kVersion2FieldsStart) + " to " + count_text(kHeaderSize - 1) +
+  const std::uint64_t later_fields = header.version == 1 ? kVersion2FieldsStart : kVersion3FieldsStart;
+  if (header.version < kMetapathVersion &&
+      !std::all_of(raw + later_fields, raw + kHeaderSize, [](char c) { return c == 0; })) {
+    throw SnapshotError("header bytes " + count_text(later_fields) + " to " + count_text(kHeaderSize - 1) +
                         " are not zero");
   }
   const std::uint32_t has = header.contents;
-  if ((has & ~kKnownContents) != 0) throw SnapshotError("unknown contents " + count_text(has));
+  if ((has & ~kKnownContents) != 0 || (header.version < kMetapathVersion && (has & kMetapath) != 0)) {
+    throw SnapshotError("unknown contents " + count_text(has));
+  }
+  if (((has & kMetapath) != 0) != (header.metapath_length != 0)) {
+    throw SnapshotError("a metapath sampler's pattern must have keys, and only a metapath sampler's");
+  }
+  if ((has & kMetapath) != 0 && (has & kBiased) != 0) throw SnapshotError("a metapath sampler is never biased");
   if ((has & kHasSource) == 0 &&
       ((has & (kSourceHasHeads | kSourceMayLackEdges)) != 0 || header.source_edge_count != 0)) {
     throw SnapshotError("the header describes a source graph that the file does not hold");
@@ -224,6 +232,14 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
     } catch (const BiasError& error) {
       throw SnapshotError(error.what());
     }
+  }
+  if (header.contents & kMetapath) {
+    const auto keys = view_of<std::uint64_t>(contents, layout, kMetapathKeys);
+    std::vector<StepKey> pattern(keys.data(), keys.data() + keys.size());
+    for (const StepKey key : pattern) {
+      if (key / 2 >= header.relation_count) throw SnapshotError("the pattern names a relation that is not there");
+    }
+    kg = kg.with_metapath(make_metapath(kg, std::move(pattern), poll));
   }
   return kg;
 }

@@ -7,6 +7,7 @@
 
 #include "core/file_io.hpp"
 #include "graph/bias.hpp"
+#include "graph/metapath.hpp"
 #include "graph/restriction.hpp"
 #include "snapshot/format.hpp"
 
@@ -34,7 +35,7 @@ template <class Id>
 void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
-  header.version = kSnapshotVersion;
+  header.version = kg.metapath() ? kMetapathVersion : kPlainVersion;
   header.byte_order = kByteOrderMark;
   header.id_width = sizeof(Id);
   header.header_size = kHeaderSize;
@@ -59,6 +60,12 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
     header.p = bias->p();
     header.q = bias->q();
   }
+  std::span<const StepKey> pattern;
+  if (const Metapath* metapath = kg.metapath()) {
+    header.contents |= kMetapath;
+    pattern = metapath->pattern();
+    header.metapath_length = pattern.size();
+  }
   Layout layout;
   layout_of(header, layout);
   header.file_size = layout.end;
@@ -77,6 +84,7 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
       source ? bytes_of(source->heads()) : std::string_view(),
       std::string_view(reinterpret_cast<const char*>(kept_relations.data()), kept_relations.size() * 8),
       kg.bias() ? bytes_of(kg.bias()->weights()) : std::string_view(),
+      std::string_view(reinterpret_cast<const char*>(pattern.data()), pattern.size() * sizeof(StepKey)),
   };
   // The contents as pieces of whole 64-byte blocks: each section's whole
   // blocks, then its last bytes with the zeros that pad them. The checksum

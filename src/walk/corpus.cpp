@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "core/errors.hpp"
 #include "core/file_io.hpp"
 #include "core/parallel.hpp"
+#include "walk/distinct_walks.hpp"
 #include "walk/ordered_writer.hpp"
 
 namespace vantrel {
@@ -142,6 +146,26 @@ bool plain_word(std::string_view label) {
   return true;
 }
 
+// Walks of triple numbers, each written in decimal.
+template <class Token>
+void format_numbers(CorpusFormat format, const Token* tokens, const std::uint64_t* ends, std::uint64_t count,
+                    std::string& text) {
+  const bool json = format == CorpusFormat::kJsonLines;
+  const std::string_view separator = format == CorpusFormat::kWords ? " " : json ? ", " : "\t";
+  TextBuffer out(text);
+  char digits[24];
+  for (std::uint64_t k = 0; k < count; ++k) {
+    if (json) out.push('[');
+    for (std::uint64_t i = ends[k]; i < ends[k + 1]; ++i) {
+      if (i != ends[k]) out.append(separator);
+      const auto written = std::to_chars(digits, digits + sizeof digits, std::uint64_t{tokens[i]});
+      out.append(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
+    }
+    if (json) out.push(']');
+    out.push('\n');
+  }
+}
+
 template <class Graph, class Token>
 void format_with(const Graph& graph, CorpusFormat format, const std::vector<std::string>& relations,
                  const Token* tokens, const std::uint64_t* ends, std::uint64_t count, std::string& text) {
@@ -180,13 +204,81 @@ void format_with(const Graph& graph, CorpusFormat format, const std::vector<std:
   }
 }
 
+// Turns taken in chunk order: the step of a chunk's work that must see
+// the chunks before it (leaving out repeated walks) waits for its turn.
+class ChunkTurns {
+ public:
+  // Waits, polling, until chunk `index` is due.
+  void wait_for(std::uint64_t index, const InterruptPoll& poll) {
+    std::unique_lock lock(mutex_);
+    while (next_ != index) {
+      lock.unlock();
+      poll();  // throws once the job has failed elsewhere
+      lock.lock();
+      due_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+  }
+  // Ends the turn of the chunk that is due.
+  void done() {
+    {
+      const std::lock_guard lock(mutex_);
+      ++next_;
+    }
+    due_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable due_;
+  std::uint64_t next_ = 0;
+};
+
+// Leaves out of a drawn chunk, walks begin to begin + count - 1 laid out
+// by `ends` in `tokens`, each walk that repeats one of an earlier number,
+// moving the kept ones down; returns how many are kept. A walk of an
+// earlier chunk is drawn again (by `redraw`) to be compared.
+template <class Token, class Redraw>
+std::uint64_t leave_out_repeats(DistinctWalks& seen, std::uint64_t begin, std::uint64_t count,
+                                const std::vector<std::uint64_t>& hashes, std::vector<Token>& tokens,
+                                std::vector<std::uint64_t>& ends, Redraw&& redraw) {
+  std::uint64_t kept = 0;
+  std::uint64_t walk_start = 0;
+  // Kept walks of this chunk by number, to compare with in place.
+  std::vector<std::uint64_t> kept_numbers;
+  for (std::uint64_t k = 0; k < count; ++k) {
+    const std::uint64_t from = walk_start;
+    const std::uint64_t length = ends[k + 1] - from;
+    walk_start = ends[k + 1];
+    const Token* walk = tokens.data() + from;
+    const bool repeated = seen.repeats(hashes[k], begin + k, [&](std::uint64_t other) {
+      if (other >= begin) {
+        const auto at = std::lower_bound(kept_numbers.begin(), kept_numbers.end(), other);
+        const auto i = static_cast<std::uint64_t>(at - kept_numbers.begin());
+        return ends[i + 1] - ends[i] == length && std::equal(walk, walk + length, tokens.data() + ends[i]);
+      }
+      const std::span<const Token> earlier = redraw(other);
+      return earlier.size() == length && std::equal(walk, walk + length, earlier.begin());
+    });
+    if (repeated) continue;
+    if (ends[kept] != from) std::memmove(tokens.data() + ends[kept], walk, length * sizeof(Token));
+    ends[kept + 1] = ends[kept] + length;
+    kept_numbers.push_back(begin + k);
+    ++kept;
+  }
+  return kept;
+}
+
 template <class Token>
 CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
-                        Items items, CorpusFormat format, unsigned threads, int fd,
+                        Items items, const WalkKind& kind, CorpusFormat format, unsigned threads, int fd,
                         std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
   const std::vector<std::string> relations = relation_texts(kg, format);
+  ChunkTurns turns;
+  DistinctWalks seen;
+  std::vector<Token> redrawn;
+  std::vector<std::uint64_t> redrawn_ends;
   // A task's drawing buffers. They are handed from task to task through a
   // pool rather than kept per thread: a thread-local buffer in a loaded
   // module is allocated by the C library on first use, where running out of
@@ -204,9 +296,9 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   // per thread waiting for the file.
   OrderedWriter writer(
       [fd](std::string_view text, const InterruptPoll& task_poll) { write_fully(fd, text, task_poll); },
-      [&](std::uint64_t task, std::uint64_t tokens) {
-        counts.walks = std::min(count, (task + 1) * chunk);
-        counts.tokens += tokens;
+      [&](std::uint64_t, std::uint64_t written) {
+        counts.walks += written >> 40;
+        counts.tokens += written & ((std::uint64_t{1} << 40) - 1);
         walks_written.store(counts.walks, std::memory_order_relaxed);
       },
       2 * std::max(threads, 1u));
@@ -227,14 +319,35 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
             }
           }
           std::string text = writer.spare_text();
-          draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items);
-          const std::uint64_t tokens = drawing.ends[end - begin];
-          format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), end - begin, text);
+          draw_numbered_chunk(kg, rules, begin, end, start, drawing.tokens, drawing.ends, task_poll, items,
+                              kMostPaddedChunkBytes, kind);
+          std::uint64_t walks = end - begin;
+          if (kind.unique) {
+            std::vector<std::uint64_t> hashes(walks);
+            for (std::uint64_t k = 0; k < walks; ++k) {
+              hashes[k] = hash_walk(drawing.tokens.data() + drawing.ends[k], drawing.ends[k + 1] - drawing.ends[k]);
+            }
+            turns.wait_for(task, task_poll);
+            walks =
+                leave_out_repeats(seen, begin, walks, hashes, drawing.tokens, drawing.ends, [&](std::uint64_t number) {
+                  draw_numbered_chunk(kg, rules, number, number + 1, start, redrawn, redrawn_ends, task_poll, items,
+                                      kMostPaddedChunkBytes, kind);
+                  return std::span<const Token>(redrawn.data(), redrawn_ends[1]);
+                });
+            turns.done();
+          }
+          const std::uint64_t tokens = drawing.ends[walks];
+          if (items == Items::kEdges) {
+            format_numbers(format, drawing.tokens.data(), drawing.ends.data(), walks, text);
+          } else {
+            format_with(graph, format, relations, drawing.tokens.data(), drawing.ends.data(), walks, text);
+          }
           {
             const std::lock_guard give(pool_mutex);
             spare_drawings.push_back(std::move(drawing));
           }
-          writer.hand_over(task, std::move(text), tokens, task_poll);
+          // The walks (below 2^24 a chunk) and tokens (below 2^40) written, in one count.
+          writer.hand_over(task, std::move(text), walks << 40 | tokens, task_poll);
         },
         poll);
   });
@@ -293,10 +406,10 @@ void append_json_string(std::string_view text, std::string& out) {
 }
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                          StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
-                          std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
-  return with_token_type(kg, [&]<class Token>(Token) {
-    return write_with<Token>(kg, rules, first, stop, start, items, format, threads, fd, walks_written, poll);
+                          StartRule start, Items items, const WalkKind& kind, CorpusFormat format, unsigned threads,
+                          int fd, std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll) {
+  return with_item_type(kg, items == Items::kEdges, [&]<class Token>(Token) {
+    return write_with<Token>(kg, rules, first, stop, start, items, kind, format, threads, fd, walks_written, poll);
   });
 }
 

@@ -37,12 +37,17 @@ struct CorpusCounts {
   std::uint64_t tokens = 0;
 };
 
-// Writes walks first to stop - 1, in form `items`, to the file descriptor
-// `fd`, in number order, drawing and formatting them on up to `threads` threads in chunks,
-// each thread with buffers of its own; `walks_written` follows the progress.
-// Throws WriteError when a write fails.
+// Writes walks first to stop - 1, in form `items` and of kind `kind`, to
+// the file descriptor `fd`, in number order, drawing and formatting them
+// on up to `threads` threads in chunks, each thread with buffers of its
+// own; `walks_written` follows the progress (walks left out as repeats
+// are not counted). Walks that list edges are written as decimal numbers.
+// With kind.unique, a walk that repeats one of an earlier number is left
+// out, a chunk at a time in number order; an earlier chunk's walk is drawn
+// again to be compared, so that what is kept of a walk is its hash and
+// number. Throws WriteError when a write fails.
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
-                          StartRule start, Items items, CorpusFormat format, unsigned threads, int fd,
-                          std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll);
+                          StartRule start, Items items, const WalkKind& kind, CorpusFormat format, unsigned threads,
+                          int fd, std::atomic<std::uint64_t>& walks_written, const InterruptPoll& poll);
 
 }  // namespace vantrel

@@ -55,12 +55,22 @@ decltype(auto) with_token_type(const KG& kg, Visit&& visit) {
   return visit(std::uint64_t{});
 }
 
+// with_token_type(), or for walks that list edges, the narrowest type that
+// holds every triple number of the graph as read.
+template <class Visit>
+decltype(auto) with_item_type(const KG& kg, bool edges, Visit&& visit) {
+  const std::uint64_t most = edges ? kg.source().edge_count() : kg.token_count();
+  if (most <= UINT32_MAX) return visit(std::uint32_t{});
+  return visit(std::uint64_t{});
+}
+
 // What a walk by number lists; the walk's route, and so every draw, is the
 // same in each form.
 enum class Items : std::uint8_t {
   kPath,   // the start node, one relation token per step, the end node: k + 2 tokens for k steps
   kFull,   // every node and every relation, n0 r1 n1 ... rk nk: 2k + 1 tokens
   kNodes,  // the nodes only, n0 n1 ... nk: k + 1 tokens
+  kEdges,  // the triple of each step (its row in the graph as read): k numbers
 };
 
 // The number of tokens of a walk of `steps` steps in form `items`, or
@@ -69,6 +79,7 @@ constexpr std::uint64_t item_count(Items items, std::uint64_t steps) {
   switch (items) {
     case Items::kPath: return steps >= UINT64_MAX - 2 ? UINT64_MAX : steps + 2;
     case Items::kFull: return steps >= (UINT64_MAX - 1) / 2 ? UINT64_MAX : 2 * steps + 1;
+    case Items::kEdges: return steps;
     case Items::kNodes: break;
   }
   return steps >= UINT64_MAX - 1 ? UINT64_MAX : steps + 1;
@@ -79,6 +90,7 @@ constexpr std::uint64_t steps_of(Items items, std::uint64_t tokens) {
   switch (items) {
     case Items::kPath: return tokens - 2;
     case Items::kFull: return (tokens - 1) / 2;
+    case Items::kEdges: return tokens;
     case Items::kNodes: break;
   }
   return tokens - 1;
@@ -87,8 +99,40 @@ constexpr std::uint64_t steps_of(Items items, std::uint64_t tokens) {
 // The expected number of tokens of a walk in form `items`.
 inline double expected_items(const WalkRules& rules, Items items) {
   const double steps = expected_steps(rules);
-  return items == Items::kPath ? steps + 2.0 : items == Items::kFull ? 2.0 * steps + 1.0 : steps + 1.0;
+  switch (items) {
+    case Items::kPath: return steps + 2.0;
+    case Items::kFull: return 2.0 * steps + 1.0;
+    case Items::kEdges: return steps;
+    case Items::kNodes: break;
+  }
+  return steps + 1.0;
 }
+
+// Where a walk by number stands towards its focus, the node it is drawn for
+// (its start node, drawn or given).
+enum class Focus : std::uint8_t {
+  kStart,  // the walk starts at its focus
+  kMid,    // the walk runs through its focus: a route drawn back from it, reversed, then one ahead
+};
+
+class EntryTriples;
+
+// What a walk by number is beyond its rules and its form.
+struct WalkKind {
+  Focus focus = Focus::kStart;
+  // Whether a walk whose items equal those of a walk of a smaller number in
+  // the same request is left out.
+  bool unique = false;
+  // Empty, or a node id per node: each node item but the focus at its own
+  // place is listed as relabel[node]. Must outlive the work.
+  std::span<const std::uint64_t> relabel;
+  // For Items::kEdges: the triple of each entry of the graph walked.
+  const EntryTriples* edges = nullptr;
+
+  // Whether walks of this kind, in form `items`, are drawn one by one as
+  // routes (walk/routes) rather than interleaved.
+  bool drawn_as_routes(Items items) const { return focus == Focus::kMid || !relabel.empty() || items == Items::kEdges; }
+};
 
 // Where a walk by number starts.
 struct StartRule {

@@ -14,7 +14,9 @@
 
 #include "core/parallel.hpp"
 #include "graph/kg.hpp"
+#include "walk/distinct_walks.hpp"
 #include "walk/interleaved_walks.hpp"
+#include "walk/routes.hpp"
 
 namespace vantrel {
 
@@ -279,12 +281,57 @@ template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&
 template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t, std::uint64_t,
                                                      const InterruptPoll&);
 
+// Walks by number drawn as routes (walk/routes), kChunkWalks a task on up
+// to `threads` threads, each chunk into buffers of its own, then joined.
+template <class Token>
+WalkTokens<Token> draw_numbered_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t count,
+                                       StartRule start, Items items, const WalkKind& kind, unsigned threads,
+                                       std::uint64_t bytes_per_token, const InterruptPoll& poll) {
+  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
+  struct Chunk {
+    std::vector<Token> tokens;
+    std::vector<std::uint64_t> ends;
+  };
+  std::vector<Chunk> chunks(tasks);
+  run_tasks(
+      tasks, threads,
+      [&](std::uint64_t task, const InterruptPoll& task_poll) {
+        const std::uint64_t begin = first + task * kChunkWalks;
+        const std::uint64_t end = begin + std::min(kChunkWalks, count - task * kChunkWalks);
+        draw_routes(kg, rules, begin, end, start, items, kind, chunks[task].tokens, chunks[task].ends, task_poll);
+      },
+      poll);
+  std::uint64_t total = 0;
+  for (const Chunk& chunk : chunks) total = add_sizes(total, chunk.tokens.size());
+  ensure_fits_in_memory(total, sizeof(Token) + bytes_per_token);
+  auto tokens = ArrayRegion<Token>::allocate(total, Pages::kSmall);
+  auto offsets = ArrayRegion<std::uint64_t>::allocate(count + 1);
+  std::uint64_t* ends = offsets.mutable_data();
+  ends[0] = 0;
+  std::uint64_t placed = 0;
+  std::uint64_t walk = 0;
+  for (Chunk& chunk : chunks) {
+    std::copy(chunk.tokens.begin(), chunk.tokens.end(), tokens.mutable_data() + placed);
+    for (const std::uint64_t end : chunk.ends) ends[++walk] = placed + end;
+    placed += chunk.tokens.size();
+    chunk = Chunk{};
+  }
+  return {std::move(tokens), std::move(offsets)};
+}
+
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                                       StartRule start, unsigned threads, std::uint64_t bytes_per_token,
-                                      const InterruptPoll& poll, Items items, std::uint64_t most_padded_bytes) {
+                                      const InterruptPoll& poll, Items items, std::uint64_t most_padded_bytes,
+                                      const WalkKind& kind) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
+  if (count > 0 && kind.drawn_as_routes(items)) {
+    WalkTokens<Token> walks =
+        draw_numbered_routes<Token>(kg, rules, first, count, start, items, kind, threads, bytes_per_token, poll);
+    if (kind.unique) keep_distinct(walks, threads, poll);
+    return walks;
+  }
   ensure_fits_in_memory(add_sizes(count, 1), sizeof(std::uint64_t));
   auto offsets = ArrayRegion<std::uint64_t>::allocate(count + 1);
   std::uint64_t* const ends = offsets.mutable_data();
@@ -298,15 +345,23 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std:
   auto on_threads = [&](std::uint64_t tasks, const auto& work) { run_tasks(tasks, threads, work, poll); };
   token_region.shrink(draw_numbered_into<Token>(kg, rules, first, count, start, items, bytes_per_token,
                                                 most_padded_bytes, ends, room, true, on_threads));
-  return {std::move(token_region), std::move(offsets)};
+  WalkTokens<Token> walks{std::move(token_region), std::move(offsets)};
+  if (kind.unique) keep_distinct(walks, threads, poll);
+  return walks;
 }
 
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
                          std::vector<Token>& tokens, std::vector<std::uint64_t>& ends, const InterruptPoll& poll,
-                         Items items, std::uint64_t most_padded_bytes) {
+                         Items items, std::uint64_t most_padded_bytes, const WalkKind& kind) {
   const std::uint64_t count = stop - first;
   check_walkable(kg, count);
+  if (kind.drawn_as_routes(items)) {
+    tokens.clear();
+    ends.assign(1, 0);
+    draw_routes(kg, rules, first, stop, start, items, kind, tokens, ends, poll);
+    return;
+  }
   ends.resize(count + 1);
   ends[0] = 0;
   if (count == 0) return;
@@ -324,16 +379,16 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t fir
 
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&, Items,
-                                  std::uint64_t);
+                                  std::uint64_t, const WalkKind&);
 template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                   std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&, Items,
-                                  std::uint64_t);
+                                  std::uint64_t, const WalkKind&);
 
 template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&, Items,
-                                                       std::uint64_t);
+                                                       std::uint64_t, const WalkKind&);
 template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                        StartRule, unsigned, std::uint64_t, const InterruptPoll&, Items,
-                                                       std::uint64_t);
+                                                       std::uint64_t, const WalkKind&);
 
 }  // namespace vantrel

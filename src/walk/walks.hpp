@@ -38,12 +38,14 @@ extern template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const Wal
 // walks are drawn into them in one pass and moved together; otherwise every
 // walk's length is drawn first, so that a request whose tokens exceed
 // memory fails before any walk is drawn, and then the walks are drawn in
-// place. Throws EmptyRangeError on an empty graph when the range is not empty.
+// place. Walks that `kind` says are drawn as routes are drawn by walk/routes.
+// With kind.unique, walks that repeat an earlier one are left out.
+// Throws EmptyRangeError on an empty graph when the range is not empty.
 template <class Token>
 WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop,
                                       StartRule start, unsigned threads, std::uint64_t bytes_per_token,
                                       const InterruptPoll& poll, Items items = Items::kPath,
-                                      std::uint64_t most_padded_bytes = UINT64_MAX);
+                                      std::uint64_t most_padded_bytes = UINT64_MAX, const WalkKind& kind = {});
 
 // The most bytes of padded slots that a chunk of walks takes: the buffer
 // that a corpus writer's thread reuses stays within a few hundred megabytes.
@@ -57,19 +59,20 @@ inline constexpr std::uint64_t kMostPaddedChunkBytes = std::uint64_t{256} << 20;
 template <class Token>
 void draw_numbered_chunk(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
                          std::vector<Token>& tokens, std::vector<std::uint64_t>& ends, const InterruptPoll& poll,
-                         Items items = Items::kPath, std::uint64_t most_padded_bytes = kMostPaddedChunkBytes);
+                         Items items = Items::kPath, std::uint64_t most_padded_bytes = kMostPaddedChunkBytes,
+                         const WalkKind& kind = {});
 
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
-                                         Items, std::uint64_t);
+                                         Items, std::uint64_t, const WalkKind&);
 extern template void draw_numbered_chunk(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule,
                                          std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&,
-                                         Items, std::uint64_t);
+                                         Items, std::uint64_t, const WalkKind&);
 extern template WalkTokens<std::uint32_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                               StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                              Items, std::uint64_t);
+                                                              Items, std::uint64_t, const WalkKind&);
 extern template WalkTokens<std::uint64_t> draw_numbered_walks(const KG&, const WalkRules&, std::uint64_t, std::uint64_t,
                                                               StartRule, unsigned, std::uint64_t, const InterruptPoll&,
-                                                              Items, std::uint64_t);
+                                                              Items, std::uint64_t, const WalkKind&);
 
 }  // namespace vantrel

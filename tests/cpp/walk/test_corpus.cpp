@@ -60,7 +60,7 @@ TEST(WriteCorpus, EachLineIsAWalkByNumberInOrder) {
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), std::fclose);
     std::atomic<std::uint64_t> written{0};
-    const CorpusCounts counts = write_corpus(kg, rules, 100, 20100, StartRule::kDrawn, Items::kPath, format, 3,
+    const CorpusCounts counts = write_corpus(kg, rules, 100, 20100, StartRule::kDrawn, Items::kPath, {}, format, 3,
                                              ::fileno(file.get()), written, {});
     EXPECT_EQ(counts.walks, 20000u);
     EXPECT_EQ(counts.tokens, walks.tokens.size());

@@ -1,0 +1,33 @@
+// Walks by number drawn one at a time as routes, their nodes, steps and
+// the entries they took, then listed: walks through their focus (mid
+// walks), walks that list the triples they followed, and walks whose nodes
+// are listed by other nodes (relabelled). The walks that WalkKind says are
+// drawn so; the others are drawn interleaved (walk/interleaved_walks).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/interrupt.hpp"
+#include "graph/kg.hpp"
+#include "walk/walk_rules.hpp"
+
+namespace vantrel {
+
+// Appends walks numbered first to stop - 1 (of form `items` and kind
+// `kind`) to `tokens`, and to `ends` the end of each in `tokens`, in
+// number order, on the calling thread. Throws EmptyRangeError when the
+// start of a walk is drawn on an empty graph, std::bad_alloc.
+template <class Token>
+void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
+                 Items items, const WalkKind& kind, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
+                 const InterruptPoll& poll);
+
+extern template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items,
+                                 const WalkKind&, std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
+                                 const InterruptPoll&);
+extern template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items,
+                                 const WalkKind&, std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
+                                 const InterruptPoll&);
+
+}  // namespace vantrel
