@@ -85,6 +85,14 @@ class Rng:
                 return low + (product >> 64)
 
 
+def c_exp(x: float) -> float:
+    """exp as the C library gives it: infinity where the result overflows."""
+    try:
+        return math.exp(x)
+    except OverflowError:
+        return math.inf
+
+
 def log_gamma(x: float) -> float:
     tmp = x + 5.5
     log = ((x + 0.5) * math.log(tmp)) - tmp
@@ -121,7 +129,7 @@ class Poisson:
                 if result >= 0.0:
                     break
             result = math.floor(result) * 1.0
-            check = (0.9 * (1.0 + comp_dev * comp_dev)) * math.exp(
+            check = (0.9 * (1.0 + comp_dev * comp_dev)) * c_exp(
                 ((result * self.log_lambda) - log_gamma(1.0 + result)) - self.magic_val)
             if rng.unit() <= check:
                 return result
@@ -177,117 +185,117 @@ class Graph:
             self.rev.append([])
         return node
 
-    def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path",
-             allowed=None) -> list[str]:
-        """The walk as listed by `items`: "path" (start, a relation per step,
-        end), "full" (every node and relation) or "nodes". `allowed(edge,
-        forward)` restricts the candidates; a node without any ends the walk."""
-        node = rng.gen_range(0, len(self.labels)) if start is None else start
-        path = [self.labels[node]]
-        nodes = [self.labels[node]]
-        prev = None
-        for _ in range(path_len):
-            forward_edges = [e for e in self.fwd[node] if allowed is None or allowed(e, True)]
-            candidates = forward_edges + [e for e in self.rev[node] if allowed is None or allowed(e, False)]
-            if not candidates:
-                break
-            boundary = len(forward_edges)
-            if prev is not None and len(candidates) >= 2 and prev in candidates:
-                k = candidates.index(prev)
-                del candidates[k]
-                if k < boundary:
-                    boundary -= 1
-            i = rng.gen_range(0, len(candidates))
-            edge = candidates[i]
-            src, dst, label = self.edges[edge]
-            forward = i < boundary
-            node = dst if forward else src
-            prev = edge
-            path.append(label + ("::-->" if forward else "::<--"))
-            nodes.append(self.labels[node])
-        path.append(self.labels[node])
-        if items == "nodes":
-            return nodes
-        if items == "full":
-            return [token for pair in zip(nodes, path[1:-1]) for token in pair] + [nodes[-1]]
-        return path
-
-
     def candidates(self, node: int, allowed=None) -> list[tuple[int, bool, int]]:
         """The candidates of `node` in order: (edge, forward, far node), its
         forward edges then its backward edges, those `allowed` allows."""
         forward = [(e, True, self.edges[e][1]) for e in self.fwd[node] if allowed is None or allowed(e, True)]
         return forward + [(e, False, self.edges[e][0]) for e in self.rev[node] if allowed is None or allowed(e, False)]
 
-    def biased_walk(self, path_len: int, rng: Rng, start: int | None, items: str, allowed, bias) -> list[str]:
-        """A biased walk, by the rules: at node u, come from t, the candidates
+    def route(self, node: int, steps: int, rng: Rng, allowed=None, bias=None, pattern=None,
+              came=None) -> list[tuple[int, bool, int]]:
+        """Up to `steps` steps from `node`, as (edge, forward, far node); the
+        route ends early at a node without a candidate. `came` = (edge, t):
+        the walk arrived at `node` over that edge from t (None: it starts
+        here). Uniform steps leave the edge just used out unless it is the
+        only candidate; a metapath's step k takes only candidates whose
+        (relation, forward) is pattern[k mod m]; biased steps by the rules
+        of biased_step()."""
+        taken = []
+        for k in range(steps):
+            candidates = self.candidates(node, allowed)
+            if pattern is not None:
+                key = pattern[k % len(pattern)]
+                candidates = [c for c in candidates if (self.edges[c[0]][2], c[1]) == key]
+            if bias is not None:
+                chosen = self.biased_step(node, candidates, None if came is None else came[1], rng, allowed, bias)
+            else:
+                if came is not None and len(candidates) >= 2:
+                    edges = [e for e, _, _ in candidates]
+                    if came[0] in edges:
+                        del candidates[edges.index(came[0])]
+                chosen = candidates[rng.gen_range(0, len(candidates))] if candidates else None
+            if chosen is None:
+                break
+            taken.append(chosen)
+            came = (chosen[0], node)
+            node = chosen[2]
+        return taken
+
+    def biased_step(self, node, candidates, previous, rng, allowed, bias):
+        """A biased step, by the rules: at node u, come from t, the candidates
         are all of u's (none left out); a candidate edge e to x weighs
         E[e] * R[relation] * N[x] (a factor not given is 1.0, all given ones
         multiplied in that order); a proposal is drawn among them (uniformly
         when no weight was given, else by running sums), then accepted with
         a(x) / a_max where (p, q) is not (1, 1) and t exists; after 1024
         proposals turned down, the step is drawn exactly, in proportion to
-        w * a(x) over the candidates."""
+        w * a(x) over the candidates. None where no candidate weighs anything."""
         edge_weights, relation_weights, node_weights, p, q = bias
         weighted = not (edge_weights is None and relation_weights is None and node_weights is None)
         second_order = not (p == 1.0 and q == 1.0)
         inverse_p, inverse_q = 1.0 / p, 1.0 / q
         most = max(inverse_p, 1.0, inverse_q)
-        node = rng.gen_range(0, len(self.labels)) if start is None else start
-        path, nodes = [self.labels[node]], [self.labels[node]]
-        previous = None
-        for _ in range(path_len):
-            candidates = self.candidates(node, allowed)
-            weights = []
-            for edge, _forward, far in candidates:
-                e = edge_weights[edge] if edge_weights is not None else 1.0
-                r = relation_weights.get(self.edges[edge][2], 1.0) if relation_weights is not None else 1.0
-                n = node_weights[far] if node_weights is not None else 1.0
-                weights.append((e * r) * n)
-            if not any(w > 0.0 for w in weights):
-                break
+        weights = []
+        for edge, _forward, far in candidates:
+            e = edge_weights[edge] if edge_weights is not None else 1.0
+            r = relation_weights.get(self.edges[edge][2], 1.0) if relation_weights is not None else 1.0
+            n = node_weights[far] if node_weights is not None else 1.0
+            weights.append((e * r) * n)
+        if not any(w > 0.0 for w in weights):
+            return None
 
-            def acceptance(far, t=previous):
-                if far == t:
-                    return inverse_p
-                if far in {f for _, _, f in self.candidates(t, allowed)}:
-                    return 1.0
-                return inverse_q
+        def acceptance(far, t=previous):
+            if far == t:
+                return inverse_p
+            if far in {f for _, _, f in self.candidates(t, allowed)}:
+                return 1.0
+            return inverse_q
 
-            rejected = 0
-            while True:
-                if weighted:
-                    k = first_above_a_draw(weights, rng)
-                    if k is None:
-                        k = max(i for i, w in enumerate(weights) if w > 0.0)
-                else:
-                    k = rng.gen_range(0, len(candidates))
-                edge, forward, far = candidates[k]
-                if not second_order or previous is None:
-                    break
-                if all(f == previous for (_, _, f), w in zip(candidates, weights) if w > 0.0):
-                    break
-                if rng.unit() * most < acceptance(far):
-                    break
-                rejected += 1
-                if rejected == 1024:
-                    values = [w * acceptance(f) for (_, _, f), w in zip(candidates, weights)]
-                    k = first_above_a_draw(values, rng)
-                    if k is None:
-                        positive = [i for i, v in enumerate(values) if v > 0.0]
-                        k = positive[-1] if positive else max(i for i, w in enumerate(weights) if w > 0.0)
-                    edge, forward, far = candidates[k]
-                    break
-            previous = node
-            node = far
-            path.append(self.edges[edge][2] + ("::-->" if forward else "::<--"))
-            nodes.append(self.labels[node])
-        path.append(self.labels[node])
+        rejected = 0
+        while True:
+            if weighted:
+                k = first_above_a_draw(weights, rng)
+                if k is None:
+                    k = max(i for i, w in enumerate(weights) if w > 0.0)
+            else:
+                k = rng.gen_range(0, len(candidates))
+            if not second_order or previous is None:
+                return candidates[k]
+            if all(f == previous for (_, _, f), w in zip(candidates, weights) if w > 0.0):
+                return candidates[k]
+            if rng.unit() * most < acceptance(candidates[k][2]):
+                return candidates[k]
+            rejected += 1
+            if rejected == 1024:
+                values = [w * acceptance(f) for (_, _, f), w in zip(candidates, weights)]
+                k = first_above_a_draw(values, rng)
+                if k is None:
+                    positive = [i for i, v in enumerate(values) if v > 0.0]
+                    k = positive[-1] if positive else max(i for i, w in enumerate(weights) if w > 0.0)
+                return candidates[k]
+
+    def listed(self, first: int, steps: list[tuple[int, bool, int]], items: str = "path", focus: int = 0,
+               relabel=None) -> list:
+        """The walk from node `first` over `steps` in form `items`: "path"
+        (first node, a relation per step, last node), "full", "nodes", or
+        "edges" (the row of each step's triple). With `relabel`, node item i
+        is listed as relabel[node], but for i == focus."""
+        nodes = [first] + [far for _, _, far in steps]
+        names = [self.labels[v if relabel is None or i == focus else relabel[v]] for i, v in enumerate(nodes)]
+        relations = [self.edges[e][2] + ("::-->" if forward else "::<--") for e, forward, _ in steps]
+        if items == "edges":
+            return [e for e, _, _ in steps]
         if items == "nodes":
-            return nodes
+            return names
         if items == "full":
-            return [token for pair in zip(nodes, path[1:-1]) for token in pair] + [nodes[-1]]
-        return path
+            return [token for pair in zip(names, relations) for token in pair] + [names[-1]]
+        return [names[0]] + relations + [names[-1]]
+
+    def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path", allowed=None,
+             bias=None, pattern=None) -> list[str]:
+        """A walk from `start` (drawn if None), listed by `items`."""
+        node = rng.gen_range(0, len(self.labels)) if start is None else start
+        return self.listed(node, self.route(node, path_len, rng, allowed, bias, pattern), items)
 
 
 class ExactPathSampler:
@@ -303,6 +311,7 @@ class ExactPathSampler:
         self.rng = Rng(random_state)
         self.allowed = None  # every edge, both ways
         self.bias = None  # uniform walks; else (edge weights, relation weights, node weights, p, q)
+        self.pattern = None  # every relation; else a metapath, (relation label, forward) a step
         self.max_path_len = max_path_len
 
     def _path_len(self, rng: Rng) -> int:
@@ -310,27 +319,66 @@ class ExactPathSampler:
         steps = 2**64 - 1 if x >= 2.0**64 else int(x)
         return min(steps, self.max_path_len)
 
-    def _walk(self, path_len: int, rng: Rng, start: int | None, items: str) -> list[str]:
-        if self.bias is not None:
-            return self.graph.biased_walk(path_len, rng, start, items, self.allowed, self.bias)
-        return self.graph.walk(path_len, rng, start, items, self.allowed)
+    def _route(self, node: int, steps: int, rng: Rng, came=None):
+        return self.graph.route(node, steps, rng, self.allowed, self.bias, self.pattern, came)
 
     def sample_path(self) -> list[str]:
-        return self._walk(self._path_len(self.rng), self.rng, None, "path")
+        rng = self.rng
+        path_len = self._path_len(rng)
+        node = rng.gen_range(0, len(self.graph.labels))
+        return self.graph.listed(node, self._route(node, path_len, rng))
 
-    def walk(self, number: int, start: str | list[int] = "random", items: str = "path") -> list[str]:
+    def walk(self, number: int, start: str | list[int] = "random", items: str = "path", position: str = "start",
+             relabel=None) -> list:
         """Walk number `number`: drawn like sample_path() from its own stream,
         number + 1; with start="each" it starts at node number mod n, and with
-        a list of node ids S at S[number mod len(S)], undrawn."""
+        a list of node ids S at S[number mod len(S)], undrawn. A mid walk of
+        length L through its start s draws j in [0, L] (in [0, L) at L =
+        2^64 - 1; no draw at L = 0), a back route of j steps from s, then an
+        ahead route of L - j steps from s as though the walk had come to s
+        over the back route's first edge; it lists the back route reversed
+        (each step the other way), s, and the ahead route."""
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng)
         if isinstance(start, list):
-            return self._walk(path_len, rng, start[number % len(start)], items)
-        if start == "each":
+            node = start[number % len(start)]
+        elif start == "each":
             if not self.graph.labels:
                 raise IndexError("UniformSampler::sample_single: low >= high")
-            return self._walk(path_len, rng, number % len(self.graph.labels), items)
-        return self._walk(path_len, rng, None, items)
+            node = number % len(self.graph.labels)
+        else:
+            node = rng.gen_range(0, len(self.graph.labels))
+        if position == "start":
+            return self.graph.listed(node, self._route(node, path_len, rng), items, 0, relabel)
+        back_steps = 0 if path_len == 0 else rng.gen_range(0, path_len + 1 if path_len < 2**64 - 1 else path_len)
+        back = self._route(node, back_steps, rng)
+        ahead = self._route(node, path_len - back_steps, rng, (back[0][0], back[0][2]) if back else None)
+        far_end = back[-1][2] if back else node
+        nodes_back = [node] + [far for _, _, far in back]
+        reversed_steps = [(edge, not forward, nodes_back[i]) for i, (edge, forward, _) in reversed(list(enumerate(back)))]
+        return self.graph.listed(far_end, reversed_steps + ahead, items, len(back), relabel)
+
+    def walks(self, first: int, stop: int, unique: bool = False, **kind) -> list:
+        """Walks first to stop - 1; with unique, each that repeats the
+        items of one of a smaller number left out."""
+        walks = [self.walk(number, **kind) for number in range(first, stop)]
+        if not unique:
+            return walks
+        seen, kept = set(), []
+        for walk in walks:
+            if tuple(walk) not in seen:
+                seen.add(tuple(walk))
+                kept.append(walk)
+        return kept
+
+    def metapath(self, pattern: list[str]) -> ExactPathSampler:
+        """The same sampler whose step k takes only edges of relation token
+        pattern[k mod m] ("r::-->" forward, "r::<--" backward), uniformly
+        among them, with stream 0 anew."""
+        walked = copy.copy(self)
+        walked.rng = Rng(self.random_state)
+        walked.pattern = [(token[:-5], token.endswith("::-->")) for token in pattern]
+        return walked
 
     def biased(self, edge_weights=None, relation_weights=None, node_weights=None, p=1.0, q=1.0) -> ExactPathSampler:
         """The same sampler walking by the bias, with stream 0 anew; the
