@@ -42,8 +42,10 @@ EntryTriples entry_triples(const KG& kg, const InterruptPoll& poll) {
     auto triples = ArrayRegion<Id>::allocate(graph.entry_count());
     Id* out = triples.mutable_data();
     const Id* from = of_source.data();
-    for_each_kept_entry<Id>(kg, poll, [&](std::uint64_t source_entry, std::uint64_t entry, std::uint64_t,
-                                          std::uint64_t) { out[entry] = from[source_entry]; });
+    for_each_kept_entry<Id>(kg, poll,
+                            [&](std::uint64_t source_entry, std::uint64_t entry, std::uint64_t, std::uint64_t) {
+                              out[entry] = from[source_entry];
+                            });
     return EntryTriples(std::move(triples));
   });
 }

@@ -100,7 +100,14 @@ class MetapathGraph {
     const std::uint64_t matching = static_cast<std::uint64_t>(high - low);
     if (matching == 0) return kDeadEnd;
     std::uint64_t pick;
-    const std::uint64_t removed = resolved_removed(at, forward_count);
+    std::uint64_t removed = resolved_removed(at, forward_count);
+    // The edge just used is left out where it is among the matching
+    // candidates. A self-loop has two entries here, its forward one
+    // recorded; the key may match its backward one instead.
+    if (removed < forward_count && key_of(removed) != key) {
+      const EdgeCell<Id>& edge = cells_[entry_cell(at.block, removed)].edge;
+      if (edge.block == at.block && edge.twin != BasicGraph<Id>::kNoTwin) removed = forward_count + edge.twin;
+    }
     if (matching >= 2 && removed != Position::kNoEntry && key_of(removed) == key) {
       const auto rank = static_cast<std::uint64_t>(std::lower_bound(low, high, removed) - low);
       pick = rng.gen_range(0, matching - 1);

@@ -40,8 +40,8 @@ class RouteDrawer {
   void draw(std::uint64_t number, std::vector<Token>& out) {
     rng_.restart(number + 1, nullptr, 0);
     const std::uint64_t path_len = draw_path_len(rules_, rng_);
-    const std::uint64_t focus = start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng_)
-                                                                       : start_.fixed_node(number, node_count_);
+    const std::uint64_t focus =
+        start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng_) : start_.fixed_node(number, node_count_);
     nodes_.assign(1, focus);
     steps_.clear();
     edges_.clear();
