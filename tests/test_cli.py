@@ -47,6 +47,14 @@ def test_walks_of_the_bundled_graph_are_the_apis(tmp_path):
      lambda s: s.restrict(exclude_relations=["s", "t"], direction="forward").walks(0, 40)),
     (["--start-file", "starts.txt", "--count", 5, "--items", "nodes", "--direction", "backward"],
      lambda s: s.restrict(direction="backward").walks(0, 5, start=s.node_ids(["C", "A"]), items="nodes")),
+    (["--each", 4, "--position", "mid", "--unique", "--items", "edges"],
+     lambda s: [list(map(str, w)) for w in s.walks(0, 4 * s.node_count, start="each", position="mid", unique=True,
+                                                    items="edges")]),
+    (["--count", 30, "--metapath", "r::-->", "s::<--", "--exclude", "t"],
+     lambda s: s.restrict(exclude_relations=["t"]).metapath(["r::-->", "s::<--"]).walks(0, 30)),
+    (["--each", 2, "--relabel-by", "r", "--items", "full"],
+     lambda s: s.walks(0, 2 * s.node_count, start="each", items="full",
+                       relabel=[{"A": 1, "C": 0}.get(label, v) for v, label in enumerate(s.tokens[:s.node_count])])),
 ])
 @pytest.mark.parametrize("jsonl", [False, True])
 def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
@@ -64,7 +72,10 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
 @pytest.mark.parametrize("args, message", [
     (["absent.tsv"], "vantrel-walks: error: No such file or directory: absent.tsv"),
     (["bad.nt"], "vantrel-walks: error: line 1: "),
-    (["kg.tsv", "--items", "edges"], "vantrel-walks: error: argument --items: invalid choice: 'edges'"),
+    (["kg.tsv", "--items", "edge"], "vantrel-walks: error: argument --items: invalid choice: 'edge'"),
+    (["kg.tsv", "--metapath", "r"], "vantrel-walks: error: --metapath: 'r' is no relation token"),
+    (["kg.tsv", "--relabel-by", "u"], "vantrel-walks: error: --relabel-by: no relation is named 'u'"),
+    (["kg.tsv", "--metapath", "r::-->", "--position", "mid"], "vantrel-walks: error: --position mid goes with no"),
     (["kg.tsv", "--count", "many"], "vantrel-walks: error: argument --count: invalid non-negative int value: 'many'"),
     (["kg.tsv", "--each", "-1"], "vantrel-walks: error: argument --each: invalid non-negative int value: '-1'"),
     (["kg.tsv", "--mean", "0"], "vantrel-walks: error: argument --mean: invalid positive number value: '0'"),

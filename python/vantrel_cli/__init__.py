@@ -123,8 +123,17 @@ def parser() -> argparse.ArgumentParser:
                    help="K walks starting at every node (or every node of --start-file) instead of --count walks")
     p.add_argument("--start-file", metavar="FILE",
                    help="start the walks at these nodes, one label per line, in turn (with --count or --each)")
-    p.add_argument("--items", choices=["path", "full", "nodes"], default="path",
-                   help="path: start, relations, end; full: every node between; nodes: nodes only (default path)")
+    p.add_argument("--items", choices=["path", "full", "nodes", "edges"], default="path",
+                   help="path: start, relations, end; full: every node between; nodes: nodes only; edges: the "
+                        "line number (from 0) of each step's triple (default path)")
+    p.add_argument("--position", choices=["start", "mid"], default="start",
+                   help="start: walks from their start node; mid: walks through it, drawn both ways (default start)")
+    p.add_argument("--unique", action="store_true", help="leave out walks that repeat an earlier one")
+    p.add_argument("--metapath", nargs="+", metavar="TOKEN",
+                   help="step k follows only edges of relation token TOKEN[k mod m] ('wrote::-->', 'wrote::<--')")
+    p.add_argument("--relabel-by", metavar="RELATION",
+                   help="list each node but the start as the tail of its first forward edge of RELATION, in file "
+                        "order, where it has one (type walks: --relabel-by rdf:type's label)")
     p.add_argument("--exclude", action="append", default=[], metavar="RELATION",
                    help="never walk edges of this relation (repeatable)")
     p.add_argument("--direction", choices=["both", "forward", "backward"], default="both",
@@ -165,7 +174,44 @@ def read_graph(args: argparse.Namespace):
             sampler = sampler.restrict(exclude_relations=args.exclude or None, direction=args.direction)
         except KeyError as error:
             raise UsageError(f"--exclude: no relation is named {error.args[0]!r}") from None
+    if args.metapath:
+        try:
+            sampler = sampler.metapath(args.metapath)
+        except KeyError as error:
+            raise UsageError(f"--metapath: {error.args[0]!r} is no relation token (a relation's label followed by "
+                             "'::-->' or '::<--')") from None
     return sampler
+
+
+def relabelling(sampler, relation: str) -> list[int]:
+    """Each node's first forward neighbour over `relation`, in file order,
+    or the node itself where it has none."""
+    relations = sampler.tokens[sampler.node_count::2]
+    try:
+        wanted = relations.index(relation + "::-->")
+    except ValueError:
+        raise UsageError(f"--relabel-by: no relation is named {relation!r}") from None
+    triples = memoryview(sampler.triple_ids())
+    relabel = list(range(sampler.node_count))
+    seen = bytearray(sampler.node_count)
+    try:
+        import numpy
+    except ImportError:
+        numpy = None
+    if numpy is not None:
+        rows = numpy.asarray(triples)
+        rows = rows[rows[:, 1] == wanted]
+        heads, first = numpy.unique(rows[:, 0], return_index=True)
+        array = numpy.arange(sampler.node_count, dtype=numpy.uint64)
+        array[heads] = rows[first, 2]
+        return array
+    flat = triples.cast("B").cast(triples.format)
+    for row in range(len(triples)):
+        head, rel, tail = flat[3 * row], flat[3 * row + 1], flat[3 * row + 2]
+        if rel == wanted and not seen[head]:
+            seen[head] = 1
+            relabel[head] = tail
+    return relabel
 
 
 def starts(sampler, args: argparse.Namespace):
@@ -224,6 +270,11 @@ def run(args: argparse.Namespace) -> None:
     sampler = read_graph(args)
     if sampler.node_count == 0:
         raise UsageError(f"{args.data} holds no triple: there is no node to walk from")
+    if args.position == "mid" and args.metapath:
+        raise UsageError("--position mid goes with no --metapath: a pattern counts steps from a walk's start")
+    if args.relabel_by is not None and args.items == "edges":
+        raise UsageError("--relabel-by lists nodes, and --items edges lists none")
+    relabel = relabelling(sampler, args.relabel_by) if args.relabel_by is not None else None
     start, count = starts(sampler, args)
     if count >= 1 << 64:
         raise UsageError(f"--each {args.each}: that many walks for each start node is more than 2**64 - 1 walks")
@@ -235,6 +286,7 @@ def run(args: argparse.Namespace) -> None:
         target = sys.stdout.fileno()  # the same writer, straight to the descriptor
     try:
         walks, tokens = sampler.write_walks(target, 0, count, threads=args.threads, start=start, items=args.items,
+                                            position=args.position, unique=args.unique, relabel=relabel,
                                             format="jsonl" if args.jsonl else args.format or "tsv",
                                             progress=progress)
     finally:

@@ -99,6 +99,12 @@ class PathSampler:
         edges of `relations` (all if None) less those of `exclude_relations`, followed in `direction`
         ("forward": head to tail only; "backward": tail to head only). Its own stream 0 starts anew. A walk
         that reaches a node with no such edge ends there. KeyError for an unknown relation name."""
+    def metapath(self, pattern: Sequence[str | int]) -> PathSampler:
+        """A new sampler over the same graph whose step k (from 0) takes only edges of relation token
+        pattern[k % len(pattern)] ("wrote::-->" forward, "wrote::<--" backward, or its token id),
+        uniformly among them, leaving the edge just used out unless it is the only one; a walk ends at a
+        node without one. Its own stream 0 starts anew; restrict() keeps the pattern. KeyError for a text
+        that is no relation token, ValueError for an id that is none, an empty pattern, a biased sampler."""
     def biased(
         self,
         *,
@@ -144,7 +150,10 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes"] = "path",
+        items: Literal["path", "full", "nodes", "edges"] = "path",
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: Buffer | Sequence[int] | None = None,
     ) -> tuple[_IdArray, _IdArray]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
@@ -152,7 +161,13 @@ class PathSampler:
         start="each" starts walk i at node i mod the node count instead of a drawn node; a sequence of
         node ids S (a buffer of integers or a sequence of int) starts walk i at node S[i mod len(S)].
         items="path" lists the start node, a relation per step and the end node; "full" every node and
-        relation; "nodes" the nodes only (the route, and every draw, is the same)."""
+        relation; "nodes" the nodes only (the route, and every draw, is the same); "edges" the row in
+        triple_ids() of each step's triple (ids uint32 below 2**32 triples, else uint64).
+        position="mid" draws each walk through its start node (the focus): a route back from it,
+        reversed, then one ahead. unique=True leaves out each walk whose items repeat those of a walk of
+        a smaller number in this call (offsets describe the kept walks). relabel, a node id per node,
+        lists each node item but the focus at its own place as relabel[node] (type walks: each node's
+        class); not with items="edges"."""
     def walks(
         self,
         first: int,
@@ -160,9 +175,13 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes"] = "path",
-    ) -> list[list[str]]:
-        """Walks numbered first to stop - 1 as lists of str; repeated tokens share one str."""
+        items: Literal["path", "full", "nodes", "edges"] = "path",
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: Buffer | Sequence[int] | None = None,
+    ) -> list[list[str]] | list[list[int]]:
+        """Walks numbered first to stop - 1 as walk_ids() draws them, as lists of str (repeated tokens
+        sharing one str), or of int for items="edges"."""
     def write_walks(
         self,
         path: str | bytes | PathLike[str] | PathLike[bytes] | int,
@@ -171,7 +190,10 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes"] = "path",
+        items: Literal["path", "full", "nodes", "edges"] = "path",
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: Buffer | Sequence[int] | None = None,
         format: Literal["tsv", "words", "jsonl"] = "tsv",
         progress: Callable[[int], object] | None = None,
     ) -> tuple[int, int]:
@@ -183,4 +205,6 @@ class PathSampler:
         written whole or not at all (a temporary file renamed into place, with the mode of the file it
         replaces); a FIFO, device, socket or /dev/fd/N is written straight into;
         an int is an open file descriptor, written to as it is. `progress` is called with the number of
-        walks written, at most about ten times a second; an exception raised in it stops the job."""
+        walks written, at most about ten times a second; an exception raised in it stops the job.
+        items, position, unique and relabel are walk_ids()'s; edges are written as decimal numbers, and
+        unique=True keeps 16 bytes (in a table at most 3/4 full) per distinct walk."""

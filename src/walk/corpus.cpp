@@ -213,7 +213,7 @@ class ChunkTurns {
     std::unique_lock lock(mutex_);
     while (next_ != index) {
       lock.unlock();
-      poll();  // throws once the job has failed elsewhere
+      if (poll) poll();  // throws once the job has failed elsewhere
       lock.lock();
       due_.wait_for(lock, std::chrono::milliseconds(20));
     }

@@ -52,7 +52,7 @@ void keep_distinct(WalkTokens<Token>& walks, unsigned threads, const InterruptPo
     if (ends[kept] != begin) std::memmove(tokens + ends[kept], walk, length * sizeof(Token));
     ends[kept + 1] = ends[kept] + length;
     ++kept;
-    if (k % kItemsPerPoll == 0) poll();
+    if (k % kItemsPerPoll == 0 && poll) poll();
   }
   walks.tokens.shrink(ends[kept]);
   walks.offsets.shrink(kept + 1);
