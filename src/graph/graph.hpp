@@ -205,7 +205,7 @@ class BasicGraph {
 
   // step(), also giving in `cell` the cell of the entry taken (where a
   // step was taken): for walks that list edges or turn around.
-  std::uint64_t step_taking(WalkPosition<Id>& at, StdRng& rng, std::uint64_t& cell) const {
+  [[gnu::always_inline]] std::uint64_t step_taking(WalkPosition<Id>& at, StdRng& rng, std::uint64_t& cell) const {
     return advance<false>(at, rng, &cell);
   }
 

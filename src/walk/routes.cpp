@@ -1,9 +1,11 @@
 #include "walk/routes.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "graph/entry_triples.hpp"
 #include "graph/layout.hpp"
+#include "random/chacha20.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -15,13 +17,16 @@ constexpr std::uint64_t reversed_token(std::uint64_t token, std::uint64_t node_c
   return node_count + ((token - node_count) ^ 1);
 }
 
-// Draws walks by number with `walker` into routes it keeps from walk to
-// walk, so that a walk allocates nothing once the routes are as long as
-// the longest so far.
+// Draws walks by number with `walker`, kInFlight at a time: each takes a
+// step in turn, so that one walk's wait for memory overlaps the others'
+// work (a walk's draws come from its own stream: the turns change nothing
+// in it). Each walk's route is kept in a slot whose buffers are reused, so
+// that a walk allocates nothing once they are as long as the longest so far.
 template <class Walker>
 class RouteDrawer {
  public:
   using Id = typename Walker::IdType;
+  static constexpr std::size_t kInFlight = 8;
 
   RouteDrawer(const Walker& walker, const WalkRules& rules, StartRule start, Items items, const WalkKind& kind,
               const InterruptPoll& poll)
@@ -32,87 +37,148 @@ class RouteDrawer {
         kind_(kind),
         triples_(kind.edges ? kind.edges->template data<Id>() : nullptr),
         node_count_(walker.node_count()),
-        rng_(StdRng::from_first_blocks(rules.key, 0, nullptr, 0)),
-        meter_(poll) {}
+        meter_(poll),
+        slots_(kInFlight, Slot(rules.key)) {}
 
-  // Appends the items of walk `number` to `out`.
+  // Appends the items of walks numbers[0 .. count) (count <= kInFlight), in
+  // order, to `out`, and the end of each to `ends`; walk k's stream's first
+  // `block_count` blocks are at blocks[k] (null: none computed).
   template <class Token>
-  void draw(std::uint64_t number, std::vector<Token>& out) {
-    rng_.restart(number + 1, nullptr, 0);
-    const std::uint64_t path_len = draw_path_len(rules_, rng_);
-    const std::uint64_t focus =
-        start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng_) : start_.fixed_node(number, node_count_);
-    nodes_.assign(1, focus);
-    steps_.clear();
-    edges_.clear();
-    std::uint64_t ahead = path_len;
-    std::uint64_t back_steps = 0;
-    auto at = walker_.begin_at(focus);
-    if (kind_.focus == Focus::kMid) {
-      // j steps back, j uniform in [0, L] (in [0, L) at L = 2^64 - 1, the
-      // bound being below 2^64), then L - j ahead.
-      const std::uint64_t back = path_len == 0 ? 0 : rng_.gen_range(0, path_len + (path_len < UINT64_MAX ? 1 : 0));
-      std::uint64_t first_cell = 0;
-      back_steps = walk_on(at, back, &first_cell);
-      // Listed from the far end: the back route reversed, each of its steps
-      // followed the other way.
-      std::reverse(nodes_.begin(), nodes_.end());
-      std::reverse(steps_.begin(), steps_.end());
-      std::reverse(edges_.begin(), edges_.end());
-      for (std::uint64_t& token : steps_) token = reversed_token(token, node_count_);
-      if (back_steps > 0) at = walker_.turn_around(focus, first_cell);
-      ahead = path_len - back;
+  void draw(const std::uint64_t* numbers, std::size_t count, const std::uint32_t* const* blocks,
+            std::size_t block_count, std::vector<Token>& out, std::vector<std::uint64_t>& ends) {
+    for (std::size_t k = 0; k < count; ++k) begin(slots_[k], numbers[k], blocks[k], blocks[k] ? block_count : 0);
+    for (std::size_t active = count; active > 0;) {
+      active = 0;
+      for (std::size_t k = 0; k < count; ++k) active += advance(slots_[k]) ? 1 : 0;
     }
-    walk_on(at, ahead, nullptr);
-    list(back_steps, out);
+    for (std::size_t k = 0; k < count; ++k) {
+      list(slots_[k], out);
+      ends.push_back(out.size());
+    }
   }
 
  private:
-  // Takes up to `steps` steps from `at`, adding to the route; the cell of
-  // the first step taken goes to `first_cell` if given. Returns the steps taken.
-  std::uint64_t walk_on(typename Walker::Position& at, std::uint64_t steps, std::uint64_t* first_cell) {
-    for (std::uint64_t k = 0; k < steps; ++k) {
-      std::uint64_t cell = 0;
-      const std::uint64_t from = nodes_.back();
-      const std::uint64_t token = walker_.step_taking(at, rng_, cell);
-      if (token == kDeadEnd) return k;
-      if (k == 0 && first_cell) *first_cell = cell;
-      steps_.push_back(token);
-      nodes_.push_back(walker_.end_node(at));
-      // The entry's number: its cell, less the headers of the nodes up to `from`'s.
-      if (triples_) edges_.push_back(triples_[cell - 1 - from]);
-      meter_.add(1 + walker_.take_work(at));
+  enum class Phase : std::uint8_t { kBack, kAhead, kDone };
+
+  struct Slot {
+    explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
+    StdRng rng;
+    typename Walker::Position at{};
+    Phase phase = Phase::kDone;
+    std::uint64_t focus = 0;
+    std::uint64_t left = 0;            // steps left in this phase
+    std::uint64_t ahead = 0;           // steps of the ahead route
+    std::uint64_t back_steps = 0;      // steps the back route took
+    std::uint64_t first_cell = 0;      // the cell of the back route's first step
+    std::vector<std::uint64_t> nodes;  // the route's nodes, from its first
+    std::vector<std::uint64_t> steps;  // its relation tokens
+    std::vector<std::uint64_t> edges;  // its triples, where they are listed
+  };
+
+  // Starts walk `number` in `slot`: its length, focus, and for a mid walk
+  // how many steps go back.
+  void begin(Slot& slot, std::uint64_t number, const std::uint32_t* blocks, std::size_t block_count) {
+    StdRng& rng = slot.rng;
+    rng.restart(number + 1, blocks, block_count);
+    const std::uint64_t path_len = draw_path_len(rules_, rng);
+    slot.focus =
+        start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng) : start_.fixed_node(number, node_count_);
+    slot.nodes.assign(1, slot.focus);
+    slot.steps.clear();
+    slot.edges.clear();
+    slot.at = walker_.begin_at(slot.focus);
+    slot.back_steps = 0;
+    if (kind_.focus == Focus::kMid) {
+      // j steps back, j uniform in [0, L] (in [0, L) at L = 2^64 - 1, the
+      // bound being below 2^64), then L - j ahead.
+      const std::uint64_t back = path_len == 0 ? 0 : rng.gen_range(0, path_len + (path_len < UINT64_MAX ? 1 : 0));
+      slot.phase = Phase::kBack;
+      slot.left = back;
+      slot.ahead = path_len - back;
+    } else {
+      slot.phase = Phase::kAhead;
+      slot.left = path_len;
     }
-    return steps;
+    walker_.prefetch(slot.at);
   }
 
-  // Appends the route's items, its focus being node `focus_index` of it.
+  // Takes the next step of the walk in `slot`, or ends a phase; false once
+  // the walk is over.
+  bool advance(Slot& slot) {
+    if (slot.phase == Phase::kDone) return false;
+    if (slot.left == 0) {
+      end_phase(slot);
+      return slot.phase != Phase::kDone;
+    }
+    std::uint64_t cell = 0;
+    const std::uint64_t from = slot.nodes.back();
+    const std::uint64_t token = walker_.step_taking(slot.at, slot.rng, cell);
+    if (token == kDeadEnd) {
+      end_phase(slot);
+      return slot.phase != Phase::kDone;
+    }
+    if (slot.phase == Phase::kBack && slot.steps.empty()) slot.first_cell = cell;
+    slot.steps.push_back(token);
+    slot.nodes.push_back(walker_.end_node(slot.at));
+    // The entry's number: its cell, less the headers of the nodes up to `from`'s.
+    if (triples_) slot.edges.push_back(triples_[cell - 1 - from]);
+    --slot.left;
+    walker_.prefetch(slot.at);
+    meter_.add(1 + walker_.take_work(slot.at));
+    return true;
+  }
+
+  // Ends the phase of the walk in `slot`: after the back route, the route
+  // is reversed (listed from its far end, each step followed the other
+  // way) and the ahead route starts from the focus.
+  void end_phase(Slot& slot) {
+    if (slot.phase == Phase::kAhead) {
+      slot.phase = Phase::kDone;
+      return;
+    }
+    slot.back_steps = slot.steps.size();
+    std::reverse(slot.nodes.begin(), slot.nodes.end());
+    std::reverse(slot.steps.begin(), slot.steps.end());
+    std::reverse(slot.edges.begin(), slot.edges.end());
+    for (std::uint64_t& token : slot.steps) token = reversed_token(token, node_count_);
+    slot.at = slot.back_steps > 0 ? walker_.turn_around(slot.focus, slot.first_cell) : walker_.begin_at(slot.focus);
+    slot.phase = Phase::kAhead;
+    slot.left = slot.ahead;
+  }
+
+  // Appends the route's items, its focus being node back_steps of it.
   template <class Token>
-  void list(std::uint64_t focus_index, std::vector<Token>& out) const {
+  void list(const Slot& slot, std::vector<Token>& out) const {
     const std::span<const std::uint64_t> relabel = kind_.relabel;
+    const std::uint64_t focus_index = slot.back_steps;
+    const std::vector<std::uint64_t>& nodes = slot.nodes;
     auto node_item = [&](std::size_t i) {
-      const std::uint64_t node = nodes_[i];
+      const std::uint64_t node = nodes[i];
       return static_cast<Token>(relabel.empty() || i == focus_index ? node : relabel[node]);
     };
-    const std::size_t steps = steps_.size();
+    const std::size_t steps = slot.steps.size();
+    // The room first, then the items written in place.
+    const std::size_t at = out.size();
+    out.resize(at + item_count(items_, steps));
+    Token* item = out.data() + at;
     switch (items_) {
       case Items::kPath:
-        out.push_back(node_item(0));
-        for (const std::uint64_t token : steps_) out.push_back(static_cast<Token>(token));
-        out.push_back(node_item(steps));
+        *item++ = node_item(0);
+        for (const std::uint64_t token : slot.steps) *item++ = static_cast<Token>(token);
+        *item = node_item(steps);
         return;
       case Items::kFull:
         for (std::size_t i = 0; i < steps; ++i) {
-          out.push_back(node_item(i));
-          out.push_back(static_cast<Token>(steps_[i]));
+          *item++ = node_item(i);
+          *item++ = static_cast<Token>(slot.steps[i]);
         }
-        out.push_back(node_item(steps));
+        *item = node_item(steps);
         return;
       case Items::kNodes:
-        for (std::size_t i = 0; i <= steps; ++i) out.push_back(node_item(i));
+        for (std::size_t i = 0; i <= steps; ++i) *item++ = node_item(i);
         return;
       case Items::kEdges:
-        for (const std::uint64_t triple : edges_) out.push_back(static_cast<Token>(triple));
+        for (const std::uint64_t triple : slot.edges) *item++ = static_cast<Token>(triple);
         return;
     }
   }
@@ -124,12 +190,21 @@ class RouteDrawer {
   const WalkKind& kind_;
   const Id* const triples_;
   const std::uint64_t node_count_;
-  StdRng rng_;
   PollingMeter meter_;
-  std::vector<std::uint64_t> nodes_;  // the route's nodes, from its first
-  std::vector<std::uint64_t> steps_;  // its relation tokens
-  std::vector<std::uint64_t> edges_;  // its triples, where they are listed
+  std::vector<Slot> slots_;
 };
+
+// The keystream blocks a walk is expected to read (its length draws, its
+// start, a mid walk's split and its steps), bounded whatever the estimate.
+std::size_t expected_blocks(const WalkRules& rules, double draws_per_step) {
+  constexpr double kMost = StdRng::kBufferWords / StdRng::kBlockWords;
+  const double draws = expected_length_draws(rules) + 2.5 + expected_steps(rules) * draws_per_step;
+  // A block more than the mean asks for: walks longer than the mean are
+  // common, and a block computed alone costs several computed side by side.
+  const double blocks = std::ceil(2.0 * draws / static_cast<double>(StdRng::kBlockWords)) + 1.0;
+  if (!(blocks >= 1.0)) return 1;
+  return blocks < kMost ? static_cast<std::size_t>(blocks) : static_cast<std::size_t>(kMost);
+}
 
 }  // namespace
 
@@ -139,10 +214,37 @@ void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std:
                  const InterruptPoll& poll) {
   check_walkable(kg, stop - first);
   visit_walker(kg, [&](const auto& walker) {
-    RouteDrawer drawer(walker, rules, start, items, kind, poll);
-    for (std::uint64_t number = first; number < stop; ++number) {
-      drawer.draw(number, tokens);
-      ends.push_back(tokens.size());
+    using Drawer = RouteDrawer<std::decay_t<decltype(walker)>>;
+    constexpr std::size_t kInFlight = Drawer::kInFlight;
+    Drawer drawer(walker, rules, start, items, kind, poll);
+    // The first blocks of the streams of kStreamLanes walks at a time are
+    // computed side by side, as the interleaved walks compute theirs.
+    constexpr std::uint64_t kBatch = 8 * kStreamLanes;
+    constexpr std::size_t kWords = StdRng::kBlockWords;
+    const std::size_t blocks = expected_blocks(rules, walker.draws_per_step());
+    std::vector<std::uint32_t> first_blocks(kBatch * blocks * kWords);
+    for (std::uint64_t batch = first; batch < stop;) {
+      const std::uint64_t batch_end = batch + std::min(kBatch, stop - batch);
+      // Whole groups only: a short last group (near 2^64 - 1, streams past
+      // the last would not exist) has its walks compute their own blocks.
+      const std::uint64_t computed_end = batch + (batch_end - batch) / kStreamLanes * kStreamLanes;
+      for (std::uint64_t group = batch; group < computed_end; group += kStreamLanes) {
+        for (std::uint64_t counter = 0; counter < blocks; ++counter) {
+          chacha20_stream_blocks(rules.key, counter, group + 1,
+                                 &first_blocks[((group - batch) * blocks + counter) * kWords], blocks * kWords);
+        }
+      }
+      for (std::uint64_t number = batch; number < batch_end;) {
+        std::uint64_t numbers[kInFlight];
+        const std::uint32_t* walk_blocks[kInFlight];
+        std::size_t count = 0;
+        for (; count < kInFlight && number < batch_end; ++count, ++number) {
+          numbers[count] = number;
+          walk_blocks[count] = number < computed_end ? &first_blocks[(number - batch) * blocks * kWords] : nullptr;
+        }
+        drawer.draw(numbers, count, walk_blocks, blocks, tokens, ends);
+      }
+      batch = batch_end;
     }
   });
 }
