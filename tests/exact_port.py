@@ -355,7 +355,8 @@ class ExactPathSampler:
         ahead = self._route(node, path_len - back_steps, rng, (back[0][0], back[0][2]) if back else None)
         far_end = back[-1][2] if back else node
         nodes_back = [node] + [far for _, _, far in back]
-        reversed_steps = [(edge, not forward, nodes_back[i]) for i, (edge, forward, _) in reversed(list(enumerate(back)))]
+        reversed_steps = [(edge, not forward, nodes_back[i])
+                          for i, (edge, forward, _) in reversed(list(enumerate(back)))]
         return self.graph.listed(far_end, reversed_steps + ahead, items, len(back), relabel)
 
     def walks(self, first: int, stop: int, unique: bool = False, **kind) -> list:

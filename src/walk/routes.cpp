@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/memory.hpp"
 #include "graph/entry_triples.hpp"
 #include "graph/layout.hpp"
 #include "random/chacha20.hpp"
@@ -100,6 +101,7 @@ class RouteDrawer {
       slot.left = path_len;
     }
     walker_.prefetch(slot.at);
+    meter_.add(1);  // so that walks of no steps are counted too
   }
 
   // Takes the next step of the walk in `slot`, or ends a phase; false once
@@ -110,6 +112,9 @@ class RouteDrawer {
       end_phase(slot);
       return slot.phase != Phase::kDone;
     }
+    // A route past what memory holds (a long walk on a graph it never leaves)
+    // fails with std::bad_alloc before the system is made to swap or kill.
+    if (slot.nodes.size() == slot.nodes.capacity()) ensure_fits_in_memory(2 * slot.nodes.size() + 16, 3 * 8);
     std::uint64_t cell = 0;
     const std::uint64_t from = slot.nodes.back();
     const std::uint64_t token = walker_.step_taking(slot.at, slot.rng, cell);
@@ -159,7 +164,9 @@ class RouteDrawer {
     const std::size_t steps = slot.steps.size();
     // The room first, then the items written in place.
     const std::size_t at = out.size();
-    out.resize(at + item_count(items_, steps));
+    const std::size_t count = item_count(items_, steps);
+    if (out.capacity() < at + count) ensure_fits_in_memory(2 * (at + count), sizeof(Token));
+    out.resize(at + count);
     Token* item = out.data() + at;
     switch (items_) {
       case Items::kPath:
