@@ -116,6 +116,9 @@ def parser() -> argparse.ArgumentParser:
                         "compressed or not (.gz, .bz2, .xz, .zst) (default: the bundled example)")
     p.add_argument("--version", action=ShowVersion, nargs=0, help="show the installed vantrel's version and exit")
     p.add_argument("--input-format", choices=["tsv", "nt", "nq"], help="the file's format, when its name does not tell")
+    p.add_argument("--canonical", action="store_true",
+                   help="number nodes and relations by label and sort the triples, so that walks do not depend on "
+                        "the order of the file's lines")
     p.add_argument("--drop-literals", action="store_true",
                    help="N-Triples and N-Quads: leave out triples whose object is a literal")
     p.add_argument("--count", type=count_of, default=10, help="number of walks (default 10)")
@@ -161,7 +164,8 @@ def read_graph(args: argparse.Namespace):
     progress = Progress(size, unit="B") if not args.no_progress and size >= 64 << 20 and sys.stderr else None
     try:
         sampler = vantrel.PathSampler.read(args.data, args.mean, args.max, args.seed, format=args.input_format,
-                                           literals="drop" if args.drop_literals else "keep", progress=progress)
+                                           literals="drop" if args.drop_literals else "keep", progress=progress,
+                                           canonical=args.canonical)
     except OSError as error:
         if error.filename is None:
             error.filename = args.data  # for the message; older Pythons name no file

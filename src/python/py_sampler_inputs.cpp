@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "graph/canonical.hpp"
 #include "graph/id_graph.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
@@ -33,7 +34,7 @@ constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};   
 constexpr ParamDescription kReadParams[] = {
     {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
     {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
-    {"progress", true, true},
+    {"progress", true, true},       {"canonical", true, true},
 };
 
 // Whether the buffered binary file `raw` starts with gzip's magic number,
@@ -126,7 +127,17 @@ constexpr const char* kFromIdsName = "PathSampler.from_ids()";
 constexpr ParamDescription kFromIdsParams[] = {
     {"triples", false, false},       {"node_labels", false, false},  {"relation_labels", false, false},
     {"mean_path_len", false, false}, {"max_path_len", false, false}, {"random_state", false, false},
+    {"canonical", true, true},
 };
+
+// canonical=: whether the graph is built in canonical order (graph/canonical).
+bool convert_canonical(PyObject* object, bool& canonical) {
+  if (!object) return true;
+  const int truth = PyObject_IsTrue(object);
+  if (truth < 0) return false;
+  canonical = truth != 0;
+  return true;
+}
 
 // The labels of a sequence of str, copied; false with the exception set
 // (TypeError for an item that is no str, or for a str, a mapping or a set,
@@ -184,7 +195,11 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   PyRef slots[std::size(kFromIdsParams)];
   if (parse_fn_args(kFromIdsName, kFromIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
   WalkArguments walk;
-  if (!convert_walk_arguments(slots[3].get(), slots[4].get(), slots[5].get(), walk)) return nullptr;
+  bool canonical = false;
+  if (!convert_walk_arguments(slots[3].get(), slots[4].get(), slots[5].get(), walk) ||
+      !convert_canonical(slots[6].get(), canonical)) {
+    return nullptr;
+  }
   // A torch tensor has no buffer protocol; its numpy() view shares its memory.
   PyRef array = new_ref(slots[0].get());
   if (!PyObject_CheckBuffer(array.get()) && PyObject_HasAttrString(array.get(), "numpy")) {
@@ -230,7 +245,8 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    return state_with(graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll), walk);
+    KG kg = graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll);
+    return state_with(canonical ? canonical_graph(std::move(kg), poll) : std::move(kg), walk);
   });
 }
 
@@ -336,6 +352,8 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (slots[5] && !convert_choice(slots[5].get(), "literals", kLiteralChoices, drop_literals)) return nullptr;
   Progress progress;
   if (!progress.set(slots[6].get())) return nullptr;
+  bool canonical = false;
+  if (!convert_canonical(slots[7].get(), canonical)) return nullptr;
   ReadSource source;
   GraphReadOptions options;
   OpenedFiles opened;
@@ -364,6 +382,7 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
         CountingSource counting(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
         counted = &counting;
         KG kg = read_graph(counting, options, poll);
+        if (canonical) kg = canonical_graph(std::move(kg), poll);
         progress.finish();
         if (progress) poll();  // the final count
         counted = nullptr;

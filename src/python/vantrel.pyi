@@ -64,6 +64,7 @@ class PathSampler:
         format: Literal["tsv", "nt", "nq"] | None = None,
         literals: Literal["keep", "drop"] = "keep",
         progress: Callable[[int], object] | None = None,
+        canonical: bool = False,
     ) -> PathSampler:
         """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
         suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package) or a
@@ -74,17 +75,20 @@ class PathSampler:
         blank nodes as written; literals quoted and re-escaped, with "@" and the tag in lower case or
         "^^<datatype>" (xsd:string left out). literals="drop" leaves out triples whose object is a
         literal. A syntax error raises ValueError naming the line. `progress` is called with the bytes
-        read so far (of the compressed file, for a compressed path), at most about ten times a second."""
+        read so far (of the compressed file, for a compressed path), at most about ten times a second.
+        canonical=True builds the graph in an order that depends only on the multiset of triples: nodes
+        and relations numbered by their labels' bytes, triples sorted by (head, relation, tail) label, so
+        that the same triples in any order or format give the same graph, snapshots and walks."""
     @classmethod
     def from_ids(
         cls, triples: Buffer, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
-        max_path_len: int, random_state: int
+        max_path_len: int, random_state: int, *, canonical: bool = False
     ) -> PathSampler:
         """A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,
         PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones, so walks
         follow this numbering; labels that no triple uses are nodes too, and a walk that starts at one of
         them is [label, label]. The array is read where it lies, not copied. ValueError names the first
-        id out of range, a wrong shape or a repeated label."""
+        id out of range, a wrong shape or a repeated label. canonical=True renumbers as read() does."""
     def node_ids(self, labels: Sequence[str]) -> _IdArray:
         """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
         no node's."""
@@ -205,6 +209,7 @@ class PathSampler:
         written whole or not at all (a temporary file renamed into place, with the mode of the file it
         replaces); a FIFO, device, socket or /dev/fd/N is written straight into;
         an int is an open file descriptor, written to as it is. `progress` is called with the number of
-        walks written, at most about ten times a second; an exception raised in it stops the job.
+        walks done (written, or left out as repeats), at most about ten times a second; an exception raised
+        in it stops the job.
         items, position, unique and relabel are walk_ids()'s; edges are written as decimal numbers, and
         unique=True keeps 16 bytes (in a table at most 3/4 full) per distinct walk."""

@@ -296,10 +296,11 @@ CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t firs
   // per thread waiting for the file.
   OrderedWriter writer(
       [fd](std::string_view text, const InterruptPoll& task_poll) { write_fully(fd, text, task_poll); },
-      [&](std::uint64_t, std::uint64_t written) {
+      [&](std::uint64_t task, std::uint64_t written) {
         counts.walks += written >> 40;
         counts.tokens += written & ((std::uint64_t{1} << 40) - 1);
-        walks_written.store(counts.walks, std::memory_order_relaxed);
+        // The progress: walks done, those left out as repeats among them.
+        walks_written.store(std::min(count, (task + 1) * chunk), std::memory_order_relaxed);
       },
       2 * std::max(threads, 1u));
   kg.visit([&](const auto& graph) {

@@ -40,8 +40,8 @@ struct CorpusCounts {
 // Writes walks first to stop - 1, in form `items` and of kind `kind`, to
 // the file descriptor `fd`, in number order, drawing and formatting them
 // on up to `threads` threads in chunks, each thread with buffers of its
-// own; `walks_written` follows the progress (walks left out as repeats
-// are not counted). Walks that list edges are written as decimal numbers.
+// own; `walks_written` follows the progress (walks done, whether written
+// or left out as repeats). Walks that list edges are written as decimal numbers.
 // With kind.unique, a walk that repeats one of an earlier number is left
 // out, a chunk at a time in number order; an earlier chunk's walk is drawn
 // again to be compared, so that what is kept of a walk is its hash and
