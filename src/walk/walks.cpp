@@ -281,6 +281,9 @@ template WalkTokens<std::uint32_t> draw_stream_walks(const KG&, const WalkRules&
 template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&, StdRng&, std::uint64_t, std::uint64_t,
                                                      const InterruptPoll&);
 
+// The most tokens a chunk of routes reserves room for ahead.
+constexpr std::uint64_t kMostReservedTokens = std::uint64_t{1} << 24;
+
 // Walks by number drawn as routes (walk/routes), kChunkWalks a task on up
 // to `threads` threads, each chunk into buffers of its own, then joined.
 template <class Token>
@@ -298,6 +301,13 @@ WalkTokens<Token> draw_numbered_routes(const KG& kg, const WalkRules& rules, std
       [&](std::uint64_t task, const InterruptPoll& task_poll) {
         const std::uint64_t begin = first + task * kChunkWalks;
         const std::uint64_t end = begin + std::min(kChunkWalks, count - task * kChunkWalks);
+        // Room for the walks' expected items and a quarter more, so that
+        // the buffer seldom grows (and copies) as they come.
+        const double expected = static_cast<double>(end - begin) * expected_items(rules, items) * 1.25;
+        if (expected < static_cast<double>(kMostReservedTokens)) {
+          chunks[task].tokens.reserve(static_cast<std::size_t>(expected));
+        }
+        chunks[task].ends.reserve(end - begin);
         draw_routes(kg, rules, begin, end, start, items, kind, chunks[task].tokens, chunks[task].ends, task_poll);
       },
       poll);
