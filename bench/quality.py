@@ -15,13 +15,13 @@ import argparse
 import collections
 import json
 import os
-import platform
 import random
 import tempfile
 import time
 
 import numpy as np
 from common import SHARED_DATA
+from kernel import cpu_label
 
 GRAPHS = {"wn18rr": ("wn18rr-train.tsv", "_hypernym"), "codex-m": ("codex-m-train.tsv", "P106")}
 WALKS_PER_ENTITY = 10
@@ -182,7 +182,7 @@ def main() -> None:
     parser.add_argument("--workers", type=int, default=os.cpu_count() or 1)
     parser.add_argument("--json", help="write the results here too")
     args = parser.parse_args()
-    print(f"CPU: {platform.processor() or platform.machine()}, {os.cpu_count()} CPUs; {time.strftime('%Y-%m-%d')}")
+    print(f"CPU: {cpu_label()}; {time.strftime('%Y-%m-%d')}")
     results = {name: run_graph(name, args.workers) for name in args.graphs}
     if args.json:
         with open(args.json, "w") as out:

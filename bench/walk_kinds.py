@@ -10,13 +10,13 @@ from __future__ import annotations
 
 import argparse
 import os
-import platform
 import random
 import statistics
 import tempfile
 import time
 
 from common import SHARED_DATA
+from kernel import cpu_label
 
 
 def rate(call, count) -> float:
@@ -73,7 +73,7 @@ def main() -> None:
     args = parser.parse_args()
     import vantrel
 
-    print(f"CPU: {platform.processor() or platform.machine()}, {os.cpu_count()} CPUs; threads={args.threads}")
+    print(f"CPU: {cpu_label()}; threads={args.threads}")
     wn18rr = SHARED_DATA / "wn18rr-train.tsv"
     if wn18rr.is_file():
         sampler = vantrel.PathSampler(str(wn18rr), 4.0, 8, 1)
@@ -87,6 +87,10 @@ def main() -> None:
                                                     unique=True, threads=t),
             "edges": lambda: sampler.walk_ids(0, 10 * n, start="each", items="edges", threads=t),
         }, args.runs, walks_of)
+        compare("WN18RR, the same as lists of str (walks()), walks/s", {
+            "start": lambda: sampler.walks(0, 10 * n, start="each", items="full", threads=t),
+            "mid": lambda: sampler.walks(0, 10 * n, start="each", items="full", position="mid", threads=t),
+        }, args.runs, len)
         with tempfile.TemporaryDirectory() as directory:
             target = os.path.join(directory, "w.txt")
             compare("WN18RR, the same as a words file, walks/s", {
