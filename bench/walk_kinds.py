@@ -3,7 +3,7 @@ mid walks and walks without repeats on WN18RR (walks per second, medians of
 alternating runs), and metapath steps on a star of 10^6 edges against a
 hub-free graph of the same size (steps per second).
 
-    python bench/walk_kinds.py [--runs 7] [--threads 2]
+    python bench/walk_kinds.py [--runs 7] [--threads 2] [--quick]
 """
 
 from __future__ import annotations
@@ -70,7 +70,10 @@ def main() -> None:
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--star-edges", type=int, default=10**6)
+    parser.add_argument("--quick", action="store_true", help="tiny sizes, so that the script cannot rot")
     args = parser.parse_args()
+    if args.quick:
+        args.runs, args.star_edges = 1, 10**4
     import vantrel
 
     print(f"CPU: {cpu_label()}; threads={args.threads}")
