@@ -50,6 +50,4 @@ EntryTriples entry_triples(const KG& kg, const InterruptPoll& poll) {
   });
 }
 
-std::uint64_t source_triple_count(const KG& kg) { return kg.source().edge_count(); }
-
 }  // namespace vantrel

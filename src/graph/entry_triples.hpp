@@ -33,7 +33,4 @@ class EntryTriples {
 // cannot list its triples (as triple_ids() does), std::bad_alloc.
 EntryTriples entry_triples(const KG& kg, const InterruptPoll& poll = {});
 
-// The number of triples of the graph as read: what edge ids run below.
-std::uint64_t source_triple_count(const KG& kg);
-
 }  // namespace vantrel
