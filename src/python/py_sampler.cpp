@@ -264,18 +264,22 @@ PyMethodDef PathSampler_methods[] = {
      "shared (processes that load the same snapshot share one copy) and checked whole first.\n"
      "The walks are those of a sampler built from the triple file with the same arguments."},
     {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "read(source, mean_path_len, max_path_len, random_state, *, format=None, literals='keep', progress=None)\n--\n\n"
+     "read(source, mean_path_len, max_path_len, random_state, *, format=None, literals='keep', progress=None,\n"
+     "     canonical=False)\n--\n\n"
      "A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their\n"
      "suffix) or a binary file object. format is 'tsv' (the constructor's rules), 'nt' (N-Triples) or\n"
      "'nq' (N-Quads, the graph ignored), told from the name's suffix when not given. RDF terms become\n"
      "labels in one canonical spelling; literals='drop' leaves out triples whose object is a literal.\n"
      "`progress` is called with the bytes read so far (of the compressed file, for a compressed\n"
-     "path), at most about ten times a second."},
+     "path), at most about ten times a second. canonical=True numbers nodes and relations by their\n"
+     "labels' bytes and sorts the triples, so that walks do not depend on the order of the lines."},
     {"from_ids", VANTREL_METHOD(PathSampler_from_ids), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "from_ids(triples, node_labels, relation_labels, mean_path_len, max_path_len, random_state)\n--\n\n"
+     "from_ids(triples, node_labels, relation_labels, mean_path_len, max_path_len, random_state, *,\n"
+     "         canonical=False)\n--\n\n"
      "A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,\n"
      "PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones; labels no\n"
-     "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied."},
+     "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied.\n"
+     "canonical=True numbers nodes and relations by label and sorts the triples, as read() does."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
      "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', "
      "position='start',\n            unique=False, relabel=None, format='tsv', progress=None)\n--\n\n"

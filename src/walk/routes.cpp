@@ -67,10 +67,15 @@ class RouteDrawer {
     typename Walker::Position at{};
     Phase phase = Phase::kDone;
     std::uint64_t focus = 0;
-    std::uint64_t left = 0;            // steps left in this phase
-    std::uint64_t ahead = 0;           // steps of the ahead route
-    std::uint64_t back_steps = 0;      // steps the back route took
-    std::uint64_t first_cell = 0;      // the cell of the back route's first step
+    std::uint64_t left = 0;        // steps left in this phase
+    std::uint64_t ahead = 0;       // steps of the ahead route
+    std::uint64_t back_steps = 0;  // steps the back route took
+    std::uint64_t first_cell = 0;  // the cell of the back route's first step
+    // Whether the node the walk stands on is still to be recorded: it is
+    // read when the next step reads its block anyway (or when the route
+    // ends, a round later), not right after the step that reached it, so
+    // that one walk's wait for that block overlaps the other walks' steps.
+    bool unrecorded = false;
     std::vector<std::uint64_t> nodes;  // the route's nodes, from its first
     std::vector<std::uint64_t> steps;  // its relation tokens
     std::vector<std::uint64_t> edges;  // its triples, where they are listed
@@ -85,6 +90,7 @@ class RouteDrawer {
     slot.focus =
         start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng) : start_.fixed_node(number, node_count_);
     slot.nodes.assign(1, slot.focus);
+    slot.unrecorded = false;
     slot.steps.clear();
     slot.edges.clear();
     slot.at = walker_.begin_at(slot.focus);
@@ -115,6 +121,7 @@ class RouteDrawer {
     // A route past what memory holds (a long walk on a graph it never leaves)
     // fails with std::bad_alloc before the system is made to swap or kill.
     if (slot.nodes.size() == slot.nodes.capacity()) ensure_fits_in_memory(2 * slot.nodes.size() + 16, 3 * 8);
+    record(slot);
     std::uint64_t cell = 0;
     const std::uint64_t from = slot.nodes.back();
     const std::uint64_t token = walker_.step_taking(slot.at, slot.rng, cell);
@@ -124,7 +131,7 @@ class RouteDrawer {
     }
     if (slot.phase == Phase::kBack && slot.steps.empty()) slot.first_cell = cell;
     slot.steps.push_back(token);
-    slot.nodes.push_back(walker_.end_node(slot.at));
+    slot.unrecorded = true;
     // The entry's number: its cell, less the headers of the nodes up to `from`'s.
     if (triples_) slot.edges.push_back(triples_[cell - 1 - from]);
     --slot.left;
@@ -133,10 +140,18 @@ class RouteDrawer {
     return true;
   }
 
+  // Records the node the walk in `slot` stands on, where it is not yet.
+  void record(Slot& slot) const {
+    if (!slot.unrecorded) return;
+    slot.nodes.push_back(walker_.end_node(slot.at));
+    slot.unrecorded = false;
+  }
+
   // Ends the phase of the walk in `slot`: after the back route, the route
   // is reversed (listed from its far end, each step followed the other
   // way) and the ahead route starts from the focus.
   void end_phase(Slot& slot) {
+    record(slot);
     if (slot.phase == Phase::kAhead) {
       slot.phase = Phase::kDone;
       return;
