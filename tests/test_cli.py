@@ -65,7 +65,8 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
                        cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     lines = out.read_text(encoding="utf-8").splitlines()
-    got = [json.loads(line) for line in lines] if jsonl else [line.split("\t") for line in lines]
+    # JSON lines hold edge ids as numbers, the tab-separated lines as text.
+    got = [list(map(str, json.loads(line))) for line in lines] if jsonl else [line.split("\t") for line in lines]
     assert got == call(PathSampler(path, 3.0, 10, 7))
 
 

@@ -92,12 +92,15 @@ def test_type_checkers_find_the_stub_package(tmp_path):
                       "sampler = vantrel.PathSampler('kg.tsv', 4.0, 10, 0)\n"
                       "reveal_type(sampler.walks(0, 1))\n"
                       "reveal_type(sampler.walk_ids(0, 1)[0][3])\n"
-                      "sampler.walks('0', 1)\n")
+                      "sampler.walks('0', 1)\n"
+                      "reveal_type(sampler.walks(0, 1, items='edges'))\n")
     out, _, status = api.run([str(script), "--cache-dir", str(tmp_path / "cache"), "--python-executable",
                               sys.executable])
     assert status == 1, out
     out = out.replace("builtins.", "")  # mypy before 1.16 spells builtins out
     assert 'typed.py:3: note: Revealed type is "list[list[str]]"' in out
     assert 'typed.py:4: note: Revealed type is "int"' in out
-    assert 'typed.py:5: error: Argument 1 to "walks" of "PathSampler" has incompatible type "str"' in out
+    assert ('typed.py:5: error: No overload variant of "walks" of "PathSampler" matches argument types "str", "int"'
+            in out)
+    assert 'typed.py:6: note: Revealed type is "list[list[int]]"' in out
     assert "Cannot find implementation or library stub" not in out

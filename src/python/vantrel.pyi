@@ -172,6 +172,7 @@ class PathSampler:
         a smaller number in this call (offsets describe the kept walks). relabel, a node id per node,
         lists each node item but the focus at its own place as relabel[node] (type walks: each node's
         class); not with items="edges"."""
+    @overload
     def walks(
         self,
         first: int,
@@ -179,13 +180,26 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes", "edges"] = "path",
+        items: Literal["path", "full", "nodes"] = "path",
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
         relabel: Buffer | Sequence[int] | None = None,
-    ) -> list[list[str]] | list[list[int]]:
+    ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as walk_ids() draws them, as lists of str (repeated tokens
         sharing one str), or of int for items="edges"."""
+    @overload
+    def walks(
+        self,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        items: Literal["edges"],
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: None = None,
+    ) -> list[list[int]]: ...
     def write_walks(
         self,
         path: str | bytes | PathLike[str] | PathLike[bytes] | int,
