@@ -29,8 +29,9 @@ TEST(Metapath, IndexSortsEachNodesEntriesByKey) {
     for (std::uint64_t i = 0; i < degree(header); ++i) {
       ASSERT_LT(entries[i], degree(header));
       seen[entries[i]] = true;
-      if (i > 0)
+      if (i > 0) {
         EXPECT_LT(std::make_pair(key(entries[i - 1]), entries[i - 1]), std::make_pair(key(entries[i]), entries[i]));
+      }
     }
     EXPECT_EQ(std::count(seen.begin(), seen.end(), true), static_cast<long>(degree(header)));
   }
