@@ -233,41 +233,6 @@ class ChunkTurns {
   std::uint64_t next_ = 0;
 };
 
-// Leaves out of a drawn chunk, walks begin to begin + count - 1 laid out
-// by `ends` in `tokens`, each walk that repeats one of an earlier number,
-// moving the kept ones down; returns how many are kept. A walk of an
-// earlier chunk is drawn again (by `redraw`) to be compared.
-template <class Token, class Redraw>
-std::uint64_t leave_out_repeats(DistinctWalks& seen, std::uint64_t begin, std::uint64_t count,
-                                const std::vector<std::uint64_t>& hashes, std::vector<Token>& tokens,
-                                std::vector<std::uint64_t>& ends, Redraw&& redraw) {
-  std::uint64_t kept = 0;
-  std::uint64_t walk_start = 0;
-  // Kept walks of this chunk by number, to compare with in place.
-  std::vector<std::uint64_t> kept_numbers;
-  for (std::uint64_t k = 0; k < count; ++k) {
-    const std::uint64_t from = walk_start;
-    const std::uint64_t length = ends[k + 1] - from;
-    walk_start = ends[k + 1];
-    const Token* walk = tokens.data() + from;
-    const bool repeated = seen.repeats(hashes[k], begin + k, [&](std::uint64_t other) {
-      if (other >= begin) {
-        const auto at = std::lower_bound(kept_numbers.begin(), kept_numbers.end(), other);
-        const auto i = static_cast<std::uint64_t>(at - kept_numbers.begin());
-        return ends[i + 1] - ends[i] == length && std::equal(walk, walk + length, tokens.data() + ends[i]);
-      }
-      const std::span<const Token> earlier = redraw(other);
-      return earlier.size() == length && std::equal(walk, walk + length, earlier.begin());
-    });
-    if (repeated) continue;
-    if (ends[kept] != from) std::memmove(tokens.data() + ends[kept], walk, length * sizeof(Token));
-    ends[kept + 1] = ends[kept] + length;
-    kept_numbers.push_back(begin + k);
-    ++kept;
-  }
-  return kept;
-}
-
 template <class Token>
 CorpusCounts write_with(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
                         Items items, const WalkKind& kind, CorpusFormat format, unsigned threads, int fd,
