@@ -85,7 +85,7 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (["kg.tsv", "--start-file", "starts.txt"],
      "vantrel-walks: error: --start-file starts.txt: no node is labelled 'Z'"),
     (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: No such file or directory: absent.txt"),
-    (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to N-Triples and N-Quads"),
+    (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to the RDF formats"),
     (["empty.tsv"], "vantrel-walks: error: empty.tsv holds no triple: there is no node to walk from"),
     (["kg.tsv", "--threads", "100000"], "vantrel-walks: error: argument --threads: invalid thread count value: "),
     (["kg.tsv", "--each", str(2**64 - 1)], "vantrel-walks: error: --each 18446744073709551615: that many walks"),

@@ -152,9 +152,10 @@ def test_two_spellings_of_one_term_are_one_node():
 @pytest.mark.parametrize("name, kwargs, error, message", [
     ("kg.nt.gz", {}, None, None),
     ("kg.NQ", {}, None, None),
-    ("kg.dat", {}, ValueError, "cannot tell the format of .*kg.dat.* give format='tsv', 'nt' or 'nq'"),
-    ("kg.dat", {"format": "ttl"}, ValueError, "format must be 'tsv' or 'nt' or 'nq', not 'ttl'"),
-    ("kg.tsv", {"literals": "drop"}, ValueError, "literals='drop' applies to N-Triples and N-Quads"),
+    ("kg.dat", {}, ValueError,
+     "cannot tell the format of .*kg.dat.* give format='tsv', 'nt', 'nq', 'turtle' or 'trig'"),
+    ("kg.dat", {"format": "ttl"}, ValueError, "format must be 'tsv' or 'nt' or 'nq' or 'turtle' or 'trig', not 'ttl'"),
+    ("kg.tsv", {"literals": "drop"}, ValueError, "literals='drop' applies to the RDF formats"),
     ("kg.nt", {"progress": 3}, TypeError, "progress must be callable or None, not int"),
 ])
 def test_format_and_options(tmp_path, name, kwargs, error, message):
@@ -339,6 +340,8 @@ def test_compressed_and_undecodable_paths_are_named_in_notes(tmp_path):
 
 @pytest.mark.parametrize("content, hint", [
     (b"<a:s> <a:p> <a:o> .\n", "this looks like N-Triples: PathSampler.read(...) reads it"),
+    (b"# made by hand\n@prefix ex: <http://ex/> .\nex:a ex:b ex:c .\n",
+     "this looks like Turtle: PathSampler.read(...) reads it"),
     (gzip.compress(b"a\tr\tb\n"), "this looks like gzip-compressed data: PathSampler.read(...) reads it from a path "
                                   "with its suffix"),
     (b"a\tr\n", None),

@@ -112,10 +112,14 @@ def parser() -> argparse.ArgumentParser:
     p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0],
                epilog="Walk lengths are Poisson with mean --mean, capped at --max steps.")
     p.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
-                   help="triple file: head<TAB>relation<TAB>tail per line, or N-Triples (.nt) or N-Quads (.nq), "
-                        "compressed or not (.gz, .bz2, .xz, .zst) (default: the bundled example)")
+                   help="triple file: head<TAB>relation<TAB>tail per line, N-Triples (.nt), N-Quads (.nq), Turtle "
+                        "(.ttl) or TriG (.trig), compressed or not (.gz, .bz2, .xz, .zst) (default: the bundled "
+                        "example)")
     p.add_argument("--version", action=ShowVersion, nargs=0, help="show the installed vantrel's version and exit")
-    p.add_argument("--input-format", choices=["tsv", "nt", "nq"], help="the file's format, when its name does not tell")
+    p.add_argument("--input-format", choices=["tsv", "nt", "nq", "turtle", "trig"],
+                   help="the file's format, when its name does not tell")
+    p.add_argument("--base", metavar="IRI", help="what relative IRIs of an RDF file resolve against, when the file "
+                                                 "sets no base of its own")
     p.add_argument("--canonical", action="store_true",
                    help="number nodes and relations by label and sort the triples, so that walks do not depend on "
                         "the order of the file's lines")
@@ -165,7 +169,7 @@ def read_graph(args: argparse.Namespace):
     try:
         sampler = vantrel.PathSampler.read(args.data, args.mean, args.max, args.seed, format=args.input_format,
                                            literals="drop" if args.drop_literals else "keep", progress=progress,
-                                           canonical=args.canonical)
+                                           canonical=args.canonical, base=args.base)
     except OSError as error:
         if error.filename is None:
             error.filename = args.data  # for the message; older Pythons name no file

@@ -95,8 +95,8 @@ PyRef format_hint_note(const std::string* data_path, const char* input_name) {
   const std::string_view hint = format_hint(std::string_view(head, static_cast<std::size_t>(file.gcount())));
   if (hint.empty()) return nullptr;
   std::string text = "this looks like ";
-  if (hint == "N-Triples") {
-    text.append("N-Triples: PathSampler.read(...) reads it");
+  if (hint == "N-Triples" || hint == "Turtle") {
+    text.append(hint).append(": PathSampler.read(...) reads it");
   } else {
     text.append(hint).append("-compressed data: PathSampler.read(...) reads it from a path with its suffix");
   }

@@ -265,11 +265,13 @@ PyMethodDef PathSampler_methods[] = {
      "The walks are those of a sampler built from the triple file with the same arguments."},
     {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
      "read(source, mean_path_len, max_path_len, random_state, *, format=None, literals='keep', progress=None,\n"
-     "     canonical=False)\n--\n\n"
+     "     canonical=False, base=None)\n--\n\n"
      "A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their\n"
-     "suffix) or a binary file object. format is 'tsv' (the constructor's rules), 'nt' (N-Triples) or\n"
-     "'nq' (N-Quads, the graph ignored), told from the name's suffix when not given. RDF terms become\n"
-     "labels in one canonical spelling; literals='drop' leaves out triples whose object is a literal.\n"
+     "suffix) or a binary file object. format is 'tsv' (the constructor's rules), 'nt' (N-Triples),\n"
+     "'nq' (N-Quads, the graph ignored), 'turtle' or 'trig' (the graph ignored), told from the name's\n"
+     "suffix when not given. RDF terms become labels in one canonical spelling; relative IRIs resolve\n"
+     "against the document's base, else `base`; literals='drop' leaves out triples whose object is a\n"
+     "literal.\n"
      "`progress` is called with the bytes read so far (of the compressed file, for a compressed\n"
      "path), at most about ten times a second. canonical=True numbers nodes and relations by their\n"
      "labels' bytes and sorts the triples, so that walks do not depend on the order of the lines."},

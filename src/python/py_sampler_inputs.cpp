@@ -20,6 +20,7 @@
 #include "read/byte_source.hpp"
 #include "read/formats.hpp"
 #include "read/graph_reader.hpp"
+#include "read/iri.hpp"
 
 namespace vantrel::py {
 
@@ -27,14 +28,18 @@ namespace {
 
 constexpr const char* kReadName = "PathSampler.read()";
 
-constexpr Choice<GraphFormat> kFormatChoices[] = {
-    {"tsv", GraphFormat::kTsv}, {"nt", GraphFormat::kNTriples}, {"nq", GraphFormat::kNQuads}};  // read/formats' names
-constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};                   // true: drop them
+constexpr Choice<GraphFormat> kFormatChoices[] = {  // read/formats' names
+    {"tsv", GraphFormat::kTsv},
+    {"nt", GraphFormat::kNTriples},
+    {"nq", GraphFormat::kNQuads},
+    {"turtle", GraphFormat::kTurtle},
+    {"trig", GraphFormat::kTriG}};
+constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
 constexpr ParamDescription kReadParams[] = {
     {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
     {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
-    {"progress", true, true},       {"canonical", true, true},
+    {"progress", true, true},       {"canonical", true, true},       {"base", true, true},
 };
 
 // Whether the buffered binary file `raw` starts with gzip's magic number,
@@ -285,6 +290,20 @@ bool read_source_of(PyObject* object, ReadSource& out) {
   return true;
 }
 
+// base=: an absolute IRI; false with the exception set where it is not.
+bool convert_base(PyObject* object, std::string& base) {
+  if (!PyUnicode_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "base must be a str or None, not %.200s", Py_TYPE(object)->tp_name);
+    return false;
+  }
+  if (!convert_text(object, base)) return false;
+  if (!is_absolute_iri(base)) {
+    PyErr_Format(PyExc_ValueError, "base must be an absolute IRI (a scheme, then ':'), not %R", object);
+    return false;
+  }
+  return true;
+}
+
 // The reader's options for `source`: the format given, or the one its name
 // tells; false with the exception set where there is none, or where
 // literals are to be dropped from a format without them.
@@ -298,12 +317,14 @@ bool read_options_for(const ReadSource& source, std::optional<GraphFormat> forma
     return false;
   }
   if (!format) {
-    PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format='tsv', 'nt' or 'nq'",
+    PyErr_Format(PyExc_ValueError,
+                 "cannot tell the format of %R from its name: give format='tsv', 'nt', 'nq', "
+                 "'turtle' or 'trig'",
                  source.filename ? source.filename.get() : source.object);
     return false;
   }
   if (drop_literals && *format == GraphFormat::kTsv) {
-    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to N-Triples and N-Quads, not to format='tsv'");
+    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to the RDF formats, not to format='tsv'");
     return false;
   }
   options.format = *format;
@@ -354,8 +375,9 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (!progress.set(slots[6].get())) return nullptr;
   bool canonical = false;
   if (!convert_canonical(slots[7].get(), canonical)) return nullptr;
-  ReadSource source;
   GraphReadOptions options;
+  if (slots[8] && slots[8].get() != Py_None && !convert_base(slots[8].get(), options.base)) return nullptr;
+  ReadSource source;
   OpenedFiles opened;
   std::optional<PyFileSource> python_source;
   if (!read_source_of(slots[0].get(), source) || !read_options_for(source, format, drop_literals, options) ||

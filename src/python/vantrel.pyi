@@ -61,16 +61,19 @@ class PathSampler:
         max_path_len: int,
         random_state: int,
         *,
-        format: Literal["tsv", "nt", "nq"] | None = None,
+        format: Literal["tsv", "nt", "nq", "turtle", "trig"] | None = None,
         literals: Literal["keep", "drop"] = "keep",
         progress: Callable[[int], object] | None = None,
         canonical: bool = False,
+        base: str | None = None,
     ) -> PathSampler:
         """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
         suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package) or a
         binary file object (read with readinto() or read()). format is "tsv" (the constructor's rules:
-        the same file gives the same graph), "nt" (N-Triples) or "nq" (N-Quads, the graph term ignored),
-        told from the name's suffix (.tsv, .txt, .nt, .nq, under any compression suffix) when not given.
+        the same file gives the same graph), "nt" (N-Triples), "nq" (N-Quads, the graph term ignored),
+        "turtle" or "trig" (the graph ignored), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl,
+        .trig, under any compression suffix) when not given. Relative IRIs resolve against the
+        document's @base or BASE, else `base` (an absolute IRI); with neither they are an error.
         RDF terms become labels in one canonical spelling: IRIs without brackets, escapes decoded;
         blank nodes as written; literals quoted and re-escaped, with "@" and the tag in lower case or
         "^^<datatype>" (xsd:string left out). literals="drop" leaves out triples whose object is a

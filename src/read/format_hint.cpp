@@ -16,6 +16,19 @@ bool looks_like_ntriples(std::string_view line) {
   return line.size() >= 2 && line.ends_with(" .");
 }
 
+// Whether `line` starts with a Turtle directive: "@prefix" or "@base", or
+// SPARQL's "PREFIX" or "BASE" in any case, then a blank.
+bool looks_like_turtle(std::string_view line) {
+  if (line.starts_with("@prefix ") || line.starts_with("@base ")) return true;
+  for (const std::string_view keyword : {std::string_view("prefix "), std::string_view("base ")}) {
+    if (line.size() < keyword.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < keyword.size(); ++i) same = same && (line[i] | 0x20) == keyword[i];
+    if (same) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view format_hint(std::string_view head) {
@@ -27,7 +40,9 @@ std::string_view format_hint(std::string_view head) {
     const auto first = line.find_first_not_of(" \t\r");
     if (first != std::string_view::npos && line[first] != '#') {
       // Only a whole line can be judged: one cut off by the end of `head` cannot.
-      return end != std::string_view::npos && looks_like_ntriples(line.substr(first)) ? "N-Triples" : "";
+      if (end == std::string_view::npos) return "";
+      if (looks_like_ntriples(line.substr(first))) return "N-Triples";
+      return looks_like_turtle(line.substr(first)) ? "Turtle" : "";
     }
     if (end == std::string_view::npos) break;
     head.remove_prefix(end + 1);

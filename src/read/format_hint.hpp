@@ -1,5 +1,5 @@
 // A guess at what a file is from its first bytes, for an error's hint when
-// the tab-separated reader refuses it: a compressed file or N-Triples given
+// the tab-separated reader refuses it: a compressed file, N-Triples or Turtle given
 // to the constructor, which reads only tab-separated text.
 #pragma once
 
@@ -10,7 +10,8 @@ namespace vantrel {
 // What the file starting with `head` (its first bytes, any number) looks
 // like when it is not tab-separated triples: "gzip", "bzip2", "xz" or
 // "zstd" compressed data, "N-Triples" (a first line of three terms that ends
-// with " ." and holds no tab), or empty when it is none of these.
+// with " ." and holds no tab), "Turtle" (a first line that is a prefix or
+// base directive), or empty when it is none of these.
 std::string_view format_hint(std::string_view head);
 
 }  // namespace vantrel

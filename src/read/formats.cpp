@@ -9,11 +9,15 @@ namespace {
 constexpr std::string_view kTsvSuffixes[] = {".tsv", ".txt"};
 constexpr std::string_view kNTriplesSuffixes[] = {".nt"};
 constexpr std::string_view kNQuadsSuffixes[] = {".nq"};
+constexpr std::string_view kTurtleSuffixes[] = {".ttl"};
+constexpr std::string_view kTriGSuffixes[] = {".trig"};
 
-constexpr std::array<FormatInfo, 3> kFormats{{
+constexpr std::array<FormatInfo, 5> kFormats{{
     {GraphFormat::kTsv, "tsv", kTsvSuffixes},
     {GraphFormat::kNTriples, "nt", kNTriplesSuffixes},
     {GraphFormat::kNQuads, "nq", kNQuadsSuffixes},
+    {GraphFormat::kTurtle, "turtle", kTurtleSuffixes},
+    {GraphFormat::kTriG, "trig", kTriGSuffixes},
 }};
 
 constexpr std::array<CompressionInfo, 4> kCompressions{{

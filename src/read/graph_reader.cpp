@@ -20,13 +20,16 @@
 #include "core/utf8.hpp"
 #include "read/ntriples.hpp"
 #include "read/tsv.hpp"
+#include "read/turtle.hpp"
+#include "read/turtle_cuts.hpp"
 
 namespace vantrel {
 
 namespace {
 
 // A piece of the input: whole lines (but for the last piece, whose last
-// line may have no line feed), and what parsing made of them.
+// line may have no line feed), or for Turtle and TriG whole statements, and
+// what parsing made of them.
 struct Chunk {
   enum class State { kFree, kBusy, kRead, kParsed, kInterned };
   State state = State::kFree;
@@ -35,6 +38,10 @@ struct Chunk {
   std::size_t capacity = 0;
   bool final = false;          // the input ends with this piece
   std::exception_ptr failure;  // the source's, in place of the rest of the input
+  // Turtle and TriG: the directives in force where the piece begins, and
+  // where it begins in the input.
+  std::shared_ptr<const TurtleContext> context;
+  std::uint64_t offset = 0;
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
   std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
@@ -66,13 +73,26 @@ std::size_t end_of_whole_lines(std::string_view text, bool lone_cr_ends_lines) {
   return 0;
 }
 
-// Cuts the source into pieces of whole lines, in order.
-class LineChunker {
+// Cuts the source into pieces of whole lines (of whole statements, for
+// Turtle and TriG), in order.
+class PieceChunker {
  public:
-  LineChunker(ByteSource& source, std::size_t chunk_bytes, bool lone_cr_ends_lines)
-      : source_(source), chunk_bytes_(chunk_bytes), lone_cr_ends_lines_(lone_cr_ends_lines) {}
+  PieceChunker(ByteSource& source, const GraphReadOptions& options)
+      : source_(source),
+        chunk_bytes_(options.chunk_bytes),
+        format_(options.format),
+        context_(std::make_shared<TurtleContext>(TurtleContext{options.base, {}})) {}
 
   void next(Chunk& chunk, const InterruptPoll& poll) {
+    fill(chunk, poll);
+    chunk.context = context_;
+    chunk.offset = offset_;
+    offset_ += chunk.size;
+    if (next_context_) context_ = std::move(next_context_);
+  }
+
+ private:
+  void fill(Chunk& chunk, const InterruptPoll& poll) {
     const std::size_t wanted = std::max(chunk_bytes_, carry_.size() * 2);
     if (chunk.capacity < wanted) {
       chunk.text.reset();
@@ -85,13 +105,13 @@ class LineChunker {
     chunk.final = false;
     for (;;) {
       if (chunk.size == chunk.capacity) {
-        const std::size_t cut = end_of_whole_lines(chunk.view(), lone_cr_ends_lines_);
+        const std::size_t cut = cut_in(chunk.view());
         if (cut > 0) {
           carry_.assign(chunk.text.get() + cut, chunk.size - cut);
           chunk.size = cut;
           return;
         }
-        // One line longer than a piece: the piece grows to hold it.
+        // One line (statement) longer than a piece: the piece grows to hold it.
         auto larger = std::make_unique_for_overwrite<char[]>(chunk.capacity * 2);
         std::memcpy(larger.get(), chunk.text.get(), chunk.size);
         chunk.text = std::move(larger);
@@ -106,11 +126,25 @@ class LineChunker {
     }
   }
 
- private:
+  // Where a full piece is cut: after its last whole line, or its last
+  // whole statement (noting the directives in force there).
+  std::size_t cut_in(std::string_view text) {
+    if (format_ != GraphFormat::kTurtle && format_ != GraphFormat::kTriG) {
+      return end_of_whole_lines(text, format_ != GraphFormat::kTsv);
+    }
+    auto context = std::make_shared<TurtleContext>(*context_);
+    const std::size_t cut = last_statement_end(text, format_ == GraphFormat::kTriG, *context);
+    if (cut > 0) next_context_ = std::move(context);
+    return cut;
+  }
+
   ByteSource& source_;
   std::size_t chunk_bytes_;
-  bool lone_cr_ends_lines_;
+  GraphFormat format_;
   std::string carry_;  // the start of a line that the next piece finishes
+  std::shared_ptr<const TurtleContext> context_;
+  std::shared_ptr<const TurtleContext> next_context_;
+  std::uint64_t offset_ = 0;
 };
 
 void add_hashes(HashedTriple& triple) {
@@ -140,7 +174,14 @@ void parse_tsv(Chunk& chunk) {
   chunk.lines = chunk.triples.size();
 }
 
-void parse_rdf(Chunk& chunk, const RdfLineParser& parser) {
+// The RDF parsers, one of which a reading uses.
+struct RdfParsers {
+  RdfLineParser lines;
+  TurtleParser statements;
+  bool turtle;
+};
+
+void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
   chunk.triples.clear();
   chunk.labels.clear();
   chunk.statements.clear();
@@ -154,8 +195,20 @@ void parse_rdf(Chunk& chunk, const RdfLineParser& parser) {
     while (line_start > 0 && text[line_start - 1] != '\n' && text[line_start - 1] != '\r') --line_start;
     text = text.substr(0, line_start);
   }
-  chunk.syntax = parser.parse(text, chunk.labels, chunk.statements, chunk.lines);
-  if (!chunk.syntax && valid < chunk.size) chunk.syntax = RdfSyntaxProblem{chunk.lines + 1, "bytes that are not UTF-8"};
+  chunk.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, chunk.labels,
+                                                           chunk.statements, chunk.lines)
+                                : parsers.lines.parse(text, chunk.labels, chunk.statements, chunk.lines);
+  if (valid < chunk.size) {
+    // A statement of Turtle may run on to the bad line: a problem found
+    // there is that the text stops short.
+    std::uint64_t bad_line = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      bad_line += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    }
+    if (!chunk.syntax || (parsers.turtle && chunk.syntax->line >= bad_line)) {
+      chunk.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
+    }
+  }
   if (chunk.syntax) return;
   chunk.triples.resize(chunk.statements.size());
   const char* labels = chunk.labels.data();
@@ -176,8 +229,10 @@ class GraphPipeline {
   GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads)
       : source_(source),
         options_(options),
-        rdf_parser_(options.format == GraphFormat::kNQuads, options.drop_literals),
-        chunker_(source, options.chunk_bytes, options.format != GraphFormat::kTsv),
+        rdf_parsers_{RdfLineParser(options.format == GraphFormat::kNQuads, options.drop_literals, options.base),
+                     TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals),
+                     options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG},
+        chunker_(source, options),
         // A source that one thread alone reads (a decompressing file
         // object) reads ahead a round of pieces more, so that the reader
         // is not kept waiting while the others catch up.
@@ -317,7 +372,7 @@ class GraphPipeline {
           parse_tsv(chunk);
         }
       } else {
-        parse_rdf(chunk, rdf_parser_);
+        parse_rdf(chunk, rdf_parsers_);
       }
       lock.lock();
       chunk.state = Chunk::State::kParsed;
@@ -347,8 +402,8 @@ class GraphPipeline {
 
   ByteSource& source_;
   const GraphReadOptions& options_;
-  RdfLineParser rdf_parser_;
-  LineChunker chunker_;  // used by one thread at a time (reading_)
+  RdfParsers rdf_parsers_;
+  PieceChunker chunker_;  // used by one thread at a time (reading_)
   std::vector<Chunk> chunks_;
   // Interned by one thread at a time (interning_) and placed by one thread
   // at a time (placing_), which use separate parts of it; its type changes

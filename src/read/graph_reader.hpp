@@ -1,5 +1,5 @@
 // Reading a graph from a stream of bytes in pieces of bounded size: chunks
-// of whole lines are read in order, parsed on every thread (cut into
+// of whole lines (whole statements, for Turtle and TriG) are read in order, parsed on every thread (cut into
 // fields or RDF terms, labels hashed), and handed to the builder in input
 // order, so that ids are those a single pass gives. The input is never held
 // whole.
@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/interrupt.hpp"
 #include "graph/builder.hpp"
@@ -15,12 +16,15 @@
 
 namespace vantrel {
 
-enum class GraphFormat { kTsv, kNTriples, kNQuads };
+enum class GraphFormat { kTsv, kNTriples, kNQuads, kTurtle, kTriG };
 
 struct GraphReadOptions {
   GraphFormat format = GraphFormat::kTsv;
-  // N-Triples and N-Quads: leave out statements whose object is a literal.
+  // RDF: leave out statements whose object is a literal.
   bool drop_literals = false;
+  // RDF: the IRI that relative IRIs are resolved against (empty: none, and
+  // a relative IRI is an error) until the document sets its own.
+  std::string base;
   IdWidth width = IdWidth::kNarrowest;
   // Threads to parse and lay out on; 0: every CPU this process may use.
   unsigned threads = 0;
@@ -41,8 +45,8 @@ struct GraphReadOptions {
 // would: the source's own failure (IoError) first, wherever it comes; then
 // content that is not UTF-8 anywhere (IoError, InvalidData); then the first
 // line with fewer than three fields (ShortLineError). So the whole source is
-// read even after a short line. N-Triples and N-Quads fail at the first
-// line that is not (RdfSyntaxError; bytes that are not UTF-8 included), or
+// read even after a short line. The RDF formats fail at the first line
+// that is not (RdfSyntaxError; bytes that are not UTF-8 included), or
 // at the source's IoError if it comes before that line.
 KG read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
 

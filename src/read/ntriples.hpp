@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -44,7 +45,10 @@ class RdfLineParser {
   // `quads`: N-Quads (an optional graph term after the object, read and
   // ignored). `drop_literals`: statements whose object is a literal are
   // checked, then left out.
-  RdfLineParser(bool quads, bool drop_literals) : quads_(quads), drop_literals_(drop_literals) {}
+  // `base`: what relative IRIs are resolved against (empty: none, and a
+  // relative IRI is an error).
+  RdfLineParser(bool quads, bool drop_literals, std::string base = {})
+      : quads_(quads), drop_literals_(drop_literals), base_(std::move(base)) {}
 
   // Parses every line of `text`, which must be valid UTF-8, appending each
   // kept statement's canonical labels to `labels` and its entry to
@@ -57,6 +61,7 @@ class RdfLineParser {
  private:
   bool quads_;
   bool drop_literals_;
+  std::string base_;
 };
 
 }  // namespace vantrel

@@ -1,0 +1,642 @@
+#include "read/turtle.hpp"
+
+#include <deque>
+#include <limits>
+
+#include "read/iri.hpp"
+#include "read/rdf_terms.hpp"
+
+namespace vantrel {
+
+namespace {
+
+using rdf::expected;
+using rdf::Problem;
+
+constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr std::string_view kXsd = "http://www.w3.org/2001/XMLSchema#";
+
+// '[ ... ]' and '( ... )' nest by recursion: deeper than this is refused
+// rather than risking the thread's stack.
+constexpr int kDeepestNesting = 1000;
+
+bool is_name_byte(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-' ||
+         b >= 0x80;
+}
+
+// Whether the letters at `at` are `keyword` in any case, not followed by
+// what would make them the start of a prefixed name.
+bool at_keyword(const char* at, const char* end, std::string_view keyword) {
+  if (end - at < static_cast<std::ptrdiff_t>(keyword.size())) return false;
+  for (std::size_t i = 0; i < keyword.size(); ++i) {
+    if ((at[i] | 0x20) != keyword[i]) return false;
+  }
+  const char* after = at + keyword.size();
+  if (after == end) return true;
+  if (*after == '.') return after + 1 == end || !is_name_byte(static_cast<unsigned char>(after[1]));
+  return !(is_name_byte(static_cast<unsigned char>(*after)) || *after == ':');
+}
+
+// The reading of one text: the cursor over it, the directives in force and
+// the labels of the terms being read.
+class TurtleReader : public rdf::TermCursor {
+ public:
+  TurtleReader(std::string_view text, std::uint64_t offset, TurtleContext& context, bool trig, bool drop_literals,
+               std::string& out, std::vector<StatementLabels>& statements)
+      : TermCursor(text, scratch_),
+        text_begin_(text.data()),
+        offset_(offset),
+        context_(context),
+        trig_(trig),
+        drop_literals_(drop_literals),
+        out_(out),
+        statements_(statements) {}
+
+  void document() {
+    for (;;) {
+      skip_blank();
+      if (next == text_end) return;
+      statement();
+    }
+  }
+
+  // Reads a directive after its keyword; `sparql`: PREFIX or BASE, which
+  // end without '.'.
+  void directive(bool prefix, bool sparql) {
+    skip_blank();
+    std::string name;
+    if (prefix) {
+      const char* start = next;
+      if (next < text_end && *next != ':') prefix_name();
+      name.assign(start, next);
+      if (next >= text_end || *next != ':') expected("':' after the prefix's name", next, text_end);
+      ++next;
+      skip_blank();
+    }
+    if (next >= text_end || *next != '<') expected("'<' to start the directive's IRI", next, text_end);
+    std::string iri;
+    iri_reference(iri);
+    if (prefix) {
+      context_.prefixes.insert_or_assign(std::move(name), std::move(iri));
+    } else {
+      context_.base = std::move(iri);
+    }
+    if (!sparql) {
+      skip_blank();
+      expect_char('.', "'.' after the directive");
+    }
+  }
+
+  std::uint64_t line_of_next() const {
+    std::uint64_t line = 1;
+    for (const char* p = text_begin_; p < next && p < text_end; ++p) {
+      if (*p == '\n' || (*p == '\r' && (p + 1 == text_end || p[1] != '\n'))) ++line;
+    }
+    return line;
+  }
+
+ private:
+  // Spaces, tabs, line ends and comments.
+  void skip_blank() {
+    while (next < text_end) {
+      const char c = *next;
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+        ++next;
+      } else if (c == '#') {
+        while (next < text_end && *next != '\n' && *next != '\r') ++next;
+      } else {
+        return;
+      }
+    }
+  }
+
+  void expect_char(char c, const char* what) {
+    if (next >= text_end || *next != c) expected(what, next, text_end);
+    ++next;
+  }
+
+  bool at(char c) const { return next < text_end && *next == c; }
+
+  void statement() {
+    if (*next == '@') {
+      // "@prefix" and "@base" are whole words whatever follows them.
+      ++next;
+      const auto is_word = [&](std::string_view word) {
+        return std::string_view(next, static_cast<std::size_t>(text_end - next)).starts_with(word) &&
+               (next + word.size() == text_end || !rdf::is_alpha(next[word.size()]));
+      };
+      if (is_word("prefix")) {
+        next += 6;
+        directive(true, false);
+      } else if (is_word("base")) {
+        next += 4;
+        directive(false, false);
+      } else {
+        expected("'prefix' or 'base' after '@'", next, text_end);
+      }
+      return;
+    }
+    if (at_keyword(next, text_end, "prefix")) {
+      next += 6;
+      directive(true, true);
+      return;
+    }
+    if (at_keyword(next, text_end, "base")) {
+      next += 4;
+      directive(false, true);
+      return;
+    }
+    if (trig_) {
+      block();
+      return;
+    }
+    triples();
+    skip_blank();
+    expect_char('.', "'.' after the triples");
+  }
+
+  // TriG's statements other than directives.
+  void block() {
+    if (*next == '{') {
+      wrapped_graph();
+      return;
+    }
+    if (at_keyword(next, text_end, "graph")) {
+      next += 5;
+      skip_blank();
+      Term name(*this);
+      if (at('[')) {
+        if (!anonymous(*name)) expected("'[]' or an IRI or blank node to name the graph", next, text_end);
+      } else if (at('_')) {
+        blank_label(*name);
+      } else {
+        iri(*name, "an IRI or blank node to name the graph");
+      }
+      skip_blank();
+      wrapped_graph();
+      return;
+    }
+    Term subject(*this);
+    if (at('[')) {
+      if (!anonymous(*subject)) {
+        property_list(*subject);
+        skip_blank();
+        if (!at('.')) predicate_objects(*subject);
+        skip_blank();
+        expect_char('.', "'.' after the triples");
+        return;
+      }
+    } else if (at('(')) {
+      collection(*subject);
+      skip_blank();
+      predicate_objects(*subject);
+      skip_blank();
+      expect_char('.', "'.' after the triples");
+      return;
+    } else if (at('_')) {
+      blank_label(*subject);
+    } else {
+      iri(*subject, "a subject, a graph or a directive");
+    }
+    skip_blank();
+    if (at('{')) {
+      wrapped_graph();
+      return;
+    }
+    predicate_objects(*subject);
+    skip_blank();
+    expect_char('.', "'.' after the triples");
+  }
+
+  void wrapped_graph() {
+    expect_char('{', "'{' to start the graph");
+    for (;;) {
+      skip_blank();
+      if (at('}')) break;
+      triples();
+      skip_blank();
+      if (!at('.')) break;
+      ++next;
+    }
+    skip_blank();
+    expect_char('}', "'}' to end the graph");
+  }
+
+  // A subject and what is said of it.
+  void triples() {
+    Term subject(*this);
+    if (at('[')) {
+      if (!anonymous(*subject)) {
+        property_list(*subject);
+        skip_blank();
+        if (next < text_end && *next != '.' && *next != '}') predicate_objects(*subject);
+        return;
+      }
+    } else if (at('(')) {
+      collection(*subject);
+    } else if (at('_')) {
+      blank_label(*subject);
+    } else {
+      iri(*subject, "a subject");
+    }
+    skip_blank();
+    predicate_objects(*subject);
+  }
+
+  void predicate_objects(const std::string& subject) {
+    Term predicate(*this);
+    verb(*predicate);
+    object_list(subject, *predicate);
+    for (;;) {
+      skip_blank();
+      if (!at(';')) return;
+      while (at(';')) {
+        ++next;
+        skip_blank();
+      }
+      if (next >= text_end || *next == '.' || *next == ']' || *next == '}') return;
+      verb(*predicate);
+      object_list(subject, *predicate);
+    }
+  }
+
+  void verb(std::string& predicate) {
+    skip_blank();
+    if (at('a') && at_keyword(next, text_end, "a")) {
+      ++next;
+      predicate.assign(kRdf).append("type");
+      return;
+    }
+    iri(predicate, "a predicate");
+  }
+
+  void object_list(const std::string& subject, const std::string& predicate) {
+    Term object(*this);
+    for (;;) {
+      skip_blank();
+      const bool literal = read_object(*object);
+      stated(subject, predicate, *object, literal);
+      skip_blank();
+      if (!at(',')) return;
+      ++next;
+    }
+  }
+
+  // An object into `term`; whether it is a literal.
+  bool read_object(std::string& term) {
+    if (next >= text_end) expected("an object", next, text_end);
+    const char c = *next;
+    if (c == '<') {
+      iri(term, "an object");
+    } else if (c == '_') {
+      blank_label(term);
+    } else if (c == '[') {
+      if (!anonymous(term)) property_list(term);
+    } else if (c == '(') {
+      collection(term);
+    } else if (c == '"' || c == '\'') {
+      string_literal(term);
+      return true;
+    } else if (c == '+' || c == '-' || rdf::is_digit(c) ||
+               (c == '.' && next + 1 < text_end && rdf::is_digit(next[1]))) {
+      number(term);
+      return true;
+    } else if ((at_keyword(next, text_end, "true") && std::string_view(next, 4) == "true") ||
+               (at_keyword(next, text_end, "false") && std::string_view(next, 5) == "false")) {
+      const std::size_t size = *next == 't' ? 4 : 5;
+      term.assign("\"").append(next, size).append("\"^^<").append(kXsd).append("boolean>");
+      next += size;
+      return true;
+    } else {
+      iri(term, "an object");
+    }
+    return false;
+  }
+
+  void stated(const std::string& subject, const std::string& predicate, const std::string& object, bool literal) {
+    if (literal && drop_literals_) return;
+    constexpr std::size_t kLongest = std::numeric_limits<std::uint32_t>::max();
+    if (subject.size() > kLongest || predicate.size() > kLongest || object.size() > kLongest) {
+      throw Problem{"a term longer than 4 GiB"};
+    }
+    statements_.push_back({out_.size(), static_cast<std::uint32_t>(subject.size()),
+                           static_cast<std::uint32_t>(predicate.size()), static_cast<std::uint32_t>(object.size())});
+    out_.append(subject).append(predicate).append(object);
+  }
+
+  // '[' with only blanks before its ']': a new blank node into `term`.
+  // False (and nothing read) where the brackets hold more.
+  bool anonymous(std::string& term) {
+    const char* open = next;
+    ++next;
+    skip_blank();
+    if (at(']')) {
+      ++next;
+      made_blank(term, '[', open, ']');
+      return true;
+    }
+    next = open;
+    return false;
+  }
+
+  // '[' predicate-object list ']': its new blank node into `term`, the
+  // triples said of it stated.
+  void property_list(std::string& term) {
+    const Depth deeper(*this);
+    made_blank(term, '[', next, ']');
+    ++next;
+    skip_blank();
+    predicate_objects(term);
+    skip_blank();
+    expect_char(']', "']' to end the blank node's properties");
+  }
+
+  // '(' items ')': its first node (or rdf:nil) into `term`, the list's
+  // triples stated item by item.
+  void collection(std::string& term) {
+    const Depth deeper(*this);
+    ++next;
+    skip_blank();
+    if (at(')')) {
+      ++next;
+      term.assign(kRdf).append("nil");
+      return;
+    }
+    Term node(*this);
+    Term item(*this);
+    Term first(*this);
+    Term rest(*this);
+    first->assign(kRdf).append("first");
+    rest->assign(kRdf).append("rest");
+    made_blank(*node, '(', next, ')');
+    term = *node;
+    for (;;) {
+      const bool literal = read_object(*item);
+      stated(*node, *first, *item, literal);
+      skip_blank();
+      if (next >= text_end) expected("')' to end the collection", next, text_end);
+      if (*next == ')') {
+        ++next;
+        item->assign(kRdf).append("nil");
+        stated(*node, *rest, *item, false);
+        return;
+      }
+      made_blank(*item, '(', next, ')');
+      stated(*node, *rest, *item, false);
+      node->swap(*item);
+    }
+  }
+
+  void made_blank(std::string& term, char open, const char* at_byte, char close) const {
+    term.assign("_:").push_back(open);
+    term.append(std::to_string(offset_ + static_cast<std::uint64_t>(at_byte - text_begin_)));
+    term.push_back(close);
+  }
+
+  void blank_label(std::string& term) {
+    scratch_.clear();
+    blank_node();
+    term.assign(scratch_);
+  }
+
+  // An IRI written in full or as a prefixed name, into `term`.
+  void iri(std::string& term, const char* what) {
+    if (at('<')) {
+      iri_reference(term);
+      return;
+    }
+    if (next >= text_end || !(*next == ':' || is_name_byte(static_cast<unsigned char>(*next)))) {
+      expected(what, next, text_end);
+    }
+    prefixed_name(term);
+  }
+
+  void iri_reference(std::string& term) {
+    ++next;
+    scratch_.clear();
+    iri_text();
+    if (is_absolute_iri(scratch_)) {
+      term.assign(scratch_);
+    } else if (!context_.base.empty()) {
+      term = resolve_iri(context_.base, scratch_);
+    } else {
+      throw Problem{"expected an absolute IRI (a scheme, then ':'), found <" + scratch_ +
+                    "> with no base IRI to resolve it against (@base, BASE or read()'s base=)"};
+    }
+  }
+
+  // A prefix's name (PN_PREFIX): letters first, no '.' last.
+  void prefix_name() {
+    const char* at_char = next;
+    if (!rdf::is_pn_chars_base(rdf::decode_utf8(at_char))) expected("a prefix's name", next, text_end);
+    next = at_char;
+    const char* last_good = next;
+    while (next < text_end) {
+      at_char = next;
+      const char32_t c = rdf::decode_utf8(at_char);
+      if (c != '.' && !rdf::is_pn_chars(c)) break;
+      next = at_char;
+      if (c != '.') last_good = next;
+    }
+    next = last_good;
+  }
+
+  void prefixed_name(std::string& term) {
+    const char* start = next;
+    if (*next != ':') prefix_name();
+    if (!at(':')) expected("':' in a prefixed name", next, text_end);
+    const auto found = context_.prefixes.find(std::string_view(start, static_cast<std::size_t>(next - start)));
+    if (found == context_.prefixes.end()) {
+      throw Problem{"the prefix '" + std::string(start, next) + ":' is not declared"};
+    }
+    ++next;
+    term.assign(found->second);
+    local_name(term);
+  }
+
+  // A prefixed name's local part (PN_LOCAL), appended with its escapes
+  // undone; it may not end in '.'.
+  void local_name(std::string& term) {
+    std::size_t good_size = term.size();
+    const char* last_good = next;
+    bool first = true;
+    while (next < text_end) {
+      const char c = *next;
+      if (c == '%') {
+        if (text_end - next < 3 || !rdf::is_hex(next[1]) || !rdf::is_hex(next[2])) {
+          expected("two hex digits after '%'", next + 1, text_end);
+        }
+        term.append(next, 3);
+        next += 3;
+      } else if (c == '\\') {
+        if (next + 1 >= text_end || std::string_view("_~.-!$&'()*+,;=/?#@%").find(next[1]) == std::string_view::npos) {
+          expected("one of _~.-!$&'()*+,;=/?#@% after '\\' in a local name", next + 1, text_end);
+        }
+        term.push_back(next[1]);
+        next += 2;
+      } else if (c == ':' || (first && rdf::is_digit(c))) {
+        term.push_back(c);
+        ++next;
+      } else if (c == '.' && !first) {
+        term.push_back(c);
+        ++next;
+        first = false;
+        continue;  // not a good end
+      } else {
+        const char* at_char = next;
+        const char32_t character = rdf::decode_utf8(at_char);
+        if (!(first ? rdf::is_pn_chars_u(character) : rdf::is_pn_chars(character))) break;
+        term.append(next, at_char);
+        next = at_char;
+      }
+      first = false;
+      good_size = term.size();
+      last_good = next;
+    }
+    term.resize(good_size);
+    next = last_good;
+  }
+
+  void string_literal(std::string& term) {
+    const char quote = *next;
+    const bool long_form = text_end - next >= 3 && next[1] == quote && next[2] == quote;
+    next += long_form ? 3 : 1;
+    scratch_.clear();
+    string_body(quote, long_form);
+    if (at('@')) {
+      ++next;
+      language_tag();
+      term.assign(scratch_);
+    } else if (at('^')) {
+      ++next;
+      expect_char('^', "'^^' before a datatype");
+      const std::size_t before = scratch_.size();
+      std::string lexical = std::move(scratch_);
+      Term datatype(*this);
+      iri(*datatype, "a datatype IRI");
+      scratch_ = std::move(lexical);
+      scratch_.append("^^<").append(*datatype);
+      end_datatype(before);
+      term.assign(scratch_);
+    } else {
+      term.assign(scratch_);
+    }
+  }
+
+  // INTEGER, DECIMAL or DOUBLE, as a typed literal of its lexical form.
+  void number(std::string& term) {
+    const char* start = next;
+    if (*next == '+' || *next == '-') ++next;
+    const char* digits = next;
+    while (at_digit()) ++next;
+    bool integer_digits = next > digits;
+    const char* kind = "integer";
+    if (at('.') && next + 1 < text_end && rdf::is_digit(next[1])) {
+      ++next;
+      while (at_digit()) ++next;
+      kind = "decimal";
+      integer_digits = true;
+    } else if (at('.') && integer_digits && next + 1 < text_end && (next[1] == 'e' || next[1] == 'E')) {
+      ++next;
+    }
+    if (!integer_digits) expected("a number", start, text_end);
+    if (at('e') || at('E')) {
+      ++next;
+      if (at('+') || at('-')) ++next;
+      if (!at_digit()) expected("digits in the number's exponent", next, text_end);
+      while (at_digit()) ++next;
+      kind = "double";
+    }
+    term.assign("\"").append(start, next).append("\"^^<").append(kXsd).append(kind).push_back('>');
+  }
+
+  bool at_digit() const { return next < text_end && rdf::is_digit(*next); }
+
+  // A label buffer for the length of a scope, taken from a stack of them
+  // that grows once and is then reused.
+  class Term {
+   public:
+    explicit Term(TurtleReader& reader) : reader_(reader) {
+      if (reader_.terms_in_use_ == reader_.terms_.size()) reader_.terms_.emplace_back();
+      term_ = &reader_.terms_[reader_.terms_in_use_++];
+      term_->clear();
+    }
+    ~Term() { --reader_.terms_in_use_; }
+    Term(const Term&) = delete;
+    Term& operator=(const Term&) = delete;
+    std::string& operator*() const { return *term_; }
+    std::string* operator->() const { return term_; }
+
+   private:
+    TurtleReader& reader_;
+    std::string* term_;
+  };
+
+  class Depth {
+   public:
+    explicit Depth(TurtleReader& reader) : reader_(reader) {
+      if (++reader_.depth_ > kDeepestNesting) {
+        throw Problem{"blank nodes or collections nested more than " + std::to_string(kDeepestNesting) + " deep"};
+      }
+    }
+    ~Depth() { --reader_.depth_; }
+    Depth(const Depth&) = delete;
+    Depth& operator=(const Depth&) = delete;
+
+   private:
+    TurtleReader& reader_;
+  };
+
+  std::string scratch_;  // what the cursor reads a term into
+  const char* const text_begin_;
+  const std::uint64_t offset_;
+  TurtleContext& context_;
+  const bool trig_;
+  const bool drop_literals_;
+  std::string& out_;
+  std::vector<StatementLabels>& statements_;
+  std::deque<std::string> terms_;  // a deque: its strings stay where they are as it grows
+  std::size_t terms_in_use_ = 0;
+  int depth_ = 0;
+};
+
+std::uint64_t count_line_ends(std::string_view text) {
+  std::uint64_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+std::optional<std::size_t> apply_directive(std::string_view text, std::size_t after_keyword, bool prefix,
+                                           TurtleContext& context) {
+  TurtleContext changed = context;
+  std::string labels;
+  std::vector<StatementLabels> statements;
+  TurtleReader reader(text.substr(after_keyword), 0, changed, false, false, labels, statements);
+  try {
+    reader.directive(prefix, true);
+  } catch (const Problem&) {
+    return std::nullopt;
+  }
+  context = std::move(changed);
+  return static_cast<std::size_t>(reader.next - text.data());
+}
+
+std::optional<RdfSyntaxProblem> TurtleParser::parse(std::string_view text, std::uint64_t offset, TurtleContext context,
+                                                    std::string& labels, std::vector<StatementLabels>& statements,
+                                                    std::uint64_t& lines) const {
+  TurtleReader reader(text, offset, context, trig_, drop_literals_, labels, statements);
+  try {
+    reader.document();
+  } catch (const Problem& problem) {
+    return RdfSyntaxProblem{reader.line_of_next(), problem.message};
+  }
+  lines = count_line_ends(text);
+  return std::nullopt;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,73 @@
+// Turtle and TriG (RDF 1.1), the syntaxes in which most RDF is published:
+// parsing a text of whole statements into the same canonical labels the
+// N-Triples reader gives (ntriples.hpp), so that a Turtle file and its
+// N-Triples translation give one graph.
+//
+// - IRIs: prefixed names expanded, relative IRIs resolved against the base
+//   in force (@base or BASE, else the one read() was given).
+// - Blank nodes: a labelled one as written ("_:b0"); one that the document
+//   makes ('[]', '[ ... ]') "_:[N]", and a collection's nodes "_:(N)", where
+//   N is the decimal offset in the document's bytes of the '[' or of the
+//   collection's item, so that the same bytes always give the same labels,
+//   which no written label can equal.
+// - Numbers and booleans: typed literals of xsd:integer, xsd:decimal,
+//   xsd:double and xsd:boolean, their lexical forms as written.
+// - Order: a triple is stated when its object ends, so that `s p o1, o2;
+//   q o3 .` states o1, o2, o3 in turn, and the triples inside a '[ ... ]'
+//   or a collection come before the triple that holds it; a collection's
+//   rdf:first and rdf:rest triples come item by item.
+// - TriG: the graph a triple is in is read and forgotten.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "read/ntriples.hpp"
+
+namespace vantrel {
+
+struct TransparentStringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// What the directives so far have said: the base IRI (empty: none) and the
+// IRI of each prefix (its name without ':').
+struct TurtleContext {
+  std::string base;
+  std::unordered_map<std::string, std::string, TransparentStringHash, std::equal_to<>> prefixes;
+};
+
+// Applies the directive whose keyword ("@prefix", "PREFIX", "@base" or
+// "BASE") ends at `after_keyword` in `text` to `context`; returns where its
+// IRI ends, or nullopt (and `context` unchanged) where it is not one.
+std::optional<std::size_t> apply_directive(std::string_view text, std::size_t after_keyword, bool prefix,
+                                           TurtleContext& context);
+
+class TurtleParser {
+ public:
+  // `trig`: TriG (graph blocks). `drop_literals`: statements whose object
+  // is a literal are checked, then left out.
+  TurtleParser(bool trig, bool drop_literals) : trig_(trig), drop_literals_(drop_literals) {}
+
+  // Parses `text`, which must be valid UTF-8 and begin where a statement
+  // may, under `context` (which the directives in `text` then change);
+  // `offset` is where `text` begins in the document. Appends each kept
+  // triple's labels to `labels` and its entry to `statements`. Returns the
+  // number of line ends in `text`, or the first problem (its line counted
+  // from text's first), after which what was appended is incomplete.
+  std::optional<RdfSyntaxProblem> parse(std::string_view text, std::uint64_t offset, TurtleContext context,
+                                        std::string& labels, std::vector<StatementLabels>& statements,
+                                        std::uint64_t& lines) const;
+
+ private:
+  bool trig_;
+  bool drop_literals_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,100 @@
+#include "read/turtle.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errors.hpp"
+#include "graph_support.hpp"
+#include "read/graph_reader.hpp"
+#include "read/iri.hpp"
+
+namespace vantrel {
+namespace {
+
+// A document whose strings, IRIs, comments and names hold what a cut must
+// not fall on ('.', '#', quotes, line ends, brackets), with directives that
+// change between statements.
+constexpr std::string_view kTricky = R"(@prefix ex: <http://ex/> . # a comment. with "quotes
+@base <http://base/a/> .
+ex:s ex:p "a. b" , 'c.d' , """long.
+string "with" quotes.""" , ex:x.y , 1.5 , .5 , 1. ex:t ex:p ex:u\.v .
+PREFIX ex: <http://other/>
+<rel#frag.> ex:p [ ex:q ( 1 2 [ ex:r "x" ] ) ] .
+BASE <../b/>
+<c> ex:p "tag"@en-GB. ex:e ex:p <d.e> .
+)";
+
+std::string streamed(std::string_view text, GraphFormat format, std::size_t chunk_bytes, unsigned threads = 2) {
+  const std::string owned(text);  // the source reads it in place
+  MemorySource source(owned);
+  GraphReadOptions options;
+  options.format = format;
+  options.chunk_bytes = chunk_bytes;
+  options.threads = threads;
+  try {
+    return dump(read_graph(source, options));
+  } catch (const RdfSyntaxError& error) {
+    return error.what();
+  }
+}
+
+TEST(Turtle, AnyPieceSizeGivesTheWholeTextsGraph) {
+  const std::string whole = streamed(kTricky, GraphFormat::kTurtle, 1 << 20, 1);
+  EXPECT_NE(whole.find("http://other/p"), std::string::npos);
+  EXPECT_NE(whole.find("http://base/b/c"), std::string::npos);
+  for (std::size_t bytes = 1; bytes < 64; ++bytes) {
+    EXPECT_EQ(streamed(kTricky, GraphFormat::kTurtle, bytes), whole) << bytes;
+  }
+  const std::string trig = "PREFIX : <http://ex/>\n:g { :a :b \"}.\" . :c :d :e } { :f :g :h }\n:i :j :k .\n";
+  const std::string whole_trig = streamed(trig, GraphFormat::kTriG, 1 << 20, 1);
+  for (std::size_t bytes = 1; bytes < 32; ++bytes) EXPECT_EQ(streamed(trig, GraphFormat::kTriG, bytes), whole_trig);
+}
+
+TEST(Turtle, ProblemsNameTheirLineWhereverThePiecesAreCut) {
+  const std::string text = std::string(kTricky) + "ex:a ex:b ex:c .\n\nex:a ex:b undeclared:c .\n";
+  for (std::size_t bytes : {std::size_t{1}, std::size_t{7}, std::size_t{1} << 20}) {
+    EXPECT_EQ(streamed(text, GraphFormat::kTurtle, bytes), "line 11: the prefix 'undeclared:' is not declared");
+  }
+  EXPECT_EQ(streamed("<http://a> <http://b> <c> .", GraphFormat::kTurtle, 64),
+            "line 1: expected an absolute IRI (a scheme, then ':'), found <c> with no base IRI to resolve it "
+            "against (@base, BASE or read()'s base=)");
+  EXPECT_EQ(streamed("<http://a> <http://b> <http://c> .\n<http://a> <http://b> \xC3 .", GraphFormat::kTurtle, 64),
+            "line 2: bytes that are not UTF-8");
+}
+
+TEST(Turtle, DeepNestingIsRefusedNotRecursedInto) {
+  const std::string deep = "<http://a> <http://b> " + std::string(100000, '(') + std::string(100000, ')') + " .";
+  EXPECT_EQ(streamed(deep, GraphFormat::kTurtle, 1 << 20),
+            "line 1: blank nodes or collections nested more than 1000 deep");
+}
+
+TEST(Iri, ResolvesAsRfc3986Says) {
+  // RFC 3986, 5.4's examples.
+  const std::string base = "http://a/b/c/d;p?q";
+  const std::pair<const char*, const char*> cases[] = {
+      {"g:h", "g:h"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"},
+      {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},
+      {"..", "http://a/b/"},
+      {"../..", "http://a/"},
+      {"../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"g.", "http://a/b/c/g."},
+      {"./../g", "http://a/b/g"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+  };
+  for (const auto& [reference, resolved] : cases) EXPECT_EQ(resolve_iri(base, reference), resolved) << reference;
+}
+
+}  // namespace
+}  // namespace vantrel
