@@ -17,6 +17,12 @@ plain file and from a .gz of it. rdflib: WN18RR as N-Triples, parsed by
 rdflib and by PathSampler.read, and the two graphs' nodes, relations and
 triple counts compared. Line ends: the N-Triples file with lone carriage
 returns for line ends, against the same with line feeds.
+Turtle: the same triples sorted by subject (as dumps are), written as
+N-Triples and as Turtle with prefixes and ';' ',' abbreviations; read by
+PathSampler.read from each, by pyoxigraph's parse (iterating its triples
+from Python) and by rdflib (on the first --rdflib-triples of them: it holds
+the graph in Python objects). canonical: read(..., canonical=True) against
+read() of the N-Triples file, time and peak memory.
 """
 
 from __future__ import annotations
@@ -49,7 +55,40 @@ def write_ntriples(tsv: str, out: pathlib.Path, limit: int) -> pathlib.Path:
     return out
 
 
-def read_once(path: str, python_path: str | None = None) -> dict:
+def write_sorted_rdf(tsv: str, out: pathlib.Path, limit: int) -> tuple[pathlib.Path, pathlib.Path]:
+    """The first `limit` triples of `tsv`, sorted by head (stably), as
+    N-Triples and as Turtle with prefixes and ';' ',' abbreviations: one
+    graph, stated in the same order by both files."""
+    nt, ttl = out.with_suffix(".nt"), out.with_suffix(".ttl")
+    if nt.is_file() and ttl.is_file():
+        return nt, ttl
+    rows = []
+    with open(tsv, encoding="utf-8") as lines:
+        for number, line in enumerate(lines):
+            if number == limit:
+                break
+            head, relation, tail = line.rstrip("\n").split("\t")[:3]
+            rows.append((head, relation, f'"{tail} label"@en' if number % 10 == 9 else tail))
+    rows.sort(key=lambda row: row[0])
+    with open(nt, "w", encoding="utf-8") as nt_file, open(ttl, "w", encoding="utf-8") as ttl_file:
+        ttl_file.write(f"@prefix wd: <{ENTITY}> .\n@prefix wdt: <{PROPERTY}> .\n")
+        previous = (None, None)
+        for head, relation, tail in rows:
+            literal = tail.startswith('"')
+            nt_file.write(f"<{ENTITY}{head}> <{PROPERTY}{relation}> {tail if literal else f'<{ENTITY}{tail}>'} .\n")
+            obj = tail if literal else f"wd:{tail}"
+            if previous == (head, relation):
+                ttl_file.write(f" , {obj}")
+            elif previous[0] == head:
+                ttl_file.write(f" ;\n    wdt:{relation} {obj}")
+            else:
+                ttl_file.write(f"{' .' if previous[0] else ''}\nwd:{head} wdt:{relation} {obj}")
+            previous = (head, relation)
+        ttl_file.write(" .\n")
+    return nt, ttl
+
+
+def read_once(path: str, python_path: str | None = None, options: str = "") -> dict:
     """One PathSampler.read in a fresh process: seconds, triples, and the
     process's peak memory above what it held before (MiB)."""
     code = ("import json, sys, time, vantrel\n"
@@ -57,7 +96,7 @@ def read_once(path: str, python_path: str | None = None) -> dict:
             "from common import status_mib\n"
             "before = status_mib('VmRSS')\n"
             "start = time.perf_counter()\n"
-            "s = vantrel.PathSampler.read(sys.argv[1], 4.0, 10, 0)\n"
+            f"s = vantrel.PathSampler.read(sys.argv[1], 4.0, 10, 0{options})\n"
             "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': s.data_size,\n"
             "                  'peak_mib': status_mib('VmHWM') - before}))\n")
     out = subprocess.run([sys.executable, "-c", code, path], check=True, capture_output=True, text=True).stdout
@@ -159,6 +198,83 @@ def against_rdflib(nt: pathlib.Path, runs: int) -> dict:
             "rdflib_version": rdflib.__version__}
 
 
+def parse_elsewhere_once(library: str, path: pathlib.Path) -> dict:
+    """pyoxigraph's or rdflib's parse of a Turtle file in a fresh process:
+    seconds, triples and peak memory above what the process held before."""
+    parse = {
+        "pyoxigraph": "import pyoxigraph\n"
+                      "triples = sum(1 for _ in pyoxigraph.parse(path=sys.argv[1],\n"
+                      "                                          format=pyoxigraph.RdfFormat.TURTLE))\n",
+        "rdflib": "import rdflib\ntriples = len(rdflib.Graph().parse(sys.argv[1], format='turtle'))\n",
+    }[library]
+    code = ("import json, sys, time\n"
+            f"sys.path.insert(0, {str(HERE)!r})\n"
+            "from common import status_mib\n"
+            "before = status_mib('VmRSS')\n"
+            "start = time.perf_counter()\n"
+            + parse +
+            "print(json.dumps({'seconds': time.perf_counter() - start, 'triples': triples,\n"
+            "                  'peak_mib': status_mib('VmHWM') - before}))\n")
+    out = subprocess.run([sys.executable, "-c", code, str(path)], check=True, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def turtle_speed(nt: pathlib.Path, ttl: pathlib.Path, runs: int, rdflib_triples: int) -> dict:
+    """Triples a second: vantrel's Turtle against its N-Triples (the same
+    graph), pyoxigraph's and rdflib's Turtle; medians of `runs`, alternating."""
+    measures = {"vantrel_nt": [], "vantrel_turtle": [], "pyoxigraph": []}
+    for _ in range(runs):
+        measures["vantrel_nt"].append(read_once(str(nt)))
+        measures["vantrel_turtle"].append(read_once(str(ttl)))
+        try:
+            measures["pyoxigraph"].append(parse_elsewhere_once("pyoxigraph", ttl))
+        except subprocess.CalledProcessError:
+            measures.pop("pyoxigraph")
+            break
+    result = {}
+    for name, done in measures.items():
+        result[name] = {key: statistics.median(m[key] for m in done) for key in ("seconds", "peak_mib")}
+        result[name]["triples"] = done[0]["triples"]
+        result[name]["triples_per_s"] = done[0]["triples"] / result[name]["seconds"]
+    try:
+        import rdflib  # noqa: F401
+    except ImportError:
+        pass
+    else:
+        # rdflib on a prefix of the Turtle file, cut after a statement.
+        small = ttl.with_name(ttl.stem + f"-first-{rdflib_triples}.ttl")
+        if not small.is_file():
+            with open(ttl, encoding="utf-8") as source, open(small, "w", encoding="utf-8") as part:
+                # A line that starts a statement follows one that ends with " .".
+                for number, line in enumerate(source):
+                    if number >= rdflib_triples and not line.startswith(" "):
+                        break
+                    part.write(line)
+        done = parse_elsewhere_once("rdflib", small)
+        done["triples_per_s"] = done["triples"] / done["seconds"]
+        result["rdflib"] = done
+    turtle = result["vantrel_turtle"]["triples_per_s"]
+    result["turtle_over_ntriples"] = turtle / result["vantrel_nt"]["triples_per_s"]
+    for peer in ("pyoxigraph", "rdflib"):
+        if peer in result:
+            result[f"turtle_over_{peer}"] = turtle / result[peer]["triples_per_s"]
+    result["ntriples_bytes"], result["turtle_bytes"] = nt.stat().st_size, ttl.stat().st_size
+    return result
+
+
+def canonical_cost(nt: pathlib.Path, runs: int) -> dict:
+    """read(..., canonical=True) against read() of one file: time and peak memory."""
+    measures = {"plain": [], "canonical": []}
+    for _ in range(runs):
+        measures["plain"].append(read_once(str(nt)))
+        measures["canonical"].append(read_once(str(nt), options=", canonical=True"))
+    result = {name: {key: statistics.median(m[key] for m in done) for key in ("seconds", "peak_mib")}
+              for name, done in measures.items()}
+    result["time_ratio"] = result["canonical"]["seconds"] / result["plain"]["seconds"]
+    result["peak_ratio"] = result["canonical"]["peak_mib"] / result["plain"]["peak_mib"]
+    return result
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="tiny sizes and one run, for CI")
@@ -166,6 +282,9 @@ def main() -> int:
     parser.add_argument("--baseline", help="a directory holding an earlier build of vantrel")
     parser.add_argument("--nt-triples", type=int, default=5 * 10**6, help="lines of the big graph written as N-Triples")
     parser.add_argument("--runs", type=int, help="repetitions (default 5, quick 1)")
+    parser.add_argument("--turtle-triples", type=int, default=10**7, help="triples of the Turtle comparison")
+    parser.add_argument("--rdflib-triples", type=int, default=10**6, help="of those, the ones rdflib parses")
+    parser.add_argument("--only", choices=["turtle"], help="run the Turtle and canonical comparisons alone")
     parser.add_argument("--out", default=str(HERE / "out"))
     args = parser.parse_args()
     runs = args.runs or (1 if args.quick else 5)
@@ -176,7 +295,15 @@ def main() -> int:
     if source is None:
         source = str(out / "tiny.tsv")
         pathlib.Path(source).write_text("".join(f"Q{i}\tP{i % 7}\tQ{(i * 7) % 101}\n" for i in range(2000)))
-    results = {"construction": construction(source, args.baseline, runs)}
+    results = {}
+    turtle_limit = 20000 if args.quick else args.turtle_triples
+    nt_sorted, ttl = write_sorted_rdf(source, out / f"{pathlib.Path(source).stem}-{turtle_limit}-sorted", turtle_limit)
+    results["turtle"] = turtle_speed(nt_sorted, ttl, runs, 2000 if args.quick else args.rdflib_triples)
+    results["canonical"] = canonical_cost(nt_sorted, runs)
+    if args.only:
+        print(json.dumps(results, indent=2))
+        return 0
+    results["construction"] = construction(source, args.baseline, runs)
     limit = 20000 if args.quick else args.nt_triples
     nt = write_ntriples(source, out / f"{pathlib.Path(source).stem}-{limit}.nt", limit)
     results["ntriples"] = ntriples_speed(nt, runs)

@@ -113,10 +113,11 @@ def parser() -> argparse.ArgumentParser:
                epilog="Walk lengths are Poisson with mean --mean, capped at --max steps.")
     p.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
                    help="triple file: head<TAB>relation<TAB>tail per line, N-Triples (.nt), N-Quads (.nq), Turtle "
-                        "(.ttl) or TriG (.trig), compressed or not (.gz, .bz2, .xz, .zst) (default: the bundled "
+                        "(.ttl), TriG (.trig), RDF/XML (.rdf, .owl, .xml) or JSON-LD (.jsonld), compressed or not "
+                        "(.gz, .bz2, .xz, .zst), or a directory of them, read as one graph (default: the bundled "
                         "example)")
     p.add_argument("--version", action=ShowVersion, nargs=0, help="show the installed vantrel's version and exit")
-    p.add_argument("--input-format", choices=["tsv", "nt", "nq", "turtle", "trig"],
+    p.add_argument("--input-format", choices=["tsv", "nt", "nq", "turtle", "trig", "rdfxml", "jsonld"],
                    help="the file's format, when its name does not tell")
     p.add_argument("--base", metavar="IRI", help="what relative IRIs of an RDF file resolve against, when the file "
                                                  "sets no base of its own")

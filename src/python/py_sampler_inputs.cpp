@@ -6,16 +6,20 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "graph/canonical.hpp"
 #include "graph/id_graph.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
+#include "python/py_read_sources.hpp"
 #include "python/py_source.hpp"
 #include "read/byte_source.hpp"
 #include "read/formats.hpp"
@@ -29,102 +33,15 @@ namespace {
 constexpr const char* kReadName = "PathSampler.read()";
 
 constexpr Choice<GraphFormat> kFormatChoices[] = {  // read/formats' names
-    {"tsv", GraphFormat::kTsv},
-    {"nt", GraphFormat::kNTriples},
-    {"nq", GraphFormat::kNQuads},
-    {"turtle", GraphFormat::kTurtle},
-    {"trig", GraphFormat::kTriG}};
+    {"tsv", GraphFormat::kTsv},       {"nt", GraphFormat::kNTriples}, {"nq", GraphFormat::kNQuads},
+    {"turtle", GraphFormat::kTurtle}, {"trig", GraphFormat::kTriG},   {"rdfxml", GraphFormat::kRdfXml},
+    {"jsonld", GraphFormat::kJsonLd}};
 constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
 constexpr ParamDescription kReadParams[] = {
     {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
     {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
     {"progress", true, true},       {"canonical", true, true},       {"base", true, true},
-};
-
-// Whether the buffered binary file `raw` starts with gzip's magic number,
-// peeked at without reading it; false where it cannot be peeked at.
-bool starts_as_gzip(PyObject* raw) {
-  PyRef head(PyObject_CallMethod(raw, "peek", "n", Py_ssize_t{2}));
-  char* bytes = nullptr;
-  Py_ssize_t size = 0;
-  if (!head || PyBytes_AsStringAndSize(head.get(), &bytes, &size) < 0) {
-    PyErr_Clear();
-    return false;
-  }
-  const CompressionInfo* compressed = compression_from_magic(std::string_view(bytes, static_cast<std::size_t>(size)));
-  return compressed && compressed->compression == Compression::kGzip;
-}
-
-// A decompressing file object over the binary file `raw`, from Python's own
-// modules (which release the lock while they decompress); null with the
-// exception set.
-PyRef open_decompressor(Compression compression, PyObject* raw) {
-  auto module = [](const char* name) { return PyRef(PyImport_ImportModule(name)); };
-  switch (compression) {
-    case Compression::kGzip: {
-      // python-isal's igzip, where it is installed, inflates about three
-      // times as fast as zlib (a gzipped dump then reads near the plain
-      // file's speed); a file that does not start as gzip does goes to
-      // Python's gzip, whose message says so.
-      PyRef gzip = starts_as_gzip(raw) ? module("isal.igzip") : nullptr;
-      if (!gzip) {
-        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
-        PyErr_Clear();
-        gzip = module("gzip");
-      }
-      if (!gzip) return nullptr;
-      PyRef kwargs(Py_BuildValue("{s:O,s:s}", "fileobj", raw, "mode", "rb"));
-      PyRef type(PyObject_GetAttrString(gzip.get(), "GzipFile"));
-      PyRef args(PyTuple_New(0));
-      if (!kwargs || !type || !args) return nullptr;
-      return PyRef(PyObject_Call(type.get(), args.get(), kwargs.get()));
-    }
-    case Compression::kBzip2: {
-      PyRef bz2 = module("bz2");
-      return bz2 ? PyRef(PyObject_CallMethod(bz2.get(), "BZ2File", "O", raw)) : nullptr;
-    }
-    case Compression::kXz: {
-      PyRef lzma = module("lzma");
-      return lzma ? PyRef(PyObject_CallMethod(lzma.get(), "LZMAFile", "O", raw)) : nullptr;
-    }
-    case Compression::kZstd: {
-      // Python 3.14's own module, or the zstandard package.
-      if (PyRef zstd = module("compression.zstd")) return PyRef(PyObject_CallMethod(zstd.get(), "ZstdFile", "O", raw));
-      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
-      PyErr_Clear();
-      if (PyRef zstandard = module("zstandard")) {
-        PyRef decompressor(PyObject_CallMethod(zstandard.get(), "ZstdDecompressor", nullptr));
-        return decompressor ? PyRef(PyObject_CallMethod(decompressor.get(), "stream_reader", "O", raw)) : nullptr;
-      }
-      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
-      PyErr_Clear();
-      PyErr_SetString(PyExc_ModuleNotFoundError,
-                      "reading .zst needs a zstd module: Python 3.14's compression.zstd, or the zstandard package "
-                      "(pip install zstandard)");
-      return nullptr;
-    }
-    case Compression::kNone: break;
-  }
-  return new_ref(raw);
-}
-
-// Files read() opened itself, closed when it is done, whatever happened:
-// the decompressor first, then the file under it.
-class OpenedFiles {
- public:
-  ~OpenedFiles() {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);  // closing must not lose the error being raised
-    for (PyRef* file : {&decompressor, &raw}) {
-      if (!*file) continue;
-      PyRef closed(PyObject_CallMethod(file->get(), "close", nullptr));
-      if (!closed) PyErr_Clear();
-    }
-    PyErr_Restore(type, value, traceback);
-  }
-  PyRef raw;
-  PyRef decompressor;
 };
 
 constexpr const char* kFromIdsName = "PathSampler.from_ids()";
@@ -255,109 +172,6 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   });
 }
 
-namespace {
-
-// What read() was given to read: a path, or a binary file object. `name` is
-// what the format is told from and what notes name.
-struct ReadSource {
-  PyObject* object;
-  bool is_path;
-  std::string path;
-  PyRef filename;
-  std::string name;
-};
-
-// The source of `object`; false with the exception set.
-bool read_source_of(PyObject* object, ReadSource& out) {
-  out.object = object;
-  out.is_path = PyUnicode_Check(object) || PyBytes_Check(object) || PyObject_HasAttrString(object, "__fspath__");
-  if (out.is_path) {
-    if (!convert_path(object, out.path, out.filename)) return false;
-    out.name = out.path;
-    return true;
-  }
-  if (!PyFileSource::check(object)) return false;
-  PyRef name_object(PyObject_GetAttrString(object, "name"));
-  if (!name_object) PyErr_Clear();
-  PyRef text(name_object && (PyUnicode_Check(name_object.get()) || PyBytes_Check(name_object.get()))
-                 ? PyObject_Str(name_object.get())
-                 : PyObject_Repr(object));
-  if (!text) return false;
-  Py_ssize_t size;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-  if (!utf8) return false;
-  out.name.assign(utf8, static_cast<std::size_t>(size));
-  return true;
-}
-
-// base=: an absolute IRI; false with the exception set where it is not.
-bool convert_base(PyObject* object, std::string& base) {
-  if (!PyUnicode_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "base must be a str or None, not %.200s", Py_TYPE(object)->tp_name);
-    return false;
-  }
-  if (!convert_text(object, base)) return false;
-  if (!is_absolute_iri(base)) {
-    PyErr_Format(PyExc_ValueError, "base must be an absolute IRI (a scheme, then ':'), not %R", object);
-    return false;
-  }
-  return true;
-}
-
-// The reader's options for `source`: the format given, or the one its name
-// tells; false with the exception set where there is none, or where
-// literals are to be dropped from a format without them.
-bool read_options_for(const ReadSource& source, std::optional<GraphFormat> format, bool drop_literals,
-                      GraphReadOptions& options) {
-  if (!format) format = format_from_suffix(source.name);
-  struct stat status{};
-  if (!format && source.is_path && ::stat(source.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    // A directory's name tells no format, but that is not what is wrong with it.
-    raise_os_error(EISDIR, source.filename.get());
-    return false;
-  }
-  if (!format) {
-    PyErr_Format(PyExc_ValueError,
-                 "cannot tell the format of %R from its name: give format='tsv', 'nt', 'nq', "
-                 "'turtle' or 'trig'",
-                 source.filename ? source.filename.get() : source.object);
-    return false;
-  }
-  if (drop_literals && *format == GraphFormat::kTsv) {
-    PyErr_SetString(PyExc_ValueError, "literals='drop' applies to the RDF formats, not to format='tsv'");
-    return false;
-  }
-  options.format = *format;
-  options.drop_literals = drop_literals;
-  return true;
-}
-
-// The Python file object to read `source` through, if any: a compressed
-// path is opened here and decompressed by Python's modules, a file object
-// is read as it is, and a plain path (no object) is read by the core on
-// every thread. False with the exception set.
-bool open_python_source(const ReadSource& source, OpenedFiles& opened, std::optional<PyFileSource>& python_source) {
-  std::string_view suffixes = source.name;
-  const Compression compression = source.is_path ? strip_compression_suffix(suffixes) : Compression::kNone;
-  if (compression == Compression::kNone) {
-    if (!source.is_path) python_source.emplace(source.object);
-    return true;
-  }
-  PyRef io(PyImport_ImportModule("io"));
-  if (!io) return false;
-  opened.raw.reset(PyObject_CallMethod(io.get(), "open", "Os", source.filename.get(), "rb"));
-  if (!opened.raw) {
-    add_file_note(source.name, "source");  // as a plain path's failure to open is noted
-    return false;
-  }
-  opened.decompressor = open_decompressor(compression, opened.raw.get());
-  if (!opened.decompressor) return false;
-  python_source.emplace(opened.decompressor.get());
-  return true;
-}
-
-}  // namespace
-
 PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   PyRef slots[std::size(kReadParams)];
   if (parse_fn_args(kReadName, kReadParams, args, kwargs, false, false, slots) < 0) return nullptr;
@@ -375,42 +189,59 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (!progress.set(slots[6].get())) return nullptr;
   bool canonical = false;
   if (!convert_canonical(slots[7].get(), canonical)) return nullptr;
-  GraphReadOptions options;
-  if (slots[8] && slots[8].get() != Py_None && !convert_base(slots[8].get(), options.base)) return nullptr;
-  ReadSource source;
-  OpenedFiles opened;
-  std::optional<PyFileSource> python_source;
-  if (!read_source_of(slots[0].get(), source) || !read_options_for(source, format, drop_literals, options) ||
-      !open_python_source(source, opened, python_source)) {
-    return nullptr;
-  }
+  ReadRequest request{format, drop_literals, {}};
+  if (slots[8] && slots[8].get() != Py_None && !convert_base(slots[8].get(), request.base)) return nullptr;
+  std::vector<std::unique_ptr<ReadFile>> files;
+  if (!open_read_files(slots[0].get(), request, files)) return nullptr;
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
 
-  // Progress: bytes of the file read so far (of the compressed file, for a
-  // compressed path), or bytes the file object gave.
-  const CountingSource* counted = nullptr;
+  // Progress: bytes of the files read so far (of a compressed file, for a
+  // compressed path), or bytes a file object gave. Polls, and so reports,
+  // may come from any of the reading threads.
+  std::atomic<std::size_t> current{0};
+  std::atomic<const CountingSource*> counted{nullptr};
+  std::atomic<std::uint64_t> bytes_before{0};  // of the files done
   auto report_progress = [&] {
     progress.report([&] {
-      if (opened.raw) return PyObject_CallMethod(opened.raw.get(), "tell", nullptr);
-      return PyLong_FromUnsignedLongLong(counted ? counted->bytes_read() : 0);
+      const std::uint64_t before = bytes_before.load();
+      if (current.load() == files.size()) return PyLong_FromUnsignedLongLong(before);  // every file read
+      const ReadFile& file = *files[current.load()];
+      if (file.opened.raw) {
+        PyRef told(PyObject_CallMethod(file.opened.raw.get(), "tell", nullptr));
+        if (!told) return static_cast<PyObject*>(nullptr);
+        PyRef done(PyLong_FromUnsignedLongLong(before));
+        return done ? PyNumber_Add(told.get(), done.get()) : nullptr;
+      }
+      const CountingSource* source = counted.load();
+      return PyLong_FromUnsignedLongLong(before + (source ? source->bytes_read() : 0));
     });
   };
+  std::string reading_name = files.front()->source.name;  // what an error's note names
   return fill_sampler_with(
       std::move(owner),
       [&](const InterruptPoll& poll) {
-        std::optional<FileSource> plain;
-        if (!python_source) plain.emplace(source.path, poll);
-        CountingSource counting(python_source ? static_cast<ByteSource&>(*python_source) : *plain);
-        counted = &counting;
-        KG kg = read_graph(counting, options, poll);
+        GraphReading reading(files.front()->options);
+        for (std::size_t k = 0; k < files.size(); ++k) {
+          ReadFile& file = *files[k];
+          reading_name = file.source.name;
+          current.store(k);
+          std::optional<FileSource> plain;
+          if (!file.python_source) plain.emplace(file.source.path, poll);
+          CountingSource counting(file.python_source ? *file.python_source : static_cast<ByteSource&>(*plain));
+          counted.store(&counting);
+          reading.add(counting, file.options, poll);
+          counted.store(nullptr);
+          bytes_before += file.opened.raw ? file.size_on_disk : counting.bytes_read();
+        }
+        current.store(files.size());
+        KG kg = std::move(reading).finish(poll);
         if (canonical) kg = canonical_graph(std::move(kg), poll);
         progress.finish();
         if (progress) poll();  // the final count
-        counted = nullptr;
         return state_with(std::move(kg), walk);
       },
-      report_progress, &source.name, nullptr, "source");
+      report_progress, &reading_name, nullptr, "source");
 }
 
 }  // namespace vantrel::py

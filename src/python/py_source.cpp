@@ -4,22 +4,6 @@
 
 namespace vantrel::py {
 
-namespace {
-
-// Takes the interpreter lock for a scope, from a thread that may or may not hold it.
-class LockTaken {
- public:
-  LockTaken() : state_(PyGILState_Ensure()) {}
-  LockTaken(const LockTaken&) = delete;
-  LockTaken& operator=(const LockTaken&) = delete;
-  ~LockTaken() { PyGILState_Release(state_); }
-
- private:
-  PyGILState_STATE state_;
-};
-
-}  // namespace
-
 bool PyFileSource::check(PyObject* file) {
   if (PyObject_HasAttrString(file, "readinto") || PyObject_HasAttrString(file, "read")) return true;
   PyErr_Format(PyExc_TypeError,

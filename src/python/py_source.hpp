@@ -13,6 +13,18 @@
 
 namespace vantrel::py {
 
+// Takes the interpreter lock for a scope, from a thread that may or may not hold it.
+class LockTaken {
+ public:
+  LockTaken() : state_(PyGILState_Ensure()) {}
+  LockTaken(const LockTaken&) = delete;
+  LockTaken& operator=(const LockTaken&) = delete;
+  ~LockTaken() { PyGILState_Release(state_); }
+
+ private:
+  PyGILState_STATE state_;
+};
+
 class PyFileSource final : public ByteSource {
  public:
   // `file` must have readinto or read; false with TypeError set otherwise.

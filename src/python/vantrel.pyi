@@ -9,6 +9,9 @@ from typing_extensions import Buffer
 
 __all__ = ["__doc__", "PathSampler"]
 
+# What read() reads one file from: a path or a binary file object.
+_ReadSource = str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes]
+
 @final
 @type_check_only
 class _IdArray(Sequence[int], Buffer):
@@ -56,7 +59,7 @@ class PathSampler:
     @classmethod
     def read(
         cls,
-        source: str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes],
+        source: _ReadSource | list[_ReadSource] | tuple[_ReadSource, ...],
         mean_path_len: float,
         max_path_len: int,
         random_state: int,
@@ -68,8 +71,11 @@ class PathSampler:
         base: str | None = None,
     ) -> PathSampler:
         """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
-        suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package) or a
-        binary file object (read with readinto() or read()). format is "tsv" (the constructor's rules:
+        suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package), a
+        binary file object (read with readinto() or read()), a directory (its files whose suffix names a
+        format, in sorted name order) or a list or tuple of these, read in turn as one graph (errors name
+        the file; the blank nodes of each RDF file after the first get "@k" after their labels, k
+        counting files from 0, so that two files' _:b0 are two nodes). format is "tsv" (the constructor's rules:
         the same file gives the same graph), "nt" (N-Triples), "nq" (N-Quads, the graph term ignored),
         "turtle" or "trig" (the graph ignored), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl,
         .trig, under any compression suffix) when not given. Relative IRIs resolve against the

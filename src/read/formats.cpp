@@ -11,13 +11,17 @@ constexpr std::string_view kNTriplesSuffixes[] = {".nt"};
 constexpr std::string_view kNQuadsSuffixes[] = {".nq"};
 constexpr std::string_view kTurtleSuffixes[] = {".ttl"};
 constexpr std::string_view kTriGSuffixes[] = {".trig"};
+constexpr std::string_view kRdfXmlSuffixes[] = {".rdf", ".owl", ".xml"};
+constexpr std::string_view kJsonLdSuffixes[] = {".jsonld"};
 
-constexpr std::array<FormatInfo, 5> kFormats{{
+constexpr std::array<FormatInfo, 7> kFormats{{
     {GraphFormat::kTsv, "tsv", kTsvSuffixes},
     {GraphFormat::kNTriples, "nt", kNTriplesSuffixes},
     {GraphFormat::kNQuads, "nq", kNQuadsSuffixes},
     {GraphFormat::kTurtle, "turtle", kTurtleSuffixes},
     {GraphFormat::kTriG, "trig", kTriGSuffixes},
+    {GraphFormat::kRdfXml, "rdfxml", kRdfXmlSuffixes},
+    {GraphFormat::kJsonLd, "jsonld", kJsonLdSuffixes},
 }};
 
 constexpr std::array<CompressionInfo, 4> kCompressions{{

@@ -222,24 +222,40 @@ void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
   }
 }
 
-// Reads, parses and builds: every thread runs work(), which does what is
-// ready, handing pieces to the builder one at a time, in order.
+using Builder = std::variant<GraphBuilder<std::uint32_t>, GraphBuilder<std::uint64_t>>;
+
+// 32-bit ids while collecting, unless the source's size shows at once that
+// they will not do (a line of three fields takes at least three bytes); a
+// source of unknown size starts with them and widens if it must.
+Builder new_builder(const ByteSource& source, const GraphReadOptions& options) {
+  const std::optional<std::uint64_t> bytes = source.size_bound();
+  const std::uint64_t expected_edges = bytes ? *bytes / (options.format == GraphFormat::kTsv ? 32 : 128) : 0;
+  if (bytes && (*bytes + 1) / 3 > options.most_narrow_triples) {
+    return Builder(std::in_place_index<1>, expected_edges, options.buckets);
+  }
+  return Builder(std::in_place_index<0>, expected_edges, options.buckets);
+}
+
+// Reads, parses and builds one source: every thread runs work(), which
+// does what is ready, handing pieces to the builder one at a time, in order.
 class GraphPipeline {
  public:
-  GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads)
+  GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads, Builder& builder)
       : source_(source),
         options_(options),
-        rdf_parsers_{RdfLineParser(options.format == GraphFormat::kNQuads, options.drop_literals, options.base),
-                     TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals),
+        rdf_parsers_{RdfLineParser(options.format == GraphFormat::kNQuads, options.drop_literals, options.base,
+                                   options.blank_suffix),
+                     TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals, options.blank_suffix),
                      options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG},
         chunker_(source, options),
         // A source that one thread alone reads (a decompressing file
         // object) reads ahead a round of pieces more, so that the reader
         // is not kept waiting while the others catch up.
         chunks_(source.reads_on_any_thread() ? threads + 1 : 2 * threads + 2),
-        builder_(new_builder(source, options)) {}
+        builder_(builder) {}
 
-  KG run(unsigned threads, const InterruptPoll& poll) {
+  // Reads the whole source into the builder, or throws its failure.
+  void run(unsigned threads, const InterruptPoll& poll) {
     const std::thread::id caller = std::this_thread::get_id();
     run_tasks(
         threads, threads,
@@ -251,25 +267,9 @@ class GraphPipeline {
     ::malloc_trim(0);
     if (utf8_failed_) throw IoError::custom("InvalidData", "stream did not contain valid UTF-8");
     if (short_line_) throw *short_line_;
-    return std::visit([&](auto& builder) { return finish_graph(std::move(builder), options_.width, threads, poll); },
-                      builder_);
   }
 
  private:
-  using Builder = std::variant<GraphBuilder<std::uint32_t>, GraphBuilder<std::uint64_t>>;
-
-  // 32-bit ids while collecting, unless the source's size shows at once
-  // that they will not do (a line of three fields takes at least three
-  // bytes); a source of unknown size starts with them and widens if it must.
-  static Builder new_builder(const ByteSource& source, const GraphReadOptions& options) {
-    const std::optional<std::uint64_t> bytes = source.size_bound();
-    const std::uint64_t expected_edges = bytes ? *bytes / (options.format == GraphFormat::kTsv ? 32 : 128) : 0;
-    if (bytes && (*bytes + 1) / 3 > options.most_narrow_triples) {
-      return Builder(std::in_place_index<1>, expected_edges, options.buckets);
-    }
-    return Builder(std::in_place_index<0>, expected_edges, options.buckets);
-  }
-
   Chunk& slot(std::uint64_t index) { return chunks_[index % chunks_.size()]; }
 
   void work(bool on_caller, const InterruptPoll& poll) {
@@ -408,7 +408,7 @@ class GraphPipeline {
   // Interned by one thread at a time (interning_) and placed by one thread
   // at a time (placing_), which use separate parts of it; its type changes
   // (widening) only while nothing is being placed.
-  Builder builder_;
+  Builder& builder_;
 
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -429,9 +429,32 @@ class GraphPipeline {
 
 }  // namespace
 
+struct GraphReading::Collected {
+  std::optional<Builder> builder;
+};
+
+GraphReading::GraphReading(const GraphReadOptions& options)
+    : width_(options.width),
+      threads_(options.threads != 0 ? options.threads : available_cpus()),
+      collected_(std::make_unique<Collected>()) {}
+
+GraphReading::~GraphReading() = default;
+
+void GraphReading::add(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
+  if (!collected_->builder) collected_->builder.emplace(new_builder(source, options));
+  GraphPipeline(source, options, threads_, *collected_->builder).run(threads_, poll);
+}
+
+KG GraphReading::finish(const InterruptPoll& poll) && {
+  if (!collected_->builder) collected_->builder.emplace(std::in_place_index<0>, 0, BucketLimits{});
+  return std::visit([&](auto& builder) { return finish_graph(std::move(builder), width_, threads_, poll); },
+                    *collected_->builder);
+}
+
 KG read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
-  const unsigned threads = options.threads != 0 ? options.threads : available_cpus();
-  return GraphPipeline(source, options, threads).run(threads, poll);
+  GraphReading reading(options);
+  reading.add(source, options, poll);
+  return std::move(reading).finish(poll);
 }
 
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/interrupt.hpp"
@@ -16,7 +17,10 @@
 
 namespace vantrel {
 
-enum class GraphFormat { kTsv, kNTriples, kNQuads, kTurtle, kTriG };
+// kRdfXml and kJsonLd are named for read()'s table of formats: the reader
+// has no parser of its own for them, and takes what it is handed of them
+// (N-Triples, which the binding writes from pyoxigraph's triples) as N-Triples.
+enum class GraphFormat { kTsv, kNTriples, kNQuads, kTurtle, kTriG, kRdfXml, kJsonLd };
 
 struct GraphReadOptions {
   GraphFormat format = GraphFormat::kTsv;
@@ -25,6 +29,10 @@ struct GraphReadOptions {
   // RDF: the IRI that relative IRIs are resolved against (empty: none, and
   // a relative IRI is an error) until the document sets its own.
   std::string base;
+  // RDF: appended to every blank node's label, so that the blank nodes of
+  // sources read as one graph stay apart ("@1"; characters that no label as
+  // written can hold).
+  std::string blank_suffix;
   IdWidth width = IdWidth::kNarrowest;
   // Threads to parse and lay out on; 0: every CPU this process may use.
   unsigned threads = 0;
@@ -36,6 +44,31 @@ struct GraphReadOptions {
   // How the builder groups edges while it collects them (smaller only to
   // test the merging of its buckets).
   BucketLimits buckets;
+};
+
+// One graph read from sources in turn, as if they were one: ids go on
+// from one source to the next.
+class GraphReading {
+ public:
+  // `options`: the id width and the threads; each source's own options
+  // say how it is read.
+  explicit GraphReading(const GraphReadOptions& options);
+  ~GraphReading();
+  GraphReading(const GraphReading&) = delete;
+  GraphReading& operator=(const GraphReading&) = delete;
+
+  // Reads the triples of `source` after those of the sources before it,
+  // failing as read_graph() does.
+  void add(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll = {});
+
+  // The graph of every source added.
+  KG finish(const InterruptPoll& poll = {}) &&;
+
+ private:
+  struct Collected;
+  IdWidth width_;
+  unsigned threads_;
+  std::unique_ptr<Collected> collected_;
 };
 
 // The graph of the triples in `source`, one edge per triple in input order,

@@ -18,6 +18,7 @@ std::optional<RdfSyntaxProblem> RdfLineParser::parse(std::string_view text, std:
                                                      std::vector<StatementLabels>& statements,
                                                      std::uint64_t& lines) const {
   TermCursor in(text, labels);
+  in.blank_suffix = blank_suffix_;
   const std::string* const base = base_.empty() ? nullptr : &base_;
   std::uint64_t line = 1;
   try {

@@ -46,9 +46,10 @@ class RdfLineParser {
   // ignored). `drop_literals`: statements whose object is a literal are
   // checked, then left out.
   // `base`: what relative IRIs are resolved against (empty: none, and a
-  // relative IRI is an error).
-  RdfLineParser(bool quads, bool drop_literals, std::string base = {})
-      : quads_(quads), drop_literals_(drop_literals), base_(std::move(base)) {}
+  // relative IRI is an error). `blank_suffix`: appended to every blank
+  // node's label.
+  RdfLineParser(bool quads, bool drop_literals, std::string base = {}, std::string blank_suffix = {})
+      : quads_(quads), drop_literals_(drop_literals), base_(std::move(base)), blank_suffix_(std::move(blank_suffix)) {}
 
   // Parses every line of `text`, which must be valid UTF-8, appending each
   // kept statement's canonical labels to `labels` and its entry to
@@ -62,6 +63,7 @@ class RdfLineParser {
   bool quads_;
   bool drop_literals_;
   std::string base_;
+  std::string blank_suffix_;
 };
 
 }  // namespace vantrel

@@ -136,6 +136,7 @@ struct TermCursor {
   const char* next;
   const char* const text_end;
   std::string& labels;
+  std::string_view blank_suffix;  // appended to every blank node's label
 
   bool at_line_end() const { return next == text_end || *next == '\n' || *next == '\r'; }
   void skip_spaces() {
@@ -231,7 +232,7 @@ struct TermCursor {
     }
   }
 
-  // A blank node from its '_', appended as written.
+  // A blank node from its '_', appended as written (then blank_suffix).
   void blank_node() {
     const char* const start = next;
     ++next;
@@ -257,6 +258,7 @@ struct TermCursor {
     }
     next = last_good;
     labels.append(start, static_cast<std::size_t>(next - start));
+    labels.append(blank_suffix);
   }
 
   // A literal from its '"', appended canonically; a relative datatype IRI

@@ -392,6 +392,7 @@ class TurtleReader : public rdf::TermCursor {
     term.assign("_:").push_back(open);
     term.append(std::to_string(offset_ + static_cast<std::uint64_t>(at_byte - text_begin_)));
     term.push_back(close);
+    term.append(blank_suffix);
   }
 
   void blank_label(std::string& term) {
@@ -630,6 +631,7 @@ std::optional<RdfSyntaxProblem> TurtleParser::parse(std::string_view text, std::
                                                     std::string& labels, std::vector<StatementLabels>& statements,
                                                     std::uint64_t& lines) const {
   TurtleReader reader(text, offset, context, trig_, drop_literals_, labels, statements);
+  reader.blank_suffix = blank_suffix_;
   try {
     reader.document();
   } catch (const Problem& problem) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "read/ntriples.hpp"
@@ -53,7 +54,9 @@ class TurtleParser {
  public:
   // `trig`: TriG (graph blocks). `drop_literals`: statements whose object
   // is a literal are checked, then left out.
-  TurtleParser(bool trig, bool drop_literals) : trig_(trig), drop_literals_(drop_literals) {}
+  // `blank_suffix`: appended to every blank node's label.
+  TurtleParser(bool trig, bool drop_literals, std::string blank_suffix = {})
+      : trig_(trig), drop_literals_(drop_literals), blank_suffix_(std::move(blank_suffix)) {}
 
   // Parses `text`, which must be valid UTF-8 and begin where a statement
   // may, under `context` (which the directives in `text` then change);
@@ -68,6 +71,7 @@ class TurtleParser {
  private:
   bool trig_;
   bool drop_literals_;
+  std::string blank_suffix_;
 };
 
 }  // namespace vantrel

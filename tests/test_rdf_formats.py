@@ -1,7 +1,9 @@
-"""Turtle and TriG: the W3C suites, labels shared with N-Triples, the order
-of triples, blank node labels, and cutting a document into pieces."""
+"""Turtle, TriG, RDF/XML and JSON-LD: the W3C suites, labels shared with
+N-Triples, base IRIs, blank node labels, and many files read as one graph."""
 
 import re
+import subprocess
+import sys
 
 import pytest
 from conftest import ROOT
@@ -53,7 +55,7 @@ def w3c_cases():
     count check below keeps that honest)."""
     rdf, mf = "http://www.w3.org/1999/02/22-rdf-syntax-ns#", "http://www.w3.org/2001/sw/DataAccess/tests/test-manifest#"
     cases = []
-    for suite, fmt in [("rdf-turtle", "turtle"), ("rdf-trig", "trig")]:
+    for suite, fmt in [("rdf-turtle", "turtle"), ("rdf-trig", "trig"), ("rdf-xml", "rdfxml")]:
         manifest = RDF_TESTS / suite / "manifest.ttl"
         if not manifest.is_file():
             continue
@@ -67,7 +69,11 @@ def w3c_cases():
                 continue
             action = facts[mf + "action"][len(base):]
             result = facts.get(mf + "result", base)[len(base):] or None
-            cases.append(pytest.param(suite, fmt, kind, base + action, action, result, id=test.rpartition("#")[2]))
+            name = test.rpartition("#")[2]
+            canon = pytest.mark.xfail(strict=True, reason="pyoxigraph writes an XML literal with every namespace in "
+                                      "scope, not in exclusive canonical form")
+            marks = [canon] if name.startswith("xml-canon") else []
+            cases.append(pytest.param(suite, fmt, kind, base + action, action, result, id=name, marks=marks))
     return cases
 
 
@@ -76,10 +82,13 @@ CASES = w3c_cases()
 
 @pytest.mark.skipif(not CASES, reason=f"{RDF_TESTS} is not present")
 @pytest.mark.parametrize("suite, fmt, kind, base, action, result", CASES)
-def test_w3c_turtle_and_trig_suites(suite, fmt, kind, base, action, result):
+def test_w3c_suites(suite, fmt, kind, base, action, result):
+    if fmt == "rdfxml":
+        pytest.importorskip("pyoxigraph")
     path = str(RDF_TESTS / suite / action)
     if "Negative" in kind:
-        with pytest.raises(ValueError, match=r"^line \d+: "):
+        # pyoxigraph gives RDF/XML's problems no line.
+        with pytest.raises(ValueError, match=r"^line \d+: " if fmt != "rdfxml" else None):
             PathSampler.read(path, *ARGS, format=fmt, base=base)
         return
     sampler = PathSampler.read(path, *ARGS, format=fmt, base=base)
@@ -88,10 +97,11 @@ def test_w3c_turtle_and_trig_suites(suite, fmt, kind, base, action, result):
         assert isomorphic(set(labelled_triples(sampler)), set(labelled_triples(expected)))
 
 
-def test_w3c_turtle_and_trig_suites_are_all_there():
+def test_w3c_suites_are_all_there():
     if not RDF_TESTS.is_dir():
         pytest.skip(f"{RDF_TESTS} is not present")
-    assert len(CASES) == 74 + 94 + 145 + 98 + 115 + 143
+    # rdf-xml: its manifest comments out 6 of its 132 evaluation tests and 1 of its 41 negative ones.
+    assert len(CASES) == 74 + 94 + 145 + 98 + 115 + 143 + 40 + 126
 
 
 def test_turtle_gives_the_graph_and_walks_of_its_ntriples_translation(tmp_path):
@@ -141,3 +151,45 @@ def test_trig_graphs_are_read_and_forgotten_and_literals_can_be_dropped(tmp_path
                                          ("http://ex/b", "http://ex/p", "http://ex/c")]
     with open(path, "rb") as file:
         assert PathSampler.read(file, *ARGS, format="trig").data_size == 4
+
+
+def test_many_files_read_as_one_graph_in_order_with_blank_nodes_kept_apart(tmp_path):
+    (tmp_path / "b.nt").write_text("_:b0 <http://ex/p> <http://ex/x> .\n")
+    (tmp_path / "a.ttl").write_text("@prefix : <http://ex/> .\n_:b0 :p :y ; :q [] .\n")
+    (tmp_path / "c.tsv").write_text("x\tr\t_:b0\n")
+    (tmp_path / "notes.txt.orig").write_text("not read: its suffix names no format\n")
+    expected = [("_:b0", "http://ex/p", "http://ex/y"), ("_:b0", "http://ex/q", "_:[41]"),
+                ("_:b0@1", "http://ex/p", "http://ex/x"), ("x", "r", "_:b0")]
+    assert labelled_triples(PathSampler.read(tmp_path, *ARGS)) == expected
+    listed = PathSampler.read([str(tmp_path / n) for n in ("a.ttl", "b.nt", "c.tsv")], *ARGS)
+    assert labelled_triples(listed) == expected
+    (tmp_path / "b.nt").write_text("_:b0 <http://ex/p> <http://ex/x> .\n<bad> <http://ex/p> <http://ex/x> .\n")
+    with pytest.raises(ValueError, match="^line 2: expected an absolute IRI") as error:
+        PathSampler.read(tmp_path, *ARGS)
+    if hasattr(error.value, "__notes__"):
+        assert error.value.__notes__ == [f"source: {str(tmp_path / 'b.nt')!r}"]
+    with pytest.raises(ValueError, match="^read\\(\\) needs at least one source: the list is empty$"):
+        PathSampler.read([], *ARGS)
+
+
+def test_rdfxml_and_jsonld_go_through_pyoxigraph_with_blank_nodes_in_order(tmp_path):
+    jsonld = tmp_path / "kg.jsonld"
+    jsonld.write_text('{"@context": {"ex": "http://ex/"}, "@id": "ex:a",'
+                      ' "ex:p": [{"ex:q": "x"}, {"ex:q": {"@id": "_:n"}}]}')
+    code = ("import sys; sys.modules['pyoxigraph'] = None\nfrom vantrel import PathSampler\n"
+            f"PathSampler.read({str(jsonld)!r}, 4.0, 10, 7)\n")
+    missing = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert ("ImportError: format='jsonld' is read through pyoxigraph, which is not installed: "
+            "pip install 'vantrel[rdf]'") in missing.stderr
+    pytest.importorskip("pyoxigraph")
+    triples = labelled_triples(PathSampler.read(str(jsonld), *ARGS))
+    assert triples == labelled_triples(PathSampler.read(str(jsonld), *ARGS))  # pyoxigraph's own names are random
+    assert sorted(triples) == [("_:b0", "http://ex/q", '"x"'), ("_:b1", "http://ex/q", "_:b2"),
+                               ("http://ex/a", "http://ex/p", "_:b0"), ("http://ex/a", "http://ex/p", "_:b1")]
+    bad = tmp_path / "bad.rdf"
+    bad.write_text('<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">\n'
+                   '<rdf:Description rdf:nodeID="1-bad"/></rdf:RDF>\n')
+    with pytest.raises(ValueError, match="^1-bad is not a valid rdf:nodeID value") as error:
+        PathSampler.read(str(bad), *ARGS)
+    if hasattr(error.value, "__notes__"):
+        assert error.value.__notes__ == [f"source: {str(bad)!r}"]
