@@ -188,26 +188,25 @@ void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
   chunk.syntax.reset();
   std::string_view text = chunk.view();
   const std::size_t valid = valid_utf8_prefix(text);
+  std::size_t line_start = valid;
   if (valid < text.size()) {
-    // Parse the lines before the one that holds the bad bytes: a problem
-    // on one of them comes first.
-    std::size_t line_start = valid;
+    // Parse what comes before the bad bytes: a problem there comes first.
+    // Lines are parsed whole; Turtle's statements run over lines, and are
+    // parsed up to the bad bytes, a problem found where the text stops
+    // being that it stops.
     while (line_start > 0 && text[line_start - 1] != '\n' && text[line_start - 1] != '\r') --line_start;
-    text = text.substr(0, line_start);
+    text = text.substr(0, parsers.turtle ? valid : line_start);
   }
   chunk.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, chunk.labels,
                                                            chunk.statements, chunk.lines)
                                 : parsers.lines.parse(text, chunk.labels, chunk.statements, chunk.lines);
-  if (valid < chunk.size) {
-    // A statement of Turtle may run on to the bad line: a problem found
-    // there is that the text stops short.
+  if (valid < chunk.size && (!chunk.syntax || (parsers.turtle && chunk.syntax->offset >= valid))) {
     std::uint64_t bad_line = 1;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      bad_line += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    for (std::size_t i = 0; i < line_start; ++i) {
+      const char c = chunk.text[i];
+      bad_line += c == '\n' || (c == '\r' && chunk.text[i + 1] != '\n');
     }
-    if (!chunk.syntax || (parsers.turtle && chunk.syntax->line >= bad_line)) {
-      chunk.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
-    }
+    chunk.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
   }
   if (chunk.syntax) return;
   chunk.triples.resize(chunk.statements.size());

@@ -35,8 +35,9 @@ struct StatementLabels {
 
 // Where and why a text is not N-Triples (or N-Quads).
 struct RdfSyntaxProblem {
-  std::uint64_t line;   // 1-based, within the text parsed
-  std::string message;  // what was expected, and what was found
+  std::uint64_t line;        // 1-based, within the text parsed
+  std::string message;       // what was expected, and what was found
+  std::uint64_t offset = 0;  // where in the text it was found (Turtle and TriG)
 };
 
 // Parses texts of whole lines of one syntax.

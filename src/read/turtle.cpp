@@ -612,19 +612,19 @@ std::uint64_t count_line_ends(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::size_t> apply_directive(std::string_view text, std::size_t after_keyword, bool prefix,
-                                           TurtleContext& context) {
+DirectiveEnd apply_directive(std::string_view text, std::size_t after_keyword, bool prefix, TurtleContext& context) {
   TurtleContext changed = context;
   std::string labels;
   std::vector<StatementLabels> statements;
   TurtleReader reader(text.substr(after_keyword), 0, changed, false, false, labels, statements);
+  bool applied = true;
   try {
     reader.directive(prefix, true);
   } catch (const Problem&) {
-    return std::nullopt;
+    applied = false;
   }
-  context = std::move(changed);
-  return static_cast<std::size_t>(reader.next - text.data());
+  if (applied) context = std::move(changed);
+  return {applied, static_cast<std::size_t>(reader.next - text.data())};
 }
 
 std::optional<RdfSyntaxProblem> TurtleParser::parse(std::string_view text, std::uint64_t offset, TurtleContext context,
@@ -635,7 +635,8 @@ std::optional<RdfSyntaxProblem> TurtleParser::parse(std::string_view text, std::
   try {
     reader.document();
   } catch (const Problem& problem) {
-    return RdfSyntaxProblem{reader.line_of_next(), problem.message};
+    return RdfSyntaxProblem{reader.line_of_next(), problem.message,
+                            static_cast<std::uint64_t>(reader.next - text.data())};
   }
   lines = count_line_ends(text);
   return std::nullopt;

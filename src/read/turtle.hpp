@@ -44,11 +44,17 @@ struct TurtleContext {
   std::unordered_map<std::string, std::string, TransparentStringHash, std::equal_to<>> prefixes;
 };
 
+// Where a directive read by apply_directive() ends: after its IRI, or
+// where it stopped being one.
+struct DirectiveEnd {
+  bool applied;
+  std::size_t at;
+};
+
 // Applies the directive whose keyword ("@prefix", "PREFIX", "@base" or
-// "BASE") ends at `after_keyword` in `text` to `context`; returns where its
-// IRI ends, or nullopt (and `context` unchanged) where it is not one.
-std::optional<std::size_t> apply_directive(std::string_view text, std::size_t after_keyword, bool prefix,
-                                           TurtleContext& context);
+// "BASE") ends at `after_keyword` in `text` to `context`, or leaves
+// `context` as it is where that is not the start of one.
+DirectiveEnd apply_directive(std::string_view text, std::size_t after_keyword, bool prefix, TurtleContext& context);
 
 class TurtleParser {
  public:

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/utf8.hpp"
+
 namespace vantrel {
 
 namespace {
@@ -20,7 +22,7 @@ bool equals_folded(std::string_view word, std::string_view lower) {
 }
 
 // Where the string whose quote is at `at` ends (after its closing quote),
-// or text.size() where it does not.
+// or where a short one meets a line end, or text.size() where it does not.
 std::size_t string_end(std::string_view text, std::size_t at) {
   const char quote = text[at];
   const bool long_form = at + 2 < text.size() && text[at + 1] == quote && text[at + 2] == quote;
@@ -34,7 +36,7 @@ std::size_t string_end(std::string_view text, std::size_t at) {
       if (i + 2 < text.size() && text[i + 1] == quote && text[i + 2] == quote) return i + 3;
       ++i;
     } else if (!long_form && (c == '\n' || c == '\r')) {
-      return i;  // not a string the parser takes: the scan goes on from the line end
+      return i;  // not a string the parser takes
     } else {
       ++i;
     }
@@ -58,9 +60,8 @@ std::size_t after_directive_dot(std::string_view text, std::size_t at) {
   return 0;
 }
 
-}  // namespace
-
-std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& context) {
+// last_statement_end() over valid UTF-8.
+std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& context) {
   std::size_t cut = 0;
   std::size_t depth = 0;
   bool after_string = false;
@@ -78,14 +79,16 @@ std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& 
       case '<': {
         std::size_t end = i + 1;
         while (end < text.size() && text[end] != '>' && text[end] != '\n' && text[end] != ' ') ++end;
-        if (end == text.size()) return cut;  // the IRI goes on past the text
-        i = text[end] == '>' ? end + 1 : i + 1;
+        if (end == text.size()) return cut;        // the IRI goes on past the text
+        if (text[end] != '>') return text.size();  // no IRI: the parser stops at it or before
+        i = end + 1;
         break;
       }
       case '"':
       case '\'':
         i = string_end(text, i);
-        if (i == text.size()) return cut;  // the string may go on past the text
+        if (i == text.size()) return cut;                            // the string may go on past the text
+        if (text[i] == '\n' || text[i] == '\r') return text.size();  // a short string's line end: a problem
         after_string = true;
         break;
       case '[':
@@ -140,9 +143,11 @@ std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& 
         if (!prefix && !base) break;
         // A directive is a statement of its own: the context changes where it ends.
         TurtleContext changed = context;
-        const std::optional<std::size_t> end = apply_directive(text, i, prefix, changed);
-        if (!end) break;
-        const std::size_t after = at_form ? after_directive_dot(text, *end) : *end;
+        const DirectiveEnd end = apply_directive(text, i, prefix, changed);
+        // A directive the text may not hold whole yet waits for more; one
+        // that is not a directive is where the parser stops, or before.
+        if (!end.applied) return end.at + 4 >= text.size() ? cut : text.size();
+        const std::size_t after = at_form ? after_directive_dot(text, end.at) : end.at;
         if (after == 0 || after == text.size()) return cut;  // its end (or the name after it) not yet read
         context = std::move(changed);
         cut = i = after;
@@ -151,6 +156,21 @@ std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& 
     }
   }
   return cut;
+}
+
+}  // namespace
+
+std::size_t last_statement_end(std::string_view whole, bool trig, TurtleContext& context) {
+  // The scan reads valid UTF-8 only (a directive is read by the parser's own
+  // code). Bytes that are not UTF-8 make the piece that holds them fail,
+  // whatever follows them: a text with some is cut at its last statement
+  // before them, or else after all of it. Its last three bytes may be a
+  // character that the next read completes.
+  const std::size_t valid = valid_utf8_prefix(whole);
+  const bool bad_bytes = whole.size() - valid > 3;
+  const std::string_view text = whole.substr(0, valid);
+  const std::size_t cut = statement_end_in(text, trig, context);
+  return cut == 0 && bad_bytes ? whole.size() : cut;
 }
 
 }  // namespace vantrel

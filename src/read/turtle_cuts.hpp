@@ -16,7 +16,8 @@ namespace vantrel {
 // may under `context`: after a '.' outside brackets (not a number's or a
 // name's), after a TriG graph's closing '}', or after a directive; 0 if
 // there is none. `context` becomes the one in force there. On text that is
-// not Turtle the cuts may fall anywhere: the parser finds the problem first.
+// not Turtle (or not UTF-8) the cuts may fall anywhere after the last
+// statement before the problem: the parser finds the problem first.
 std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& context);
 
 }  // namespace vantrel
