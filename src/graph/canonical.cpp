@@ -15,52 +15,71 @@ namespace vantrel {
 namespace {
 
 // The ids of `labels` in the order of their bytes (as unsigned bytes, a
-// shorter label before the longer ones it begins), and the labels in that
-// order. Labels share long beginnings (an IRI's namespace): each is keyed by
-// its eight bytes after the beginning all of them share, as a big-endian
-// number (zeros past its end, which keeps the order), so that most
-// comparisons compare two numbers; equal keys compare the labels. The two
-// halves are sorted on two threads, then merged.
+// shorter label before the longer ones it begins), sorted eight bytes at a
+// time: a range of labels that agree so far skips the bytes all of them
+// share (an IRI's namespace), is sorted by its next eight bytes as a
+// big-endian number (zeros past a label's end), and its runs of equal
+// numbers go on the same way.
 template <class Id>
-std::vector<Id> sorted_ids(const LabelList& labels, LabelList& sorted, const InterruptPoll& poll) {
+std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) {
   const std::uint64_t count = labels.size();
-  std::size_t shared = count == 0 ? 0 : labels[0].size();
-  for (std::uint64_t id = 1; id < count && shared > 0; ++id) {
-    const std::string_view first = labels[0].substr(0, shared);
-    const std::string_view label = labels[id];
-    shared = static_cast<std::size_t>(
-        std::mismatch(first.begin(), first.end(), label.begin(), label.begin() + std::min(label.size(), shared)).first -
-        first.begin());
-  }
   struct Keyed {
     std::uint64_t key;
     Id id;
   };
   std::vector<Keyed> keyed(count);
-  for (std::uint64_t id = 0; id < count; ++id) {
-    const std::string_view rest = labels[id].substr(shared);
-    std::uint64_t key = 0;
-    for (std::size_t b = 0; b < 8; ++b) key = key << 8 | (b < rest.size() ? static_cast<unsigned char>(rest[b]) : 0u);
-    keyed[id] = {key, static_cast<Id>(id)};
-  }
-  const auto before = [&](const Keyed& a, const Keyed& b) {
-    return a.key != b.key ? a.key < b.key : labels[a.id] < labels[b.id];
+  for (std::uint64_t id = 0; id < count; ++id) keyed[id] = {0, static_cast<Id>(id)};
+  struct Range {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t offset;  // the labels of the range agree before it
   };
-  const auto middle = keyed.begin() + static_cast<std::ptrdiff_t>(count / 2);
-  run_tasks(
-      2, 2,
-      [&](std::uint64_t half, const InterruptPoll&) {
-        std::sort(half == 0 ? keyed.begin() : middle, half == 0 ? middle : keyed.end(), before);
-      },
-      poll);
-  std::inplace_merge(keyed.begin(), middle, keyed.end(), before);
-  std::vector<Id> order(count);
-  LabelArena arena;
-  for (std::uint64_t place = 0; place < count; ++place) {
-    order[place] = keyed[place].id;
-    arena.append(labels[keyed[place].id]);
+  std::vector<Range> ranges;
+  if (count > 1) ranges.push_back({0, count, 0});
+  std::uint64_t sorted = 0;
+  while (!ranges.empty()) {
+    auto [begin, end, offset] = ranges.back();
+    ranges.pop_back();
+    if ((sorted += end - begin) > kItemsPerPoll && poll) {
+      poll();
+      sorted = 0;
+    }
+    const std::string_view first = labels[keyed[begin].id];
+    std::size_t shared = first.size();
+    for (std::size_t i = begin + 1; i < end && shared > offset; ++i) {
+      const std::string_view label = labels[keyed[i].id];
+      std::size_t k = offset;
+      while (k < shared && k < label.size() && label[k] == first[k]) ++k;
+      shared = k;
+    }
+    offset = std::max(offset, shared);
+    // Labels that end by `offset` agree with the range's zeros-padded
+    // bytes: each begins the longer ones, so they come first, shortest first.
+    const auto ended = std::partition(keyed.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      keyed.begin() + static_cast<std::ptrdiff_t>(end),
+                                      [&](const Keyed& k) { return labels[k.id].size() <= offset; });
+    std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), ended,
+              [&](const Keyed& a, const Keyed& b) { return labels[a.id].size() < labels[b.id].size(); });
+    begin = static_cast<std::size_t>(ended - keyed.begin());
+    for (std::size_t i = begin; i < end; ++i) {
+      const std::string_view label = labels[keyed[i].id];
+      std::uint64_t key = 0;
+      for (std::size_t b = offset; b < offset + 8; ++b) {
+        key = key << 8 | (b < label.size() ? static_cast<unsigned char>(label[b]) : 0u);
+      }
+      keyed[i].key = key;
+    }
+    std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), keyed.begin() + static_cast<std::ptrdiff_t>(end),
+              [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
+    for (std::size_t run = begin; run < end;) {
+      std::size_t run_end = run + 1;
+      while (run_end < end && keyed[run_end].key == keyed[run].key) ++run_end;
+      if (run_end - run > 1) ranges.push_back({run, run_end, offset + 8});
+      run = run_end;
+    }
   }
-  sorted = std::move(arena).freeze();
+  std::vector<Id> order(count);
+  for (std::uint64_t place = 0; place < count; ++place) order[place] = keyed[place].id;
   return order;
 }
 
@@ -72,13 +91,36 @@ std::vector<Id> ranks_of(const std::vector<Id>& order) {
   return rank;
 }
 
-// The graph's triples as rows of ranks (head, relation, tail), sorted, and
-// where each head's rows start (first_row, one more than the nodes). Each
-// triple is one forward entry of its head: the rows of the head of rank k
-// start after those of the heads before it, so each head's entries are
-// written and sorted on their own, on every thread.
+// `labels` in `order`, in arrays of their exact sizes.
 template <class Id>
-std::vector<std::array<Id, 3>> sorted_rows(const BasicGraph<Id>& graph, const std::vector<Id>& node_order,
+LabelList labels_in_order(const LabelList& labels, const std::vector<Id>& order) {
+  auto bytes = ArrayRegion<char>::allocate(labels.bytes().size());
+  auto offsets = ArrayRegion<std::uint64_t>::allocate(order.size() + 1);
+  auto ascii = ArrayRegion<std::uint8_t>::allocate(order.size());
+  std::uint64_t at = 0;
+  for (std::size_t place = 0; place < order.size(); ++place) {
+    const std::string_view label = labels[order[place]];
+    offsets.mutable_data()[place] = at;
+    std::copy(label.begin(), label.end(), bytes.mutable_data() + at);
+    ascii.mutable_data()[place] = labels.is_ascii_label(order[place]) ? 1 : 0;
+    at += label.size();
+  }
+  offsets.mutable_data()[order.size()] = at;
+  return LabelList(std::move(bytes), std::move(offsets), std::move(ascii));
+}
+
+// A read-only view of `labels` that keeps their memory when their graph goes.
+LabelList shared_labels(const LabelList& labels) {
+  return LabelList(labels.bytes().share(), labels.offsets().share(), labels.ascii_flags().share());
+}
+
+// The graph's triples sorted by the ranks of (head, relation, tail): each
+// row's (relation, tail), and where each head's rows start (first_row, one
+// more than the nodes). Each triple is one forward entry of its head: the
+// rows of the head of rank k come after those of the heads before it, so
+// each head's entries are written and sorted on their own, on every thread.
+template <class Id>
+std::vector<std::array<Id, 2>> sorted_rows(const BasicGraph<Id>& graph, const std::vector<Id>& node_order,
                                            const std::vector<Id>& node_rank, const std::vector<Id>& relation_rank,
                                            std::vector<std::uint64_t>& first_row, const InterruptPoll& poll) {
   const Cell<Id>* const cells = graph.cells().data();
@@ -88,15 +130,15 @@ std::vector<std::array<Id, 3>> sorted_rows(const BasicGraph<Id>& graph, const st
   for (std::uint64_t rank = 0; rank < nodes; ++rank) {
     first_row[rank + 1] = first_row[rank] + cells[blocks[node_order[rank]]].header.forward_count;
   }
-  std::vector<std::array<Id, 3>> rows(first_row[nodes]);
+  std::vector<std::array<Id, 2>> rows(first_row[nodes]);
   for_node_ranges(nodes, poll, [&](std::uint64_t begin, std::uint64_t end) {
     for (std::uint64_t rank = begin; rank < end; ++rank) {
       const std::uint64_t block = blocks[node_order[rank]];
-      std::array<Id, 3>* const out = rows.data() + first_row[rank];
+      std::array<Id, 2>* const out = rows.data() + first_row[rank];
       const std::uint64_t forward = cells[block].header.forward_count;
       for (std::uint64_t k = 0; k < forward; ++k) {
         const EdgeCell<Id>& edge = cells[entry_cell(block, k)].edge;
-        out[k] = {static_cast<Id>(rank), relation_rank[edge.relation], node_rank[cells[edge.block].header.node]};
+        out[k] = {relation_rank[edge.relation], node_rank[cells[edge.block].header.node]};
       }
       std::sort(out, out + forward);
     }
@@ -104,15 +146,15 @@ std::vector<std::array<Id, 3>> sorted_rows(const BasicGraph<Id>& graph, const st
   return rows;
 }
 
-// The graph of `rows`, sorted by (head, relation, tail), the rows of head
-// n starting at first_row[n]: the graph graph_from_ids() makes of them,
-// laid out on every thread. A node's forward entries are its rows in
-// order; each task places the rows whose tail is in its range of nodes
-// (reading every row, writing only its own tails' backward entries and
-// the forward entries twinned with them), so that no two tasks write one
-// cell and the graph is the same for any number of them.
+// The graph of the sorted rows (those of head n from first_row[n]): the
+// graph graph_from_ids() makes of them, laid out on every thread. A node's
+// forward entries are its rows in order; each task places the rows whose
+// tail is in its range of nodes (reading every row, writing only its own
+// tails' backward entries and the forward entries twinned with them), so
+// that no two tasks write one cell and the graph is the same for any
+// number of them.
 template <class Id, class RowId>
-BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 3>>& rows,
+BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
                               const std::vector<std::uint64_t>& first_row, LabelList node_labels,
                               LabelList relation_labels, const InterruptPoll& poll) {
   const std::uint64_t nodes = node_labels.size();
@@ -127,7 +169,7 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 3>>& rows,
       [&](std::uint64_t task, const InterruptPoll&) {
         const auto [first, last] = tail_range(task);
         for (const auto& row : rows) {
-          if (row[2] >= first && row[2] < last) ++backward[row[2]];
+          if (row[1] >= first && row[1] < last) ++backward[row[1]];
         }
       },
       poll);
@@ -136,11 +178,13 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 3>>& rows,
   auto head_region = ArrayRegion<Id>::allocate(edges);
   Cell<Id>* const cells = cell_region.mutable_data();
   Id* const block_of = block_region.mutable_data();
+  Id* const heads = head_region.mutable_data();
   bool may_lack_edges = false;
   for (std::uint64_t n = 0; n < nodes; ++n) {
     const std::uint64_t forward = first_row[n + 1] - first_row[n];
     block_of[n] = static_cast<Id>(block_cells(forward, backward[n]));
     may_lack_edges = may_lack_edges || (forward == 0 && backward[n] == 0);
+    std::fill(heads + first_row[n], heads + first_row[n + 1], static_cast<Id>(n));
   }
   block_starts_from_sizes(block_of, nodes);
   for (std::uint64_t n = 0; n < nodes; ++n) {
@@ -148,27 +192,27 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 3>>& rows,
     backward[n] = 0;  // now: the backward entries placed so far
   }
   std::vector<bool> relation_used(relation_labels.size(), false);
-  for (const auto& row : rows) relation_used[row[1]] = true;
+  for (const auto& row : rows) relation_used[row[0]] = true;
   may_lack_edges =
       may_lack_edges || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
-  Id* const heads = head_region.mutable_data();
   run_tasks(
       tasks, tasks,
       [&](std::uint64_t task, const InterruptPoll& task_poll) {
         const auto [first, last] = tail_range(task);
-        for (std::uint64_t e = 0; e < edges; ++e) {
-          if (e % kItemsPerPoll == kItemsPerPoll - 1) task_poll();
-          const auto& [head, relation, tail] = rows[e];
-          if (tail < first || tail >= last) continue;
-          heads[e] = static_cast<Id>(head);
+        for (std::uint64_t head = 0; head < nodes; ++head) {
+          if (head % kItemsPerPoll == kItemsPerPoll - 1) task_poll();
           const Id head_block = block_of[head];
-          const Id tail_block = block_of[tail];
-          const auto forward_position = static_cast<Id>(e - first_row[head]);
-          const Id backward_position = backward[tail]++;
-          cells[entry_cell(head_block, forward_position)].edge = {tail_block, static_cast<Id>(relation),
-                                                                  backward_position};
-          cells[twin_cell(tail_block, cells[tail_block].header.forward_count, true, backward_position)].edge = {
-              head_block, static_cast<Id>(relation), forward_position};
+          for (std::uint64_t e = first_row[head]; e < first_row[head + 1]; ++e) {
+            const auto& [relation, tail] = rows[e];
+            if (tail < first || tail >= last) continue;
+            const Id tail_block = block_of[tail];
+            const auto forward_position = static_cast<Id>(e - first_row[head]);
+            const Id backward_position = backward[tail]++;
+            cells[entry_cell(head_block, forward_position)].edge = {tail_block, static_cast<Id>(relation),
+                                                                    backward_position};
+            cells[twin_cell(tail_block, cells[tail_block].header.forward_count, true, backward_position)].edge = {
+                head_block, static_cast<Id>(relation), forward_position};
+          }
         }
       },
       poll);
@@ -176,21 +220,32 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 3>>& rows,
                         std::move(relation_labels), Direction::kBoth, may_lack_edges, std::move(head_region));
 }
 
+// At its peak this holds the graph as read and the sorted rows (8 or 16
+// bytes a triple); the labels are copied in order once the graph as read,
+// but for its labels, is gone.
 template <class Id>
 KG canonical_of(KG& kg, const InterruptPoll& poll) {
-  LabelList node_labels;
-  LabelList relation_labels;
-  std::vector<std::array<Id, 3>> rows;
+  std::vector<Id> node_order;
+  std::vector<Id> relation_order;
+  std::vector<std::array<Id, 2>> rows;
   std::vector<std::uint64_t> first_row;
+  LabelList read_nodes;
+  LabelList read_relations;
   {
     const BasicGraph<Id>& graph = kg.as<Id>();
-    const std::vector<Id> node_order = sorted_ids<Id>(graph.node_labels(), node_labels, poll);
-    const std::vector<Id> relation_rank = ranks_of(sorted_ids<Id>(graph.relation_labels(), relation_labels, poll));
-    rows = sorted_rows(graph, node_order, ranks_of(node_order), relation_rank, first_row, poll);
+    node_order = label_order<Id>(graph.node_labels(), poll);
+    relation_order = label_order<Id>(graph.relation_labels(), poll);
+    rows = sorted_rows(graph, node_order, ranks_of(node_order), ranks_of(relation_order), first_row, poll);
+    read_nodes = shared_labels(graph.node_labels());
+    read_relations = shared_labels(graph.relation_labels());
   }
-  // The graph in read order is done with: its memory goes before the new one is built.
   kg = KG();
   if (poll) poll();
+  LabelList node_labels = labels_in_order(read_nodes, node_order);
+  LabelList relation_labels = labels_in_order(read_relations, relation_order);
+  read_nodes = LabelList();
+  read_relations = LabelList();
+  std::vector<Id>().swap(node_order);
   // As graph_from_ids() would choose: the narrowest ids the new graph's cells allow.
   if (fits_32_bit_ids(node_labels.size() + 2 * rows.size(), relation_labels.size())) {
     return KG(lay_out_sorted<std::uint32_t>(rows, first_row, std::move(node_labels), std::move(relation_labels), poll));

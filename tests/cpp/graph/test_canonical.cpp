@@ -56,6 +56,10 @@ TEST(CanonicalGraph, IsTheGraphOfTheSortedTriplesLaidOutOnEveryThread) {
     for (int e = 0; e < k % 5; ++e) b += "é";
     triples.push_back({k % 2 ? a : b, k % 4 ? "r" : shared, k % 3 ? shared : a});
   }
+  // Labels that zeros would pad alike: each begins the next.
+  for (const std::size_t zeros : {3u, 0u, 9u, 1u, 8u}) {
+    triples.push_back({"ab" + std::string(zeros, '\0'), "r", "ab"});
+  }
   const KG expected = by_definition(triples);
   EXPECT_EQ(dump(canonical_graph(graph_of_text(tsv_text(triples)))), dump(expected));
   std::reverse(triples.begin(), triples.end());
