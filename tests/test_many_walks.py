@@ -246,9 +246,14 @@ def test_buffers_and_tokens(abc_path):
         lambda t: t["1"],
     ],
 )
-def test_tokens_is_a_sequence_as_a_list_would_be(abc_path, query):
-    tokens = vantrel.PathSampler(abc_path, 3.0, 10, 1).tokens
+@pytest.mark.parametrize("attribute", ["tokens", "relations"])
+def test_tokens_and_relations_are_sequences_as_lists_would_be(abc_path, query, attribute):
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 1)
+    tokens = getattr(sampler, attribute)
     assert isinstance(tokens, collections.abc.Sequence)
+    if attribute == "relations":
+        assert list(tokens) == [t[:-5] for t in sampler.tokens[sampler.node_count::2]]
+        assert len(tokens) == sampler.relation_count == (len(sampler.tokens) - sampler.node_count) // 2
 
     def outcome(sequence):
         try:

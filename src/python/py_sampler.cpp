@@ -103,6 +103,13 @@ PyObject* PathSampler_get_node_count(PyObject* object, void*) {
 
 PyObject* PathSampler_get_tokens(PyObject* object, void*) { return new_tokens(object, &state_of(object).kg); }
 
+PyObject* PathSampler_get_relations(PyObject* object, void*) { return new_relations(object, &state_of(object).kg); }
+
+PyObject* PathSampler_get_relation_count(PyObject* object, void*) {
+  const KG& kg = state_of(object).kg;
+  return PyLong_FromUnsignedLongLong((kg.token_count() - kg.node_count()) / 2);
+}
+
 PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kwargs) {
   if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
     if (parse_fn_args(kSamplePathName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
@@ -301,6 +308,12 @@ PyGetSetDef PathSampler_getset[] = {
      "The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1.", nullptr},
     {"tokens", guarded<PathSampler_get_tokens>, nullptr,
      "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".", nullptr},
+    {"relations", guarded<PathSampler_get_relations>, nullptr,
+     "Relation id to label, a read-only sequence of str: relation r's tokens are node_count + 2 * r and the one "
+     "after.",
+     nullptr},
+    {"relation_count", guarded<PathSampler_get_relation_count>, nullptr,
+     "The number of relations. Relation ids run from 0 to relation_count - 1.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

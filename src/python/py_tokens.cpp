@@ -163,31 +163,53 @@ struct TokensObject {
   PyObject_HEAD
   PyObject* owner;  // strong reference: keeps `kg` alive
   const KG* kg;
+  bool relations;  // the relation labels by relation id, rather than the tokens
 };
 
-Py_ssize_t Tokens_length(PyObject* object) {
-  const std::uint64_t count = reinterpret_cast<TokensObject*>(object)->kg->token_count();
-  return static_cast<Py_ssize_t>(count);
+const TokensObject& tokens_of(PyObject* object) { return *reinterpret_cast<const TokensObject*>(object); }
+
+const char* kind_of(const TokensObject& tokens) { return tokens.relations ? "relation" : "token"; }
+
+std::uint64_t length_of(const TokensObject& tokens) {
+  const KG& kg = *tokens.kg;
+  return tokens.relations ? (kg.token_count() - kg.node_count()) / 2 : kg.token_count();
 }
+
+// Item `index`'s text: a token's, or relation `index`'s label (the text of
+// its forward token without the suffix).
+PathPiece text_of(const TokensObject& tokens, std::uint64_t index) {
+  if (!tokens.relations) return tokens.kg->token_text(index);
+  PathPiece piece = tokens.kg->token_text(tokens.kg->node_count() + 2 * index);
+  piece.suffix = Suffix::kNone;
+  return piece;
+}
+
+PyObject* str_of(const TokensObject& tokens, std::uint64_t index, std::string& joined) {
+  if (!tokens.relations) return token_to_str(*tokens.kg, index, joined);
+  const std::string_view label = text_of(tokens, index).label;
+  return PyUnicode_DecodeUTF8(label.data(), static_cast<Py_ssize_t>(label.size()), "strict");
+}
+
+Py_ssize_t Tokens_length(PyObject* object) { return static_cast<Py_ssize_t>(length_of(tokens_of(object))); }
 
 // Negative indices are made positive by the interpreter before this is called.
 PyObject* Tokens_item(PyObject* object, Py_ssize_t index) {
-  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
-  if (index < 0 || static_cast<std::uint64_t>(index) >= kg.token_count()) {
-    PyErr_SetString(PyExc_IndexError, "token id out of range");
+  const TokensObject& tokens = tokens_of(object);
+  if (index < 0 || static_cast<std::uint64_t>(index) >= length_of(tokens)) {
+    PyErr_Format(PyExc_IndexError, "%s id out of range", kind_of(tokens));
     return nullptr;
   }
   std::string joined;
-  return token_to_str(kg, static_cast<std::uint64_t>(index), joined);
+  return str_of(tokens, static_cast<std::uint64_t>(index), joined);
 }
 
-// The `count` tokens from `start` on, in steps of `step`, as a list of str.
-PyObject* Tokens_slice(const KG& kg, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) {
+// The `count` items from `start` on, in steps of `step`, as a list of str.
+PyObject* Tokens_slice(const TokensObject& tokens, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) {
   PyRef list(PyList_New(count));
   if (!list) return nullptr;
   std::string joined;
   for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* text = token_to_str(kg, static_cast<std::uint64_t>(start + i * step), joined);
+    PyObject* text = str_of(tokens, static_cast<std::uint64_t>(start + i * step), joined);
     if (!text) return nullptr;
     PyList_SET_ITEM(list.get(), i, text);
   }
@@ -196,16 +218,17 @@ PyObject* Tokens_slice(const KG& kg, Py_ssize_t start, Py_ssize_t step, Py_ssize
 
 // tokens[i] with a negative i counting from the end, or tokens[a:b:c] as a list.
 PyObject* Tokens_subscript(PyObject* object, PyObject* key) {
-  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
-  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  const TokensObject& tokens = tokens_of(object);
+  const Py_ssize_t length = static_cast<Py_ssize_t>(length_of(tokens));
   if (PySlice_Check(key)) {
     Py_ssize_t start, stop, step;
     if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
     const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
-    return Tokens_slice(kg, start, step, count);
+    return Tokens_slice(tokens, start, step, count);
   }
   if (!PyIndex_Check(key)) {
-    PyErr_Format(PyExc_TypeError, "token ids must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s ids must be integers or slices, not %.200s", kind_of(tokens),
+                 Py_TYPE(key)->tp_name);
     return nullptr;
   }
   Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
@@ -214,35 +237,35 @@ PyObject* Tokens_subscript(PyObject* object, PyObject* key) {
   return Tokens_item(object, index);
 }
 
-// The first token id in [lo, hi) whose text is `value`, or -1 (also for a
-// value that is not a str). Token texts are compared as UTF-8, with no str
-// made for them. -2 with an exception set on failure.
-Py_ssize_t find_token(const KG& kg, PyObject* value, Py_ssize_t lo, Py_ssize_t hi) {
+// The first id in [lo, hi) whose text is `value`, or -1 (also for a value
+// that is not a str). Texts are compared as UTF-8, with no str made for
+// them. -2 with an exception set on failure.
+Py_ssize_t find_token(const TokensObject& tokens, PyObject* value, Py_ssize_t lo, Py_ssize_t hi) {
   if (!PyUnicode_Check(value)) return -1;
   std::optional<std::string_view> utf8;
   if (!label_text_of(value, utf8)) return -2;
   if (!utf8) return -1;
   const std::string_view text = *utf8;
-  for (Py_ssize_t token = lo; token < hi; ++token) {
-    const PathPiece piece = kg.token_text(static_cast<std::uint64_t>(token));
+  for (Py_ssize_t index = lo; index < hi; ++index) {
+    const PathPiece piece = text_of(tokens, static_cast<std::uint64_t>(index));
     const std::string_view suffix = suffix_text(piece.suffix);
     if (text.size() == piece.label.size() + suffix.size() && text.starts_with(piece.label) && text.ends_with(suffix)) {
-      return token;
+      return index;
     }
   }
   return -1;
 }
 
 int Tokens_contains(PyObject* object, PyObject* value) {
-  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
-  const Py_ssize_t found = find_token(kg, value, 0, static_cast<Py_ssize_t>(kg.token_count()));
+  const TokensObject& tokens = tokens_of(object);
+  const Py_ssize_t found = find_token(tokens, value, 0, static_cast<Py_ssize_t>(length_of(tokens)));
   return found == -2 ? -1 : found >= 0;
 }
 
 // index(value, start=0, stop=len): as list.index, bounds adjusted as slices are.
 PyObject* Tokens_index(PyObject* object, PyObject* const* args, Py_ssize_t nargs) {
-  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
-  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  const TokensObject& tokens = tokens_of(object);
+  const Py_ssize_t length = static_cast<Py_ssize_t>(length_of(tokens));
   if (nargs < 1 || nargs > 3) {
     PyErr_Format(PyExc_TypeError, "index expected 1 to 3 arguments, got %zd", nargs);
     return nullptr;
@@ -255,21 +278,21 @@ PyObject* Tokens_index(PyObject* object, PyObject* const* args, Py_ssize_t nargs
     if (bounds[i - 1] < 0) bounds[i - 1] = std::max<Py_ssize_t>(bounds[i - 1] + length, 0);
     bounds[i - 1] = std::min(bounds[i - 1], length);
   }
-  const Py_ssize_t found = find_token(kg, args[0], bounds[0], bounds[1]);
+  const Py_ssize_t found = find_token(tokens, args[0], bounds[0], bounds[1]);
   if (found == -2) return nullptr;
   if (found < 0) {
-    PyErr_Format(PyExc_ValueError, "%R is not in tokens", args[0]);
+    PyErr_Format(PyExc_ValueError, "%R is not in %ss", args[0], kind_of(tokens));
     return nullptr;
   }
   return PyLong_FromSsize_t(found);
 }
 
 PyObject* Tokens_count(PyObject* object, PyObject* value) {
-  const KG& kg = *reinterpret_cast<TokensObject*>(object)->kg;
-  const Py_ssize_t length = static_cast<Py_ssize_t>(kg.token_count());
+  const TokensObject& tokens = tokens_of(object);
+  const Py_ssize_t length = static_cast<Py_ssize_t>(length_of(tokens));
   Py_ssize_t count = 0;
-  for (Py_ssize_t found = find_token(kg, value, 0, length); found != -1;
-       found = find_token(kg, value, found + 1, length)) {
+  for (Py_ssize_t found = find_token(tokens, value, 0, length); found != -1;
+       found = find_token(tokens, value, found + 1, length)) {
     if (found == -2) return nullptr;
     ++count;
   }
@@ -278,8 +301,8 @@ PyObject* Tokens_count(PyObject* object, PyObject* value) {
 
 PyMethodDef Tokens_methods[] = {
     {"index", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<Tokens_index>)), METH_FASTCALL,
-     "index($self, value, start=0, stop=sys.maxsize, /)\n--\n\nThe first token id whose text is `value`."},
-    {"count", guarded<Tokens_count>, METH_O, "count($self, value, /)\n--\n\nHow many tokens have the text `value`."},
+     "index($self, value, start=0, stop=sys.maxsize, /)\n--\n\nThe first id whose text is `value`."},
+    {"count", guarded<Tokens_count>, METH_O, "count($self, value, /)\n--\n\nHow many ids have the text `value`."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -294,7 +317,9 @@ void Tokens_dealloc(PyObject* object) {
   Py_TYPE(object)->tp_free(object);
 }
 
-PyObject* Tokens_repr(PyObject* object) { return PyUnicode_FromFormat("<vantrel tokens: %zd>", Tokens_length(object)); }
+PyObject* Tokens_repr(PyObject* object) {
+  return PyUnicode_FromFormat("<vantrel %ss: %zd>", kind_of(tokens_of(object)), Tokens_length(object));
+}
 
 PySequenceMethods Tokens_as_sequence = {
     guarded<Tokens_length>,    // sq_length
@@ -320,33 +345,53 @@ PyMappingMethods Tokens_as_mapping = {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 PyTypeObject TokensType = {PyVarObject_HEAD_INIT(nullptr, 0)};
+PyTypeObject RelationsType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 #pragma GCC diagnostic pop
 
-int ready_tokens_type() {
-  if (PyType_HasFeature(&TokensType, Py_TPFLAGS_READY)) return 0;
-  TokensType.tp_name = "Tokens";
-  TokensType.tp_basicsize = sizeof(TokensObject);
-  TokensType.tp_dealloc = Tokens_dealloc;
-  TokensType.tp_repr = guarded<Tokens_repr>;
-  TokensType.tp_as_sequence = &Tokens_as_sequence;
-  TokensType.tp_as_mapping = &Tokens_as_mapping;
-  TokensType.tp_methods = Tokens_methods;
-  TokensType.tp_traverse = Tokens_traverse;
-  TokensType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  TokensType.tp_doc =
-      "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
-      "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.";
-  if (PyType_Ready(&TokensType) < 0) return -1;
-  return register_as_sequence(&TokensType);
+namespace {
+
+// Readies one of the two sequence types, which differ in name and doc only.
+int ready_sequence_type(PyTypeObject& type, const char* name, const char* doc) {
+  if (PyType_HasFeature(&type, Py_TPFLAGS_READY)) return 0;
+  type.tp_name = name;
+  type.tp_basicsize = sizeof(TokensObject);
+  type.tp_dealloc = Tokens_dealloc;
+  type.tp_repr = guarded<Tokens_repr>;
+  type.tp_as_sequence = &Tokens_as_sequence;
+  type.tp_as_mapping = &Tokens_as_mapping;
+  type.tp_methods = Tokens_methods;
+  type.tp_traverse = Tokens_traverse;
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_doc = doc;
+  if (PyType_Ready(&type) < 0) return -1;
+  return register_as_sequence(&type);
 }
 
-PyObject* new_tokens(PyObject* owner, const KG* kg) {
-  auto* object = PyObject_GC_New(TokensObject, &TokensType);
+PyObject* new_sequence(PyTypeObject& type, PyObject* owner, const KG* kg, bool relations) {
+  auto* object = PyObject_GC_New(TokensObject, &type);
   if (!object) return nullptr;
   object->owner = new_ref(owner).release();
   object->kg = kg;
+  object->relations = relations;
   PyObject_GC_Track(object);
   return reinterpret_cast<PyObject*>(object);
 }
+
+}  // namespace
+
+int ready_tokens_type() {
+  if (ready_sequence_type(TokensType, "Tokens",
+                          "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
+                          "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.") < 0) {
+    return -1;
+  }
+  return ready_sequence_type(RelationsType, "Relations",
+                             "A PathSampler's relation labels, by relation id: relation r's tokens are\n"
+                             "node_count + 2 * r (forward) and the one after it (backward).");
+}
+
+PyObject* new_tokens(PyObject* owner, const KG* kg) { return new_sequence(TokensType, owner, kg, false); }
+
+PyObject* new_relations(PyObject* owner, const KG* kg) { return new_sequence(RelationsType, owner, kg, true); }
 
 }  // namespace vantrel::py

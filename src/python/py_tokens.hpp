@@ -58,10 +58,18 @@ PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t
 // text, made on demand.
 extern PyTypeObject TokensType;
 
+// The type of PathSampler.relations: the relation labels by relation id,
+// the same kind of sequence.
+extern PyTypeObject RelationsType;
+
 // A new Tokens sequence over `kg`, which `owner` keeps alive.
 PyObject* new_tokens(PyObject* owner, const KG* kg);
 
-// Readies TokensType; done once per process. -1 with an exception set on failure.
+// A new Relations sequence over `kg`, which `owner` keeps alive.
+PyObject* new_relations(PyObject* owner, const KG* kg);
+
+// Readies TokensType and RelationsType; done once per process. -1 with an
+// exception set on failure.
 int ready_tokens_type();
 
 }  // namespace vantrel::py

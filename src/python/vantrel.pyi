@@ -151,6 +151,13 @@ class PathSampler:
         """Token id to text: node labels (ids 0 to n - 1, in order of first occurrence, or from_ids's own
         ids), then for each relation in the same order "rel::-->" and "rel::<--". Each str is made on demand; slices,
         index() and count() work as on a list."""
+    @property
+    def relations(self) -> Sequence[str]:
+        """Relation id to label, a read-only sequence of str (made on demand, as tokens'): relation r's
+        tokens are node_count + 2 * r ("label::-->") and the one after it ("label::<--")."""
+    @property
+    def relation_count(self) -> int:
+        """The number of relations. Relation ids run from 0 to relation_count - 1."""
     def sample_path(self) -> list[str]:
         """Draws one walk: a Poisson number of steps (plus one, capped at max_path_len)."""
     def sample_paths(self, count: int) -> list[list[str]]:
