@@ -143,6 +143,9 @@ def test_conversion_failures(abc_path, position, value, error):
         vantrel.PathSampler(*args)
     if position == 0 and error is TypeError:
         assert str(info.value) == "" and info.value.args == ()
+        if hasattr(info.value, "add_note"):  # Python 3.11+: a note says what would work
+            hint = "data_path must be a str: pass str(path), or use PathSampler.read(), which takes any path"
+            assert getattr(info.value, "__notes__", []) == ([hint] if value is not None else [])
 
 
 def test_first_failing_conversion_wins(abc_path):

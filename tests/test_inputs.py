@@ -346,6 +346,10 @@ def test_compressed_and_undecodable_paths_are_named_in_notes(tmp_path):
     (gzip.compress(b"a\tr\tb\n"), "this looks like gzip-compressed data: PathSampler.read(...) reads it from a path "
                                   "with its suffix"),
     (b"a\tr\n", None),
+    (b"Rhine,flows_into,North Sea\n", "fields are separated by tabs: the file's first line has none, but commas that "
+                                      "would separate three or more"),
+    (b"Rhine flows_into Basel\n", "fields are separated by tabs: the file's first line has none, but spaces that "
+                                  "would separate three or more"),
 ])
 def test_constructor_hints_at_what_a_refused_file_is(tmp_path, content, hint):
     if not hasattr(BaseException, "add_note"):

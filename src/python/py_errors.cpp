@@ -95,7 +95,10 @@ PyRef format_hint_note(const std::string* data_path, const char* input_name) {
   const std::string_view hint = format_hint(std::string_view(head, static_cast<std::size_t>(file.gcount())));
   if (hint.empty()) return nullptr;
   std::string text = "this looks like ";
-  if (hint == "N-Triples" || hint == "Turtle") {
+  if (hint == "commas" || hint == "spaces") {
+    text = "fields are separated by tabs: the file's first line has none, but ";
+    text.append(hint).append(" that would separate three or more");
+  } else if (hint == "N-Triples" || hint == "Turtle") {
     text.append(hint).append(": PathSampler.read(...) reads it");
   } else {
     text.append(hint).append("-compressed data: PathSampler.read(...) reads it from a path with its suffix");
@@ -123,6 +126,21 @@ void add_file_note(const std::string& data_path, const char* input_name) {
 #else
   (void)data_path;
   (void)input_name;
+#endif
+}
+
+void add_note(const char* text) {
+#if PY_VERSION_HEX >= 0x030B0000
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value) {
+    PyRef added(PyObject_CallMethod(value, "add_note", "s", text));
+    if (!added) PyErr_Clear();
+  }
+  PyErr_Restore(type, value, traceback);
+#else
+  (void)text;
 #endif
 }
 

@@ -105,6 +105,10 @@ inline constexpr auto guarded = &GuardedEntry<Function>::call;
 // failure of the input `data_path` ("source: 'kg.nt.gz'"; Python 3.11+).
 void add_file_note(const std::string& data_path, const char* input_name);
 
+// Adds `text` as a note to the pending exception (Python 3.11+; nothing
+// before).
+void add_note(const char* text);
+
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.
 void raise_os_error(int code, PyObject* filename);

@@ -73,10 +73,16 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
   std::string data_path;
   WalkArguments walk;
-  if (!convert_text(slots[0].get(), data_path) ||
-      !convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) {
+  // A path of another type is refused with the fixed (empty) message; a
+  // note says what would have worked.
+  const bool other_path = !PyUnicode_Check(slots[0].get()) &&
+                          (PyBytes_Check(slots[0].get()) || PyObject_HasAttrString(slots[0].get(), "__fspath__"));
+  if (!convert_text(slots[0].get(), data_path)) {
+    if (other_path)
+      add_note("data_path must be a str: pass str(path), or use PathSampler.read(), which takes any path");
     return nullptr;
   }
+  if (!convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) return nullptr;
 
   return fill_sampler(
       std::move(owner),

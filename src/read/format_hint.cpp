@@ -1,5 +1,7 @@
 #include "read/format_hint.hpp"
 
+#include <algorithm>
+
 #include "read/formats.hpp"
 
 namespace vantrel {
@@ -42,7 +44,15 @@ std::string_view format_hint(std::string_view head) {
       // Only a whole line can be judged: one cut off by the end of `head` cannot.
       if (end == std::string_view::npos) return "";
       if (looks_like_ntriples(line.substr(first))) return "N-Triples";
-      return looks_like_turtle(line.substr(first)) ? "Turtle" : "";
+      if (looks_like_turtle(line.substr(first))) return "Turtle";
+      // A line of one field (no tab) that other separators cut into three
+      // or more; not one that starts as RDF terms do.
+      if (line.find('\t') != std::string_view::npos) return "";
+      if (line.substr(first).starts_with('<') || line.substr(first).starts_with("_:")) return "";
+      if (std::count(line.begin(), line.end(), ',') >= 2) return "commas";
+      std::string_view trimmed = line.substr(first);
+      while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\r')) trimmed.remove_suffix(1);
+      return std::count(trimmed.begin(), trimmed.end(), ' ') >= 2 ? "spaces" : "";
     }
     if (end == std::string_view::npos) break;
     head.remove_prefix(end + 1);

@@ -11,7 +11,9 @@ namespace vantrel {
 // like when it is not tab-separated triples: "gzip", "bzip2", "xz" or
 // "zstd" compressed data, "N-Triples" (a first line of three terms that ends
 // with " ." and holds no tab), "Turtle" (a first line that is a prefix or
-// base directive), or empty when it is none of these.
+// base directive), "commas" or "spaces" (a first line with no tab, which
+// two or more of them would cut into fields), or empty when it is none of
+// these.
 std::string_view format_hint(std::string_view head);
 
 }  // namespace vantrel
