@@ -90,6 +90,8 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (["kg.tsv", "--threads", "100000"], "vantrel-walks: error: argument --threads: invalid thread count value: "),
     (["kg.tsv", "--each", str(2**64 - 1)], "vantrel-walks: error: --each 18446744073709551615: that many walks"),
     (["kg.tsv", "--jsonl", "--format", "tsv"], "vantrel-walks: error: --jsonl writes JSON lines: it goes with no"),
+    (["kg.tsv", "--each", "2", "--count", "5"], "vantrel-walks: error: --each K writes K walks for each start node: "),
+    (["-"], "vantrel-walks: error: - reads standard input, whose format no name tells: give --input-format"),
     (["absent.tsv", "-o", "no/such/dir/walks.tsv"], "vantrel-walks: error: -o no/such/dir/walks.tsv: no directory "),
 ])
 def test_errors_are_one_line_and_status_2(tmp_path, args, message):
@@ -167,3 +169,13 @@ def test_an_output_that_is_the_input_is_refused(tmp_path):
     assert (result.returncode, result.stderr) == (
         2, "vantrel-walks: error: -o alias.tsv is the input file: it would be replaced by its walks\n")
     assert (tmp_path / "kg.tsv").read_text() == RIVERS
+
+
+def test_standard_input_and_the_summary_in_the_right_number(write_kg, tmp_path):
+    path = write_kg("A\tr\tB\n")
+    with open(path, "rb") as triples:
+        result = subprocess.run([sys.executable, "-m", "vantrel_cli", "-", "--input-format", "tsv", "--count", "1",
+                                 "--max", "1"], stdin=triples, capture_output=True, text=True, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == "standard input: 1 triple; writing 1 walk\n1 walk, 3 tokens\n"
+    assert result.stdout.count("\t") == 2 and "\r" not in result.stderr

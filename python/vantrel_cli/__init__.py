@@ -112,10 +112,10 @@ def parser() -> argparse.ArgumentParser:
     p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0],
                epilog="Walk lengths are Poisson with mean --mean, capped at --max steps.")
     p.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
-                   help="triple file: head<TAB>relation<TAB>tail per line, N-Triples (.nt), N-Quads (.nq), Turtle "
-                        "(.ttl), TriG (.trig), RDF/XML (.rdf, .owl, .xml) or JSON-LD (.jsonld), compressed or not "
-                        "(.gz, .bz2, .xz, .zst), or a directory of them, read as one graph (default: the bundled "
-                        "example)")
+                   help="triple file (- for standard input, with --input-format): head<TAB>relation<TAB>tail per "
+                        "line, N-Triples (.nt), N-Quads (.nq), Turtle (.ttl), TriG (.trig), RDF/XML (.rdf, .owl, "
+                        ".xml) or JSON-LD (.jsonld), compressed or not (.gz, .bz2, .xz, .zst), or a directory of "
+                        "them, read as one graph (default: the bundled example)")
     p.add_argument("--version", action=ShowVersion, nargs=0, help="show the installed vantrel's version and exit")
     p.add_argument("--input-format", choices=["tsv", "nt", "nq", "turtle", "trig", "rdfxml", "jsonld"],
                    help="the file's format, when its name does not tell")
@@ -126,7 +126,7 @@ def parser() -> argparse.ArgumentParser:
                         "the order of the file's lines")
     p.add_argument("--drop-literals", action="store_true",
                    help="N-Triples and N-Quads: leave out triples whose object is a literal")
-    p.add_argument("--count", type=count_of, default=10, help="number of walks (default 10)")
+    p.add_argument("--count", type=count_of, help="number of walks (default 10)")
     p.add_argument("--each", type=count_of, metavar="K",
                    help="K walks starting at every node (or every node of --start-file) instead of --count walks")
     p.add_argument("--start-file", metavar="FILE",
@@ -165,10 +165,15 @@ def read_graph(args: argparse.Namespace):
     bytes read for files of 64 MiB or more."""
     import vantrel
 
-    size = os.path.getsize(args.data) if os.path.isfile(args.data) else 0
-    progress = Progress(size, unit="B") if not args.no_progress and size >= 64 << 20 and sys.stderr else None
+    if args.data == "-":
+        if args.input_format is None:
+            raise UsageError("- reads standard input, whose format no name tells: give --input-format")
+        source, size = sys.stdin.buffer, 0
+    else:
+        source, size = args.data, os.path.getsize(args.data) if os.path.isfile(args.data) else 0
+    progress = terminal_progress(size, "B", args, 64 << 20)
     try:
-        sampler = vantrel.PathSampler.read(args.data, args.mean, args.max, args.seed, format=args.input_format,
+        sampler = vantrel.PathSampler.read(source, args.mean, args.max, args.seed, format=args.input_format,
                                            literals="drop" if args.drop_literals else "keep", progress=progress,
                                            canonical=args.canonical, base=args.base)
     except OSError as error:
@@ -228,7 +233,7 @@ def starts(sampler, args: argparse.Namespace):
     if args.start_file is None:
         if args.each is not None:
             return "each", args.each * sampler.node_count
-        return "random", args.count
+        return "random", 10 if args.count is None else args.count
     with open(args.start_file, encoding="utf-8") as lines:
         labels = [line.rstrip("\r\n") for line in lines if line.strip()]
     if not labels:
@@ -237,7 +242,21 @@ def starts(sampler, args: argparse.Namespace):
         ids = sampler.node_ids(labels)
     except KeyError as error:
         raise UsageError(f"--start-file {args.start_file}: no node is labelled {error.args[0]!r}") from None
-    return ids, args.each * len(labels) if args.each is not None else args.count
+    return ids, args.each * len(labels) if args.each is not None else 10 if args.count is None else args.count
+
+
+def counted(number: int, unit: str) -> str:
+    """"1 walk", "10,000 walks": the number with its unit in the right number."""
+    return f"{number:,} {unit}{'' if number == 1 else 's'}"
+
+
+def terminal_progress(total: int, unit: str, args: argparse.Namespace, least: int):
+    """A progress bar for `total` units where it can be seen: standard error a
+    terminal (a bar redraws its line with carriage returns, which a log file
+    would keep), the work long enough and --no-progress not given."""
+    if args.no_progress or total < least or sys.stderr is None or not sys.stderr.isatty():
+        return None
+    return Progress(total, unit=unit)
 
 
 def say(text: str, end: str = "\n") -> None:
@@ -275,6 +294,8 @@ def check_output(args: argparse.Namespace) -> None:
 def run(args: argparse.Namespace) -> None:
     if args.jsonl and args.format is not None:
         raise UsageError("--jsonl writes JSON lines: it goes with no --format")
+    if args.each is not None and args.count is not None:
+        raise UsageError("--each K writes K walks for each start node: it goes with no --count")
     check_output(args)
     sampler = read_graph(args)
     if sampler.node_count == 0:
@@ -287,8 +308,9 @@ def run(args: argparse.Namespace) -> None:
     start, count = starts(sampler, args)
     if count >= 1 << 64:
         raise UsageError(f"--each {args.each}: that many walks for each start node is more than 2**64 - 1 walks")
-    say(f"{args.data}: {sampler.data_size} triples; writing {count:,} walks")
-    progress = Progress(count) if not args.no_progress and count >= 1_000_000 and sys.stderr is not None else None
+    name = "standard input" if args.data == "-" else args.data
+    say(f"{name}: {counted(sampler.data_size, 'triple')}; writing {counted(count, 'walk')}")
+    progress = terminal_progress(count, "walk", args, 1_000_000)
     target = args.output
     if target is None:
         sys.stdout.flush()
@@ -301,7 +323,7 @@ def run(args: argparse.Namespace) -> None:
     finally:
         if progress is not None:
             progress.close()
-    say(f"{walks:,} walks, {tokens:,} tokens")
+    say(f"{counted(walks, 'walk')}, {counted(tokens, 'token')}")
 
 
 UNWRAPPED = "called `Result::unwrap()` on an `Err` value: "
