@@ -2,10 +2,12 @@
 # Cross-compiles the core and its C++ tests for 64-bit ARM Linux and runs
 # them under qemu-user: the ChaCha20, draw and walk vectors and the fuzz
 # corpus replay, so that both architectures are shown to give the same
-# walks. Needs what scripts/install-system-packages.sh installs. Warnings
-# are errors here.
+# walks. Needs what scripts/install-system-packages.sh installs, and installs
+# the cross compiler and qemu-user itself. Warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+bash scripts/install-aarch64-packages.sh
 
 if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64 >/dev/null ||
    [ ! -f /usr/src/googletest/CMakeLists.txt ]; then

@@ -12,6 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash scripts/install-aarch64-packages.sh  # qemu-user
 wheel=$(realpath "$1")
 root=$(realpath -m build/aarch64-python)
 if [ ! -x "$root/usr/bin/python3.11" ]; then

@@ -14,6 +14,7 @@ fi
 
 # One build (build/tests) makes the module that pip installs and the C++
 # tests beside it.
+echo "run-tests: building and installing the extension and the C++ tests (minutes on two cores)" >&2
 python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ignore \
   -Cbuild-dir=build/tests -Ccmake.define.VANTREL_BUILD_TESTS=ON -Cbuild.verbose=false ".[dev]"
 
@@ -21,6 +22,8 @@ python3 -m pip install --quiet --disable-pip-version-check --root-user-action=ig
 # module.
 python3 -m mypy.stubtest vantrel
 
+echo "run-tests: the C++ tests" >&2
 ctest --test-dir build/tests --output-on-failure --parallel "$(nproc)"
 
+echo "run-tests: the Python tests" >&2
 python3 -m pytest tests "$@"
