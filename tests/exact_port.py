@@ -329,7 +329,7 @@ class ExactPathSampler:
         return self.graph.listed(node, self._route(node, path_len, rng))
 
     def walk(self, number: int, start: str | list[int] = "random", items: str = "path", position: str = "start",
-             relabel=None) -> list:
+             relabel=None, length: int | None = None) -> list:
         """Walk number `number`: drawn like sample_path() from its own stream,
         number + 1; with start="each" it starts at node number mod n, and with
         a list of node ids S at S[number mod len(S)], undrawn. A mid walk of
@@ -337,9 +337,10 @@ class ExactPathSampler:
         2^64 - 1; no draw at L = 0), a back route of j steps from s, then an
         ahead route of L - j steps from s as though the walk had come to s
         over the back route's first edge; it lists the back route reversed
-        (each step the other way), s, and the ahead route."""
+        (each step the other way), s, and the ahead route. With length=L the
+        walk has L steps and no length is drawn."""
         rng = Rng(self.random_state, number + 1)
-        path_len = self._path_len(rng)
+        path_len = self._path_len(rng) if length is None else length
         if isinstance(start, list):
             node = start[number % len(start)]
         elif start == "each":

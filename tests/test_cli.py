@@ -52,6 +52,7 @@ def test_walks_of_the_bundled_graph_are_the_apis(tmp_path):
                                                     items="edges")]),
     (["--count", 30, "--metapath", "r::-->", "s::<--", "--exclude", "t"],
      lambda s: s.restrict(exclude_relations=["t"]).metapath(["r::-->", "s::<--"]).walks(0, 30)),
+    (["--count", 20, "--length", 5, "--items", "nodes"], lambda s: s.walks(0, 20, items="nodes", length=5)),
     (["--each", 2, "--relabel-by", "r", "--items", "full"],
      lambda s: s.walks(0, 2 * s.node_count, start="each", items="full",
                        relabel=[{"A": 1, "C": 0}.get(label, v) for v, label in enumerate(s.tokens[:s.node_count])])),

@@ -27,7 +27,8 @@ def kinds(rng, node_count):
         for items in FORMS:
             for start in ("random", "each", listed):
                 yield {"position": position, "items": items, "start": start,
-                       "relabel": relabel if items != "edges" and start != "random" else None}
+                       "relabel": relabel if items != "edges" and start != "random" else None,
+                       "length": rng.choice([None, None, 0, 3, 12])}
 
 
 @pytest.mark.parametrize("graph_seed", range(3))
@@ -57,6 +58,24 @@ def test_mid_walks_of_length_0_and_at_the_longest(write_kg):
     ours = vantrel.PathSampler(path, 2.0**70, 2**64 - 1, 3).restrict(direction="forward")
     port = ExactPathSampler(path, 2.0**70, 2**64 - 1, 3).restrict(direction="forward")
     assert ours.walks(0, 40, position="mid") == [port.walk(i, position="mid") for i in range(40)]
+
+
+def test_fixed_length_walks_reshape_without_a_copy(write_kg, tmp_path):
+    import numpy as np
+
+    path = write_kg("A\tr\tB\nB\ts\tC\nC\tr\tA\n")  # every node has an edge: no dead end
+    ours, port = vantrel.PathSampler(path, 3.0, 4, 9), ExactPathSampler(path, 3.0, 4, 9)
+    ids, offsets = ours.walk_ids(5, 105, start="each", items="nodes", length=6)
+    nodes = np.frombuffer(ids, dtype=np.uint32).reshape(100, 7)
+    assert nodes.base is not None and memoryview(offsets).tolist() == list(range(0, 701, 7))
+    assert nodes.tolist() == [[ours.node_ids([x])[0] for x in port.walk(i, start="each", items="nodes", length=6)]
+                              for i in range(5, 105)]
+    ours.write_walks(tmp_path / "w.tsv", 0, 3, length=0)
+    assert (tmp_path / "w.tsv").read_text().splitlines() == ["\t".join(port.walk(i, length=0)) for i in range(3)]
+    with pytest.raises(ValueError, match="^length must be >= 0, not -1$"):
+        ours.walks(0, 1, length=-1)
+    with pytest.raises(TypeError):
+        ours.walks(0, 1, length=2.0)
 
 
 def test_walk_ids_and_files_are_the_same_walks(write_kg, tmp_path):

@@ -110,7 +110,7 @@ class ShowVersion(argparse.Action):
 
 def parser() -> argparse.ArgumentParser:
     p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0],
-               epilog="Walk lengths are Poisson with mean --mean, capped at --max steps.")
+               epilog="Walk lengths are Poisson with mean --mean, capped at --max steps, or --length steps each.")
     p.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
                    help="triple file (- for standard input, with --input-format): head<TAB>relation<TAB>tail per "
                         "line, N-Triples (.nt), N-Quads (.nq), Turtle (.ttl), TriG (.trig), RDF/XML (.rdf, .owl, "
@@ -148,6 +148,9 @@ def parser() -> argparse.ArgumentParser:
                    help="follow edges head to tail (forward), tail to head (backward) or both (default both)")
     p.add_argument("--mean", type=positive_number, default=4.0, help="mean walk length, Poisson (default 4)")
     p.add_argument("--max", type=count_of, default=10, help="longest walk, in steps (default 10)")
+    p.add_argument("--length", type=count_of, metavar="L",
+                   help="every walk L steps (fewer only at a dead end), no length drawn: DeepWalk's and node2vec's "
+                        "walks (instead of --mean and --max)")
     p.add_argument("--seed", type=count_of, default=0, help="random seed, 0 to 2**64-1 (default 0)")
     p.add_argument("--threads", type=thread_count, default=0,
                    help="threads, 0 for every CPU, at most 65536 (default 0)")
@@ -318,6 +321,7 @@ def run(args: argparse.Namespace) -> None:
     try:
         walks, tokens = sampler.write_walks(target, 0, count, threads=args.threads, start=start, items=args.items,
                                             position=args.position, unique=args.unique, relabel=relabel,
+                                            length=args.length,
                                             format="jsonl" if args.jsonl else args.format or "tsv",
                                             progress=progress)
     finally:

@@ -190,8 +190,8 @@ bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs,
                             NumberedRequest& request) {
   PyRef slots[std::size(kNumberedParams)];
   if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  const NumberedOptions options{slots[2].get(), slots[3].get(), slots[4].get(),
-                                slots[5].get(), slots[6].get(), slots[7].get()};
+  const NumberedOptions options{slots[2].get(), slots[3].get(), slots[4].get(), slots[5].get(),
+                                slots[6].get(), slots[7].get(), slots[8].get()};
   return convert_numbered_request(slots[0].get(), slots[1].get(), options, node_count, request);
 }
 
@@ -219,6 +219,11 @@ bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOpt
   if (options.items && !convert_choice(options.items, "items", kItemChoices, request.items)) return false;
   if (options.position && !convert_choice(options.position, "position", kPositionChoices, request.kind.focus)) {
     return false;
+  }
+  if (options.length && options.length != Py_None) {
+    std::uint64_t steps = 0;
+    if (!convert_bounded(options.length, "length", UINT64_MAX, steps)) return false;
+    request.length = steps;
   }
   if (options.unique) {
     const int unique = PyObject_IsTrue(options.unique);

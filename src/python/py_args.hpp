@@ -101,6 +101,7 @@ struct NumberedRequest {
   Items items = Items::kPath;
   std::vector<std::uint64_t> relabel_nodes;  // a copy of relabel=, or empty
   WalkKind kind;                             // its relabel points into relabel_nodes
+  std::optional<std::uint64_t> length;       // length=: every walk's steps, none drawn
 };
 
 // The keyword arguments of the walks-by-number methods after (first, stop),
@@ -112,14 +113,24 @@ struct NumberedOptions {
   PyObject* position = nullptr;
   PyObject* unique = nullptr;
   PyObject* relabel = nullptr;
+  PyObject* length = nullptr;
 };
 
 // The parameters (first, stop, *, threads, start, items, position, unique,
-// relabel) of the walks-by-number methods, in order.
+// relabel, length) of the walks-by-number methods, in order.
 inline constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false}, {"stop", false, false},   {"threads", true, true}, {"start", true, true},
-    {"items", true, true},   {"position", true, true}, {"unique", true, true},  {"relabel", true, true},
+    {"first", false, false}, {"stop", false, false},  {"threads", true, true},
+    {"start", true, true},   {"items", true, true},   {"position", true, true},
+    {"unique", true, true},  {"relabel", true, true}, {"length", true, true},
 };
+
+// The sampler's walk rules as a request of it asks for them: with length=,
+// every walk's number of steps fixed.
+inline WalkRules rules_for(const WalkRules& rules, const NumberedRequest& request) {
+  WalkRules asked = rules;
+  asked.fixed_steps = request.length;
+  return asked;
+}
 
 // Parses and converts those arguments for a graph of `node_count` nodes;
 // false with the exception set on failure.

@@ -184,9 +184,9 @@ PyObject* draw_numbered(SamplerState& state, NumberedRequest& request, std::uint
     WalkTokens<Token> walks;
     if (!run_released([&](const InterruptPoll& poll) {
           if (edges) request.kind.edges = &state.entry_triples(poll);
-          walks = draw_numbered_walks<Token>(state.kg, state.rules, request.first, request.stop, request.start,
-                                             request.threads, bytes_per_token, poll, request.items, UINT64_MAX,
-                                             request.kind);
+          walks = draw_numbered_walks<Token>(state.kg, rules_for(state.rules, request), request.first, request.stop,
+                                             request.start, request.threads, bytes_per_token, poll, request.items,
+                                             UINT64_MAX, request.kind);
         })) {
       return nullptr;
     }
@@ -231,16 +231,17 @@ PyMethodDef PathSampler_methods[] = {
      "would return, leaving the stream where they would. On failure the stream is left as it was."},
     {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS,
      "walk_ids($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
-     "         unique=False, relabel=None)\n--\n\n"
+     "         unique=False, relabel=None, length=None)\n--\n\n"
      "Walks numbered first to stop - 1 as token ids: (ids, offsets), two arrays with the buffer\n"
      "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available.\n"
      "items: 'path', 'full', 'nodes' or 'edges' (the row of triple_ids() of each step).\n"
      "position='mid': each walk runs through its start node rather than from it. unique=True leaves\n"
      "out walks that repeat one of a smaller number. relabel: a node id per node, listed in place\n"
-     "of each node but the walk's own start."},
+     "of each node but the walk's own start. length=L: every walk takes L steps (fewer only at a dead\n"
+     "end), none drawn; None: the sampler's Poisson lengths."},
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
      "walks($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
-     "      unique=False, relabel=None)\n--\n\n"
+     "      unique=False, relabel=None, length=None)\n--\n\n"
      "Walks numbered first to stop - 1 as lists of str (of int for items='edges'), as walk_ids()\n"
      "draws them, repeated tokens sharing one str."},
     {"metapath", VANTREL_METHOD(PathSampler_metapath), METH_VARARGS | METH_KEYWORDS,
@@ -297,7 +298,7 @@ PyMethodDef PathSampler_methods[] = {
      "canonical=True numbers nodes and relations by label and sorts the triples, as read() does."},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
      "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', "
-     "position='start',\n            unique=False, relabel=None, format='tsv', progress=None)\n--\n\n"
+     "position='start',\n            unique=False, relabel=None, format='tsv', progress=None, length=None)\n--\n\n"
      "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
      "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
      "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file);\n"

@@ -69,7 +69,7 @@ constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {
 constexpr ParamDescription kWriteWalksParams[] = {
     {"path", false, false},  {"first", false, false}, {"stop", false, false},   {"threads", true, true},
     {"start", true, true},   {"items", true, true},   {"position", true, true}, {"unique", true, true},
-    {"relabel", true, true}, {"format", true, true},  {"progress", true, true},
+    {"relabel", true, true}, {"format", true, true},  {"progress", true, true}, {"length", true, true},
 };
 
 PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -95,8 +95,8 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   NumberedRequest request;
-  const NumberedOptions options{slots[3].get(), slots[4].get(), slots[5].get(),
-                                slots[6].get(), slots[7].get(), slots[8].get()};
+  const NumberedOptions options{slots[3].get(), slots[4].get(), slots[5].get(), slots[6].get(),
+                                slots[7].get(), slots[8].get(), slots[11].get()};
   if (!convert_numbered_request(slots[1].get(), slots[2].get(), options, state_of(object).kg.node_count(), request) ||
       !check_walk_kind(state_of(object).kg, request)) {
     return nullptr;
@@ -119,9 +119,9 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
         std::optional<OutputFile> file;
         if (!descriptor) file.emplace(path, poll);
         if (request.items == Items::kEdges) request.kind.edges = &state.entry_triples(poll);
-        counts =
-            write_corpus(state.kg, state.rules, request.first, request.stop, request.start, request.items, request.kind,
-                         format, request.threads, descriptor ? *descriptor : file->fd(), written, poll);
+        counts = write_corpus(state.kg, rules_for(state.rules, request), request.first, request.stop, request.start,
+                              request.items, request.kind, format, request.threads,
+                              descriptor ? *descriptor : file->fd(), written, poll);
         progress.finish();
         if (progress) poll();  // the final count, before the file appears
         if (file) file->commit();

@@ -174,6 +174,7 @@ class PathSampler:
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
         relabel: Buffer | Sequence[int] | None = None,
+        length: int | None = None,
     ) -> tuple[_IdArray, _IdArray]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
         ids[offsets[k]:offsets[k + 1]]. ids are uint32 (format "I") while there are fewer than
@@ -187,7 +188,10 @@ class PathSampler:
         reversed, then one ahead. unique=True leaves out each walk whose items repeat those of a walk of
         a smaller number in this call (offsets describe the kept walks). relabel, a node id per node,
         lists each node item but the focus at its own place as relabel[node] (type walks: each node's
-        class); not with items="edges"."""
+        class); not with items="edges". length=L (an int >= 0) gives every walk L steps, fewer only where
+        it reaches a dead end, with no length drawn (walk i's stream starts at its start draw); None, the
+        default, draws the sampler's Poisson lengths. With length=L, no dead end and items="nodes", ids
+        reshape to (stop - first, L + 1)."""
     @overload
     def walks(
         self,
@@ -200,6 +204,7 @@ class PathSampler:
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
         relabel: Buffer | Sequence[int] | None = None,
+        length: int | None = None,
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as walk_ids() draws them, as lists of str (repeated tokens
         sharing one str), or of int for items="edges"."""
@@ -215,6 +220,7 @@ class PathSampler:
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
         relabel: None = None,
+        length: int | None = None,
     ) -> list[list[int]]: ...
     def write_walks(
         self,
@@ -230,6 +236,7 @@ class PathSampler:
         relabel: Buffer | Sequence[int] | None = None,
         format: Literal["tsv", "words", "jsonl"] = "tsv",
         progress: Callable[[int], object] | None = None,
+        length: int | None = None,
     ) -> tuple[int, int]:
         """Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns
         (walks, tokens) written. format="tsv": tokens separated by tabs; format="words": tokens with
@@ -241,5 +248,5 @@ class PathSampler:
         an int is an open file descriptor, written to as it is. `progress` is called with the number of
         walks done (written, or left out as repeats), at most about ten times a second; an exception raised
         in it stops the job.
-        items, position, unique and relabel are walk_ids()'s; edges are written as decimal numbers, and
+        items, position, unique, relabel and length are walk_ids()'s; edges are written as decimal numbers, and
         unique=True keeps 16 bytes (in a table at most 3/4 full) per distinct walk."""

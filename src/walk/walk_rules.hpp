@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,16 +22,27 @@ struct WalkRules {
   Poisson poisson;
   std::uint64_t max_path_len;
   Key key;
+  // A call's fixed number of steps (length=): no length is drawn, and each
+  // walk takes this many steps unless it reaches a dead end first.
+  std::optional<std::uint64_t> fixed_steps;
 };
 
 // The number of steps of the next walk of `rng`: one Poisson draw, plus
-// one, capped at the longest walk (path_len_from_draw).
+// one, capped at the longest walk (path_len_from_draw); or the fixed
+// number, with nothing drawn.
 inline std::uint64_t draw_path_len(const WalkRules& rules, StdRng& rng) {
+  if (rules.fixed_steps) return *rules.fixed_steps;
   return path_len_from_draw(rules.poisson.sample(rng), rules.max_path_len);
+}
+
+// The most steps a walk of `rules` takes.
+inline std::uint64_t longest_path_len(const WalkRules& rules) {
+  return rules.fixed_steps ? *rules.fixed_steps : rules.max_path_len;
 }
 
 // The expected number of steps of a walk: the Poisson mean plus one, capped.
 inline double expected_steps(const WalkRules& rules) {
+  if (rules.fixed_steps) return static_cast<double>(*rules.fixed_steps);
   return std::min(rules.poisson.lambda() + 1.0, static_cast<double>(rules.max_path_len));
 }
 
@@ -38,6 +50,7 @@ inline double expected_steps(const WalkRules& rules) {
 // about once per unit of the mean, plus once; the rejection method (means
 // of 12 and more), measured, about 9 times (two draws an attempt).
 inline double expected_length_draws(const WalkRules& rules) {
+  if (rules.fixed_steps) return 0.0;
   return rules.poisson.lambda() < 12.0 ? rules.poisson.lambda() + 1.0 : 9.0;
 }
 

@@ -78,7 +78,7 @@ void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std:
 // output is allocated exactly.
 bool in_padded_slots(const WalkRules& rules, Items items, std::uint64_t count, std::uint64_t bytes_per_token,
                      std::uint64_t most_bytes) {
-  const std::uint64_t stride = item_count(items, rules.max_path_len);
+  const std::uint64_t stride = item_count(items, longest_path_len(rules));
   if (stride == UINT64_MAX || stride > UINT64_MAX / count) return false;
   if (static_cast<double>(stride) > kMostPaddedWaste * expected_items(rules, items)) return false;
   if (stride * count > most_bytes / bytes_per_token) return false;
@@ -238,7 +238,7 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, std::uint
     return draw_lengths_first<Token>(kg, rules, first, count, tasks, items, bytes_per_token, ends, room, for_each_chunk,
                                      draw_walks);
   }
-  const std::uint64_t stride = item_count(items, rules.max_path_len);
+  const std::uint64_t stride = item_count(items, longest_path_len(rules));
   return fresh_room ? draw_in_fresh_slots<Token>(count, tasks, stride, ends, room, for_each_walk_chunk)
                     : draw_in_reused_slots<Token>(count, stride, ends, room, draw_walks);
 }
