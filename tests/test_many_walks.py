@@ -375,3 +375,22 @@ def test_ctrl_c_stops_a_long_call_and_leaves_the_stream(abc_path, method):
         timer.cancel()
     assert time.monotonic() - start < 2.0
     assert sampler.sample_paths(1) == vantrel.PathSampler(abc_path, 1e9, 10**7, 1).sample_paths(1)
+
+
+def test_objects_with_array_are_taken_as_their_arrays(abc_path):
+    """torch tensors and pandas Series have __array__ but no buffer protocol."""
+    import numpy as np
+
+    class ArrayOnly:
+        def __init__(self, values):
+            self.values = values
+
+        def __array__(self, dtype=None, copy=None):
+            return np.asarray(self.values)
+
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 1)
+    n = sampler.node_count
+    assert sampler.walks(0, 9, start=ArrayOnly([2, 0])) == sampler.walks(0, 9, start=[2, 0])
+    weights = [1.0 + k for k in range(n)]
+    assert (sampler.biased(node_weights=ArrayOnly(weights)).walks(0, 20)
+            == sampler.biased(node_weights=weights).walks(0, 20))

@@ -322,8 +322,17 @@ bool nodes_from_buffer(const Py_buffer& view, const char* name, std::uint64_t no
 
 }  // namespace
 
-bool convert_node_list(PyObject* object, const char* name, std::uint64_t node_count,
-                       std::vector<std::uint64_t>& nodes) {
+PyRef array_or_object(PyObject* object) {
+  if (PyObject_CheckBuffer(object) || PyUnicode_Check(object) || !PyObject_HasAttrString(object, "__array__")) {
+    return new_ref(object);
+  }
+  return PyRef(PyObject_CallMethod(object, "__array__", nullptr));
+}
+
+bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
+  const PyRef array = array_or_object(given);
+  if (!array) return false;
+  PyObject* const object = array.get();
   const bool is_start = std::strcmp(name, "start") == 0;
   const std::string expected = is_start ? "start must be 'random', 'each' or a sequence of node ids"
                                         : std::string(name).append(" must be a sequence of node ids");

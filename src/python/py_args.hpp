@@ -78,6 +78,12 @@ bool convert_choice(PyObject* object, const char* name, const Choice<Value> (&ch
   out = choices[index].value;
   return true;
 }
+// `object` where it has the buffer protocol; else, where it has
+// __array__ (a torch tensor, a pandas Series, an array of another library),
+// the array that returns, whose buffer the caller then reads; else
+// `object` itself. Null with the exception set where __array__ raises.
+PyRef array_or_object(PyObject* object);
+
 // A path as the file functions take it (str, bytes, os.PathLike): the bytes
 // to open in `path`, and in `filename` the object that errors name.
 bool convert_path(PyObject* object, std::string& path, PyRef& filename);

@@ -99,10 +99,14 @@ double stored_float(const char* at, char code, bool swapped) {
 }
 
 // Weights given as an object with the buffer protocol (numbers of any
-// type, one dimension) or a sequence of numbers, `count` of them (`what`
-// says what they are one per), copied into `out` as float64.
-bool convert_weights(PyObject* object, const char* name, std::uint64_t count, const char* what,
+// type, one dimension), one with __array__ (a torch tensor) or a sequence
+// of numbers, `count` of them (`what` says what they are one per), copied
+// into `out` as float64.
+bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, const char* what,
                      std::vector<double>& out) {
+  const PyRef array = array_or_object(weights);
+  if (!array) return false;
+  PyObject* const object = array.get();
   if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyDict_Check(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
                  Py_TYPE(object)->tp_name);

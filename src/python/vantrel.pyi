@@ -2,12 +2,22 @@
 
 from collections.abc import Callable, Collection, Mapping, Sequence
 from os import PathLike
-from typing import Literal, final, overload, type_check_only
+from typing import Any, Literal, Protocol, final, overload, type_check_only
 
 from _typeshed import SupportsRead
 from typing_extensions import Buffer
 
 __all__ = ["__doc__", "PathSampler"]
+
+@type_check_only
+class _HasArray(Protocol):
+    """What numpy arrays (on every Python, declaring __buffer__ or not), torch tensors and pandas Series
+    have: the runtime takes the array __array__() returns."""
+
+    def __array__(self, *args: Any, **kwargs: Any) -> Any: ...
+
+# Integers or numbers in an array: anything with the buffer protocol or __array__.
+_Array = Buffer | _HasArray
 
 # What read() reads one file from: a path or a binary file object.
 _ReadSource = str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes]
@@ -90,7 +100,7 @@ class PathSampler:
         that the same triples in any order or format give the same graph, snapshots and walks."""
     @classmethod
     def from_ids(
-        cls, triples: Buffer, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
+        cls, triples: _Array, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
         max_path_len: int, random_state: int, *, canonical: bool = False
     ) -> PathSampler:
         """A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,
@@ -121,9 +131,9 @@ class PathSampler:
     def biased(
         self,
         *,
-        edge_weights: Buffer | Sequence[float] | None = None,
+        edge_weights: _Array | Sequence[float] | None = None,
         relation_weights: Mapping[str, float] | None = None,
-        node_weights: Buffer | Sequence[float] | None = None,
+        node_weights: _Array | Sequence[float] | None = None,
         p: float = 1.0,
         q: float = 1.0,
     ) -> PathSampler:
@@ -169,11 +179,11 @@ class PathSampler:
         stop: int,
         *,
         threads: int = 0,
-        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
         items: Literal["path", "full", "nodes", "edges"] = "path",
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
-        relabel: Buffer | Sequence[int] | None = None,
+        relabel: _Array | Sequence[int] | None = None,
         length: int | None = None,
     ) -> tuple[_IdArray, _IdArray]:
         """Walks numbered first to stop - 1 as token ids: (ids, offsets), walk k being
@@ -199,11 +209,11 @@ class PathSampler:
         stop: int,
         *,
         threads: int = 0,
-        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
         items: Literal["path", "full", "nodes"] = "path",
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
-        relabel: Buffer | Sequence[int] | None = None,
+        relabel: _Array | Sequence[int] | None = None,
         length: int | None = None,
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as walk_ids() draws them, as lists of str (repeated tokens
@@ -215,7 +225,7 @@ class PathSampler:
         stop: int,
         *,
         threads: int = 0,
-        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
         items: Literal["edges"],
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
@@ -229,11 +239,11 @@ class PathSampler:
         stop: int,
         *,
         threads: int = 0,
-        start: Literal["random", "each"] | Buffer | Sequence[int] = "random",
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
         items: Literal["path", "full", "nodes", "edges"] = "path",
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
-        relabel: Buffer | Sequence[int] | None = None,
+        relabel: _Array | Sequence[int] | None = None,
         format: Literal["tsv", "words", "jsonl"] = "tsv",
         progress: Callable[[int], object] | None = None,
         length: int | None = None,
