@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   }
   const std::uint64_t walks = std::stoull(argv[1]);
   const vantrel::WalkRules rules{vantrel::Poisson::from_mean(std::stod(argv[2])), std::stoull(argv[3]),
-                                 vantrel::key_from_seed(vantrel::seed_from_random_state(0))};
+                                 vantrel::key_from_seed(vantrel::seed_from_random_state(0)), std::nullopt};
   const std::uint64_t nodes = std::stoull(argv[4]);
   std::vector<std::uint64_t> ranges;
   std::ifstream in(argv[5]);

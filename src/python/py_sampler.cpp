@@ -35,7 +35,7 @@ std::unique_ptr<SamplerState> state_with(KG kg, const WalkArguments& arguments) 
   const Seed seed = seed_from_random_state(arguments.random_state);
   const Poisson poi = Poisson::from_mean(arguments.mean_path_len);
   const StdRng rng = StdRng::from_seed(seed);
-  return std::make_unique<SamplerState>(WalkRules{poi, arguments.max_path_len, key_from_seed(seed)}, rng,
+  return std::make_unique<SamplerState>(WalkRules{poi, arguments.max_path_len, key_from_seed(seed), std::nullopt}, rng,
                                         std::move(kg));
 }
 

@@ -44,7 +44,7 @@ std::string contents_of(std::FILE* file) {
 TEST(WriteCorpus, EachLineIsAWalkByNumberInOrder) {
   const std::string triples = "A\tr\tB B\nB B\ts\tC\nC\tr\tA\n";
   const KG kg = graph_of_text(triples);
-  const WalkRules rules{Poisson::from_mean(3.0), 7, key_from_seed(seed_from_random_state(5))};
+  const WalkRules rules{Poisson::from_mean(3.0), 7, key_from_seed(seed_from_random_state(5)), std::nullopt};
   const auto walks = draw_numbered_walks<std::uint32_t>(kg, rules, 100, 20100, StartRule::kDrawn, 1, 0, {});
   for (const CorpusFormat format : {CorpusFormat::kTsv, CorpusFormat::kWords}) {
     std::string expected;

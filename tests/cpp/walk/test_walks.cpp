@@ -18,7 +18,7 @@ KG random_kg(unsigned seed, int nodes, int triples) {
 }
 
 WalkRules rules_for(double mean, std::uint64_t cap, std::uint64_t random_state) {
-  return {Poisson::from_mean(mean), cap, key_from_seed(seed_from_random_state(random_state))};
+  return {Poisson::from_mean(mean), cap, key_from_seed(seed_from_random_state(random_state)), std::nullopt};
 }
 
 // Walk i drawn on its own: stream i + 1, length, start, steps.
