@@ -78,6 +78,13 @@ def test_torch_dataset():
     assert "epoch 1: 1250 batches" in out
 
 
+def test_torch_skipgram_learns_from_fixed_length_walks():
+    pytest.importorskip("torch")
+    out = run("torch_skipgram.py", "--epochs", 3).splitlines()
+    losses = [float(line.rsplit(" ", 1)[1]) for line in out[:3]]
+    assert losses[2] < losses[0] and out[3].endswith("embedded in 32 dimensions")
+
+
 def test_word2vec_embeddings(write_kg):
     pytest.importorskip("gensim")
     out = run("word2vec_embeddings.py", "--per-node", 5)
