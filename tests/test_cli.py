@@ -53,6 +53,9 @@ def test_walks_of_the_bundled_graph_are_the_apis(tmp_path):
     (["--count", 30, "--metapath", "r::-->", "s::<--", "--exclude", "t"],
      lambda s: s.restrict(exclude_relations=["t"]).metapath(["r::-->", "s::<--"]).walks(0, 30)),
     (["--count", 20, "--length", 5, "--items", "nodes"], lambda s: s.walks(0, 20, items="nodes", length=5)),
+    (["--count", 30, "--p", 0.5, "--q", 2, "--relation-weights", "relations.tsv", "--node-weights", "nodes.txt"],
+     lambda s: s.biased(p=0.5, q=2.0, relation_weights={"r": 3.0},
+                        node_weights=[float(k % 3) for k in range(s.node_count)]).walks(0, 30)),
     (["--each", 2, "--relabel-by", "r", "--items", "full"],
      lambda s: s.walks(0, 2 * s.node_count, start="each", items="full",
                        relabel=[{"A": 1, "C": 0}.get(label, v) for v, label in enumerate(s.tokens[:s.node_count])])),
@@ -61,6 +64,8 @@ def test_walks_of_the_bundled_graph_are_the_apis(tmp_path):
 def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     path = write_kg(RIVERS)
     (tmp_path / "starts.txt").write_text("C\nA\n\n")
+    (tmp_path / "relations.tsv").write_text("r\t3\n")
+    (tmp_path / "nodes.txt").write_text("0\n1\n2\n0\n")
     out = tmp_path / "walks.out"
     result = walks_cli(path, "--seed", 7, "--mean", 3, *options, *(["--jsonl"] if jsonl else []), "-o", out,
                        cwd=tmp_path)
@@ -93,6 +98,9 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (["kg.tsv", "--jsonl", "--format", "tsv"], "vantrel-walks: error: --jsonl writes JSON lines: it goes with no"),
     (["kg.tsv", "--each", "2", "--count", "5"], "vantrel-walks: error: --each K writes K walks for each start node: "),
     (["-"], "vantrel-walks: error: - reads standard input, whose format no name tells: give --input-format"),
+    (["kg.tsv", "--relation-weights", "starts.txt"], "vantrel-walks: error: --relation-weights starts.txt: line 1 "),
+    (["kg.tsv", "--p", "2", "--metapath", "r::-->"], "vantrel-walks: error: --metapath goes with no weights, --p"),
+    (["kg.tsv", "--node-weights", "starts.txt"], "vantrel-walks: error: --node-weights starts.txt: could not "),
     (["absent.tsv", "-o", "no/such/dir/walks.tsv"], "vantrel-walks: error: -o no/such/dir/walks.tsv: no directory "),
 ])
 def test_errors_are_one_line_and_status_2(tmp_path, args, message):

@@ -146,6 +146,15 @@ def parser() -> argparse.ArgumentParser:
                    help="never walk edges of this relation (repeatable)")
     p.add_argument("--direction", choices=["both", "forward", "backward"], default="both",
                    help="follow edges head to tail (forward), tail to head (backward) or both (default both)")
+    bias = p.add_argument_group("biased walks (PathSampler.biased)")
+    bias.add_argument("--p", type=positive_number, default=1.0, help="node2vec's return parameter (default 1)")
+    bias.add_argument("--q", type=positive_number, default=1.0, help="node2vec's in-out parameter (default 1)")
+    bias.add_argument("--edge-weights", metavar="FILE",
+                      help="a weight per triple, in file order: one number per line, or a .npy array")
+    bias.add_argument("--node-weights", metavar="FILE",
+                      help="a weight per node, by node id: one number per line, or a .npy array")
+    bias.add_argument("--relation-weights", metavar="FILE",
+                      help="lines of relation label, tab, weight (other relations weigh 1)")
     p.add_argument("--mean", type=positive_number, default=4.0, help="mean walk length, Poisson (default 4)")
     p.add_argument("--max", type=count_of, default=10, help="longest walk, in steps (default 10)")
     p.add_argument("--length", type=count_of, metavar="L",
@@ -191,6 +200,17 @@ def read_graph(args: argparse.Namespace):
             sampler = sampler.restrict(exclude_relations=args.exclude or None, direction=args.direction)
         except KeyError as error:
             raise UsageError(f"--exclude: no relation is named {error.args[0]!r}") from None
+    weighted = (args.edge_weights, args.node_weights, args.relation_weights) != (None, None, None)
+    if weighted or args.p != 1.0 or args.q != 1.0:
+        if args.metapath:
+            raise UsageError("--metapath goes with no weights, --p or --q: a metapath step is uniform")
+        try:
+            sampler = sampler.biased(edge_weights=numbers_of(args.edge_weights, "--edge-weights"),
+                                     node_weights=numbers_of(args.node_weights, "--node-weights"),
+                                     relation_weights=relation_weights_of(args.relation_weights),
+                                     p=args.p, q=args.q)
+        except KeyError as error:
+            raise UsageError(f"--relation-weights: no relation is named {error.args[0]!r}") from None
     if args.metapath:
         try:
             sampler = sampler.metapath(args.metapath)
@@ -198,6 +218,40 @@ def read_graph(args: argparse.Namespace):
             raise UsageError(f"--metapath: {error.args[0]!r} is no relation token (a relation's label followed by "
                              "'::-->' or '::<--')") from None
     return sampler
+
+
+def numbers_of(path: str | None, option: str):
+    """The weights in `path`: a .npy array, or one number per line; None for no file."""
+    if path is None:
+        return None
+    if path.endswith(".npy"):
+        import numpy
+
+        return numpy.load(path, allow_pickle=False)
+    with open(path, encoding="utf-8") as lines:
+        try:
+            return [float(line) for line in lines if line.strip()]
+        except ValueError as error:
+            raise UsageError(f"{option} {path}: {error}") from None
+
+
+def relation_weights_of(path: str | None) -> dict[str, float] | None:
+    """Lines of relation label, tab, weight; None for no file."""
+    if path is None:
+        return None
+    weights = {}
+    with open(path, encoding="utf-8", newline="\n") as lines:
+        for number, line in enumerate(lines, 1):
+            if not line.strip():
+                continue
+            relation, tab, weight = line.rstrip("\r\n").rpartition("\t")
+            try:
+                weights[relation] = float(weight) if tab else float("nan")
+            except ValueError:
+                weights[relation] = float("nan")
+            if weights[relation] != weights[relation]:
+                raise UsageError(f"--relation-weights {path}: line {number} is not a relation, a tab and a weight")
+    return weights
 
 
 def relabelling(sampler, relation: str) -> list[int]:
