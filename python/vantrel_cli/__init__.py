@@ -104,13 +104,26 @@ class ShowVersion(argparse.Action):
             version = metadata.version("vantrel")
         except metadata.PackageNotFoundError:
             version = "(not installed: run from a source tree)"
-        print(f"{PROGRAM} {version}")
+        print(f"{parser.prog} {version}")
         parser.exit()
 
 
 def parser() -> argparse.ArgumentParser:
     p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0],
                epilog="Walk lengths are Poisson with mean --mean, capped at --max steps, or --length steps each.")
+    add_walk_options(p, embedding=False)
+    p.add_argument("--format", choices=["tsv", "words"],
+                   help="tsv: tokens separated by tabs; words: percent-escaped tokens separated by spaces, for "
+                        "gensim's corpus_file (default tsv)")
+    p.add_argument("--jsonl", action="store_true", help="write JSON lines (lists of tokens) instead")
+    p.add_argument("-o", "--output", help="output file, written whole or not at all (default: standard output)")
+    return p
+
+
+def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
+    """The options of the graph and its walks, which vantrel-embed shares
+    (without --count, edges or relabelling: it embeds the nodes of K walks
+    per entity)."""
     p.add_argument("data", nargs="?", default=str(BUNDLED_GRAPH),
                    help="triple file (- for standard input, with --input-format): head<TAB>relation<TAB>tail per "
                         "line, N-Triples (.nt), N-Quads (.nq), Turtle (.ttl), TriG (.trig), RDF/XML (.rdf, .owl, "
@@ -126,22 +139,29 @@ def parser() -> argparse.ArgumentParser:
                         "the order of the file's lines")
     p.add_argument("--drop-literals", action="store_true",
                    help="N-Triples and N-Quads: leave out triples whose object is a literal")
-    p.add_argument("--count", type=count_of, help="number of walks (default 10)")
-    p.add_argument("--each", type=count_of, metavar="K",
-                   help="K walks starting at every node (or every node of --start-file) instead of --count walks")
+    if embedding:
+        p.add_argument("--each", type=count_of, metavar="K", default=10,
+                       help="K walks starting at every node (or every node of --start-file) (default 10)")
+    else:
+        p.add_argument("--count", type=count_of, help="number of walks (default 10)")
+        p.add_argument("--each", type=count_of, metavar="K",
+                       help="K walks starting at every node (or every node of --start-file) instead of --count walks")
     p.add_argument("--start-file", metavar="FILE",
-                   help="start the walks at these nodes, one label per line, in turn (with --count or --each)")
-    p.add_argument("--items", choices=["path", "full", "nodes", "edges"], default="path",
-                   help="path: start, relations, end; full: every node between; nodes: nodes only; edges: the "
-                        "line number (from 0) of each step's triple (default path)")
+                   help="start the walks at these nodes, one label per line, in turn")
+    p.add_argument("--items", choices=["path", "full", "nodes"] + ([] if embedding else ["edges"]),
+                   default="full" if embedding else "path",
+                   help="path: start, relations, end; full: every node between; nodes: nodes only" +
+                        (" (default full)" if embedding else "; edges: the line number (from 0) of each step's "
+                                                             "triple (default path)"))
     p.add_argument("--position", choices=["start", "mid"], default="start",
                    help="start: walks from their start node; mid: walks through it, drawn both ways (default start)")
     p.add_argument("--unique", action="store_true", help="leave out walks that repeat an earlier one")
     p.add_argument("--metapath", nargs="+", metavar="TOKEN",
                    help="step k follows only edges of relation token TOKEN[k mod m] ('wrote::-->', 'wrote::<--')")
-    p.add_argument("--relabel-by", metavar="RELATION",
-                   help="list each node but the start as the tail of its first forward edge of RELATION, in file "
-                        "order, where it has one (type walks: --relabel-by rdf:type's label)")
+    if not embedding:
+        p.add_argument("--relabel-by", metavar="RELATION",
+                       help="list each node but the start as the tail of its first forward edge of RELATION, in "
+                            "file order, where it has one (type walks: --relabel-by rdf:type's label)")
     p.add_argument("--exclude", action="append", default=[], metavar="RELATION",
                    help="never walk edges of this relation (repeatable)")
     p.add_argument("--direction", choices=["both", "forward", "backward"], default="both",
@@ -162,14 +182,8 @@ def parser() -> argparse.ArgumentParser:
                         "walks (instead of --mean and --max)")
     p.add_argument("--seed", type=count_of, default=0, help="random seed, 0 to 2**64-1 (default 0)")
     p.add_argument("--threads", type=thread_count, default=0,
-                   help="threads, 0 for every CPU, at most 65536 (default 0)")
-    p.add_argument("--format", choices=["tsv", "words"],
-                   help="tsv: tokens separated by tabs; words: percent-escaped tokens separated by spaces, for "
-                        "gensim's corpus_file (default tsv)")
-    p.add_argument("--jsonl", action="store_true", help="write JSON lines (lists of tokens) instead")
-    p.add_argument("-o", "--output", help="output file, written whole or not at all (default: standard output)")
+                   help="threads drawing the walks, 0 for every CPU, at most 65536 (default 0)")
     p.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
-    return p
 
 
 def read_graph(args: argparse.Namespace):
@@ -331,21 +345,28 @@ def check_output(args: argparse.Namespace) -> None:
         if sys.stdout is None:
             raise UsageError("standard output is closed: name an output file with -o")
         return
+    check_output_directory(args.output, "-o")
     target = os.path.realpath(args.output)
-    if os.path.isdir(target):
-        raise UsageError(f"-o {args.output} is a directory")
-    directory = os.path.dirname(target)
-    if not os.path.isdir(directory):
-        raise UsageError(f"-o {args.output}: no directory {directory}")
-    replaced = not os.path.exists(target) or os.path.isfile(target)  # else written straight into
-    if replaced and not os.access(directory, os.W_OK | os.X_OK):
-        raise UsageError(f"-o {args.output}: the directory {directory} is not writable")
     try:
         same = os.path.exists(args.data) and os.path.exists(target) and os.path.samefile(args.data, target)
     except OSError:
         same = False
     if same:
         raise UsageError(f"-o {args.output} is the input file: it would be replaced by its walks")
+
+
+def check_output_directory(output: str, option: str) -> None:
+    """Refuses an output path that names a directory, or lies in a directory
+    that is not there or not writable."""
+    target = os.path.realpath(output)
+    if os.path.isdir(target):
+        raise UsageError(f"{option} {output} is a directory")
+    directory = os.path.dirname(target)
+    if not os.path.isdir(directory):
+        raise UsageError(f"{option} {output}: no directory {directory}")
+    replaced = not os.path.exists(target) or os.path.isfile(target)  # else written straight into
+    if replaced and not os.access(directory, os.W_OK | os.X_OK):
+        raise UsageError(f"{option} {output}: the directory {directory} is not writable")
 
 
 def run(args: argparse.Namespace) -> None:
@@ -359,7 +380,7 @@ def run(args: argparse.Namespace) -> None:
         raise UsageError(f"{args.data} holds no triple: there is no node to walk from")
     if args.position == "mid" and args.metapath:
         raise UsageError("--position mid goes with no --metapath: a pattern counts steps from a walk's start")
-    if args.relabel_by is not None and args.items == "edges":
+    if getattr(args, "relabel_by", None) is not None and args.items == "edges":
         raise UsageError("--relabel-by lists nodes, and --items edges lists none")
     relabel = relabelling(sampler, args.relabel_by) if args.relabel_by is not None else None
     start, count = starts(sampler, args)
@@ -430,19 +451,25 @@ def keep_descriptors_apart() -> None:
 def main(argv: list[str] | None = None) -> int:
     """Runs the command; its exit status: 0, 2 on an error, 130 on Ctrl-C,
     128 + the signal's number on SIGTERM or SIGHUP."""
+    return main_of(PROGRAM, lambda: run(parser().parse_args(argv)))
+
+
+def main_of(program: str, work) -> int:
+    """Runs work() as command `program` does (vantrel-walks, vantrel-embed):
+    errors on one line, Ctrl-C, SIGTERM and SIGHUP as exit statuses."""
     keep_descriptors_apart()
     handlers = {number: signal.signal(number, terminate) for number in (signal.SIGTERM, signal.SIGHUP)
                 if signal.getsignal(number) is signal.SIG_DFL}
     try:
-        run(parser().parse_args(argv))
+        work()
     except KeyboardInterrupt:
-        say(f"{PROGRAM}: interrupted")
+        say(f"{program}: interrupted")
         return 130
     except Terminated as stop:
-        say(f"{PROGRAM}: terminated by {signal.Signals(stop.signal_number).name}")
+        say(f"{program}: terminated by {signal.Signals(stop.signal_number).name}")
         return 128 + stop.signal_number
     except UsageError as error:
-        say(f"{PROGRAM}: error: {error}")
+        say(f"{program}: error: {error}")
         return 2
     except BrokenPipeError:
         # The reader went away (| head): not an error of the walks. Standard
@@ -451,7 +478,7 @@ def main(argv: list[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 0
     except Exception as error:  # every failure of the work: one line, never a traceback
-        say(f"{PROGRAM}: error: {one_line(error)}")
+        say(f"{program}: error: {one_line(error)}")
         return 2
     finally:
         for number, handler in handlers.items():

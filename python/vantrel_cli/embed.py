@@ -1,0 +1,155 @@
+"""vantrel-embed: entity vectors from a knowledge graph in one command: walks, then gensim's word2vec.
+
+    vantrel-embed kg.tsv --out vectors.npy                  # float32, row = node id; labels.tsv beside it
+    vantrel-embed dump.nt.gz --drop-literals --each 500 --out vectors.kv      # gensim KeyedVectors by label
+    vantrel-embed kg.tsv --length 8 --items nodes --dim 128 --out vectors.txt  # word2vec text format
+
+Draws K walks per entity (every node, or those of --start-file) as
+vantrel-walks would, writes them in the words format to a temporary file
+beside the output, trains Word2Vec(corpus_file=...) on it, and writes one
+vector per node in node id order: a node that no walk lists gets a row of
+zeros. Relation tokens are trained on but not written. The temporary
+corpus is removed whatever happens. With --workers 1 the same arguments
+give the same vectors. Needs gensim: pip install 'vantrel[embed]'.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import sys
+import tempfile
+import time
+import urllib.parse
+
+from vantrel_cli import (
+    Parser,
+    UsageError,
+    add_walk_options,
+    check_output_directory,
+    counted,
+    main_of,
+    read_graph,
+    say,
+    starts,
+    terminal_progress,
+)
+
+PROGRAM = "vantrel-embed"
+
+
+def parser() -> argparse.ArgumentParser:
+    p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0])
+    add_walk_options(p, embedding=True)
+    train = p.add_argument_group("word2vec (gensim)")
+    train.add_argument("--dim", type=int, default=100, help="vector size (default 100)")
+    train.add_argument("--window", type=int, default=5, help="context window (default 5)")
+    train.add_argument("--epochs", type=int, default=5, help="passes over the corpus (default 5)")
+    train.add_argument("--negative", type=int, default=5, help="negative samples (default 5)")
+    train.add_argument("--min-count", type=int, default=1, help="rarest word kept (default 1)")
+    model = train.add_mutually_exclusive_group()
+    model.add_argument("--sg", dest="sg", action="store_true", default=True, help="skip-gram (the default)")
+    model.add_argument("--cbow", dest="sg", action="store_false", help="continuous bag of words")
+    train.add_argument("--workers", type=int, default=os.cpu_count() or 1,
+                       help="training threads (default: every CPU; 1 for the same vectors every run)")
+    p.add_argument("--out", required=True,
+                   help="vectors.npy (float32, row = node id, with labels.tsv beside it), vectors.kv (gensim "
+                        "KeyedVectors, keys the node labels), or any other name: word2vec text format (keys the "
+                        "labels as the corpus writes them, reversed by urllib.parse.unquote)")
+    return p
+
+
+def word_of(label: str) -> str:
+    """A label as the words format writes it: whitespace and '%' percent-escaped."""
+    return re.sub(r"[\s%]", lambda match: urllib.parse.quote(match.group()), label)
+
+
+def write_whole(path: str, write) -> None:
+    """Calls write(temporary path) beside `path`, then renames it into place."""
+    directory = os.path.dirname(os.path.abspath(path))
+    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=".vantrel-embed-", suffix=os.path.basename(path))
+    os.close(descriptor)
+    try:
+        write(temporary)
+        os.replace(temporary, path)
+    finally:
+        if os.path.exists(temporary):
+            os.remove(temporary)
+
+
+def run(args: argparse.Namespace) -> None:
+    try:
+        import numpy as np
+        from gensim.models import KeyedVectors, Word2Vec
+    except ImportError:
+        raise UsageError(
+            "vantrel-embed trains with gensim, which is not installed: pip install 'vantrel[embed]'") from None
+    for name in ("dim", "window", "epochs", "negative", "workers"):
+        if getattr(args, name) < 1:
+            raise UsageError(f"--{name.replace('_', '-')} must be at least 1, not {getattr(args, name)}")
+    check_output_directory(args.out, "--out")
+    timings = {}
+    begun = time.perf_counter()
+    sampler = read_graph(args)
+    if sampler.node_count == 0:
+        raise UsageError(f"{args.data} holds no triple: there is no node to embed")
+    start, count = starts(sampler, args)
+    timings["reading"] = time.perf_counter() - begun
+    directory = os.path.dirname(os.path.abspath(args.out))
+    descriptor, corpus = tempfile.mkstemp(dir=directory, prefix=".vantrel-corpus-", suffix=".txt")
+    os.close(descriptor)
+    try:
+        begun = time.perf_counter()
+        say(f"{PROGRAM}: {counted(sampler.node_count, 'node')}; writing {counted(count, 'walk')}")
+        progress = terminal_progress(count, "walk", args, 1_000_000)
+        try:
+            walks, tokens = sampler.write_walks(corpus, 0, count, threads=args.threads, start=start,
+                                                items=args.items, position=args.position, unique=args.unique,
+                                                length=args.length, format="words", progress=progress)
+        finally:
+            if progress is not None:
+                progress.close()
+        timings["walks"] = time.perf_counter() - begun
+        begun = time.perf_counter()
+        say(f"{PROGRAM}: training on {counted(tokens, 'token')}")
+        model = Word2Vec(corpus_file=corpus, vector_size=args.dim, window=args.window, min_count=args.min_count,
+                         sg=1 if args.sg else 0, negative=args.negative, workers=args.workers, seed=args.seed % 2**32,
+                         epochs=args.epochs)
+        timings["training"] = time.perf_counter() - begun
+    finally:
+        os.remove(corpus)
+    begun = time.perf_counter()
+    labels = list(sampler.tokens[:sampler.node_count])
+    vectors = np.zeros((len(labels), args.dim), dtype=np.float32)
+    missing = 0
+    for node, label in enumerate(labels):
+        word = word_of(label)
+        if word in model.wv.key_to_index:
+            vectors[node] = model.wv[word]
+        else:
+            missing += 1
+    if args.out.endswith(".npy"):
+        write_whole(args.out, lambda path: np.save(open(path, "wb"), vectors))
+        labels_path = os.path.join(directory, "labels.tsv")
+        write_whole(labels_path, lambda path: open(path, "w", encoding="utf-8", newline="\n").write(
+            "".join(label + "\n" for label in labels)))
+    else:
+        keyed = KeyedVectors(args.dim)
+        keyed.add_vectors(labels if args.out.endswith(".kv") else [word_of(label) for label in labels], vectors)
+        if args.out.endswith(".kv"):
+            write_whole(args.out, keyed.save)
+        else:
+            write_whole(args.out, lambda path: keyed.save_word2vec_format(path, binary=False))
+    timings["writing"] = time.perf_counter() - begun
+    seconds = ", ".join(f"{stage} {spent:.1f} s" for stage, spent in timings.items())
+    say(f"{PROGRAM}: {counted(len(labels), 'node')} ({missing} in no walk: zeros), corpus of "
+        f"{counted(walks, 'walk')} and {counted(tokens, 'token')}; {seconds}")
+
+
+def main(argv: list[str] | None = None) -> int:
+    return main_of(PROGRAM, lambda: run(parser().parse_args(argv)))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
