@@ -212,7 +212,9 @@ bool directory_files(const ReadSource& directory, std::vector<std::string>& path
   }
   std::sort(paths.begin(), paths.end());
   if (paths.empty()) {
-    PyErr_Format(PyExc_ValueError, "no file in %R has a suffix that names a format (.tsv, .nt, .nq, .ttl, .trig)",
+    PyErr_Format(PyExc_ValueError,
+                 "no file in %R has a suffix that names a format (.tsv, .txt, .nt, .nq, .ttl, .trig, .rdf, .owl, "
+                 ".xml, .jsonld, compressed or not)",
                  directory.filename.get());
     return false;
   }
