@@ -379,7 +379,7 @@ def test_ctrl_c_stops_a_long_call_and_leaves_the_stream(abc_path, method):
 
 def test_objects_with_array_are_taken_as_their_arrays(abc_path):
     """torch tensors and pandas Series have __array__ but no buffer protocol."""
-    import numpy as np
+    np = pytest.importorskip("numpy")
 
     class ArrayOnly:
         def __init__(self, values):
