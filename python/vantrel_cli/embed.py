@@ -130,15 +130,22 @@ def run(args: argparse.Namespace) -> None:
         else:
             missing += 1
     if args.out.endswith(".npy"):
-        write_whole(args.out, lambda path: np.save(open(path, "wb"), vectors))
-        labels_path = os.path.join(directory, "labels.tsv")
-        write_whole(labels_path, lambda path: open(path, "w", encoding="utf-8", newline="\n").write(
-            "".join(label + "\n" for label in labels)))
+        def save_array(path: str) -> None:
+            with open(path, "wb") as file:
+                np.save(file, vectors)
+
+        def save_labels(path: str) -> None:
+            with open(path, "w", encoding="utf-8", newline="\n") as file:
+                file.writelines(label + "\n" for label in labels)
+
+        write_whole(args.out, save_array)
+        write_whole(os.path.join(directory, "labels.tsv"), save_labels)
     else:
         keyed = KeyedVectors(args.dim)
         keyed.add_vectors(labels if args.out.endswith(".kv") else [word_of(label) for label in labels], vectors)
         if args.out.endswith(".kv"):
-            write_whole(args.out, keyed.save)
+            # One file: gensim would put large arrays beside it under the temporary name.
+            write_whole(args.out, lambda path: keyed.save(path, separately=[]))
         else:
             write_whole(args.out, lambda path: keyed.save_word2vec_format(path, binary=False))
     timings["writing"] = time.perf_counter() - begun
