@@ -226,10 +226,10 @@ bool is_directory(const ReadSource& source) {
   return source.is_path && ::stat(source.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// Opens the one file `object` names as the next of `files`.
-bool open_one(PyObject* object, const ReadRequest& request, std::vector<std::unique_ptr<ReadFile>>& files) {
+// Opens the one file `source` names as the next of `files`.
+bool open_one(ReadSource source, const ReadRequest& request, std::vector<std::unique_ptr<ReadFile>>& files) {
   auto file = std::make_unique<ReadFile>();
-  if (!read_source_of(object, file->source)) return false;
+  file->source = std::move(source);
   file->options.base = request.base;
   if (!read_options_for(file->source, request.format, request.drop_literals, file->options)) return false;
   if (!files.empty() && file->options.format != GraphFormat::kTsv) {
@@ -248,12 +248,15 @@ bool open_one(PyObject* object, const ReadRequest& request, std::vector<std::uni
 bool open_named(PyObject* object, const ReadRequest& request, std::vector<std::unique_ptr<ReadFile>>& files) {
   ReadSource source;
   if (!read_source_of(object, source)) return false;
-  if (!is_directory(source)) return open_one(object, request, files);
+  if (!is_directory(source)) return open_one(std::move(source), request, files);
   std::vector<std::string> paths;
   if (!directory_files(source, paths)) return false;
   for (const std::string& path : paths) {
     PyRef name(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
-    if (!name || !open_one(name.get(), request, files)) return false;
+    ReadSource file;
+    if (!name || !read_source_of(name.get(), file)) return false;
+    file.object = file.filename.get();  // `name` goes with this round; the path's filename stays
+    if (!open_one(std::move(file), request, files)) return false;
   }
   return true;
 }

@@ -74,7 +74,7 @@ class PathSampler:
         max_path_len: int,
         random_state: int,
         *,
-        format: Literal["tsv", "nt", "nq", "turtle", "trig"] | None = None,
+        format: Literal["tsv", "nt", "nq", "turtle", "trig", "rdfxml", "jsonld"] | None = None,
         literals: Literal["keep", "drop"] = "keep",
         progress: Callable[[int], object] | None = None,
         canonical: bool = False,
@@ -87,8 +87,9 @@ class PathSampler:
         the file; the blank nodes of each RDF file after the first get "@k" after their labels, k
         counting files from 0, so that two files' _:b0 are two nodes). format is "tsv" (the constructor's rules:
         the same file gives the same graph), "nt" (N-Triples), "nq" (N-Quads, the graph term ignored),
-        "turtle" or "trig" (the graph ignored), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl,
-        .trig, under any compression suffix) when not given. Relative IRIs resolve against the
+        "turtle", "trig" (the graph ignored), "rdfxml" or "jsonld" (through pyoxigraph: pip install
+        'vantrel[rdf]'), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl, .trig, .rdf, .owl, .xml,
+        .jsonld, under any compression suffix) when not given. Relative IRIs resolve against the
         document's @base or BASE, else `base` (an absolute IRI); with neither they are an error.
         RDF terms become labels in one canonical spelling: IRIs without brackets, escapes decoded;
         blank nodes as written; literals quoted and re-escaped, with "@" and the tag in lower case or

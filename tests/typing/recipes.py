@@ -48,3 +48,4 @@ dump = vantrel.PathSampler.read("dump.ttl.gz", 4.0, 8, 42, canonical=True, base=
 many = vantrel.PathSampler.read(["a.nt", "b.ttl"], 4.0, 8, 42, format=None, literals="drop")
 restricted = dump.restrict(exclude_relations=["http://www.w3.org/1999/02/22-rdf-syntax-ns#type"])
 typed = dump.metapath(["http://example.org/wrote::-->", "http://example.org/wrote::<--"])
+many_formats = vantrel.PathSampler.read("onto.owl", 4.0, 8, 42, format="rdfxml")
