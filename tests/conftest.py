@@ -2,6 +2,8 @@ import os
 import pathlib
 import signal
 import subprocess
+import tempfile
+import time
 
 import pytest
 
@@ -55,14 +57,24 @@ class interrupt_after:
     Ctrl-C at the terminal would (a thread of ours could not: it would wait
     for the interpreter lock that the interrupted call holds). A process
     started in the background by a non-interactive shell ignores SIGINT;
-    Python's own handler is put back meanwhile."""
+    Python's own handler is put back meanwhile. The sender notes the wall
+    clock as it signals, so that a test can bound how long the call took to
+    answer, whatever a loaded machine took to start the sender."""
 
     def __init__(self, seconds):
         self.previous = signal.signal(signal.SIGINT, signal.default_int_handler)
-        self.killer = subprocess.Popen(["sh", "-c", f"sleep {seconds}; kill -INT {os.getpid()}"])
+        descriptor, self.sent_file = tempfile.mkstemp(prefix="vantrel-sigint-")
+        os.close(descriptor)
+        self.killer = subprocess.Popen(
+            ["sh", "-c", f"sleep {seconds}; date +%s.%N > '{self.sent_file}'; kill -INT {os.getpid()}"]
+        )
+
+    def seconds_since_signal(self):
+        return time.time() - float(pathlib.Path(self.sent_file).read_text())
 
     def cancel(self):
         if self.killer.poll() is None:
             self.killer.kill()
         self.killer.wait()
         signal.signal(signal.SIGINT, self.previous)
+        os.unlink(self.sent_file)

@@ -6,7 +6,6 @@ import os
 import subprocess
 import sys
 import threading
-import time
 from collections import Counter
 
 import pytest
@@ -25,13 +24,13 @@ def fifo(tmp_path):
 def test_fifo_without_writer_waits_until_interrupted(fifo):
     # Opening a FIFO waits for a writer, as `cat` does; Ctrl-C ends the wait.
     timer = interrupt_after(0.3)
-    start = time.monotonic()
     try:
         with pytest.raises(KeyboardInterrupt):
             vantrel.PathSampler(fifo, 3.0, 10, 1)
+        latency = timer.seconds_since_signal()
     finally:
         timer.cancel()
-    assert time.monotonic() - start < 5
+    assert latency < 1.0
 
 
 def test_fifo_with_writer_is_read_like_a_file(fifo):
@@ -74,13 +73,13 @@ def test_read_from_a_stalled_writer_is_interruptible(fifo):
 def test_long_walk_is_interruptible_and_object_survives(abc_path):
     sampler = vantrel.PathSampler(abc_path, 1e12, 50_000_000, 1)
     timer = interrupt_after(0.2)
-    start = time.monotonic()
     try:
         with pytest.raises(KeyboardInterrupt):
             sampler.sample_path()
+        latency = timer.seconds_since_signal()
     finally:
         timer.cancel()
-    assert time.monotonic() - start < 2.0
+    assert latency < 1.0
     assert len(vantrel.PathSampler(abc_path, 1e12, 5, 1).sample_path()) == 7
 
 

@@ -367,13 +367,13 @@ def test_ctrl_c_stops_a_long_call_and_leaves_the_stream(abc_path, method):
     else:
         call = lambda: sampler.sample_paths(10**4)  # noqa: E731
     timer = interrupt_after(0.3)
-    start = time.monotonic()
     try:
         with pytest.raises(KeyboardInterrupt):
             call()
+        latency = timer.seconds_since_signal()
     finally:
         timer.cancel()
-    assert time.monotonic() - start < 2.0
+    assert latency < 1.0
     assert sampler.sample_paths(1) == vantrel.PathSampler(abc_path, 1e9, 10**7, 1).sample_paths(1)
 
 
