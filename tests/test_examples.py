@@ -120,15 +120,3 @@ def test_every_example_answers_help(script):
     if out.returncode != 0 and "ModuleNotFoundError" in out.stderr:
         pytest.skip(out.stderr.strip().splitlines()[-1])
     assert out.returncode == 0 and out.stdout.startswith("usage: ") and "kg.tsv" not in out.stderr
-
-
-def test_readme_quick_start_shows_the_real_first_walk():
-    import vantrel
-
-    sampler = vantrel.PathSampler(str(BUNDLED), 4.0, 10, 42)
-    assert sampler.data_size == 78
-    assert sampler.sample_path() == ["Dresden", "located_in::-->", "borders::-->", "flows_through::<--",
-                                     "flows_into::-->", "flows_into::<--", "passes::-->", "Kraków"]
-    readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
-    assert "['Dresden', 'located_in::-->', 'borders::-->', 'flows_through::<--'," in readme
-    assert str(sampler.walks(0, 1)) in readme
