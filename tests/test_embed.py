@@ -70,3 +70,32 @@ def test_without_gensim_and_with_bad_arguments_one_line_each(tmp_path):
                           (["--out", "v.npy", "--count", "3"], "unrecognized arguments: --count 3")]:
         result = embed_cli("kg.tsv", *args, cwd=tmp_path)
         assert result.returncode == 2 and result.stderr.startswith(f"vantrel-embed: error: {message}"), result.stderr
+
+
+def test_a_terminal_sees_a_bar_per_stage(tmp_path):
+    pytest.importorskip("gensim")
+    import fcntl
+    import pty
+    import struct
+    import termios
+
+    (tmp_path / "kg.tsv").write_text(RIVERS)
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # tqdm draws nothing 0 wide
+    with os.fdopen(controller, "rb", buffering=0) as screen:
+        result = subprocess.run([sys.executable, "-m", "vantrel_cli.embed", "kg.tsv", "--each", "5", "--dim", "4",
+                                 "--epochs", "3", "--workers", "1", "--out", "v.npy"], stderr=terminal,
+                                cwd=tmp_path, timeout=600)
+        os.close(terminal)
+        shown = b""
+        while chunk := _read_or_empty(screen):
+            shown += chunk
+    assert result.returncode == 0
+    assert b"3/3" in shown and b"epoch" in shown  # training, an epoch at a time
+
+
+def _read_or_empty(screen):
+    try:
+        return screen.read(65536)
+    except OSError:  # the terminal's other end closed
+        return b""

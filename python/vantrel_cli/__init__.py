@@ -43,7 +43,8 @@ class Progress:
         except ImportError:
             self.bar = None
         else:
-            self.bar = tqdm(total=total, unit=unit, unit_scale=True, file=sys.stderr)
+            # Scaled (1.2M/10M) for bytes and walks, whole for a few epochs.
+            self.bar = tqdm(total=total, unit=unit, unit_scale=total >= 1000, file=sys.stderr)
 
     def __call__(self, done: int) -> None:
         if self.bar is not None:

@@ -16,12 +16,14 @@ give the same vectors. Needs gensim: pip install 'vantrel[embed]'.
 from __future__ import annotations
 
 import argparse
+import dataclasses
 import os
 import re
 import sys
 import tempfile
 import time
 import urllib.parse
+from typing import Any
 
 from vantrel_cli import (
     Parser,
@@ -39,7 +41,9 @@ from vantrel_cli import (
 PROGRAM = "vantrel-embed"
 
 
-def parser() -> argparse.ArgumentParser:
+def parser(output: bool = True) -> argparse.ArgumentParser:
+    """The command's options; without `output`, all but --out (for programs
+    that use the vectors rather than write them)."""
     p = Parser(prog=PROGRAM, description=__doc__.split("\n\n")[0])
     add_walk_options(p, embedding=True)
     train = p.add_argument_group("word2vec (gensim)")
@@ -53,11 +57,33 @@ def parser() -> argparse.ArgumentParser:
     model.add_argument("--cbow", dest="sg", action="store_false", help="continuous bag of words")
     train.add_argument("--workers", type=int, default=os.cpu_count() or 1,
                        help="training threads (default: every CPU; 1 for the same vectors every run)")
-    p.add_argument("--out", required=True,
-                   help="vectors.npy (float32, row = node id, with labels.tsv beside it), vectors.kv (gensim "
-                        "KeyedVectors, keys the node labels), or any other name: word2vec text format (keys the "
-                        "labels as the corpus writes them, reversed by urllib.parse.unquote)")
+    if output:
+        p.add_argument("--out", required=True,
+                       help="vectors.npy (float32, row = node id, with labels.tsv beside it), vectors.kv (gensim "
+                            "KeyedVectors, keys the node labels), or any other name: word2vec text format (keys "
+                            "the labels as the corpus writes them, reversed by urllib.parse.unquote)")
     return p
+
+
+@dataclasses.dataclass
+class Embedding:
+    """What vantrel-embed computes before it writes: the sampler walked, the
+    trained model, one vector per node (zeros where no walk lists the node),
+    and the sizes and seconds its summary line gives."""
+
+    sampler: Any
+    model: Any
+    labels: list[str]
+    vectors: Any
+    missing: int
+    walks: int
+    tokens: int
+    seconds: dict[str, float]
+
+    def summary(self) -> str:
+        spent = ", ".join(f"{stage} {seconds:.1f} s" for stage, seconds in self.seconds.items())
+        return (f"{counted(len(self.labels), 'node')} ({self.missing} in no walk: zeros), corpus of "
+                f"{counted(self.walks, 'walk')} and {counted(self.tokens, 'token')}; {spent}")
 
 
 def word_of(label: str) -> str:
@@ -78,25 +104,27 @@ def write_whole(path: str, write) -> None:
             os.remove(temporary)
 
 
-def run(args: argparse.Namespace) -> None:
+def embed(args: argparse.Namespace, directory: str | None = None) -> Embedding:
+    """Reads the graph, writes the corpus to a temporary file in `directory`
+    (removed whatever happens), trains word2vec on it and takes each node's
+    vector, as the options in `args` ask (those of parser())."""
     try:
         import numpy as np
-        from gensim.models import KeyedVectors, Word2Vec
+        from gensim.models import Word2Vec
+        from gensim.models.callbacks import CallbackAny2Vec
     except ImportError:
         raise UsageError(
             "vantrel-embed trains with gensim, which is not installed: pip install 'vantrel[embed]'") from None
     for name in ("dim", "window", "epochs", "negative", "workers"):
         if getattr(args, name) < 1:
             raise UsageError(f"--{name.replace('_', '-')} must be at least 1, not {getattr(args, name)}")
-    check_output_directory(args.out, "--out")
-    timings = {}
+    seconds = {}
     begun = time.perf_counter()
     sampler = read_graph(args)
     if sampler.node_count == 0:
         raise UsageError(f"{args.data} holds no triple: there is no node to embed")
     start, count = starts(sampler, args)
-    timings["reading"] = time.perf_counter() - begun
-    directory = os.path.dirname(os.path.abspath(args.out))
+    seconds["reading"] = time.perf_counter() - begun
     descriptor, corpus = tempfile.mkstemp(dir=directory, prefix=".vantrel-corpus-", suffix=".txt")
     os.close(descriptor)
     try:
@@ -110,16 +138,30 @@ def run(args: argparse.Namespace) -> None:
         finally:
             if progress is not None:
                 progress.close()
-        timings["walks"] = time.perf_counter() - begun
+        seconds["walks"] = time.perf_counter() - begun
         begun = time.perf_counter()
         say(f"{PROGRAM}: training on {counted(tokens, 'token')}")
-        model = Word2Vec(corpus_file=corpus, vector_size=args.dim, window=args.window, min_count=args.min_count,
-                         sg=1 if args.sg else 0, negative=args.negative, workers=args.workers, seed=args.seed % 2**32,
-                         epochs=args.epochs)
-        timings["training"] = time.perf_counter() - begun
+        progress = terminal_progress(args.epochs, "epoch", args, 1)
+
+        class EpochsDone(CallbackAny2Vec):
+            def __init__(self) -> None:
+                self.epochs = 0
+
+            def on_epoch_end(self, model: Any) -> None:
+                self.epochs += 1
+                if progress is not None:
+                    progress(self.epochs)
+
+        try:
+            model = Word2Vec(corpus_file=corpus, vector_size=args.dim, window=args.window, min_count=args.min_count,
+                             sg=1 if args.sg else 0, negative=args.negative, workers=args.workers,
+                             seed=args.seed % 2**32, epochs=args.epochs, callbacks=[EpochsDone()])
+        finally:
+            if progress is not None:
+                progress.close()
+        seconds["training"] = time.perf_counter() - begun
     finally:
         os.remove(corpus)
-    begun = time.perf_counter()
     labels = list(sampler.tokens[:sampler.node_count])
     vectors = np.zeros((len(labels), args.dim), dtype=np.float32)
     missing = 0
@@ -129,7 +171,16 @@ def run(args: argparse.Namespace) -> None:
             vectors[node] = model.wv[word]
         else:
             missing += 1
-    if args.out.endswith(".npy"):
+    return Embedding(sampler, model, labels, vectors, missing, walks, tokens, seconds)
+
+
+def write_vectors(out: str, embedding: Embedding) -> None:
+    """The vectors to `out` by its suffix (see --out), each file whole or not at all."""
+    import numpy as np
+    from gensim.models import KeyedVectors
+
+    labels, vectors = embedding.labels, embedding.vectors
+    if out.endswith(".npy"):
         def save_array(path: str) -> None:
             with open(path, "wb") as file:
                 np.save(file, vectors)
@@ -138,20 +189,25 @@ def run(args: argparse.Namespace) -> None:
             with open(path, "w", encoding="utf-8", newline="\n") as file:
                 file.writelines(label + "\n" for label in labels)
 
-        write_whole(args.out, save_array)
-        write_whole(os.path.join(directory, "labels.tsv"), save_labels)
+        write_whole(out, save_array)
+        write_whole(os.path.join(os.path.dirname(os.path.abspath(out)), "labels.tsv"), save_labels)
+        return
+    keyed = KeyedVectors(vectors.shape[1])
+    keyed.add_vectors(labels if out.endswith(".kv") else [word_of(label) for label in labels], vectors)
+    if out.endswith(".kv"):
+        # One file: gensim would put large arrays beside it under the temporary name.
+        write_whole(out, lambda path: keyed.save(path, separately=[]))
     else:
-        keyed = KeyedVectors(args.dim)
-        keyed.add_vectors(labels if args.out.endswith(".kv") else [word_of(label) for label in labels], vectors)
-        if args.out.endswith(".kv"):
-            # One file: gensim would put large arrays beside it under the temporary name.
-            write_whole(args.out, lambda path: keyed.save(path, separately=[]))
-        else:
-            write_whole(args.out, lambda path: keyed.save_word2vec_format(path, binary=False))
-    timings["writing"] = time.perf_counter() - begun
-    seconds = ", ".join(f"{stage} {spent:.1f} s" for stage, spent in timings.items())
-    say(f"{PROGRAM}: {counted(len(labels), 'node')} ({missing} in no walk: zeros), corpus of "
-        f"{counted(walks, 'walk')} and {counted(tokens, 'token')}; {seconds}")
+        write_whole(out, lambda path: keyed.save_word2vec_format(path, binary=False))
+
+
+def run(args: argparse.Namespace) -> None:
+    check_output_directory(args.out, "--out")
+    embedding = embed(args, directory=os.path.dirname(os.path.abspath(args.out)))
+    begun = time.perf_counter()
+    write_vectors(args.out, embedding)
+    embedding.seconds["writing"] = time.perf_counter() - begun
+    say(f"{PROGRAM}: {embedding.summary()}")
 
 
 def main(argv: list[str] | None = None) -> int:
