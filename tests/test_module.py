@@ -6,6 +6,7 @@ import weakref
 
 import pytest
 import vantrel
+from conftest import ROOT
 
 
 def test_module_attributes():
@@ -25,6 +26,25 @@ def test_class_properties():
     # Both carry an empty doc string, which the interpreter shows as None.
     assert not cls.sample_path.__doc__
     assert not cls.data_size.__doc__
+
+
+def test_every_other_member_has_the_stubs_docstring_and_signature():
+    import ast
+    import inspect
+
+    stub = ast.parse((ROOT / "src" / "python" / "vantrel.pyi").read_text(encoding="utf-8"))
+    [sampler] = [node for node in stub.body if isinstance(node, ast.ClassDef) and node.name == "PathSampler"]
+    documented = {node.name: node for node in sampler.body
+                  if isinstance(node, ast.FunctionDef) and ast.get_docstring(node) is not None}
+    public = {name for name in dir(vantrel.PathSampler) if not name.startswith("_")}
+    assert public - {"sample_path", "data_size"} == set(documented) - {"sample_path", "data_size"}
+    for name in public - {"sample_path", "data_size"}:
+        member, node = getattr(vantrel.PathSampler, name), documented[name]
+        assert inspect.getdoc(member) == ast.get_docstring(node), name
+        if not isinstance(member, type(vantrel.PathSampler.data_size)):
+            arguments = node.args.posonlyargs + node.args.args + node.args.kwonlyargs
+            shown = [parameter for parameter in inspect.signature(member).parameters if parameter != "self"]
+            assert shown == [argument.arg for argument in arguments][1:], name
 
 
 def test_class_cannot_be_subclassed():

@@ -23,6 +23,7 @@
 #include "graph/kg.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
+#include "python/py_docstrings.hpp"
 #include "python/py_tokens.hpp"
 #include "random/random.hpp"
 #include "read/byte_source.hpp"
@@ -225,103 +226,28 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
 
 PyMethodDef PathSampler_methods[] = {
     {"sample_path", VANTREL_METHOD(PathSampler_sample_path), METH_VARARGS | METH_KEYWORDS, ""},
-    {"sample_paths", VANTREL_METHOD(PathSampler_sample_paths), METH_VARARGS | METH_KEYWORDS,
-     "sample_paths($self, count)\n--\n\n"
-     "The next `count` walks of this sampler's own stream: what `count` calls of sample_path()\n"
-     "would return, leaving the stream where they would. On failure the stream is left as it was."},
-    {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS,
-     "walk_ids($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
-     "         unique=False, relabel=None, length=None)\n--\n\n"
-     "Walks numbered first to stop - 1 as token ids: (ids, offsets), two arrays with the buffer\n"
-     "protocol; walk k is ids[offsets[k]:offsets[k + 1]]. threads=0 uses every CPU available.\n"
-     "items: 'path', 'full', 'nodes' or 'edges' (the row of triple_ids() of each step).\n"
-     "position='mid': each walk runs through its start node rather than from it. unique=True leaves\n"
-     "out walks that repeat one of a smaller number. relabel: a node id per node, listed in place\n"
-     "of each node but the walk's own start. length=L: every walk takes L steps (fewer only at a dead\n"
-     "end), none drawn; None: the sampler's Poisson lengths."},
-    {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS,
-     "walks($self, first, stop, *, threads=0, start='random', items='path', position='start',\n"
-     "      unique=False, relabel=None, length=None)\n--\n\n"
-     "Walks numbered first to stop - 1 as lists of str (of int for items='edges'), as walk_ids()\n"
-     "draws them, repeated tokens sharing one str."},
-    {"metapath", VANTREL_METHOD(PathSampler_metapath), METH_VARARGS | METH_KEYWORDS,
-     "metapath($self, pattern)\n--\n\n"
-     "A new PathSampler over the same graph whose step k takes only edges of relation token\n"
-     "pattern[k % len(pattern)] ('wrote::-->' or 'wrote::<--', or its id), uniformly among them;\n"
-     "a walk ends at a node without one."},
-    {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS,
-     "node_ids($self, labels)\n--\n\n"
-     "The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that\n"
-     "is no node's."},
-    {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS,
-     "restrict($self, *, relations=None, exclude_relations=None, direction='both')\n--\n\n"
-     "A new PathSampler over the same nodes whose walks take only some edges: those of `relations`\n"
-     "(all if None), less those of `exclude_relations`, followed in `direction` ('both', 'forward':\n"
-     "head to tail, 'backward': tail to head). A walk ends early at a node with no such edge."},
-    {"biased", VANTREL_METHOD(PathSampler_biased), METH_VARARGS | METH_KEYWORDS,
-     "biased($self, *, edge_weights=None, relation_weights=None, node_weights=None, p=1.0, q=1.0)\n--\n\n"
-     "A new PathSampler over the same graph whose steps are weighted: an edge e to node x weighs\n"
-     "edge_weights[e] * relation_weights[relation of e] * node_weights[x] (a factor not given is 1),\n"
-     "and node2vec's return parameter p and in-out parameter q bias each step by where it came from.\n"
-     "edge_weights follows the rows of triple_ids(). No candidate is left out: a biased walk may step\n"
-     "straight back."},
-    {"triple_ids", VANTREL_METHOD(PathSampler_triple_ids), METH_VARARGS | METH_KEYWORDS,
-     "triple_ids($self)\n--\n\n"
-     "The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,\n"
-     "tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."},
-    {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS,
-     "save($self, path)\n--\n\n"
-     "Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."},
-    {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "load(path, mean_path_len, max_path_len, random_state)\n--\n\n"
-     "A sampler over the graph of a snapshot written by save(): the file is mapped read-only and\n"
-     "shared (processes that load the same snapshot share one copy) and checked whole first.\n"
-     "The walks are those of a sampler built from the triple file with the same arguments."},
-    {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "read(source, mean_path_len, max_path_len, random_state, *, format=None, literals='keep', progress=None,\n"
-     "     canonical=False, base=None)\n--\n\n"
-     "A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their\n"
-     "suffix) or a binary file object. format is 'tsv' (the constructor's rules), 'nt' (N-Triples),\n"
-     "'nq' (N-Quads, the graph ignored), 'turtle', 'trig' (the graph ignored), 'rdfxml' or 'jsonld'\n"
-     "(through pyoxigraph), told from the name's\n"
-     "suffix when not given. RDF terms become labels in one canonical spelling; relative IRIs resolve\n"
-     "against the document's base, else `base`; literals='drop' leaves out triples whose object is a\n"
-     "literal.\n"
-     "`progress` is called with the bytes read so far (of the compressed file, for a compressed\n"
-     "path), at most about ten times a second. canonical=True numbers nodes and relations by their\n"
-     "labels' bytes and sorts the triples, so that walks do not depend on the order of the lines."},
-    {"from_ids", VANTREL_METHOD(PathSampler_from_ids), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
-     "from_ids(triples, node_labels, relation_labels, mean_path_len, max_path_len, random_state, *,\n"
-     "         canonical=False)\n--\n\n"
-     "A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,\n"
-     "PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones; labels no\n"
-     "triple uses are nodes too, and a walk from one of them is [label, label]. The array is not copied.\n"
-     "canonical=True numbers nodes and relations by label and sorts the triples, as read() does."},
-    {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS,
-     "write_walks($self, path, first, stop, *, threads=0, start='random', items='path', "
-     "position='start',\n            unique=False, relabel=None, format='tsv', progress=None, length=None)\n--\n\n"
-     "Writes walks numbered first to stop - 1 to `path`, one per line in number order, and returns\n"
-     "(walks, tokens) written. format='tsv': tokens separated by tabs; format='words': tokens with\n"
-     "whitespace and '%' percent-escaped, separated by spaces (for gensim's corpus_file);\n"
-     "format='jsonl': a JSON list of the tokens per line, as json.dumps(walk, ensure_ascii=False). A regular\n"
-     "file is written whole or not at all; a FIFO, device, socket or /dev/fd/N straight into; an int\n"
-     "is an open file descriptor, written to as it is.\n"
-     "`progress` is called with the number of walks written, at most about ten times a second."},
+    {"sample_paths", VANTREL_METHOD(PathSampler_sample_paths), METH_VARARGS | METH_KEYWORDS, docstrings::sample_paths},
+    {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS, docstrings::walk_ids},
+    {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS, docstrings::walks},
+    {"metapath", VANTREL_METHOD(PathSampler_metapath), METH_VARARGS | METH_KEYWORDS, docstrings::metapath},
+    {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS, docstrings::node_ids},
+    {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS, docstrings::restrict},
+    {"biased", VANTREL_METHOD(PathSampler_biased), METH_VARARGS | METH_KEYWORDS, docstrings::biased},
+    {"triple_ids", VANTREL_METHOD(PathSampler_triple_ids), METH_VARARGS | METH_KEYWORDS, docstrings::triple_ids},
+    {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS, docstrings::save},
+    {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::load},
+    {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::read},
+    {"from_ids", VANTREL_METHOD(PathSampler_from_ids), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::from_ids},
+    {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS, docstrings::write_walks},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef PathSampler_getset[] = {
     {"data_size", guarded<PathSampler_get_data_size>, nullptr, "", nullptr},
-    {"node_count", guarded<PathSampler_get_node_count>, nullptr,
-     "The number of nodes: distinct head and tail labels. Node ids run from 0 to node_count - 1.", nullptr},
-    {"tokens", guarded<PathSampler_get_tokens>, nullptr,
-     "Token id to text: node labels (ids 0 to n - 1), then each relation's \"rel::-->\" and \"rel::<--\".", nullptr},
-    {"relations", guarded<PathSampler_get_relations>, nullptr,
-     "Relation id to label, a read-only sequence of str: relation r's tokens are node_count + 2 * r and the one "
-     "after.",
-     nullptr},
-    {"relation_count", guarded<PathSampler_get_relation_count>, nullptr,
-     "The number of relations. Relation ids run from 0 to relation_count - 1.", nullptr},
+    {"node_count", guarded<PathSampler_get_node_count>, nullptr, docstrings::node_count, nullptr},
+    {"tokens", guarded<PathSampler_get_tokens>, nullptr, docstrings::tokens, nullptr},
+    {"relations", guarded<PathSampler_get_relations>, nullptr, docstrings::relations, nullptr},
+    {"relation_count", guarded<PathSampler_get_relation_count>, nullptr, docstrings::relation_count, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
