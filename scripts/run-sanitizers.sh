@@ -29,7 +29,7 @@ ctest --test-dir build/asan --output-on-failure --parallel "$(nproc)"
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
 PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 PYTHONPATH="$PWD/build/asan" python3 -m pytest -p no:cacheprovider tests \
-  --ignore tests/test_examples.py --ignore tests/test_cli.py --ignore tests/test_embed.py --ignore tests/test_dask.py \
+  --ignore tests/test_examples.py --ignore tests/test_docs.py --ignore tests/test_cli.py --ignore tests/test_embed.py --ignore tests/test_dask.py \
   --ignore tests/test_large_graphs.py \
   --deselect tests/test_corpus.py::test_address_space_limit_gives_memory_error_not_death \
   --deselect tests/test_hardening.py::test_no_call_dies_for_lack_of_memory \
