@@ -19,29 +19,19 @@
 #include "core/parallel.hpp"
 #include "core/utf8.hpp"
 #include "read/ntriples.hpp"
+#include "read/pieces.hpp"
 #include "read/tsv.hpp"
 #include "read/turtle.hpp"
-#include "read/turtle_cuts.hpp"
 
 namespace vantrel {
 
 namespace {
 
-// A piece of the input: whole lines (but for the last piece, whose last
-// line may have no line feed), or for Turtle and TriG whole statements, and
-// what parsing made of them.
-struct Chunk {
+// A piece of the input and what parsing made of it.
+struct Chunk : Piece {
   enum class State { kFree, kBusy, kRead, kParsed, kInterned };
   State state = State::kFree;
-  std::unique_ptr<char[]> text;
-  std::size_t size = 0;
-  std::size_t capacity = 0;
-  bool final = false;          // the input ends with this piece
   std::exception_ptr failure;  // the source's, in place of the rest of the input
-  // Turtle and TriG: the directives in force where the piece begins, and
-  // where it begins in the input.
-  std::shared_ptr<const TurtleContext> context;
-  std::uint64_t offset = 0;
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
   std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
@@ -51,101 +41,16 @@ struct Chunk {
   bool invalid_utf8 = false;
   std::optional<ShortLineError> short_line;  // line numbered within the piece
   std::optional<RdfSyntaxProblem> syntax;    // line numbered within the piece
-
-  std::string_view view() const { return {text.get(), size}; }
 };
 
-// Where the last whole line of `text` ends: after its last line feed, or
-// (where a lone carriage return ends a line too, as in N-Triples) after a
-// carriage return known not to be the first half of CR LF. 0 if no line
-// ends in `text`.
-std::size_t end_of_whole_lines(std::string_view text, bool lone_cr_ends_lines) {
-  if (!lone_cr_ends_lines) {
-    const void* line_feed = ::memrchr(text.data(), '\n', text.size());
-    return line_feed ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - text.data()) + 1 : 0;
+PieceCut piece_cut(GraphFormat format) {
+  switch (format) {
+    case GraphFormat::kTsv: return PieceCut::kLineFeeds;
+    case GraphFormat::kTurtle: return PieceCut::kTurtleStatements;
+    case GraphFormat::kTriG: return PieceCut::kTriGStatements;
+    default: return PieceCut::kLineEnds;
   }
-  // A carriage return in the last byte may be followed by a line feed that
-  // has not been read yet: the line ends after that, in a later piece.
-  for (std::size_t end = text.size(); end > 0; --end) {
-    const char c = text[end - 1];
-    if (c == '\n' || (c == '\r' && end < text.size())) return end;
-  }
-  return 0;
 }
-
-// Cuts the source into pieces of whole lines (of whole statements, for
-// Turtle and TriG), in order.
-class PieceChunker {
- public:
-  PieceChunker(ByteSource& source, const GraphReadOptions& options)
-      : source_(source),
-        chunk_bytes_(options.chunk_bytes),
-        format_(options.format),
-        context_(std::make_shared<TurtleContext>(TurtleContext{options.base, {}})) {}
-
-  void next(Chunk& chunk, const InterruptPoll& poll) {
-    fill(chunk, poll);
-    chunk.context = context_;
-    chunk.offset = offset_;
-    offset_ += chunk.size;
-    if (next_context_) context_ = std::move(next_context_);
-  }
-
- private:
-  void fill(Chunk& chunk, const InterruptPoll& poll) {
-    const std::size_t wanted = std::max(chunk_bytes_, carry_.size() * 2);
-    if (chunk.capacity < wanted) {
-      chunk.text.reset();
-      chunk.text = std::make_unique_for_overwrite<char[]>(wanted);
-      chunk.capacity = wanted;
-    }
-    std::memcpy(chunk.text.get(), carry_.data(), carry_.size());
-    chunk.size = carry_.size();
-    carry_.clear();
-    chunk.final = false;
-    for (;;) {
-      if (chunk.size == chunk.capacity) {
-        const std::size_t cut = cut_in(chunk.view());
-        if (cut > 0) {
-          carry_.assign(chunk.text.get() + cut, chunk.size - cut);
-          chunk.size = cut;
-          return;
-        }
-        // One line (statement) longer than a piece: the piece grows to hold it.
-        auto larger = std::make_unique_for_overwrite<char[]>(chunk.capacity * 2);
-        std::memcpy(larger.get(), chunk.text.get(), chunk.size);
-        chunk.text = std::move(larger);
-        chunk.capacity *= 2;
-      }
-      const std::size_t got = source_.read(chunk.text.get() + chunk.size, chunk.capacity - chunk.size, poll);
-      if (got == 0) {
-        chunk.final = true;
-        return;
-      }
-      chunk.size += got;
-    }
-  }
-
-  // Where a full piece is cut: after its last whole line, or its last
-  // whole statement (noting the directives in force there).
-  std::size_t cut_in(std::string_view text) {
-    if (format_ != GraphFormat::kTurtle && format_ != GraphFormat::kTriG) {
-      return end_of_whole_lines(text, format_ != GraphFormat::kTsv);
-    }
-    auto context = std::make_shared<TurtleContext>(*context_);
-    const std::size_t cut = last_statement_end(text, format_ == GraphFormat::kTriG, *context);
-    if (cut > 0) next_context_ = std::move(context);
-    return cut;
-  }
-
-  ByteSource& source_;
-  std::size_t chunk_bytes_;
-  GraphFormat format_;
-  std::string carry_;  // the start of a line that the next piece finishes
-  std::shared_ptr<const TurtleContext> context_;
-  std::shared_ptr<const TurtleContext> next_context_;
-  std::uint64_t offset_ = 0;
-};
 
 void add_hashes(HashedTriple& triple) {
   triple.head_hash = hash_label(triple.head);
@@ -246,7 +151,7 @@ class GraphPipeline {
                                    options.blank_suffix),
                      TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals, options.blank_suffix),
                      options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG},
-        chunker_(source, options),
+        cutter_(source, piece_cut(options.format), options.chunk_bytes, options.base),
         // A source that one thread alone reads (a decompressing file
         // object) reads ahead a round of pieces more, so that the reader
         // is not kept waiting while the others catch up.
@@ -335,7 +240,7 @@ class GraphPipeline {
     chunk.state = Chunk::State::kBusy;
     lock.unlock();
     try {
-      chunker_.next(chunk, poll);
+      cutter_.next(chunk, poll);
     } catch (const IoError&) {
       // The source failed: the failure takes this piece's place in the
       // order, so that what an earlier piece holds (an RDF syntax error)
@@ -402,7 +307,7 @@ class GraphPipeline {
   ByteSource& source_;
   const GraphReadOptions& options_;
   RdfParsers rdf_parsers_;
-  PieceChunker chunker_;  // used by one thread at a time (reading_)
+  PieceCutter cutter_;  // used by one thread at a time (reading_)
   std::vector<Chunk> chunks_;
   // Interned by one thread at a time (interning_) and placed by one thread
   // at a time (placing_), which use separate parts of it; its type changes

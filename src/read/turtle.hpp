@@ -29,20 +29,9 @@
 #include <vector>
 
 #include "read/ntriples.hpp"
+#include "read/turtle_terms.hpp"
 
 namespace vantrel {
-
-struct TransparentStringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-};
-
-// What the directives so far have said: the base IRI (empty: none) and the
-// IRI of each prefix (its name without ':').
-struct TurtleContext {
-  std::string base;
-  std::unordered_map<std::string, std::string, TransparentStringHash, std::equal_to<>> prefixes;
-};
 
 // Where a directive read by apply_directive() ends: after its IRI, or
 // where it stopped being one.
