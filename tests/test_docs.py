@@ -23,11 +23,16 @@ def examples():
         yield pytest.param(code, id=name)
 
 
+def rivers_rows():
+    """The bundled graph's rows, with '_' for ' ' as IRIs want."""
+    for row in RIVERS.read_text(encoding="utf-8").splitlines():
+        yield [field.replace(" ", "_") for field in row.split("\t")]
+
+
 def rivers_as_rdf():
     """The bundled graph as DBpedia would publish it: IRIs, a label literal per river, and genres."""
     lines = []
-    for row in RIVERS.read_text(encoding="utf-8").splitlines():
-        head, relation, tail = (field.replace(" ", "_") for field in row.split("\t"))
+    for head, relation, tail in rivers_rows():
         lines.append(f"<{DBR}{head}> <{DBO}{relation}> <{DBR}{tail}> .")
         lines.append(f'<{DBR}{head}> <http://www.w3.org/2000/01/rdf-schema#label> "{head}"@en .')
         lines.append(f"<{DBR}{head}> <{DBO}genre> <{DBR}Genre_{len(head) % 3}> .")
@@ -36,8 +41,7 @@ def rivers_as_rdf():
 
 def wikidata_like():
     lines = []
-    for row in RIVERS.read_text(encoding="utf-8").splitlines():
-        head, relation, tail = (field.replace(" ", "_") for field in row.split("\t"))
+    for head, relation, tail in rivers_rows():
         lines.append(f"<{WD}entity/{head}> <{WD}prop/direct/{relation}> <{WD}entity/{tail}> .")
         lines.append(f"<{WD}entity/{head}> <{WD}prop/direct/P31> <{WD}entity/Q{len(head) % 4}> .")
     return "\n".join(lines) + "\n"
