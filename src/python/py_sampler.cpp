@@ -224,6 +224,8 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
 // A method entry, through guarded so that no C++ exception escapes it.
 #define VANTREL_METHOD(function) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<function>))
 
+// The docstrings are the stub's (py_docstrings.hpp, made from vantrel.pyi at build
+// time), but for sample_path and data_size, whose documentation has always been empty.
 PyMethodDef PathSampler_methods[] = {
     {"sample_path", VANTREL_METHOD(PathSampler_sample_path), METH_VARARGS | METH_KEYWORDS, ""},
     {"sample_paths", VANTREL_METHOD(PathSampler_sample_paths), METH_VARARGS | METH_KEYWORDS, docstrings::sample_paths},
