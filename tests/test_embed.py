@@ -72,7 +72,7 @@ def test_without_gensim_and_with_bad_arguments_one_line_each(tmp_path):
         assert result.returncode == 2 and result.stderr.startswith(f"vantrel-embed: error: {message}"), result.stderr
 
 
-def test_a_terminal_sees_a_bar_per_stage(tmp_path):
+def test_a_terminal_sees_training_epoch_by_epoch(tmp_path):
     pytest.importorskip("gensim")
     import fcntl
     import pty
