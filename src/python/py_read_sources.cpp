@@ -144,10 +144,8 @@ bool read_options_for(const ReadSource& source, std::optional<GraphFormat> forma
                       GraphReadOptions& options) {
   if (!format) format = format_from_suffix(source.name);
   if (!format) {
-    PyErr_Format(PyExc_ValueError,
-                 "cannot tell the format of %R from its name: give format='tsv', 'nt', 'nq', "
-                 "'turtle', 'trig', 'rdfxml' or 'jsonld'",
-                 source.filename ? source.filename.get() : source.object);
+    PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format=%s",
+                 source.filename ? source.filename.get() : source.object, format_names_text().c_str());
     return false;
   }
   if (drop_literals && *format == GraphFormat::kTsv) {
@@ -212,10 +210,8 @@ bool directory_files(const ReadSource& directory, std::vector<std::string>& path
   }
   std::sort(paths.begin(), paths.end());
   if (paths.empty()) {
-    PyErr_Format(PyExc_ValueError,
-                 "no file in %R has a suffix that names a format (.tsv, .txt, .nt, .nq, .ttl, .trig, .rdf, .owl, "
-                 ".xml, .jsonld, compressed or not)",
-                 directory.filename.get());
+    PyErr_Format(PyExc_ValueError, "no file in %R has a suffix that names a format (%s, compressed or not)",
+                 directory.filename.get(), format_suffixes_text().c_str());
     return false;
   }
   return true;

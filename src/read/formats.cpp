@@ -70,6 +70,23 @@ std::optional<GraphFormat> format_from_suffix(std::string_view name) {
   return std::nullopt;
 }
 
+std::string format_names_text() {
+  std::string text;
+  for (std::size_t i = 0; i < kFormats.size(); ++i) {
+    if (i > 0) text += i + 1 == kFormats.size() ? " or " : ", ";
+    text.append("'").append(kFormats[i].name).append("'");
+  }
+  return text;
+}
+
+std::string format_suffixes_text() {
+  std::string text;
+  for (const FormatInfo& info : kFormats) {
+    for (const std::string_view suffix : info.suffixes) text.append(text.empty() ? "" : ", ").append(suffix);
+  }
+  return text;
+}
+
 const CompressionInfo* compression_from_magic(std::string_view head) {
   for (const CompressionInfo& info : kCompressions) {
     if (head.starts_with(info.magic)) return &info;

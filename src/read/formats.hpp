@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "read/graph_reader.hpp"
@@ -37,6 +38,11 @@ Compression strip_compression_suffix(std::string_view& name);
 
 // The format that a name's suffix (under any compression suffix) names.
 std::optional<GraphFormat> format_from_suffix(std::string_view name);
+
+// For messages: every format's name as format= takes it ("'tsv', 'nt', ...
+// or 'jsonld'"), and every format's suffixes (".tsv, .txt, ..., .jsonld").
+std::string format_names_text();
+std::string format_suffixes_text();
 
 // The compression whose magic number `head` starts with, or nullptr.
 const CompressionInfo* compression_from_magic(std::string_view head);

@@ -30,5 +30,10 @@ TEST(Formats, EveryCompressionIsKnownByItsMagicNumber) {
   EXPECT_EQ(compression_from_magic(std::string_view("\x1f", 1)), nullptr);  // half a magic number
 }
 
+TEST(Formats, MessagesListEveryNameAndSuffix) {
+  EXPECT_EQ(format_names_text(), "'tsv', 'nt', 'nq', 'turtle', 'trig', 'rdfxml' or 'jsonld'");
+  EXPECT_EQ(format_suffixes_text(), ".tsv, .txt, .nt, .nq, .ttl, .trig, .rdf, .owl, .xml, .jsonld");
+}
+
 }  // namespace
 }  // namespace vantrel
