@@ -16,6 +16,7 @@ Errors are one line on stderr and exit status 2; Ctrl-C exits 130, SIGTERM
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import pathlib
 import signal
@@ -261,11 +262,12 @@ def relation_weights_of(path: str | None) -> dict[str, float] | None:
                 continue
             relation, tab, weight = line.rstrip("\r\n").rpartition("\t")
             try:
-                weights[relation] = float(weight) if tab else float("nan")
+                value = float(weight) if tab else math.nan
             except ValueError:
-                weights[relation] = float("nan")
-            if weights[relation] != weights[relation]:
+                value = math.nan
+            if math.isnan(value):
                 raise UsageError(f"--relation-weights {path}: line {number} is not a relation, a tab and a weight")
+            weights[relation] = value
     return weights
 
 
@@ -381,7 +383,7 @@ def run(args: argparse.Namespace) -> None:
         raise UsageError(f"{args.data} holds no triple: there is no node to walk from")
     if args.position == "mid" and args.metapath:
         raise UsageError("--position mid goes with no --metapath: a pattern counts steps from a walk's start")
-    if getattr(args, "relabel_by", None) is not None and args.items == "edges":
+    if args.relabel_by is not None and args.items == "edges":
         raise UsageError("--relabel-by lists nodes, and --items edges lists none")
     relabel = relabelling(sampler, args.relabel_by) if args.relabel_by is not None else None
     start, count = starts(sampler, args)
