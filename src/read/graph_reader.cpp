@@ -2,10 +2,8 @@
 
 #include <malloc.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
