@@ -85,12 +85,6 @@ def main() -> None:
     stub_path, out_path = sys.argv[1:]
     with open(stub_path, encoding="utf-8") as stub:
         text = header(docstrings(stub.read()))
-    try:
-        with open(out_path, encoding="utf-8") as old:
-            if old.read() == text:
-                return  # unchanged: nothing that includes it is rebuilt
-    except FileNotFoundError:
-        pass
     with open(out_path, "w", encoding="utf-8") as out:
         out.write(text)
 
