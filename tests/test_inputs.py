@@ -343,8 +343,9 @@ def test_compressed_and_undecodable_paths_are_named_in_notes(tmp_path):
     (b"<a:s> <a:p> <a:o> .\n", "this looks like N-Triples: PathSampler.read(...) reads it"),
     (b"# made by hand\n@prefix ex: <http://ex/> .\nex:a ex:b ex:c .\n",
      "this looks like Turtle: PathSampler.read(...) reads it"),
-    (gzip.compress(b"a\tr\tb\n"), "this looks like gzip-compressed data: PathSampler.read(...) reads it from a path "
-                                  "with its suffix"),
+    # mtime=0: a parameter's bytes name its test, which must be the same in every pytest-xdist worker
+    (gzip.compress(b"a\tr\tb\n", mtime=0), "this looks like gzip-compressed data: PathSampler.read(...) reads it "
+                                           "from a path with its suffix"),
     (b"a\tr\n", None),
     (b"Rhine,flows_into,North Sea\n", "fields are separated by tabs: the file's first line has none, but commas that "
                                       "would separate three or more"),
