@@ -38,6 +38,7 @@ std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) 
   if (count > 1) ranges.push_back({0, count, 0});
   std::uint64_t sorted = 0;
   while (!ranges.empty()) {
+    // (A copy captured below: clang before 16 cannot capture a structured binding.)
     auto [begin, end, offset] = ranges.back();
     ranges.pop_back();
     if ((sorted += end - begin) > kItemsPerPoll && poll) {
@@ -57,7 +58,7 @@ std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) 
     // bytes: each begins the longer ones, so they come first, shortest first.
     const auto ended = std::partition(keyed.begin() + static_cast<std::ptrdiff_t>(begin),
                                       keyed.begin() + static_cast<std::ptrdiff_t>(end),
-                                      [&](const Keyed& k) { return labels[k.id].size() <= offset; });
+                                      [&, offset = offset](const Keyed& k) { return labels[k.id].size() <= offset; });
     std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), ended,
               [&](const Keyed& a, const Keyed& b) { return labels[a.id].size() < labels[b.id].size(); });
     begin = static_cast<std::size_t>(ended - keyed.begin());
