@@ -33,12 +33,23 @@ struct Chunk : Piece {
 
   std::vector<HashedTriple> triples;  // views into `text` or `labels`
   std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
+  bool grown = false;                 // the piece outgrew the usual size
   std::uint64_t lines = 0;
   std::string labels;  // RDF: the canonical labels
   std::vector<StatementLabels> statements;
   bool invalid_utf8 = false;
   std::optional<ShortLineError> short_line;  // line numbered within the piece
   std::optional<RdfSyntaxProblem> syntax;    // line numbered within the piece
+
+  // Gives back what parsing the piece took, once its triples are interned
+  // (all but `ids`).
+  void release_parsed() {
+    text.reset();
+    capacity = 0;
+    std::vector<HashedTriple>().swap(triples);
+    std::string().swap(labels);
+    std::vector<StatementLabels>().swap(statements);
+  }
 };
 
 PieceCut piece_cut(GraphFormat format) {
@@ -48,6 +59,17 @@ PieceCut piece_cut(GraphFormat format) {
     case GraphFormat::kTriG: return PieceCut::kTriGStatements;
     default: return PieceCut::kLineEnds;
   }
+}
+
+// The size of the pieces a format is read in. Turtle's prefixed names and
+// its ';' and ',' make its text several times shorter than the labels it
+// expands to (a quarter of N-Triples' bytes for the same triples, in dumps
+// sorted by subject), and a piece in flight holds both: its pieces are
+// smaller so that they hold about as many triples as N-Triples' do.
+std::size_t piece_bytes_for(const GraphReadOptions& options) {
+  if (options.chunk_bytes != 0) return options.chunk_bytes;
+  const bool statements = options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG;
+  return statements ? std::size_t{512} << 10 : std::size_t{2} << 20;
 }
 
 void add_hashes(HashedTriple& triple) {
@@ -100,8 +122,10 @@ void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
     while (line_start > 0 && text[line_start - 1] != '\n' && text[line_start - 1] != '\r') --line_start;
     text = text.substr(0, parsers.turtle ? valid : line_start);
   }
-  chunk.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, chunk.labels,
-                                                           chunk.statements, chunk.lines)
+  // A text cut short at bad bytes ends where they begin, not at the cut.
+  const bool ends_inside = chunk.ends_inside && valid == chunk.size;
+  chunk.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, ends_inside,
+                                                           chunk.labels, chunk.statements, chunk.lines)
                                 : parsers.lines.parse(text, chunk.labels, chunk.statements, chunk.lines);
   if (valid < chunk.size && (!chunk.syntax || (parsers.turtle && chunk.syntax->offset >= valid))) {
     std::uint64_t bad_line = 1;
@@ -149,7 +173,8 @@ class GraphPipeline {
                                    options.blank_suffix),
                      TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals, options.blank_suffix),
                      options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG},
-        cutter_(source, piece_cut(options.format), options.chunk_bytes, options.base),
+        piece_bytes_(piece_bytes_for(options)),
+        cutter_(source, piece_cut(options.format), piece_bytes_, options.base),
         // A source that one thread alone reads (a decompressing file
         // object) reads ahead a round of pieces more, so that the reader
         // is not kept waiting while the others catch up.
@@ -204,8 +229,15 @@ class GraphPipeline {
     lock.unlock();
     if (widens) builder_ = std::move(*narrow).widen();
     intern(chunk);
+    // A piece that grew to hold a long line or statement (a long literal, a
+    // '[' subject's statement) would otherwise keep buffers of that size in
+    // its slot for the rest of the reading: slot after slot, they would add
+    // up to several times the piece.
+    const bool grown = chunk.capacity > piece_bytes_;
+    if (grown) chunk.release_parsed();
     poll();
     lock.lock();
+    chunk.grown = grown;
     chunk.state = Chunk::State::kInterned;
     ++interned_;
     interning_ = false;
@@ -220,6 +252,7 @@ class GraphPipeline {
     placing_ = true;
     lock.unlock();
     std::visit([&](auto& builder) { builder.place(chunk.ids); }, builder_);
+    if (chunk.grown) std::vector<std::uint64_t>().swap(chunk.ids);
     poll();
     lock.lock();
     chunk.state = Chunk::State::kFree;
@@ -305,6 +338,7 @@ class GraphPipeline {
   ByteSource& source_;
   const GraphReadOptions& options_;
   RdfParsers rdf_parsers_;
+  std::size_t piece_bytes_;
   PieceCutter cutter_;  // used by one thread at a time (reading_)
   std::vector<Chunk> chunks_;
   // Interned by one thread at a time (interning_) and placed by one thread

@@ -26,11 +26,12 @@ PieceCutter::PieceCutter(ByteSource& source, PieceCut cut, std::size_t piece_byt
     : source_(source),
       cut_(cut),
       piece_bytes_(piece_bytes),
-      context_(std::make_shared<TurtleContext>(TurtleContext{std::move(base), {}})) {}
+      context_(std::make_shared<TurtleContext>(TurtleContext{std::move(base), {}, {}})) {}
 
 void PieceCutter::next(Piece& piece, const InterruptPoll& poll) {
   fill(piece, poll);
   piece.context = context_;
+  piece.ends_inside = next_context_ && next_context_->resume.inside();
   piece.offset = offset_;
   offset_ += piece.size;
   if (next_context_) context_ = std::move(next_context_);

@@ -33,6 +33,7 @@ struct Piece {
   bool final = false;  // the input ends with this piece
   // Turtle and TriG: the directives in force where the piece begins.
   std::shared_ptr<const TurtleContext> context;
+  bool ends_inside = false;  // cut inside a statement or graph, the next piece going on
   std::uint64_t offset = 0;  // where the piece begins in the input
 
   std::string_view view() const { return {text.get(), size}; }

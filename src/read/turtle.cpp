@@ -20,6 +20,10 @@ using turtle::kXsd;
 // rather than risking the thread's stack.
 constexpr int kDeepestNesting = 1000;
 
+// Thrown where a text cut inside a statement or graph reaches its end at
+// the cut (after a ';', a ',' or a graph's '.'): the next text goes on.
+struct ReachedCut {};
+
 // The reading of one text: the cursor over it, the directives in force and
 // the labels of the terms being read.
 class TurtleReader : public turtle::TermReader {
@@ -32,7 +36,18 @@ class TurtleReader : public turtle::TermReader {
         out_(out),
         statements_(statements) {}
 
-  void document() {
+  // `ends_inside`: the text was cut inside a statement or graph (its end
+  // may come after a ';', a ',' or a graph's '.').
+  void document(bool ends_inside) {
+    ends_inside_ = ends_inside;
+    const TurtleResume resume = context_.resume;
+    if (trig_ && resume.in_graph) {
+      graph_statements(resume);
+    } else if (!resume.subject.empty()) {
+      resumed_statement(resume);
+      skip_blank();
+      expect_char('.', "'.' after the triples");
+    }
     for (;;) {
       skip_blank();
       if (next == text_end) return;
@@ -161,13 +176,29 @@ class TurtleReader : public turtle::TermReader {
 
   void wrapped_graph() {
     expect_char('{', "'{' to start the graph");
-    for (;;) {
+    graph_statements({});
+  }
+
+  // A graph's statements and its closing '}', from where `resume` says:
+  // after its '{', after a statement's '.', or inside a statement.
+  void graph_statements(const TurtleResume& resume) {
+    bool after_dot = resume.in_graph && resume.subject.empty();
+    bool more = true;
+    if (!resume.subject.empty()) {
+      resumed_statement(resume);
       skip_blank();
+      more = after_dot = at('.');
+      if (more) ++next;
+    }
+    while (more) {
+      skip_blank();
+      if (after_dot && next >= text_end) at_text_end();
       if (at('}')) break;
       triples();
       skip_blank();
       if (!at('.')) break;
       ++next;
+      after_dot = true;
     }
     skip_blank();
     expect_char('}', "'}' to end the graph");
@@ -198,17 +229,68 @@ class TurtleReader : public turtle::TermReader {
     Term predicate(*this);
     verb(*predicate);
     object_list(subject, *predicate);
+    skip_blank();
+    if (!at(';')) return;
+    ++next;
+    after_semicolon(subject, *predicate);
+  }
+
+  // The rest of `subject`'s predicate-object list after a ';'.
+  void after_semicolon(const std::string& subject, std::string& predicate) {
     for (;;) {
       skip_blank();
-      if (!at(';')) return;
       while (at(';')) {
         ++next;
         skip_blank();
       }
-      if (next >= text_end || *next == '.' || *next == ']' || *next == '}') return;
-      verb(*predicate);
-      object_list(subject, *predicate);
+      if (next >= text_end) {
+        at_text_end();
+        return;
+      }
+      if (*next == '.' || *next == ']' || *next == '}') return;
+      verb(predicate);
+      object_list(subject, predicate);
+      skip_blank();
+      if (!at(';')) return;
+      ++next;
     }
+  }
+
+  // The rest of the statement that the text begins inside.
+  void resumed_statement(const TurtleResume& resume) {
+    Term subject(*this);
+    Term predicate(*this);
+    read_written(resume.subject, *subject, false);
+    if (!resume.predicate.empty()) {
+      read_written(resume.predicate, *predicate, true);
+      object_list(*subject, *predicate, true);
+      skip_blank();
+      if (!at(';')) return;
+      ++next;
+    }
+    after_semicolon(*subject, *predicate);
+  }
+
+  // A subject or predicate as written where its statement began, read
+  // under the same directives.
+  void read_written(std::string_view written, std::string& term, bool predicate) {
+    std::string unused_labels;
+    std::vector<StatementLabels> unused_statements;
+    TurtleReader reader(written, 0, context_, trig_, false, unused_labels, unused_statements);
+    reader.blank_suffix = blank_suffix;
+    if (predicate) {
+      reader.verb(term);
+    } else if (reader.at('_')) {
+      reader.blank_label(term);
+    } else {
+      reader.iri(term, "a subject");
+    }
+  }
+
+  // At the end of the text where a statement or graph may go on: the cut,
+  // if the text was cut there (and not inside brackets).
+  void at_text_end() const {
+    if (ends_inside_ && depth_ == 0) throw ReachedCut{};
   }
 
   void verb(std::string& predicate) {
@@ -221,10 +303,12 @@ class TurtleReader : public turtle::TermReader {
     iri(predicate, "a predicate");
   }
 
-  void object_list(const std::string& subject, const std::string& predicate) {
+  // `after_comma`: the text begins after one of the list's ','.
+  void object_list(const std::string& subject, const std::string& predicate, bool after_comma = false) {
     Term object(*this);
-    for (;;) {
+    for (;; after_comma = true) {
       skip_blank();
+      if (after_comma && next >= text_end) at_text_end();
       const bool literal = read_object(*object);
       stated(subject, predicate, *object, literal);
       skip_blank();
@@ -380,6 +464,7 @@ class TurtleReader : public turtle::TermReader {
   std::deque<std::string> terms_;  // a deque: its strings stay where they are as it grows
   std::size_t terms_in_use_ = 0;
   int depth_ = 0;
+  bool ends_inside_ = false;
 };
 
 std::uint64_t count_line_ends(std::string_view text) {
@@ -408,12 +493,15 @@ DirectiveEnd apply_directive(std::string_view text, std::size_t after_keyword, b
 }
 
 std::optional<RdfSyntaxProblem> TurtleParser::parse(std::string_view text, std::uint64_t offset, TurtleContext context,
-                                                    std::string& labels, std::vector<StatementLabels>& statements,
+                                                    bool ends_inside, std::string& labels,
+                                                    std::vector<StatementLabels>& statements,
                                                     std::uint64_t& lines) const {
   TurtleReader reader(text, offset, context, trig_, drop_literals_, labels, statements);
   reader.blank_suffix = blank_suffix_;
   try {
-    reader.document();
+    reader.document(ends_inside);
+  } catch (const ReachedCut&) {
+    // the text's end, where the next goes on
   } catch (const Problem& problem) {
     return RdfSyntaxProblem{reader.line_of_next(), problem.message,
                             static_cast<std::uint64_t>(reader.next - text.data())};

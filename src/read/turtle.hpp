@@ -51,14 +51,17 @@ class TurtleParser {
   TurtleParser(bool trig, bool drop_literals, std::string blank_suffix = {})
       : trig_(trig), drop_literals_(drop_literals), blank_suffix_(std::move(blank_suffix)) {}
 
-  // Parses `text`, which must be valid UTF-8 and begin where a statement
-  // may, under `context` (which the directives in `text` then change);
-  // `offset` is where `text` begins in the document. Appends each kept
-  // triple's labels to `labels` and its entry to `statements`. Returns the
-  // number of line ends in `text`, or the first problem (its line counted
-  // from text's first), after which what was appended is incomplete.
+  // Parses `text`, which must be valid UTF-8 and begin where `context`
+  // says (its resume: where a statement may begin, or inside one), under
+  // its directives (which those in `text` then change); `offset` is where
+  // `text` begins in the document; `ends_inside`: the text was cut inside a
+  // statement or graph (last_statement_end()), the next text going on from
+  // there. Appends each kept triple's labels to `labels` and its entry to
+  // `statements`. Returns the number of line ends in `text`, or the first
+  // problem (its line counted from text's first), after which what was
+  // appended is incomplete.
   std::optional<RdfSyntaxProblem> parse(std::string_view text, std::uint64_t offset, TurtleContext context,
-                                        std::string& labels, std::vector<StatementLabels>& statements,
+                                        bool ends_inside, std::string& labels, std::vector<StatementLabels>& statements,
                                         std::uint64_t& lines) const;
 
  private:

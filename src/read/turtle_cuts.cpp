@@ -1,6 +1,7 @@
 #include "read/turtle_cuts.hpp"
 
 #include <cstring>
+#include <string>
 
 #include "core/utf8.hpp"
 
@@ -21,9 +22,15 @@ bool equals_folded(std::string_view word, std::string_view lower) {
   return true;
 }
 
-// Where the string whose quote is at `at` ends (after its closing quote),
-// or where a short one meets a line end, or text.size() where it does not.
-std::size_t string_end(std::string_view text, std::size_t at) {
+// Where the string whose quote is at `at` ends: after its closing quote
+// (`closed`), or where a short one meets a line end, or at text.size()
+// where the text ends first.
+struct StringEnd {
+  std::size_t at;
+  bool closed;
+};
+
+StringEnd string_end(std::string_view text, std::size_t at) {
   const char quote = text[at];
   const bool long_form = at + 2 < text.size() && text[at + 1] == quote && text[at + 2] == quote;
   std::size_t i = at + (long_form ? 3 : 1);
@@ -32,16 +39,16 @@ std::size_t string_end(std::string_view text, std::size_t at) {
     if (c == '\\') {
       i += 2;
     } else if (c == quote) {
-      if (!long_form) return i + 1;
-      if (i + 2 < text.size() && text[i + 1] == quote && text[i + 2] == quote) return i + 3;
+      if (!long_form) return {i + 1, true};
+      if (i + 2 < text.size() && text[i + 1] == quote && text[i + 2] == quote) return {i + 3, true};
       ++i;
     } else if (!long_form && (c == '\n' || c == '\r')) {
-      return i;  // not a string the parser takes
+      return {i, false};  // not a string the parser takes
     } else {
       ++i;
     }
   }
-  return text.size();
+  return {text.size(), false};
 }
 
 // After a directive's IRI at `at`: past blanks and comments, then its '.'
@@ -60,10 +67,79 @@ std::size_t after_directive_dot(std::string_view text, std::size_t at) {
   return 0;
 }
 
-// last_statement_end() over valid UTF-8.
-std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& context) {
-  std::size_t cut = 0;
-  std::size_t depth = 0;
+// The statement being scanned, at its own level (outside its brackets):
+// which term comes next, and its subject and predicate as written, so that
+// a long statement may be cut after a ';' or ','.
+class StatementScan {
+ public:
+  void start() { *this = StatementScan(); }
+  // Going on inside a statement where the text begins.
+  void resume(const TurtleResume& resume) {
+    subject_ = resume.subject;
+    predicate_ = resume.predicate;
+    next_ = predicate_.empty() ? Next::kVerb : Next::kObject;
+  }
+  // A term: as written for an IRI or a name (a word), empty for a literal
+  // or a bracketed term.
+  void term(std::string_view written) {
+    switch (next_) {
+      case Next::kSubject:
+        subject_ = written;
+        next_ = Next::kVerb;
+        break;
+      case Next::kVerb:
+        predicate_ = written;
+        next_ = Next::kObject;
+        break;
+      case Next::kObject: next_ = Next::kAfterObject; break;
+      case Next::kAfterObject: break;  // a literal's datatype or language (or not Turtle)
+    }
+  }
+  // A ';' or ','; whether the statement may be cut after it (where its
+  // subject is written as an IRI or name, and a ',' follows an object of a
+  // predicate so written).
+  bool semicolon() {
+    const bool may_cut = !subject_.empty() && (next_ == Next::kAfterObject || next_ == Next::kVerb);
+    next_ = Next::kVerb;
+    return may_cut;
+  }
+  bool comma() {
+    const bool may_cut = !subject_.empty() && !predicate_.empty() && next_ == Next::kAfterObject;
+    next_ = Next::kObject;
+    return may_cut;
+  }
+  std::string_view subject() const { return subject_; }
+  std::string_view predicate() const { return predicate_; }
+
+ private:
+  enum class Next { kSubject, kVerb, kObject, kAfterObject };
+  Next next_ = Next::kSubject;
+  std::string_view subject_;
+  std::string_view predicate_;
+};
+
+// Where a cut falls and what the text after it resumes.
+struct Cut {
+  std::size_t at = 0;
+  bool in_graph = false;
+  std::string_view subject;
+  std::string_view predicate;  // after a ','
+};
+
+Cut cut_at(std::size_t at, bool in_graph = false, std::string_view subject = {}, std::string_view predicate = {}) {
+  return Cut{at, in_graph, subject, predicate};
+}
+
+// last_statement_end() over valid UTF-8, with what the cut resumes (its
+// views into `text` or `resumed`, where the text begins).
+Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resumed, TurtleContext& context) {
+  bool in_graph = trig && resumed.in_graph;
+  std::size_t depth = in_graph ? 1 : 0;  // brackets open, a TriG graph's braces among them
+  StatementScan statement;
+  if (!resumed.subject.empty()) statement.resume(resumed);
+  Cut cut;
+  // The level of the statement's own terms: outside brackets but a graph's.
+  const auto at_statement_level = [&] { return depth == (in_graph ? 1 : 0); };
   bool after_string = false;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -79,21 +155,35 @@ std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& co
       case '<': {
         std::size_t end = i + 1;
         while (end < text.size() && text[end] != '>' && text[end] != '\n' && text[end] != ' ') ++end;
-        if (end == text.size()) return cut;        // the IRI goes on past the text
-        if (text[end] != '>') return text.size();  // no IRI: the parser stops at it or before
+        if (end == text.size()) return cut;                // the IRI goes on past the text
+        if (text[end] != '>') return cut_at(text.size());  // no IRI: the parser stops at it or before
+        if (at_statement_level()) statement.term(text.substr(i, end + 1 - i));
         i = end + 1;
         break;
       }
       case '"':
-      case '\'':
-        i = string_end(text, i);
-        if (i == text.size()) return cut;                            // the string may go on past the text
-        if (text[i] == '\n' || text[i] == '\r') return text.size();  // a short string's line end: a problem
+      case '\'': {
+        if (at_statement_level()) statement.term({});
+        const StringEnd end = string_end(text, i);
+        // One that ends the text may go on past it (or be the '""' that
+        // starts a '"""'): it waits for more.
+        if (end.at == text.size()) return cut;
+        if (!end.closed) return cut_at(text.size());  // a short string's line end: a problem
+        i = end.at;
         after_string = true;
+        break;
+      }
+      case '{':
+        if (trig && depth == 0) {
+          in_graph = true;
+          statement.start();
+        }
+        ++depth;
+        ++i;
         break;
       case '[':
       case '(':
-      case '{':
+        if (at_statement_level()) statement.term({});
         ++depth;
         ++i;
         break;
@@ -102,13 +192,28 @@ std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& co
       case '}':
         if (depth > 0) --depth;
         ++i;
-        if (c == '}' && trig && depth == 0) cut = i;
+        if (c == '}' && trig && depth == 0) {
+          in_graph = false;
+          statement.start();
+          cut = cut_at(i);
+        }
         break;
       case '.':
         ++i;
         // Not a decimal's point (".5"); a name's inner dots are skipped with
         // it. A '.' that ends the text may be either, once more is read.
-        if (depth == 0 && i < text.size() && !(text[i] >= '0' && text[i] <= '9')) cut = i;
+        if (at_statement_level() && i < text.size() && !(text[i] >= '0' && text[i] <= '9')) {
+          statement.start();
+          cut = cut_at(i, in_graph);
+        }
+        break;
+      case ';':
+      case ',':
+        ++i;
+        if (!at_statement_level()) break;
+        if (c == ';' ? statement.semicolon() : statement.comma()) {
+          cut = cut_at(i, in_graph, statement.subject(), c == ',' ? statement.predicate() : std::string_view());
+        }
         break;
       case '\\': i += 2; break;
       default: {
@@ -134,8 +239,9 @@ std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& co
           }
         }
         i = std::min(i, text.size());
-        if (depth != 0 || (c == '@' && was_after_string)) break;  // a language tag
         const std::string_view word = text.substr(start, i - start);
+        if (c != '@' && at_statement_level()) statement.term(word);
+        if (depth != 0 || (c == '@' && was_after_string)) break;  // a language tag
         const bool at_form = c == '@';
         const std::string_view keyword = at_form ? word.substr(1) : word;
         const bool prefix = at_form ? keyword == "prefix" : equals_folded(keyword, "prefix");
@@ -144,13 +250,18 @@ std::size_t statement_end_in(std::string_view text, bool trig, TurtleContext& co
         // A directive is a statement of its own: the context changes where it ends.
         TurtleContext changed = context;
         const DirectiveEnd end = apply_directive(text, i, prefix, changed);
-        // A directive the text may not hold whole yet waits for more; one
-        // that is not a directive is where the parser stops, or before.
-        if (!end.applied) return end.at + 4 >= text.size() ? cut : text.size();
+        // A directive that fails where more text could still make it one
+        // (in its last token: "@prefix e..." before "g:") waits for more;
+        // one that fails before a blank is where the parser stops, or before.
+        if (!end.applied) {
+          return text.find_first_of(" \t\r\n", end.at) == std::string_view::npos ? cut : cut_at(text.size());
+        }
         const std::size_t after = at_form ? after_directive_dot(text, end.at) : end.at;
         if (after == 0 || after == text.size()) return cut;  // its end (or the name after it) not yet read
         context = std::move(changed);
-        cut = i = after;
+        statement.start();
+        cut = cut_at(after);
+        i = after;
         break;
       }
     }
@@ -169,8 +280,10 @@ std::size_t last_statement_end(std::string_view whole, bool trig, TurtleContext&
   const std::size_t valid = valid_utf8_prefix(whole);
   const bool bad_bytes = whole.size() - valid > 3;
   const std::string_view text = whole.substr(0, valid);
-  const std::size_t cut = statement_end_in(text, trig, context);
-  return cut == 0 && bad_bytes ? whole.size() : cut;
+  const TurtleResume resumed = context.resume;  // a directive in the text replaces `context`
+  const Cut cut = statement_end_in(text, trig, resumed, context);
+  context.resume = TurtleResume{cut.in_graph, std::string(cut.subject), std::string(cut.predicate)};
+  return cut.at == 0 && bad_bytes ? whole.size() : cut.at;
 }
 
 }  // namespace vantrel

@@ -12,12 +12,15 @@
 
 namespace vantrel {
 
-// The end of the last statement in `text`, which begins where a statement
-// may under `context`: after a '.' outside brackets (not a number's or a
-// name's), after a TriG graph's closing '}', or after a directive; 0 if
-// there is none. `context` becomes the one in force there. On text that is
-// not Turtle (or not UTF-8) the cuts may fall anywhere after the last
-// statement before the problem: the parser finds the problem first.
+// The last place in `text` where it may be cut, `text` beginning as
+// `context` says (its resume: at a statement's start, or inside one): after
+// a '.' outside brackets (not a number's or a name's), after a TriG graph's
+// closing '}', after a directive, or inside a long statement whose subject
+// is written as an IRI or name, after a ';' or ',' outside its brackets; 0
+// if there is none. `context` becomes the one in force there, its resume
+// saying where the text after the cut begins. On text that is not Turtle
+// (or not UTF-8) the cuts may fall anywhere after the last statement before
+// the problem: the parser finds the problem first.
 std::size_t last_statement_end(std::string_view text, bool trig, TurtleContext& context);
 
 }  // namespace vantrel

@@ -59,5 +59,40 @@ TEST(PieceCutter, StatementPiecesCarryTheDirectivesInForce) {
   EXPECT_EQ(prefixes.back(), "http://b/");
 }
 
+TEST(PieceCutter, AHubsStatementIsCutAfterItsSemicolonsAndCommas) {
+  std::string text = "@prefix ex: <http://ex/> .\nex:hub a ex:T";
+  for (int k = 0; k < 50; ++k) text += " ;\n  ex:p ex:o" + std::to_string(k) + " , \"x\"";
+  text += " .\n[ ex:q ex:a ] ex:r ex:b";
+  for (int k = 0; k < 10; ++k) text += " ;\n  ex:p ex:o" + std::to_string(k);
+  text += " .\n";
+  MemorySource source(text);
+  PieceCutter cutter(source, PieceCut::kTurtleStatements, 32, "");
+  Piece piece;
+  std::string joined;
+  bool resumed_after_semicolon = false;
+  bool resumed_after_comma = false;
+  do {
+    cutter.next(piece, {});
+    const TurtleResume& resume = piece.context->resume;
+    if ((joined + std::string(piece.view())).find('[') == std::string::npos) {
+      // The hub's statement: pieces stay about the size asked for.
+      EXPECT_LE(piece.size, 64u) << joined.size();
+      if (resume.inside()) {
+        EXPECT_EQ(resume.subject, "ex:hub");
+      }
+      resumed_after_semicolon |= resume.inside() && resume.predicate.empty();
+      resumed_after_comma |= resume.predicate == "ex:p";
+    } else {
+      EXPECT_FALSE(resume.inside());  // a '[' subject is read again nowhere: never cut inside
+    }
+    const char last = piece.view().back();
+    EXPECT_EQ(piece.ends_inside, !piece.final && (last == ';' || last == ','));
+    joined += piece.view();
+  } while (!piece.final);
+  EXPECT_EQ(joined, text);
+  EXPECT_TRUE(resumed_after_semicolon);
+  EXPECT_TRUE(resumed_after_comma);
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -62,6 +67,57 @@ TEST(Turtle, ProblemsNameTheirLineWhereverThePiecesAreCut) {
             "against (@base, BASE or read()'s base=)");
   EXPECT_EQ(streamed("<http://a> <http://b> <http://c> .\n<http://a> <http://b> \xC3 .", GraphFormat::kTurtle, 64),
             "line 2: bytes that are not UTF-8");
+}
+
+// A hub's statement, long enough to be cut inside: ';' and ',' lists, 'a',
+// a literal that ends its line inside brackets, a labelled blank node's
+// statement and one whose '[' subject is never cut inside.
+std::string hub_statements() {
+  std::string text = "@prefix ex: <http://ex/> .\nex:hub a ex:T ;\n";
+  for (int p = 0; p < 30; ++p) {
+    text += "  ex:p" + std::to_string(p) + " ex:o" + std::to_string(p) +
+            " , \"v;,.\"@en ,\n    [ ex:name \"x\"\n    ] ;;\n";
+  }
+  text += "  ex:last ( 1 2 ) .\n_:b ex:q ex:a ; ex:r ex:b , ex:c .\n[ ex:q ex:a ] ex:r ex:b ; ex:s ex:c .\n";
+  return text;
+}
+
+TEST(Turtle, LongStatementsAreCutInsideAndReadTheSame) {
+  const std::string turtle = hub_statements();
+  const std::string trig = "PREFIX ex: <http://ex/>\nex:g {\n" + turtle.substr(turtle.find('\n') + 1) + "}\n" +
+                           turtle.substr(turtle.find('\n') + 1);
+  for (const auto& [text, format, edges] :
+       {std::tuple{turtle, GraphFormat::kTurtle, "132 edges"}, std::tuple{trig, GraphFormat::kTriG, "264 edges"}}) {
+    const std::string whole = streamed(text, format, 1 << 20, 1);
+    EXPECT_NE(whole.find(edges), std::string::npos) << whole.substr(0, 40);
+    for (std::size_t bytes = 1; bytes < 90; bytes += 4) EXPECT_EQ(streamed(text, format, bytes), whole) << bytes;
+  }
+  // A problem after a cut inside a statement names its line as read whole.
+  const std::string bad = "@prefix ex: <http://ex/> .\nex:s ex:p ex:o ;\n ex:q ex:r ,\n ex:t ;\n ex:u undeclared:x .\n";
+  const std::string unlisted = "@prefix ex: <http://ex/> .\nex:s ex:p ex:o ,\n ex:t , .\n";
+  for (std::size_t bytes = 1; bytes < 40; ++bytes) {
+    EXPECT_EQ(streamed(bad, GraphFormat::kTurtle, bytes), "line 5: the prefix 'undeclared:' is not declared");
+    EXPECT_EQ(streamed(unlisted, GraphFormat::kTurtle, bytes), streamed(unlisted, GraphFormat::kTurtle, 1 << 20));
+  }
+}
+
+TEST(Turtle, TheW3CSuitesReadTheSameInAnyPieces) {
+  const std::filesystem::path suites = VANTREL_RDF_TESTS_DIR;
+  if (!std::filesystem::is_directory(suites / "rdf-turtle")) GTEST_SKIP() << "no " << suites;
+  std::size_t files = 0;
+  for (const auto& [folder, format] :
+       {std::pair{"rdf-turtle", GraphFormat::kTurtle}, {"rdf-trig", GraphFormat::kTriG}}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(suites / folder)) {
+      const std::string suffix = entry.path().extension().string();
+      if (suffix != ".ttl" && suffix != ".trig") continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string whole = streamed(text, format, 1 << 20, 1);
+      for (std::size_t bytes : {1, 5, 48}) EXPECT_EQ(streamed(text, format, bytes), whole) << entry.path();
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 500u);
 }
 
 TEST(Turtle, DeepNestingIsRefusedNotRecursedInto) {

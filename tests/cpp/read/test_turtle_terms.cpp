@@ -42,7 +42,7 @@ class OneTerm : public TermReader {
 };
 
 std::string term(std::string_view text) {
-  TurtleContext context{"http://base/dir/", {}};
+  TurtleContext context{"http://base/dir/", {}, {}};
   context.prefixes.emplace("ex", "http://ex/");
   context.prefixes.emplace("", "http://empty/");
   return OneTerm(text, context).object();
