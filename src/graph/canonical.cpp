@@ -14,71 +14,130 @@ namespace vantrel {
 
 namespace {
 
+template <class Id>
+struct Keyed {
+  std::uint64_t key;
+  Id id;
+};
+
+// A range of labels being sorted.
+struct LabelRange {
+  std::size_t begin;
+  std::size_t end;
+  std::size_t offset;  // the labels of the range agree before it
+};
+
+// Sorts [first, last) by key, on every thread where they are many: cut
+// into runs of keys below each of a sample's quantiles, sorted at once.
+template <class Id>
+void sort_by_key(Keyed<Id>* first, Keyed<Id>* last, const InterruptPoll& poll) {
+  const auto by_key = [](const Keyed<Id>& a, const Keyed<Id>& b) { return a.key < b.key; };
+  const auto count = static_cast<std::size_t>(last - first);
+  const unsigned tasks = std::min(available_cpus(), 4u);
+  if (tasks < 2 || count < (std::size_t{1} << 16)) {
+    std::sort(first, last, by_key);
+    return;
+  }
+  std::vector<std::uint64_t> sample;
+  for (std::size_t i = 0; i < count; i += count / 256) sample.push_back(first[i].key);
+  std::sort(sample.begin(), sample.end());
+  std::vector<Keyed<Id>*> bounds{first};
+  for (unsigned task = 1; task < tasks; ++task) {
+    const std::uint64_t below = sample[task * sample.size() / tasks];
+    bounds.push_back(std::partition(bounds.back(), last, [&](const Keyed<Id>& k) { return k.key < below; }));
+  }
+  bounds.push_back(last);
+  run_tasks(
+      tasks, tasks,
+      [&](std::uint64_t task, const InterruptPoll&) { std::sort(bounds[task], bounds[task + 1], by_key); }, poll);
+}
+
+// One step of label_order() on `range` of `keyed`: the range put in order
+// by the next eight bytes after those its labels share, its runs of equal
+// bytes added to `runs`. `sort` sorts by key.
+template <class Id, class SortByKey>
+void order_range(std::vector<Keyed<Id>>& keyed, const LabelList& labels, LabelRange range,
+                 std::vector<LabelRange>& runs, SortByKey&& sort) {
+  const std::string_view first = labels[keyed[range.begin].id];
+  std::size_t shared = first.size();
+  for (std::size_t i = range.begin + 1; i < range.end && shared > range.offset; ++i) {
+    const std::string_view label = labels[keyed[i].id];
+    std::size_t k = range.offset;
+    while (k < shared && k < label.size() && label[k] == first[k]) ++k;
+    shared = k;
+  }
+  const std::size_t offset = std::max(range.offset, shared);
+  // Labels that end by `offset` agree with the range's zeros-padded
+  // bytes: each begins the longer ones, so they come first, shortest first.
+  const auto ended = std::partition(keyed.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                                    keyed.begin() + static_cast<std::ptrdiff_t>(range.end),
+                                    [&](const Keyed<Id>& k) { return labels[k.id].size() <= offset; });
+  std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(range.begin), ended,
+            [&](const Keyed<Id>& a, const Keyed<Id>& b) { return labels[a.id].size() < labels[b.id].size(); });
+  const auto begin = static_cast<std::size_t>(ended - keyed.begin());
+  for (std::size_t i = begin; i < range.end; ++i) {
+    const std::string_view label = labels[keyed[i].id];
+    std::uint64_t key = 0;
+    for (std::size_t b = offset; b < offset + 8; ++b) {
+      key = key << 8 | (b < label.size() ? static_cast<unsigned char>(label[b]) : 0u);
+    }
+    keyed[i].key = key;
+  }
+  sort(keyed.data() + begin, keyed.data() + range.end);
+  for (std::size_t run = begin; run < range.end;) {
+    std::size_t run_end = run + 1;
+    while (run_end < range.end && keyed[run_end].key == keyed[run].key) ++run_end;
+    if (run_end - run > 1) runs.push_back({run, run_end, offset + 8});
+    run = run_end;
+  }
+}
+
 // The ids of `labels` in the order of their bytes (as unsigned bytes, a
 // shorter label before the longer ones it begins), sorted eight bytes at a
 // time: a range of labels that agree so far skips the bytes all of them
 // share (an IRI's namespace), is sorted by its next eight bytes as a
 // big-endian number (zeros past a label's end), and its runs of equal
-// numbers go on the same way.
+// numbers go on the same way. The first step sorts on every thread; the
+// runs it leaves are shared out among the threads, each range sorted by one.
 template <class Id>
 std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) {
   const std::uint64_t count = labels.size();
-  struct Keyed {
-    std::uint64_t key;
-    Id id;
-  };
-  std::vector<Keyed> keyed(count);
+  std::vector<Keyed<Id>> keyed(count);
   for (std::uint64_t id = 0; id < count; ++id) keyed[id] = {0, static_cast<Id>(id)};
-  struct Range {
-    std::size_t begin;
-    std::size_t end;
-    std::size_t offset;  // the labels of the range agree before it
-  };
-  std::vector<Range> ranges;
-  if (count > 1) ranges.push_back({0, count, 0});
-  std::uint64_t sorted = 0;
-  while (!ranges.empty()) {
-    // (A copy captured below: clang before 16 cannot capture a structured binding.)
-    auto [begin, end, offset] = ranges.back();
-    ranges.pop_back();
-    if ((sorted += end - begin) > kItemsPerPoll && poll) {
-      poll();
-      sorted = 0;
-    }
-    const std::string_view first = labels[keyed[begin].id];
-    std::size_t shared = first.size();
-    for (std::size_t i = begin + 1; i < end && shared > offset; ++i) {
-      const std::string_view label = labels[keyed[i].id];
-      std::size_t k = offset;
-      while (k < shared && k < label.size() && label[k] == first[k]) ++k;
-      shared = k;
-    }
-    offset = std::max(offset, shared);
-    // Labels that end by `offset` agree with the range's zeros-padded
-    // bytes: each begins the longer ones, so they come first, shortest first.
-    const auto ended = std::partition(keyed.begin() + static_cast<std::ptrdiff_t>(begin),
-                                      keyed.begin() + static_cast<std::ptrdiff_t>(end),
-                                      [&, offset = offset](const Keyed& k) { return labels[k.id].size() <= offset; });
-    std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), ended,
-              [&](const Keyed& a, const Keyed& b) { return labels[a.id].size() < labels[b.id].size(); });
-    begin = static_cast<std::size_t>(ended - keyed.begin());
-    for (std::size_t i = begin; i < end; ++i) {
-      const std::string_view label = labels[keyed[i].id];
-      std::uint64_t key = 0;
-      for (std::size_t b = offset; b < offset + 8; ++b) {
-        key = key << 8 | (b < label.size() ? static_cast<unsigned char>(label[b]) : 0u);
-      }
-      keyed[i].key = key;
-    }
-    std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(begin), keyed.begin() + static_cast<std::ptrdiff_t>(end),
-              [](const Keyed& a, const Keyed& b) { return a.key < b.key; });
-    for (std::size_t run = begin; run < end;) {
-      std::size_t run_end = run + 1;
-      while (run_end < end && keyed[run_end].key == keyed[run].key) ++run_end;
-      if (run_end - run > 1) ranges.push_back({run, run_end, offset + 8});
-      run = run_end;
-    }
+  std::vector<LabelRange> runs;
+  if (count > 1) {
+    order_range(keyed, labels, {0, count, 0}, runs,
+                [&](Keyed<Id>* first, Keyed<Id>* last) { sort_by_key(first, last, poll); });
   }
+  // Runs in groups of about equal size, one group a task.
+  const unsigned tasks = std::min(available_cpus(), 4u);
+  std::size_t in_runs = 0;
+  for (const LabelRange& run : runs) in_runs += run.end - run.begin;
+  std::vector<std::size_t> first_run{0};
+  for (std::size_t i = 0, sum = 0; i < runs.size(); ++i) {
+    sum += runs[i].end - runs[i].begin;
+    if (sum * tasks >= in_runs * first_run.size() && first_run.size() < tasks) first_run.push_back(i + 1);
+  }
+  first_run.push_back(runs.size());
+  run_tasks(
+      first_run.size() - 1, tasks,
+      [&](std::uint64_t task, const InterruptPoll& task_poll) {
+        std::vector<LabelRange> stack(runs.begin() + static_cast<std::ptrdiff_t>(first_run[task]),
+                                      runs.begin() + static_cast<std::ptrdiff_t>(first_run[task + 1]));
+        std::uint64_t sorted = 0;
+        while (!stack.empty()) {
+          const LabelRange range = stack.back();
+          stack.pop_back();
+          if ((sorted += range.end - range.begin) > kItemsPerPoll) {
+            task_poll();
+            sorted = 0;
+          }
+          order_range(keyed, labels, range, stack, [](Keyed<Id>* first, Keyed<Id>* last) {
+            std::sort(first, last, [](const Keyed<Id>& a, const Keyed<Id>& b) { return a.key < b.key; });
+          });
+        }
+      },
+      poll);
   std::vector<Id> order(count);
   for (std::uint64_t place = 0; place < count; ++place) order[place] = keyed[place].id;
   return order;
@@ -149,11 +208,13 @@ std::vector<std::array<Id, 2>> sorted_rows(const BasicGraph<Id>& graph, const st
 
 // The graph of the sorted rows (those of head n from first_row[n]): the
 // graph graph_from_ids() makes of them, laid out on every thread. A node's
-// forward entries are its rows in order; each task places the rows whose
-// tail is in its range of nodes (reading every row, writing only its own
-// tails' backward entries and the forward entries twinned with them), so
-// that no two tasks write one cell and the graph is the same for any
-// number of them.
+// forward entries are its rows in order, and its backward entries come in
+// the order of the rows that end at it. Each task takes a run of heads (of
+// about as many rows as the others'): it counts the rows of its heads that
+// end at each node, so that the counts of the tasks before it say where its
+// backward entries start, then places its rows, writing its heads' forward
+// entries and the backward entries twinned with them. No two tasks write
+// one cell, and the graph is the same for any number of tasks.
 template <class Id, class RowId>
 BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
                               const std::vector<std::uint64_t>& first_row, LabelList node_labels,
@@ -161,19 +222,38 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
   const std::uint64_t nodes = node_labels.size();
   const std::uint64_t edges = rows.size();
   const unsigned tasks = std::min(available_cpus(), 4u);
-  const auto tail_range = [&](std::uint64_t task) {
-    return std::pair{nodes * task / tasks, nodes * (task + 1) / tasks};
-  };
-  std::vector<Id> backward(nodes, 0);
+  // Task t's heads: [first_head[t], first_head[t + 1]).
+  std::vector<std::uint64_t> first_head(tasks + 1, nodes);
+  for (unsigned task = 1; task < tasks; ++task) {
+    // The head whose rows hold the task's first share of them.
+    const auto after = std::upper_bound(first_row.begin(), first_row.begin() + static_cast<std::ptrdiff_t>(nodes),
+                                        edges * task / tasks);
+    first_head[task] = after == first_row.begin() ? 0 : static_cast<std::uint64_t>(after - first_row.begin() - 1);
+  }
+  first_head[0] = 0;
+  // Per task, per node: the rows of its heads ending there; then, where its
+  // backward entries there start.
+  std::vector<std::vector<Id>> ending(tasks);
   run_tasks(
       tasks, tasks,
       [&](std::uint64_t task, const InterruptPoll&) {
-        const auto [first, last] = tail_range(task);
-        for (const auto& row : rows) {
-          if (row[1] >= first && row[1] < last) ++backward[row[1]];
+        std::vector<Id>& count = ending[task];
+        count.assign(nodes, 0);
+        for (std::uint64_t e = first_row[first_head[task]]; e < first_row[first_head[task + 1]]; ++e) {
+          ++count[rows[e][1]];
         }
       },
       poll);
+  std::vector<Id> backward(nodes, 0);
+  for (std::uint64_t n = 0; n < nodes; ++n) {
+    Id before = 0;
+    for (unsigned task = 0; task < tasks; ++task) {
+      const Id count = ending[task][n];
+      ending[task][n] = before;
+      before += count;
+    }
+    backward[n] = before;
+  }
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(nodes + 2 * edges);
   auto block_region = ArrayRegion<Id>::allocate(nodes);
   auto head_region = ArrayRegion<Id>::allocate(edges);
@@ -190,8 +270,8 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
   block_starts_from_sizes(block_of, nodes);
   for (std::uint64_t n = 0; n < nodes; ++n) {
     cells[block_of[n]].header = {static_cast<Id>(first_row[n + 1] - first_row[n]), backward[n], static_cast<Id>(n)};
-    backward[n] = 0;  // now: the backward entries placed so far
   }
+  std::vector<Id>().swap(backward);
   std::vector<bool> relation_used(relation_labels.size(), false);
   for (const auto& row : rows) relation_used[row[0]] = true;
   may_lack_edges =
@@ -199,16 +279,15 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
   run_tasks(
       tasks, tasks,
       [&](std::uint64_t task, const InterruptPoll& task_poll) {
-        const auto [first, last] = tail_range(task);
-        for (std::uint64_t head = 0; head < nodes; ++head) {
+        std::vector<Id>& placed = ending[task];  // the next backward entry of each node
+        for (std::uint64_t head = first_head[task]; head < first_head[task + 1]; ++head) {
           if (head % kItemsPerPoll == kItemsPerPoll - 1) task_poll();
           const Id head_block = block_of[head];
           for (std::uint64_t e = first_row[head]; e < first_row[head + 1]; ++e) {
             const auto& [relation, tail] = rows[e];
-            if (tail < first || tail >= last) continue;
             const Id tail_block = block_of[tail];
             const auto forward_position = static_cast<Id>(e - first_row[head]);
-            const Id backward_position = backward[tail]++;
+            const Id backward_position = placed[tail]++;
             cells[entry_cell(head_block, forward_position)].edge = {tail_block, static_cast<Id>(relation),
                                                                     backward_position};
             cells[twin_cell(tail_block, cells[tail_block].header.forward_count, true, backward_position)].edge = {

@@ -66,5 +66,19 @@ TEST(CanonicalGraph, IsTheGraphOfTheSortedTriplesLaidOutOnEveryThread) {
   EXPECT_EQ(dump(canonical_graph(graph_of_text(tsv_text(triples), IdWidth::k64))), dump(expected));
 }
 
+TEST(CanonicalGraph, ManyLabelsAreSortedOnEveryThreadAsOnOne) {
+  // Enough labels that the first step sorts on every thread, in families
+  // whose long runs of equal bytes are shared out among the threads.
+  const std::string shared = "http://www.wikidata.org/entity/";
+  std::vector<Triple> triples;
+  for (int k = 0; k < 150000; ++k) {
+    const std::string head = shared + (k % 2 ? "Q1000000" : "Q2000000") + std::to_string(k % 70001);
+    const std::string tail =
+        k % 3 ? shared + "Q1000000" + std::to_string(k * 31 % 90001) : shared + "L" + std::to_string(k);
+    triples.push_back({head, "P" + std::to_string(k % 13), tail});
+  }
+  EXPECT_EQ(dump(canonical_graph(graph_of_text(tsv_text(triples)))), dump(by_definition(triples)));
+}
+
 }  // namespace
 }  // namespace vantrel
