@@ -232,7 +232,10 @@ Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resum
           } else if (b == '\\') {
             i += 2;
           } else if (b == '.' && i + 1 < text.size() &&
-                     (is_word_byte(static_cast<unsigned char>(text[i + 1])) || text[i + 1] == '.')) {
+                     (is_word_byte(static_cast<unsigned char>(text[i + 1])) || text[i + 1] == '.' ||
+                      text[i + 1] == '\\')) {
+            // An inner '.': a name goes on after it with a character, a
+            // '.' or an escape ("ex:a.\-b").
             ++i;
           } else {
             break;

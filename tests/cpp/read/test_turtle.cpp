@@ -24,7 +24,7 @@ namespace {
 constexpr std::string_view kTricky = R"(@prefix ex: <http://ex/> . # a comment. with "quotes
 @base <http://base/a/> .
 ex:s ex:p "a. b" , 'c.d' , """long.
-string "with" quotes.""" , ex:x.y , 1.5 , .5 , 1. ex:t ex:p ex:u\.v .
+string "with" quotes.""" , ex:x.y , 1.5 , .5 , 1. ex:t ex:p ex:u\.v , ex:a.\-b .
 PREFIX ex: <http://other/>
 <rel#frag.> ex:p [ ex:q ( 1 2 [ ex:r "x" ] ) ] .
 BASE <../b/>
