@@ -151,21 +151,27 @@ std::vector<Id> ranks_of(const std::vector<Id>& order) {
   return rank;
 }
 
-// `labels` in `order`, in arrays of their exact sizes.
+// `labels` in `order`, in arrays of their exact sizes: the offsets in
+// turn, then the bytes copied on every thread.
 template <class Id>
-LabelList labels_in_order(const LabelList& labels, const std::vector<Id>& order) {
+LabelList labels_in_order(const LabelList& labels, const std::vector<Id>& order, const InterruptPoll& poll) {
   auto bytes = ArrayRegion<char>::allocate(labels.bytes().size());
   auto offsets = ArrayRegion<std::uint64_t>::allocate(order.size() + 1);
   auto ascii = ArrayRegion<std::uint8_t>::allocate(order.size());
+  std::uint64_t* const offset = offsets.mutable_data();
   std::uint64_t at = 0;
   for (std::size_t place = 0; place < order.size(); ++place) {
-    const std::string_view label = labels[order[place]];
-    offsets.mutable_data()[place] = at;
-    std::copy(label.begin(), label.end(), bytes.mutable_data() + at);
-    ascii.mutable_data()[place] = labels.is_ascii_label(order[place]) ? 1 : 0;
-    at += label.size();
+    offset[place] = at;
+    at += labels[order[place]].size();
   }
-  offsets.mutable_data()[order.size()] = at;
+  offset[order.size()] = at;
+  for_node_ranges(order.size(), poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t place = begin; place < end; ++place) {
+      const std::string_view label = labels[order[place]];
+      std::copy(label.begin(), label.end(), bytes.mutable_data() + offset[place]);
+      ascii.mutable_data()[place] = labels.is_ascii_label(order[place]) ? 1 : 0;
+    }
+  });
   return LabelList(std::move(bytes), std::move(offsets), std::move(ascii));
 }
 
@@ -321,8 +327,8 @@ KG canonical_of(KG& kg, const InterruptPoll& poll) {
   }
   kg = KG();
   if (poll) poll();
-  LabelList node_labels = labels_in_order(read_nodes, node_order);
-  LabelList relation_labels = labels_in_order(read_relations, relation_order);
+  LabelList node_labels = labels_in_order(read_nodes, node_order, poll);
+  LabelList relation_labels = labels_in_order(read_relations, relation_order, poll);
   read_nodes = LabelList();
   read_relations = LabelList();
   std::vector<Id>().swap(node_order);
