@@ -1,6 +1,6 @@
 #include "read/turtle_cuts.hpp"
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "core/utf8.hpp"
@@ -147,11 +147,10 @@ Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resum
     const bool was_after_string = after_string;
     after_string = false;
     switch (c) {
-      case '#': {
-        const void* line_end = std::memchr(text.data() + i, '\n', text.size() - i);
-        i = line_end ? static_cast<std::size_t>(static_cast<const char*>(line_end) - text.data()) : text.size();
+      case '#':
+        // A comment ends at a line feed or a lone carriage return, as the parser's do.
+        i = std::min(text.find_first_of("\n\r", i), text.size());
         break;
-      }
       case '<': {
         std::size_t end = i + 1;
         while (end < text.size() && text[end] != '>' && text[end] != '\n' && text[end] != ' ') ++end;

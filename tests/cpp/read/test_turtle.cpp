@@ -55,6 +55,11 @@ TEST(Turtle, AnyPieceSizeGivesTheWholeTextsGraph) {
   const std::string trig = "PREFIX : <http://ex/>\n:g { :a :b \"}.\" . :c :d :e } { :f :g :h }\n:i :j :k .\n";
   const std::string whole_trig = streamed(trig, GraphFormat::kTriG, 1 << 20, 1);
   for (std::size_t bytes = 1; bytes < 32; ++bytes) EXPECT_EQ(streamed(trig, GraphFormat::kTriG, bytes), whole_trig);
+  // A comment ends at a lone carriage return: the directive after it counts.
+  const std::string cr = "# a comment\r@prefix q: <http://q/> .\nq:a q:b q:c .\nq:d q:e q:f .\n";
+  for (std::size_t bytes = 1; bytes < 32; ++bytes) {
+    EXPECT_EQ(streamed(cr, GraphFormat::kTurtle, bytes), streamed(cr, GraphFormat::kTurtle, 1 << 20)) << bytes;
+  }
 }
 
 TEST(Turtle, ProblemsNameTheirLineWhereverThePiecesAreCut) {
