@@ -36,8 +36,9 @@ struct GraphReadOptions {
   IdWidth width = IdWidth::kNarrowest;
   // Threads to parse and lay out on; 0: every CPU this process may use.
   unsigned threads = 0;
-  // The size of the pieces read (0: the format's own, piece_bytes_for());
-  // a line or statement longer than this makes its piece longer.
+  // The size of the pieces read (0: 2 MiB, or 512 KiB for Turtle and TriG,
+  // whose text expands most); a line or statement longer than this makes
+  // its piece longer.
   std::size_t chunk_bytes = 0;
   // The most triples collected with 32-bit ids before the builder widens
   // to 64-bit ones (fewer only to test widening).
