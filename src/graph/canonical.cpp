@@ -286,19 +286,29 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
       tasks, tasks,
       [&](std::uint64_t task, const InterruptPoll& task_poll) {
         std::vector<Id>& placed = ending[task];  // the next backward entry of each node
-        for (std::uint64_t head = first_head[task]; head < first_head[task + 1]; ++head) {
-          if (head % kItemsPerPoll == kItemsPerPoll - 1) task_poll();
-          const Id head_block = block_of[head];
-          for (std::uint64_t e = first_row[head]; e < first_row[head + 1]; ++e) {
-            const auto& [relation, tail] = rows[e];
-            const Id tail_block = block_of[tail];
-            const auto forward_position = static_cast<Id>(e - first_row[head]);
-            const Id backward_position = placed[tail]++;
-            cells[entry_cell(head_block, forward_position)].edge = {tail_block, static_cast<Id>(relation),
-                                                                    backward_position};
-            cells[twin_cell(tail_block, cells[tail_block].header.forward_count, true, backward_position)].edge = {
-                head_block, static_cast<Id>(relation), forward_position};
+        // The rows' tails are all over the graph: their blocks' headers (and
+        // the backward entries near them) and their counts are fetched some
+        // rows ahead, their blocks' places further ahead still.
+        constexpr std::uint64_t kAhead = 16;
+        const std::uint64_t end = first_row[first_head[task + 1]];
+        std::uint64_t head = first_head[task];
+        for (std::uint64_t e = first_row[head]; e < end; ++e) {
+          if (e % kItemsPerPoll == kItemsPerPoll - 1) task_poll();
+          if (e + 2 * kAhead < end) __builtin_prefetch(&block_of[rows[e + 2 * kAhead][1]]);
+          if (e + kAhead < end) {
+            __builtin_prefetch(&cells[block_of[rows[e + kAhead][1]]]);
+            __builtin_prefetch(&placed[rows[e + kAhead][1]]);
           }
+          while (e >= first_row[head + 1]) ++head;
+          const Id head_block = block_of[head];
+          const auto& [relation, tail] = rows[e];
+          const Id tail_block = block_of[tail];
+          const auto forward_position = static_cast<Id>(e - first_row[head]);
+          const Id backward_position = placed[tail]++;
+          cells[entry_cell(head_block, forward_position)].edge = {tail_block, static_cast<Id>(relation),
+                                                                  backward_position};
+          cells[twin_cell(tail_block, cells[tail_block].header.forward_count, true, backward_position)].edge = {
+              head_block, static_cast<Id>(relation), forward_position};
         }
       },
       poll);
