@@ -27,8 +27,8 @@ struct LabelRange {
   std::size_t offset;  // the labels of the range agree before it
 };
 
-// Sorts [first, last) by key, on every thread where they are many: cut
-// into runs of keys below each of a sample's quantiles, sorted at once.
+// Sorts [first, last) by key, on every thread where they are many: cut at
+// a sample's quantiles into parts, which are sorted at the same time.
 template <class Id>
 void sort_by_key(Keyed<Id>* first, Keyed<Id>* last, const InterruptPoll& poll) {
   const auto by_key = [](const Keyed<Id>& a, const Keyed<Id>& b) { return a.key < b.key; };
