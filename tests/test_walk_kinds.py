@@ -7,7 +7,7 @@ import random
 
 import pytest
 import vantrel
-from conftest import random_graph
+from conftest import interrupt_after, random_graph
 from exact_port import ExactPathSampler
 
 TOP = 2**64 - 1 - 30
@@ -53,11 +53,16 @@ def test_walk_kinds_match_the_exact_port(write_kg, graph_seed, variant):
 def test_mid_walks_of_length_0_and_at_the_longest(write_kg):
     _, ours, port = graph_pair(write_kg, 950, mean=1e-17, cap=0)
     assert ours.walks(0, 20, position="mid") == [port.walk(i, position="mid") for i in range(20)]
-    # Lengths of 2^64 - 1 (j below L, not L + 1): forward steps on a chain reach its end.
+    # Long lengths on a chain whose forward steps reach its end: drawn as the port draws them where they fit
+    # in memory, refused before any walk where they do not, as walks from their start are.
     path = write_kg("A\tr\tB\nB\tr\tC\nC\ts\tD\n")
-    ours = vantrel.PathSampler(path, 2.0**70, 2**64 - 1, 3).restrict(direction="forward")
-    port = ExactPathSampler(path, 2.0**70, 2**64 - 1, 3).restrict(direction="forward")
+    ours = vantrel.PathSampler(path, 2.0**70, 10**6, 3).restrict(direction="forward")
+    port = ExactPathSampler(path, 2.0**70, 10**6, 3).restrict(direction="forward")
     assert ours.walks(0, 40, position="mid") == [port.walk(i, position="mid") for i in range(40)]
+    longest = vantrel.PathSampler(path, 2.0**70, 2**64 - 1, 3).restrict(direction="forward")
+    for position in ("start", "mid"):
+        with pytest.raises(MemoryError):
+            longest.walks(0, 1, position=position)
 
 
 def test_fixed_length_walks_reshape_without_a_copy(write_kg, tmp_path):
@@ -181,3 +186,30 @@ def test_unknown_tokens_say_what_a_token_is(abc_path):
     with pytest.raises(KeyError) as info:
         sampler.metapath(["s"])
     assert getattr(info.value, "__notes__", [""])[-1].startswith("a relation token is a relation's label followed by")
+
+
+@pytest.mark.parametrize("kind", [{"position": "mid"}, {"items": "edges"}, {"relabel": [0, 1, 2]}])
+def test_walks_past_memory_fail_before_any_is_drawn(abc_path, tmp_path, kind):
+    sampler = vantrel.PathSampler(abc_path, 2.0, 10, 1)
+    for length in (10**12, 2**64 - 1):
+        for call in (sampler.walk_ids, sampler.walks, lambda *span, **kw: sampler.write_walks(tmp_path / "out", *span,
+                                                                                               **kw)):
+            with pytest.raises(MemoryError):
+                call(0, 3, length=length, **kind)
+    # A mean so large that every walk is as long as the cap: its lengths are drawn before any walk.
+    with pytest.raises(MemoryError):
+        vantrel.PathSampler(abc_path, 1e15, 2**63, 1).walk_ids(0, 2, **kind)
+    assert not (tmp_path / "out").exists()
+    assert sampler.walks(0, 1, length=3, **kind) == ExactPathSampler(abc_path, 2.0, 10, 1).walks(0, 1, length=3, **kind)
+
+
+def test_long_mid_walks_answer_ctrl_c(abc_path, tmp_path):
+    sampler = vantrel.PathSampler(abc_path, 2.0, 10, 1)
+    timer = interrupt_after(0.3)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            sampler.write_walks(tmp_path / "out", 0, 2, position="mid", length=10**8)
+        latency = timer.seconds_since_signal()
+    finally:
+        timer.cancel()
+    assert latency < 1.0 and not (tmp_path / "out").exists()

@@ -8,6 +8,7 @@
 #include "graph/layout.hpp"
 #include "random/chacha20.hpp"
 #include "random/random.hpp"
+#include "walk/walk_lengths.hpp"
 
 namespace vantrel {
 
@@ -27,7 +28,7 @@ template <class Walker>
 class RouteDrawer {
  public:
   using Id = typename Walker::IdType;
-  static constexpr std::size_t kInFlight = 8;
+  static constexpr std::size_t kInFlight = kRoutesInFlight;
 
   RouteDrawer(const Walker& walker, const WalkRules& rules, StartRule start, Items items, const WalkKind& kind,
               const InterruptPoll& poll)
@@ -235,6 +236,8 @@ void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std:
                  Items items, const WalkKind& kind, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
                  const InterruptPoll& poll) {
   check_walkable(kg, stop - first);
+  ensure_routes_fit(rules, items, first, stop - first, sizeof(Token),
+                    std::min<std::uint64_t>(stop - first, kRoutesInFlight));
   visit_walker(kg, [&](const auto& walker) {
     using Drawer = RouteDrawer<std::decay_t<decltype(walker)>>;
     constexpr std::size_t kInFlight = Drawer::kInFlight;

@@ -5,6 +5,7 @@
 // drawn so; the others are drawn interleaved (walk/interleaved_walks).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,10 +15,14 @@
 
 namespace vantrel {
 
+// How many routes a drawer takes steps of in turn.
+inline constexpr std::size_t kRoutesInFlight = 8;
+
 // Appends walks numbered first to stop - 1 (of form `items` and kind
 // `kind`) to `tokens`, and to `ends` the end of each in `tokens`, in
 // number order, on the calling thread. Throws EmptyRangeError when the
-// start of a walk is drawn on an empty graph, std::bad_alloc.
+// start of a walk is drawn on an empty graph, std::bad_alloc (before any
+// walk is drawn where the walks could not fit in memory).
 template <class Token>
 void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
                  Items items, const WalkKind& kind, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,

@@ -17,6 +17,7 @@
 #include "walk/distinct_walks.hpp"
 #include "walk/interleaved_walks.hpp"
 #include "walk/routes.hpp"
+#include "walk/walk_lengths.hpp"
 
 namespace vantrel {
 
@@ -35,39 +36,16 @@ std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
 // How much longer than the expected walk a padded slot may be.
 constexpr double kMostPaddedWaste = 3.0;
 
-// The keystream blocks of a walk's stream that drawing its length is
-// expected to read (one or two; a draw more, where the expectation is
-// near a block's end).
-std::uint64_t length_blocks(const WalkRules& rules) {
-  const double draws = expected_length_draws(rules) + 1.0;
-  const double blocks = std::ceil(2.0 * draws / static_cast<double>(StdRng::kBlockWords));
-  return blocks >= 2.0 ? 2 : 1;  // NaN too: what it sizes holds two at most
-}
-
 // Draws the lengths of walks begin to end - 1 of a request starting at
-// number `first`: ends[k + 1] = walk k's token count in form `items`, draws[k] = the number
-// of draws its length took. The first blocks of kStreamLanes streams at a time.
+// number `first`: ends[k + 1] = walk k's token count in form `items`,
+// draws[k] = the number of draws its length took.
 void draw_lengths(const WalkRules& rules, Items items, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
                   std::uint64_t* ends, std::uint32_t* draws) {
-  constexpr std::size_t kMostBlocks = 2;
-  constexpr std::size_t kStride = kMostBlocks * StdRng::kBlockWords;
-  std::uint32_t blocks[kStreamLanes * kStride];
-  const std::uint64_t block_count = length_blocks(rules);
-  StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
-  for (std::uint64_t group = begin; group < end; group += kStreamLanes) {
-    const std::uint64_t first_stream = first + group + 1;
-    for (std::uint64_t counter = 0; counter < block_count; ++counter) {
-      chacha20_stream_blocks(rules.key, counter, first_stream, blocks + counter * StdRng::kBlockWords, kStride);
-    }
-    for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < end; ++lane) {
-      rng.restart(first_stream + lane, blocks + lane * kStride, block_count);
-      const std::uint64_t path_len = draw_path_len(rules, rng);
-      const std::uint64_t k = group + lane;
-      ends[k + 1] = item_count(items, path_len);
-      if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
-      draws[k] = static_cast<std::uint32_t>(rng.draws_made());
-    }
-  }
+  for_each_walk_length(rules, first, begin, end, [&](std::uint64_t k, std::uint64_t path_len, const StdRng& rng) {
+    ends[k + 1] = item_count(items, path_len);
+    if (rng.draws_made() > UINT32_MAX) throw std::bad_alloc();  // lengths of no realistic mean
+    draws[k] = static_cast<std::uint32_t>(rng.draws_made());
+  });
 }
 
 // Whether walks by number are drawn in one pass into slots of the longest
@@ -284,6 +262,28 @@ template WalkTokens<std::uint64_t> draw_stream_walks(const KG&, const WalkRules&
 // The most tokens a chunk of routes reserves room for ahead.
 constexpr std::uint64_t kMostReservedTokens = std::uint64_t{1} << 24;
 
+// Throws std::bad_alloc, before any walk is drawn, where the routes of
+// walks first to first + count - 1 could not fit in memory with
+// `bytes_per_item` for each item: walks of the longest length first, and
+// where those would not fit, the lengths drawn, a chunk a task.
+void refuse_routes_past_memory(const WalkRules& rules, Items items, std::uint64_t first, std::uint64_t count,
+                               std::uint64_t tasks, unsigned threads, std::uint64_t bytes_per_item,
+                               const InterruptPoll& poll) {
+  const std::uint64_t in_flight = std::min<std::uint64_t>(count, kRoutesInFlight * std::max(threads, 1u));
+  if (routes_fit(longest_route_sizes(rules, items, count), bytes_per_item, in_flight)) return;
+  std::vector<RouteSizes> sizes(tasks);
+  run_tasks(
+      tasks, threads,
+      [&](std::uint64_t task, const InterruptPoll&) {
+        const std::uint64_t begin = task * kChunkWalks;
+        sizes[task] = drawn_route_sizes(rules, items, first + begin, std::min(kChunkWalks, count - begin));
+      },
+      poll);
+  RouteSizes total;
+  for (const RouteSizes& chunk : sizes) total = total + chunk;
+  if (!routes_fit(total, bytes_per_item, in_flight)) throw std::bad_alloc();
+}
+
 // Walks by number drawn as routes (walk/routes), kChunkWalks a task on up
 // to `threads` threads, each chunk into buffers of its own, then joined.
 template <class Token>
@@ -291,6 +291,7 @@ WalkTokens<Token> draw_numbered_routes(const KG& kg, const WalkRules& rules, std
                                        StartRule start, Items items, const WalkKind& kind, unsigned threads,
                                        std::uint64_t bytes_per_token, const InterruptPoll& poll) {
   const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
+  refuse_routes_past_memory(rules, items, first, count, tasks, threads, sizeof(Token) + bytes_per_token, poll);
   struct Chunk {
     std::vector<Token> tokens;
     std::vector<std::uint64_t> ends;
