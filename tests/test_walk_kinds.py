@@ -174,6 +174,19 @@ def test_metapath_steps_at_a_hub_with_self_loops(write_kg):
     (lambda s: s.walk_ids(0, 1, relabel=[0, 1, 3]), ValueError,
      "relabel[2] = 3 is not a node id: node ids run from 0 to 2"),
     (lambda s: s.walks(0, 1, position="end"), ValueError, "position must be 'start' or 'mid', not 'end'"),
+    # Node ids by position only: a mapping's keys, a set's order or an iterator's items are none.
+    (lambda s: s.walks(0, 1, relabel={0: 1, 1: 0, 2: 2}), TypeError,
+     "relabel must be a sequence of node ids, not dict: for a {node: class} mapping, give "
+     "[mapping.get(node, node) for node in range(sampler.node_count)]"),
+    (lambda s: s.walks(0, 1, relabel={0, 1, 2}), TypeError, "relabel must be a sequence of node ids, not set"),
+    (lambda s: s.walk_ids(0, 1, relabel=iter([0, 1, 2])), TypeError,
+     "relabel must be a sequence of node ids, not list_iterator"),
+    (lambda s: s.walks(0, 1, start={0: "a"}), TypeError,
+     "start must be 'random', 'each' or a sequence of node ids, not dict"),
+    (lambda s: s.walks(0, 1, start=frozenset([1])), TypeError,
+     "start must be 'random', 'each' or a sequence of node ids, not frozenset"),
+    (lambda s: s.write_walks("-", 0, 1, start=(n for n in [0])), TypeError,
+     "start must be 'random', 'each' or a sequence of node ids, not generator"),
 ])
 def test_bad_walk_kinds_name_what_is_wrong(abc_path, call, error, message):
     with pytest.raises(error) as info:

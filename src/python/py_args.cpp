@@ -322,6 +322,44 @@ bool nodes_from_buffer(const Py_buffer& view, const char* name, std::uint64_t no
 
 }  // namespace
 
+int is_mapping(PyObject* object) {
+  if (PyDict_Check(object)) return 1;
+  if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyList_Check(object) ||
+      PyTuple_Check(object)) {
+    return 0;
+  }
+  static PyObject* mapping_type = nullptr;  // collections.abc.Mapping, kept for the life of the process
+  if (!mapping_type) {
+    PyRef abc(PyImport_ImportModule("collections.abc"));
+    if (!abc) return -1;
+    mapping_type = PyObject_GetAttrString(abc.get(), "Mapping");
+    if (!mapping_type) return -1;
+  }
+  const int registered = PyObject_IsInstance(object, mapping_type);
+  if (registered != 0) return registered;
+  if (!PyMapping_Check(object) || PySequence_Check(object)) return 0;
+  return PyObject_HasAttrString(object, "items");
+}
+
+namespace {
+
+// TypeError for node ids given in a container that holds none by position
+// (a mapping, a set, an iterator); for relabel=, how to make one of a
+// {node: class} mapping.
+bool refuse_node_container(PyObject* object, const char* name, const std::string& expected) {
+  if (std::strcmp(name, "relabel") == 0 && is_mapping(object) == 1) {
+    PyErr_Format(PyExc_TypeError,
+                 "%s, not %.200s: for a {node: class} mapping, give "
+                 "[mapping.get(node, node) for node in range(sampler.node_count)]",
+                 expected.c_str(), Py_TYPE(object)->tp_name);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), Py_TYPE(object)->tp_name);
+  }
+  return false;
+}
+
+}  // namespace
+
 PyRef array_or_object(PyObject* object) {
   if (PyObject_CheckBuffer(object) || PyUnicode_Check(object) || !PyObject_HasAttrString(object, "__array__")) {
     return new_ref(object);
@@ -349,6 +387,11 @@ bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_cou
       PyBuffer_Release(&view);
       if (!converted) return false;
     } else {
+      // A sequence, not any iterable: a mapping's keys, a set's order or
+      // what an iterator yields is no list of node ids by position.
+      const int mapping = is_mapping(object);
+      if (mapping < 0) return false;
+      if (mapping || !PySequence_Check(object)) return refuse_node_container(object, name, expected);
       PyRef items(PySequence_Fast(object, expected.c_str()));
       if (!items) return false;
       const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());

@@ -78,6 +78,12 @@ bool convert_choice(PyObject* object, const char* name, const Choice<Value> (&ch
   out = choices[index].value;
   return true;
 }
+// Whether `object` is a mapping: a dict, an instance of
+// collections.abc.Mapping (ChainMap, a Mapping subclass, a mappingproxy),
+// or any object with items() that is no str, bytes or sequence. -1 with
+// the exception set on failure.
+int is_mapping(PyObject* object);
+
 // `object` where it has the buffer protocol; else, where it has
 // __array__ (a torch tensor, a pandas Series, an array of another library),
 // the array that returns, whose buffer the caller then reads; else

@@ -187,29 +187,6 @@ bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, c
 
 // Relation weights given as a mapping of relation name to number; the
 // relations it leaves out weigh 1. KeyError for a name no relation has.
-// Whether `object` is a mapping: a dict, an instance of
-// collections.abc.Mapping (ChainMap, a Mapping subclass, a mappingproxy),
-// or any object with items() that is no str, bytes or sequence. -1 with
-// the exception set on failure.
-int is_mapping(PyObject* object) {
-  if (PyDict_Check(object)) return 1;
-  if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyList_Check(object) ||
-      PyTuple_Check(object)) {
-    return 0;
-  }
-  static PyObject* mapping_type = nullptr;  // collections.abc.Mapping, kept for the life of the process
-  if (!mapping_type) {
-    PyRef abc(PyImport_ImportModule("collections.abc"));
-    if (!abc) return -1;
-    mapping_type = PyObject_GetAttrString(abc.get(), "Mapping");
-    if (!mapping_type) return -1;
-  }
-  const int registered = PyObject_IsInstance(object, mapping_type);
-  if (registered != 0) return registered;
-  if (!PyMapping_Check(object) || PySequence_Check(object)) return 0;
-  return PyObject_HasAttrString(object, "items");
-}
-
 bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std::vector<double>& out) {
   const int mapping_given = is_mapping(mapping);
   if (mapping_given < 0) return false;
