@@ -362,6 +362,28 @@ def test_constructor_hints_at_what_a_refused_file_is(tmp_path, content, hint):
     assert error.value.__notes__[1:] == ([hint] if hint else [])
 
 
+@pytest.mark.parametrize("make, error, message", [
+    (lambda entry: entry.symlink_to(entry.parent / "missing.nt"), FileNotFoundError, "No such file or directory"),
+    (lambda entry: entry.symlink_to(entry), OSError, "Too many levels of symbolic links"),
+    (lambda entry: os.mkfifo(entry), ValueError, "is a FIFO: a directory's entries whose suffix names a format must "
+                                                 "be regular files"),
+    (lambda entry: entry.mkdir(), IsADirectoryError, "Is a directory"),
+])
+def test_a_directory_entry_that_cannot_be_read_is_named_whatever_the_listing_order(tmp_path, make, error, message):
+    # The bad entry sorts before, between and after good files: directories list in hash order, which used to
+    # decide whether it was skipped or blamed on the directory.
+    for bad in ("a.nt", "m.nt", "z.nt"):
+        directory = tmp_path / bad.replace(".", "_")
+        directory.mkdir()
+        for good in ("g.nt", "t.nt", "h.ttl"):
+            (directory / good).write_text("<a:s> <a:p> <a:o> .\n")
+        make(directory / bad)
+        (directory / "README").symlink_to(directory / "missing")  # no suffix that names a format: not read
+        with pytest.raises(error) as info:
+            PathSampler.read(directory, *ARGS)
+        assert message in str(info.value) and str(directory / bad) in str(info.value)
+
+
 def test_read_of_a_directory_without_graph_files_says_so(tmp_path):
     (tmp_path / "kg.tsv.orig").write_text("a\tr\tb\n")
     with pytest.raises(ValueError, match=f"^no file in {str(tmp_path)!r} has a suffix that names a format"):

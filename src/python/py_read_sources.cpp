@@ -196,16 +196,61 @@ bool open_python_source(ReadFile& file) {
   return true;
 }
 
+// What a directory entry whose suffix names a format is, when it is no
+// regular file: each is an error naming the entry, so that the graph read
+// is the same whatever order the directory lists its entries in.
+const char* irregular_kind(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::fifo: return "a FIFO";
+    case std::filesystem::file_type::socket: return "a socket";
+    case std::filesystem::file_type::block:
+    case std::filesystem::file_type::character: return "a device";
+    default: return "not a regular file";
+  }
+}
+
+// Refuses the entry `path` of a directory, which cannot be read as one of
+// its files: the operating system's error where its status cannot be had
+// (a broken or looping link), EISDIR for a directory, ValueError otherwise.
+void refuse_entry(const std::string& path, const std::error_code& status_error, std::filesystem::file_type type) {
+  PyRef name(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+  if (!name) return;
+  if (status_error) return raise_os_error(status_error.value(), name.get());
+  if (type == std::filesystem::file_type::directory) return raise_os_error(EISDIR, name.get());
+  PyErr_Format(PyExc_ValueError, "%R is %s: a directory's entries whose suffix names a format must be regular files",
+               name.get(), irregular_kind(type));
+}
+
 // The files of the directory `path` whose suffix names a format, in sorted
-// name order; false with the exception set.
+// name order (links followed); false with the exception set, naming the
+// directory where it cannot be listed and the entry that cannot be read.
 bool directory_files(const ReadSource& directory, std::vector<std::string>& paths) {
+  struct Refused {
+    std::string path;
+    std::error_code status_error;
+    std::filesystem::file_type type;
+    bool operator<(const Refused& other) const { return path < other.path; }
+  };
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(directory.path, error)) {
-    const std::string name = entry.path().filename().string();
-    if (format_from_suffix(name) && entry.is_regular_file(error)) paths.push_back(entry.path().string());
+  std::vector<Refused> refused;  // entries that cannot be read: the first by name is reported
+  for (std::filesystem::directory_iterator entry(directory.path, error), end; !error && entry != end;
+       entry.increment(error)) {
+    if (!format_from_suffix(entry->path().filename().string())) continue;
+    std::error_code status_error;
+    const std::filesystem::file_status status = std::filesystem::status(entry->path(), status_error);
+    if (!status_error && std::filesystem::is_regular_file(status)) {
+      paths.push_back(entry->path().string());
+    } else {
+      refused.push_back({entry->path().string(), status_error, status.type()});
+    }
   }
   if (error) {
     raise_os_error(error.value(), directory.filename.get());
+    return false;
+  }
+  if (!refused.empty()) {
+    const Refused& first = *std::min_element(refused.begin(), refused.end());
+    refuse_entry(first.path, first.status_error, first.type);
     return false;
   }
   std::sort(paths.begin(), paths.end());
