@@ -141,6 +141,12 @@ def test_relative_iris_resolve_against_the_documents_base_then_read_base(tmp_pat
         PathSampler.read(str(path), *ARGS, base="rel/")
     with pytest.raises(TypeError, match="^base must be a str or None, not bytes$"):
         PathSampler.read(str(path), *ARGS, base=b"http://b/")
+    # Tab-separated labels are no IRIs: a base there is refused, as literals="drop" is.
+    (tmp_path / "kg.tsv").write_text("a\tr\tb\n")
+    for source in (tmp_path / "kg.tsv", [tmp_path / "rel.nt", tmp_path / "kg.tsv"]):
+        with pytest.raises(ValueError, match="^base applies to the RDF formats, not to format='tsv': a label is no "
+                                             "IRI$"):
+            PathSampler.read(source, *ARGS, base="http://b/")
 
 
 def test_trig_graphs_are_read_and_forgotten_and_literals_can_be_dropped(tmp_path):

@@ -139,21 +139,27 @@ namespace {
 
 // The reader's options for `source`: the format given, or the one its name
 // tells; false with the exception set where there is none, or where
-// literals are to be dropped from a format without them.
-bool read_options_for(const ReadSource& source, std::optional<GraphFormat> format, bool drop_literals,
-                      GraphReadOptions& options) {
+// literals are to be dropped from, or a base given to, a format without
+// literals or IRIs.
+bool read_options_for(const ReadSource& source, const ReadRequest& request, GraphReadOptions& options) {
+  std::optional<GraphFormat> format = request.format;
   if (!format) format = format_from_suffix(source.name);
   if (!format) {
     PyErr_Format(PyExc_ValueError, "cannot tell the format of %R from its name: give format=%s",
                  source.filename ? source.filename.get() : source.object, format_names_text().c_str());
     return false;
   }
-  if (drop_literals && *format == GraphFormat::kTsv) {
+  if (request.drop_literals && *format == GraphFormat::kTsv) {
     PyErr_SetString(PyExc_ValueError, "literals='drop' applies to the RDF formats, not to format='tsv'");
     return false;
   }
+  if (!request.base.empty() && *format == GraphFormat::kTsv) {
+    PyErr_SetString(PyExc_ValueError, "base applies to the RDF formats, not to format='tsv': a label is no IRI");
+    return false;
+  }
   options.format = *format;
-  options.drop_literals = drop_literals;
+  options.drop_literals = request.drop_literals;
+  options.base = request.base;
   return true;
 }
 
@@ -271,8 +277,7 @@ bool is_directory(const ReadSource& source) {
 bool open_one(ReadSource source, const ReadRequest& request, std::vector<std::unique_ptr<ReadFile>>& files) {
   auto file = std::make_unique<ReadFile>();
   file->source = std::move(source);
-  file->options.base = request.base;
-  if (!read_options_for(file->source, request.format, request.drop_literals, file->options)) return false;
+  if (!read_options_for(file->source, request, file->options)) return false;
   if (!files.empty() && file->options.format != GraphFormat::kTsv) {
     file->options.blank_suffix = std::to_string(files.size()).insert(0, 1, '@');
   }
