@@ -19,9 +19,9 @@ BUNDLED = ROOT / "examples" / "data" / "rivers.tsv"
 RIVERS = "A\tr\tB\nB\ts\tC\nC\tr\tA\nC\tt\tD\n"
 
 
-def walks_cli(*args, cwd=None):
+def walks_cli(*args, cwd=None, **kwargs):
     return subprocess.run([sys.executable, "-m", "vantrel_cli", *map(str, args)], capture_output=True, text=True,
-                          timeout=600, cwd=cwd)
+                          timeout=600, cwd=cwd, **kwargs)
 
 
 def test_the_command_is_installed_and_its_version_is_the_projects():
@@ -92,6 +92,7 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
      "vantrel-walks: error: --start-file starts.txt: no node is labelled 'Z'"),
     (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: No such file or directory: absent.txt"),
     (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to the RDF formats"),
+    (["kg.tsv", "--base", "http://x/"], "vantrel-walks: error: base applies to the RDF formats, not to format='tsv'"),
     (["empty.tsv"], "vantrel-walks: error: empty.tsv holds no triple: there is no node to walk from"),
     (["kg.tsv", "--threads", "100000"], "vantrel-walks: error: argument --threads: invalid thread count value: "),
     (["kg.tsv", "--each", str(2**64 - 1)], "vantrel-walks: error: --each 18446744073709551615: that many walks"),
@@ -111,6 +112,15 @@ def test_errors_are_one_line_and_status_2(tmp_path, args, message):
     result = walks_cli(*args, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1 and result.stderr.startswith(message), result.stderr
+
+
+@pytest.mark.parametrize("position", ["start", "mid"])
+def test_walks_past_memory_are_refused_before_any_is_drawn(tmp_path, position):
+    result = walks_cli(BUNDLED, "--count", 1, "--position", position, "--length", 2**64 - 1, "-o", "w.tsv",
+                       cwd=tmp_path)
+    assert result.returncode == 2 and os.listdir(tmp_path) == []
+    assert result.stderr.splitlines()[1:] == ["vantrel-walks: error: out of memory: the work asked for needs more "
+                                              "than this machine has"]
 
 
 @pytest.mark.parametrize("form", ["tsv", "jsonl"])
@@ -178,6 +188,69 @@ def test_an_output_that_is_the_input_is_refused(tmp_path):
     assert (result.returncode, result.stderr) == (
         2, "vantrel-walks: error: -o alias.tsv is the input file: it would be replaced by its walks\n")
     assert (tmp_path / "kg.tsv").read_text() == RIVERS
+
+
+def embed_cli(*args, cwd=None, **kwargs):
+    return subprocess.run([sys.executable, "-m", "vantrel_cli.embed", *map(str, args)], capture_output=True,
+                          text=True, timeout=600, cwd=cwd, **kwargs)
+
+
+@pytest.mark.parametrize("command, args, message", [
+    ("embed", ["kg.tsv", "--out", "alias.txt"], "--out alias.txt is the input file: it would be replaced by its "
+                                                "vectors"),
+    ("embed", ["labels.tsv", "--out", "v.npy"], "--out v.npy writes labels.tsv beside it, which is the input file: it "
+                                                "would be replaced by the node labels"),
+    ("embed", ["graphs", "--out", "graphs/b.txt"], "--out graphs/b.txt is 'b.txt' of the input directory graphs: it "
+                                                   "would be replaced by its vectors"),
+    ("embed", ["kg.tsv", "--start-file", "starts.txt", "--out", "starts.txt"],
+     "--out starts.txt is the --start-file: it would be replaced by its vectors"),
+    ("embed", ["kg.tsv", "--out", "graphs/v.npy"], "--out graphs/v.npy writes labels.tsv beside it, which is a "
+                                                   "directory"),
+    ("walks", ["graphs", "-o", "alias.txt"], "-o alias.txt is 'a.tsv' of the input directory graphs: it would be "
+                                             "replaced by its walks"),
+    ("walks", ["kg.tsv", "--node-weights", "starts.txt", "-o", "starts.txt"],
+     "-o starts.txt is the --node-weights file: it would be replaced by its walks"),
+])
+def test_no_output_replaces_a_file_the_command_reads(tmp_path, command, args, message):
+    (tmp_path / "graphs" / "labels.tsv").mkdir(parents=True)
+    for name in ("kg.tsv", "labels.tsv", "graphs/a.tsv", "graphs/b.txt"):
+        (tmp_path / name).write_text(RIVERS)
+    (tmp_path / "alias.txt").symlink_to("graphs/a.tsv" if command == "walks" else "kg.tsv")
+    (tmp_path / "starts.txt").write_text("A\n")
+    result = (walks_cli if command == "walks" else embed_cli)(*args, cwd=tmp_path)
+    assert (result.returncode, result.stderr) == (2, f"vantrel-{command}: error: {message}\n")
+    assert [(tmp_path / name).read_text() for name in ("kg.tsv", "labels.tsv", "graphs/a.tsv", "graphs/b.txt")] == [
+        RIVERS] * 4 and (tmp_path / "starts.txt").read_text() == "A\n"
+    assert sorted(os.listdir(tmp_path)) == ["alias.txt", "graphs", "kg.tsv", "labels.tsv", "starts.txt"]
+
+
+@pytest.mark.parametrize("command", ["walks", "embed"])
+def test_outputs_follow_the_umask_keep_a_replaced_mode_and_links_and_fill_fifos(tmp_path, command):
+    if command == "embed":
+        pytest.importorskip("gensim")
+    run = walks_cli if command == "walks" else embed_cli
+    common = [BUNDLED, *(["--count", 5] if command == "walks" else ["--each", 1, "--dim", 2, "--epochs", 1,
+                                                                  "--workers", 1])]
+    option = "-o" if command == "walks" else "--out"
+    # New files (labels.tsv too) as the umask says.
+    result = run(*common, option, "new.npy", cwd=tmp_path, preexec_fn=lambda: os.umask(0o027))
+    assert result.returncode == 0, result.stderr
+    made = ["new.npy"] + (["labels.tsv"] if command == "embed" else [])
+    assert [(tmp_path / name).stat().st_mode & 0o7777 for name in made] == [0o640] * len(made)
+    # A replaced file keeps its mode without set-id bits; a link's target is replaced, and the link kept.
+    private = tmp_path / "private.txt"
+    private.write_text("old")
+    private.chmod(0o6604)
+    (tmp_path / "link.txt").symlink_to("private.txt")
+    assert run(*common, option, "link.txt", cwd=tmp_path).returncode == 0
+    assert (tmp_path / "link.txt").is_symlink() and private.read_text() != "old"
+    assert private.stat().st_mode & 0o7777 == 0o604
+    # A FIFO is written straight into.
+    os.mkfifo(tmp_path / "fifo.txt")
+    reader = subprocess.Popen(["cat", tmp_path / "fifo.txt"], stdout=subprocess.PIPE)
+    assert run(*common, option, "fifo.txt", cwd=tmp_path).returncode == 0
+    assert reader.communicate(timeout=60)[0] == private.read_bytes()
+    assert sorted(os.listdir(tmp_path)) == sorted(["fifo.txt", "link.txt", "private.txt", *made])
 
 
 def test_standard_input_and_the_summary_in_the_right_number(write_kg, tmp_path):

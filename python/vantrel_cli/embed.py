@@ -25,18 +25,20 @@ import time
 import urllib.parse
 from typing import Any
 
-from vantrel_cli import (
+from vantrel_cli.common import (
     Parser,
     UsageError,
     add_walk_options,
     check_output_directory,
     counted,
+    inputs_of,
     main_of,
     read_graph,
     say,
     starts,
     terminal_progress,
 )
+from vantrel_cli.output import refuse_inputs, written_whole
 
 PROGRAM = "vantrel-embed"
 
@@ -89,19 +91,6 @@ class Embedding:
 def word_of(label: str) -> str:
     """A label as the words format writes it: whitespace and '%' percent-escaped."""
     return re.sub(r"[\s%]", lambda match: urllib.parse.quote(match.group()), label)
-
-
-def write_whole(path: str, write) -> None:
-    """Calls write(temporary path) beside `path`, then renames it into place."""
-    directory = os.path.dirname(os.path.abspath(path))
-    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=".vantrel-embed-", suffix=os.path.basename(path))
-    os.close(descriptor)
-    try:
-        write(temporary)
-        os.replace(temporary, path)
-    finally:
-        if os.path.exists(temporary):
-            os.remove(temporary)
 
 
 def embed(args: argparse.Namespace, directory: str | None = None) -> Embedding:
@@ -174,35 +163,52 @@ def embed(args: argparse.Namespace, directory: str | None = None) -> Embedding:
     return Embedding(sampler, model, labels, vectors, missing, walks, tokens, seconds)
 
 
+def labels_path(out: str) -> str:
+    """The node labels that a .npy output writes beside itself."""
+    return os.path.join(os.path.dirname(os.path.abspath(out)), "labels.tsv")
+
+
+def outputs_of(out: str) -> list[str]:
+    """The files that writing the vectors to `out` writes: `out`, and for .npy the labels beside it."""
+    return [out, labels_path(out)] if out.endswith(".npy") else [out]
+
+
 def write_vectors(out: str, embedding: Embedding) -> None:
-    """The vectors to `out` by its suffix (see --out), each file whole or not at all."""
+    """The vectors to `out` by its suffix (see --out), every file as vantrel_cli.output writes it: whole or not
+    at all, together (a .npy's labels.tsv with it)."""
     import numpy as np
     from gensim.models import KeyedVectors
 
     labels, vectors = embedding.labels, embedding.vectors
-    if out.endswith(".npy"):
-        def save_array(path: str) -> None:
-            with open(path, "wb") as file:
-                np.save(file, vectors)
+    with written_whole(*outputs_of(out)) as outputs:
+        if out.endswith(".npy"):
+            np.save(outputs[0].file, vectors)
+            outputs[1].file.write("".join(label + "\n" for label in labels).encode("utf-8"))
+            return
+        keyed = KeyedVectors(vectors.shape[1])
+        keyed.add_vectors(labels if out.endswith(".kv") else [word_of(label) for label in labels], vectors)
+        # gensim's writers open a path of their own.
+        if out.endswith(".kv"):
+            keyed.save(outputs[0].name, separately=[])  # one file: no large array saved beside it
+        else:
+            keyed.save_word2vec_format(outputs[0].name, binary=False)
 
-        def save_labels(path: str) -> None:
-            with open(path, "w", encoding="utf-8", newline="\n") as file:
-                file.writelines(label + "\n" for label in labels)
 
-        write_whole(out, save_array)
-        write_whole(os.path.join(os.path.dirname(os.path.abspath(out)), "labels.tsv"), save_labels)
-        return
-    keyed = KeyedVectors(vectors.shape[1])
-    keyed.add_vectors(labels if out.endswith(".kv") else [word_of(label) for label in labels], vectors)
-    if out.endswith(".kv"):
-        # One file: gensim would put large arrays beside it under the temporary name.
-        write_whole(out, lambda path: keyed.save(path, separately=[]))
-    else:
-        write_whole(out, lambda path: keyed.save_word2vec_format(path, binary=False))
+def check_outputs(args: argparse.Namespace) -> None:
+    """Refuses, before any work, outputs that cannot be written or that would replace a file the command reads
+    (however named: links are followed)."""
+    check_output_directory(args.out, "--out")
+    outputs = [(args.out, f"--out {args.out}", "its vectors")]
+    if args.out.endswith(".npy"):
+        if os.path.isdir(labels_path(args.out)):
+            raise UsageError(f"--out {args.out} writes labels.tsv beside it, which is a directory")
+        outputs.append((labels_path(args.out), f"--out {args.out} writes labels.tsv beside it, which",
+                        "the node labels"))
+    refuse_inputs(outputs, inputs_of(args))
 
 
 def run(args: argparse.Namespace) -> None:
-    check_output_directory(args.out, "--out")
+    check_outputs(args)
     embedding = embed(args, directory=os.path.dirname(os.path.abspath(args.out)))
     begun = time.perf_counter()
     write_vectors(args.out, embedding)
