@@ -113,15 +113,12 @@ struct BiasedPosition {
 // A graph walked with a bias: the interface of BasicGraph's walk (begin_at,
 // step, prefetch, end_node), with the biased step.
 template <class Id>
-class BiasedGraph {
+class BiasedGraph : public WalkerOver<Id> {
  public:
-  using IdType = Id;
   using Position = BiasedPosition<Id>;
 
-  BiasedGraph(const BasicGraph<Id>& graph, const BiasArrays<Id>& bias)
-      : graph_(graph), bias_(bias), cells_(graph.cells().data()) {}
+  BiasedGraph(const BasicGraph<Id>& graph, const BiasArrays<Id>& bias) : WalkerOver<Id>(graph), bias_(bias) {}
 
-  std::uint64_t node_count() const { return graph_.node_count(); }
   // The 64-bit draws a step makes, on a guess: a proposal's, and for
   // node2vec an acceptance test's, times the proposals, between 1 and
   // a_max / a_min; a block computed too many costs less than one too few.
@@ -136,13 +133,7 @@ class BiasedGraph {
   }
   // The work done since it was last taken, at `at` (see BiasedPosition::work).
   static std::uint64_t take_work(Position& at) { return std::exchange(at.work, 0); }
-  std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
   Position begin_at(std::uint64_t start) const { return {graph_.blocks()[start], 0, false}; }
-  std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
-  void prefetch(const Position& at) const {
-    __builtin_prefetch(&cells_[at.block]);
-    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
-  }
 
   // Takes one step: returns the relation token of the edge taken, or
   // kDeadEnd (drawing nothing, leaving `at` where it is) at a node without
@@ -177,14 +168,6 @@ class BiasedGraph {
     return {graph_.blocks()[start], cells_[cell].edge.block, true};
   }
 
-  // Walks as BasicGraph::walk does, with biased steps.
-  template <class Token>
-  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const {
-    PollingMeter meter(poll);
-    return walk_from(*this, start, path_len, rng, out, meter);
-  }
-
  private:
   // Whether `far_block` is the far block of one of the candidates of the
   // node whose block is `block`.
@@ -213,10 +196,12 @@ class BiasedGraph {
   [[gnu::noinline]] std::uint64_t draw_exactly(const Position& at, std::uint64_t first, std::uint64_t degree,
                                                StdRng& rng) const;
 
-  const BasicGraph<Id>& graph_;
+  using WalkerOver<Id>::graph_;
+  using WalkerOver<Id>::cells_;
   const BiasArrays<Id>& bias_;
-  const Cell<Id>* cells_;
 };
+
+static_assert(Walker<BiasedGraph<std::uint32_t>> && Walker<BiasedGraph<std::uint64_t>>);
 
 // ---------------------------------------------------------------------------
 // The step is the inner loop of biased walks: its bodies stay in the header
@@ -362,7 +347,7 @@ inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng, std::u
     __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
     // The next step may search this node's far blocks: its middle first.
     if (bias_.second_order) __builtin_prefetch(bias_.far_blocks.data() + first + candidates / 2);
-    return node_count() + 2 * std::uint64_t{edge->relation} + (choice < forward_count ? 0 : 1);
+    return this->node_count() + 2 * std::uint64_t{edge->relation} + (choice < forward_count ? 0 : 1);
   }
 }
 

@@ -26,6 +26,7 @@
 #include "core/memory.hpp"
 #include "graph/labels.hpp"
 #include "graph/layout.hpp"
+#include "graph/walker.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -56,64 +57,10 @@ struct PathPiece {
   }
 };
 
-// Where a walk stands: the block of its node, and which of that node's
-// candidates is the first entry of the edge it came over. That entry is
-// `removed`, or the node's forward count plus `removed` when kAfterForward
-// is set (the count is read with the node's block at the next step, so that
-// a step touches no block but the one it stands on); kNoEntry before the
-// first step.
-// Between try_step() calls of a step left not over, `chosen` is the
-// candidate drawn, whose cell is on its way.
-template <class Id>
-struct WalkPosition {
-  static constexpr std::uint64_t kNoEntry = UINT64_MAX;
-  static constexpr std::uint64_t kAfterForward = std::uint64_t{1} << 63;
-  Id block;
-  std::uint64_t removed;
-  std::uint64_t chosen = kNoEntry;
-};
-
 // Which of its edges a node's block lists: both directions (every graph
 // built from triples), or one, for graphs restricted to walking forward
 // (head to tail) or backward (tail to head).
 enum class Direction : std::uint8_t { kBoth, kForward, kBackward };
-
-// What step() returns when the node it stands on has no edge to take (a
-// node of a restricted graph): the walk ends there.
-inline constexpr std::uint64_t kDeadEnd = UINT64_MAX;
-
-// What try_step() returns where a step is not over: a biased step at a
-// large node whose proposal was turned down, the next proposal drawn and
-// its cell asked for. The next try_step() goes on with it; meanwhile other
-// walks can work, so that the cache misses overlap.
-inline constexpr std::uint64_t kNotYet = UINT64_MAX - 1;
-
-// Up to this many candidates, a node's cells are few enough to stay in
-// cache once its steps have read some of them, and a step reads its
-// candidate in place; past them (a hub), each candidate's cell is likely a
-// miss of its own, and try_step() hands over to other walks while it comes.
-inline constexpr std::uint64_t kCandidatesInCache = 512;
-
-// Walks `path_len` steps from node `start` with `walker` (a graph, or a
-// biased one): writes the start node, the relation token of each step, and
-// the end node to `out`; a step that finds no edge to take ends the walk.
-// Returns the number of tokens written. `meter` counts the work: a step,
-// and what a step did beyond one (Walker::take_work).
-template <class Walker, class Token>
-std::uint64_t walk_from(const Walker& walker, std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                        PollingMeter& meter) {
-  auto at = walker.begin_at(start);
-  Token* const first = out;
-  *out++ = static_cast<Token>(start);
-  for (std::uint64_t step_index = 0; step_index < path_len; ++step_index) {
-    const std::uint64_t token = walker.step(at, rng);
-    if (token == kDeadEnd) break;
-    *out++ = static_cast<Token>(token);
-    meter.add(1 + walker.take_work(at));
-  }
-  *out = static_cast<Token>(walker.end_node(at));
-  return static_cast<std::uint64_t>(out - first) + 1;
-}
 
 // A graph with ids of type Id (std::uint32_t or std::uint64_t).
 template <class Id>
@@ -174,23 +121,11 @@ class BasicGraph {
   // EmptyRangeError (drawing nothing) on an empty graph.
   std::uint64_t draw_start(StdRng& rng) const { return rng.gen_range(0, node_count()); }
 
-  // Walks `path_len` steps from node `start` and writes path_len + 2 tokens
-  // to `out`: the start node, one relation token per step, the end node.
-  // Each step draws below its candidate count: the node's forward then
-  // backward entries, less the first entry of the edge just used unless it
-  // is the only one. A node without candidates (restricted graphs only)
-  // ends the walk early. Returns the number of tokens written. `poll` is
-  // called every 2^20 steps.
-  template <class Token>
-  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const {
-    PollingMeter meter(poll);
-    return walk_from(*this, start, path_len, rng, out, meter);
-  }
-
-  // The parts of walk(), for callers that advance several walks in turn so
-  // that their memory accesses overlap. A walk is begin_at(start), then
-  // step() per step, then end_node().
+  // The uniform walk, as a Walker (walk_from takes it whole): begin_at(start),
+  // then step() per step, then end_node(). Each step draws below its
+  // candidate count: the node's forward then backward entries, less the
+  // first entry of the edge just used unless it is the only one. A node
+  // without candidates (restricted graphs only) ends the walk early.
   WalkPosition<Id> begin_at(std::uint64_t start) const { return {block_of_[start], WalkPosition<Id>::kNoEntry}; }
 
   // Takes one step: draws among the candidates, moves `at`, and returns the
@@ -284,9 +219,7 @@ class BasicGraph {
     } else if (candidates == 0) [[unlikely]] {
       return kDeadEnd;
     } else if (at.removed != WalkPosition<Id>::kNoEntry && candidates >= 2) {
-      const std::uint64_t removed = (at.removed & WalkPosition<Id>::kAfterForward) != 0
-                                        ? fwd_count + (at.removed & ~WalkPosition<Id>::kAfterForward)
-                                        : at.removed;
+      const std::uint64_t removed = at.removed_entry(fwd_count);
       // Leave the previous edge out: draw below the reduced count and step
       // over the removed position.
       choice = rng.gen_range(0, candidates - 1);
@@ -312,6 +245,35 @@ class BasicGraph {
   ArrayRegion<Id> heads_;  // triple (in input order) -> its head node
   Direction direction_ = Direction::kBoth;
   bool may_lack_edges_ = false;
+};
+
+static_assert(Walker<BasicGraph<std::uint32_t>> && Walker<BasicGraph<std::uint64_t>>);
+
+// What the walkers over a BasicGraph by another rule (biased, metapath)
+// share: its node count, its start draw, the node a walk stands on and the
+// prefetch of its block (cells read straight, as the uniform step reads them).
+template <class Id>
+class WalkerOver {
+ public:
+  using IdType = Id;
+
+  explicit WalkerOver(const BasicGraph<Id>& graph) : graph_(graph), cells_(graph.cells().data()) {}
+
+  std::uint64_t node_count() const { return graph_.node_count(); }
+  std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
+  template <class Position>
+  std::uint64_t end_node(const Position& at) const {
+    return cells_[at.block].header.node;
+  }
+  template <class Position>
+  void prefetch(const Position& at) const {
+    __builtin_prefetch(&cells_[at.block]);
+    __builtin_prefetch(reinterpret_cast<const char*>(&cells_[at.block]) + 64);
+  }
+
+ protected:
+  const BasicGraph<Id>& graph_;
+  const Cell<Id>* cells_;
 };
 
 extern template class BasicGraph<std::uint32_t>;

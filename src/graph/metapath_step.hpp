@@ -51,30 +51,24 @@ struct MetapathPosition : WalkPosition<Id> {
 
 // A graph walked by a metapath: the interface of BasicGraph's walk.
 template <class Id>
-class MetapathGraph {
+class MetapathGraph : public WalkerOver<Id> {
  public:
-  using IdType = Id;
   using Position = MetapathPosition<Id>;
 
   MetapathGraph(const BasicGraph<Id>& graph, const Metapath& metapath)
-      : graph_(graph),
-        cells_(graph.cells().data()),
+      : WalkerOver<Id>(graph),
         order_(metapath.order<Id>().data()),
         pattern_(metapath.pattern().data()),
         pattern_size_(metapath.pattern().size()) {}
 
-  std::uint64_t node_count() const { return graph_.node_count(); }
   static constexpr double draws_per_step() { return 1.5; }
   static constexpr std::uint64_t take_work(const Position&) { return 0; }
-  std::uint64_t draw_start(StdRng& rng) const { return graph_.draw_start(rng); }
   Position begin_at(std::uint64_t start) const {
     Position at;
     at.block = graph_.blocks()[start];
     at.removed = Position::kNoEntry;
     return at;
   }
-  std::uint64_t end_node(const Position& at) const { return cells_[at.block].header.node; }
-  void prefetch(const Position& at) const { graph_.prefetch(at); }
 
   // Takes one step: among the candidates of the step's key, the edge just
   // used left out unless it is the only one, a uniform draw. Returns the
@@ -100,7 +94,7 @@ class MetapathGraph {
     const std::uint64_t matching = static_cast<std::uint64_t>(high - low);
     if (matching == 0) return kDeadEnd;
     std::uint64_t pick;
-    std::uint64_t removed = resolved_removed(at, forward_count);
+    std::uint64_t removed = at.removed_entry(forward_count);
     // The edge just used is left out where it is among the matching
     // candidates. A self-loop has two entries here, its forward one
     // recorded; the key may match its backward one instead.
@@ -127,26 +121,14 @@ class MetapathGraph {
     return at;
   }
 
-  template <class Token>
-  std::uint64_t walk(std::uint64_t start, std::uint64_t path_len, StdRng& rng, Token* out,
-                     const InterruptPoll& poll = {}) const {
-    PollingMeter meter(poll);
-    return walk_from(*this, start, path_len, rng, out, meter);
-  }
-
  private:
-  // The candidate position the next step leaves out, or kNoEntry.
-  static std::uint64_t resolved_removed(const Position& at, std::uint64_t forward_count) {
-    if (at.removed == Position::kNoEntry) return Position::kNoEntry;
-    if ((at.removed & Position::kAfterForward) != 0) return forward_count + (at.removed & ~Position::kAfterForward);
-    return at.removed;
-  }
-
-  const BasicGraph<Id>& graph_;
-  const Cell<Id>* cells_;
+  using WalkerOver<Id>::graph_;
+  using WalkerOver<Id>::cells_;
   const Id* order_;
   const StepKey* pattern_;
   std::uint64_t pattern_size_;
 };
+
+static_assert(Walker<MetapathGraph<std::uint32_t>> && Walker<MetapathGraph<std::uint64_t>>);
 
 }  // namespace vantrel

@@ -51,7 +51,7 @@ struct NumberedOutput {
 // from its own stream, so the interleaving changes nothing in it. A walk's
 // tokens are written in form `kItems`: a node is written when the next step
 // reads its block, so that listing the nodes reads nothing more.
-template <class Graph, class Token, Items kItems>
+template <Walker Graph, class Token, Items kItems>
 class InterleavedWalks {
  public:
   InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output, std::uint64_t first,

@@ -24,13 +24,13 @@ constexpr std::uint64_t reversed_token(std::uint64_t token, std::uint64_t node_c
 // work (a walk's draws come from its own stream: the turns change nothing
 // in it). Each walk's route is kept in a slot whose buffers are reused, so
 // that a walk allocates nothing once they are as long as the longest so far.
-template <class Walker>
+template <Walker W>
 class RouteDrawer {
  public:
-  using Id = typename Walker::IdType;
+  using Id = typename W::IdType;
   static constexpr std::size_t kInFlight = kRoutesInFlight;
 
-  RouteDrawer(const Walker& walker, const WalkRules& rules, StartRule start, Items items, const WalkKind& kind,
+  RouteDrawer(const W& walker, const WalkRules& rules, StartRule start, Items items, const WalkKind& kind,
               const InterruptPoll& poll)
       : walker_(walker),
         rules_(rules),
@@ -65,7 +65,7 @@ class RouteDrawer {
   struct Slot {
     explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
     StdRng rng;
-    typename Walker::Position at{};
+    typename W::Position at{};
     Phase phase = Phase::kDone;
     std::uint64_t focus = 0;
     std::uint64_t left = 0;        // steps left in this phase
@@ -206,7 +206,7 @@ class RouteDrawer {
     }
   }
 
-  const Walker& walker_;
+  const W& walker_;
   const WalkRules& rules_;
   const StartRule start_;
   const Items items_;
