@@ -94,7 +94,7 @@ class MetapathGraph : public WalkerOver<Id> {
     const std::uint64_t matching = static_cast<std::uint64_t>(high - low);
     if (matching == 0) return kDeadEnd;
     std::uint64_t pick;
-    std::uint64_t removed = at.removed_entry(forward_count);
+    std::uint64_t removed = at.removed == Position::kNoEntry ? Position::kNoEntry : at.removed_entry(forward_count);
     // The edge just used is left out where it is among the matching
     // candidates. A self-loop has two entries here, its forward one
     // recorded; the key may match its backward one instead.

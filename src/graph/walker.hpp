@@ -27,10 +27,10 @@ struct WalkPosition {
   std::uint64_t chosen = kNoEntry;
 
   // The candidate the next step leaves out, among the node's candidates
-  // (forward ones first, `forward_count` of them), or kNoEntry.
+  // (forward ones first, `forward_count` of them); `removed` must not be
+  // kNoEntry (a check here, on the uniform step's path, costs it 6%).
   std::uint64_t removed_entry(std::uint64_t forward_count) const {
-    if (removed == kNoEntry || (removed & kAfterForward) == 0) return removed;
-    return forward_count + (removed & ~kAfterForward);
+    return (removed & kAfterForward) != 0 ? forward_count + (removed & ~kAfterForward) : removed;
   }
 };
 

@@ -173,111 +173,6 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
   return true;
 }
 
-namespace {
-
-constexpr Choice<StartRule> kStartChoices[] = {{"random", StartRule::kDrawn}, {"each", StartRule::kEachNode}};
-constexpr Choice<Items> kItemChoices[] = {
-    {"path", Items::kPath}, {"full", Items::kFull}, {"nodes", Items::kNodes}, {"edges", Items::kEdges}};
-constexpr Choice<Focus> kPositionChoices[] = {{"start", Focus::kStart}, {"mid", Focus::kMid}};
-
-// Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
-constexpr std::uint64_t kWalkNumberLimit = UINT64_MAX;
-constexpr std::uint64_t kThreadLimit = 1u << 16;
-
-}  // namespace
-
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
-                            NumberedRequest& request) {
-  PyRef slots[std::size(kNumberedParams)];
-  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  const NumberedOptions options{slots[2].get(), slots[3].get(), slots[4].get(), slots[5].get(),
-                                slots[6].get(), slots[7].get(), slots[8].get()};
-  return convert_numbered_request(slots[0].get(), slots[1].get(), options, node_count, request);
-}
-
-bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOptions& options, std::uint64_t node_count,
-                              NumberedRequest& request) {
-  std::uint64_t thread_count = 0;
-  if (!convert_bounded(first, "first", kWalkNumberLimit, request.first) ||
-      !convert_bounded(stop, "stop", kWalkNumberLimit, request.stop) ||
-      (options.threads && !convert_bounded(options.threads, "threads", kThreadLimit, thread_count))) {
-    return false;
-  }
-  if (request.first > request.stop) {
-    PyErr_Format(PyExc_ValueError, "first must be <= stop, not first=%llu > stop=%llu",
-                 static_cast<unsigned long long>(request.first), static_cast<unsigned long long>(request.stop));
-    return false;
-  }
-  request.threads = thread_count == 0 ? available_cpus() : static_cast<unsigned>(thread_count);
-  PyObject* start = options.start;
-  if (start && !PyUnicode_Check(start)) {
-    if (!convert_node_list(start, "start", node_count, request.start_nodes)) return false;
-    request.start = StartRule::listed(request.start_nodes);
-  } else if (start && !convert_choice(start, "start", kStartChoices, request.start)) {
-    return false;
-  }
-  if (options.items && !convert_choice(options.items, "items", kItemChoices, request.items)) return false;
-  if (options.position && !convert_choice(options.position, "position", kPositionChoices, request.kind.focus)) {
-    return false;
-  }
-  if (options.length && options.length != Py_None) {
-    std::uint64_t steps = 0;
-    if (!convert_bounded(options.length, "length", UINT64_MAX, steps)) return false;
-    request.length = steps;
-  }
-  if (options.unique) {
-    const int unique = PyObject_IsTrue(options.unique);
-    if (unique < 0) return false;
-    request.kind.unique = unique != 0;
-  }
-  if (options.relabel && options.relabel != Py_None) {
-    if (!convert_node_list(options.relabel, "relabel", node_count, request.relabel_nodes)) return false;
-    if (request.relabel_nodes.size() != node_count) {
-      PyErr_Format(PyExc_ValueError, "relabel must hold one node id per node, %llu, not %zu",
-                   static_cast<unsigned long long>(node_count), request.relabel_nodes.size());
-      return false;
-    }
-    if (request.items == Items::kEdges) {
-      PyErr_SetString(PyExc_ValueError, "relabel applies to nodes, and items='edges' lists none");
-      return false;
-    }
-    request.kind.relabel = request.relabel_nodes;
-  }
-  return true;
-}
-
-bool check_walk_kind(const KG& kg, const NumberedRequest& request) {
-  if (request.kind.focus == Focus::kMid && kg.metapath()) {
-    PyErr_SetString(PyExc_ValueError,
-                    "position='mid' is not available on a metapath sampler: its pattern counts steps from the "
-                    "start of a walk, and a mid walk is drawn from its focus both ways");
-    return false;
-  }
-  return true;
-}
-
-namespace {
-
-// Refuses node id `id` at `position` of the argument `name` unless it is below `node_count`.
-bool check_node(std::uint64_t id, const char* name, Py_ssize_t position, std::uint64_t node_count) {
-  if (id < node_count) return true;
-  if (node_count == 0) {
-    PyErr_Format(PyExc_ValueError, "%s[%zd] = %llu is not a node id: the graph has no nodes", name, position,
-                 static_cast<unsigned long long>(id));
-  } else {
-    PyErr_Format(PyExc_ValueError, "%s[%zd] = %llu is not a node id: node ids run from 0 to %llu", name, position,
-                 static_cast<unsigned long long>(id), static_cast<unsigned long long>(node_count - 1));
-  }
-  return false;
-}
-
-bool negative_node(long long id, const char* name, Py_ssize_t position) {
-  PyErr_Format(PyExc_ValueError, "%s[%zd] = %lld is not a node id: node ids are not negative", name, position, id);
-  return false;
-}
-
-}  // namespace
-
 bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& out) {
   const char* format = view.format ? view.format : "B";
   bool swap = false;
@@ -295,32 +190,6 @@ bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& o
   out = {static_cast<unsigned>(view.itemsize), std::islower(static_cast<unsigned char>(code)) != 0, swap};
   return true;
 }
-
-namespace {
-
-// The node ids of a buffer of integers, read whatever their width,
-// signedness and byte order.
-bool nodes_from_buffer(const Py_buffer& view, const char* name, std::uint64_t node_count,
-                       std::vector<std::uint64_t>& nodes) {
-  if (view.ndim != 1) {
-    PyErr_Format(PyExc_ValueError, "%s must be one-dimensional, not of %d dimensions", name, view.ndim);
-    return false;
-  }
-  IntegerFormat format;
-  if (!integer_format_of(view, name, format)) return false;
-  nodes.resize(static_cast<std::size_t>(view.shape[0]));
-  const char* item = static_cast<const char*>(view.buf);
-  const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
-  for (Py_ssize_t i = 0; i < view.shape[0]; ++i, item += stride) {
-    const StoredInteger value = read_integer(item, format);
-    if (value.negative) return negative_node(static_cast<long long>(value.bits), name, i);
-    if (!check_node(value.bits, name, i, node_count)) return false;
-    nodes[static_cast<std::size_t>(i)] = value.bits;
-  }
-  return true;
-}
-
-}  // namespace
 
 int is_mapping(PyObject* object) {
   if (PyDict_Check(object)) return 1;
@@ -341,91 +210,11 @@ int is_mapping(PyObject* object) {
   return PyObject_HasAttrString(object, "items");
 }
 
-namespace {
-
-// TypeError for node ids given in a container that holds none by position
-// (a mapping, a set, an iterator); for relabel=, how to make one of a
-// {node: class} mapping.
-bool refuse_node_container(PyObject* object, const char* name, const std::string& expected) {
-  if (std::strcmp(name, "relabel") == 0 && is_mapping(object) == 1) {
-    PyErr_Format(PyExc_TypeError,
-                 "%s, not %.200s: for a {node: class} mapping, give "
-                 "[mapping.get(node, node) for node in range(sampler.node_count)]",
-                 expected.c_str(), Py_TYPE(object)->tp_name);
-  } else {
-    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), Py_TYPE(object)->tp_name);
-  }
-  return false;
-}
-
-}  // namespace
-
 PyRef array_or_object(PyObject* object) {
   if (PyObject_CheckBuffer(object) || PyUnicode_Check(object) || !PyObject_HasAttrString(object, "__array__")) {
     return new_ref(object);
   }
   return PyRef(PyObject_CallMethod(object, "__array__", nullptr));
-}
-
-bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_count, std::vector<std::uint64_t>& nodes) {
-  const PyRef array = array_or_object(given);
-  if (!array) return false;
-  PyObject* const object = array.get();
-  const bool is_start = std::strcmp(name, "start") == 0;
-  const std::string expected = is_start ? "start must be 'random', 'each' or a sequence of node ids"
-                                        : std::string(name).append(" must be a sequence of node ids");
-  // Bytes are a buffer of small integers to Python, but never meant as node ids.
-  if (PyBytes_Check(object) || PyByteArray_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), Py_TYPE(object)->tp_name);
-    return false;
-  }
-  try {
-    if (PyObject_CheckBuffer(object)) {
-      Py_buffer view;
-      if (PyObject_GetBuffer(object, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return false;
-      const bool converted = nodes_from_buffer(view, name, node_count, nodes);
-      PyBuffer_Release(&view);
-      if (!converted) return false;
-    } else {
-      // A sequence, not any iterable: a mapping's keys, a set's order or
-      // what an iterator yields is no list of node ids by position.
-      const int mapping = is_mapping(object);
-      if (mapping < 0) return false;
-      if (mapping || !PySequence_Check(object)) return refuse_node_container(object, name, expected);
-      PyRef items(PySequence_Fast(object, expected.c_str()));
-      if (!items) return false;
-      const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
-      nodes.resize(static_cast<std::size_t>(count));
-      for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
-        if (!PyIndex_Check(item) || PyBool_Check(item)) {
-          PyErr_Format(PyExc_TypeError, "%s[%zd] must be an int, not %.200s", name, i, Py_TYPE(item)->tp_name);
-          return false;
-        }
-        PyRef index(PyNumber_Index(item));
-        if (!index) return false;
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-        if (value == -1 && PyErr_Occurred()) return false;
-        if (overflow != 0) {
-          PyErr_Format(PyExc_ValueError, "%s[%zd] = %R is not a node id", name, i, index.get());
-          return false;
-        }
-        if (value < 0) return negative_node(value, name, i);
-        const auto id = static_cast<std::uint64_t>(value);
-        if (!check_node(id, name, i, node_count)) return false;
-        nodes[static_cast<std::size_t>(i)] = id;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return false;
-  }
-  if (nodes.empty() && is_start) {
-    PyErr_SetString(PyExc_ValueError, "start is empty: give at least one node id");
-    return false;
-  }
-  return true;
 }
 
 }  // namespace vantrel::py

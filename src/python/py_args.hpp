@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "core/integers.hpp"
-#include "walk/walks.hpp"
 
 namespace vantrel::py {
 
@@ -97,71 +96,5 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename);
 // The integer format of `view`'s items (struct codes bBhHiIlLqQnN, with any
 // byte-order prefix); false with TypeError naming the argument `name` else.
 bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& out);
-
-// The arguments of the walks-by-number methods, converted. `start` may
-// point into `start_nodes`: the request is used where it was filled.
-struct NumberedRequest {
-  NumberedRequest() = default;
-  NumberedRequest(const NumberedRequest&) = delete;
-  NumberedRequest& operator=(const NumberedRequest&) = delete;
-
-  std::uint64_t first = 0;
-  std::uint64_t stop = 0;
-  unsigned threads = 1;
-  StartRule start;
-  std::vector<std::uint64_t> start_nodes;  // a copy of the node ids given as start
-  Items items = Items::kPath;
-  std::vector<std::uint64_t> relabel_nodes;  // a copy of relabel=, or empty
-  WalkKind kind;                             // its relabel points into relabel_nodes
-  std::optional<std::uint64_t> length;       // length=: every walk's steps, none drawn
-};
-
-// The keyword arguments of the walks-by-number methods after (first, stop),
-// each null where not given.
-struct NumberedOptions {
-  PyObject* threads = nullptr;
-  PyObject* start = nullptr;
-  PyObject* items = nullptr;
-  PyObject* position = nullptr;
-  PyObject* unique = nullptr;
-  PyObject* relabel = nullptr;
-  PyObject* length = nullptr;
-};
-
-// The parameters (first, stop, *, threads, start, items, position, unique,
-// relabel, length) of the walks-by-number methods, in order.
-inline constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false}, {"stop", false, false},  {"threads", true, true},
-    {"start", true, true},   {"items", true, true},   {"position", true, true},
-    {"unique", true, true},  {"relabel", true, true}, {"length", true, true},
-};
-
-// The sampler's walk rules as a request of it asks for them: with length=,
-// every walk's number of steps fixed.
-inline WalkRules rules_for(const WalkRules& rules, const NumberedRequest& request) {
-  WalkRules asked = rules;
-  asked.fixed_steps = request.length;
-  return asked;
-}
-
-// Parses and converts those arguments for a graph of `node_count` nodes;
-// false with the exception set on failure.
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
-                            NumberedRequest& request);
-
-// Converts those arguments once parsed; false with the exception set on failure.
-bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOptions& options, std::uint64_t node_count,
-                              NumberedRequest& request);
-
-// Refuses a request that the sampler of `kg` cannot draw: mid walks on a
-// metapath sampler. False with ValueError set.
-bool check_walk_kind(const KG& kg, const NumberedRequest& request);
-
-// Node ids given as the argument `name` (start=, relabel=): an object with
-// the buffer protocol holding integers (one dimension, any integer format),
-// or a sequence of ints. Copied into `nodes`; TypeError for other items,
-// ValueError (naming the first bad position) for an empty list or an id
-// that is no node's.
-bool convert_node_list(PyObject* object, const char* name, std::uint64_t node_count, std::vector<std::uint64_t>& nodes);
 
 }  // namespace vantrel::py

@@ -25,9 +25,11 @@
 #include "python/py_buffer.hpp"
 #include "python/py_docstrings.hpp"
 #include "python/py_tokens.hpp"
+#include "python/py_walk_request.hpp"
 #include "random/random.hpp"
 #include "read/byte_source.hpp"
 #include "read/graph_reader.hpp"
+#include "walk/stream_walks.hpp"
 #include "walk/walks.hpp"
 
 namespace vantrel::py {
@@ -178,16 +180,16 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
 // narrowest type that holds every token id, then hands them to
 // `finish(WalkTokens<Token>&&)`.
 template <class Finish>
-PyObject* draw_numbered(SamplerState& state, NumberedRequest& request, std::uint64_t bytes_per_token, Finish&& finish) {
+PyObject* draw_numbered(SamplerState& state, NumberedRequest& numbered, std::uint64_t bytes_per_token,
+                        Finish&& finish) {
+  WalkRequest& request = numbered.walk;
   if (!check_walk_kind(state.kg, request)) return nullptr;
   const bool edges = request.items == Items::kEdges;
   auto draw = [&]<class Token>(Token) -> PyObject* {
     WalkTokens<Token> walks;
     if (!run_released([&](const InterruptPoll& poll) {
           if (edges) request.kind.edges = &state.entry_triples(poll);
-          walks = draw_numbered_walks<Token>(state.kg, rules_for(state.rules, request), request.first, request.stop,
-                                             request.start, request.threads, bytes_per_token, poll, request.items,
-                                             UINT64_MAX, request.kind);
+          walks = draw_numbered_walks<Token>(state.kg, state.rules, request, bytes_per_token, poll);
         })) {
       return nullptr;
     }
@@ -214,7 +216,7 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;
-  const bool edges = request.items == Items::kEdges;
+  const bool edges = request.walk.items == Items::kEdges;
   return draw_numbered(state, request, kBytesPerListItem, [&state, edges](auto&& walks) -> PyObject* {
     if (edges) return walks_to_int_lists(walks.tokens.data(), walks.offsets.span());
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());

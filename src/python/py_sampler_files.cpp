@@ -10,6 +10,7 @@
 #include "core/file_io.hpp"
 #include "python/py_args.hpp"
 #include "python/py_progress.hpp"
+#include "python/py_walk_request.hpp"
 #include "snapshot/reader.hpp"
 #include "snapshot/writer.hpp"
 #include "walk/corpus.hpp"
@@ -98,7 +99,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
   const NumberedOptions options{slots[3].get(), slots[4].get(), slots[5].get(), slots[6].get(),
                                 slots[7].get(), slots[8].get(), slots[11].get()};
   if (!convert_numbered_request(slots[1].get(), slots[2].get(), options, state_of(object).kg.node_count(), request) ||
-      !check_walk_kind(state_of(object).kg, request)) {
+      !check_walk_kind(state_of(object).kg, request.walk)) {
     return nullptr;
   }
   CorpusFormat format = CorpusFormat::kTsv;
@@ -118,10 +119,9 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
       [&](const InterruptPoll& poll) {
         std::optional<OutputFile> file;
         if (!descriptor) file.emplace(path, poll);
-        if (request.items == Items::kEdges) request.kind.edges = &state.entry_triples(poll);
-        counts = write_corpus(state.kg, rules_for(state.rules, request), request.first, request.stop, request.start,
-                              request.items, request.kind, format, request.threads,
-                              descriptor ? *descriptor : file->fd(), written, poll);
+        if (request.walk.items == Items::kEdges) request.walk.kind.edges = &state.entry_triples(poll);
+        counts = write_corpus(state.kg, state.rules, request.walk,
+                              CorpusOutput{descriptor ? *descriptor : file->fd(), format, written}, poll);
         progress.finish();
         if (progress) poll();  // the final count, before the file appears
         if (file) file->commit();

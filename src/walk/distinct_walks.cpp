@@ -19,6 +19,23 @@ void DistinctWalks::grow() {
   }
 }
 
+namespace {
+
+// The walks kept so far, in place: a walk is remembered by its rank among
+// them, which is where it now lies.
+template <class Token>
+struct KeptInPlace {
+  const Token* tokens;
+  const std::uint64_t* ends;
+  std::uint64_t id(std::uint64_t, std::uint64_t kept) const { return kept; }
+  bool same(std::uint64_t other, std::span<const Token> walk) const {
+    return ends[other + 1] - ends[other] == walk.size() && std::equal(walk.begin(), walk.end(), tokens + ends[other]);
+  }
+  void kept(std::uint64_t) const {}
+};
+
+}  // namespace
+
 template <class Token>
 void keep_distinct(WalkTokens<Token>& walks, unsigned threads, const InterruptPoll& poll) {
   const std::uint64_t count = walks.offsets.size() - 1;
@@ -28,32 +45,14 @@ void keep_distinct(WalkTokens<Token>& walks, unsigned threads, const InterruptPo
   constexpr std::uint64_t kWalksPerTask = 1 << 14;
   run_tasks((count + kWalksPerTask - 1) / kWalksPerTask, threads,
             [&](std::uint64_t task, const InterruptPoll&) {
-              const std::uint64_t end = std::min(count, (task + 1) * kWalksPerTask);
-              for (std::uint64_t k = task * kWalksPerTask; k < end; ++k) {
-                hashes[k] = hash_walk(tokens + ends[k], ends[k + 1] - ends[k]);
-              }
+              hash_walks(tokens, ends, task * kWalksPerTask, std::min(count, (task + 1) * kWalksPerTask),
+                         hashes.data());
             },
             poll);
-  // In order: each kept walk moves down to the end of those kept before it
-  // (never up, so that a walk is read before anything is written over it).
   DistinctWalks seen;
-  std::uint64_t kept = 0;
-  std::uint64_t walk_start = 0;  // where walk k began, before the walks before it moved
-  for (std::uint64_t k = 0; k < count; ++k) {
-    const std::uint64_t begin = walk_start;
-    const std::uint64_t length = ends[k + 1] - begin;
-    walk_start = ends[k + 1];
-    const Token* walk = tokens + begin;
-    const bool repeated = seen.repeats(hashes[k], kept, [&](std::uint64_t other) {
-      const std::uint64_t other_length = ends[other + 1] - ends[other];
-      return other_length == length && std::equal(walk, walk + length, tokens + ends[other]);
-    });
-    if (repeated) continue;
-    if (ends[kept] != begin) std::memmove(tokens + ends[kept], walk, length * sizeof(Token));
-    ends[kept + 1] = ends[kept] + length;
-    ++kept;
-    if (k % kItemsPerPoll == 0 && poll) poll();
-  }
+  KeptInPlace<Token> earlier{tokens, ends};
+  const std::uint64_t kept =
+      leave_out_repeats(seen, std::span<const std::uint64_t>(hashes), tokens, ends, earlier, poll);
   walks.tokens.shrink(ends[kept]);
   walks.offsets.shrink(kept + 1);
 }

@@ -63,37 +63,41 @@ class DistinctWalks {
   std::uint64_t count_ = 0;
 };
 
-// Leaves out of a drawn chunk, walks begin to begin + count - 1 laid out
-// by `ends` in `tokens`, each walk that repeats one of an earlier number,
-// moving the kept ones down; returns how many are kept. A walk of an
-// earlier chunk is drawn again (redraw(number) gives its items) to be compared.
-template <class Token, class Redraw>
-std::uint64_t leave_out_repeats(DistinctWalks& seen, std::uint64_t begin, std::uint64_t count,
-                                const std::vector<std::uint64_t>& hashes, std::vector<Token>& tokens,
-                                std::vector<std::uint64_t>& ends, Redraw&& redraw) {
+// The hashes of walks begin to end - 1 laid out by `ends` in `tokens`, into
+// hashes[begin ..].
+template <class Token>
+void hash_walks(const Token* tokens, const std::uint64_t* ends, std::uint64_t begin, std::uint64_t end,
+                std::uint64_t* hashes) {
+  for (std::uint64_t k = begin; k < end; ++k) hashes[k] = hash_walk(tokens + ends[k], ends[k + 1] - ends[k]);
+}
+
+// Leaves out of walks 0 to count - 1 laid out by `ends` in `tokens`
+// (hashes[k] walk k's hash) each walk that repeats one `seen` holds or one
+// kept before it, moving the kept ones down in order (a walk never moves
+// up, so it is read before anything is written over it); returns how many
+// are kept. What the walks seen are is `earlier`'s: a walk is remembered as
+// earlier.id(k, kept) (k its position, kept the walks kept before it),
+// earlier.same(id, walk) says whether the walk remembered as `id` has the
+// items of `walk`, and earlier.kept(k) hears of each walk kept. `poll` is
+// called every kItemsPerPoll walks.
+template <class Token, class Earlier>
+std::uint64_t leave_out_repeats(DistinctWalks& seen, std::span<const std::uint64_t> hashes, Token* tokens,
+                                std::uint64_t* ends, Earlier& earlier, const InterruptPoll& poll) {
   std::uint64_t kept = 0;
-  std::uint64_t walk_start = 0;
-  // Kept walks of this chunk by number, to compare with in place.
-  std::vector<std::uint64_t> kept_numbers;
-  for (std::uint64_t k = 0; k < count; ++k) {
+  std::uint64_t walk_start = 0;  // where walk k began, before the walks before it moved
+  for (std::uint64_t k = 0; k < hashes.size(); ++k) {
     const std::uint64_t from = walk_start;
     const std::uint64_t length = ends[k + 1] - from;
     walk_start = ends[k + 1];
-    const Token* walk = tokens.data() + from;
-    const bool repeated = seen.repeats(hashes[k], begin + k, [&](std::uint64_t other) {
-      if (other >= begin) {
-        const auto at = std::lower_bound(kept_numbers.begin(), kept_numbers.end(), other);
-        const auto i = static_cast<std::uint64_t>(at - kept_numbers.begin());
-        return ends[i + 1] - ends[i] == length && std::equal(walk, walk + length, tokens.data() + ends[i]);
-      }
-      const std::span<const Token> earlier = redraw(other);
-      return earlier.size() == length && std::equal(walk, walk + length, earlier.begin());
-    });
-    if (repeated) continue;
-    if (ends[kept] != from) std::memmove(tokens.data() + ends[kept], walk, length * sizeof(Token));
+    const std::span<const Token> walk(tokens + from, length);
+    if (seen.repeats(hashes[k], earlier.id(k, kept), [&](std::uint64_t other) { return earlier.same(other, walk); })) {
+      continue;
+    }
+    if (ends[kept] != from) std::memmove(tokens + ends[kept], walk.data(), length * sizeof(Token));
     ends[kept + 1] = ends[kept] + length;
-    kept_numbers.push_back(begin + k);
+    earlier.kept(k);
     ++kept;
+    if (k % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
   }
   return kept;
 }

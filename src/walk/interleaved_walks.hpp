@@ -13,7 +13,9 @@
 #include "graph/kg.hpp"
 #include "random/chacha20.hpp"
 #include "random/random.hpp"
+#include "walk/walk_request.hpp"
 #include "walk/walk_rules.hpp"
+#include "walk/walk_streams.hpp"
 
 namespace vantrel {
 
@@ -54,15 +56,17 @@ struct NumberedOutput {
 template <Walker Graph, class Token, Items kItems>
 class InterleavedWalks {
  public:
-  InterleavedWalks(const Graph& graph, const WalkRules& rules, const NumberedOutput<Token>& output, std::uint64_t first,
-                   StartRule start, const InterruptPoll& poll)
+  // The walks of `request`, of a sampler of `rules` as the request asks
+  // for them (WalkRequest::rules_of), into `output`.
+  InterleavedWalks(const Graph& graph, const WalkRules& rules, const WalkRequest& request,
+                   const NumberedOutput<Token>& output, const InterruptPoll& poll)
       : graph_(graph),
         rules_(rules),
         output_(output),
-        first_(first),
-        start_(start),
+        first_(request.first),
+        start_(request.start),
         meter_(poll),
-        blocks_ahead_(expected_blocks(rules, graph.draws_per_step())),
+        blocks_ahead_(expected_blocks(rules, Focus::kStart, graph.draws_per_step())),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
@@ -121,7 +125,6 @@ class InterleavedWalks {
   static_assert(kBatchWalks % kStreamLanes == 0);
   static constexpr std::uint64_t kIdle = UINT64_MAX;
   static constexpr std::size_t kBlockWords = StdRng::kBlockWords;
-  static constexpr std::uint64_t kMaxFirstBlocks = StdRng::kBufferWords / StdRng::kBlockWords;
 
   struct Slot {
     explicit Slot(const Key& key) : rng(StdRng::from_first_blocks(key, 0, nullptr, 0)) {}
@@ -146,17 +149,6 @@ class InterleavedWalks {
     slot.steps_left = 0;
   }
 
-  // The keystream blocks a walk is expected to read: its length draws, its
-  // start draw and its steps' draws (a bounded draw takes about 1.5 draws:
-  // the conservative zone turns down up to half of them).
-  static std::uint64_t expected_blocks(const WalkRules& rules, double draws_per_step) {
-    const double draws = expected_length_draws(rules) + 1.5 + expected_steps(rules) * draws_per_step;
-    const double blocks = std::ceil(2.0 * draws / static_cast<double>(kBlockWords));
-    // Bounded whatever the estimate, NaN included: it sizes first_blocks_.
-    if (!(blocks >= 1.0)) return 1;
-    return blocks < static_cast<double>(kMaxFirstBlocks) ? static_cast<std::uint64_t>(blocks) : kMaxFirstBlocks;
-  }
-
   // How many blocks the walk of `rng`, just ended, read, against what was
   // computed ahead.
   void note_blocks_read(const StdRng& rng) {
@@ -174,7 +166,7 @@ class InterleavedWalks {
     constexpr std::uint64_t kRefillCost = 4;
     constexpr std::uint64_t kWalksNoted = 4 * kBatchWalks;
     if (walks_noted_ < kWalksNoted) return;
-    if (walks_past_ * kRefillCost > walks_noted_ && blocks_ahead_ < kMaxFirstBlocks) {
+    if (walks_past_ * kRefillCost > walks_noted_ && blocks_ahead_ < kMostFirstBlocks) {
       ++blocks_ahead_;
     } else if (walks_past_one_fewer_ * kRefillCost < walks_noted_ && blocks_ahead_ > 1) {
       --blocks_ahead_;
@@ -191,21 +183,13 @@ class InterleavedWalks {
   // batch_end - 1, each walk's blocks side by side.
   void compute_first_blocks(std::uint64_t batch, std::uint64_t batch_end) {
     adapt_blocks_ahead();
-    for (std::uint64_t group = batch; group < batch_end; group += kStreamLanes) {
-      for (std::uint64_t counter = 0; counter < blocks_ahead_; ++counter) {
-        chacha20_stream_blocks(rules_.key, counter, first_ + group + 1,
-                               &first_blocks_[((group - batch) * blocks_ahead_ + counter) * kBlockWords],
-                               blocks_ahead_ * kBlockWords);
-      }
-    }
-    first_block_count_ = blocks_ahead_;
+    first_blocks_.compute(rules_.key, first_ + batch, batch_end - batch, blocks_ahead_);
   }
 
   // Starts walk k in `slot`: its generator (past the length draws, or
   // drawing the length), its start node, and its first token.
   void load(Slot& slot, std::uint64_t batch, std::uint64_t k) {
-    slot.rng.restart(first_ + k + 1, &first_blocks_[(k - batch) * first_block_count_ * kBlockWords],
-                     first_block_count_);
+    first_blocks_.restart(slot.rng, first_ + k, k - batch);
     std::uint64_t path_len;
     if (output_.length_draws) {
       for (std::uint32_t d = 0; d < output_.length_draws[k]; ++d) slot.rng.next_u64();
@@ -216,9 +200,7 @@ class InterleavedWalks {
       slot.out = output_.tokens + (k - output_.first_slot) * output_.stride;
       output_.ends[k + 1] = item_count(kItems, path_len);
     }
-    const std::uint64_t start_node = start_.kind == StartRule::Kind::kDrawn
-                                         ? graph_.draw_start(slot.rng)
-                                         : start_.fixed_node(first_ + k, graph_.node_count());
+    const std::uint64_t start_node = start_of(graph_, start_, first_ + k, slot.rng);
     *slot.out++ = static_cast<Token>(start_node);
     slot.steps_left = path_len;
     slot.stepped = false;
@@ -239,8 +221,7 @@ class InterleavedWalks {
   std::uint64_t walks_past_one_fewer_ = 0;  // ... past blocks_ahead_ - 1
   std::uint64_t walks_noted_ = 0;
   std::array<Slot, kInFlight> slots_;
-  std::uint64_t first_block_count_ = 0;  // the blocks computed ahead for the batch
-  std::uint32_t first_blocks_[kBatchWalks * kMaxFirstBlocks * kBlockWords];
+  FirstBlocks first_blocks_{kBatchWalks};  // the batch's, blocks_ahead_ each when computed
 };
 
 }  // namespace vantrel

@@ -19,7 +19,7 @@ std::size_t OrderedWriter::most_ever_waiting() const {
   return most_ever_waiting_;
 }
 
-void OrderedWriter::hand_over(std::uint64_t index, std::string text, std::uint64_t count, const InterruptPoll& poll) {
+void OrderedWriter::hand_over(std::uint64_t index, std::string text, ChunkCounts counts, const InterruptPoll& poll) {
   std::unique_lock lock(mutex_);
   while (ready_.size() >= most_waiting_ && index != next_to_write_) {
     written_one_.wait_for(lock, std::chrono::milliseconds(20));
@@ -27,7 +27,7 @@ void OrderedWriter::hand_over(std::uint64_t index, std::string text, std::uint64
     poll();  // throws once the job has failed elsewhere
     lock.lock();
   }
-  ready_.emplace(index, Ready{std::move(text), count});
+  ready_.emplace(index, Ready{std::move(text), counts});
   most_ever_waiting_ = std::max(most_ever_waiting_, ready_.size());
   if (writing_) return;
   writing_ = true;
@@ -47,7 +47,7 @@ void OrderedWriter::hand_over(std::uint64_t index, std::string text, std::uint64
     }
     lock.lock();
     spare_texts_.push_back(std::move(chunk.text));
-    written_(next_to_write_, chunk.count);
+    written_(next_to_write_, chunk.counts);
     ++next_to_write_;
     written_one_.notify_all();
   }

@@ -20,13 +20,19 @@
 
 namespace vantrel {
 
+// What a chunk's text holds: its walks and their tokens.
+struct ChunkCounts {
+  std::uint64_t walks = 0;
+  std::uint64_t tokens = 0;
+};
+
 class OrderedWriter {
  public:
   // Writes a chunk's text; may throw (a write error), which ends the job.
   using Write = std::function<void(std::string_view text, const InterruptPoll& poll)>;
   // Called under the writer's lock once a chunk is written, with its index
-  // and the count it was handed over with.
-  using Written = std::function<void(std::uint64_t index, std::uint64_t count)>;
+  // and the counts it was handed over with.
+  using Written = std::function<void(std::uint64_t index, const ChunkCounts& counts)>;
 
   OrderedWriter(Write write, Written written, std::size_t most_waiting)
       : write_(std::move(write)), written_(std::move(written)), most_waiting_(most_waiting) {}
@@ -36,12 +42,12 @@ class OrderedWriter {
   std::string spare_text();
 
   // Hands over chunk `index` (chunks are numbered from 0, each handed over
-  // once) with its text and a count for `written`. Waits, polling, while
+  // once) with its text and its counts for `written`. Waits, polling, while
   // most_waiting chunks are ready and this one is not due; then, unless
   // another thread is writing, writes every chunk that is due. `poll`
   // throws to end the wait once the job has failed elsewhere; a failed
   // write throws here.
-  void hand_over(std::uint64_t index, std::string text, std::uint64_t count, const InterruptPoll& poll);
+  void hand_over(std::uint64_t index, std::string text, ChunkCounts counts, const InterruptPoll& poll);
 
   // The most chunks that were ever ready and waiting at once.
   std::size_t most_ever_waiting() const;
@@ -49,7 +55,7 @@ class OrderedWriter {
  private:
   struct Ready {
     std::string text;
-    std::uint64_t count;
+    ChunkCounts counts;
   };
 
   const Write write_;

@@ -9,6 +9,7 @@
 #include "random/chacha20.hpp"
 #include "random/random.hpp"
 #include "walk/walk_lengths.hpp"
+#include "walk/walk_streams.hpp"
 
 namespace vantrel {
 
@@ -30,32 +31,31 @@ class RouteDrawer {
   using Id = typename W::IdType;
   static constexpr std::size_t kInFlight = kRoutesInFlight;
 
-  RouteDrawer(const W& walker, const WalkRules& rules, StartRule start, Items items, const WalkKind& kind,
-              const InterruptPoll& poll)
+  RouteDrawer(const W& walker, const WalkRules& rules, const WalkRequest& request, const InterruptPoll& poll)
       : walker_(walker),
         rules_(rules),
-        start_(start),
-        items_(items),
-        kind_(kind),
-        triples_(kind.edges ? kind.edges->template data<Id>() : nullptr),
+        start_(request.start),
+        items_(request.items),
+        kind_(request.kind),
+        triples_(request.kind.edges ? request.kind.edges->template data<Id>() : nullptr),
         node_count_(walker.node_count()),
         meter_(poll),
         slots_(kInFlight, Slot(rules.key)) {}
 
-  // Appends the items of walks numbers[0 .. count) (count <= kInFlight), in
-  // order, to `out`, and the end of each to `ends`; walk k's stream's first
-  // `block_count` blocks are at blocks[k] (null: none computed).
+  // Appends the items of walks number to number + count - 1 (count <=
+  // kInFlight), the batch's from `batch` on, in order, to buffers.tokens,
+  // and the end of each to buffers.ends.
   template <class Token>
-  void draw(const std::uint64_t* numbers, std::size_t count, const std::uint32_t* const* blocks,
-            std::size_t block_count, std::vector<Token>& out, std::vector<std::uint64_t>& ends) {
-    for (std::size_t k = 0; k < count; ++k) begin(slots_[k], numbers[k], blocks[k], blocks[k] ? block_count : 0);
+  void draw(const FirstBlocks& blocks, std::uint64_t batch, std::uint64_t number, std::size_t count,
+            WalkBuffers<Token>& buffers) {
+    for (std::size_t k = 0; k < count; ++k) begin(slots_[k], blocks, number + k, number + k - batch);
     for (std::size_t active = count; active > 0;) {
       active = 0;
       for (std::size_t k = 0; k < count; ++k) active += advance(slots_[k]) ? 1 : 0;
     }
     for (std::size_t k = 0; k < count; ++k) {
-      list(slots_[k], out);
-      ends.push_back(out.size());
+      list(slots_[k], buffers.tokens);
+      buffers.ends.push_back(buffers.tokens.size());
     }
   }
 
@@ -82,14 +82,13 @@ class RouteDrawer {
     std::vector<std::uint64_t> edges;  // its triples, where they are listed
   };
 
-  // Starts walk `number` in `slot`: its length, focus, and for a mid walk
-  // how many steps go back.
-  void begin(Slot& slot, std::uint64_t number, const std::uint32_t* blocks, std::size_t block_count) {
+  // Starts walk `number` in `slot`, the k-th of its batch: its length,
+  // focus, and for a mid walk how many steps go back.
+  void begin(Slot& slot, const FirstBlocks& blocks, std::uint64_t number, std::uint64_t k) {
     StdRng& rng = slot.rng;
-    rng.restart(number + 1, blocks, block_count);
+    blocks.restart(rng, number, k);
     const std::uint64_t path_len = draw_path_len(rules_, rng);
-    slot.focus =
-        start_.kind == StartRule::Kind::kDrawn ? walker_.draw_start(rng) : start_.fixed_node(number, node_count_);
+    slot.focus = start_of(walker_, start_, number, rng);
     slot.nodes.assign(1, slot.focus);
     slot.unrecorded = false;
     slot.steps.clear();
@@ -217,66 +216,42 @@ class RouteDrawer {
   std::vector<Slot> slots_;
 };
 
-// The keystream blocks a walk is expected to read (its length draws, its
-// start, a mid walk's split and its steps), bounded whatever the estimate.
-std::size_t expected_blocks(const WalkRules& rules, double draws_per_step) {
-  constexpr double kMost = StdRng::kBufferWords / StdRng::kBlockWords;
-  const double draws = expected_length_draws(rules) + 2.5 + expected_steps(rules) * draws_per_step;
-  // A block more than the mean asks for: walks longer than the mean are
-  // common, and a block computed alone costs several computed side by side.
-  const double blocks = std::ceil(2.0 * draws / static_cast<double>(StdRng::kBlockWords)) + 1.0;
-  if (!(blocks >= 1.0)) return 1;
-  return blocks < kMost ? static_cast<std::size_t>(blocks) : static_cast<std::size_t>(kMost);
-}
-
 }  // namespace
 
 template <class Token>
-void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
-                 Items items, const WalkKind& kind, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
+void draw_routes(const KG& kg, const WalkRules& rules, const WalkRequest& request, WalkBuffers<Token>& buffers,
                  const InterruptPoll& poll) {
-  check_walkable(kg, stop - first);
-  ensure_routes_fit(rules, items, first, stop - first, sizeof(Token),
-                    std::min<std::uint64_t>(stop - first, kRoutesInFlight));
+  const std::uint64_t count = request.count();
+  check_walkable(kg, count);
+  ensure_routes_fit(rules, request.items, request.first, count, sizeof(Token),
+                    std::min<std::uint64_t>(count, kRoutesInFlight));
   visit_walker(kg, [&](const auto& walker) {
-    using Drawer = RouteDrawer<std::decay_t<decltype(walker)>>;
-    constexpr std::size_t kInFlight = Drawer::kInFlight;
-    Drawer drawer(walker, rules, start, items, kind, poll);
+    RouteDrawer<std::decay_t<decltype(walker)>> drawer(walker, rules, request, poll);
     // The first blocks of the streams of kStreamLanes walks at a time are
     // computed side by side, as the interleaved walks compute theirs.
     constexpr std::uint64_t kBatch = 8 * kStreamLanes;
-    constexpr std::size_t kWords = StdRng::kBlockWords;
-    const std::size_t blocks = expected_blocks(rules, walker.draws_per_step());
-    std::vector<std::uint32_t> first_blocks(kBatch * blocks * kWords);
-    for (std::uint64_t batch = first; batch < stop;) {
-      const std::uint64_t batch_end = batch + std::min(kBatch, stop - batch);
-      // Whole groups only: a short last group (near 2^64 - 1, streams past
-      // the last would not exist) has its walks compute their own blocks.
-      const std::uint64_t computed_end = batch + (batch_end - batch) / kStreamLanes * kStreamLanes;
-      for (std::uint64_t group = batch; group < computed_end; group += kStreamLanes) {
-        for (std::uint64_t counter = 0; counter < blocks; ++counter) {
-          chacha20_stream_blocks(rules.key, counter, group + 1,
-                                 &first_blocks[((group - batch) * blocks + counter) * kWords], blocks * kWords);
-        }
-      }
-      for (std::uint64_t number = batch; number < batch_end;) {
-        std::uint64_t numbers[kInFlight];
-        const std::uint32_t* walk_blocks[kInFlight];
-        std::size_t count = 0;
-        for (; count < kInFlight && number < batch_end; ++count, ++number) {
-          numbers[count] = number;
-          walk_blocks[count] = number < computed_end ? &first_blocks[(number - batch) * blocks * kWords] : nullptr;
-        }
-        drawer.draw(numbers, count, walk_blocks, blocks, tokens, ends);
+    // A block more than the mean asks for: routes do not adapt it as the
+    // interleaved walks do, walks longer than the mean are common, and a
+    // block computed alone costs several computed side by side.
+    const std::uint64_t blocks =
+        std::min(expected_blocks(rules, request.kind.focus, walker.draws_per_step()) + 1, kMostFirstBlocks);
+    FirstBlocks first_blocks(kBatch);
+    for (std::uint64_t batch = request.first; batch < request.stop;) {
+      const std::uint64_t batch_end = batch + std::min(kBatch, request.stop - batch);
+      first_blocks.compute(rules.key, batch, batch_end - batch, blocks);
+      // By what is left rather than by number: a number past the last walk may not exist (2^64).
+      for (std::uint64_t done = 0; done < batch_end - batch; done += kRoutesInFlight) {
+        const std::uint64_t count = std::min<std::uint64_t>(kRoutesInFlight, batch_end - batch - done);
+        drawer.draw(first_blocks, batch, batch + done, count, buffers);
       }
       batch = batch_end;
     }
   });
 }
 
-template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items, const WalkKind&,
-                          std::vector<std::uint32_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
-template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items, const WalkKind&,
-                          std::vector<std::uint64_t>&, std::vector<std::uint64_t>&, const InterruptPoll&);
+template void draw_routes(const KG&, const WalkRules&, const WalkRequest&, WalkBuffers<std::uint32_t>&,
+                          const InterruptPoll&);
+template void draw_routes(const KG&, const WalkRules&, const WalkRequest&, WalkBuffers<std::uint64_t>&,
+                          const InterruptPoll&);
 
 }  // namespace vantrel

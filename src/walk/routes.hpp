@@ -11,6 +11,7 @@
 
 #include "core/interrupt.hpp"
 #include "graph/kg.hpp"
+#include "walk/walk_request.hpp"
 #include "walk/walk_rules.hpp"
 
 namespace vantrel {
@@ -18,21 +19,19 @@ namespace vantrel {
 // How many routes a drawer takes steps of in turn.
 inline constexpr std::size_t kRoutesInFlight = 8;
 
-// Appends walks numbered first to stop - 1 (of form `items` and kind
-// `kind`) to `tokens`, and to `ends` the end of each in `tokens`, in
-// number order, on the calling thread. Throws EmptyRangeError when the
-// start of a walk is drawn on an empty graph, std::bad_alloc (before any
-// walk is drawn where the walks could not fit in memory).
+// Appends the walks of `request` (of a sampler of `rules` as the request
+// asks for them) to buffers.tokens, and to buffers.ends the end of each in
+// buffers.tokens, in number order, on the calling thread. Throws
+// EmptyRangeError when the start of a walk is drawn on an empty graph,
+// std::bad_alloc (before any walk is drawn where the walks could not fit in
+// memory).
 template <class Token>
-void draw_routes(const KG& kg, const WalkRules& rules, std::uint64_t first, std::uint64_t stop, StartRule start,
-                 Items items, const WalkKind& kind, std::vector<Token>& tokens, std::vector<std::uint64_t>& ends,
+void draw_routes(const KG& kg, const WalkRules& rules, const WalkRequest& request, WalkBuffers<Token>& buffers,
                  const InterruptPoll& poll);
 
-extern template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items,
-                                 const WalkKind&, std::vector<std::uint32_t>&, std::vector<std::uint64_t>&,
+extern template void draw_routes(const KG&, const WalkRules&, const WalkRequest&, WalkBuffers<std::uint32_t>&,
                                  const InterruptPoll&);
-extern template void draw_routes(const KG&, const WalkRules&, std::uint64_t, std::uint64_t, StartRule, Items,
-                                 const WalkKind&, std::vector<std::uint64_t>&, std::vector<std::uint64_t>&,
+extern template void draw_routes(const KG&, const WalkRules&, const WalkRequest&, WalkBuffers<std::uint64_t>&,
                                  const InterruptPoll&);
 
 }  // namespace vantrel

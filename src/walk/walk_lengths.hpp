@@ -4,6 +4,7 @@
 // drawn, a request whose walks could never fit in memory.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "random/chacha20.hpp"
 #include "random/random.hpp"
 #include "walk/walk_rules.hpp"
+#include "walk/walk_streams.hpp"
 
 namespace vantrel {
 
@@ -25,23 +27,16 @@ inline std::uint64_t length_blocks(const WalkRules& rules) {
 
 // Calls on_length(k, path_len, rng) for each walk k of begin to end - 1 of a
 // request starting at walk number `first`, in order, right after its length
-// is drawn (`rng` is its stream, standing after the length's draws). The
-// first blocks of kStreamLanes streams are computed at a time.
+// is drawn (`rng` is its stream, standing after the length's draws).
 template <class OnLength>
 void for_each_walk_length(const WalkRules& rules, std::uint64_t first, std::uint64_t begin, std::uint64_t end,
                           OnLength&& on_length) {
-  constexpr std::size_t kMostBlocks = 2;
-  constexpr std::size_t kStride = kMostBlocks * StdRng::kBlockWords;
-  std::uint32_t blocks[kStreamLanes * kStride];
-  const std::uint64_t block_count = length_blocks(rules);
+  FirstBlocks blocks(kStreamLanes);
   StdRng rng = StdRng::from_first_blocks(rules.key, 0, nullptr, 0);
   for (std::uint64_t group = begin; group < end; group += kStreamLanes) {
-    const std::uint64_t first_stream = first + group + 1;
-    for (std::uint64_t counter = 0; counter < block_count; ++counter) {
-      chacha20_stream_blocks(rules.key, counter, first_stream, blocks + counter * StdRng::kBlockWords, kStride);
-    }
+    blocks.compute(rules.key, first + group, std::min<std::uint64_t>(kStreamLanes, end - group), length_blocks(rules));
     for (std::uint64_t lane = 0; lane < kStreamLanes && group + lane < end; ++lane) {
-      rng.restart(first_stream + lane, blocks + lane * kStride, block_count);
+      blocks.restart(rng, first + group + lane, lane);
       on_length(group + lane, draw_path_len(rules, rng), rng);
     }
   }

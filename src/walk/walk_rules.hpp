@@ -177,4 +177,12 @@ struct WalkTokens {
   ArrayRegion<std::uint64_t> offsets;  // one more than there are walks, from 0
 };
 
+// Walks as tokens in buffers that a thread reuses from chunk to chunk:
+// walk k is tokens[ends[k] .. ends[k + 1]), ends[0] being 0.
+template <class Token>
+struct WalkBuffers {
+  std::vector<Token> tokens;
+  std::vector<std::uint64_t> ends;
+};
+
 }  // namespace vantrel

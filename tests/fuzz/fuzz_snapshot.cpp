@@ -43,9 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (kg.node_count() == 0) return 0;
   const WalkRules rules{Poisson::from_mean(3.0), 12, key_from_seed(seed_from_random_state(size)), std::nullopt};
-  const auto walks = draw_numbered_walks<std::uint64_t>(kg, rules, 0, 40, StartRule::kDrawn, 1, 0, {});
+  const auto walks = draw_numbered_walks<std::uint64_t>(kg, rules, {.first = 0, .stop = 40}, 0, {});
   for (std::size_t t = 0; t < walks.tokens.size(); ++t) require(walks.tokens[t] < kg.token_count());
-  const auto each = draw_numbered_walks<std::uint64_t>(kg, rules, 7, 30, StartRule::kEachNode, 2, 0, {});
+  const auto each = draw_numbered_walks<std::uint64_t>(
+      kg, rules, {.first = 7, .stop = 30, .start = StartRule::kEachNode, .threads = 2}, 0, {});
   require(each.offsets.size() == 24);
   for (std::uint64_t k = 0; k + 1 < each.offsets.size(); ++k) {
     require(each.tokens[each.offsets[k]] == (7 + k) % kg.node_count());

@@ -22,8 +22,9 @@ TEST(OrderedWriter, ChunksFinishingOutOfOrderComeOutInOrderWithBoundedWaiting) {
   std::string out;
   std::vector<std::uint64_t> written;
   OrderedWriter writer([&](std::string_view text, const InterruptPoll&) { out.append(text); },
-                       [&](std::uint64_t index, std::uint64_t count) {
-                         EXPECT_EQ(index, count);
+                       [&](std::uint64_t index, const ChunkCounts& counts) {
+                         EXPECT_EQ(index, counts.walks);
+                         EXPECT_EQ(2 * index, counts.tokens);
                          written.push_back(index);
                        },
                        4);
@@ -34,7 +35,7 @@ TEST(OrderedWriter, ChunksFinishingOutOfOrderComeOutInOrderWithBoundedWaiting) {
       for (std::uint64_t k = handed++; k < kChunks; k = handed++) {
         // Chunk 0 comes last of its group of eight, so that the others wait.
         if (k % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        writer.hand_over(k, std::to_string(k) + ",", k, [] {});
+        writer.hand_over(k, std::to_string(k) + ",", {k, 2 * k}, [] {});
       }
     });
   }
@@ -55,12 +56,12 @@ TEST(OrderedWriter, AFailedWriteStopsTheJobWithoutADeadlock) {
     Failed() : std::runtime_error("disk full") {}
   };
   OrderedWriter writer([](std::string_view, const InterruptPoll&) { throw Failed(); },
-                       [](std::uint64_t, std::uint64_t) {}, 2);
+                       [](std::uint64_t, const ChunkCounts&) {}, 2);
   EXPECT_THROW(run_tasks(64, 4,
                          [&](std::uint64_t task, const InterruptPoll& poll) {
                            // Chunk 0 is handed over last: the others fill the room and wait.
                            if (task == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                           writer.hand_over(task, "x", 1, poll);
+                           writer.hand_over(task, "x", {1, 1}, poll);
                          },
                          {}),
                Failed);

@@ -9,6 +9,7 @@
 
 #include "graph/builder.hpp"
 #include "graph_support.hpp"
+#include "walk/stream_walks.hpp"
 
 namespace vantrel {
 namespace {
@@ -46,8 +47,10 @@ TEST(NumberedWalks, EachWalkIsItsOwnStreamWhateverTheThreadsAndWidth) {
     for (const StartRule start : {StartRule::kDrawn, StartRule::kEachNode, StartRule::listed(listed)}) {
       const std::uint64_t first = 4000;
       const std::uint64_t stop = first + 2 * 4096 + 77;  // more than one chunk, a partial batch
-      const auto narrow = draw_numbered_walks<std::uint32_t>(kg, rules, first, stop, start, 1, 0, {});
-      const auto wide = draw_numbered_walks<std::uint64_t>(kg, rules, first, stop, start, 3, 0, {});
+      const auto narrow =
+          draw_numbered_walks<std::uint32_t>(kg, rules, {.first = first, .stop = stop, .start = start}, 0, {});
+      const auto wide = draw_numbered_walks<std::uint64_t>(
+          kg, rules, {.first = first, .stop = stop, .start = start, .threads = 3}, 0, {});
       ASSERT_EQ(narrow.offsets.size(), stop - first + 1);
       for (std::uint64_t k = 0; k < stop - first; k += 97) {
         const auto expected = reference_walk(kg, rules, 8, first + k, start);
@@ -70,11 +73,12 @@ TEST(NumberedWalks, PaddedSlotsAndLengthsFirstGiveTheSameWalks) {
     const std::uint64_t padded_bytes = kCount * item_count(items, 12) * sizeof(std::uint32_t);
     for (const std::uint64_t most : {std::uint64_t{0}, padded_bytes - 1, padded_bytes, UINT64_MAX}) {
       SCOPED_TRACE("at most " + std::to_string(most) + " bytes of padded slots");
-      const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, 2, 0,
-                                                            {}, items, most);
-      std::vector<std::uint32_t> tokens;
-      std::vector<std::uint64_t> ends;
-      draw_numbered_chunk(kg, rules, kFirst, kFirst + kCount, StartRule::kDrawn, tokens, ends, {}, items, most);
+      const WalkRequest request{.first = kFirst, .stop = kFirst + kCount, .items = items, .threads = 2};
+      const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, request, 0, {}, most);
+      WalkBuffers<std::uint32_t> chunk;
+      draw_numbered_chunk(kg, rules, request, chunk, {}, most);
+      const std::vector<std::uint32_t>& tokens = chunk.tokens;
+      const std::vector<std::uint64_t>& ends = chunk.ends;
       // Padded slots take room for the longest walks; lengths first, only what the walks hold.
       EXPECT_EQ(tokens.size() == kCount * item_count(items, 12), most >= padded_bytes);
       for (std::uint64_t k = 0; k < kCount; ++k) {
