@@ -1,6 +1,7 @@
 """Checks that src/ is layered: a file includes headers of its own folder
-and of the folders below it, never above; and inside a folder, no unit
-(a header and its source) depends on itself through others."""
+and of the folders below it, never above; inside a folder, no unit (a
+header and its source) depends on itself through others; and no unit that
+the sampler's graph (graph/kg) is made of includes it."""
 
 import pathlib
 import re
@@ -56,5 +57,25 @@ for unit in sorted(units):
     if cycle and tuple(sorted(cycle[:-1])) not in cycles:
         cycles.add(tuple(sorted(cycle[:-1])))
         wrong.append("a cycle of units: " + " -> ".join(cycle))
+# The plain graph is built below the sampler's graph (graph/kg, the graph
+# with its source, restriction, bias and pattern): no builder, step or unit
+# they stand on includes it, even through others.
+BELOW_KG = ["graph/layout", "graph/walker", "graph/labels", "graph/label_hint", "graph/triple", "graph/graph",
+            "graph/edge_buckets", "graph/builder", "graph/id_graph", "graph/canonical", "graph/restriction",
+            "graph/biased_step", "graph/metapath_step"]
+
+
+def reaches(unit, goal, seen):
+    for included in units.get(unit, ()):
+        if included == goal or (included not in seen and (seen.add(included) or reaches(included, goal, seen))):
+            return True
+    return False
+
+
+for unit in BELOW_KG:
+    if not (src / f"{unit}.hpp").exists():
+        wrong.append(f"{unit}: listed below graph/kg, but there is no {unit}.hpp")
+    elif reaches(unit, "graph/kg", set()):
+        wrong.append(f"{unit} stands below graph/kg but includes it")
 print("\n".join(wrong) or "src/ is layered, folders and the units in them", file=sys.stderr if wrong else sys.stdout)
 sys.exit(1 if wrong else 0)

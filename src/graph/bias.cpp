@@ -12,7 +12,7 @@
 #include "core/errors.hpp"
 #include "core/parallel.hpp"
 #include "graph/layout.hpp"
-#include "graph/restriction.hpp"
+#include "graph/sampler_restriction.hpp"
 #include "graph/source_triples.hpp"
 
 namespace vantrel {

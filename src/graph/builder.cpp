@@ -185,23 +185,23 @@ template class GraphBuilder<std::uint32_t>;
 template class GraphBuilder<std::uint64_t>;
 
 template <class Id>
-KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll) {
+AnyGraph finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll) {
   builder.flush();
   const std::uint64_t edges = builder.edge_count();
   if (width == IdWidth::kNarrowest && edges <= UINT32_MAX &&
       fits_32_bit_ids(builder.node_count() + 2 * edges, builder.relation_count())) {
-    return KG(std::move(builder).template finish<std::uint32_t>(threads, poll));
+    return std::move(builder).template finish<std::uint32_t>(threads, poll);
   }
-  return KG(std::move(builder).template finish<std::uint64_t>(threads, poll));
+  return std::move(builder).template finish<std::uint64_t>(threads, poll);
 }
 
-template KG finish_graph(GraphBuilder<std::uint32_t>&&, IdWidth, unsigned, const InterruptPoll&);
-template KG finish_graph(GraphBuilder<std::uint64_t>&&, IdWidth, unsigned, const InterruptPoll&);
+template AnyGraph finish_graph(GraphBuilder<std::uint32_t>&&, IdWidth, unsigned, const InterruptPoll&);
+template AnyGraph finish_graph(GraphBuilder<std::uint64_t>&&, IdWidth, unsigned, const InterruptPoll&);
 
 namespace {
 
 template <class Id>
-KG build_from_triples(std::vector<Triple>& triples, IdWidth width) {
+AnyGraph build_from_triples(std::vector<Triple>& triples, IdWidth width) {
   GraphBuilder<Id> builder(triples.size());
   for (const Triple& triple : triples) builder.add(triple.head, triple.relation, triple.tail);
   builder.flush();
@@ -211,7 +211,7 @@ KG build_from_triples(std::vector<Triple>& triples, IdWidth width) {
 
 }  // namespace
 
-KG from_triples(std::vector<Triple> triples, IdWidth width) {
+AnyGraph from_triples(std::vector<Triple> triples, IdWidth width) {
   if (collects_narrow(triples.size())) return build_from_triples<std::uint32_t>(triples, width);
   return build_from_triples<std::uint64_t>(triples, width);
 }

@@ -11,7 +11,7 @@
 
 #include "core/interrupt.hpp"
 #include "graph/edge_buckets.hpp"
-#include "graph/kg.hpp"
+#include "graph/graph.hpp"
 #include "graph/labels.hpp"
 #include "graph/triple.hpp"
 
@@ -117,10 +117,10 @@ static_assert(collects_narrow(kMostNarrowTriples) && !collects_narrow(kMostNarro
 // The finished graph of `builder`: 32-bit ids where `width` allows and the
 // graph's nodes, edges and relations fit them.
 template <class Id>
-KG finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll = {});
+AnyGraph finish_graph(GraphBuilder<Id>&& builder, IdWidth width, unsigned threads, const InterruptPoll& poll = {});
 
 // The graph of `triples`, consumed: one edge per triple in order, nodes in
 // order of first occurrence (head before tail).
-KG from_triples(std::vector<Triple> triples, IdWidth width = IdWidth::kNarrowest);
+AnyGraph from_triples(std::vector<Triple> triples, IdWidth width = IdWidth::kNarrowest);
 
 }  // namespace vantrel

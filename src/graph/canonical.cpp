@@ -320,7 +320,7 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
 // bytes a triple); the labels are copied in order once the graph as read,
 // but for its labels, is gone.
 template <class Id>
-KG canonical_of(KG& kg, const InterruptPoll& poll) {
+AnyGraph canonical_of(AnyGraph& read, const InterruptPoll& poll) {
   std::vector<Id> node_order;
   std::vector<Id> relation_order;
   std::vector<std::array<Id, 2>> rows;
@@ -328,14 +328,14 @@ KG canonical_of(KG& kg, const InterruptPoll& poll) {
   LabelList read_nodes;
   LabelList read_relations;
   {
-    const BasicGraph<Id>& graph = kg.as<Id>();
+    const BasicGraph<Id>& graph = std::get<BasicGraph<Id>>(read);
     node_order = label_order<Id>(graph.node_labels(), poll);
     relation_order = label_order<Id>(graph.relation_labels(), poll);
     rows = sorted_rows(graph, node_order, ranks_of(node_order), ranks_of(relation_order), first_row, poll);
     read_nodes = shared_labels(graph.node_labels());
     read_relations = shared_labels(graph.relation_labels());
   }
-  kg = KG();
+  read = AnyGraph();
   if (poll) poll();
   LabelList node_labels = labels_in_order(read_nodes, node_order, poll);
   LabelList relation_labels = labels_in_order(read_relations, relation_order, poll);
@@ -344,17 +344,16 @@ KG canonical_of(KG& kg, const InterruptPoll& poll) {
   std::vector<Id>().swap(node_order);
   // As graph_from_ids() would choose: the narrowest ids the new graph's cells allow.
   if (fits_32_bit_ids(node_labels.size() + 2 * rows.size(), relation_labels.size())) {
-    return KG(lay_out_sorted<std::uint32_t>(rows, first_row, std::move(node_labels), std::move(relation_labels), poll));
+    return lay_out_sorted<std::uint32_t>(rows, first_row, std::move(node_labels), std::move(relation_labels), poll);
   }
-  return KG(lay_out_sorted<std::uint64_t>(rows, first_row, std::move(node_labels), std::move(relation_labels), poll));
+  return lay_out_sorted<std::uint64_t>(rows, first_row, std::move(node_labels), std::move(relation_labels), poll);
 }
 
 }  // namespace
 
-KG canonical_graph(KG kg, const InterruptPoll& poll) {
-  const bool narrow = kg.visit(
-      [](const auto& graph) { return std::is_same_v<typename std::decay_t<decltype(graph)>::IdType, std::uint32_t>; });
-  return narrow ? canonical_of<std::uint32_t>(kg, poll) : canonical_of<std::uint64_t>(kg, poll);
+AnyGraph canonical_graph(AnyGraph graph, const InterruptPoll& poll) {
+  const bool narrow = std::holds_alternative<BasicGraph<std::uint32_t>>(graph);
+  return narrow ? canonical_of<std::uint32_t>(graph, poll) : canonical_of<std::uint64_t>(graph, poll);
 }
 
 }  // namespace vantrel

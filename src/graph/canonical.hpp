@@ -7,15 +7,15 @@
 #pragma once
 
 #include "core/interrupt.hpp"
-#include "graph/kg.hpp"
+#include "graph/graph.hpp"
 
 namespace vantrel {
 
-// The graph as read `kg` (not restricted, not biased) in canonical order:
-// every node and relation it has (those without edges too, as from_ids
-// gives them), its triples sorted. `kg` is released once its triples and
-// labels are taken, before the new graph is built, so that the two are
-// never held at once (unless the caller holds another copy). Throws std::bad_alloc.
-KG canonical_graph(KG kg, const InterruptPoll& poll = {});
+// The graph as read `graph` (not restricted) in canonical order: every node
+// and relation it has (those without edges too, as from_ids gives them),
+// its triples sorted. `graph` is released once its triples and labels are
+// taken, before the new graph is built, so that the two are never held at
+// once (unless the caller holds another copy). Throws std::bad_alloc.
+AnyGraph canonical_graph(AnyGraph graph, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

@@ -1,7 +1,7 @@
 #include "graph/entry_triples.hpp"
 
 #include "graph/layout.hpp"
-#include "graph/restriction.hpp"
+#include "graph/sampler_restriction.hpp"
 #include "graph/source_triples.hpp"
 
 namespace vantrel {

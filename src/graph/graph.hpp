@@ -279,4 +279,8 @@ class WalkerOver {
 extern template class BasicGraph<std::uint32_t>;
 extern template class BasicGraph<std::uint64_t>;
 
+// A plain graph of either id width, as the builders make it: 32-bit ids
+// where they fit (fits_32_bit_ids), 64-bit otherwise.
+using AnyGraph = std::variant<BasicGraph<std::uint32_t>, BasicGraph<std::uint64_t>>;
+
 }  // namespace vantrel

@@ -105,8 +105,8 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
 
 }  // namespace
 
-KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
-                  const InterruptPoll& poll) {
+AnyGraph graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
+                        const InterruptPoll& poll) {
   const std::uint64_t node_count = node_labels.size();
   const std::uint64_t relation_count = relation_labels.size();
   // A graph that could never fit is refused before its rows are read (an
@@ -123,9 +123,9 @@ KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList rel
   }
   const std::uint64_t cells = node_count + 2 * triples.rows;
   if (fits_32_bit_ids(cells, relation_count)) {
-    return KG(lay_out<std::uint32_t>(triples, std::move(node_labels), std::move(relation_labels), poll));
+    return lay_out<std::uint32_t>(triples, std::move(node_labels), std::move(relation_labels), poll);
   }
-  return KG(lay_out<std::uint64_t>(triples, std::move(node_labels), std::move(relation_labels), poll));
+  return lay_out<std::uint64_t>(triples, std::move(node_labels), std::move(relation_labels), poll);
 }
 
 }  // namespace vantrel

@@ -14,7 +14,7 @@
 
 #include "core/integers.hpp"
 #include "core/interrupt.hpp"
-#include "graph/kg.hpp"
+#include "graph/graph.hpp"
 #include "graph/labels.hpp"
 
 namespace vantrel {
@@ -49,7 +49,7 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> first_repeat(const LabelL
 // IdRangeError for the first id out of range, in row order. A graph where
 // some node or relation has no edge may lack edges (may_lack_edges()): a walk that starts
 // at such a node ends there.
-KG graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
-                  const InterruptPoll& poll = {});
+AnyGraph graph_from_ids(const IdTriples& triples, LabelList node_labels, LabelList relation_labels,
+                        const InterruptPoll& poll = {});
 
 }  // namespace vantrel

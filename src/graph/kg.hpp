@@ -29,11 +29,13 @@ class KG {
  public:
   using Narrow = BasicGraph<std::uint32_t>;  // where fits_32_bit_ids()
   using Wide = BasicGraph<std::uint64_t>;
-  using Graphs = std::variant<Narrow, Wide>;
+  using Graphs = AnyGraph;
 
   KG() : graph_(std::make_shared<const Graphs>(Narrow{})) {}
   explicit KG(Narrow graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
   explicit KG(Wide graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}
+  // The sampler's graph of a plain graph as built: walked uniformly, its own source.
+  KG(AnyGraph graph) : graph_(std::make_shared<const Graphs>(std::move(graph))) {}  // NOLINT: a graph is a KG
 
   // `graph`, restricted from `source` (a graph as read) by `restriction`.
   static KG restricted_from(KG graph, std::shared_ptr<const KG> source,
@@ -60,6 +62,8 @@ class KG {
     return std::visit(std::forward<Visit>(visit), *graph_);
   }
 
+  // The plain graph walked.
+  const AnyGraph& graph() const { return *graph_; }
   // The graph with ids of type Id; it must be of that width.
   template <class Id>
   const BasicGraph<Id>& as() const {

@@ -167,8 +167,8 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    KG kg = graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll);
-    return state_with(canonical ? canonical_graph(std::move(kg), poll) : std::move(kg), walk);
+    AnyGraph graph = graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll);
+    return state_with(canonical ? canonical_graph(std::move(graph), poll) : std::move(graph), walk);
   });
 }
 
@@ -235,11 +235,11 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
           bytes_before += file.opened.raw ? file.size_on_disk : counting.bytes_read();
         }
         current.store(files.size());
-        KG kg = std::move(reading).finish(poll);
-        if (canonical) kg = canonical_graph(std::move(kg), poll);
+        AnyGraph graph = std::move(reading).finish(poll);
+        if (canonical) graph = canonical_graph(std::move(graph), poll);
         progress.finish();
         if (progress) poll();  // the final count
-        return state_with(std::move(kg), walk);
+        return state_with(std::move(graph), walk);
       },
       report_progress, &reading_name, nullptr, "source");
 }

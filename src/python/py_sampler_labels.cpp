@@ -13,7 +13,7 @@
 #include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "graph/metapath.hpp"
-#include "graph/restriction.hpp"
+#include "graph/sampler_restriction.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
 #include "random/random.hpp"

@@ -381,13 +381,13 @@ void GraphReading::add(ByteSource& source, const GraphReadOptions& options, cons
   GraphPipeline(source, options, threads_, *collected_->builder).run(threads_, poll);
 }
 
-KG GraphReading::finish(const InterruptPoll& poll) && {
+AnyGraph GraphReading::finish(const InterruptPoll& poll) && {
   if (!collected_->builder) collected_->builder.emplace(std::in_place_index<0>, 0, BucketLimits{});
   return std::visit([&](auto& builder) { return finish_graph(std::move(builder), width_, threads_, poll); },
                     *collected_->builder);
 }
 
-KG read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
+AnyGraph read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
   GraphReading reading(options);
   reading.add(source, options, poll);
   return std::move(reading).finish(poll);

@@ -12,7 +12,7 @@
 
 #include "core/interrupt.hpp"
 #include "graph/builder.hpp"
-#include "graph/kg.hpp"
+#include "graph/graph.hpp"
 #include "read/byte_source.hpp"
 
 namespace vantrel {
@@ -64,7 +64,7 @@ class GraphReading {
   void add(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll = {});
 
   // The graph of every source added.
-  KG finish(const InterruptPoll& poll = {}) &&;
+  AnyGraph finish(const InterruptPoll& poll = {}) &&;
 
  private:
   struct Collected;
@@ -83,6 +83,6 @@ class GraphReading {
 // read even after a short line. The RDF formats fail at the first line
 // that is not (RdfSyntaxError; bytes that are not UTF-8 included), or
 // at the source's IoError if it comes before that line.
-KG read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
+AnyGraph read_graph(ByteSource& source, const GraphReadOptions& options = {}, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

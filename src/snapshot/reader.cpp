@@ -19,7 +19,7 @@
 #include "graph/bias.hpp"
 #include "graph/labels.hpp"
 #include "graph/metapath.hpp"
-#include "graph/restriction.hpp"
+#include "graph/sampler_restriction.hpp"
 #include "snapshot/format.hpp"
 #include "snapshot/graph_check.hpp"
 

@@ -71,7 +71,8 @@ inline bool is_wide(const KG& kg) {
 }
 
 // The graph of tab-separated `text`, read as the constructor reads a file.
-inline KG graph_of_text(std::string_view text, IdWidth width = IdWidth::kNarrowest, const InterruptPoll& poll = {}) {
+inline AnyGraph graph_of_text(std::string_view text, IdWidth width = IdWidth::kNarrowest,
+                              const InterruptPoll& poll = {}) {
   MemorySource source(text);
   GraphReadOptions options;
   options.width = width;

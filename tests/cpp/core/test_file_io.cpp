@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/errors.hpp"
+#include "graph/kg.hpp"
 #include "read/byte_source.hpp"
 #include "read/graph_reader.hpp"
 

@@ -1,4 +1,5 @@
 #include "graph/restriction.hpp"
+#include "graph/sampler_restriction.hpp"
 
 #include <gtest/gtest.h>
 
@@ -101,7 +102,7 @@ TEST(Layout, TheTwinOfATwinIsTheCellItself) {
   std::vector<bool> most(5, true);
   most[1] = false;
   for (const KG& kg : {built, restrict_graph(built, {most, Direction::kBoth}),
-                       graph_from_ids(id_triples, label_list({"a", "b", "c", "d"}), label_list({"r", "s"}))}) {
+                       KG(graph_from_ids(id_triples, label_list({"a", "b", "c", "d"}), label_list({"r", "s"})))}) {
     std::uint64_t twins = 0;
     kg.visit([&](const auto& graph) {
       const auto* cells = graph.cells().data();
