@@ -18,7 +18,18 @@ template <class Id>
 struct Keyed {
   std::uint64_t key;
   Id id;
+
+  static bool by_key(const Keyed& a, const Keyed& b) { return a.key < b.key; }
 };
+
+// The most threads that sort labels or lay out rows: parts to sort are cut
+// one after another by std::partition over what is left, on one thread
+// (about half a pass over the data per part), and the work is bound by
+// memory more than by cores, so that past four threads the cutting costs
+// more than the extra threads save.
+constexpr unsigned kMostSortThreads = 4;
+
+unsigned sort_threads() { return std::min(available_cpus(), kMostSortThreads); }
 
 // A range of labels being sorted.
 struct LabelRange {
@@ -31,9 +42,9 @@ struct LabelRange {
 // a sample's quantiles into parts, which are sorted at the same time.
 template <class Id>
 void sort_by_key(Keyed<Id>* first, Keyed<Id>* last, const InterruptPoll& poll) {
-  const auto by_key = [](const Keyed<Id>& a, const Keyed<Id>& b) { return a.key < b.key; };
+  constexpr auto by_key = Keyed<Id>::by_key;
   const auto count = static_cast<std::size_t>(last - first);
-  const unsigned tasks = std::min(available_cpus(), 4u);
+  const unsigned tasks = sort_threads();
   if (tasks < 2 || count < (std::size_t{1} << 16)) {
     std::sort(first, last, by_key);
     return;
@@ -110,7 +121,7 @@ std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) 
                 [&](Keyed<Id>* first, Keyed<Id>* last) { sort_by_key(first, last, poll); });
   }
   // Runs in groups of about equal size, one group a task.
-  const unsigned tasks = std::min(available_cpus(), 4u);
+  const unsigned tasks = sort_threads();
   std::size_t in_runs = 0;
   for (const LabelRange& run : runs) in_runs += run.end - run.begin;
   std::vector<std::size_t> first_run{0};
@@ -132,9 +143,8 @@ std::vector<Id> label_order(const LabelList& labels, const InterruptPoll& poll) 
             task_poll();
             sorted = 0;
           }
-          order_range(keyed, labels, range, stack, [](Keyed<Id>* first, Keyed<Id>* last) {
-            std::sort(first, last, [](const Keyed<Id>& a, const Keyed<Id>& b) { return a.key < b.key; });
-          });
+          order_range(keyed, labels, range, stack,
+                      [](Keyed<Id>* first, Keyed<Id>* last) { std::sort(first, last, Keyed<Id>::by_key); });
         }
       },
       poll);
@@ -227,7 +237,7 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
                               LabelList relation_labels, const InterruptPoll& poll) {
   const std::uint64_t nodes = node_labels.size();
   const std::uint64_t edges = rows.size();
-  const unsigned tasks = std::min(available_cpus(), 4u);
+  const unsigned tasks = sort_threads();
   // Task t's heads: [first_head[t], first_head[t + 1]).
   std::vector<std::uint64_t> first_head(tasks + 1, nodes);
   for (unsigned task = 1; task < tasks; ++task) {
