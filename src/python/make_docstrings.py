@@ -1,8 +1,9 @@
-"""Writes the docstrings of PathSampler's methods and attributes, as C++
-constants, from the stub (vantrel.pyi): the stub is their one source, so that
-help(), inspect.signature() and IDEs see what type checkers see.
+"""Writes the docstrings of PathSampler's methods and attributes, and each
+method's parameter table with named slots (as Argument Clinic does), as C++
+from the stub (vantrel.pyi): the stub is their one source, so that help(),
+inspect.signature(), IDEs and the argument parser see what type checkers see.
 
-    python make_docstrings.py vantrel.pyi OUT.hpp
+    python make_docstrings.py vantrel.pyi DOCSTRINGS.hpp PARAMETERS.hpp
 
 A method's docstring starts with its text signature ("name($self, a, *,
 b=1)\\n--\\n\\n"), which CPython turns into __text_signature__. Members whose
@@ -81,12 +82,75 @@ def header(found: dict[str, str]) -> str:
     return "\n".join(lines)
 
 
+CPP_KEYWORDS = {"default", "delete", "new", "class", "template", "register", "operator", "namespace", "union"}
+
+
+def methods(stub: str) -> dict[str, ast.FunctionDef]:
+    """Name to definition of each method of PathSampler with parameters beyond
+    self or cls, in stub order (of overloads, the first: they share parameters)."""
+    module = ast.parse(stub)
+    [sampler] = [node for node in module.body if isinstance(node, ast.ClassDef) and node.name == "PathSampler"]
+    found: dict[str, ast.FunctionDef] = {}
+    for node in sampler.body:
+        if isinstance(node, ast.FunctionDef) and "property" not in decorators(node) and node.name not in found:
+            found[node.name] = node
+    return found
+
+
+def struct_name(method: str) -> str:
+    return "Constructor" if method == "__new__" else "".join(part.title() for part in method.split("_"))
+
+
+def parameters_header(found: dict[str, ast.FunctionDef]) -> str:
+    lines = [
+        "// Made by src/python/make_docstrings.py from src/python/vantrel.pyi: the parameters of",
+        "// PathSampler's methods, each method's table with its slots named. Edit the stub, not this file.",
+        "#pragma once",
+        "",
+        '#include "python/py_args.hpp"',
+        "",
+        "#include <iterator>",
+        "",
+        "namespace vantrel::py::parameters {",
+    ]
+    for name, function in found.items():
+        arguments = function.args
+        positional = (arguments.posonlyargs + arguments.args)[1:]  # without self or cls
+        first_default = len(positional) - len(arguments.defaults)
+        table = [(argument.arg, index >= first_default, False) for index, argument in enumerate(positional)]
+        table += [(argument.arg, default is not None, True)
+                  for argument, default in zip(arguments.kwonlyargs, arguments.kw_defaults)]
+        if arguments.vararg is not None or arguments.kwarg is not None:
+            raise SystemExit(f"PathSampler.{name}: *args and **kwargs have no table here")
+        lines += ["", f"// PathSampler.{name}()'s arguments, parsed into their slots: null where not given.",
+                  f"struct {struct_name(name)} {{"]
+        if table:
+            lines.append("  static constexpr ParamDescription kParams[] = {")
+            lines += [f'      {{"{arg}", {str(optional).lower()}, {str(kw_only).lower()}}},'
+                      for arg, optional, kw_only in table]
+            lines += ["  };", "  PyRef slots[std::size(kParams)];", ""]
+            lines.append("  bool parse(const char* fname, PyObject* args, PyObject* kwargs) {")
+            lines.append("    return parse_fn_args(fname, kParams, args, kwargs, false, false, slots) >= 0;")
+            lines.append("  }")
+            for index, (arg, _, _) in enumerate(table):
+                accessor = arg + "_" if arg in CPP_KEYWORDS else arg
+                lines.append(f"  PyObject* {accessor}() const {{ return slots[{index}].get(); }}")
+        else:
+            lines.append("  bool parse(const char* fname, PyObject* args, PyObject* kwargs) {")
+            lines.append("    return parse_fn_args(fname, {}, args, kwargs, false, false, nullptr) >= 0;")
+            lines.append("  }")
+        lines.append("};")
+    lines += ["", "}  // namespace vantrel::py::parameters", ""]
+    return "\n".join(lines)
+
+
 def main() -> None:
-    stub_path, out_path = sys.argv[1:]
+    stub_path, docstrings_path, parameters_path = sys.argv[1:]
     with open(stub_path, encoding="utf-8") as stub:
-        text = header(docstrings(stub.read()))
-    with open(out_path, "w", encoding="utf-8") as out:
-        out.write(text)
+        text = stub.read()
+    for path, made in ((docstrings_path, header(docstrings(text))), (parameters_path, parameters_header(methods(text)))):
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(made)
 
 
 if __name__ == "__main__":

@@ -191,6 +191,17 @@ bool integer_format_of(const Py_buffer& view, const char* name, IntegerFormat& o
   return true;
 }
 
+int read_int_item(PyObject* item, IntItem& out) {
+  if (!PyIndex_Check(item) || PyBool_Check(item)) return 0;
+  out.index = PyRef(PyNumber_Index(item));
+  if (!out.index) return -1;
+  int overflow = 0;
+  out.value = PyLong_AsLongLongAndOverflow(out.index.get(), &overflow);
+  if (out.value == -1 && PyErr_Occurred()) return -1;
+  out.overflow = overflow != 0;
+  return 1;
+}
+
 int is_mapping(PyObject* object) {
   if (PyDict_Check(object)) return 1;
   if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyList_Check(object) ||

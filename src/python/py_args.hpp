@@ -77,6 +77,19 @@ bool convert_choice(PyObject* object, const char* name, const Choice<Value> (&ch
   out = choices[index].value;
   return true;
 }
+// An int item of a sequence, read whatever its size: the int it is (its
+// __index__, for messages), and its value where it fits a long long.
+struct IntItem {
+  PyRef index;
+  long long value = 0;
+  bool overflow = false;  // too large or too small for a long long: `value` is meaningless
+};
+
+// Reads `item` as an int (a bool is none): 1 when it is one, 0 when it is
+// not (no exception set: the caller says what was wanted), -1 with the
+// exception set on failure.
+int read_int_item(PyObject* item, IntItem& out);
+
 // Whether `object` is a mapping: a dict, an instance of
 // collections.abc.Mapping (ChainMap, a Mapping subclass, a mappingproxy),
 // or any object with items() that is no str, bytes or sequence. -1 with

@@ -16,10 +16,6 @@
 
 namespace vantrel::py {
 
-void check_signals() {
-  if (PyErr_CheckSignals() < 0) throw PythonErrorAlreadySet{};
-}
-
 namespace {
 
 // Sets `type(message)` as the pending exception, with `errno` set when

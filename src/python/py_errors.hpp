@@ -1,6 +1,6 @@
-// Binding support shared by the Python-facing files: owned references, the
-// interpreter lock, and the one translation of C++ failures into Python
-// exceptions.
+// The one translation of C++ failures into Python exceptions, the entries
+// that never let a C++ exception reach the interpreter, and the exceptions
+// with notes that the binding raises itself.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -13,52 +13,12 @@
 #include <utility>
 
 #include "graph/labels.hpp"
+#include "python/py_ref.hpp"
 
 namespace vantrel::py {
 
-// An owned (strong) reference, released when it goes out of scope.
-struct PyDecRef {
-  void operator()(PyObject* object) const { Py_DECREF(object); }
-};
-using PyRef = std::unique_ptr<PyObject, PyDecRef>;
-
-// A new strong reference to `borrowed` (which may be null).
-inline PyRef new_ref(PyObject* borrowed) {
-  Py_XINCREF(borrowed);
-  return PyRef(borrowed);
-}
-
 // A call into the interpreter failed inside C++ code; its exception is set.
 struct PythonErrorAlreadySet {};
-
-// Runs the interpreter's signal handlers (Ctrl-C among them) with the lock
-// held; throws PythonErrorAlreadySet when one of them raised, so that the
-// work in progress stops.
-void check_signals();
-
-// Releases the interpreter lock for its lifetime, so that other Python
-// threads run while this one works on data that no Python object sees.
-class InterpreterLockReleased {
- public:
-  InterpreterLockReleased() : state_(PyEval_SaveThread()) {}
-  InterpreterLockReleased(const InterpreterLockReleased&) = delete;
-  InterpreterLockReleased& operator=(const InterpreterLockReleased&) = delete;
-  ~InterpreterLockReleased() { PyEval_RestoreThread(state_); }
-
-  // Runs `work` with the lock taken back for its duration.
-  template <class Work>
-  void with_lock(Work&& work) {
-    PyEval_RestoreThread(state_);
-    struct ReleaseAgain {
-      PyThreadState*& state;
-      ~ReleaseAgain() { state = PyEval_SaveThread(); }
-    } release_again{state_};
-    work();
-  }
-
- private:
-  PyThreadState* state_;
-};
 
 // Turns the failure in flight into the pending Python exception. `data_path`
 // names the file in the exception's note where the failure concerns it, as
@@ -123,40 +83,5 @@ void raise_unknown_label(PyObject* name, const LabelList& labels);
 // none, `directed` false), with a note that says what a token is or names
 // the closest relations (Python 3.11+).
 void raise_unknown_token(PyObject* text, std::string_view relation, bool directed, const LabelList& relations);
-
-// Runs `work(poll)` with the interpreter lock released. The poll takes the
-// lock back briefly to run signal handlers and then `hook()` (which may
-// call into Python, and throws PythonErrorAlreadySet when that fails).
-// Returns false with the Python exception set if the work failed, as
-// raise_failure() sets it for `data_path` or `filename`.
-template <class Work, class Hook>
-bool run_released_with(Work&& work, Hook&& hook, const std::string* data_path, PyObject* filename,
-                       const char* input_name = "data_path") {
-  std::exception_ptr failure;
-  {
-    InterpreterLockReleased released;
-    try {
-      work([&] {
-        released.with_lock([&] {
-          check_signals();
-          hook();
-        });
-      });
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (failure) {
-    raise_failure(failure, data_path, filename, input_name);
-    return false;
-  }
-  return true;
-}
-
-// run_released_with() with no hook.
-template <class Work>
-bool run_released(Work&& work, const std::string* data_path = nullptr, PyObject* filename = nullptr) {
-  return run_released_with(std::forward<Work>(work), [] {}, data_path, filename);
-}
 
 }  // namespace vantrel::py

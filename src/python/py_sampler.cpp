@@ -24,6 +24,8 @@
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
 #include "python/py_docstrings.hpp"
+#include "python/py_parameters.hpp"
+#include "python/py_released.hpp"
 #include "python/py_tokens.hpp"
 #include "python/py_walk_request.hpp"
 #include "random/random.hpp"
@@ -56,12 +58,6 @@ namespace {
 // some slack besides.
 constexpr std::uint64_t kBytesPerWalkString = 80;
 
-constexpr ParamDescription kConstructorParams[] = {
-    {"data_path", false, false},
-    {"mean_path_len", false, false},
-    {"max_path_len", false, false},
-    {"random_state", false, false},
-};
 constexpr const char* kConstructorName = "PathSampler.__new__()";
 constexpr const char* kSamplePathName = "PathSampler.sample_path()";
 constexpr const char* kSamplePathsName = "PathSampler.sample_paths()";
@@ -72,20 +68,20 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   PyRef owner = allocate_sampler(type);  // released on every failure below
   if (!owner) return nullptr;
 
-  PyRef slots[std::size(kConstructorParams)];
-  if (parse_fn_args(kConstructorName, kConstructorParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Constructor given;
+  if (!given.parse(kConstructorName, args, kwargs)) return nullptr;
   std::string data_path;
   WalkArguments walk;
   // A path of another type is refused with the fixed (empty) message; a
   // note says what would have worked.
-  const bool other_path = !PyUnicode_Check(slots[0].get()) &&
-                          (PyBytes_Check(slots[0].get()) || PyObject_HasAttrString(slots[0].get(), "__fspath__"));
-  if (!convert_text(slots[0].get(), data_path)) {
+  PyObject* const path = given.data_path();
+  const bool other_path = !PyUnicode_Check(path) && (PyBytes_Check(path) || PyObject_HasAttrString(path, "__fspath__"));
+  if (!convert_text(path, data_path)) {
     if (other_path)
       add_note("data_path must be a str: pass str(path), or use PathSampler.read(), which takes any path");
     return nullptr;
   }
-  if (!convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) return nullptr;
+  if (!convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk)) return nullptr;
 
   return fill_sampler(
       std::move(owner),
@@ -121,7 +117,7 @@ PyObject* PathSampler_get_relation_count(PyObject* object, void*) {
 
 PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kwargs) {
   if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
-    if (parse_fn_args(kSamplePathName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
+    if (!parameters::SamplePath().parse(kSamplePathName, args, kwargs)) return nullptr;
   }
   SamplerState& state = state_of(object);
   // Taken out of the object: building the list may run Python code (a
@@ -147,13 +143,11 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
   return list;
 }
 
-constexpr ParamDescription kSamplePathsParams[] = {{"count", false, false}};
-
 PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kSamplePathsParams)];
-  if (parse_fn_args(kSamplePathsName, kSamplePathsParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::SamplePaths given;
+  if (!given.parse(kSamplePathsName, args, kwargs)) return nullptr;
   std::uint64_t count;
-  if (!convert_bounded(slots[0].get(), "count", PY_SSIZE_T_MAX, count)) return nullptr;
+  if (!convert_bounded(given.count(), "count", PY_SSIZE_T_MAX, count)) return nullptr;
   SamplerState& state = state_of(object);
   // The stream stays locked until the lists are built, so that on any
   // failure it can go back to where it stood before the call.
@@ -200,7 +194,12 @@ PyObject* draw_numbered(SamplerState& state, NumberedRequest& numbered, std::uin
 
 PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  if (!parse_numbered_request(kWalkIdsName, args, kwargs, state_of(object).kg.node_count(), request)) return nullptr;
+  parameters::WalkIds given;
+  if (!given.parse(kWalkIdsName, args, kwargs) ||
+      !convert_numbered_request(given.first(), given.stop(), numbered_options(given), state_of(object).kg.node_count(),
+                                request)) {
+    return nullptr;
+  }
   return draw_numbered(state_of(object), request, 0, [](auto&& walks) -> PyObject* {
     PyRef ids(new_id_array(std::move(walks.tokens)));
     if (!ids) return nullptr;
@@ -212,7 +211,12 @@ PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwarg
 
 PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  if (!parse_numbered_request(kWalksName, args, kwargs, state_of(object).kg.node_count(), request)) return nullptr;
+  parameters::Walks given;
+  if (!given.parse(kWalksName, args, kwargs) ||
+      !convert_numbered_request(given.first(), given.stop(), numbered_options(given), state_of(object).kg.node_count(),
+                                request)) {
+    return nullptr;
+  }
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;

@@ -13,6 +13,8 @@
 #include "graph/source_triples.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
+#include "python/py_parameters.hpp"
+#include "python/py_released.hpp"
 #include "python/py_sampler_state.hpp"
 
 namespace vantrel::py {
@@ -248,13 +250,6 @@ bool convert_return_parameter(PyObject* object, const char* name, double& out) {
   return false;
 }
 
-constexpr ParamDescription kBiasedParams[] = {
-    {"edge_weights", true, true},
-    {"relation_weights", true, true},
-    {"node_weights", true, true},
-    {"p", true, true},
-    {"q", true, true},
-};
 constexpr const char* kBiasedName = "PathSampler.biased()";
 constexpr const char* kTripleIdsName = "PathSampler.triple_ids()";
 
@@ -264,8 +259,8 @@ std::uint64_t source_triples(const KG& kg) { return kg.source().edge_count(); }
 }  // namespace
 
 PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kBiasedParams)];
-  if (parse_fn_args(kBiasedName, kBiasedParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Biased given;
+  if (!given.parse(kBiasedName, args, kwargs)) return nullptr;
   SamplerState& parent = state_of(object);
   const KG& kg = parent.kg;
   if (kg.metapath()) {
@@ -274,28 +269,30 @@ PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs)
                     "of its relation");
     return nullptr;
   }
-  auto given = [&](int k) { return slots[k] && slots[k].get() != Py_None; };
+  // Whether a weight argument was given, and not as None.
+  auto is_given = [](PyObject* argument) { return argument && argument != Py_None; };
   BiasInputs inputs;
-  if (given(0)) {
+  if (is_given(given.edge_weights())) {
     if (!knows_source_triples(kg)) {
       PyErr_Format(PyExc_ValueError, "edge_weights needs the graph as read, which this sampler does not know: %s",
                    kSourceTriplesUnknown);
       return nullptr;
     }
-    if (!convert_weights(slots[0].get(), "edge_weights", source_triples(kg), "triple of the graph as read",
+    if (!convert_weights(given.edge_weights(), "edge_weights", source_triples(kg), "triple of the graph as read",
                          inputs.edge_weights.emplace())) {
       return nullptr;
     }
   }
-  if (given(1) && !convert_relation_weights(slots[1].get(), kg.relation_labels(), inputs.relation_weights.emplace())) {
+  if (is_given(given.relation_weights()) &&
+      !convert_relation_weights(given.relation_weights(), kg.relation_labels(), inputs.relation_weights.emplace())) {
     return nullptr;
   }
-  if (given(2) &&
-      !convert_weights(slots[2].get(), "node_weights", kg.node_count(), "node", inputs.node_weights.emplace())) {
+  if (is_given(given.node_weights()) &&
+      !convert_weights(given.node_weights(), "node_weights", kg.node_count(), "node", inputs.node_weights.emplace())) {
     return nullptr;
   }
-  if ((slots[3] && !convert_return_parameter(slots[3].get(), "p", inputs.p)) ||
-      (slots[4] && !convert_return_parameter(slots[4].get(), "q", inputs.q))) {
+  if ((given.p() && !convert_return_parameter(given.p(), "p", inputs.p)) ||
+      (given.q() && !convert_return_parameter(given.q(), "q", inputs.q))) {
     return nullptr;
   }
   PyRef owner = allocate_sampler(Py_TYPE(object));
@@ -309,7 +306,7 @@ PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs)
 }
 
 PyObject* PathSampler_triple_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
-  if (parse_fn_args(kTripleIdsName, {}, args, kwargs, false, false, nullptr) < 0) return nullptr;
+  if (!parameters::TripleIds().parse(kTripleIdsName, args, kwargs)) return nullptr;
   const KG& kg = state_of(object).kg;
   if (!knows_source_triples(kg)) {
     PyErr_Format(PyExc_ValueError, "this sampler does not know the graph as read: %s", kSourceTriplesUnknown);

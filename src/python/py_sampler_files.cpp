@@ -9,7 +9,9 @@
 
 #include "core/file_io.hpp"
 #include "python/py_args.hpp"
+#include "python/py_parameters.hpp"
 #include "python/py_progress.hpp"
+#include "python/py_released.hpp"
 #include "python/py_walk_request.hpp"
 #include "snapshot/reader.hpp"
 #include "snapshot/writer.hpp"
@@ -19,12 +21,6 @@ namespace vantrel::py {
 
 namespace {
 
-constexpr ParamDescription kLoadParams[] = {
-    {"path", false, false},
-    {"mean_path_len", false, false},
-    {"max_path_len", false, false},
-    {"random_state", false, false},
-};
 constexpr const char* kLoadName = "PathSampler.load()";
 constexpr const char* kSaveName = "PathSampler.save()";
 
@@ -33,13 +29,13 @@ constexpr const char* kWriteWalksName = "PathSampler.write_walks()";
 }  // namespace
 
 PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kLoadParams)];
-  if (parse_fn_args(kLoadName, kLoadParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Load given;
+  if (!given.parse(kLoadName, args, kwargs)) return nullptr;
   std::string path;
   PyRef filename;
   WalkArguments walk;
-  if (!convert_path(slots[0].get(), path, filename) ||
-      !convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) {
+  if (!convert_path(given.path(), path, filename) ||
+      !convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk)) {
     return nullptr;
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
@@ -49,14 +45,12 @@ PyObject* PathSampler_load(PyObject* type, PyObject* args, PyObject* kwargs) {
       filename.get());
 }
 
-constexpr ParamDescription kSaveParams[] = {{"path", false, false}};
-
 PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kSaveParams)];
-  if (parse_fn_args(kSaveName, kSaveParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Save given;
+  if (!given.parse(kSaveName, args, kwargs)) return nullptr;
   std::string path;
   PyRef filename;
-  if (!convert_path(slots[0].get(), path, filename)) return nullptr;
+  if (!convert_path(given.path(), path, filename)) return nullptr;
   const KG& kg = state_of(object).kg;
   if (!run_released([&](const InterruptPoll& poll) { save_snapshot(kg, path, poll); }, nullptr, filename.get())) {
     return nullptr;
@@ -67,45 +61,38 @@ PyObject* PathSampler_save(PyObject* object, PyObject* args, PyObject* kwargs) {
 constexpr Choice<CorpusFormat> kCorpusFormatChoices[] = {
     {"tsv", CorpusFormat::kTsv}, {"words", CorpusFormat::kWords}, {"jsonl", CorpusFormat::kJsonLines}};
 
-constexpr ParamDescription kWriteWalksParams[] = {
-    {"path", false, false},  {"first", false, false}, {"stop", false, false},   {"threads", true, true},
-    {"start", true, true},   {"items", true, true},   {"position", true, true}, {"unique", true, true},
-    {"relabel", true, true}, {"format", true, true},  {"progress", true, true}, {"length", true, true},
-};
-
 PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kWriteWalksParams)];
-  if (parse_fn_args(kWriteWalksName, kWriteWalksParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::WriteWalks given;
+  if (!given.parse(kWriteWalksName, args, kwargs)) return nullptr;
   // The path: an open file descriptor (written to as it is), or a str,
   // bytes or os.PathLike path (written as OutputFile writes). A bool is an
   // int to Python, but no descriptor.
   std::optional<int> descriptor;
   PyRef filename;
   std::string path;
-  if (PyBool_Check(slots[0].get())) {
+  if (PyBool_Check(given.path())) {
     PyErr_SetString(PyExc_TypeError, "path must be str, bytes, os.PathLike or an int file descriptor, not bool");
     return nullptr;
   }
-  if (PyLong_Check(slots[0].get())) {
+  if (PyLong_Check(given.path())) {
     std::uint64_t fd;
-    if (!convert_bounded(slots[0].get(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
+    if (!convert_bounded(given.path(), "path (a file descriptor)", INT_MAX, fd)) return nullptr;
     descriptor = static_cast<int>(fd);
-    filename = new_ref(slots[0].get());
-  } else if (!convert_path(slots[0].get(), path, filename)) {
+    filename = new_ref(given.path());
+  } else if (!convert_path(given.path(), path, filename)) {
     return nullptr;
   }
   // The walk numbers and the rest, as walk_ids() takes them.
   NumberedRequest request;
-  const NumberedOptions options{slots[3].get(), slots[4].get(), slots[5].get(), slots[6].get(),
-                                slots[7].get(), slots[8].get(), slots[11].get()};
-  if (!convert_numbered_request(slots[1].get(), slots[2].get(), options, state_of(object).kg.node_count(), request) ||
+  if (!convert_numbered_request(given.first(), given.stop(), numbered_options(given), state_of(object).kg.node_count(),
+                                request) ||
       !check_walk_kind(state_of(object).kg, request.walk)) {
     return nullptr;
   }
   CorpusFormat format = CorpusFormat::kTsv;
-  if (slots[9] && !convert_choice(slots[9].get(), "format", kCorpusFormatChoices, format)) return nullptr;
+  if (given.format() && !convert_choice(given.format(), "format", kCorpusFormatChoices, format)) return nullptr;
   Progress progress;
-  if (!progress.set(slots[10].get())) return nullptr;
+  if (!progress.set(given.progress())) return nullptr;
 
   SamplerState& state = state_of(object);
   std::atomic<std::uint64_t> written{0};

@@ -18,6 +18,7 @@
 #include "graph/canonical.hpp"
 #include "graph/id_graph.hpp"
 #include "python/py_args.hpp"
+#include "python/py_parameters.hpp"
 #include "python/py_progress.hpp"
 #include "python/py_read_sources.hpp"
 #include "python/py_source.hpp"
@@ -38,19 +39,7 @@ constexpr Choice<GraphFormat> kFormatChoices[] = {  // read/formats' names
     {"jsonld", GraphFormat::kJsonLd}};
 constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
-constexpr ParamDescription kReadParams[] = {
-    {"source", false, false},       {"mean_path_len", false, false}, {"max_path_len", false, false},
-    {"random_state", false, false}, {"format", true, true},          {"literals", true, true},
-    {"progress", true, true},       {"canonical", true, true},       {"base", true, true},
-};
-
 constexpr const char* kFromIdsName = "PathSampler.from_ids()";
-
-constexpr ParamDescription kFromIdsParams[] = {
-    {"triples", false, false},       {"node_labels", false, false},  {"relation_labels", false, false},
-    {"mean_path_len", false, false}, {"max_path_len", false, false}, {"random_state", false, false},
-    {"canonical", true, true},
-};
 
 // canonical=: whether the graph is built in canonical order (graph/canonical).
 bool convert_canonical(PyObject* object, bool& canonical) {
@@ -114,16 +103,16 @@ struct HeldBuffer {
 }  // namespace
 
 PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kFromIdsParams)];
-  if (parse_fn_args(kFromIdsName, kFromIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::FromIds given;
+  if (!given.parse(kFromIdsName, args, kwargs)) return nullptr;
   WalkArguments walk;
   bool canonical = false;
-  if (!convert_walk_arguments(slots[3].get(), slots[4].get(), slots[5].get(), walk) ||
-      !convert_canonical(slots[6].get(), canonical)) {
+  if (!convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk) ||
+      !convert_canonical(given.canonical(), canonical)) {
     return nullptr;
   }
   // A torch tensor has no buffer protocol; its numpy() view shares its memory.
-  PyRef array = new_ref(slots[0].get());
+  PyRef array = new_ref(given.triples());
   if (!PyObject_CheckBuffer(array.get()) && PyObject_HasAttrString(array.get(), "numpy")) {
     array.reset(PyObject_CallMethod(array.get(), "numpy", nullptr));
     if (!array) return nullptr;
@@ -160,8 +149,8 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
 
   LabelList node_labels;
   LabelList relation_labels;
-  if (!labels_of(slots[1].get(), "node_labels", node_labels) ||
-      !labels_of(slots[2].get(), "relation_labels", relation_labels)) {
+  if (!labels_of(given.node_labels(), "node_labels", node_labels) ||
+      !labels_of(given.relation_labels(), "relation_labels", relation_labels)) {
     return nullptr;
   }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
@@ -173,26 +162,26 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
 }
 
 PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kReadParams)];
-  if (parse_fn_args(kReadName, kReadParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Read given;
+  if (!given.parse(kReadName, args, kwargs)) return nullptr;
   WalkArguments walk;
-  if (!convert_walk_arguments(slots[1].get(), slots[2].get(), slots[3].get(), walk)) return nullptr;
+  if (!convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk)) return nullptr;
   std::optional<GraphFormat> format;
-  if (slots[4] && slots[4].get() != Py_None) {
+  if (given.format() && given.format() != Py_None) {
     GraphFormat chosen;
-    if (!convert_choice(slots[4].get(), "format", kFormatChoices, chosen)) return nullptr;
+    if (!convert_choice(given.format(), "format", kFormatChoices, chosen)) return nullptr;
     format = chosen;
   }
   bool drop_literals = false;
-  if (slots[5] && !convert_choice(slots[5].get(), "literals", kLiteralChoices, drop_literals)) return nullptr;
+  if (given.literals() && !convert_choice(given.literals(), "literals", kLiteralChoices, drop_literals)) return nullptr;
   Progress progress;
-  if (!progress.set(slots[6].get())) return nullptr;
+  if (!progress.set(given.progress())) return nullptr;
   bool canonical = false;
-  if (!convert_canonical(slots[7].get(), canonical)) return nullptr;
+  if (!convert_canonical(given.canonical(), canonical)) return nullptr;
   ReadRequest request{format, drop_literals, {}};
-  if (slots[8] && slots[8].get() != Py_None && !convert_base(slots[8].get(), request.base)) return nullptr;
+  if (given.base() && given.base() != Py_None && !convert_base(given.base(), request.base)) return nullptr;
   std::vector<std::unique_ptr<ReadFile>> files;
-  if (!open_read_files(slots[0].get(), request, files)) return nullptr;
+  if (!open_read_files(given.source(), request, files)) return nullptr;
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
 

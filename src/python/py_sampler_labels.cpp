@@ -16,6 +16,8 @@
 #include "graph/sampler_restriction.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
+#include "python/py_parameters.hpp"
+#include "python/py_released.hpp"
 #include "random/random.hpp"
 #include "walk/walks.hpp"
 
@@ -32,14 +34,8 @@ bool find_label(const LabelIndex& index, PyObject* text, std::optional<std::uint
   return true;
 }
 
-constexpr ParamDescription kNodeIdsParams[] = {{"labels", false, false}};
 constexpr const char* kNodeIdsName = "PathSampler.node_ids()";
 
-constexpr ParamDescription kRestrictParams[] = {
-    {"relations", true, true},
-    {"exclude_relations", true, true},
-    {"direction", true, true},
-};
 constexpr const char* kRestrictName = "PathSampler.restrict()";
 constexpr Choice<Direction> kDirectionChoices[] = {
     {"both", Direction::kBoth}, {"forward", Direction::kForward}, {"backward", Direction::kBackward}};
@@ -72,7 +68,6 @@ bool mark_relations(PyObject* names, const char* argument, const LabelIndex& ind
   return true;
 }
 
-constexpr ParamDescription kMetapathParams[] = {{"pattern", false, false}};
 constexpr const char* kMetapathName = "PathSampler.metapath()";
 
 // The step key of pattern[position], a relation token as text or as its id.
@@ -102,18 +97,17 @@ bool convert_step_key(PyObject* item, Py_ssize_t position, const KG& kg, const L
     key = 2 * *id + (is_backward ? 1 : 0);
     return true;
   }
-  if (!PyIndex_Check(item) || PyBool_Check(item)) {
+  IntItem number;
+  const int is_int = read_int_item(item, number);
+  if (is_int < 0) return false;
+  if (is_int == 0) {
     PyErr_Format(PyExc_TypeError, "pattern[%zd] must be a relation token, as str or int, not %.200s", position,
                  Py_TYPE(item)->tp_name);
     return false;
   }
-  PyRef index(PyNumber_Index(item));
-  if (!index) return false;
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-  if (value == -1 && PyErr_Occurred()) return false;
-  const auto id = static_cast<std::uint64_t>(value);
-  if (overflow != 0 || value < 0 || id < nodes || id - nodes >= relation_tokens) {
+  const PyRef& index = number.index;
+  const auto id = static_cast<std::uint64_t>(number.value);
+  if (number.overflow || number.value < 0 || id < nodes || id - nodes >= relation_tokens) {
     if (relation_tokens == 0) {
       PyErr_Format(PyExc_ValueError, "pattern[%zd] = %R is not a relation token: the graph has no relations", position,
                    index.get());
@@ -161,8 +155,8 @@ bool convert_pattern(PyObject* pattern, const KG& kg, std::vector<StepKey>& keys
 }  // namespace
 
 PyObject* PathSampler_metapath(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kMetapathParams)];
-  if (parse_fn_args(kMetapathName, kMetapathParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Metapath given;
+  if (!given.parse(kMetapathName, args, kwargs)) return nullptr;
   SamplerState& parent = state_of(object);
   if (parent.kg.bias()) {
     PyErr_SetString(PyExc_ValueError,
@@ -171,7 +165,7 @@ PyObject* PathSampler_metapath(PyObject* object, PyObject* args, PyObject* kwarg
     return nullptr;
   }
   std::vector<StepKey> pattern;
-  if (!convert_pattern(slots[0].get(), parent.kg, pattern)) return nullptr;
+  if (!convert_pattern(given.pattern(), parent.kg, pattern)) return nullptr;
   PyRef owner = allocate_sampler(Py_TYPE(object));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
@@ -183,13 +177,13 @@ PyObject* PathSampler_metapath(PyObject* object, PyObject* args, PyObject* kwarg
 }
 
 PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kNodeIdsParams)];
-  if (parse_fn_args(kNodeIdsName, kNodeIdsParams, args, kwargs, false, false, slots) < 0) return nullptr;
-  if (PyUnicode_Check(slots[0].get())) {
+  parameters::NodeIds given;
+  if (!given.parse(kNodeIdsName, args, kwargs)) return nullptr;
+  if (PyUnicode_Check(given.labels())) {
     PyErr_SetString(PyExc_TypeError, "labels must be a sequence of str, not a str");
     return nullptr;
   }
-  PyRef labels(PySequence_Fast(slots[0].get(), "labels must be a sequence of str"));
+  PyRef labels(PySequence_Fast(given.labels(), "labels must be a sequence of str"));
   if (!labels) return nullptr;
   SamplerState& state = state_of(object);
   const LabelIndex* index = nullptr;
@@ -222,24 +216,24 @@ PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwarg
 }
 
 PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwargs) {
-  PyRef slots[std::size(kRestrictParams)];
-  if (parse_fn_args(kRestrictName, kRestrictParams, args, kwargs, false, false, slots) < 0) return nullptr;
+  parameters::Restrict given;
+  if (!given.parse(kRestrictName, args, kwargs)) return nullptr;
   SamplerState& parent = state_of(object);
   Restriction restriction;
   try {
     const LabelList& relation_labels = parent.kg.relation_labels();
     const LabelIndex index(relation_labels);
-    const bool listed = slots[0] && slots[0].get() != Py_None;
+    const bool listed = given.relations() && given.relations() != Py_None;
     restriction.relations.assign(static_cast<std::size_t>(relation_labels.size()), !listed);
-    if (listed && !mark_relations(slots[0].get(), "relations", index, true, restriction.relations)) return nullptr;
-    if (slots[1] && slots[1].get() != Py_None &&
-        !mark_relations(slots[1].get(), "exclude_relations", index, false, restriction.relations)) {
+    if (listed && !mark_relations(given.relations(), "relations", index, true, restriction.relations)) return nullptr;
+    if (given.exclude_relations() && given.exclude_relations() != Py_None &&
+        !mark_relations(given.exclude_relations(), "exclude_relations", index, false, restriction.relations)) {
       return nullptr;
     }
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  if (slots[2] && !convert_choice(slots[2].get(), "direction", kDirectionChoices, restriction.direction)) {
+  if (given.direction() && !convert_choice(given.direction(), "direction", kDirectionChoices, restriction.direction)) {
     return nullptr;
   }
   PyRef owner = allocate_sampler(Py_TYPE(object));

@@ -15,6 +15,7 @@
 #include "graph/kg.hpp"
 #include "graph/labels.hpp"
 #include "python/py_args.hpp"
+#include "python/py_released.hpp"
 #include "python/py_stream_lock.hpp"
 #include "random/random.hpp"
 #include "walk/walks.hpp"

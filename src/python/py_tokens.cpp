@@ -97,33 +97,46 @@ class CollectorPaused {
 
 }  // namespace
 
-template <class Token>
-PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std::uint64_t> offsets) {
+namespace {
+
+// A list of lists: list k holds item_of(items[i]) (a new reference, or null
+// with the exception set) for i from offsets[k] to offsets[k + 1] - 1.
+// Signals are checked every kItemsPerPoll items. Null with the exception
+// set on failure.
+template <class Token, class ItemOf>
+PyObject* nested_lists(const Token* items, std::span<const std::uint64_t> offsets, ItemOf&& item_of) {
   const std::size_t count = offsets.size() - 1;
   const CollectorPaused paused;
-  PyRef walks(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!walks) return nullptr;
-  std::optional<TokenStrings> strings;
-  try {
-    strings.emplace(kg, offsets[count]);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-  std::uint64_t items = 0;
+  PyRef lists(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!lists) return nullptr;
+  std::uint64_t made = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t begin = offsets[k];
     const std::uint64_t end = offsets[k + 1];
-    PyObject* walk = PyList_New(static_cast<Py_ssize_t>(end - begin));
-    if (!walk) return nullptr;
-    PyList_SET_ITEM(walks.get(), static_cast<Py_ssize_t>(k), walk);
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(end - begin));
+    if (!list) return nullptr;
+    PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(k), list);
     for (std::uint64_t i = begin; i < end; ++i) {
-      if (++items % kItemsPerPoll == 0 && PyErr_CheckSignals() < 0) return nullptr;
-      PyObject* text = strings->get(tokens[i]);
-      if (!text) return nullptr;
-      PyList_SET_ITEM(walk, static_cast<Py_ssize_t>(i - begin), text);
+      if (++made % kItemsPerPoll == 0 && PyErr_CheckSignals() < 0) return nullptr;
+      PyObject* item = item_of(items[i]);
+      if (!item) return nullptr;
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i - begin), item);
     }
   }
-  return walks.release();
+  return lists.release();
+}
+
+}  // namespace
+
+template <class Token>
+PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std::uint64_t> offsets) {
+  std::optional<TokenStrings> strings;
+  try {
+    strings.emplace(kg, offsets.back());
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  return nested_lists(tokens, offsets, [&](Token token) { return strings->get(token); });
 }
 
 template PyObject* walks_to_lists(const KG&, const std::uint32_t*, std::span<const std::uint64_t>);
@@ -131,24 +144,7 @@ template PyObject* walks_to_lists(const KG&, const std::uint64_t*, std::span<con
 
 template <class Token>
 PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t> offsets) {
-  const std::size_t count = offsets.size() - 1;
-  const CollectorPaused paused;
-  PyRef walks(PyList_New(static_cast<Py_ssize_t>(count)));
-  if (!walks) return nullptr;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::uint64_t begin = offsets[k];
-    const std::uint64_t end = offsets[k + 1];
-    PyObject* walk = PyList_New(static_cast<Py_ssize_t>(end - begin));
-    if (!walk) return nullptr;
-    PyList_SET_ITEM(walks.get(), static_cast<Py_ssize_t>(k), walk);
-    for (std::uint64_t i = begin; i < end; ++i) {
-      if (i % kItemsPerPoll == kItemsPerPoll - 1 && PyErr_CheckSignals() < 0) return nullptr;
-      PyObject* number = PyLong_FromUnsignedLongLong(numbers[i]);
-      if (!number) return nullptr;
-      PyList_SET_ITEM(walk, static_cast<Py_ssize_t>(i - begin), number);
-    }
-  }
-  return walks.release();
+  return nested_lists(numbers, offsets, [](Token number) { return PyLong_FromUnsignedLongLong(number); });
 }
 
 template PyObject* walks_to_int_lists(const std::uint32_t*, std::span<const std::uint64_t>);

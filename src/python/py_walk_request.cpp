@@ -20,15 +20,6 @@ constexpr std::uint64_t kThreadLimit = 1u << 16;
 
 }  // namespace
 
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
-                            NumberedRequest& numbered) {
-  PyRef slots[std::size(kNumberedParams)];
-  if (parse_fn_args(fname, kNumberedParams, args, kwargs, false, false, slots) < 0) return false;
-  const NumberedOptions options{slots[2].get(), slots[3].get(), slots[4].get(), slots[5].get(),
-                                slots[6].get(), slots[7].get(), slots[8].get()};
-  return convert_numbered_request(slots[0].get(), slots[1].get(), options, node_count, numbered);
-}
-
 bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOptions& options, std::uint64_t node_count,
                               NumberedRequest& numbered) {
   WalkRequest& request = numbered.walk;
@@ -189,21 +180,19 @@ bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_cou
       nodes.resize(static_cast<std::size_t>(count));
       for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
-        if (!PyIndex_Check(item) || PyBool_Check(item)) {
+        IntItem number;
+        const int is_int = read_int_item(item, number);
+        if (is_int < 0) return false;
+        if (is_int == 0) {
           PyErr_Format(PyExc_TypeError, "%s[%zd] must be an int, not %.200s", name, i, Py_TYPE(item)->tp_name);
           return false;
         }
-        PyRef index(PyNumber_Index(item));
-        if (!index) return false;
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-        if (value == -1 && PyErr_Occurred()) return false;
-        if (overflow != 0) {
-          PyErr_Format(PyExc_ValueError, "%s[%zd] = %R is not a node id", name, i, index.get());
+        if (number.overflow) {
+          PyErr_Format(PyExc_ValueError, "%s[%zd] = %R is not a node id", name, i, number.index.get());
           return false;
         }
-        if (value < 0) return negative_node(value, name, i);
-        const auto id = static_cast<std::uint64_t>(value);
+        if (number.value < 0) return negative_node(number.value, name, i);
+        const auto id = static_cast<std::uint64_t>(number.value);
         if (!check_node(id, name, i, node_count)) return false;
         nodes[static_cast<std::size_t>(i)] = id;
       }

@@ -37,20 +37,16 @@ struct NumberedOptions {
   PyObject* length = nullptr;
 };
 
-// The parameters (first, stop, *, threads, start, items, position, unique,
-// relabel, length) of the walks-by-number methods, in order.
-inline constexpr ParamDescription kNumberedParams[] = {
-    {"first", false, false}, {"stop", false, false},  {"threads", true, true},
-    {"start", true, true},   {"items", true, true},   {"position", true, true},
-    {"unique", true, true},  {"relabel", true, true}, {"length", true, true},
-};
+// The walks-by-number options of the parsed arguments `given` of any method
+// that takes them (py_parameters.hpp's WalkIds, Walks, WriteWalks).
+template <class Given>
+NumberedOptions numbered_options(const Given& given) {
+  return {given.threads(), given.start(),   given.items(), given.position(),
+          given.unique(),  given.relabel(), given.length()};
+}
 
-// Parses and converts those arguments for a graph of `node_count` nodes;
+// Converts those arguments once parsed, for a graph of `node_count` nodes;
 // false with the exception set on failure.
-bool parse_numbered_request(const char* fname, PyObject* args, PyObject* kwargs, std::uint64_t node_count,
-                            NumberedRequest& numbered);
-
-// Converts those arguments once parsed; false with the exception set on failure.
 bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOptions& options, std::uint64_t node_count,
                               NumberedRequest& numbered);
 
