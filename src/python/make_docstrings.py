@@ -148,9 +148,10 @@ def main() -> None:
     stub_path, docstrings_path, parameters_path = sys.argv[1:]
     with open(stub_path, encoding="utf-8") as stub:
         text = stub.read()
-    for path, made in ((docstrings_path, header(docstrings(text))), (parameters_path, parameters_header(methods(text)))):
+    made = {docstrings_path: header(docstrings(text)), parameters_path: parameters_header(methods(text))}
+    for path, header_text in made.items():
         with open(path, "w", encoding="utf-8") as out:
-            out.write(made)
+            out.write(header_text)
 
 
 if __name__ == "__main__":
