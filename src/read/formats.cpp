@@ -14,15 +14,27 @@ constexpr std::string_view kTriGSuffixes[] = {".trig"};
 constexpr std::string_view kRdfXmlSuffixes[] = {".rdf", ".owl", ".xml"};
 constexpr std::string_view kJsonLdSuffixes[] = {".jsonld"};
 
+constexpr std::size_t kLinePieceBytes = std::size_t{2} << 20;
+constexpr std::size_t kStatementPieceBytes = std::size_t{512} << 10;
+
+// In GraphFormat's order. RDF/XML and JSON-LD reach the reader as N-Triples.
 constexpr std::array<FormatInfo, 7> kFormats{{
-    {GraphFormat::kTsv, "tsv", kTsvSuffixes},
-    {GraphFormat::kNTriples, "nt", kNTriplesSuffixes},
-    {GraphFormat::kNQuads, "nq", kNQuadsSuffixes},
-    {GraphFormat::kTurtle, "turtle", kTurtleSuffixes},
-    {GraphFormat::kTriG, "trig", kTriGSuffixes},
-    {GraphFormat::kRdfXml, "rdfxml", kRdfXmlSuffixes},
-    {GraphFormat::kJsonLd, "jsonld", kJsonLdSuffixes},
+    {GraphFormat::kTsv, "tsv", kTsvSuffixes, PieceCut::kLineFeeds, Grammar::kTabSeparated, kLinePieceBytes, 32},
+    {GraphFormat::kNTriples, "nt", kNTriplesSuffixes, PieceCut::kLineEnds, Grammar::kRdfLines, kLinePieceBytes, 128},
+    {GraphFormat::kNQuads, "nq", kNQuadsSuffixes, PieceCut::kLineEnds, Grammar::kRdfLines, kLinePieceBytes, 128},
+    {GraphFormat::kTurtle, "turtle", kTurtleSuffixes, PieceCut::kTurtleStatements, Grammar::kStatements,
+     kStatementPieceBytes, 128},
+    {GraphFormat::kTriG, "trig", kTriGSuffixes, PieceCut::kTriGStatements, Grammar::kStatements, kStatementPieceBytes,
+     128},
+    {GraphFormat::kRdfXml, "rdfxml", kRdfXmlSuffixes, PieceCut::kLineEnds, Grammar::kRdfLines, kLinePieceBytes, 128},
+    {GraphFormat::kJsonLd, "jsonld", kJsonLdSuffixes, PieceCut::kLineEnds, Grammar::kRdfLines, kLinePieceBytes, 128},
 }};
+static_assert([] {
+  for (std::size_t i = 0; i < kFormats.size(); ++i) {
+    if (static_cast<std::size_t>(kFormats[i].format) != i) return false;
+  }
+  return true;
+}());
 
 constexpr std::array<CompressionInfo, 4> kCompressions{{
     {Compression::kGzip, ".gz", "gzip", std::string_view("\x1f\x8b", 2)},
@@ -48,6 +60,8 @@ bool ends_with_folded(std::string_view text, std::string_view suffix) {
 }  // namespace
 
 std::span<const CompressionInfo> compressions() { return kCompressions; }
+
+const FormatInfo& format_info(GraphFormat format) { return kFormats[static_cast<std::size_t>(format)]; }
 std::span<const FormatInfo> graph_formats() { return kFormats; }
 
 Compression strip_compression_suffix(std::string_view& name) {

@@ -25,21 +25,35 @@ namespace vantrel {
 
 namespace {
 
+// What parsing tab-separated lines found besides their triples.
+struct TsvParsed {
+  bool invalid_utf8 = false;
+  std::optional<ShortLineError> short_line;  // line numbered within the piece
+};
+
+// What parsing RDF made of a piece besides its triples: the canonical
+// labels the triples view, or the first problem.
+struct RdfParsed {
+  std::string labels;
+  std::vector<StatementLabels> statements;
+  std::optional<RdfSyntaxProblem> syntax;  // line numbered within the piece
+};
+
 // A piece of the input and what parsing made of it.
 struct Chunk : Piece {
   enum class State { kFree, kBusy, kRead, kParsed, kInterned };
   State state = State::kFree;
   std::exception_ptr failure;  // the source's, in place of the rest of the input
 
-  std::vector<HashedTriple> triples;  // views into `text` or `labels`
+  std::vector<HashedTriple> triples;  // views into `text` or the RDF labels
   std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
   bool grown = false;                 // the piece outgrew the usual size
   std::uint64_t lines = 0;
-  std::string labels;  // RDF: the canonical labels
-  std::vector<StatementLabels> statements;
-  bool invalid_utf8 = false;
-  std::optional<ShortLineError> short_line;  // line numbered within the piece
-  std::optional<RdfSyntaxProblem> syntax;    // line numbered within the piece
+  std::variant<TsvParsed, RdfParsed> parsed;  // the format's own
+
+  explicit Chunk(Grammar grammar) {
+    if (grammar != Grammar::kTabSeparated) parsed.emplace<RdfParsed>();
+  }
 
   // Gives back what parsing the piece took, once its triples are interned
   // (all but `ids`).
@@ -47,29 +61,21 @@ struct Chunk : Piece {
     text.reset();
     capacity = 0;
     std::vector<HashedTriple>().swap(triples);
-    std::string().swap(labels);
-    std::vector<StatementLabels>().swap(statements);
+    if (RdfParsed* rdf = std::get_if<RdfParsed>(&parsed)) *rdf = RdfParsed{};
   }
 };
 
-PieceCut piece_cut(GraphFormat format) {
-  switch (format) {
-    case GraphFormat::kTsv: return PieceCut::kLineFeeds;
-    case GraphFormat::kTurtle: return PieceCut::kTurtleStatements;
-    case GraphFormat::kTriG: return PieceCut::kTriGStatements;
-    default: return PieceCut::kLineEnds;
-  }
+// `count` chunks for pieces of a format of `grammar`.
+std::vector<Chunk> chunks_of(Grammar grammar, std::size_t count) {
+  std::vector<Chunk> chunks;
+  chunks.reserve(count);
+  for (std::size_t k = 0; k < count; ++k) chunks.emplace_back(grammar);
+  return chunks;
 }
 
-// The size of the pieces a format is read in. Turtle's prefixed names and
-// its ';' and ',' make its text several times shorter than the labels it
-// expands to (a quarter of N-Triples' bytes for the same triples, in dumps
-// sorted by subject), and a piece in flight holds both: its pieces are
-// smaller so that they hold about as many triples as N-Triples' do.
+// The size of the pieces a reading takes: the format's, unless asked.
 std::size_t piece_bytes_for(const GraphReadOptions& options) {
-  if (options.chunk_bytes != 0) return options.chunk_bytes;
-  const bool statements = options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG;
-  return statements ? std::size_t{512} << 10 : std::size_t{2} << 20;
+  return options.chunk_bytes != 0 ? options.chunk_bytes : format_info(options.format).piece_bytes;
 }
 
 void add_hashes(HashedTriple& triple) {
@@ -79,10 +85,11 @@ void add_hashes(HashedTriple& triple) {
 }
 
 void parse_tsv(Chunk& chunk) {
+  TsvParsed& tsv = std::get<TsvParsed>(chunk.parsed);
   chunk.triples.clear();
-  chunk.short_line.reset();
-  chunk.invalid_utf8 = !is_valid_utf8(chunk.view());
-  if (chunk.invalid_utf8) return;
+  tsv.short_line.reset();
+  tsv.invalid_utf8 = !is_valid_utf8(chunk.view());
+  if (tsv.invalid_utf8) return;
   TripleCursor cursor(chunk.view(), TripleOrder::HRT);
   TripleCursor::Fields fields;
   try {
@@ -94,7 +101,7 @@ void parse_tsv(Chunk& chunk) {
       add_hashes(triple);
     }
   } catch (const ShortLineError& error) {
-    chunk.short_line.emplace(error);
+    tsv.short_line.emplace(error);
   }
   chunk.lines = chunk.triples.size();
 }
@@ -107,10 +114,11 @@ struct RdfParsers {
 };
 
 void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
+  RdfParsed& rdf = std::get<RdfParsed>(chunk.parsed);
   chunk.triples.clear();
-  chunk.labels.clear();
-  chunk.statements.clear();
-  chunk.syntax.reset();
+  rdf.labels.clear();
+  rdf.statements.clear();
+  rdf.syntax.reset();
   std::string_view text = chunk.view();
   const std::size_t valid = valid_utf8_prefix(text);
   std::size_t line_start = valid;
@@ -124,22 +132,22 @@ void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
   }
   // A text cut short at bad bytes ends where they begin, not at the cut.
   const bool ends_inside = chunk.ends_inside && valid == chunk.size;
-  chunk.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, ends_inside,
-                                                           chunk.labels, chunk.statements, chunk.lines)
-                                : parsers.lines.parse(text, chunk.labels, chunk.statements, chunk.lines);
-  if (valid < chunk.size && (!chunk.syntax || (parsers.turtle && chunk.syntax->offset >= valid))) {
+  rdf.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, ends_inside, rdf.labels,
+                                                         rdf.statements, chunk.lines)
+                              : parsers.lines.parse(text, rdf.labels, rdf.statements, chunk.lines);
+  if (valid < chunk.size && (!rdf.syntax || (parsers.turtle && rdf.syntax->offset >= valid))) {
     std::uint64_t bad_line = 1;
     for (std::size_t i = 0; i < line_start; ++i) {
       const char c = chunk.text[i];
       bad_line += c == '\n' || (c == '\r' && chunk.text[i + 1] != '\n');
     }
-    chunk.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
+    rdf.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
   }
-  if (chunk.syntax) return;
-  chunk.triples.resize(chunk.statements.size());
-  const char* labels = chunk.labels.data();
-  for (std::size_t i = 0; i < chunk.statements.size(); ++i) {
-    const StatementLabels& s = chunk.statements[i];
+  if (rdf.syntax) return;
+  chunk.triples.resize(rdf.statements.size());
+  const char* labels = rdf.labels.data();
+  for (std::size_t i = 0; i < rdf.statements.size(); ++i) {
+    const StatementLabels& s = rdf.statements[i];
     HashedTriple& triple = chunk.triples[i];
     triple.head = {labels + s.begin, s.subject_size};
     triple.relation = {labels + s.begin + s.subject_size, s.predicate_size};
@@ -155,7 +163,7 @@ using Builder = std::variant<GraphBuilder<std::uint32_t>, GraphBuilder<std::uint
 // source of unknown size starts with them and widens if it must.
 Builder new_builder(const ByteSource& source, const GraphReadOptions& options) {
   const std::optional<std::uint64_t> bytes = source.size_bound();
-  const std::uint64_t expected_edges = bytes ? *bytes / (options.format == GraphFormat::kTsv ? 32 : 128) : 0;
+  const std::uint64_t expected_edges = bytes ? *bytes / format_info(options.format).bytes_per_triple : 0;
   if (bytes && (*bytes + 1) / 3 > options.most_narrow_triples) {
     return Builder(std::in_place_index<1>, expected_edges, options.buckets);
   }
@@ -172,13 +180,14 @@ class GraphPipeline {
         rdf_parsers_{RdfLineParser(options.format == GraphFormat::kNQuads, options.drop_literals, options.base,
                                    options.blank_suffix),
                      TurtleParser(options.format == GraphFormat::kTriG, options.drop_literals, options.blank_suffix),
-                     options.format == GraphFormat::kTurtle || options.format == GraphFormat::kTriG},
+                     format_info(options.format).grammar == Grammar::kStatements},
         piece_bytes_(piece_bytes_for(options)),
-        cutter_(source, piece_cut(options.format), piece_bytes_, options.base),
+        cutter_(source, format_info(options.format).cut, piece_bytes_, options.base),
         // A source that one thread alone reads (a decompressing file
         // object) reads ahead a round of pieces more, so that the reader
         // is not kept waiting while the others catch up.
-        chunks_(source.reads_on_any_thread() ? threads + 1 : 2 * threads + 2),
+        chunks_(chunks_of(format_info(options.format).grammar,
+                          source.reads_on_any_thread() ? threads + 1 : 2 * threads + 2)),
         builder_(builder) {}
 
   // Reads the whole source into the builder, or throws its failure.
@@ -297,12 +306,13 @@ class GraphPipeline {
       lock.unlock();
       if (chunk.failure) {
         // nothing to parse
-      } else if (options_.format == GraphFormat::kTsv) {
+      } else if (format_info(options_.format).grammar == Grammar::kTabSeparated) {
         // After a failure only the UTF-8 check matters.
         if (stopped_.load(std::memory_order_relaxed)) {
+          TsvParsed& tsv = std::get<TsvParsed>(chunk.parsed);
           chunk.triples.clear();
-          chunk.short_line.reset();
-          chunk.invalid_utf8 = !is_valid_utf8(chunk.view());
+          tsv.short_line.reset();
+          tsv.invalid_utf8 = !is_valid_utf8(chunk.view());
         } else {
           parse_tsv(chunk);
         }
@@ -320,16 +330,18 @@ class GraphPipeline {
   void intern(Chunk& chunk) {
     chunk.ids.clear();
     if (chunk.failure) std::rethrow_exception(chunk.failure);
-    if (chunk.syntax) throw RdfSyntaxError(lines_ + chunk.syntax->line, chunk.syntax->message);
-    if (chunk.invalid_utf8) utf8_failed_ = true;
+    const RdfParsed* rdf = std::get_if<RdfParsed>(&chunk.parsed);
+    const TsvParsed* tsv = std::get_if<TsvParsed>(&chunk.parsed);
+    if (rdf && rdf->syntax) throw RdfSyntaxError(lines_ + rdf->syntax->line, rdf->syntax->message);
+    if (tsv && tsv->invalid_utf8) utf8_failed_ = true;
     if (utf8_failed_ || short_line_) {
       stopped_.store(true, std::memory_order_relaxed);
       return;
     }
     chunk.ids.resize(3 * chunk.triples.size());
     std::visit([&](auto& builder) { builder.intern(chunk.triples, chunk.ids.data()); }, builder_);
-    if (chunk.short_line) {
-      short_line_.emplace(*chunk.short_line, lines_ + chunk.short_line->line_number());
+    if (tsv && tsv->short_line) {
+      short_line_.emplace(*tsv->short_line, lines_ + tsv->short_line->line_number());
       stopped_.store(true, std::memory_order_relaxed);
     }
     lines_ += chunk.lines;

@@ -14,13 +14,9 @@
 #include "graph/builder.hpp"
 #include "graph/graph.hpp"
 #include "read/byte_source.hpp"
+#include "read/formats.hpp"
 
 namespace vantrel {
-
-// kRdfXml and kJsonLd are named for read()'s table of formats: the reader
-// has no parser of its own for them, and takes what it is handed of them
-// (N-Triples, which the binding writes from pyoxigraph's triples) as N-Triples.
-enum class GraphFormat { kTsv, kNTriples, kNQuads, kTurtle, kTriG, kRdfXml, kJsonLd };
 
 struct GraphReadOptions {
   GraphFormat format = GraphFormat::kTsv;
@@ -36,9 +32,8 @@ struct GraphReadOptions {
   IdWidth width = IdWidth::kNarrowest;
   // Threads to parse and lay out on; 0: every CPU this process may use.
   unsigned threads = 0;
-  // The size of the pieces read (0: 2 MiB, or 512 KiB for Turtle and TriG,
-  // whose text expands most); a line or statement longer than this makes
-  // its piece longer.
+  // The size of the pieces read (0: the format's, read/formats); a line or
+  // statement longer than this makes its piece longer.
   std::size_t chunk_bytes = 0;
   // The most triples collected with 32-bit ids before the builder widens
   // to 64-bit ones (fewer only to test widening).

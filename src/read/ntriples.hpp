@@ -22,23 +22,9 @@
 #include <utility>
 #include <vector>
 
+#include "read/rdf_terms.hpp"
+
 namespace vantrel {
-
-// One statement's labels, back to back in a label buffer from `begin`:
-// the subject's, the predicate's, then the object's.
-struct StatementLabels {
-  std::uint64_t begin;
-  std::uint32_t subject_size;
-  std::uint32_t predicate_size;
-  std::uint32_t object_size;
-};
-
-// Where and why a text is not N-Triples (or N-Quads).
-struct RdfSyntaxProblem {
-  std::uint64_t line;        // 1-based, within the text parsed
-  std::string message;       // what was expected, and what was found
-  std::uint64_t offset = 0;  // where in the text it was found (Turtle and TriG)
-};
 
 // Parses texts of whole lines of one syntax.
 class RdfLineParser {

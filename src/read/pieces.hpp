@@ -12,17 +12,10 @@
 
 #include "core/interrupt.hpp"
 #include "read/byte_source.hpp"
-#include "read/turtle_terms.hpp"
+#include "read/formats.hpp"
+#include "read/turtle_context.hpp"
 
 namespace vantrel {
-
-// Where a piece may end.
-enum class PieceCut {
-  kLineFeeds,         // after a line feed (tab-separated lines)
-  kLineEnds,          // after a line feed or a lone carriage return (N-Triples, N-Quads)
-  kTurtleStatements,  // after a whole statement or directive
-  kTriGStatements,    // the same, or after a graph block's '}'
-};
 
 // A piece of the input: whole lines or statements, but for the last piece,
 // whose last line may have no line feed.

@@ -1,15 +1,37 @@
-// What the RDF readers share: character classes, UTF-8, the canonical
-// spelling of labels (see ntriples.hpp), and a cursor that reads IRIs,
-// blank node labels and string literals into labels. Included by the RDF
-// parsers' implementations only.
+// What the RDF readers share: the statements they make (labels back to
+// back) and the problems they find, which the graph reader takes from any
+// of them; character classes, UTF-8, the canonical spelling of labels (see
+// ntriples.hpp), and a cursor that reads IRIs, blank node labels and string
+// literals into labels.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "read/iri.hpp"
+
+namespace vantrel {
+
+// One statement's labels, back to back in a label buffer from `begin`:
+// the subject's, the predicate's, then the object's.
+struct StatementLabels {
+  std::uint64_t begin;
+  std::uint32_t subject_size;
+  std::uint32_t predicate_size;
+  std::uint32_t object_size;
+};
+
+// Where and why a text is not N-Triples (or N-Quads).
+struct RdfSyntaxProblem {
+  std::uint64_t line;        // 1-based, within the text parsed
+  std::string message;       // what was expected, and what was found
+  std::uint64_t offset = 0;  // where in the text it was found (Turtle and TriG)
+};
+
+}  // namespace vantrel
 
 namespace vantrel::rdf {
 

@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "read/ntriples.hpp"
+#include "read/rdf_terms.hpp"
 #include "read/turtle_terms.hpp"
 
 namespace vantrel {
