@@ -4,23 +4,13 @@
 #include <string>
 
 #include "core/utf8.hpp"
+#include "read/turtle_terms.hpp"
 
 namespace vantrel {
 
 namespace {
 
-bool is_word_byte(unsigned char b) {
-  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-' ||
-         b == ':' || b == '%' || b >= 0x80;
-}
-
-bool equals_folded(std::string_view word, std::string_view lower) {
-  if (word.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if ((word[i] | 0x20) != lower[i]) return false;
-  }
-  return true;
-}
+using turtle::is_word_byte;
 
 // Where the string whose quote is at `at` ends: after its closing quote
 // (`closed`), or where a short one meets a line end, or at text.size()
@@ -54,17 +44,9 @@ StringEnd string_end(std::string_view text, std::size_t at) {
 // After a directive's IRI at `at`: past blanks and comments, then its '.'
 // where it has one; 0 where the next thing is not '.'.
 std::size_t after_directive_dot(std::string_view text, std::size_t at) {
-  while (at < text.size()) {
-    const char c = text[at];
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      ++at;
-    } else if (c == '#') {
-      while (at < text.size() && text[at] != '\n' && text[at] != '\r') ++at;
-    } else {
-      return c == '.' ? at + 1 : 0;
-    }
-  }
-  return 0;
+  const char* const next = turtle::after_blanks(text.data() + at, text.data() + text.size());
+  if (next == text.data() + text.size() || *next != '.') return 0;
+  return static_cast<std::size_t>(next - text.data()) + 1;
 }
 
 // The statement being scanned, at its own level (outside its brackets):
@@ -148,8 +130,7 @@ Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resum
     after_string = false;
     switch (c) {
       case '#':
-        // A comment ends at a line feed or a lone carriage return, as the parser's do.
-        i = std::min(text.find_first_of("\n\r", i), text.size());
+        i = static_cast<std::size_t>(turtle::comment_end(text.data() + i, text.data() + text.size()) - text.data());
         break;
       case '<': {
         std::size_t end = i + 1;
@@ -244,11 +225,14 @@ Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resum
         const std::string_view word = text.substr(start, i - start);
         if (c != '@' && at_statement_level()) statement.term(word);
         if (depth != 0 || (c == '@' && was_after_string)) break;  // a language tag
+        // "@prefix" and "@base" as written; SPARQL's PREFIX and BASE in any
+        // case, as the parser matches them.
         const bool at_form = c == '@';
-        const std::string_view keyword = at_form ? word.substr(1) : word;
-        const bool prefix = at_form ? keyword == "prefix" : equals_folded(keyword, "prefix");
-        const bool base = at_form ? keyword == "base" : equals_folded(keyword, "base");
+        const char* const text_end = text.data() + text.size();
+        const bool prefix = at_form ? word == "@prefix" : turtle::at_keyword(text.data() + start, text_end, "prefix");
+        const bool base = at_form ? word == "@base" : turtle::at_keyword(text.data() + start, text_end, "base");
         if (!prefix && !base) break;
+        if (!at_form) i = start + (prefix ? 6 : 4);  // the directive goes on after its keyword
         // A directive is a statement of its own: the context changes where it ends.
         TurtleContext changed = context;
         const DirectiveEnd end = apply_directive(text, i, prefix, changed);

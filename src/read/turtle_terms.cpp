@@ -34,18 +34,26 @@ std::uint64_t TermReader::line_of_next() const {
   return line;
 }
 
-void TermReader::skip_blank() {
-  while (next < text_end) {
-    const char c = *next;
+const char* comment_end(const char* at, const char* end) {
+  while (at < end && *at != '\n' && *at != '\r') ++at;
+  return at;
+}
+
+const char* after_blanks(const char* at, const char* end) {
+  while (at < end) {
+    const char c = *at;
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      ++next;
+      ++at;
     } else if (c == '#') {
-      while (next < text_end && *next != '\n' && *next != '\r') ++next;
+      at = comment_end(at, end);
     } else {
-      return;
+      break;
     }
   }
+  return at;
 }
+
+void TermReader::skip_blank() { next = after_blanks(next, text_end); }
 
 void TermReader::expect_char(char c, const char* what) {
   if (next >= text_end || *next != c) expected(what, next, text_end);

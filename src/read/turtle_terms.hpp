@@ -29,6 +29,18 @@ bool is_name_byte(unsigned char b);
 // what would make them the start of a prefixed name.
 bool at_keyword(const char* at, const char* end, std::string_view keyword);
 
+// Whether `b` may be part of a prefixed name as written: a name byte, ':'
+// (between prefix and local name) or '%' (a local name's escape).
+inline bool is_word_byte(unsigned char b) { return is_name_byte(b) || b == ':' || b == '%'; }
+
+// Where the comment that starts at `at` (its '#') ends: at a line feed or
+// a lone carriage return, or at `end`.
+const char* comment_end(const char* at, const char* end);
+
+// The first byte from `at` that is neither a blank (space, tab, line end)
+// nor in a comment; `end` where there is none.
+const char* after_blanks(const char* at, const char* end);
+
 // A cursor over one text that reads Turtle's terms; the statement grammar
 // is built on it. Failures are rdf::Problem, at `next`.
 class TermReader : public rdf::TermCursor {
