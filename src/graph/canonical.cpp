@@ -222,23 +222,10 @@ std::vector<std::array<Id, 2>> sorted_rows(const BasicGraph<Id>& graph, const st
   return rows;
 }
 
-// The graph of the sorted rows (those of head n from first_row[n]): the
-// graph graph_from_ids() makes of them, laid out on every thread. A node's
-// forward entries are its rows in order, and its backward entries come in
-// the order of the rows that end at it. Each task takes a run of heads (of
-// about as many rows as the others'): it counts the rows of its heads that
-// end at each node, so that the counts of the tasks before it say where its
-// backward entries start, then places its rows, writing its heads' forward
-// entries and the backward entries twinned with them. No two tasks write
-// one cell, and the graph is the same for any number of tasks.
-template <class Id, class RowId>
-BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
-                              const std::vector<std::uint64_t>& first_row, LabelList node_labels,
-                              LabelList relation_labels, const InterruptPoll& poll) {
-  const std::uint64_t nodes = node_labels.size();
-  const std::uint64_t edges = rows.size();
-  const unsigned tasks = sort_threads();
-  // Task t's heads: [first_head[t], first_head[t + 1]).
+// Where each of `tasks` tasks' heads begin, the heads of task t being
+// [first_head[t], first_head[t + 1]): runs of about equal rows.
+std::vector<std::uint64_t> heads_by_task(const std::vector<std::uint64_t>& first_row, std::uint64_t nodes,
+                                         std::uint64_t edges, unsigned tasks) {
   std::vector<std::uint64_t> first_head(tasks + 1, nodes);
   for (unsigned task = 1; task < tasks; ++task) {
     // The head whose rows hold the task's first share of them.
@@ -247,9 +234,19 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
     first_head[task] = after == first_row.begin() ? 0 : static_cast<std::uint64_t>(after - first_row.begin() - 1);
   }
   first_head[0] = 0;
-  // Per task, per node: the rows of its heads ending there; then, where its
-  // backward entries there start.
-  std::vector<std::vector<Id>> ending(tasks);
+  return first_head;
+}
+
+// Each node's backward entries (the rows that end at it); and in ending[t],
+// per node, where task t's backward entries there start, counted from the
+// rows of each task's heads on every task.
+template <class Id, class RowId>
+std::vector<Id> backward_entries(const std::vector<std::array<RowId, 2>>& rows,
+                                 const std::vector<std::uint64_t>& first_row,
+                                 const std::vector<std::uint64_t>& first_head, std::vector<std::vector<Id>>& ending,
+                                 const InterruptPoll& poll) {
+  const std::uint64_t nodes = first_row.size() - 1;
+  const auto tasks = static_cast<unsigned>(ending.size());
   run_tasks(
       tasks, tasks,
       [&](std::uint64_t task, const InterruptPoll&) {
@@ -270,6 +267,28 @@ BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
     }
     backward[n] = before;
   }
+  return backward;
+}
+
+// The graph of the sorted rows (those of head n from first_row[n]): the
+// graph graph_from_ids() makes of them, laid out on every thread. A node's
+// forward entries are its rows in order, and its backward entries come in
+// the order of the rows that end at it. Each task takes a run of heads (of
+// about as many rows as the others'): it counts the rows of its heads that
+// end at each node, so that the counts of the tasks before it say where its
+// backward entries start, then places its rows, writing its heads' forward
+// entries and the backward entries twinned with them. No two tasks write
+// one cell, and the graph is the same for any number of tasks.
+template <class Id, class RowId>
+BasicGraph<Id> lay_out_sorted(const std::vector<std::array<RowId, 2>>& rows,
+                              const std::vector<std::uint64_t>& first_row, LabelList node_labels,
+                              LabelList relation_labels, const InterruptPoll& poll) {
+  const std::uint64_t nodes = node_labels.size();
+  const std::uint64_t edges = rows.size();
+  const unsigned tasks = sort_threads();
+  const std::vector<std::uint64_t> first_head = heads_by_task(first_row, nodes, edges, tasks);
+  std::vector<std::vector<Id>> ending(tasks);
+  std::vector<Id> backward = backward_entries(rows, first_row, first_head, ending, poll);
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(nodes + 2 * edges);
   auto block_region = ArrayRegion<Id>::allocate(nodes);
   auto head_region = ArrayRegion<Id>::allocate(edges);

@@ -100,6 +100,41 @@ double stored_float(const char* at, char code, bool swapped) {
   return (half >> 15) != 0 ? -magnitude : magnitude;
 }
 
+// The `count` weights of a one-dimensional buffer of numbers of any type
+// (floats of 2, 4 or 8 bytes, integers of any width), into `out`.
+bool weights_from_buffer(const Py_buffer& view, const char* name, std::uint64_t count, std::vector<double>& out) {
+  const char* format = view.format ? view.format : "B";
+  bool swapped = false;
+  if (std::strchr("<>!=@", *format)) {
+    swapped = (*format == '>' || *format == '!') == (std::endian::native == std::endian::little);
+    ++format;
+  }
+  const bool is_float = format[1] == '\0' && std::strchr("efd", format[0]) && format[0] != '\0';
+  IntegerFormat integers;
+  if (!is_float && !integer_format_of(view, name, integers)) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "%s must hold numbers, not items of format '%s'", name,
+                 view.format ? view.format : "B");
+    return false;
+  }
+  out.resize(count);
+  const char* item = static_cast<const char*>(view.buf);
+  const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
+  for (std::uint64_t i = 0; i < count; ++i, item += stride) {
+    double value;
+    if (is_float) {
+      value = stored_float(item, format[0], swapped);
+    } else {
+      const StoredInteger stored = read_integer(item, integers);
+      value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
+                              : static_cast<double>(stored.bits);
+    }
+    if (!is_weight(value)) return refuse_weight(value, name, at(i));
+    out[i] = value;
+  }
+  return true;
+}
+
 // Weights given as an object with the buffer protocol (numbers of any
 // type, one dimension), one with __array__ (a torch tensor) or a sequence
 // of numbers, `count` of them (`what` says what they are one per), copied
@@ -132,36 +167,7 @@ bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, c
     }
     if (static_cast<std::uint64_t>(view.shape[0]) != count)
       return wrong_length(static_cast<std::uint64_t>(view.shape[0]));
-    const char* format = view.format ? view.format : "B";
-    bool swapped = false;
-    if (std::strchr("<>!=@", *format)) {
-      swapped = (*format == '>' || *format == '!') == (std::endian::native == std::endian::little);
-      ++format;
-    }
-    const bool is_float = format[1] == '\0' && std::strchr("efd", format[0]) && format[0] != '\0';
-    IntegerFormat integers;
-    if (!is_float && !integer_format_of(view, name, integers)) {
-      PyErr_Clear();
-      PyErr_Format(PyExc_TypeError, "%s must hold numbers, not items of format '%s'", name,
-                   view.format ? view.format : "B");
-      return false;
-    }
-    out.resize(count);
-    const char* item = static_cast<const char*>(view.buf);
-    const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
-    for (std::uint64_t i = 0; i < count; ++i, item += stride) {
-      double value;
-      if (is_float) {
-        value = stored_float(item, format[0], swapped);
-      } else {
-        const StoredInteger stored = read_integer(item, integers);
-        value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
-                                : static_cast<double>(stored.bits);
-      }
-      if (!is_weight(value)) return refuse_weight(value, name, at(i));
-      out[i] = value;
-    }
-    return true;
+    return weights_from_buffer(view, name, count, out);
   }
   // A sequence, not any iterable: a set's or a generator's order is no
   // order of the triples or nodes the weights belong to.

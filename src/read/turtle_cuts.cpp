@@ -1,6 +1,7 @@
 #include "read/turtle_cuts.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "core/utf8.hpp"
@@ -113,147 +114,183 @@ Cut cut_at(std::size_t at, bool in_graph = false, std::string_view subject = {},
 }
 
 // last_statement_end() over valid UTF-8, with what the cut resumes (its
-// views into `text` or `resumed`, where the text begins).
-Cut statement_end_in(std::string_view text, bool trig, const TurtleResume& resumed, TurtleContext& context) {
-  bool in_graph = trig && resumed.in_graph;
-  std::size_t depth = in_graph ? 1 : 0;  // brackets open, a TriG graph's braces among them
-  StatementScan statement;
-  if (!resumed.subject.empty()) statement.resume(resumed);
-  Cut cut;
+// views into the text or the context resumed, where the text begins): a
+// scan token by token, each kind stepped over by a member of its own. A
+// member returns a cut where the scan ends there: where the text may go on
+// past its end (the last cut so far), or where the parser stops first (the
+// text's end).
+class StatementEnds {
+ public:
+  StatementEnds(std::string_view text, bool trig, const TurtleResume& resumed, TurtleContext& context)
+      : text_(text), trig_(trig), context_(context), in_graph_(trig && resumed.in_graph), depth_(in_graph_ ? 1 : 0) {
+    if (!resumed.subject.empty()) statement_.resume(resumed);
+  }
+
+  Cut scan() {
+    while (i_ < text_.size()) {
+      const auto c = static_cast<unsigned char>(text_[i_]);
+      const bool after_string = after_string_;
+      after_string_ = false;
+      std::optional<Cut> end;
+      switch (c) {
+        case '#': i_ = offset_of(turtle::comment_end(at(i_), at(text_.size()))); break;
+        case '<': end = iri(); break;
+        case '"':
+        case '\'': end = string(); break;
+        case '{':
+        case '[':
+        case '(': open(c); break;
+        case ']':
+        case ')':
+        case '}': close(c); break;
+        case '.': dot(); break;
+        case ';':
+        case ',': separator(c); break;
+        case '\\': i_ += 2; break;
+        default: end = word(c, after_string);
+      }
+      if (end) return *end;
+    }
+    return cut_;
+  }
+
+ private:
   // The level of the statement's own terms: outside brackets but a graph's.
-  const auto at_statement_level = [&] { return depth == (in_graph ? 1 : 0); };
-  bool after_string = false;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool was_after_string = after_string;
-    after_string = false;
-    switch (c) {
-      case '#':
-        i = static_cast<std::size_t>(turtle::comment_end(text.data() + i, text.data() + text.size()) - text.data());
-        break;
-      case '<': {
-        std::size_t end = i + 1;
-        while (end < text.size() && text[end] != '>' && text[end] != '\n' && text[end] != ' ') ++end;
-        if (end == text.size()) return cut;                // the IRI goes on past the text
-        if (text[end] != '>') return cut_at(text.size());  // no IRI: the parser stops at it or before
-        if (at_statement_level()) statement.term(text.substr(i, end + 1 - i));
-        i = end + 1;
-        break;
-      }
-      case '"':
-      case '\'': {
-        if (at_statement_level()) statement.term({});
-        const StringEnd end = string_end(text, i);
-        // One that ends the text may go on past it (or be the '""' that
-        // starts a '"""'): it waits for more.
-        if (end.at == text.size()) return cut;
-        if (!end.closed) return cut_at(text.size());  // a short string's line end: a problem
-        i = end.at;
-        after_string = true;
-        break;
-      }
-      case '{':
-        if (trig && depth == 0) {
-          in_graph = true;
-          statement.start();
-        }
-        ++depth;
-        ++i;
-        break;
-      case '[':
-      case '(':
-        if (at_statement_level()) statement.term({});
-        ++depth;
-        ++i;
-        break;
-      case ']':
-      case ')':
-      case '}':
-        if (depth > 0) --depth;
-        ++i;
-        if (c == '}' && trig && depth == 0) {
-          in_graph = false;
-          statement.start();
-          cut = cut_at(i);
-        }
-        break;
-      case '.':
-        ++i;
-        // Not a decimal's point (".5"); a name's inner dots are skipped with
-        // it. A '.' that ends the text may be either, once more is read.
-        if (at_statement_level() && i < text.size() && !(text[i] >= '0' && text[i] <= '9')) {
-          statement.start();
-          cut = cut_at(i, in_graph);
-        }
-        break;
-      case ';':
-      case ',':
-        ++i;
-        if (!at_statement_level()) break;
-        if (c == ';' ? statement.semicolon() : statement.comma()) {
-          cut = cut_at(i, in_graph, statement.subject(), c == ',' ? statement.predicate() : std::string_view());
-        }
-        break;
-      case '\\': i += 2; break;
-      default: {
-        if (!is_word_byte(c) && c != '@') {
-          ++i;
-          break;
-        }
-        const std::size_t start = i;
-        ++i;
-        // "@prefix" and "@base" (and language tags) are letters only.
-        while (c == '@' && i < text.size() && ((text[i] | 0x20) >= 'a' && (text[i] | 0x20) <= 'z')) ++i;
-        while (c != '@' && i < text.size()) {
-          const auto b = static_cast<unsigned char>(text[i]);
-          if (is_word_byte(b)) {
-            ++i;
-          } else if (b == '\\') {
-            i += 2;
-          } else if (b == '.' && i + 1 < text.size() &&
-                     (is_word_byte(static_cast<unsigned char>(text[i + 1])) || text[i + 1] == '.' ||
-                      text[i + 1] == '\\')) {
-            // An inner '.': a name goes on after it with a character, a
-            // '.' or an escape ("ex:a.\-b").
-            ++i;
-          } else {
-            break;
-          }
-        }
-        i = std::min(i, text.size());
-        const std::string_view word = text.substr(start, i - start);
-        if (c != '@' && at_statement_level()) statement.term(word);
-        if (depth != 0 || (c == '@' && was_after_string)) break;  // a language tag
-        // "@prefix" and "@base" as written; SPARQL's PREFIX and BASE in any
-        // case, as the parser matches them.
-        const bool at_form = c == '@';
-        const char* const text_end = text.data() + text.size();
-        const bool prefix = at_form ? word == "@prefix" : turtle::at_keyword(text.data() + start, text_end, "prefix");
-        const bool base = at_form ? word == "@base" : turtle::at_keyword(text.data() + start, text_end, "base");
-        if (!prefix && !base) break;
-        if (!at_form) i = start + (prefix ? 6 : 4);  // the directive goes on after its keyword
-        // A directive is a statement of its own: the context changes where it ends.
-        TurtleContext changed = context;
-        const DirectiveEnd end = apply_directive(text, i, prefix, changed);
-        // A directive that fails where more text could still make it one
-        // (in its last token: "@prefix e..." before "g:") waits for more;
-        // one that fails before a blank is where the parser stops, or before.
-        if (!end.applied) {
-          return text.find_first_of(" \t\r\n", end.at) == std::string_view::npos ? cut : cut_at(text.size());
-        }
-        const std::size_t after = at_form ? after_directive_dot(text, end.at) : end.at;
-        if (after == 0 || after == text.size()) return cut;  // its end (or the name after it) not yet read
-        context = std::move(changed);
-        statement.start();
-        cut = cut_at(after);
-        i = after;
+  bool at_statement_level() const { return depth_ == (in_graph_ ? 1 : 0); }
+  const char* at(std::size_t offset) const { return text_.data() + offset; }
+  std::size_t offset_of(const char* p) const { return static_cast<std::size_t>(p - text_.data()); }
+
+  std::optional<Cut> iri() {
+    std::size_t end = i_ + 1;
+    while (end < text_.size() && text_[end] != '>' && text_[end] != '\n' && text_[end] != ' ') ++end;
+    if (end == text_.size()) return cut_;                // the IRI goes on past the text
+    if (text_[end] != '>') return cut_at(text_.size());  // no IRI: the parser stops at it or before
+    if (at_statement_level()) statement_.term(text_.substr(i_, end + 1 - i_));
+    i_ = end + 1;
+    return std::nullopt;
+  }
+
+  std::optional<Cut> string() {
+    if (at_statement_level()) statement_.term({});
+    const StringEnd end = string_end(text_, i_);
+    // One that ends the text may go on past it (or be the '""' that starts
+    // a '"""'): it waits for more.
+    if (end.at == text_.size()) return cut_;
+    if (!end.closed) return cut_at(text_.size());  // a short string's line end: a problem
+    i_ = end.at;
+    after_string_ = true;
+    return std::nullopt;
+  }
+
+  void open(unsigned char c) {
+    if (c == '{' && trig_ && depth_ == 0) {
+      in_graph_ = true;
+      statement_.start();
+    } else if (c != '{' && at_statement_level()) {
+      statement_.term({});
+    }
+    ++depth_;
+    ++i_;
+  }
+
+  void close(unsigned char c) {
+    if (depth_ > 0) --depth_;
+    ++i_;
+    if (c == '}' && trig_ && depth_ == 0) {
+      in_graph_ = false;
+      statement_.start();
+      cut_ = cut_at(i_);
+    }
+  }
+
+  void dot() {
+    ++i_;
+    // Not a decimal's point (".5"); a name's inner dots are skipped with
+    // it. A '.' that ends the text may be either, once more is read.
+    if (at_statement_level() && i_ < text_.size() && !(text_[i_] >= '0' && text_[i_] <= '9')) {
+      statement_.start();
+      cut_ = cut_at(i_, in_graph_);
+    }
+  }
+
+  void separator(unsigned char c) {
+    ++i_;
+    if (!at_statement_level()) return;
+    if (c == ';' ? statement_.semicolon() : statement_.comma()) {
+      cut_ = cut_at(i_, in_graph_, statement_.subject(), c == ',' ? statement_.predicate() : std::string_view());
+    }
+  }
+
+  // A word: a name, a keyword, "@prefix" or "@base", a language tag.
+  std::optional<Cut> word(unsigned char c, bool after_string) {
+    if (!is_word_byte(c) && c != '@') {
+      ++i_;
+      return std::nullopt;
+    }
+    const std::size_t start = i_;
+    ++i_;
+    // "@prefix" and "@base" (and language tags) are letters only.
+    while (c == '@' && i_ < text_.size() && ((text_[i_] | 0x20) >= 'a' && (text_[i_] | 0x20) <= 'z')) ++i_;
+    while (c != '@' && i_ < text_.size()) {
+      const auto b = static_cast<unsigned char>(text_[i_]);
+      if (is_word_byte(b)) {
+        ++i_;
+      } else if (b == '\\') {
+        i_ += 2;
+      } else if (b == '.' && i_ + 1 < text_.size() &&
+                 (is_word_byte(static_cast<unsigned char>(text_[i_ + 1])) || text_[i_ + 1] == '.' ||
+                  text_[i_ + 1] == '\\')) {
+        // An inner '.': a name goes on after it with a character, a '.' or
+        // an escape ("ex:a.\-b").
+        ++i_;
+      } else {
         break;
       }
     }
+    i_ = std::min(i_, text_.size());
+    const std::string_view word = text_.substr(start, i_ - start);
+    if (c != '@' && at_statement_level()) statement_.term(word);
+    if (depth_ != 0 || (c == '@' && after_string)) return std::nullopt;  // a language tag
+    return directive(start, word);
   }
-  return cut;
-}
+
+  // Where the word at `start` is a directive's keyword, the directive: a
+  // statement of its own, after which the context changes. "@prefix" and
+  // "@base" as written; SPARQL's PREFIX and BASE in any case, as the parser
+  // matches them.
+  std::optional<Cut> directive(std::size_t start, std::string_view word) {
+    const bool at_form = word.front() == '@';
+    const bool prefix = at_form ? word == "@prefix" : turtle::at_keyword(at(start), at(text_.size()), "prefix");
+    const bool base = at_form ? word == "@base" : turtle::at_keyword(at(start), at(text_.size()), "base");
+    if (!prefix && !base) return std::nullopt;
+    if (!at_form) i_ = start + (prefix ? 6 : 4);  // the directive goes on after its keyword
+    TurtleContext changed = context_;
+    const DirectiveEnd end = apply_directive(text_, i_, prefix, changed);
+    // A directive that fails where more text could still make it one (in
+    // its last token: "@prefix e..." before "g:") waits for more; one that
+    // fails before a blank is where the parser stops, or before.
+    if (!end.applied) {
+      return text_.find_first_of(" \t\r\n", end.at) == std::string_view::npos ? cut_ : cut_at(text_.size());
+    }
+    const std::size_t after = at_form ? after_directive_dot(text_, end.at) : end.at;
+    if (after == 0 || after == text_.size()) return cut_;  // its end (or the name after it) not yet read
+    context_ = std::move(changed);
+    statement_.start();
+    cut_ = cut_at(after);
+    i_ = after;
+    return std::nullopt;
+  }
+
+  const std::string_view text_;
+  const bool trig_;
+  TurtleContext& context_;
+  bool in_graph_;
+  std::size_t depth_;  // brackets open, a TriG graph's braces among them
+  StatementScan statement_;
+  Cut cut_;
+  std::size_t i_ = 0;
+  bool after_string_ = false;  // the last token was a string: an '@' after it starts a language tag
+};
 
 }  // namespace
 
@@ -267,7 +304,7 @@ std::size_t last_statement_end(std::string_view whole, bool trig, TurtleContext&
   const bool bad_bytes = whole.size() - valid > 3;
   const std::string_view text = whole.substr(0, valid);
   const TurtleResume resumed = context.resume;  // a directive in the text replaces `context`
-  const Cut cut = statement_end_in(text, trig, resumed, context);
+  const Cut cut = StatementEnds(text, trig, resumed, context).scan();
   context.resume = TurtleResume{cut.in_graph, std::string(cut.subject), std::string(cut.predicate)};
   return cut.at == 0 && bad_bytes ? whole.size() : cut.at;
 }

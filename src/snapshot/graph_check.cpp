@@ -192,20 +192,17 @@ bool forward_twins_match(const GraphShape& shape, const Cell<Id>* cells, const s
   return true;
 }
 
-}  // namespace
-
+// The first pass: each node's block, its header naming the node and ending
+// where the next node's begins (the last at the last cell), each edge held
+// once in each direction kept. Marks in `block_starts` the cell of each
+// header.
 template <class Id>
-void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& shape, const InterruptPoll& poll,
-                  TwinCheck twins) {
+void check_node_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& shape, std::uint64_t cell_count,
+                       std::vector<std::uint64_t>& block_starts, const InterruptPoll& poll) {
   const std::uint64_t nodes = shape.node_count;
-  const std::uint64_t cell_count = nodes + (shape.direction == Direction::kBoth ? 2 : 1) * shape.edge_count;
   if (nodes > 0 && blocks[0] != 0) throw SnapshotError("node 0's block is not at the first cell");
-  std::vector<std::uint64_t> block_starts((cell_count + 63) / 64, 0);
-  const bool from_forward_entries = shape.direction == Direction::kBoth && twins == TwinCheck::kForwardEntries;
   std::atomic<std::uint64_t> forward_total{0};
   std::atomic<std::uint64_t> backward_total{0};
-  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;  // of for_node_ranges
-  // Each block ends where the next node's begins (the last at the last cell).
   for_node_ranges(nodes, poll, [&](std::uint64_t first_node, std::uint64_t end_node) {
     std::uint64_t forward = 0;
     std::uint64_t backward = 0;
@@ -238,6 +235,19 @@ void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& sha
       backward_total != (shape.direction == Direction::kForward ? 0 : shape.edge_count)) {
     throw SnapshotError("the node blocks do not hold each edge once in each direction");
   }
+}
+
+}  // namespace
+
+template <class Id>
+void check_blocks(const Cell<Id>* cells, const Id* blocks, const GraphShape& shape, const InterruptPoll& poll,
+                  TwinCheck twins) {
+  const std::uint64_t nodes = shape.node_count;
+  const std::uint64_t cell_count = nodes + (shape.direction == Direction::kBoth ? 2 : 1) * shape.edge_count;
+  std::vector<std::uint64_t> block_starts((cell_count + 63) / 64, 0);
+  check_node_blocks(cells, blocks, shape, cell_count, block_starts, poll);
+  const bool from_forward_entries = shape.direction == Direction::kBoth && twins == TwinCheck::kForwardEntries;
+  const std::uint64_t tasks = (nodes + kNodesPerTask - 1) / kNodesPerTask;  // of for_node_ranges
   std::vector<std::uint64_t> relations_used((shape.relation_count + 63) / 64, 0);
   // Then every edge cell, in cell order: the far ends' headers and twins are
   // read at random, so each is asked for some cells ahead, and the reads
