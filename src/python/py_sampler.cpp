@@ -192,14 +192,20 @@ PyObject* draw_numbered(SamplerState& state, NumberedRequest& numbered, std::uin
   return with_item_type(state.kg, edges, draw);
 }
 
+// Parses the arguments of a walks-by-number method whose parameters are
+// `Given` into `request`, for the sampler `object`; false with the
+// exception set.
+template <class Given>
+bool parse_numbered(const char* fname, PyObject* object, PyObject* args, PyObject* kwargs, NumberedRequest& request) {
+  Given given;
+  return given.parse(fname, args, kwargs) &&
+         convert_numbered_request(given.first(), given.stop(), numbered_options(given),
+                                  state_of(object).kg.node_count(), request);
+}
+
 PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  parameters::WalkIds given;
-  if (!given.parse(kWalkIdsName, args, kwargs) ||
-      !convert_numbered_request(given.first(), given.stop(), numbered_options(given), state_of(object).kg.node_count(),
-                                request)) {
-    return nullptr;
-  }
+  if (!parse_numbered<parameters::WalkIds>(kWalkIdsName, object, args, kwargs, request)) return nullptr;
   return draw_numbered(state_of(object), request, 0, [](auto&& walks) -> PyObject* {
     PyRef ids(new_id_array(std::move(walks.tokens)));
     if (!ids) return nullptr;
@@ -211,12 +217,7 @@ PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwarg
 
 PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
   NumberedRequest request;
-  parameters::Walks given;
-  if (!given.parse(kWalksName, args, kwargs) ||
-      !convert_numbered_request(given.first(), given.stop(), numbered_options(given), state_of(object).kg.node_count(),
-                                request)) {
-    return nullptr;
-  }
+  if (!parse_numbered<parameters::Walks>(kWalksName, object, args, kwargs, request)) return nullptr;
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;

@@ -16,53 +16,23 @@
 #include "core/errors.hpp"
 #include "core/parallel.hpp"
 #include "core/utf8.hpp"
-#include "read/ntriples.hpp"
+#include "read/piece_parsing.hpp"
 #include "read/pieces.hpp"
-#include "read/tsv.hpp"
-#include "read/turtle.hpp"
 
 namespace vantrel {
 
 namespace {
 
-// What parsing tab-separated lines found besides their triples.
-struct TsvParsed {
-  bool invalid_utf8 = false;
-  std::optional<ShortLineError> short_line;  // line numbered within the piece
-};
-
-// What parsing RDF made of a piece besides its triples: the canonical
-// labels the triples view, or the first problem.
-struct RdfParsed {
-  std::string labels;
-  std::vector<StatementLabels> statements;
-  std::optional<RdfSyntaxProblem> syntax;  // line numbered within the piece
-};
-
-// A piece of the input and what parsing made of it.
-struct Chunk : Piece {
+// A piece of the input, what parsing made of it, and where it stands in
+// the pipeline.
+struct Chunk : ParsedPiece {
   enum class State { kFree, kBusy, kRead, kParsed, kInterned };
   State state = State::kFree;
-  std::exception_ptr failure;  // the source's, in place of the rest of the input
+  std::exception_ptr failure;      // the source's, in place of the rest of the input
+  std::vector<std::uint64_t> ids;  // the triples' ids, three each, once interned
+  bool grown = false;              // the piece outgrew the usual size
 
-  std::vector<HashedTriple> triples;  // views into `text` or the RDF labels
-  std::vector<std::uint64_t> ids;     // the triples' ids, three each, once interned
-  bool grown = false;                 // the piece outgrew the usual size
-  std::uint64_t lines = 0;
-  std::variant<TsvParsed, RdfParsed> parsed;  // the format's own
-
-  explicit Chunk(Grammar grammar) {
-    if (grammar != Grammar::kTabSeparated) parsed.emplace<RdfParsed>();
-  }
-
-  // Gives back what parsing the piece took, once its triples are interned
-  // (all but `ids`).
-  void release_parsed() {
-    text.reset();
-    capacity = 0;
-    std::vector<HashedTriple>().swap(triples);
-    if (RdfParsed* rdf = std::get_if<RdfParsed>(&parsed)) *rdf = RdfParsed{};
-  }
+  explicit Chunk(Grammar grammar) : ParsedPiece(grammar) {}
 };
 
 // `count` chunks for pieces of a format of `grammar`.
@@ -76,84 +46,6 @@ std::vector<Chunk> chunks_of(Grammar grammar, std::size_t count) {
 // The size of the pieces a reading takes: the format's, unless asked.
 std::size_t piece_bytes_for(const GraphReadOptions& options) {
   return options.chunk_bytes != 0 ? options.chunk_bytes : format_info(options.format).piece_bytes;
-}
-
-void add_hashes(HashedTriple& triple) {
-  triple.head_hash = hash_label(triple.head);
-  triple.relation_hash = hash_label(triple.relation);
-  triple.tail_hash = hash_label(triple.tail);
-}
-
-void parse_tsv(Chunk& chunk) {
-  TsvParsed& tsv = std::get<TsvParsed>(chunk.parsed);
-  chunk.triples.clear();
-  tsv.short_line.reset();
-  tsv.invalid_utf8 = !is_valid_utf8(chunk.view());
-  if (tsv.invalid_utf8) return;
-  TripleCursor cursor(chunk.view(), TripleOrder::HRT);
-  TripleCursor::Fields fields;
-  try {
-    while (cursor.next(fields)) {
-      HashedTriple& triple = chunk.triples.emplace_back();
-      triple.head = fields.head;
-      triple.relation = fields.relation;
-      triple.tail = fields.tail;
-      add_hashes(triple);
-    }
-  } catch (const ShortLineError& error) {
-    tsv.short_line.emplace(error);
-  }
-  chunk.lines = chunk.triples.size();
-}
-
-// The RDF parsers, one of which a reading uses.
-struct RdfParsers {
-  RdfLineParser lines;
-  TurtleParser statements;
-  bool turtle;
-};
-
-void parse_rdf(Chunk& chunk, const RdfParsers& parsers) {
-  RdfParsed& rdf = std::get<RdfParsed>(chunk.parsed);
-  chunk.triples.clear();
-  rdf.labels.clear();
-  rdf.statements.clear();
-  rdf.syntax.reset();
-  std::string_view text = chunk.view();
-  const std::size_t valid = valid_utf8_prefix(text);
-  std::size_t line_start = valid;
-  if (valid < text.size()) {
-    // Parse what comes before the bad bytes: a problem there comes first.
-    // Lines are parsed whole; Turtle's statements run over lines, and are
-    // parsed up to the bad bytes, a problem found where the text stops
-    // being that it stops.
-    while (line_start > 0 && text[line_start - 1] != '\n' && text[line_start - 1] != '\r') --line_start;
-    text = text.substr(0, parsers.turtle ? valid : line_start);
-  }
-  // A text cut short at bad bytes ends where they begin, not at the cut.
-  const bool ends_inside = chunk.ends_inside && valid == chunk.size;
-  rdf.syntax = parsers.turtle ? parsers.statements.parse(text, chunk.offset, *chunk.context, ends_inside, rdf.labels,
-                                                         rdf.statements, chunk.lines)
-                              : parsers.lines.parse(text, rdf.labels, rdf.statements, chunk.lines);
-  if (valid < chunk.size && (!rdf.syntax || (parsers.turtle && rdf.syntax->offset >= valid))) {
-    std::uint64_t bad_line = 1;
-    for (std::size_t i = 0; i < line_start; ++i) {
-      const char c = chunk.text[i];
-      bad_line += c == '\n' || (c == '\r' && chunk.text[i + 1] != '\n');
-    }
-    rdf.syntax = RdfSyntaxProblem{bad_line, "bytes that are not UTF-8"};
-  }
-  if (rdf.syntax) return;
-  chunk.triples.resize(rdf.statements.size());
-  const char* labels = rdf.labels.data();
-  for (std::size_t i = 0; i < rdf.statements.size(); ++i) {
-    const StatementLabels& s = rdf.statements[i];
-    HashedTriple& triple = chunk.triples[i];
-    triple.head = {labels + s.begin, s.subject_size};
-    triple.relation = {labels + s.begin + s.subject_size, s.predicate_size};
-    triple.tail = {labels + s.begin + s.subject_size + s.predicate_size, s.object_size};
-    add_hashes(triple);
-  }
 }
 
 using Builder = std::variant<GraphBuilder<std::uint32_t>, GraphBuilder<std::uint64_t>>;
