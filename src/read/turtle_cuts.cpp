@@ -1,7 +1,6 @@
 #include "read/turtle_cuts.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 
 #include "core/utf8.hpp"
@@ -116,9 +115,9 @@ Cut cut_at(std::size_t at, bool in_graph = false, std::string_view subject = {},
 // last_statement_end() over valid UTF-8, with what the cut resumes (its
 // views into the text or the context resumed, where the text begins): a
 // scan token by token, each kind stepped over by a member of its own. A
-// member returns a cut where the scan ends there: where the text may go on
-// past its end (the last cut so far), or where the parser stops first (the
-// text's end).
+// member returns true where the scan ends there, with the last cut so far
+// (where the text may go on past its end) or the text's end (where the
+// parser stops first).
 class StatementEnds {
  public:
   StatementEnds(std::string_view text, bool trig, const TurtleResume& resumed, TurtleContext& context)
@@ -131,7 +130,7 @@ class StatementEnds {
       const auto c = static_cast<unsigned char>(text_[i_]);
       const bool after_string = after_string_;
       after_string_ = false;
-      std::optional<Cut> end;
+      bool end = false;
       switch (c) {
         case '#': i_ = offset_of(turtle::comment_end(at(i_), at(text_.size()))); break;
         case '<': end = iri(); break;
@@ -149,37 +148,44 @@ class StatementEnds {
         case '\\': i_ += 2; break;
         default: end = word(c, after_string);
       }
-      if (end) return *end;
+      if (end) return cut_;
     }
     return cut_;
   }
 
  private:
+  // Ends the scan with the whole text as its cut: the parser stops at a
+  // problem there, or before.
+  bool stop_at(std::size_t at) {
+    cut_ = cut_at(at);
+    return true;
+  }
+
   // The level of the statement's own terms: outside brackets but a graph's.
   bool at_statement_level() const { return depth_ == (in_graph_ ? 1 : 0); }
   const char* at(std::size_t offset) const { return text_.data() + offset; }
   std::size_t offset_of(const char* p) const { return static_cast<std::size_t>(p - text_.data()); }
 
-  std::optional<Cut> iri() {
+  bool iri() {
     std::size_t end = i_ + 1;
     while (end < text_.size() && text_[end] != '>' && text_[end] != '\n' && text_[end] != ' ') ++end;
-    if (end == text_.size()) return cut_;                // the IRI goes on past the text
-    if (text_[end] != '>') return cut_at(text_.size());  // no IRI: the parser stops at it or before
+    if (end == text_.size()) return true;                 // the IRI goes on past the text
+    if (text_[end] != '>') return stop_at(text_.size());  // no IRI: the parser stops at it or before
     if (at_statement_level()) statement_.term(text_.substr(i_, end + 1 - i_));
     i_ = end + 1;
-    return std::nullopt;
+    return false;
   }
 
-  std::optional<Cut> string() {
+  bool string() {
     if (at_statement_level()) statement_.term({});
     const StringEnd end = string_end(text_, i_);
     // One that ends the text may go on past it (or be the '""' that starts
     // a '"""'): it waits for more.
-    if (end.at == text_.size()) return cut_;
-    if (!end.closed) return cut_at(text_.size());  // a short string's line end: a problem
+    if (end.at == text_.size()) return true;
+    if (!end.closed) return stop_at(text_.size());  // a short string's line end: a problem
     i_ = end.at;
     after_string_ = true;
-    return std::nullopt;
+    return false;
   }
 
   void open(unsigned char c) {
@@ -222,10 +228,10 @@ class StatementEnds {
   }
 
   // A word: a name, a keyword, "@prefix" or "@base", a language tag.
-  std::optional<Cut> word(unsigned char c, bool after_string) {
+  bool word(unsigned char c, bool after_string) {
     if (!is_word_byte(c) && c != '@') {
       ++i_;
-      return std::nullopt;
+      return false;
     }
     const std::size_t start = i_;
     ++i_;
@@ -250,7 +256,7 @@ class StatementEnds {
     i_ = std::min(i_, text_.size());
     const std::string_view word = text_.substr(start, i_ - start);
     if (c != '@' && at_statement_level()) statement_.term(word);
-    if (depth_ != 0 || (c == '@' && after_string)) return std::nullopt;  // a language tag
+    if (depth_ != 0 || (c == '@' && after_string)) return false;  // a language tag
     return directive(start, word);
   }
 
@@ -258,11 +264,14 @@ class StatementEnds {
   // statement of its own, after which the context changes. "@prefix" and
   // "@base" as written; SPARQL's PREFIX and BASE in any case, as the parser
   // matches them.
-  std::optional<Cut> directive(std::size_t start, std::string_view word) {
+  bool directive(std::size_t start, std::string_view word) {
     const bool at_form = word.front() == '@';
+    // Most words are names: only one that starts as a keyword is asked.
+    const char first = static_cast<char>(word.front() | 0x20);
+    if (!at_form && first != 'p' && first != 'b') return false;
     const bool prefix = at_form ? word == "@prefix" : turtle::at_keyword(at(start), at(text_.size()), "prefix");
     const bool base = at_form ? word == "@base" : turtle::at_keyword(at(start), at(text_.size()), "base");
-    if (!prefix && !base) return std::nullopt;
+    if (!prefix && !base) return false;
     if (!at_form) i_ = start + (prefix ? 6 : 4);  // the directive goes on after its keyword
     TurtleContext changed = context_;
     const DirectiveEnd end = apply_directive(text_, i_, prefix, changed);
@@ -270,15 +279,15 @@ class StatementEnds {
     // its last token: "@prefix e..." before "g:") waits for more; one that
     // fails before a blank is where the parser stops, or before.
     if (!end.applied) {
-      return text_.find_first_of(" \t\r\n", end.at) == std::string_view::npos ? cut_ : cut_at(text_.size());
+      return text_.find_first_of(" \t\r\n", end.at) == std::string_view::npos || stop_at(text_.size());
     }
     const std::size_t after = at_form ? after_directive_dot(text_, end.at) : end.at;
-    if (after == 0 || after == text_.size()) return cut_;  // its end (or the name after it) not yet read
+    if (after == 0 || after == text_.size()) return true;  // its end (or the name after it) not yet read
     context_ = std::move(changed);
     statement_.start();
     cut_ = cut_at(after);
     i_ = after;
-    return std::nullopt;
+    return false;
   }
 
   const std::string_view text_;

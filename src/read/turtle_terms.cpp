@@ -7,11 +7,6 @@ namespace vantrel::turtle {
 using rdf::expected;
 using rdf::Problem;
 
-bool is_name_byte(unsigned char b) {
-  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-' ||
-         b >= 0x80;
-}
-
 bool at_keyword(const char* at, const char* end, std::string_view keyword) {
   if (end - at < static_cast<std::ptrdiff_t>(keyword.size())) return false;
   for (std::size_t i = 0; i < keyword.size(); ++i) {
@@ -32,25 +27,6 @@ std::uint64_t TermReader::line_of_next() const {
     if (*p == '\n' || (*p == '\r' && (p + 1 == text_end || p[1] != '\n'))) ++line;
   }
   return line;
-}
-
-const char* comment_end(const char* at, const char* end) {
-  while (at < end && *at != '\n' && *at != '\r') ++at;
-  return at;
-}
-
-const char* after_blanks(const char* at, const char* end) {
-  while (at < end) {
-    const char c = *at;
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      ++at;
-    } else if (c == '#') {
-      at = comment_end(at, end);
-    } else {
-      break;
-    }
-  }
-  return at;
 }
 
 void TermReader::skip_blank() { next = after_blanks(next, text_end); }

@@ -22,8 +22,12 @@ inline constexpr std::string_view kRdf = "http://www.w3.org/1999/02/22-rdf-synta
 inline constexpr std::string_view kXsd = "http://www.w3.org/2001/XMLSchema#";
 
 // Whether `b` may be part of a prefixed name (ASCII letters, digits, '_',
-// '-', and every byte of a multi-byte character).
-bool is_name_byte(unsigned char b);
+// '-', and every byte of a multi-byte character); inline, as the scan for
+// cuts asks it of every byte of a name.
+inline bool is_name_byte(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-' ||
+         b >= 0x80;
+}
 
 // Whether the letters at `at` are `keyword` in any case, not followed by
 // what would make them the start of a prefixed name.
@@ -35,11 +39,26 @@ inline bool is_word_byte(unsigned char b) { return is_name_byte(b) || b == ':' |
 
 // Where the comment that starts at `at` (its '#') ends: at a line feed or
 // a lone carriage return, or at `end`.
-const char* comment_end(const char* at, const char* end);
+inline const char* comment_end(const char* at, const char* end) {
+  while (at < end && *at != '\n' && *at != '\r') ++at;
+  return at;
+}
 
 // The first byte from `at` that is neither a blank (space, tab, line end)
 // nor in a comment; `end` where there is none.
-const char* after_blanks(const char* at, const char* end);
+inline const char* after_blanks(const char* at, const char* end) {
+  while (at < end) {
+    const char c = *at;
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      ++at;
+    } else if (c == '#') {
+      at = comment_end(at, end);
+    } else {
+      break;
+    }
+  }
+  return at;
+}
 
 // A cursor over one text that reads Turtle's terms; the statement grammar
 // is built on it. Failures are rdf::Problem, at `next`.

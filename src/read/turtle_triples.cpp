@@ -81,7 +81,7 @@ void TurtleReader::object_list(const std::string& subject, const std::string& pr
   }
 }
 
-bool TurtleReader::read_object(std::string& term) {
+inline bool TurtleReader::read_object(std::string& term) {
   if (next >= text_end) expected("an object", next, text_end);
   const char c = *next;
   if (c == '<') {
@@ -110,8 +110,8 @@ bool TurtleReader::read_object(std::string& term) {
   return false;
 }
 
-void TurtleReader::stated(const std::string& subject, const std::string& predicate, const std::string& object,
-                          bool literal) {
+inline void TurtleReader::stated(const std::string& subject, const std::string& predicate, const std::string& object,
+                                 bool literal) {
   if (literal && drop_literals_) return;
   constexpr std::size_t kLongest = std::numeric_limits<std::uint32_t>::max();
   if (subject.size() > kLongest || predicate.size() > kLongest || object.size() > kLongest) {
