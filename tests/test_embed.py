@@ -54,6 +54,11 @@ def test_vectors_by_node_id_with_zeros_for_nodes_in_no_walk(tmp_path):
     result = embed_cli(*common, "--out", "v.txt", cwd=tmp_path)
     text = (tmp_path / "v.txt").read_text()
     assert text.splitlines()[0] == "5 8" and "\nlone%20node " in text
+    # gensim compresses by the name's suffix: the file written under a temporary name is compressed too.
+    assert embed_cli(*common, "--out", "v.txt.gz", cwd=tmp_path).returncode == 0
+    import gzip
+
+    assert gzip.decompress((tmp_path / "v.txt.gz").read_bytes()).decode() == text
 
 
 def test_without_gensim_and_with_bad_arguments_one_line_each(tmp_path):

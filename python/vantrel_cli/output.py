@@ -1,8 +1,8 @@
 """The files the commands write, each as a shell redirection or cp would write it, whole or not at all.
 
 - A symbolic link is followed: the file it leads to is replaced, and the link stays.
-- A regular file, or a name that is nothing yet, is written under a temporary name beside it and renamed over
-  it once complete: a file replaced keeps its mode (without set-id bits), and its owner and group where this
+- A regular file, or a name that is nothing yet, is written under a temporary name beside it (".XXXXXXXX.NAME",
+  ending as the name does) and renamed over it once complete: a file replaced keeps its mode (without set-id bits), and its owner and group where this
   process may give them; a new file is made as the umask says (0666 less the umask).
 - /dev/fd/N (and /dev/stdout, /proc/self/fd/N) is written through a duplicate of descriptor N, at its position.
 - A FIFO or a device is written straight into (opening a FIFO waits for its reader), a Unix socket connected to.
@@ -15,6 +15,7 @@ an output that is a file they read.
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import socket
 import stat
@@ -62,7 +63,7 @@ class Output:
         for _ in range(MOST_LINKS + 1):
             descriptor = named_descriptor(at)
             if descriptor is not None:
-                self.file: BinaryIO = open(os.dup(descriptor), "wb", buffering=0)  # noqa: SIM115
+                self.file: BinaryIO = open(os.dup(descriptor), "wb", buffering=0)
                 return
             try:
                 status = os.lstat(at)
@@ -77,16 +78,16 @@ class Output:
                 except BaseException:
                     connection.close()
                     raise
-                self.file = open(connection.detach(), "wb", buffering=0)  # noqa: SIM115
+                self.file = open(connection.detach(), "wb", buffering=0)
                 return
             if not stat.S_ISLNK(status.st_mode):
                 # A FIFO's or a device's own node, written straight into.
-                self.file = open(os.open(at, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC), "wb", buffering=0)  # noqa: SIM115
+                self.file = open(os.open(at, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC), "wb", buffering=0)
                 return
             target = os.readlink(at)
             at = target if target.startswith("/") else os.path.join(os.path.dirname(at), target)
         else:
-            raise OSError(40, os.strerror(40), path)  # ELOOP
+            raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
         self.replaced = at
         self.file = self._temporary_beside(at)
 
@@ -97,9 +98,9 @@ class Output:
 
     def _temporary_beside(self, path: str) -> BinaryIO:
         directory, name = os.path.split(path)
-        # A name near the longest allowed is cut short; the random part keeps it unique.
-        descriptor, self.temporary = tempfile.mkstemp(prefix="." + name[:200] + ".", suffix=".tmp",
-                                                      dir=directory or ".")
+        # ".XXXXXXXX.NAME": it ends as the name does, for writers that go by the suffix (gensim compresses
+        # a .gz); a name near the longest allowed is cut short at its start, and the random part keeps it unique.
+        descriptor, self.temporary = tempfile.mkstemp(prefix=".", suffix="." + name[-200:], dir=directory or ".")
         try:
             mode = 0o666 & ~current_umask()
             try:
@@ -116,7 +117,7 @@ class Output:
                         os.fchown(descriptor, -1, replaced.st_gid)
                 mode = replaced.st_mode & 0o777
             os.fchmod(descriptor, mode)
-            return open(descriptor, "wb")  # noqa: SIM115
+            return open(descriptor, "wb")
         except BaseException:
             os.close(descriptor)
             os.remove(self.temporary)
