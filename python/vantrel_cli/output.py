@@ -2,8 +2,9 @@
 
 - A symbolic link is followed: the file it leads to is replaced, and the link stays.
 - A regular file, or a name that is nothing yet, is written under a temporary name beside it (".XXXXXXXX.NAME",
-  ending as the name does) and renamed over it once complete: a file replaced keeps its mode (without set-id bits), and its owner and group where this
-  process may give them; a new file is made as the umask says (0666 less the umask).
+  ending as the name does) and renamed over it once complete: a file replaced keeps its mode (without set-id
+  bits), and its owner and group where this process may give them; a new file is made as the umask says (0666
+  less the umask).
 - /dev/fd/N (and /dev/stdout, /proc/self/fd/N) is written through a duplicate of descriptor N, at its position.
 - A FIFO or a device is written straight into (opening a FIFO waits for its reader), a Unix socket connected to.
 - On an error, Ctrl-C or a signal, the temporary files are removed and nothing is renamed.
