@@ -67,8 +67,8 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (tmp_path / "relations.tsv").write_text("r\t3\n")
     (tmp_path / "nodes.txt").write_text("0\n1\n2\n0\n")
     out = tmp_path / "walks.out"
-    result = walks_cli(path, "--seed", 7, "--mean", 3, *options, *(["--jsonl"] if jsonl else []), "-o", out,
-                       cwd=tmp_path)
+    mean = [] if "--length" in options else ["--mean", 3]  # --length draws no length: it goes with no --mean
+    result = walks_cli(path, "--seed", 7, *mean, *options, *(["--jsonl"] if jsonl else []), "-o", out, cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     lines = out.read_text(encoding="utf-8").splitlines()
     # JSON lines hold edge ids as numbers, the tab-separated lines as text.
@@ -90,7 +90,18 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (["kg.tsv", "--exclude", "u"], "vantrel-walks: error: --exclude: no relation is named 'u'"),
     (["kg.tsv", "--start-file", "starts.txt"],
      "vantrel-walks: error: --start-file starts.txt: no node is labelled 'Z'"),
-    (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: No such file or directory: absent.txt"),
+    (["kg.tsv", "--start-file", "absent.txt"], "vantrel-walks: error: --start-file absent.txt: No such file or "
+                                                "directory"),
+    (["kg.tsv", "--relation-weights", "/nonexist"], "vantrel-walks: error: --relation-weights /nonexist: No such"),
+    (["kg.tsv", "--node-weights", "/nonexist.npy"], "vantrel-walks: error: --node-weights /nonexist.npy: No such"),
+    (["kg.tsv", "--length", "5", "--mean", "3", "--max", "9"],
+     "vantrel-walks: error: --length 5 makes every walk 5 steps: it goes with no --mean and --max"),
+    (["kg.tsv", "--exclude", "r::-->"],
+     "vantrel-walks: error: --exclude: no relation is named 'r::-->' (a relation's label is wanted, not a token: "
+     "'r')"),
+    (["kg.nt", "--relabel-by", "rdf:type"], "vantrel-walks: error: --relabel-by: no relation is named 'rdf:type' "
+                                            "(the graph's relations are full IRIs, as "
+                                            "'http://www.w3.org/1999/02/22-rdf-syntax-ns#type')"),
     (["kg.tsv", "--drop-literals"], "vantrel-walks: error: literals='drop' applies to the RDF formats"),
     (["kg.tsv", "--base", "http://x/"], "vantrel-walks: error: base applies to the RDF formats, not to format='tsv'"),
     (["empty.tsv"], "vantrel-walks: error: empty.tsv holds no triple: there is no node to walk from"),
@@ -107,6 +118,8 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
 def test_errors_are_one_line_and_status_2(tmp_path, args, message):
     (tmp_path / "kg.tsv").write_text(RIVERS)
     (tmp_path / "bad.nt").write_text("<a:s> <a:p> .\n")
+    (tmp_path / "kg.nt").write_text("<http://e/a> <http://e/p> <http://e/b> .\n"
+                                    "<http://e/a> <http://www.w3.org/1999/02/22-rdf-syntax-ns#type> <http://e/C> .\n")
     (tmp_path / "starts.txt").write_text("A\nZ\n")
     (tmp_path / "empty.tsv").write_text("")
     result = walks_cli(*args, cwd=tmp_path)

@@ -59,6 +59,11 @@ def test_vectors_by_node_id_with_zeros_for_nodes_in_no_walk(tmp_path):
     import gzip
 
     assert gzip.decompress((tmp_path / "v.txt.gz").read_bytes()).decode() == text
+    # .bin: word2vec's binary format, as gensim names it.
+    assert embed_cli(*common, "--out", "v.bin", cwd=tmp_path).returncode == 0
+    binary = KeyedVectors.load_word2vec_format(str(tmp_path / "v.bin"), binary=True)
+    assert binary.index_to_key == [label.replace(" ", "%20") for label in labels]
+    assert np.array_equal(binary.vectors, KeyedVectors.load_word2vec_format(str(tmp_path / "v.txt")).vectors)
 
 
 def test_without_gensim_and_with_bad_arguments_one_line_each(tmp_path):
@@ -67,8 +72,8 @@ def test_without_gensim_and_with_bad_arguments_one_line_each(tmp_path):
             "from vantrel_cli.embed import main; sys.exit(main(['kg.tsv', '--out', 'v.npy']))")
     missing = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd=tmp_path)
     assert (missing.returncode, missing.stderr) == (
-        2, "vantrel-embed: error: vantrel-embed trains with gensim, which is not installed: "
-           "pip install 'vantrel[embed]'\n")
+        2, "vantrel-embed: error: vantrel-embed trains with gensim, which is not installed: pip install gensim "
+           "(from a clone of vantrel: pip install '.[embed]')\n")
     pytest.importorskip("gensim")
     for args, message in [(["--out", "no/dir/v.npy"], "--out no/dir/v.npy: no directory "),
                           (["--out", "v.npy", "--dim", "0"], "--dim must be at least 1, not 0"),

@@ -114,7 +114,8 @@ def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
                    help="number nodes and relations by label and sort the triples, so that walks do not depend on "
                         "the order of the file's lines")
     p.add_argument("--drop-literals", action="store_true",
-                   help="N-Triples and N-Quads: leave out triples whose object is a literal")
+                   help="RDF input (N-Triples, N-Quads, Turtle, TriG, RDF/XML, JSON-LD): leave out triples whose "
+                        "object is a literal")
     if embedding:
         p.add_argument("--each", type=count_of, metavar="K", default=10,
                        help="K walks starting at every node (or every node of --start-file) (default 10)")
@@ -151,8 +152,8 @@ def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
                       help="a weight per node, by node id: one number per line, or a .npy array")
     bias.add_argument("--relation-weights", metavar="FILE",
                       help="lines of relation label, tab, weight (other relations weigh 1)")
-    p.add_argument("--mean", type=positive_number, default=4.0, help="mean walk length, Poisson (default 4)")
-    p.add_argument("--max", type=count_of, default=10, help="longest walk, in steps (default 10)")
+    p.add_argument("--mean", type=positive_number, help="mean walk length, Poisson (default 4)")
+    p.add_argument("--max", type=count_of, help="longest walk, in steps (default 10)")
     p.add_argument("--length", type=count_of, metavar="L",
                    help="every walk L steps (fewer only at a dead end), no length drawn: DeepWalk's and node2vec's "
                         "walks (instead of --mean and --max)")
@@ -160,6 +161,16 @@ def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
     p.add_argument("--threads", type=thread_count, default=0,
                    help="threads drawing the walks, 0 for every CPU, at most 65536 (default 0)")
     p.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+
+
+def walk_lengths(args: argparse.Namespace) -> tuple[float, int]:
+    """The mean and the longest of drawn walk lengths (--mean, --max, 4 and 10 where not given); refuses them
+    beside --length, which draws none."""
+    if args.length is not None and (args.mean is not None or args.max is not None):
+        given = " and ".join(option for option, value in (("--mean", args.mean), ("--max", args.max))
+                             if value is not None)
+        raise UsageError(f"--length {args.length} makes every walk {args.length} steps: it goes with no {given}")
+    return (4.0 if args.mean is None else args.mean), (10 if args.max is None else args.max)
 
 
 def read_graph(args: argparse.Namespace):
@@ -175,7 +186,7 @@ def read_graph(args: argparse.Namespace):
         source, size = args.data, os.path.getsize(args.data) if os.path.isfile(args.data) else 0
     progress = terminal_progress(size, "B", args, 64 << 20)
     try:
-        sampler = vantrel.PathSampler.read(source, args.mean, args.max, args.seed, format=args.input_format,
+        sampler = vantrel.PathSampler.read(source, *walk_lengths(args), args.seed, format=args.input_format,
                                            literals="drop" if args.drop_literals else "keep", progress=progress,
                                            canonical=args.canonical, base=args.base)
     except OSError as error:
@@ -189,7 +200,7 @@ def read_graph(args: argparse.Namespace):
         try:
             sampler = sampler.restrict(exclude_relations=args.exclude or None, direction=args.direction)
         except KeyError as error:
-            raise UsageError(f"--exclude: no relation is named {error.args[0]!r}") from None
+            raise unknown_relation("--exclude", error, sampler) from None
     weighted = (args.edge_weights, args.node_weights, args.relation_weights) != (None, None, None)
     if weighted or args.p != 1.0 or args.q != 1.0:
         if args.metapath:
@@ -200,7 +211,7 @@ def read_graph(args: argparse.Namespace):
                                      relation_weights=relation_weights_of(args.relation_weights),
                                      p=args.p, q=args.q)
         except KeyError as error:
-            raise UsageError(f"--relation-weights: no relation is named {error.args[0]!r}") from None
+            raise unknown_relation("--relation-weights", error, sampler) from None
     if args.metapath:
         try:
             sampler = sampler.metapath(args.metapath)
@@ -210,6 +221,33 @@ def read_graph(args: argparse.Namespace):
     return sampler
 
 
+def unknown_relation(option: str, error: KeyError, sampler) -> UsageError:
+    """The error of `option` naming a relation the graph has none of (`error`, the API's KeyError), with what
+    the API suggests (its notes: the closest names) and what users most often mistake: a token for a label, a
+    prefixed name for an RDF relation's full IRI."""
+    name = error.args[0]
+    hints = list(getattr(error, "__notes__", []))
+    relations = list(sampler.relations)
+    if isinstance(name, str) and not hints:
+        label = name.removesuffix("::-->").removesuffix("::<--")
+        local = name.rpartition(":")[2]
+        iris = [relation for relation in relations if "://" in relation]
+        if label != name and label in relations:
+            hints.append(f"a relation's label is wanted, not a token: {label!r}")
+        elif ":" in name and "://" not in name and iris:
+            like = [iri for iri in iris if iri.endswith(("/" + local, "#" + local))]
+            hints.append(f"the graph's relations are full IRIs, as {(like or iris)[0]!r}")
+    return UsageError(f"{option}: no relation is named {name!r}" + (f" ({'; '.join(hints)})" if hints else ""))
+
+
+def opened(path: str, option: str, **options):
+    """`path` opened for reading as text, its failure named by `option`."""
+    try:
+        return open(path, encoding="utf-8", **options)
+    except OSError as error:
+        raise UsageError(f"{option} {path}: {error.strerror}") from None
+
+
 def numbers_of(path: str | None, option: str):
     """The weights in `path`: a .npy array, or one number per line; None for no file."""
     if path is None:
@@ -217,8 +255,11 @@ def numbers_of(path: str | None, option: str):
     if path.endswith(".npy"):
         import numpy
 
-        return numpy.load(path, allow_pickle=False)
-    with open(path, encoding="utf-8") as lines:
+        try:
+            return numpy.load(path, allow_pickle=False)
+        except OSError as error:
+            raise UsageError(f"{option} {path}: {error.strerror or error}") from None
+    with opened(path, option) as lines:
         try:
             return [float(line) for line in lines if line.strip()]
         except ValueError as error:
@@ -230,7 +271,7 @@ def relation_weights_of(path: str | None) -> dict[str, float] | None:
     if path is None:
         return None
     weights = {}
-    with open(path, encoding="utf-8", newline="\n") as lines:
+    with opened(path, "--relation-weights", newline="\n") as lines:
         for number, line in enumerate(lines, 1):
             if not line.strip():
                 continue
@@ -251,7 +292,7 @@ def starts(sampler, args: argparse.Namespace):
         if args.each is not None:
             return "each", args.each * sampler.node_count
         return "random", 10 if args.count is None else args.count
-    with open(args.start_file, encoding="utf-8") as lines:
+    with opened(args.start_file, "--start-file") as lines:
         labels = [line.rstrip("\r\n") for line in lines if line.strip()]
     if not labels:
         raise UsageError(f"--start-file {args.start_file} names no node")

@@ -3,6 +3,7 @@
     vantrel-embed kg.tsv --out vectors.npy                  # float32, row = node id; labels.tsv beside it
     vantrel-embed dump.nt.gz --drop-literals --each 500 --out vectors.kv      # gensim KeyedVectors by label
     vantrel-embed kg.tsv --length 8 --items nodes --dim 128 --out vectors.txt  # word2vec text format
+    vantrel-embed kg.tsv --out vectors.bin                                     # word2vec binary format
 
 Draws K walks per entity (every node, or those of --start-file) as
 vantrel-walks would, writes them in the words format to a temporary file
@@ -10,7 +11,8 @@ beside the output, trains Word2Vec(corpus_file=...) on it, and writes one
 vector per node in node id order: a node that no walk lists gets a row of
 zeros. Relation tokens are trained on but not written. The temporary
 corpus is removed whatever happens. With --workers 1 the same arguments
-give the same vectors. Needs gensim: pip install 'vantrel[embed]'.
+give the same vectors. Needs gensim: pip install gensim (or, from a clone
+of vantrel, pip install '.[embed]').
 """
 
 from __future__ import annotations
@@ -62,8 +64,9 @@ def parser(output: bool = True) -> argparse.ArgumentParser:
     if output:
         p.add_argument("--out", required=True,
                        help="vectors.npy (float32, row = node id, with labels.tsv beside it), vectors.kv (gensim "
-                            "KeyedVectors, keys the node labels), or any other name: word2vec text format (keys "
-                            "the labels as the corpus writes them, reversed by urllib.parse.unquote)")
+                            "KeyedVectors, keys the node labels), vectors.bin (word2vec's binary format), or any "
+                            "other name: word2vec text format (in both word2vec formats, keys the labels as the "
+                            "corpus writes them, reversed by urllib.parse.unquote)")
     return p
 
 
@@ -103,7 +106,8 @@ def embed(args: argparse.Namespace, directory: str | None = None) -> Embedding:
         from gensim.models.callbacks import CallbackAny2Vec
     except ImportError:
         raise UsageError(
-            "vantrel-embed trains with gensim, which is not installed: pip install 'vantrel[embed]'") from None
+            "vantrel-embed trains with gensim, which is not installed: pip install gensim (from a clone of vantrel: "
+            "pip install '.[embed]')") from None
     for name in ("dim", "window", "epochs", "negative", "workers"):
         if getattr(args, name) < 1:
             raise UsageError(f"--{name.replace('_', '-')} must be at least 1, not {getattr(args, name)}")
@@ -191,7 +195,7 @@ def write_vectors(out: str, embedding: Embedding) -> None:
         if out.endswith(".kv"):
             keyed.save(outputs[0].name, separately=[])  # one file: no large array saved beside it
         else:
-            keyed.save_word2vec_format(outputs[0].name, binary=False)
+            keyed.save_word2vec_format(outputs[0].name, binary=out.endswith(".bin"))
 
 
 def check_outputs(args: argparse.Namespace) -> None:

@@ -31,6 +31,7 @@ from vantrel_cli.common import (
     say,
     starts,
     terminal_progress,
+    unknown_relation,
 )
 from vantrel_cli.output import refuse_inputs, written_whole
 
@@ -52,11 +53,10 @@ def parser() -> argparse.ArgumentParser:
 def relabelling(sampler, relation: str) -> list[int]:
     """Each node's first forward neighbour over `relation`, in file order,
     or the node itself where it has none."""
-    relations = sampler.tokens[sampler.node_count::2]
     try:
-        wanted = relations.index(relation + "::-->")
+        wanted = list(sampler.relations).index(relation)
     except ValueError:
-        raise UsageError(f"--relabel-by: no relation is named {relation!r}") from None
+        raise unknown_relation("--relabel-by", KeyError(relation), sampler) from None
     triples = memoryview(sampler.triple_ids())
     relabel = list(range(sampler.node_count))
     seen = bytearray(sampler.node_count)

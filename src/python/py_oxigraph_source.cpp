@@ -38,7 +38,7 @@ std::unique_ptr<OxigraphSource> OxigraphSource::open(PyObject* input, Syntax syn
       PyErr_Clear();
       PyErr_Format(PyExc_ImportError,
                    "format='%s' is read through pyoxigraph, which is not installed: "
-                   "pip install 'vantrel[rdf]'",
+                   "pip install pyoxigraph (from a clone of vantrel: pip install '.[rdf]')",
                    syntax == Syntax::kRdfXml ? "rdfxml" : "jsonld");
     }
     return nullptr;

@@ -1,5 +1,5 @@
 // RDF/XML and JSON-LD, read through pyoxigraph's parser (the optional
-// extra vantrel[rdf]): its triples handed on as N-Triples lines, which the
+// extra: pip install pyoxigraph): its triples handed on as N-Triples lines, which the
 // N-Triples reader turns into the same canonical labels as any other RDF
 // format. Blank nodes are renamed "_:bK", K counting them in order of first
 // appearance, so that the same bytes always give the same labels (pyoxigraph

@@ -88,8 +88,8 @@ class PathSampler:
         counting files from 0, so that two files' _:b0 are two nodes). format is "tsv" (the constructor's rules:
         the same file gives the same graph), "nt" (N-Triples), "nq" (N-Quads, the graph term ignored),
         "turtle", "trig" (the graph ignored), "rdfxml" or "jsonld" (through pyoxigraph: pip install
-        'vantrel[rdf]'), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl, .trig, .rdf, .owl, .xml,
-        .jsonld, under any compression suffix) when not given. Relative IRIs resolve against the
+        pyoxigraph, or '.[rdf]' in a clone), told from the name's suffix (.tsv, .txt, .nt, .nq, .ttl, .trig,
+        .rdf, .owl, .xml, .jsonld, under any compression suffix) when not given. Relative IRIs resolve against the
         document's @base or BASE, else `base` (an absolute IRI); with neither they are an error.
         RDF terms become labels in one canonical spelling: IRIs without brackets, escapes decoded;
         blank nodes as written; literals quoted and re-escaped, with "@" and the tag in lower case or
