@@ -146,6 +146,10 @@ def test_conversion_failures(abc_path, position, value, error):
         if hasattr(info.value, "add_note"):  # Python 3.11+: a note says what would work
             hint = "data_path must be a str: pass str(path), or use PathSampler.read(), which takes any path"
             assert getattr(info.value, "__notes__", []) == ([hint] if value is not None else [])
+    # An int out of range keeps the interpreter's message; a note names the argument.
+    if error is OverflowError and position in (2, 3) and hasattr(info.value, "add_note"):
+        name = ["max_path_len", "random_state"][position - 2]
+        assert info.value.__notes__ == [f"{name} must be an int from 0 to 2**64 - 1"]
 
 
 def test_first_failing_conversion_wins(abc_path):

@@ -130,7 +130,8 @@ def test_tsv_read_fails_as_the_constructor(write_kg):
     with pytest.raises(ValueError) as error:
         PathSampler.read(gzip.open(compressed(path, ".gz")), *ARGS)
     assert str(error.value) == "index out of bounds: the len is 2 but the index is 2"
-    assert getattr(error.value, "__notes__", None) == ([f"line 2 of source {path + '.gz'!r}"]
+    assert getattr(error.value, "__notes__", None) == ([f"line 2 of source {path + '.gz'!r}",
+                                                        "line 2 has 2 fields; a triple needs 3, separated by tabs"]
                                                        if sys.version_info >= (3, 11) else None)  # notes: 3.11+
 
 
@@ -359,7 +360,10 @@ def test_constructor_hints_at_what_a_refused_file_is(tmp_path, content, hint):
     path.write_bytes(content)
     with pytest.raises(ValueError) as error:
         PathSampler(str(path), *ARGS)
-    assert error.value.__notes__[1:] == ([hint] if hint else [])
+    # A short line's note says how many fields it has; the hint, what the file looks like.
+    fields = str(error.value).split()[-1] if str(error.value).startswith("index out of bounds") else None
+    said = [f"line 1 has {fields} field{'s' * (fields != '1')}; a triple needs 3, separated by tabs"] if fields else []
+    assert error.value.__notes__[1:] == said + ([hint] if hint else [])
 
 
 @pytest.mark.parametrize("make, error, message", [

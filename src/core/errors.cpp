@@ -92,6 +92,7 @@ std::string_view io_error_kind(int code) {
 ShortLineError::ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number)
     : std::runtime_error("index out of bounds: the len is " + std::to_string(fields) + " but the index is " +
                          std::to_string(missing_index)),
+      fields_(fields),
       line_number_(line_number) {}
 
 WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_code_(code) {}

@@ -43,10 +43,13 @@ class ShortLineError : public std::runtime_error {
   ShortLineError(std::size_t fields, std::size_t missing_index, std::uint64_t line_number);
   // The same failure at another line: a line of a piece, placed in the whole.
   ShortLineError(const ShortLineError& other, std::uint64_t line_number)
-      : std::runtime_error(other), line_number_(line_number) {}
+      : std::runtime_error(other), fields_(other.fields_), line_number_(line_number) {}
   std::uint64_t line_number() const { return line_number_; }
+  // The fields the line has (fewer than three).
+  std::size_t fields() const { return fields_; }
 
  private:
+  std::size_t fields_;
   std::uint64_t line_number_;
 };
 

@@ -132,10 +132,26 @@ bool convert_bounded(PyObject* object, const char* name, std::uint64_t max, std:
   return false;
 }
 
+namespace {
+
+// convert_u64() of the argument `name`; an int out of range keeps the
+// interpreter's OverflowError, with a note naming the argument.
+bool convert_u64_named(PyObject* object, const char* name, std::uint64_t& out) {
+  if (convert_u64(object, out)) return true;
+  if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+    const std::string note = std::string(name) + " must be an int from 0 to 2**64 - 1";
+    add_note(note.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
 bool convert_walk_arguments(PyObject* mean_path_len, PyObject* max_path_len, PyObject* random_state,
                             WalkArguments& out) {
-  return convert_double(mean_path_len, out.mean_path_len) && convert_u64(max_path_len, out.max_path_len) &&
-         convert_u64(random_state, out.random_state);
+  return convert_double(mean_path_len, out.mean_path_len) &&
+         convert_u64_named(max_path_len, "max_path_len", out.max_path_len) &&
+         convert_u64_named(random_state, "random_state", out.random_state);
 }
 
 bool choice_index(PyObject* object, const char* name, std::span<const char* const> texts, std::size_t& index) {

@@ -217,7 +217,8 @@ PyTypeObject IdArrayType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 int ready_id_array_type() {
   if (PyType_HasFeature(&IdArrayType, Py_TPFLAGS_READY)) return 0;
-  IdArrayType.tp_name = "IdArray";
+  // Shown as vantrel.IdArray (its __module__), though the module lists no such attribute.
+  IdArrayType.tp_name = "vantrel.IdArray";
   IdArrayType.tp_basicsize = sizeof(IdArrayObject);
   IdArrayType.tp_dealloc = IdArray_dealloc;
   IdArrayType.tp_repr = guarded<IdArray_repr>;

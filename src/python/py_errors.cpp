@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
 
@@ -19,9 +20,10 @@ namespace vantrel::py {
 namespace {
 
 // Sets `type(message)` as the pending exception, with `errno` set when
-// `os_code` is non-zero and with `note`, then `hint`, attached where not
-// null (Python 3.11+).
-void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code, PyObject* hint = nullptr) {
+// `os_code` is non-zero and with `note`, then each of `hints`, attached
+// where not null (Python 3.11+).
+void raise_with_note(PyObject* type, const char* message, PyObject* note, int os_code,
+                     std::initializer_list<PyObject*> hints = {}) {
   PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!text) return;
   PyRef exception(PyObject_CallOneArg(type, text.get()));
@@ -32,14 +34,17 @@ void raise_with_note(PyObject* type, const char* message, PyObject* note, int os
     if (!code || PyObject_SetAttrString(exception.get(), "errno", code.get()) < 0) return;
   }
 #if PY_VERSION_HEX >= 0x030B0000
-  for (PyObject* text : {note, hint}) {
-    if (!text) continue;
-    PyRef added(PyObject_CallMethod(exception.get(), "add_note", "O", text));
-    if (!added) return;
+  auto add = [&](PyObject* text) {
+    if (!text) return true;
+    return PyRef(PyObject_CallMethod(exception.get(), "add_note", "O", text)) != nullptr;
+  };
+  if (!add(note)) return;
+  for (PyObject* hint : hints) {
+    if (!add(hint)) return;
   }
 #else
   (void)note;
-  (void)hint;
+  (void)hints;
 #endif
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
 }
@@ -203,12 +208,17 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
       PyRef type = os_error_type(error.os_code());
       if (type) raise_with_note(type.get(), error.what(), note.get(), error.os_code());
     } else {
-      raise_with_note(PyExc_ValueError, error.what(), note.get(), 0, format_hint_note(data_path, input_name).get());
+      raise_with_note(PyExc_ValueError, error.what(), note.get(), 0, {format_hint_note(data_path, input_name).get()});
     }
   } catch (const ShortLineError& error) {
+    // The fixed message, in the user's words beside it: how many fields the line has.
+    PyRef fields(PyUnicode_FromFormat("line %llu has %zu field%s; a triple needs 3, separated by tabs",
+                                      static_cast<unsigned long long>(error.line_number()), error.fields(),
+                                      error.fields() == 1 ? "" : "s"));
+    if (!fields) PyErr_Clear();
     raise_with_note(PyExc_ValueError, error.what(),
                     file_note(data_path, filename, input_name, error.line_number()).get(), 0,
-                    format_hint_note(data_path, input_name).get());
+                    {fields.get(), format_hint_note(data_path, input_name).get()});
   } catch (const RdfSyntaxError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const IdRangeError& error) {
@@ -218,7 +228,9 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
   } catch (const BiasError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const ShapeTooSmallError& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
+    PyRef note(PyUnicode_FromString("mean_path_len must be positive: it is the mean of a Poisson draw"));
+    if (!note) PyErr_Clear();
+    raise_with_note(PyExc_ValueError, error.what(), note.get(), 0);
   } catch (const MeanTooLargeError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
   } catch (const EmptyRangeError& error) {

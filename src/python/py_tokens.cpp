@@ -376,12 +376,12 @@ PyObject* new_sequence(PyTypeObject& type, PyObject* owner, const KG* kg, bool r
 }  // namespace
 
 int ready_tokens_type() {
-  if (ready_sequence_type(TokensType, "Tokens",
+  if (ready_sequence_type(TokensType, "vantrel.Tokens",
                           "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
                           "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.") < 0) {
     return -1;
   }
-  return ready_sequence_type(RelationsType, "Relations",
+  return ready_sequence_type(RelationsType, "vantrel.Relations",
                              "A PathSampler's relation labels, by relation id: relation r's tokens are\n"
                              "node_count + 2 * r (forward) and the one after it (backward).");
 }
