@@ -87,7 +87,9 @@ TEST(Routes, EveryFormListsTheSameRoute) {
       const std::vector<std::uint64_t>& walk = full[k];
       const std::size_t steps = (walk.size() - 1) / 2;
       ASSERT_EQ(walk.size(), 2 * steps + 1);
-      if (c.length) EXPECT_LE(steps, *c.length);
+      if (c.length) {
+        EXPECT_LE(steps, *c.length);
+      }
       std::vector<std::uint64_t> expected_path = {walk.front()};
       std::vector<std::uint64_t> expected_nodes;
       for (std::size_t i = 0; i < walk.size(); i += 2) expected_nodes.push_back(walk[i]);
