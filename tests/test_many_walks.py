@@ -223,6 +223,37 @@ def test_buffers_and_tokens(abc_path):
     assert array.tolist() == ids_view.tolist()
 
 
+def test_dlpack_hands_over_the_same_memory(abc_path):
+    np = pytest.importorskip("numpy")
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 1)
+    ids, offsets = sampler.walk_ids(0, 50)
+    table = sampler.triple_ids()
+    assert ids.__dlpack_device__() == (1, 0)
+    for array in (ids, offsets, table):
+        taken = np.from_dlpack(array)  # DLPack 1.0, read-only
+        assert taken.tolist() == np.asarray(array).tolist() and taken.ctypes.data == np.asarray(array).ctypes.data
+        assert taken.shape == np.asarray(array).shape and not taken.flags.writeable
+    # DLPack 1.0 where the consumer takes it, else the capsule of before (which a capsule left untaken gives back).
+    import ctypes
+
+    name_of = ctypes.pythonapi.PyCapsule_GetName
+    name_of.restype, name_of.argtypes = ctypes.c_char_p, [ctypes.py_object]
+    assert name_of(ids.__dlpack__(max_version=(1, 0))) == b"dltensor_versioned"
+    assert name_of(ids.__dlpack__()) == name_of(ids.__dlpack__(max_version=(0, 8))) == b"dltensor"
+    for kwargs, error in [({"stream": 1}, BufferError), ({"dl_device": (2, 0)}, BufferError),
+                          ({"copy": True}, BufferError), ({"version": 1}, TypeError), ({"max_version": 1}, TypeError)]:
+        with pytest.raises(error):
+            ids.__dlpack__(**kwargs)
+    torch = pytest.importorskip("torch")
+    tensor = torch.from_dlpack(ids)
+    assert tensor.dtype == torch.uint32 and tensor.data_ptr() == np.asarray(ids).ctypes.data
+    rows = torch.from_dlpack(table)
+    assert rows.shape == (len(table), 3) and rows.tolist() == np.asarray(table).tolist()
+    assert torch.from_dlpack(offsets.__dlpack__()).tolist() == np.asarray(offsets).tolist()  # before 1.0
+    del ids, table
+    assert tensor.tolist() == np.asarray(sampler.walk_ids(0, 50)[0]).tolist()  # the memory outlives the IdArray
+
+
 @pytest.mark.parametrize(
     "query",
     [

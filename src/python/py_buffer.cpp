@@ -3,6 +3,7 @@
 #include <new>
 #include <variant>
 
+#include "python/py_dlpack.hpp"
 #include "python/py_sequence.hpp"
 
 namespace vantrel::py {
@@ -181,9 +182,26 @@ PyObject* IdArray_count(PyObject* object, PyObject* value) {
   return PyLong_FromSsize_t(count);
 }
 
+PyObject* IdArray_dlpack(PyObject* object, PyObject* args, PyObject* kwargs) {
+  auto* self = reinterpret_cast<IdArrayObject*>(object);
+  const bool wide = std::holds_alternative<ArrayRegion<std::uint64_t>>(self->values);
+  void* data = wide ? static_cast<void*>(std::get<1>(self->values).mutable_data())
+                    : static_cast<void*>(std::get<0>(self->values).mutable_data());
+  return dlpack_capsule({object, data, self->ndim, self->shape, self->strides, wide ? 8u : 4u}, args, kwargs);
+}
+
+PyObject* IdArray_dlpack_device(PyObject*, PyObject*) { return dlpack_device(); }
+
 PyMethodDef IdArray_methods[] = {
     {"index", guarded<IdArray_index>, METH_O, "index($self, value, /)\n--\n\nThe first position of `value`."},
     {"count", guarded<IdArray_count>, METH_O, "count($self, value, /)\n--\n\nHow many items equal `value`."},
+    {"__dlpack__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<IdArray_dlpack>)),
+     METH_VARARGS | METH_KEYWORDS,
+     "__dlpack__($self, /, *, stream=None, max_version=None, dl_device=None, copy=None)\n--\n\n"
+     "The array as a DLPack capsule, without a copy (torch.from_dlpack, numpy.from_dlpack): read-only, in the "
+     "CPU's memory."},
+    {"__dlpack_device__", guarded<IdArray_dlpack_device>, METH_NOARGS,
+     "__dlpack_device__($self, /)\n--\n\nWhere the array lives for DLPack: (1, 0), the CPU."},
     {nullptr, nullptr, 0, nullptr},
 };
 

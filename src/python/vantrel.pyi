@@ -26,7 +26,7 @@ _ReadSource = str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes
 @type_check_only
 class _IdArray(Sequence[int], Buffer):
     """Unsigned integers filled by vantrel (the module's IdArray): a read-only sequence of int, and through
-    the buffer protocol an array without a copy (memoryview, numpy.asarray, torch.frombuffer)."""
+    the buffer protocol or DLPack an array without a copy (memoryview, numpy.asarray, torch.from_dlpack)."""
 
     def __len__(self) -> int: ...
     @overload
@@ -34,6 +34,15 @@ class _IdArray(Sequence[int], Buffer):
     @overload
     def __getitem__(self, index: slice) -> list[int]: ...
     def __buffer__(self, flags: int, /) -> memoryview: ...
+    def __dlpack__(
+        self,
+        *,
+        stream: None = None,
+        max_version: tuple[int, int] | None = None,
+        dl_device: tuple[int, int] | None = None,
+        copy: bool | None = None,
+    ) -> Any: ...
+    def __dlpack_device__(self) -> tuple[int, int]: ...
 
 @final
 @type_check_only
@@ -47,6 +56,15 @@ class _IdTable(Sequence[tuple[int, int, int]], Buffer):
     @overload
     def __getitem__(self, index: slice) -> list[tuple[int, int, int]]: ...
     def __buffer__(self, flags: int, /) -> memoryview: ...
+    def __dlpack__(
+        self,
+        *,
+        stream: None = None,
+        max_version: tuple[int, int] | None = None,
+        dl_device: tuple[int, int] | None = None,
+        copy: bool | None = None,
+    ) -> Any: ...
+    def __dlpack_device__(self) -> tuple[int, int]: ...
 
 @final
 class PathSampler:
