@@ -8,7 +8,7 @@ namespace vantrel::py {
 
 namespace {
 
-// The DLPack ABI (1.0), laid out as its specification gives its C structs.
+// The DLPack ABI (1.0): its C structs, field for field, as consumers read them.
 constexpr std::int32_t kDeviceCpu = 1;
 constexpr std::uint8_t kTypeUnsigned = 1;
 constexpr std::uint64_t kFlagReadOnly = 1;
