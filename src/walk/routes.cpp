@@ -1,7 +1,6 @@
 #include "walk/routes.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 #include "core/memory.hpp"
 #include "graph/entry_triples.hpp"

@@ -1,7 +1,6 @@
 #include "walk/walks.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
