@@ -151,6 +151,33 @@ def test_a_signal_exits_with_its_status_and_leaves_no_file(tmp_path, form, sent,
     assert os.listdir(tmp_path) == []
 
 
+def test_a_signal_as_the_temporary_file_is_made_leaves_none(tmp_path, monkeypatch):
+    # The signal lands the moment the file exists, before the name is returned: the worst time.
+    from vantrel_cli import output
+
+    made = output.tempfile.mkstemp
+
+    def made_then_signalled(*args, **kwargs):
+        result = made(*args, **kwargs)
+        os.kill(os.getpid(), signal.SIGTERM)
+        return result
+
+    class Stopped(Exception):
+        pass
+
+    def stop(number, frame):
+        raise Stopped
+
+    monkeypatch.setattr(output.tempfile, "mkstemp", made_then_signalled)
+    previous = signal.signal(signal.SIGTERM, stop)
+    try:
+        with pytest.raises(Stopped), output.written_whole(str(tmp_path / "walks.out")):
+            pytest.fail("the block ran though the opening was stopped")
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+    assert os.listdir(tmp_path) == []
+
+
 @pytest.mark.parametrize("form", ["tsv", "jsonl"])
 def test_every_kind_of_output_is_written_as_a_redirection_would(tmp_path, form):
     expected = subprocess.run([sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "7",

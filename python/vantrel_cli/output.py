@@ -18,9 +18,11 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import signal
 import socket
 import stat
 import tempfile
+import threading
 from collections.abc import Iterator
 from typing import BinaryIO
 
@@ -28,6 +30,21 @@ from vantrel_cli.common import UsageError
 
 # As the kernel follows at most 40 links in a path (ELOOP).
 MOST_LINKS = 40
+
+
+@contextlib.contextmanager
+def signals_held() -> Iterator[None]:
+    """Holds SIGINT, SIGTERM and SIGHUP back for the block: one arriving meanwhile is handled when it ends. Only
+    the main thread, where Python runs its signal handlers, may hold them (and only where threads have masks)."""
+    held = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP} if hasattr(signal, "pthread_sigmask") else set()
+    if not held or threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    before = signal.pthread_sigmask(signal.SIG_BLOCK, held)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, before)
 
 
 def named_descriptor(path: str) -> int | None:
@@ -58,13 +75,18 @@ class Output:
     path themselves; commit() puts them in place, discard() leaves no trace of them (for a file replaced)."""
 
     def __init__(self, path: str) -> None:
+        """Records the output; open() opens it, so that whoever holds the Output can discard what a signal
+        arriving during the opening leaves."""
         self.path = path
         self.temporary: str | None = None
-        at = path
+        self._file: BinaryIO | None = None
+
+    def open(self) -> None:
+        at = self.path
         for _ in range(MOST_LINKS + 1):
             descriptor = named_descriptor(at)
             if descriptor is not None:
-                self.file: BinaryIO = open(os.dup(descriptor), "wb", buffering=0)
+                self._file = open(os.dup(descriptor), "wb", buffering=0)
                 return
             try:
                 status = os.lstat(at)
@@ -79,29 +101,39 @@ class Output:
                 except BaseException:
                     connection.close()
                     raise
-                self.file = open(connection.detach(), "wb", buffering=0)
+                self._file = open(connection.detach(), "wb", buffering=0)
                 return
             if not stat.S_ISLNK(status.st_mode):
                 # A FIFO's or a device's own node, written straight into.
-                self.file = open(os.open(at, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC), "wb", buffering=0)
+                self._file = open(os.open(at, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC), "wb", buffering=0)
                 return
             target = os.readlink(at)
             at = target if target.startswith("/") else os.path.join(os.path.dirname(at), target)
         else:
-            raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
+            raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), self.path)
         self.replaced = at
-        self.file = self._temporary_beside(at)
+        self._file = self._temporary_beside(at)
 
     @property
     def name(self) -> str:
         """A path that opening for writing writes where `file` does: the temporary file, or the descriptor."""
         return self.temporary if self.temporary is not None else f"/dev/fd/{self.file.fileno()}"
 
+    @property
+    def file(self) -> BinaryIO:
+        """Where the bytes go, once open() has opened it."""
+        if self._file is None:
+            raise ValueError(f"{self.path} is not open")
+        return self._file
+
     def _temporary_beside(self, path: str) -> BinaryIO:
         directory, name = os.path.split(path)
         # ".XXXXXXXX.NAME": it ends as the name does, for writers that go by the suffix (gensim compresses
         # a .gz); a name near the longest allowed is cut short at its start, and the random part keeps it unique.
-        descriptor, self.temporary = tempfile.mkstemp(prefix=".", suffix="." + name[-200:], dir=directory or ".")
+        with signals_held():
+            # Created and recorded in one step: a signal between the two would leave a file no one removes.
+            descriptor, self.temporary = tempfile.mkstemp(prefix=".", suffix="." + name[-200:],
+                                                          dir=directory or ".")
         try:
             mode = 0o666 & ~current_umask()
             try:
@@ -128,7 +160,8 @@ class Output:
     def commit(self) -> None:
         """Closes the output; a file replaced is renamed into place."""
         try:
-            self.file.close()  # reports write errors that some file systems (NFS) only see then
+            if self._file is not None:
+                self._file.close()  # reports write errors that some file systems (NFS) only see then
             if self.temporary is not None:
                 os.replace(self.temporary, self.replaced)
                 self.temporary = None
@@ -137,8 +170,9 @@ class Output:
 
     def discard(self) -> None:
         """Closes the output and removes what a failed write left."""
-        with contextlib.suppress(OSError):
-            self.file.close()
+        if self._file is not None:
+            with contextlib.suppress(OSError):
+                self._file.close()
         if self.temporary is not None:
             with contextlib.suppress(OSError):
                 os.remove(self.temporary)
@@ -153,6 +187,7 @@ def written_whole(*paths: str) -> Iterator[list[Output]]:
     try:
         for path in paths:
             outputs.append(Output(path))
+            outputs[-1].open()
         yield outputs
         for output in outputs:
             output.commit()
