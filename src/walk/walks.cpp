@@ -19,9 +19,25 @@ namespace vantrel {
 
 namespace {
 
-// Walks by number are handed to threads in chunks of this many.
+// Walks by number are handed to threads in chunks of at most this many,
 constexpr std::uint64_t kChunkWalks = 4096;
-static_assert(kChunkWalks % kStreamLanes == 0);
+// and of at least this many (a multiple of the walks drawn side by side):
+// fewer walks than give each thread two full chunks are cut smaller, so that
+// a call of a few thousand walks (a training batch) still runs on every thread.
+constexpr std::uint64_t kLeastChunkWalks = 512;
+static_assert(kChunkWalks % kLeastChunkWalks == 0 && kLeastChunkWalks % kStreamLanes == 0);
+
+// The walks in a chunk, for `count` walks on `threads` threads. What a walk
+// is never depends on it.
+std::uint64_t chunk_walks(std::uint64_t count, unsigned threads) {
+  if (threads <= 1) return kChunkWalks;
+  const std::uint64_t share = count / (2 * std::uint64_t{threads});
+  return std::clamp((share + kLeastChunkWalks - 1) / kLeastChunkWalks * kLeastChunkWalks, kLeastChunkWalks,
+                    kChunkWalks);
+}
+
+// The chunks of `chunk` walks that `count` walks make.
+std::uint64_t chunk_count(std::uint64_t count, std::uint64_t chunk) { return count / chunk + (count % chunk != 0); }
 
 // a + b, or std::bad_alloc when the sum of sizes overflows.
 std::uint64_t add_sizes(std::uint64_t a, std::uint64_t b) {
@@ -49,7 +65,7 @@ void draw_lengths(const WalkRules& rules, const WalkRequest& request, std::uint6
 // walk k; room(n) gives room for n tokens, memory never written (pages the
 // kernel zeroes on first touch) where `fresh_room`, else memory written
 // before; for_each_chunk(tasks, work) runs work(task, poll) for each chunk
-// of kChunkWalks walks, on the threads the caller has; each token costs
+// of walks on `threads` threads (chunk_walks() of them); each token costs
 // `bytes_per_token` besides itself, and padded slots at most
 // `most_padded_bytes`.
 template <class Room, class ForEachChunk>
@@ -58,6 +74,7 @@ struct Layout {
   Room& room;
   bool fresh_room;
   ForEachChunk& for_each_chunk;
+  unsigned threads;
   std::uint64_t bytes_per_token;
   std::uint64_t most_padded_bytes;
 };
@@ -141,8 +158,9 @@ std::uint64_t draw_in_reused_slots(std::uint64_t count, std::uint64_t stride, st
 // their slots (on a restricted graph, say), most of the room is never
 // touched. Returns the tokens in all.
 template <class Token, class Room, class ForEachWalkChunk>
-std::uint64_t draw_in_fresh_slots(std::uint64_t count, std::uint64_t tasks, std::uint64_t stride, std::uint64_t* ends,
-                                  Room&& room, ForEachWalkChunk&& for_each_walk_chunk) {
+std::uint64_t draw_in_fresh_slots(std::uint64_t count, std::uint64_t chunk_size, std::uint64_t stride,
+                                  std::uint64_t* ends, Room&& room, ForEachWalkChunk&& for_each_walk_chunk) {
+  const std::uint64_t tasks = chunk_count(count, chunk_size);
   Token* const tokens = room(stride * count);
   std::vector<std::uint64_t> chunk_tokens(tasks);
   for_each_walk_chunk([&](std::uint64_t task, std::uint64_t begin, std::uint64_t end, const auto& draw) {
@@ -158,7 +176,7 @@ std::uint64_t draw_in_fresh_slots(std::uint64_t count, std::uint64_t tasks, std:
   });
   std::uint64_t placed = 0;
   for (std::uint64_t task = 0; task < tasks; ++task) {
-    const std::uint64_t chunk = task * kChunkWalks * stride;
+    const std::uint64_t chunk = task * chunk_size * stride;
     if (placed != chunk) std::memmove(tokens + placed, tokens + chunk, chunk_tokens[task] * sizeof(Token));
     placed += chunk_tokens[task];
   }
@@ -179,8 +197,9 @@ std::uint64_t draw_lengths_first(const KG& kg, const WalkRules& rules, const Wal
   ensure_fits_in_memory(count, sizeof(std::uint64_t) + sizeof(std::uint32_t));
   auto length_draws = ArrayRegion<std::uint32_t>::allocate(count);
   std::uint32_t* const draws = length_draws.mutable_data();
-  layout.for_each_chunk((count + kChunkWalks - 1) / kChunkWalks, [&](std::uint64_t task, const InterruptPoll&) {
-    draw_lengths(rules, request, task * kChunkWalks, std::min(count, (task + 1) * kChunkWalks), ends, draws);
+  const std::uint64_t chunk = chunk_walks(count, layout.threads);
+  layout.for_each_chunk(chunk_count(count, chunk), [&](std::uint64_t task, const InterruptPoll&) {
+    draw_lengths(rules, request, task * chunk, std::min(count, (task + 1) * chunk), ends, draws);
   });
   for (std::uint64_t k = 0; k < count; ++k) ends[k + 1] = add_sizes(ends[k], ends[k + 1]);
   ensure_fits_in_memory(ends[count], sizeof(Token) + layout.bytes_per_token);
@@ -197,15 +216,15 @@ template <class Token, class Room, class ForEachChunk>
 std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, const WalkRequest& request,
                                  const Layout<Room, ForEachChunk>& layout) {
   const std::uint64_t count = request.count();
-  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
+  const std::uint64_t chunk = chunk_walks(count, layout.threads);
   // Calls work(task, begin, end, draw) for each chunk of walks begin to end
   // - 1, where draw(output) draws them into `output`.
   auto for_each_walk_chunk = [&](const auto& work) {
     with_items(request.items, [&]<Items kItems>() {
       visit_walker(kg, [&](const auto& walker) {
-        layout.for_each_chunk(tasks, [&](std::uint64_t task, const InterruptPoll& task_poll) {
-          const std::uint64_t begin = task * kChunkWalks;
-          const std::uint64_t end = std::min(count, begin + kChunkWalks);
+        layout.for_each_chunk(chunk_count(count, chunk), [&](std::uint64_t task, const InterruptPoll& task_poll) {
+          const std::uint64_t begin = task * chunk;
+          const std::uint64_t end = std::min(count, begin + chunk);
           work(task, begin, end, [&](const NumberedOutput<Token>& output) {
             InterleavedWalks<std::decay_t<decltype(walker)>, Token, kItems> walks(walker, rules, request, output,
                                                                                   task_poll);
@@ -224,7 +243,7 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, const Wal
   }
   const std::uint64_t stride = item_count(request.items, longest_path_len(rules));
   return layout.fresh_room
-             ? draw_in_fresh_slots<Token>(count, tasks, stride, layout.ends, layout.room, for_each_walk_chunk)
+             ? draw_in_fresh_slots<Token>(count, chunk, stride, layout.ends, layout.room, for_each_walk_chunk)
              : draw_in_reused_slots<Token>(count, stride, layout.ends, layout.room, draw_walks);
 }
 
@@ -240,14 +259,13 @@ void refuse_routes_past_memory(const WalkRules& rules, const WalkRequest& reques
   const std::uint64_t count = request.count();
   const std::uint64_t in_flight = std::min<std::uint64_t>(count, kRoutesInFlight * std::max(request.threads, 1u));
   if (routes_fit(longest_route_sizes(rules, request.items, count), bytes_per_item, in_flight)) return;
-  const std::uint64_t tasks = (count + kChunkWalks - 1) / kChunkWalks;
-  std::vector<RouteSizes> sizes(tasks);
+  const std::uint64_t chunk = chunk_walks(count, request.threads);
+  std::vector<RouteSizes> sizes(chunk_count(count, chunk));
   run_tasks(
-      tasks, request.threads,
+      sizes.size(), request.threads,
       [&](std::uint64_t task, const InterruptPoll&) {
-        const std::uint64_t begin = task * kChunkWalks;
-        sizes[task] =
-            drawn_route_sizes(rules, request.items, request.first + begin, std::min(kChunkWalks, count - begin));
+        const std::uint64_t begin = task * chunk;
+        sizes[task] = drawn_route_sizes(rules, request.items, request.first + begin, std::min(chunk, count - begin));
       },
       poll);
   RouteSizes total;
@@ -255,7 +273,7 @@ void refuse_routes_past_memory(const WalkRules& rules, const WalkRequest& reques
   if (!routes_fit(total, bytes_per_item, in_flight)) throw std::bad_alloc();
 }
 
-// The walks of `request` drawn as routes (walk/routes), kChunkWalks a task
+// The walks of `request` drawn as routes (walk/routes), a chunk a task
 // on up to request.threads threads, each chunk into buffers of its own,
 // then joined.
 template <class Token>
@@ -263,12 +281,13 @@ WalkTokens<Token> draw_numbered_routes(const KG& kg, const WalkRules& rules, con
                                        std::uint64_t bytes_per_token, const InterruptPoll& poll) {
   const std::uint64_t count = request.count();
   refuse_routes_past_memory(rules, request, sizeof(Token) + bytes_per_token, poll);
-  std::vector<WalkBuffers<Token>> chunks((count + kChunkWalks - 1) / kChunkWalks);
+  const std::uint64_t chunk = chunk_walks(count, request.threads);
+  std::vector<WalkBuffers<Token>> chunks(chunk_count(count, chunk));
   run_tasks(
       chunks.size(), request.threads,
       [&](std::uint64_t task, const InterruptPoll& task_poll) {
-        const std::uint64_t begin = request.first + task * kChunkWalks;
-        const std::uint64_t end = begin + std::min(kChunkWalks, count - task * kChunkWalks);
+        const std::uint64_t begin = request.first + task * chunk;
+        const std::uint64_t end = begin + std::min(chunk, count - task * chunk);
         // Room for the walks' expected items and a quarter more, so that
         // the buffer seldom grows (and copies) as they come.
         const double expected = static_cast<double>(end - begin) * expected_items(rules, request.items) * 1.25;
@@ -322,7 +341,7 @@ WalkTokens<Token> draw_numbered_walks(const KG& kg, const WalkRules& sampler_rul
     };
     auto on_threads = [&](std::uint64_t tasks, const auto& work) { run_tasks(tasks, request.threads, work, poll); };
     const Layout<decltype(room), decltype(on_threads)> layout{
-        ends, room, true, on_threads, bytes_per_token, most_padded_bytes};
+        ends, room, true, on_threads, request.threads, bytes_per_token, most_padded_bytes};
     walks.tokens.shrink(draw_numbered_into<Token>(kg, rules, request, layout));
   }
   if (request.kind.unique) keep_distinct(walks, request.threads, poll);
@@ -352,7 +371,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& sampler_rules, const Wal
   auto here = [&](std::uint64_t tasks, const auto& work) {
     for (std::uint64_t task = 0; task < tasks; ++task) work(task, poll);
   };
-  const Layout<decltype(room), decltype(here)> layout{buffers.ends.data(), room, false, here, 0, most_padded_bytes};
+  const Layout<decltype(room), decltype(here)> layout{buffers.ends.data(), room, false, here, 1, 0, most_padded_bytes};
   draw_numbered_into<Token>(kg, rules, request, layout);
 }
 
