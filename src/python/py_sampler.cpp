@@ -1,5 +1,6 @@
 // PathSampler: construction, the sampler's own stream (sample_path,
-// sample_paths), walks by number (walk_ids, walks), its attributes
+// sample_paths), walks by number (walk_ids, walks; batches in
+// py_walk_batches.cpp), its attributes
 // (data_size, node_count, tokens) and the type object with its method
 // table. The other methods are beside it: node_ids and restrict in
 // py_sampler_labels.cpp; biased and triple_ids in py_sampler_bias.cpp; save,
@@ -27,6 +28,7 @@
 #include "python/py_parameters.hpp"
 #include "python/py_released.hpp"
 #include "python/py_tokens.hpp"
+#include "python/py_walk_batches.hpp"
 #include "python/py_walk_request.hpp"
 #include "random/random.hpp"
 #include "read/byte_source.hpp"
@@ -174,9 +176,7 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
 // narrowest type that holds every token id, then hands them to
 // `finish(WalkTokens<Token>&&)`.
 template <class Finish>
-PyObject* draw_numbered(SamplerState& state, NumberedRequest& numbered, std::uint64_t bytes_per_token,
-                        Finish&& finish) {
-  WalkRequest& request = numbered.walk;
+PyObject* draw_numbered(SamplerState& state, WalkRequest& request, std::uint64_t bytes_per_token, Finish&& finish) {
   if (!check_walk_kind(state.kg, request)) return nullptr;
   const bool edges = request.items == Items::kEdges;
   auto draw = [&]<class Token>(Token) -> PyObject* {
@@ -203,16 +203,24 @@ bool parse_numbered(const char* fname, PyObject* object, PyObject* args, PyObjec
                                   state_of(object).kg.node_count(), request);
 }
 
-PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
-  NumberedRequest request;
-  if (!parse_numbered<parameters::WalkIds>(kWalkIdsName, object, args, kwargs, request)) return nullptr;
-  return draw_numbered(state_of(object), request, 0, [](auto&& walks) -> PyObject* {
+}  // namespace
+
+PyObject* walk_id_arrays(SamplerState& state, WalkRequest& request) {
+  return draw_numbered(state, request, 0, [](auto&& walks) -> PyObject* {
     PyRef ids(new_id_array(std::move(walks.tokens)));
     if (!ids) return nullptr;
     PyRef offsets(new_id_array(std::move(walks.offsets)));
     if (!offsets) return nullptr;
     return PyTuple_Pack(2, ids.get(), offsets.get());
   });
+}
+
+namespace {
+
+PyObject* PathSampler_walk_ids(PyObject* object, PyObject* args, PyObject* kwargs) {
+  NumberedRequest request;
+  if (!parse_numbered<parameters::WalkIds>(kWalkIdsName, object, args, kwargs, request)) return nullptr;
+  return walk_id_arrays(state_of(object), request.walk);
 }
 
 PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) {
@@ -222,7 +230,7 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;
   const bool edges = request.walk.items == Items::kEdges;
-  return draw_numbered(state, request, kBytesPerListItem, [&state, edges](auto&& walks) -> PyObject* {
+  return draw_numbered(state, request.walk, kBytesPerListItem, [&state, edges](auto&& walks) -> PyObject* {
     if (edges) return walks_to_int_lists(walks.tokens.data(), walks.offsets.span());
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
   });
@@ -238,6 +246,7 @@ PyMethodDef PathSampler_methods[] = {
     {"sample_paths", VANTREL_METHOD(PathSampler_sample_paths), METH_VARARGS | METH_KEYWORDS, docstrings::sample_paths},
     {"walk_ids", VANTREL_METHOD(PathSampler_walk_ids), METH_VARARGS | METH_KEYWORDS, docstrings::walk_ids},
     {"walks", VANTREL_METHOD(PathSampler_walks), METH_VARARGS | METH_KEYWORDS, docstrings::walks},
+    {"batches", VANTREL_METHOD(PathSampler_batches), METH_VARARGS | METH_KEYWORDS, docstrings::batches},
     {"metapath", VANTREL_METHOD(PathSampler_metapath), METH_VARARGS | METH_KEYWORDS, docstrings::metapath},
     {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS, docstrings::node_ids},
     {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS, docstrings::restrict},
@@ -269,7 +278,7 @@ PyTypeObject PathSamplerType = {PyVarObject_HEAD_INIT(nullptr, 0)};
 #pragma GCC diagnostic pop
 
 int ready_path_sampler_type() {
-  if (ready_tokens_type() < 0 || ready_id_array_type() < 0) return -1;
+  if (ready_tokens_type() < 0 || ready_id_array_type() < 0 || ready_walk_batches_type() < 0) return -1;
   if (PyType_HasFeature(&PathSamplerType, Py_TPFLAGS_READY)) return 0;
   PathSamplerType.tp_name = "PathSampler";
   PathSamplerType.tp_base = &PyBaseObject_Type;

@@ -18,6 +18,7 @@
 #include "python/py_released.hpp"
 #include "python/py_stream_lock.hpp"
 #include "random/random.hpp"
+#include "walk/walk_request.hpp"
 #include "walk/walks.hpp"
 
 namespace vantrel::py {
@@ -59,6 +60,11 @@ struct PathSamplerObject {
 };
 
 inline SamplerState& state_of(PyObject* object) { return *reinterpret_cast<PathSamplerObject*>(object)->state; }
+
+// The walks of `request` as walk_ids() returns them, drawn with the
+// interpreter lock released: an (ids, offsets) tuple of IdArrays, or null
+// with the exception set.
+PyObject* walk_id_arrays(SamplerState& state, WalkRequest& request);
 
 // The construction stages that follow getting the graph, in order: form the
 // seed, make the Poisson distribution, make the generator.

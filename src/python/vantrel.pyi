@@ -1,8 +1,8 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
-from collections.abc import Callable, Collection, Mapping, Sequence
+from collections.abc import Callable, Collection, Iterator, Mapping, Sequence
 from os import PathLike
-from typing import Any, Literal, Protocol, final, overload, type_check_only
+from typing import Any, Generic, Literal, Protocol, TypeVar, final, overload, type_check_only
 
 from _typeshed import SupportsRead
 from typing_extensions import Buffer
@@ -43,6 +43,21 @@ class _IdArray(Sequence[int], Buffer):
         copy: bool | None = None,
     ) -> Any: ...
     def __dlpack_device__(self) -> tuple[int, int]: ...
+
+_Batch = TypeVar("_Batch", covariant=True)
+
+@final
+@type_check_only
+class _WalkBatches(Generic[_Batch]):
+    """Walks by number in batches (the module's WalkBatches, from PathSampler.batches()): batches by
+    position, each drawn when asked for, and in order when iterated; a slice is a WalkBatches of its own."""
+
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[_Batch]: ...
+    @overload
+    def __getitem__(self, index: int) -> _Batch: ...
+    @overload
+    def __getitem__(self, index: slice) -> _WalkBatches[_Batch]: ...
 
 @final
 @type_check_only
@@ -251,6 +266,46 @@ class PathSampler:
         relabel: None = None,
         length: int | None = None,
     ) -> list[list[int]]: ...
+    @overload
+    def batches(
+        self,
+        first: int,
+        stop: int,
+        batch_size: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes", "edges"] = "path",
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: _Array | Sequence[int] | None = None,
+        length: int | None = None,
+        tensors: Literal[False] = False,
+    ) -> _WalkBatches[tuple[_IdArray, _IdArray]]:
+        """Walks numbered first to stop - 1 in batches of batch_size walks (the last may hold fewer), for
+        training loops: a read-only sequence whose item i is walk_ids(first + i * batch_size, ...) of the
+        batch's walks with the other arguments as given, drawn when the item is asked for. unique=True
+        leaves out repeats within each batch. tensors=True gives each batch as two torch tensors of int64
+        (ids, offsets) instead of IdArrays: a DataLoader(batches, batch_size=None) then takes it as it is,
+        its workers each drawing the batches they are given; the batches, and their order, are the same
+        for any number of workers. A slice is a sequence of batches of its own: batches[rank::ranks] is
+        one rank's share, batches[k:] resumes after batch k."""
+    @overload
+    def batches(
+        self,
+        first: int,
+        stop: int,
+        batch_size: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
+        items: Literal["path", "full", "nodes", "edges"] = "path",
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: _Array | Sequence[int] | None = None,
+        length: int | None = None,
+        tensors: Literal[True],
+    ) -> _WalkBatches[tuple[Any, Any]]: ...
     def write_walks(
         self,
         path: str | bytes | PathLike[str] | PathLike[bytes] | int,
