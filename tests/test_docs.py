@@ -115,3 +115,8 @@ def test_every_example_is_found():
     fences = sum(len(re.findall(r"^ *```\s*py", text, re.M)) for text in texts)
     assert fences == len(list(examples())) > 10
     assert os.path.isfile(RIVERS)
+
+
+def test_the_readme_stays_one_page():
+    # What does not fit lives in docs/, linked from it.
+    assert len((ROOT / "README.md").read_bytes()) < 12 * 1024

@@ -69,20 +69,26 @@ def test_parallel_output_is_the_single_process_output_whatever_the_workers(tmp_p
         assert run("parallel_walks.py", "--count", 500, "--shard", 70, "--workers", workers, "--seed", 3) == expected
 
 
-def test_torch_dataset():
+def test_torch_dataset_loads_the_same_batches_with_any_number_of_workers():
     pytest.importorskip("torch")
-    out = run("torch_dataset.py")
+    out = run("torch_dataset.py", "--workers", 0)
     assert "epoch 0: 4 batches" in out and "epoch 1: 4 batches" in out
+    assert run("torch_dataset.py", "--workers", 2) == out
     # Batches used as they come: many of them keep no file descriptors open.
     out = run("torch_dataset.py", "--walks", 20000, "--workers", 2, "--epochs", 2)
     assert "epoch 1: 1250 batches" in out
 
 
-def test_torch_skipgram_learns_from_fixed_length_walks():
+def test_torch_skipgram_learns_and_shows_its_progress():
     pytest.importorskip("torch")
-    out = run("torch_skipgram.py", "--epochs", 3).splitlines()
-    losses = [float(line.rsplit(" ", 1)[1]) for line in out[:3]]
-    assert losses[2] < losses[0] and out[3].endswith("embedded in 32 dimensions")
+    result = subprocess.run([sys.executable, str(EXAMPLES / "torch_skipgram.py"), "--each", "100", "--epochs", "3",
+                             "--dim", "16", "--query", "Rhine"], capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stderr
+    last = result.stderr.splitlines()[-1]  # "N pairs in S s, R pairs/s, loss L", after the progress lines
+    assert "pairs/s" in last and float(last.split("loss ")[1].split()[0]) < 3.5  # from log(2) * 6 = 4.16 at first
+    out = result.stdout.splitlines()
+    assert out[0].startswith("60 tokens embedded in 16 dimensions") and out[1] == "nearest to Rhine:"
+    assert len(out) == 7 and all(line.startswith("  ") for line in out[2:])
 
 
 def test_word2vec_embeddings(write_kg):

@@ -108,8 +108,7 @@ PyObject* WalkBatches_subscript(PyObject* object, PyObject* key) {
     return WalkBatches_item(object, index);
   }
   if (!PySlice_Check(key)) {
-    PyErr_Format(PyExc_TypeError, "WalkBatches indices must be integers or slices, not %.200s",
-                 Py_TYPE(key)->tp_name);
+    PyErr_Format(PyExc_TypeError, "WalkBatches indices must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
     return nullptr;
   }
   Py_ssize_t start, stop, step;
@@ -147,8 +146,9 @@ bool load_torch(WalkBatchesObject& self) {
   PyRef torch(PyImport_ImportModule("torch"));
   if (!torch) {
     if (PyErr_ExceptionMatches(PyExc_ImportError)) {
-      add_note("tensors=True hands batches over as torch tensors: pip install torch (or, from a clone of vantrel, "
-               "pip install '.[torch]')");
+      add_note(
+          "tensors=True hands batches over as torch tensors: pip install torch (or, from a clone of vantrel, "
+          "pip install '.[torch]')");
     }
     return false;
   }
