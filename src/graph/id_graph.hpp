@@ -19,17 +19,34 @@
 
 namespace vantrel {
 
-// Rows of three integers (head, relation, tail) stored in `format`,
-// `row_stride` and `column_stride` bytes apart.
-struct IdTriples {
+// One column of integers: row r's stored in `format` at data + r * stride.
+struct IdColumn {
   const char* data = nullptr;
-  std::uint64_t rows = 0;
-  std::ptrdiff_t row_stride = 0;
-  std::ptrdiff_t column_stride = 0;
+  std::ptrdiff_t stride = 0;
   IntegerFormat format;
+};
+
+// Rows of three integers (head, relation, tail), a column each: the columns
+// of an n x 3 array, or three arrays of their own (a table's).
+struct IdTriples {
+  IdColumn columns[3];
+  std::uint64_t rows = 0;
+
+  // The columns of an array of `rows` rows whose rows lie `row_stride`
+  // bytes apart and whose columns `column_stride` apart, all in `format`.
+  static IdTriples of_array(const char* data, std::uint64_t rows, std::ptrdiff_t row_stride,
+                            std::ptrdiff_t column_stride, IntegerFormat format) {
+    IdTriples triples;
+    for (unsigned column = 0; column < 3; ++column) {
+      triples.columns[column] = {data + column * column_stride, row_stride, format};
+    }
+    triples.rows = rows;
+    return triples;
+  }
 
   StoredInteger at(std::uint64_t row, unsigned column) const {
-    return read_integer(data + static_cast<std::ptrdiff_t>(row) * row_stride + column * column_stride, format);
+    const IdColumn& of = columns[column];
+    return read_integer(of.data + static_cast<std::ptrdiff_t>(row) * of.stride, of.format);
   }
 };
 

@@ -13,6 +13,7 @@
 #include "core/errors.hpp"
 #include "graph/id_graph.hpp"
 #include "graph/label_hint.hpp"
+#include "read/arrow_stream.hpp"
 #include "read/format_hint.hpp"
 
 namespace vantrel::py {
@@ -223,6 +224,8 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const IdRangeError& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
+  } catch (const ArrowError& error) {
+    PyErr_SetString(error.wrong_type() ? PyExc_TypeError : PyExc_ValueError, error.what());
   } catch (const SnapshotError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const BiasError& error) {

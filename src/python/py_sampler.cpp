@@ -4,8 +4,8 @@
 // (data_size, node_count, tokens) and the type object with its method
 // table. The other methods are beside it: node_ids and restrict in
 // py_sampler_labels.cpp; biased and triple_ids in py_sampler_bias.cpp; save,
-// load and write_walks in py_sampler_files.cpp; read and from_ids in
-// py_sampler_inputs.cpp.
+// load and write_walks in py_sampler_files.cpp; read, from_ids and
+// from_arrow in py_sampler_inputs.cpp.
 #include "python/py_sampler.hpp"
 #include "python/py_sampler_bias.hpp"
 #include "python/py_sampler_files.hpp"
@@ -256,6 +256,8 @@ PyMethodDef PathSampler_methods[] = {
     {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::load},
     {"read", VANTREL_METHOD(PathSampler_read), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::read},
     {"from_ids", VANTREL_METHOD(PathSampler_from_ids), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::from_ids},
+    {"from_arrow", VANTREL_METHOD(PathSampler_from_arrow), METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     docstrings::from_arrow},
     {"write_walks", VANTREL_METHOD(PathSampler_write_walks), METH_VARARGS | METH_KEYWORDS, docstrings::write_walks},
     {nullptr, nullptr, 0, nullptr},
 };

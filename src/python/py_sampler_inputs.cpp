@@ -1,6 +1,7 @@
 // PathSampler's constructors from the inputs users have: read() for files
 // and file objects of triples (tab-separated, N-Triples, N-Quads, compressed
-// or not), and from_ids() for arrays of integer triples with their labels.
+// or not), from_ids() for arrays of integer triples with their labels, and
+// from_arrow() for tables behind the Arrow C stream interface.
 #include "python/py_sampler_inputs.hpp"
 #include "python/py_sampler_state.hpp"
 
@@ -22,6 +23,7 @@
 #include "python/py_progress.hpp"
 #include "python/py_read_sources.hpp"
 #include "python/py_source.hpp"
+#include "read/arrow_stream.hpp"
 #include "read/byte_source.hpp"
 #include "read/formats.hpp"
 #include "read/graph_reader.hpp"
@@ -40,6 +42,7 @@ constexpr Choice<GraphFormat> kFormatChoices[] = {  // read/formats' names
 constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
 constexpr const char* kFromIdsName = "PathSampler.from_ids()";
+constexpr const char* kFromArrowName = "PathSampler.from_arrow()";
 
 // canonical=: whether the graph is built in canonical order (graph/canonical).
 bool convert_canonical(PyObject* object, bool& canonical) {
@@ -102,6 +105,122 @@ struct HeldBuffer {
 
 }  // namespace
 
+namespace {
+
+// Takes the Arrow C stream of `table` (its __arrow_c_stream__()) into
+// `stream`; false with the exception set (TypeError for an object without one).
+bool take_arrow_stream(PyObject* table, arrow::ArrayStream& stream) {
+  PyRef method(PyObject_GetAttrString(table, "__arrow_c_stream__"));
+  if (!method) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError,
+                 "table must have the Arrow C stream interface (__arrow_c_stream__: a pyarrow Table or "
+                 "RecordBatchReader, a polars or pandas DataFrame), not %.200s",
+                 Py_TYPE(table)->tp_name);
+    return false;
+  }
+  PyRef capsule(PyObject_CallNoArgs(method.get()));
+  if (!capsule) return false;
+  auto* given = static_cast<arrow::ArrayStream*>(PyCapsule_GetPointer(capsule.get(), "arrow_array_stream"));
+  if (!given) return false;
+  // Moved out: the capsule's destructor sees it released and leaves it.
+  stream = *given;
+  given->release = nullptr;
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// A sampler of `type` over the Arrow table `table` (from_arrow's
+// arguments, null where not given); null with the exception set.
+PyObject* sampler_from_table(PyObject* type, PyObject* table, const WalkArguments& walk, bool canonical,
+                             PyObject* node_labels_given, PyObject* relation_labels_given) {
+  arrow::ArrayStream stream{};
+  if (!take_arrow_stream(table, stream)) return nullptr;
+  std::unique_ptr<ArrowTriples> triples;
+  try {
+    triples = std::make_unique<ArrowTriples>(stream);
+  } catch (...) {
+    if (stream.release) stream.release(&stream);
+    raise_failure(std::current_exception());
+    return nullptr;
+  }
+  LabelList node_labels;
+  LabelList relation_labels;
+  if (triples->holds_ids()) {
+    if (!node_labels_given || !relation_labels_given) {
+      PyErr_SetString(PyExc_TypeError,
+                      "a table of integer ids needs node_labels and relation_labels, the labels of those ids, as "
+                      "from_ids() does");
+      return nullptr;
+    }
+    if (!labels_of(node_labels_given, "node_labels", node_labels) ||
+        !labels_of(relation_labels_given, "relation_labels", relation_labels)) {
+      return nullptr;
+    }
+  } else if (node_labels_given || relation_labels_given) {
+    PyErr_SetString(PyExc_TypeError,
+                    "node_labels and relation_labels go with a table of integer ids; this one holds labels");
+    return nullptr;
+  }
+  PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
+  if (!owner) return nullptr;
+  return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
+    AnyGraph graph = triples->holds_ids() ? graph_from_ids(triples->id_triples(poll), std::move(node_labels),
+                                                           std::move(relation_labels), poll)
+                                          : read_graph(*triples->lines(), {}, poll);
+    return state_with(canonical ? canonical_graph(std::move(graph), poll) : std::move(graph), walk);
+  });
+}
+
+// The table of the Parquet file at `path` (a path object read() takes),
+// its columns `columns` (None: all); null with the exception set, and a
+// note on what to install where pyarrow is missing.
+PyObject* parquet_table(PyObject* path, PyObject* columns) {
+  PyRef parquet(PyImport_ImportModule("pyarrow.parquet"));
+  if (!parquet) {
+    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
+      add_note(
+          "Parquet files are read through pyarrow: pip install pyarrow (or, from a clone of vantrel, "
+          "pip install '.[parquet]')");
+    }
+    return nullptr;
+  }
+  PyRef read_table(PyObject_GetAttrString(parquet.get(), "read_table"));
+  if (!read_table) return nullptr;
+  PyRef args(PyTuple_Pack(1, path));
+  PyRef kwargs(PyDict_New());
+  if (!args || !kwargs || PyDict_SetItemString(kwargs.get(), "columns", columns ? columns : Py_None) < 0) {
+    return nullptr;
+  }
+  return PyObject_Call(read_table.get(), args.get(), kwargs.get());
+}
+
+// Whether read() is given a Parquet file: format="parquet", or a path whose
+// name ends in .parquet with no format given. -1 with the exception set.
+int is_parquet(PyObject* source, PyObject* format) {
+  if (format && format != Py_None) {
+    if (!PyUnicode_Check(format)) return 0;  // refused where the formats are
+    return PyUnicode_CompareWithASCIIString(format, "parquet") == 0;
+  }
+  if (!PyUnicode_Check(source) && !PyBytes_Check(source) && !PyObject_HasAttrString(source, "__fspath__")) return 0;
+  PyRef path(PyOS_FSPath(source));
+  if (!path) return -1;
+  PyRef text(PyUnicode_Check(path.get()) ? new_ref(path.get())
+                                         : PyRef(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path.get()),
+                                                                                  PyBytes_GET_SIZE(path.get()))));
+  if (!text) return -1;
+  PyRef suffix(PyUnicode_FromString(".parquet"));
+  if (!suffix) return -1;
+  const Py_ssize_t ends = PyUnicode_Tailmatch(text.get(), suffix.get(), 0, PY_SSIZE_T_MAX, 1);
+  return ends < 0 ? -1 : static_cast<int>(ends);
+}
+
+}  // namespace
+
 PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs) {
   parameters::FromIds given;
   if (!given.parse(kFromIdsName, args, kwargs)) return nullptr;
@@ -140,12 +259,9 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   }
   IntegerFormat format;
   if (!integer_format_of(view, "triples", format)) return nullptr;
-  IdTriples triples;
-  triples.data = static_cast<const char*>(view.buf);
-  triples.rows = static_cast<std::uint64_t>(view.shape[0]);
-  triples.row_stride = view.strides ? view.strides[0] : 3 * view.itemsize;
-  triples.column_stride = view.strides ? view.strides[1] : view.itemsize;
-  triples.format = format;
+  const IdTriples triples = IdTriples::of_array(
+      static_cast<const char*>(view.buf), static_cast<std::uint64_t>(view.shape[0]),
+      view.strides ? view.strides[0] : 3 * view.itemsize, view.strides ? view.strides[1] : view.itemsize, format);
 
   LabelList node_labels;
   LabelList relation_labels;
@@ -166,6 +282,28 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (!given.parse(kReadName, args, kwargs)) return nullptr;
   WalkArguments walk;
   if (!convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk)) return nullptr;
+  const int parquet = is_parquet(given.source(), given.format());
+  if (parquet < 0) return nullptr;
+  PyObject* const columns = given.columns() == Py_None ? nullptr : given.columns();
+  if (parquet) {
+    bool canonical = false;
+    bool drop_literals = false;
+    if (!convert_canonical(given.canonical(), canonical) ||
+        (given.literals() && !convert_choice(given.literals(), "literals", kLiteralChoices, drop_literals))) {
+      return nullptr;
+    }
+    if (drop_literals || (given.base() && given.base() != Py_None)) {
+      PyErr_SetString(PyExc_ValueError, "literals='drop' and base= are for RDF; a Parquet file holds labels");
+      return nullptr;
+    }
+    PyRef table(parquet_table(given.source(), columns));
+    if (!table) return nullptr;
+    return sampler_from_table(type, table.get(), walk, canonical, nullptr, nullptr);
+  }
+  if (columns) {
+    PyErr_SetString(PyExc_TypeError, "columns= names the columns of a Parquet file; this source is none");
+    return nullptr;
+  }
   std::optional<GraphFormat> format;
   if (given.format() && given.format() != Py_None) {
     GraphFormat chosen;
@@ -231,6 +369,20 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
         return state_with(std::move(graph), walk);
       },
       report_progress, &reading_name, nullptr, "source");
+}
+
+PyObject* PathSampler_from_arrow(PyObject* type, PyObject* args, PyObject* kwargs) {
+  parameters::FromArrow given;
+  if (!given.parse(kFromArrowName, args, kwargs)) return nullptr;
+  WalkArguments walk;
+  bool canonical = false;
+  if (!convert_walk_arguments(given.mean_path_len(), given.max_path_len(), given.random_state(), walk) ||
+      !convert_canonical(given.canonical(), canonical)) {
+    return nullptr;
+  }
+  PyObject* const node_labels = given.node_labels() == Py_None ? nullptr : given.node_labels();
+  PyObject* const relation_labels = given.relation_labels() == Py_None ? nullptr : given.relation_labels();
+  return sampler_from_table(type, given.table(), walk, canonical, node_labels, relation_labels);
 }
 
 }  // namespace vantrel::py

@@ -19,6 +19,12 @@ class _HasArray(Protocol):
 # Integers or numbers in an array: anything with the buffer protocol or __array__.
 _Array = Buffer | _HasArray
 
+@type_check_only
+class _ArrowStreamExportable(Protocol):
+    """What pyarrow tables and readers, polars and pandas data frames have: the Arrow C stream interface."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
 # What read() reads one file from: a path or a binary file object.
 _ReadSource = str | bytes | PathLike[str] | PathLike[bytes] | SupportsRead[bytes]
 
@@ -107,11 +113,12 @@ class PathSampler:
         max_path_len: int,
         random_state: int,
         *,
-        format: Literal["tsv", "nt", "nq", "turtle", "trig", "rdfxml", "jsonld"] | None = None,
+        format: Literal["tsv", "nt", "nq", "turtle", "trig", "rdfxml", "jsonld", "parquet"] | None = None,
         literals: Literal["keep", "drop"] = "keep",
         progress: Callable[[int], object] | None = None,
         canonical: bool = False,
         base: str | None = None,
+        columns: Sequence[str] | None = None,
     ) -> PathSampler:
         """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
         suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package), a
@@ -131,7 +138,10 @@ class PathSampler:
         read so far (of the compressed file, for a compressed path), at most about ten times a second.
         canonical=True builds the graph in an order that depends only on the multiset of triples: nodes
         and relations numbered by their labels' bytes, triples sorted by (head, relation, tail) label, so
-        that the same triples in any order or format give the same graph, snapshots and walks."""
+        that the same triples in any order or format give the same graph, snapshots and walks. A path
+        ending in .parquet (or format="parquet") is a Parquet file, read through pyarrow (pip install
+        pyarrow, or '.[parquet]' in a clone) as from_arrow() reads a table of labels: its three columns, or
+        the three that `columns` names, in that order."""
     @classmethod
     def from_ids(
         cls, triples: _Array, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
@@ -142,6 +152,25 @@ class PathSampler:
         follow this numbering; labels that no triple uses are nodes too, and a walk that starts at one of
         them is [label, label]. The array is read where it lies, not copied. ValueError names the first
         id out of range, a wrong shape or a repeated label. canonical=True renumbers as read() does."""
+    @classmethod
+    def from_arrow(
+        cls,
+        table: _ArrowStreamExportable,
+        mean_path_len: float,
+        max_path_len: int,
+        random_state: int,
+        *,
+        node_labels: Sequence[str] | None = None,
+        relation_labels: Sequence[str] | None = None,
+        canonical: bool = False,
+    ) -> PathSampler:
+        """A sampler over a table of three columns, head, relation and tail, taken through the Arrow C
+        stream interface (__arrow_c_stream__: a pyarrow Table or RecordBatchReader, a polars or pandas
+        DataFrame), without pyarrow. Columns of strings (utf8, large_utf8 or utf8_view, dictionary-encoded
+        or not) give the graph, tokens and walks of the tab-separated file of the same rows; columns of
+        integers are ids, read as from_ids() reads an array, with node_labels and relation_labels then
+        required. ValueError for a null, a label holding a tab or a line feed, or an id out of range;
+        TypeError for a column of another type or a table of other than three columns."""
     def node_ids(self, labels: Sequence[str]) -> _IdArray:
         """The node ids of a sequence of labels, as an IdArray (for start=); KeyError for a label that is
         no node's."""

@@ -35,12 +35,8 @@ KG by_definition(const std::vector<Triple>& triples) {
   LabelArena node_arena, relation_arena;
   for (const auto text : node_texts) node_arena.append(text);
   for (const auto text : relation_texts) relation_arena.append(text);
-  IdTriples table;
-  table.data = reinterpret_cast<const char*>(rows.data());
-  table.rows = rows.size();
-  table.row_stride = sizeof(rows[0]);
-  table.column_stride = sizeof(std::uint32_t);
-  table.format = {sizeof(std::uint32_t), false, false};
+  const IdTriples table = IdTriples::of_array(reinterpret_cast<const char*>(rows.data()), rows.size(), sizeof(rows[0]),
+                                              sizeof(std::uint32_t), {sizeof(std::uint32_t), false, false});
   return graph_from_ids(table, std::move(node_arena).freeze(), std::move(relation_arena).freeze());
 }
 

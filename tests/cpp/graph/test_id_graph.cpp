@@ -14,7 +14,7 @@ namespace vantrel {
 namespace {
 
 IdTriples triples_of(const std::vector<std::int32_t>& rows) {
-  return {reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false}};
+  return IdTriples::of_array(reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false});
 }
 
 TEST(GraphFromIds, FirstOccurrenceIdsGiveTheTextGraph) {
@@ -71,7 +71,8 @@ TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
 TEST(GraphFromIds, AGraphThatCannotFitIsRefusedBeforeItsRowsAreRead) {
   // Rows that all alias one, as a broadcast array's do: reading 2^40 of them would take minutes.
   const std::int32_t row[3] = {0, 0, 0};
-  const IdTriples huge{reinterpret_cast<const char*>(row), std::uint64_t{1} << 40, 0, 4, {4, true, false}};
+  const IdTriples huge =
+      IdTriples::of_array(reinterpret_cast<const char*>(row), std::uint64_t{1} << 40, 0, 4, {4, true, false});
   int polls = 0;
   EXPECT_THROW(graph_from_ids(huge, label_list({"a"}), label_list({"r"}), [&] { ++polls; }), std::bad_alloc);
   EXPECT_EQ(polls, 0);

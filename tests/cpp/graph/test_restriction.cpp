@@ -98,7 +98,8 @@ TEST(Restrict, GraphKeptEntriesAndRestrictedBiasAgreeForEveryDirectionAndRelatio
 TEST(Layout, TheTwinOfATwinIsTheCellItself) {
   const KG built = from_triples(random_triples({"loops", 40, 400, 0.3, 0.2, 0.1}, 7));
   const std::vector<std::int32_t> rows = {0, 0, 1, 1, 1, 1, 1, 0, 2, 2, 1, 0, 0, 0, 1, 2, 0, 2};
-  const IdTriples id_triples{reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false}};
+  const IdTriples id_triples =
+      IdTriples::of_array(reinterpret_cast<const char*>(rows.data()), rows.size() / 3, 12, 4, {4, true, false});
   std::vector<bool> most(5, true);
   most[1] = false;
   for (const KG& kg : {built, restrict_graph(built, {most, Direction::kBoth}),
