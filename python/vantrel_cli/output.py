@@ -33,18 +33,26 @@ MOST_LINKS = 40
 
 
 @contextlib.contextmanager
-def signals_held() -> Iterator[None]:
-    """Holds SIGINT, SIGTERM and SIGHUP back for the block: one arriving meanwhile is handled when it ends. Only
-    the main thread, where Python runs its signal handlers, may hold them (and only where threads have masks)."""
-    held = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP} if hasattr(signal, "pthread_sigmask") else set()
-    if not held or threading.current_thread() is not threading.main_thread():
+def signals_deferred() -> Iterator[None]:
+    """Defers SIGINT, SIGTERM and SIGHUP for the block: one arriving meanwhile is noted, and raised again once the
+    block ends, to the handler there was. Python runs signal handlers in the main thread alone, whichever thread
+    the signal reached, so swapping its handlers (not masking the signals) is what defers them; elsewhere, and for
+    a handler set outside Python, nothing is deferred."""
+    if threading.current_thread() is not threading.main_thread():
         yield
         return
-    before = signal.pthread_sigmask(signal.SIG_BLOCK, held)
+    arrived: list[int] = []
+    handlers = {}
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(number) is not None:
+            handlers[number] = signal.signal(number, lambda number, frame: arrived.append(number))
     try:
         yield
     finally:
-        signal.pthread_sigmask(signal.SIG_SETMASK, before)
+        for number, handler in handlers.items():
+            signal.signal(number, handler)
+        for number in arrived:
+            signal.raise_signal(number)
 
 
 def named_descriptor(path: str) -> int | None:
@@ -130,7 +138,7 @@ class Output:
         directory, name = os.path.split(path)
         # ".XXXXXXXX.NAME": it ends as the name does, for writers that go by the suffix (gensim compresses
         # a .gz); a name near the longest allowed is cut short at its start, and the random part keeps it unique.
-        with signals_held():
+        with signals_deferred():
             # Created and recorded in one step: a signal between the two would leave a file no one removes.
             descriptor, self.temporary = tempfile.mkstemp(prefix=".", suffix="." + name[-200:],
                                                           dir=directory or ".")
