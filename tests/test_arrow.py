@@ -128,3 +128,10 @@ def test_parquet_files_are_read_by_suffix_or_format(graph, tmp_path):
         vantrel.PathSampler.read(tmp_path / "kg.parquet", 3.0, 9, 4)
     with pytest.raises(TypeError, match="^columns= names the columns of a Parquet file; this source is none$"):
         vantrel.PathSampler.read(tmp_path / "kg.data", 3.0, 9, 4, format="tsv", columns=["h", "r", "t"])
+
+
+def test_parquet_without_pyarrow_says_what_to_install(tmp_path, monkeypatch):
+    monkeypatch.setitem(__import__("sys").modules, "pyarrow.parquet", None)
+    with pytest.raises(ImportError, match=r"^Parquet files are read through pyarrow, which is not installed: pip "
+                                          r"install pyarrow \(from a clone of vantrel: pip install '\.\[parquet\]'\)$"):
+        vantrel.PathSampler.read(tmp_path / "kg.parquet", 3.0, 9, 4)

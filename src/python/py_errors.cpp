@@ -131,6 +131,23 @@ void add_file_note(const std::string& data_path, const char* input_name) {
 #endif
 }
 
+PyRef import_optional(const char* name, const char* missing) {
+  PyRef module(PyImport_ImportModule(name));
+  if (module || !PyErr_ExceptionMatches(PyExc_ImportError)) return module;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef cause(value);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  PyErr_SetString(PyExc_ImportError, missing);
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (value && cause) PyException_SetCause(value, cause.release());
+  PyErr_Restore(type, value, traceback);
+  return PyRef();
+}
+
 void add_note(const char* text) {
 #if PY_VERSION_HEX >= 0x030B0000
   PyObject *type, *value, *traceback;

@@ -69,6 +69,11 @@ void add_file_note(const std::string& data_path, const char* input_name);
 // before).
 void add_note(const char* text);
 
+// The module `name`, an optional dependency; where it cannot be imported,
+// null with ImportError(`missing`) set (saying what needs it and how to
+// install it), caused by the import's own error.
+PyRef import_optional(const char* name, const char* missing);
+
 // Sets the OSError subclass for `code` with the system's message and
 // `filename` (may be null), as the interpreter's own file functions do.
 void raise_os_error(int code, PyObject* filename);

@@ -32,17 +32,14 @@ void raise_syntax_error_as_value_error(const std::string& name) {
 
 std::unique_ptr<OxigraphSource> OxigraphSource::open(PyObject* input, Syntax syntax, const std::string& base,
                                                      const std::string& name) {
-  PyRef module(PyImport_ImportModule("pyoxigraph"));
-  if (!module) {
-    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
-      PyErr_Clear();
-      PyErr_Format(PyExc_ImportError,
-                   "format='%s' is read through pyoxigraph, which is not installed: "
-                   "pip install pyoxigraph (from a clone of vantrel: pip install '.[rdf]')",
-                   syntax == Syntax::kRdfXml ? "rdfxml" : "jsonld");
-    }
-    return nullptr;
-  }
+  PyRef module(import_optional("pyoxigraph", syntax == Syntax::kRdfXml
+                                                 ? "format='rdfxml' is read through pyoxigraph, which is not "
+                                                   "installed: pip install pyoxigraph (from a clone of vantrel: pip "
+                                                   "install '.[rdf]')"
+                                                 : "format='jsonld' is read through pyoxigraph, which is not "
+                                                   "installed: pip install pyoxigraph (from a clone of vantrel: pip "
+                                                   "install '.[rdf]')"));
+  if (!module) return nullptr;
   PyRef formats(PyObject_GetAttrString(module.get(), "RdfFormat"));
   PyRef format(formats ? PyObject_GetAttrString(formats.get(), syntax == Syntax::kRdfXml ? "RDF_XML" : "JSON_LD")
                        : nullptr);

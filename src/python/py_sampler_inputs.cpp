@@ -177,18 +177,13 @@ PyObject* sampler_from_table(PyObject* type, PyObject* table, const WalkArgument
 }
 
 // The table of the Parquet file at `path` (a path object read() takes),
-// its columns `columns` (None: all); null with the exception set, and a
-// note on what to install where pyarrow is missing.
+// its columns `columns` (None: all); null with the exception set
+// (ImportError saying how to install pyarrow where it is missing).
 PyObject* parquet_table(PyObject* path, PyObject* columns) {
-  PyRef parquet(PyImport_ImportModule("pyarrow.parquet"));
-  if (!parquet) {
-    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
-      add_note(
-          "Parquet files are read through pyarrow: pip install pyarrow (or, from a clone of vantrel, "
-          "pip install '.[parquet]')");
-    }
-    return nullptr;
-  }
+  PyRef parquet(import_optional("pyarrow.parquet",
+                                "Parquet files are read through pyarrow, which is not installed: pip install pyarrow "
+                                "(from a clone of vantrel: pip install '.[parquet]')"));
+  if (!parquet) return nullptr;
   PyRef read_table(PyObject_GetAttrString(parquet.get(), "read_table"));
   if (!read_table) return nullptr;
   PyRef args(PyTuple_Pack(1, path));

@@ -130,28 +130,23 @@ PyObject* WalkBatches_repr(PyObject* object) {
   const BatchPlan& plan = *self->plan;
   const WalkRequest& all = plan.numbered.walk;
   if (self->length == plan.batch_count && self->step == 1) {
-    return PyUnicode_FromFormat("<vantrel.WalkBatches: %zd batches of %llu walks, walks %llu to %llu>", self->length,
-                                static_cast<unsigned long long>(plan.batch_size),
+    return PyUnicode_FromFormat("<vantrel.WalkBatches: %zd batches of %llu walks, walk numbers range(%llu, %llu)>",
+                                self->length, static_cast<unsigned long long>(plan.batch_size),
                                 static_cast<unsigned long long>(all.first), static_cast<unsigned long long>(all.stop));
   }
-  return PyUnicode_FromFormat("<vantrel.WalkBatches: %zd of %zd batches of %llu walks, walks %llu to %llu>",
+  return PyUnicode_FromFormat("<vantrel.WalkBatches: %zd of %zd batches of %llu walks, walk numbers range(%llu, %llu)>",
                               self->length, plan.batch_count, static_cast<unsigned long long>(plan.batch_size),
                               static_cast<unsigned long long>(all.first), static_cast<unsigned long long>(all.stop));
 }
 
 // torch.from_dlpack and torch.int64 into `self`, for tensors=True; false
-// with the exception set, and where PyTorch is missing a note on how to
-// install it.
+// with the exception set (ImportError saying how to install PyTorch where
+// it is missing).
 bool load_torch(WalkBatchesObject& self) {
-  PyRef torch(PyImport_ImportModule("torch"));
-  if (!torch) {
-    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
-      add_note(
-          "tensors=True hands batches over as torch tensors: pip install torch (or, from a clone of vantrel, "
-          "pip install '.[torch]')");
-    }
-    return false;
-  }
+  PyRef torch(import_optional("torch",
+                              "tensors=True hands batches over as torch tensors, and PyTorch is not installed: pip "
+                              "install torch (from a clone of vantrel: pip install '.[torch]')"));
+  if (!torch) return false;
   self.from_dlpack = PyObject_GetAttrString(torch.get(), "from_dlpack");
   if (!self.from_dlpack) return false;
   self.int64 = PyObject_GetAttrString(torch.get(), "int64");
