@@ -252,7 +252,7 @@ elif call == "sample_paths":
 elif call == "write_walks":
     s.write_walks(sys.argv[3], 0, 10**6, threads=2)
 else:
-    s.walk_ids(0, 1000, threads=int(call[-1]))
+    s.walk_ids(0, 10**4, threads=int(call[-1]))  # seconds of work on any number of threads
 """
 
 
