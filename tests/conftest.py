@@ -52,6 +52,12 @@ def random_graph(rng, nodes, triples):
     return "\n".join(lines) + "\n"
 
 
+def answers_ctrl_c():
+    """preexec_fn for a child that a test sends SIGINT: a process started in the background by a
+    non-interactive shell ignores SIGINT, and its children would inherit that; this child takes it again."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 class interrupt_after:
     """Sends this process SIGINT from another process after `seconds`, as a
     Ctrl-C at the terminal would (a thread of ours could not: it would wait

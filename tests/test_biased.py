@@ -13,7 +13,7 @@ import types
 import numpy as np
 import pytest
 import vantrel
-from conftest import random_graph
+from conftest import answers_ctrl_c, random_graph
 from exact_port import ExactPathSampler
 
 ARGS = (4.0, 12, 9)
@@ -266,7 +266,7 @@ def test_ctrl_c_stops_biased_walks_that_turn_down_every_proposal(tmp_path, write
     else:
         text = TRIANGLE
     child = subprocess.Popen([sys.executable, "-c", INTERRUPTED, write_kg(text), call, str(tmp_path / "w.tsv")],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=answers_ctrl_c)
     assert child.stdout.readline() == "ready\n"
     time.sleep(1.0)
     child.send_signal(signal.SIGINT)
