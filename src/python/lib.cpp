@@ -12,27 +12,11 @@ namespace {
 
 using vantrel::py::PathSamplerType;
 using vantrel::py::PyRef;
+using vantrel::py::raise_import_error;
 
 PyModuleDef vantrel_module = {
     PyModuleDef_HEAD_INIT, "vantrel", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
-
-// Replaces the pending exception, if any, by ImportError(message) caused by it.
-void raise_import_failure(const char* message) {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef cause(value);
-  Py_XDECREF(type);
-  Py_XDECREF(traceback);
-  PyErr_SetString(PyExc_ImportError, message);
-  if (cause) {
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyException_SetCause(value, cause.release());
-    PyErr_Restore(type, value, traceback);
-  }
-}
 
 // Sets `name` on the module and appends it to the module's `__all__`,
 // creating that list on first use.
@@ -77,18 +61,18 @@ PyMODINIT_FUNC PyInit_vantrel() {
   // either name (__doc__ here, PathSampler below), not a name of its own.
   switch (add_to_module(module.get(), "__doc__", empty_doc.get())) {
     case AddFailure::kNone: break;
-    case AddFailure::kAll: raise_import_failure("could not append __name__ to __all__"); return nullptr;
-    case AddFailure::kAttribute: raise_import_failure("Failed to add doc for module"); return nullptr;
+    case AddFailure::kAll: raise_import_error("could not append __name__ to __all__"); return nullptr;
+    case AddFailure::kAttribute: raise_import_error("Failed to add doc for module"); return nullptr;
   }
 
   if (vantrel::py::ready_path_sampler_type() < 0) {
     PyErr_Print();
-    raise_import_failure("An error occurred while initializing class PathSampler");
+    raise_import_error("An error occurred while initializing class PathSampler");
     return nullptr;
   }
   switch (add_to_module(module.get(), "PathSampler", reinterpret_cast<PyObject*>(&PathSamplerType))) {
     case AddFailure::kNone: break;
-    case AddFailure::kAll: raise_import_failure("could not append __name__ to __all__"); return nullptr;
+    case AddFailure::kAll: raise_import_error("could not append __name__ to __all__"); return nullptr;
     case AddFailure::kAttribute: return nullptr;
   }
   return module.release();

@@ -131,21 +131,26 @@ void add_file_note(const std::string& data_path, const char* input_name) {
 #endif
 }
 
-PyRef import_optional(const char* name, const char* missing) {
-  PyRef module(PyImport_ImportModule(name));
-  if (module || !PyErr_ExceptionMatches(PyExc_ImportError)) return module;
+void raise_import_error(const char* message) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   PyRef cause(value);
   Py_XDECREF(type);
   Py_XDECREF(traceback);
-  PyErr_SetString(PyExc_ImportError, missing);
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (value && cause) PyException_SetCause(value, cause.release());
-  PyErr_Restore(type, value, traceback);
-  return PyRef();
+  PyErr_SetString(PyExc_ImportError, message);
+  if (cause) {
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyException_SetCause(value, cause.release());
+    PyErr_Restore(type, value, traceback);
+  }
+}
+
+PyRef import_optional(const char* name, const char* missing) {
+  PyRef module(PyImport_ImportModule(name));
+  if (!module && PyErr_ExceptionMatches(PyExc_ImportError)) raise_import_error(missing);
+  return module;
 }
 
 void add_note(const char* text) {

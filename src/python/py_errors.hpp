@@ -69,6 +69,10 @@ void add_file_note(const std::string& data_path, const char* input_name);
 // before).
 void add_note(const char* text);
 
+// Replaces the pending exception, if any, by ImportError(message) caused
+// by it.
+void raise_import_error(const char* message);
+
 // The module `name`, an optional dependency; where it cannot be imported,
 // null with ImportError(`missing`) set (saying what needs it and how to
 // install it), caused by the import's own error.
