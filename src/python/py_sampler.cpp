@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -122,9 +123,15 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
     if (!parameters::SamplePath().parse(kSamplePathName, args, kwargs)) return nullptr;
   }
   SamplerState& state = state_of(object);
+  constexpr std::size_t kKeptCapacity = std::size_t{1} << 16;
   // Taken out of the object: building the list may run Python code (a
   // collection's finalizers) that samples from this same object.
   std::vector<std::uint64_t> tokens = std::move(state.tokens);
+  // A longer walk goes into memory of its own, left unwritten until the
+  // walk reaches it: zeroing hundreds of megabytes first would delay an
+  // interrupt, as no poll runs meanwhile.
+  std::unique_ptr<std::uint64_t[]> long_walk;
+  std::span<const std::uint64_t> walk;
   {
     StreamLockHeld lock(state.stream_lock);
     if (!lock.acquire(kSamplePathName)) return nullptr;
@@ -132,15 +139,21 @@ PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kw
       const std::uint64_t path_len = draw_path_len(state.rules, state.rng);
       const std::uint64_t start = state.kg.draw_start(state.rng);
       ensure_fits_in_memory(path_len, kBytesPerWalkString);
-      tokens.resize(path_len + 2);
-      tokens.resize(state.kg.walk(start, path_len, state.rng, tokens.data(), check_signals));
+      std::uint64_t* out;
+      if (path_len + 2 <= kKeptCapacity) {
+        tokens.resize(path_len + 2);
+        out = tokens.data();
+      } else {
+        long_walk = std::make_unique_for_overwrite<std::uint64_t[]>(path_len + 2);
+        out = long_walk.get();
+      }
+      walk = {out, state.kg.walk(start, path_len, state.rng, out, check_signals)};
     } catch (...) {
       raise_failure(std::current_exception());
       return nullptr;
     }
   }
-  PyObject* list = tokens_to_new_strs(state.kg, tokens);
-  constexpr std::size_t kKeptCapacity = std::size_t{1} << 16;
+  PyObject* list = tokens_to_new_strs(state.kg, walk);
   if (tokens.capacity() <= kKeptCapacity && state.tokens.capacity() == 0) state.tokens = std::move(tokens);
   return list;
 }
