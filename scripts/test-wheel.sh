@@ -44,7 +44,7 @@ for program in /usr/bin/* /bin/*; do
     *) [ -e "$scratch/bin/$name" ] || ln -s "$program" "$scratch/bin/$name" ;;
   esac
 done
-cp -r tests examples pyproject.toml README.md "$scratch/"
+cp -r tests examples docs pyproject.toml README.md "$scratch/"
 rm -rf "$scratch/tests/cpp" "$scratch/tests/fuzz"
 # Beside the tree's own ../shared, when there is one, for the tests that use it.
 [ -d ../shared ] && ln -s "$(realpath ../shared)" "$(dirname "$scratch")/shared" 2>/dev/null || true

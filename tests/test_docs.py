@@ -88,7 +88,7 @@ def folder(tmp_path, monkeypatch):
     return tmp_path
 
 
-@pytest.mark.parametrize("example", examples())
+@pytest.mark.parametrize("example", list(examples()))
 def test_example_runs_and_prints_what_it_shows(example, folder):
     code, shown = doc_examples.split_output(example)
     for module in re.findall(r"^import (.+)$", code, re.M):

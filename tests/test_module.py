@@ -56,6 +56,19 @@ def test_class_cannot_be_subclassed():
         type("Derived", (vantrel.PathSampler,), {})
 
 
+def test_the_module_types_are_immutable_and_made_only_by_the_module(abc_path):
+    # As static types are; the build on the stable ABI makes heap types, which must be told so.
+    sampler = vantrel.PathSampler(abc_path, 3.0, 10, 42)
+    ids, _ = sampler.walk_ids(0, 2)
+    batches = sampler.batches(0, 4, 2)
+    for made in (sampler, ids, sampler.tokens, sampler.relations, batches):
+        with pytest.raises(TypeError, match="immutable type"):
+            type(made).walks = None
+    for made in (ids, sampler.tokens, sampler.relations, batches):
+        with pytest.raises(TypeError, match="cannot create"):
+            type(made)()
+
+
 def test_objects_take_no_attributes_and_no_weak_references(abc_path):
     sampler = vantrel.PathSampler(abc_path, 3.0, 10, 42)
     assert not hasattr(sampler, "__dict__")

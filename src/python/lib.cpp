@@ -70,7 +70,7 @@ PyMODINIT_FUNC PyInit_vantrel() {
     raise_import_error("An error occurred while initializing class PathSampler");
     return nullptr;
   }
-  switch (add_to_module(module.get(), "PathSampler", reinterpret_cast<PyObject*>(&PathSamplerType))) {
+  switch (add_to_module(module.get(), "PathSampler", reinterpret_cast<PyObject*>(PathSamplerType))) {
     case AddFailure::kNone: break;
     case AddFailure::kAll: raise_import_error("could not append __name__ to __all__"); return nullptr;
     case AddFailure::kAttribute: return nullptr;

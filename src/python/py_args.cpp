@@ -13,10 +13,10 @@ namespace vantrel::py {
 
 int parse_fn_args(const char* fname, std::span<const ParamDescription> params, PyObject* args, PyObject* kwargs,
                   bool accept_args, bool accept_kwargs, PyRef* output) {
-  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  const Py_ssize_t nargs = tuple_size(args);
   Py_ssize_t used_args = 0;
   PyRef remaining;
-  if (kwargs && PyDict_GET_SIZE(kwargs) > 0) {
+  if (kwargs && dict_size(kwargs) > 0) {
     remaining.reset(PyDict_Copy(kwargs));
     if (!remaining) return -1;
   }
@@ -39,14 +39,14 @@ int parse_fn_args(const char* fname, std::span<const ParamDescription> params, P
       output[i] = new_ref(value);
       if (PyDict_DelItem(remaining.get(), key.get()) < 0) return -1;
     } else if (position < nargs && !param.kw_only) {
-      output[i] = new_ref(PyTuple_GET_ITEM(args, position));
+      output[i] = new_ref(tuple_item(args, position));
       ++used_args;
     } else if (!param.is_optional) {
       PyErr_Format(PyExc_TypeError, "%s missing required positional argument: %s", fname, param.name);
       return -1;
     }
   }
-  if (!accept_kwargs && remaining && PyDict_GET_SIZE(remaining.get()) > 0) {
+  if (!accept_kwargs && remaining && dict_size(remaining.get()) > 0) {
     Py_ssize_t cursor = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
@@ -166,7 +166,7 @@ bool choice_index(PyObject* object, const char* name, std::span<const char* cons
     if (PyUnicode_Check(object)) {
       PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, expected.c_str(), object);
     } else {
-      PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), Py_TYPE(object)->tp_name);
+      PyErr_Format(PyExc_TypeError, "%s must be %s, not %.200s", name, expected.c_str(), TypeName(object).c_str());
     }
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
@@ -181,7 +181,7 @@ bool convert_path(PyObject* object, std::string& path, PyRef& filename) {
   if (!PyUnicode_FSConverter(filename.get(), &encoded)) return false;
   PyRef bytes(encoded);
   try {
-    path.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    path.assign(bytes_data(bytes.get()), static_cast<std::size_t>(bytes_size(bytes.get())));
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
     return false;

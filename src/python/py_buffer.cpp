@@ -5,6 +5,7 @@
 
 #include "python/py_dlpack.hpp"
 #include "python/py_sequence.hpp"
+#include "python/py_type.hpp"
 
 namespace vantrel::py {
 
@@ -21,7 +22,7 @@ struct IdArrayObject {
 // An IdArray of `values`: one-dimensional (columns 0), or rows of `columns`.
 template <class T>
 PyObject* make_id_array(ArrayRegion<T>&& values, Py_ssize_t columns) {
-  auto* object = PyObject_New(IdArrayObject, &IdArrayType);
+  auto* object = PyObject_New(IdArrayObject, IdArrayType);
   if (!object) return nullptr;
   new (&object->values) decltype(object->values)(std::move(values));
   const auto count = static_cast<Py_ssize_t>(std::get<ArrayRegion<T>>(object->values).size());
@@ -37,7 +38,7 @@ void IdArray_dealloc(PyObject* object) {
   auto* self = reinterpret_cast<IdArrayObject*>(object);
   using Values = decltype(self->values);
   self->values.~Values();
-  Py_TYPE(object)->tp_free(object);
+  free_instance(object);
 }
 
 int IdArray_getbuffer(PyObject* object, Py_buffer* view, int flags) {
@@ -101,7 +102,7 @@ PyObject* IdArray_item(PyObject* object, Py_ssize_t index) {
   for (Py_ssize_t column = 0; column < self->shape[1]; ++column) {
     PyObject* value = PyLong_FromUnsignedLongLong(value_at(self, index * self->shape[1] + column));
     if (!value) return nullptr;
-    PyTuple_SET_ITEM(row.get(), column, value);
+    tuple_set(row.get(), column, value);
   }
   return row.release();
 }
@@ -118,12 +119,12 @@ PyObject* IdArray_subscript(PyObject* object, PyObject* key) {
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* item = IdArray_item(object, start + i * step);
       if (!item) return nullptr;
-      PyList_SET_ITEM(items.get(), i, item);
+      list_set(items.get(), i, item);
     }
     return items.release();
   }
   if (!PyIndex_Check(key)) {
-    PyErr_Format(PyExc_TypeError, "IdArray indices must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
+    PyErr_Format(PyExc_TypeError, "IdArray indices must be integers or slices, not %.200s", TypeName(key).c_str());
     return nullptr;
   }
   Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
@@ -205,52 +206,35 @@ PyMethodDef IdArray_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyBufferProcs IdArray_as_buffer = {guarded<IdArray_getbuffer>, nullptr};
-
-PySequenceMethods IdArray_as_sequence = {
-    guarded<IdArray_length>,    // sq_length
-    nullptr,                    // sq_concat
-    nullptr,                    // sq_repeat
-    guarded<IdArray_item>,      // sq_item
-    nullptr,                    // was_sq_slice
-    nullptr,                    // sq_ass_item
-    nullptr,                    // was_sq_ass_slice
-    guarded<IdArray_contains>,  // sq_contains
-    nullptr,
-    nullptr,
+PyType_Slot IdArray_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(IdArray_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<IdArray_repr>)},
+    {Py_tp_methods, IdArray_methods},
+    {Py_tp_doc,
+     const_cast<char*>("Unsigned integers filled by vantrel: a read-only sequence of int (of tuples of int, for\n"
+                       "a table's rows), and through the buffer protocol an array without a copy (memoryview,\n"
+                       "numpy.asarray, torch.frombuffer).")},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(guarded<IdArray_getbuffer>)},
+    {Py_sq_length, reinterpret_cast<void*>(guarded<IdArray_length>)},
+    {Py_sq_item, reinterpret_cast<void*>(guarded<IdArray_item>)},
+    {Py_sq_contains, reinterpret_cast<void*>(guarded<IdArray_contains>)},
+    {Py_mp_length, reinterpret_cast<void*>(guarded<IdArray_length>)},
+    {Py_mp_subscript, reinterpret_cast<void*>(guarded<IdArray_subscript>)},
+    {0, nullptr},
 };
 
-PyMappingMethods IdArray_as_mapping = {
-    guarded<IdArray_length>,     // mp_length
-    guarded<IdArray_subscript>,  // mp_subscript
-    nullptr,                     // mp_ass_subscript
-};
+// Shown as vantrel.IdArray (its __module__), though the module lists no such attribute.
+PyType_Spec IdArray_spec = {"vantrel.IdArray", sizeof(IdArrayObject), 0, Py_TPFLAGS_DEFAULT, IdArray_slots};
 
 }  // namespace
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-PyTypeObject IdArrayType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-#pragma GCC diagnostic pop
+PyTypeObject* IdArrayType = nullptr;
 
 int ready_id_array_type() {
-  if (PyType_HasFeature(&IdArrayType, Py_TPFLAGS_READY)) return 0;
-  // Shown as vantrel.IdArray (its __module__), though the module lists no such attribute.
-  IdArrayType.tp_name = "vantrel.IdArray";
-  IdArrayType.tp_basicsize = sizeof(IdArrayObject);
-  IdArrayType.tp_dealloc = IdArray_dealloc;
-  IdArrayType.tp_repr = guarded<IdArray_repr>;
-  IdArrayType.tp_as_buffer = &IdArray_as_buffer;
-  IdArrayType.tp_as_sequence = &IdArray_as_sequence;
-  IdArrayType.tp_as_mapping = &IdArray_as_mapping;
-  IdArrayType.tp_methods = IdArray_methods;
-  IdArrayType.tp_flags = Py_TPFLAGS_DEFAULT;
-  IdArrayType.tp_doc =
-      "Unsigned integers filled by vantrel: a read-only sequence of int (of tuples of int, for\n"
-      "a table's rows), and through the buffer protocol an array without a copy (memoryview,\n"
-      "numpy.asarray, torch.frombuffer).";
-  if (PyType_Ready(&IdArrayType) < 0) return -1;
-  return register_as_sequence(&IdArrayType);
+  if (IdArrayType) return 0;
+  IdArrayType = make_type(IdArray_spec);
+  if (!IdArrayType) return -1;
+  return register_as_sequence(IdArrayType);
 }
 
 PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values) { return make_id_array(std::move(values), 0); }

@@ -11,7 +11,7 @@
 
 namespace vantrel::py {
 
-extern PyTypeObject IdArrayType;
+extern PyTypeObject* IdArrayType;
 
 // A new IdArray that takes over `values` (format "I" for 32 bits, "Q" for 64).
 PyObject* new_id_array(ArrayRegion<std::uint32_t>&& values);
@@ -20,7 +20,7 @@ PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values);
 PyObject* new_id_table(ArrayRegion<std::uint32_t>&& values, Py_ssize_t columns);
 PyObject* new_id_table(ArrayRegion<std::uint64_t>&& values, Py_ssize_t columns);
 
-// Readies IdArrayType; done once per process. -1 with an exception set on failure.
+// Makes IdArrayType; done once per process. -1 with an exception set on failure.
 int ready_id_array_type();
 
 }  // namespace vantrel::py

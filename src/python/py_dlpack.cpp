@@ -1,5 +1,7 @@
 #include "python/py_dlpack.hpp"
 
+#include "python/py_api.hpp"
+
 #include <new>
 #include <string_view>
 #include <type_traits>
@@ -127,7 +129,7 @@ int is_cpu_device(PyObject* object) {
 PyObject* dlpack_device() { return Py_BuildValue("(ii)", kDeviceCpu, 0); }
 
 PyObject* dlpack_capsule(const DlpackArray& array, PyObject* args, PyObject* kwargs) {
-  if (PyTuple_GET_SIZE(args) != 0) {
+  if (tuple_size(args) != 0) {
     PyErr_SetString(PyExc_TypeError, "__dlpack__() takes keyword arguments only");
     return nullptr;
   }
@@ -139,7 +141,7 @@ PyObject* dlpack_capsule(const DlpackArray& array, PyObject* args, PyObject* kwa
   PyObject* value = nullptr;
   Py_ssize_t at = 0;
   while (kwargs && PyDict_Next(kwargs, &at, &key, &value)) {
-    const char* name = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : nullptr;
+    const char* name = PyUnicode_Check(key) ? utf8_of(key) : nullptr;
     if (!name) {
       PyErr_Clear();
       PyErr_SetString(PyExc_TypeError, "__dlpack__() keywords must be str");
@@ -176,11 +178,11 @@ PyObject* dlpack_capsule(const DlpackArray& array, PyObject* args, PyObject* kwa
   bool versioned = false;
   if (max_version != Py_None) {
     // (major, minor): DLPack 1.0 where the consumer takes it.
-    if (!PyTuple_Check(max_version) || PyTuple_GET_SIZE(max_version) != 2) {
+    if (!PyTuple_Check(max_version) || tuple_size(max_version) != 2) {
       PyErr_SetString(PyExc_TypeError, "max_version must be a (major, minor) tuple or None");
       return nullptr;
     }
-    const long major = PyLong_AsLong(PyTuple_GET_ITEM(max_version, 0));
+    const long major = PyLong_AsLong(tuple_item(max_version, 0));
     if (major == -1 && PyErr_Occurred()) return nullptr;
     versioned = major >= 1;
   }

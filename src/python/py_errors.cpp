@@ -27,7 +27,7 @@ void raise_with_note(PyObject* type, const char* message, PyObject* note, int os
                      std::initializer_list<PyObject*> hints = {}) {
   PyRef text(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace"));
   if (!text) return;
-  PyRef exception(PyObject_CallOneArg(type, text.get()));
+  PyRef exception(call_one(type, text.get()));
   if (!exception) return;
   if (os_code != 0) {
     // Only errno: with strerror set too, str() would no longer be the message.
@@ -174,7 +174,7 @@ void raise_os_error(int code, PyObject* filename) {
 }
 
 void raise_unknown_label(PyObject* name, const LabelList& labels) {
-  PyRef error(PyObject_CallOneArg(PyExc_KeyError, name));
+  PyRef error(call_one(PyExc_KeyError, name));
   if (!error) return;
 #if PY_VERSION_HEX >= 0x030B0000
   Py_ssize_t size = 0;
@@ -197,7 +197,7 @@ void raise_unknown_label(PyObject* name, const LabelList& labels) {
 }
 
 void raise_unknown_token(PyObject* text, std::string_view relation, bool directed, const LabelList& relations) {
-  PyRef error(PyObject_CallOneArg(PyExc_KeyError, text));
+  PyRef error(call_one(PyExc_KeyError, text));
   if (!error) return;
 #if PY_VERSION_HEX >= 0x030B0000
   std::string note;

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "graph/labels.hpp"
+#include "python/py_api.hpp"
 #include "python/py_ref.hpp"
 
 namespace vantrel::py {

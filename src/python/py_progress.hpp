@@ -17,7 +17,7 @@ class Progress {
   bool set(PyObject* callable) {
     callable_ = callable && callable != Py_None ? callable : nullptr;
     if (callable_ && !PyCallable_Check(callable_)) {
-      PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", Py_TYPE(callable_)->tp_name);
+      PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %.200s", TypeName(callable_).c_str());
       return false;
     }
     return true;
@@ -37,7 +37,7 @@ class Progress {
     last_call_ = now;
     PyRef count(done());
     if (!count) throw PythonErrorAlreadySet{};
-    PyRef result(PyObject_CallOneArg(callable_, count.get()));
+    PyRef result(call_one(callable_, count.get()));
     if (!result) throw PythonErrorAlreadySet{};
   }
 

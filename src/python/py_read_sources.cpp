@@ -124,7 +124,7 @@ OpenedFiles::~OpenedFiles() {
 // base=: an absolute IRI; false with the exception set where it is not.
 bool convert_base(PyObject* object, std::string& base) {
   if (!PyUnicode_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "base must be a str or None, not %.200s", Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "base must be a str or None, not %.200s", TypeName(object).c_str());
     return false;
   }
   if (!convert_text(object, base)) return false;
@@ -313,13 +313,13 @@ bool open_read_files(PyObject* object, const ReadRequest& request, std::vector<s
   if (!PyList_Check(object) && !PyTuple_Check(object)) return open_named(object, request, files);
   PyRef items(PySequence_Fast(object, "read()'s sources"));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = fast_size(items.get());
   if (count == 0) {
     PyErr_SetString(PyExc_ValueError, "read() needs at least one source: the list is empty");
     return false;
   }
   for (Py_ssize_t i = 0; i < count; ++i) {
-    if (!open_named(PySequence_Fast_GET_ITEM(items.get(), i), request, files)) return false;
+    if (!open_named(fast_item(items.get(), i), request, files)) return false;
   }
   return true;
 }

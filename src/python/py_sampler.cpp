@@ -29,6 +29,7 @@
 #include "python/py_parameters.hpp"
 #include "python/py_released.hpp"
 #include "python/py_tokens.hpp"
+#include "python/py_type.hpp"
 #include "python/py_walk_batches.hpp"
 #include "python/py_walk_request.hpp"
 #include "random/random.hpp"
@@ -48,8 +49,7 @@ std::unique_ptr<SamplerState> state_with(KG kg, const WalkArguments& arguments) 
 }
 
 PyRef allocate_sampler(PyTypeObject* type) {
-  allocfunc alloc = type->tp_alloc ? type->tp_alloc : PyType_GenericAlloc;
-  PyObject* object = alloc(type, 0);
+  PyObject* object = allocator_of(type)(type, 0);
   if (object) new (&reinterpret_cast<PathSamplerObject*>(object)->state) std::unique_ptr<SamplerState>();
   return PyRef(object);
 }
@@ -98,7 +98,7 @@ PyObject* PathSampler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
 void PathSampler_dealloc(PyObject* object) {
   auto* self = reinterpret_cast<PathSamplerObject*>(object);
   self->state.~unique_ptr();
-  Py_TYPE(object)->tp_free(object);
+  free_instance(object);
 }
 
 PyObject* PathSampler_get_data_size(PyObject* object, void*) {
@@ -119,7 +119,7 @@ PyObject* PathSampler_get_relation_count(PyObject* object, void*) {
 }
 
 PyObject* PathSampler_sample_path(PyObject* object, PyObject* args, PyObject* kwargs) {
-  if (PyTuple_GET_SIZE(args) != 0 || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
+  if (tuple_size(args) != 0 || (kwargs && dict_size(kwargs) != 0)) {
     if (!parameters::SamplePath().parse(kSamplePathName, args, kwargs)) return nullptr;
   }
   SamplerState& state = state_of(object);
@@ -284,26 +284,33 @@ PyGetSetDef PathSampler_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+PyType_Slot PathSampler_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(PathSampler_dealloc)},
+    {Py_tp_methods, PathSampler_methods},
+    {Py_tp_getset, PathSampler_getset},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<PathSampler_new>)},
+    {0, nullptr},
+};
+
+// A static type's name has no module, which the interpreter reports as
+// "builtins". A heap type takes its __module__ from its name, and would warn
+// of a name without one: it is named as being of builtins.
+#ifdef Py_LIMITED_API
+constexpr const char* kPathSamplerName = "builtins.PathSampler";
+#else
+constexpr const char* kPathSamplerName = "PathSampler";
+#endif
+PyType_Spec PathSampler_spec = {kPathSamplerName, sizeof(PathSamplerObject), 0, Py_TPFLAGS_DEFAULT, PathSampler_slots};
+
 }  // namespace
 
-// The slots are filled in by ready_path_sampler_type(); the header is all there is to initialise.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-PyTypeObject PathSamplerType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-#pragma GCC diagnostic pop
+PyTypeObject* PathSamplerType = nullptr;
 
 int ready_path_sampler_type() {
   if (ready_tokens_type() < 0 || ready_id_array_type() < 0 || ready_walk_batches_type() < 0) return -1;
-  if (PyType_HasFeature(&PathSamplerType, Py_TPFLAGS_READY)) return 0;
-  PathSamplerType.tp_name = "PathSampler";
-  PathSamplerType.tp_base = &PyBaseObject_Type;
-  PathSamplerType.tp_dealloc = PathSampler_dealloc;
-  PathSamplerType.tp_basicsize = sizeof(PathSamplerObject);
-  PathSamplerType.tp_methods = PathSampler_methods;
-  PathSamplerType.tp_getset = PathSampler_getset;
-  PathSamplerType.tp_new = guarded<PathSampler_new>;
-  PathSamplerType.tp_flags = Py_TPFLAGS_DEFAULT;
-  return PyType_Ready(&PathSamplerType);
+  if (PathSamplerType) return 0;
+  PathSamplerType = make_type(PathSampler_spec);
+  return PathSamplerType ? 0 : -1;
 }
 
 }  // namespace vantrel::py

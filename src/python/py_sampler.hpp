@@ -5,9 +5,9 @@
 
 namespace vantrel::py {
 
-extern PyTypeObject PathSamplerType;
+extern PyTypeObject* PathSamplerType;
 
-// Fills the type object and readies it (and the types its methods return);
+// Makes the type (and the types its methods return);
 // done once per process. -1 with an exception set on failure.
 int ready_path_sampler_type();
 

@@ -58,14 +58,14 @@ int is_real_number(PyObject* item) {
 template <class Position>
 bool number_of(PyObject* item, const char* name, Position&& position, double& out) {
   if (PyFloat_CheckExact(item)) {
-    out = PyFloat_AS_DOUBLE(item);
+    out = float_value(item);
     return true;
   }
   const int real = is_real_number(item);
   if (real < 0) return false;
   if (!real) {
     PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position().c_str(),
-                 Py_TYPE(item)->tp_name);
+                 TypeName(item).c_str());
     return false;
   }
   out = PyFloat_AsDouble(item);
@@ -146,7 +146,7 @@ bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, c
   PyObject* const object = array.get();
   if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyDict_Check(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
-                 Py_TYPE(object)->tp_name);
+                 TypeName(object).c_str());
     return false;
   }
   auto wrong_length = [&](std::uint64_t given) {
@@ -173,18 +173,17 @@ bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, c
   // order of the triples or nodes the weights belong to.
   if (!PySequence_Check(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
-                 Py_TYPE(object)->tp_name);
+                 TypeName(object).c_str());
     return false;
   }
   PyRef items(PySequence_Fast(object, "weights must be a sequence"));
   if (!items) return false;
-  const auto given = static_cast<std::uint64_t>(PySequence_Fast_GET_SIZE(items.get()));
+  const auto given = static_cast<std::uint64_t>(fast_size(items.get()));
   if (given != count) return wrong_length(given);
   out.resize(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     double value;
-    if (!number_of(
-            PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), name, [&] { return at(i); }, value)) {
+    if (!number_of(fast_item(items.get(), static_cast<Py_ssize_t>(i)), name, [&] { return at(i); }, value)) {
       return false;
     }
     if (!is_weight(value)) return refuse_weight(value, name, at(i));
@@ -200,25 +199,25 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
   if (mapping_given < 0) return false;
   if (!mapping_given) {
     PyErr_Format(PyExc_TypeError, "relation_weights must be a mapping of relation name to number, not %.200s",
-                 Py_TYPE(mapping)->tp_name);
+                 TypeName(mapping).c_str());
     return false;
   }
   PyRef items(PyMapping_Items(mapping));
   if (!items) return false;
   const LabelIndex index(relations);
   out.assign(relations.size(), 1.0);
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
-    PyObject* pair = PyList_GET_ITEM(items.get(), i);
+  for (Py_ssize_t i = 0; i < list_size(items.get()); ++i) {
+    PyObject* pair = list_item(items.get(), i);
     // What items() gives is the mapping's own code's: any object at all.
-    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+    if (!PyTuple_Check(pair) || tuple_size(pair) != 2) {
       PyErr_Format(PyExc_TypeError, "relation_weights.items() must give (name, weight) pairs, not %.200s",
-                   PyTuple_Check(pair) ? "a tuple of another length" : Py_TYPE(pair)->tp_name);
+                   PyTuple_Check(pair) ? "a tuple of another length" : TypeName(pair).c_str());
       return false;
     }
-    PyObject* name = PyTuple_GET_ITEM(pair, 0);
+    PyObject* name = tuple_item(pair, 0);
     if (!PyUnicode_Check(name)) {
       PyErr_Format(PyExc_TypeError, "relation_weights keys must be relation names (str), not %.200s",
-                   Py_TYPE(name)->tp_name);
+                   TypeName(name).c_str());
       return false;
     }
     std::optional<std::string_view> text;
@@ -230,11 +229,11 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
     }
     PyRef key(PyObject_Repr(name));
     if (!key) return false;
-    const char* key_text = PyUnicode_AsUTF8(key.get());
+    const char* key_text = utf8_of(key.get());
     if (!key_text) return false;
     const std::string position = std::string("[").append(key_text).append("]");
     double value;
-    if (!number_of(PyTuple_GET_ITEM(pair, 1), "relation_weights", [&] { return position; }, value)) return false;
+    if (!number_of(tuple_item(pair, 1), "relation_weights", [&] { return position; }, value)) return false;
     if (!is_weight(value)) return refuse_weight(value, "relation_weights", position);
     out[static_cast<std::size_t>(*id)] = value;
   }

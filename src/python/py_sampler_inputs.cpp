@@ -59,23 +59,23 @@ bool convert_canonical(PyObject* object, bool& canonical) {
 // raised while iterating the sequence is passed on as it is.
 bool labels_of(PyObject* sequence, const char* name, LabelList& out) {
   if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || PyByteArray_Check(sequence)) {
-    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str, not a %.200s", name, Py_TYPE(sequence)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence of str, not a %.200s", name, TypeName(sequence).c_str());
     return false;
   }
   if (PyDict_Check(sequence) || PyAnySet_Check(sequence)) {
     PyErr_Format(PyExc_TypeError, "%s must be a sequence of str in id order, not a %.200s", name,
-                 Py_TYPE(sequence)->tp_name);
+                 TypeName(sequence).c_str());
     return false;
   }
-  const std::string not_iterable = std::string(name) + " must be a sequence of str, not " + Py_TYPE(sequence)->tp_name;
+  const std::string not_iterable = std::string(name) + " must be a sequence of str, not " + TypeName(sequence).c_str();
   PyRef items(PySequence_Fast(sequence, not_iterable.c_str()));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = fast_size(items.get());
   LabelArena arena;
   for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+    PyObject* item = fast_item(items.get(), i);
     if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", name, i, Py_TYPE(item)->tp_name);
+      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", name, i, TypeName(item).c_str());
       return false;
     }
     Py_ssize_t size;
@@ -87,7 +87,7 @@ bool labels_of(PyObject* sequence, const char* name, LabelList& out) {
   if (const auto repeat = first_repeat(out)) {
     PyErr_Format(PyExc_ValueError, "%s[%llu] = %R repeats %s[%llu]", name,
                  static_cast<unsigned long long>(repeat->first),
-                 PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(repeat->first)), name,
+                 fast_item(items.get(), static_cast<Py_ssize_t>(repeat->first)), name,
                  static_cast<unsigned long long>(repeat->second));
     return false;
   }
@@ -117,7 +117,7 @@ bool take_arrow_stream(PyObject* table, arrow::ArrayStream& stream) {
     PyErr_Format(PyExc_TypeError,
                  "table must have the Arrow C stream interface (__arrow_c_stream__: a pyarrow Table or "
                  "RecordBatchReader, a polars or pandas DataFrame), not %.200s",
-                 Py_TYPE(table)->tp_name);
+                 TypeName(table).c_str());
     return false;
   }
   PyRef capsule(PyObject_CallNoArgs(method.get()));
@@ -204,9 +204,9 @@ int is_parquet(PyObject* source, PyObject* format) {
   if (!PyUnicode_Check(source) && !PyBytes_Check(source) && !PyObject_HasAttrString(source, "__fspath__")) return 0;
   PyRef path(PyOS_FSPath(source));
   if (!path) return -1;
-  PyRef text(PyUnicode_Check(path.get()) ? new_ref(path.get())
-                                         : PyRef(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path.get()),
-                                                                                  PyBytes_GET_SIZE(path.get()))));
+  PyRef text(PyUnicode_Check(path.get())
+                 ? new_ref(path.get())
+                 : PyRef(PyUnicode_DecodeFSDefaultAndSize(bytes_data(path.get()), bytes_size(path.get()))));
   if (!text) return -1;
   PyRef suffix(PyUnicode_FromString(".parquet"));
   if (!suffix) return -1;
@@ -234,7 +234,7 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
   HeldBuffer buffer;
   if (!PyObject_CheckBuffer(array.get())) {
     PyErr_Format(PyExc_TypeError, "triples must be an integer array with the buffer protocol, not %.200s",
-                 Py_TYPE(array.get())->tp_name);
+                 TypeName(array.get()).c_str());
     return nullptr;
   }
   if (PyObject_GetBuffer(array.get(), &buffer.view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return nullptr;
@@ -246,7 +246,7 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
     for (int d = 0; d < view.ndim; ++d) {
       PyObject* extent = PyLong_FromSsize_t(view.shape[d]);
       if (!extent) return nullptr;
-      PyTuple_SET_ITEM(shape.get(), d, extent);
+      tuple_set(shape.get(), d, extent);
     }
     PyErr_Format(PyExc_ValueError, "triples must be of shape (n, 3): rows of (head, relation, tail), not %R",
                  shape.get());

@@ -51,10 +51,10 @@ bool mark_relations(PyObject* names, const char* argument, const LabelIndex& ind
   const std::string message = std::string(argument) + " must be a collection of relation names";
   PyRef items(PySequence_Fast(names, message.c_str()));
   if (!items) return false;
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-    PyObject* name = PySequence_Fast_GET_ITEM(items.get(), i);
+  for (Py_ssize_t i = 0; i < fast_size(items.get()); ++i) {
+    PyObject* name = fast_item(items.get(), i);
     if (!PyUnicode_Check(name)) {
-      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", argument, i, Py_TYPE(name)->tp_name);
+      PyErr_Format(PyExc_TypeError, "%s[%zd] must be str, not %.200s", argument, i, TypeName(name).c_str());
       return false;
     }
     std::optional<std::uint64_t> id;
@@ -102,7 +102,7 @@ bool convert_step_key(PyObject* item, Py_ssize_t position, const KG& kg, const L
   if (is_int < 0) return false;
   if (is_int == 0) {
     PyErr_Format(PyExc_TypeError, "pattern[%zd] must be a relation token, as str or int, not %.200s", position,
-                 Py_TYPE(item)->tp_name);
+                 TypeName(item).c_str());
     return false;
   }
   const PyRef& index = number.index;
@@ -126,12 +126,12 @@ bool convert_step_key(PyObject* item, Py_ssize_t position, const KG& kg, const L
 bool convert_pattern(PyObject* pattern, const KG& kg, std::vector<StepKey>& keys) {
   if (PyUnicode_Check(pattern) || PyBytes_Check(pattern)) {
     PyErr_Format(PyExc_TypeError, "pattern must be a sequence of relation tokens, not %.200s",
-                 Py_TYPE(pattern)->tp_name);
+                 TypeName(pattern).c_str());
     return false;
   }
   PyRef items(PySequence_Fast(pattern, "pattern must be a sequence of relation tokens"));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = fast_size(items.get());
   if (count == 0) {
     PyErr_SetString(PyExc_ValueError, "pattern is empty: give at least one relation token");
     return false;
@@ -140,8 +140,7 @@ bool convert_pattern(PyObject* pattern, const KG& kg, std::vector<StepKey>& keys
     const LabelIndex relations(kg.relation_labels());
     keys.resize(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
-      if (!convert_step_key(PySequence_Fast_GET_ITEM(items.get(), i), i, kg, relations,
-                            keys[static_cast<std::size_t>(i)])) {
+      if (!convert_step_key(fast_item(items.get(), i), i, kg, relations, keys[static_cast<std::size_t>(i)])) {
         return false;
       }
     }
@@ -189,7 +188,7 @@ PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwarg
   const LabelIndex* index = nullptr;
   // The first call indexes every label, with the interpreter lock released.
   if (!run_released([&](const InterruptPoll&) { index = &state.node_index(); })) return nullptr;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(labels.get());
+  const Py_ssize_t count = fast_size(labels.get());
   return with_token_type(state.kg, [&]<class Token>(Token) -> PyObject* {
     std::vector<Token> ids;
     try {
@@ -198,9 +197,9 @@ PyObject* PathSampler_node_ids(PyObject* object, PyObject* args, PyObject* kwarg
       return PyErr_NoMemory();
     }
     for (Py_ssize_t i = 0; i < count; ++i) {
-      PyObject* label = PySequence_Fast_GET_ITEM(labels.get(), i);
+      PyObject* label = fast_item(labels.get(), i);
       if (!PyUnicode_Check(label)) {
-        PyErr_Format(PyExc_TypeError, "labels[%zd] must be str, not %.200s", i, Py_TYPE(label)->tp_name);
+        PyErr_Format(PyExc_TypeError, "labels[%zd] must be str, not %.200s", i, TypeName(label).c_str());
         return nullptr;
       }
       std::optional<std::uint64_t> id;

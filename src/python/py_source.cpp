@@ -9,7 +9,7 @@ bool PyFileSource::check(PyObject* file) {
   PyErr_Format(PyExc_TypeError,
                "source must be a path (str, bytes, os.PathLike) or a binary file object with readinto() or read(), "
                "not %.200s",
-               Py_TYPE(file)->tp_name);
+               TypeName(file).c_str());
   return false;
 }
 
@@ -32,7 +32,7 @@ std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
     // The object writes into a bytearray of our own, copied from after the
     // call: a view of the piece itself could be kept by the object and
     // written through once the piece is freed.
-    if (!landing_ || static_cast<std::size_t>(PyByteArray_GET_SIZE(landing_.get())) < capacity) {
+    if (!landing_ || static_cast<std::size_t>(bytearray_size(landing_.get())) < capacity) {
       landing_.reset();
       landing_.reset(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity)));
       if (!landing_) throw PythonErrorAlreadySet{};
@@ -50,11 +50,11 @@ std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
     }
     const Py_ssize_t count = PyNumber_AsSsize_t(result.get(), PyExc_OverflowError);
     if (count == -1 && PyErr_Occurred()) throw PythonErrorAlreadySet{};
-    if (count < 0 || static_cast<std::size_t>(count) > capacity || count > PyByteArray_GET_SIZE(landing_.get())) {
+    if (count < 0 || static_cast<std::size_t>(count) > capacity || count > bytearray_size(landing_.get())) {
       PyErr_Format(PyExc_ValueError, "source.readinto() returned %zd for a buffer of %zu bytes", count, capacity);
       throw PythonErrorAlreadySet{};
     }
-    std::memcpy(buffer, PyByteArray_AS_STRING(landing_.get()), static_cast<std::size_t>(count));
+    std::memcpy(buffer, bytearray_data(landing_.get()), static_cast<std::size_t>(count));
     return static_cast<std::size_t>(count);
   }
   PyRef data(PyObject_CallMethod(file_.get(), "read", "n", static_cast<Py_ssize_t>(capacity)));
@@ -65,7 +65,7 @@ std::size_t PyFileSource::read_locked(char* buffer, std::size_t capacity) {
   }
   Py_buffer bytes;
   if (PyObject_GetBuffer(data.get(), &bytes, PyBUF_SIMPLE) < 0) {
-    PyErr_Format(PyExc_TypeError, "source.read() must return bytes, not %.200s", Py_TYPE(data.get())->tp_name);
+    PyErr_Format(PyExc_TypeError, "source.read() must return bytes, not %.200s", TypeName(data.get()).c_str());
     throw PythonErrorAlreadySet{};
   }
   const std::size_t count = static_cast<std::size_t>(bytes.len);

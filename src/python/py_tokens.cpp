@@ -9,6 +9,7 @@
 #include "core/interrupt.hpp"
 #include "python/py_args.hpp"
 #include "python/py_sequence.hpp"
+#include "python/py_type.hpp"
 
 namespace vantrel::py {
 
@@ -16,6 +17,8 @@ namespace {
 
 PyObject* piece_to_str(const PathPiece& piece, std::string& joined) {
   const std::string_view suffix = suffix_text(piece.suffix);
+#ifndef Py_LIMITED_API
+  // An ASCII text is copied straight into the str: nothing to check or decode.
   if (piece.ascii) {
     PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(piece.label.size() + suffix.size()), 127);
     if (!text) return nullptr;
@@ -24,12 +27,18 @@ PyObject* piece_to_str(const PathPiece& piece, std::string& joined) {
     if (!suffix.empty()) std::memcpy(bytes + piece.label.size(), suffix.data(), suffix.size());
     return text;
   }
+#endif
   std::string_view utf8 = piece.label;
   if (!suffix.empty()) {
     joined.clear();
     piece.append_text(joined);
     utf8 = joined;
   }
+#ifdef Py_LIMITED_API
+  // The stable ABI writes no str's bytes in place: an ASCII text is decoded
+  // as such, the interpreter's fastest decoding.
+  if (piece.ascii) return PyUnicode_DecodeASCII(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
+#endif
   return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), nullptr);
 }
 
@@ -51,7 +60,7 @@ PyObject* tokens_to_new_strs(const KG& kg, std::span<const std::uint64_t> tokens
     if (i % kItemsPerPoll == kItemsPerPoll - 1 && PyErr_CheckSignals() < 0) return nullptr;
     PyObject* text = token_to_str(kg, tokens[i], joined);
     if (!text) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text);
+    list_set(list.get(), static_cast<Py_ssize_t>(i), text);
   }
   return list.release();
 }
@@ -115,12 +124,12 @@ PyObject* nested_lists(const Token* items, std::span<const std::uint64_t> offset
     const std::uint64_t end = offsets[k + 1];
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(end - begin));
     if (!list) return nullptr;
-    PyList_SET_ITEM(lists.get(), static_cast<Py_ssize_t>(k), list);
+    list_set(lists.get(), static_cast<Py_ssize_t>(k), list);
     for (std::uint64_t i = begin; i < end; ++i) {
       if (++made % kItemsPerPoll == 0 && PyErr_CheckSignals() < 0) return nullptr;
       PyObject* item = item_of(items[i]);
       if (!item) return nullptr;
-      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i - begin), item);
+      list_set(list, static_cast<Py_ssize_t>(i - begin), item);
     }
   }
   return lists.release();
@@ -207,7 +216,7 @@ PyObject* Tokens_slice(const TokensObject& tokens, Py_ssize_t start, Py_ssize_t 
   for (Py_ssize_t i = 0; i < count; ++i) {
     PyObject* text = str_of(tokens, static_cast<std::uint64_t>(start + i * step), joined);
     if (!text) return nullptr;
-    PyList_SET_ITEM(list.get(), i, text);
+    list_set(list.get(), i, text);
   }
   return list.release();
 }
@@ -224,7 +233,7 @@ PyObject* Tokens_subscript(PyObject* object, PyObject* key) {
   }
   if (!PyIndex_Check(key)) {
     PyErr_Format(PyExc_TypeError, "%s ids must be integers or slices, not %.200s", kind_of(tokens),
-                 Py_TYPE(key)->tp_name);
+                 TypeName(key).c_str());
     return nullptr;
   }
   Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
@@ -304,67 +313,42 @@ PyMethodDef Tokens_methods[] = {
 
 int Tokens_traverse(PyObject* object, visitproc visit, void* arg) {
   Py_VISIT(reinterpret_cast<TokensObject*>(object)->owner);
-  return 0;
+  return visit_type_of(object, visit, arg);
 }
 
 void Tokens_dealloc(PyObject* object) {
   PyObject_GC_UnTrack(object);
   Py_CLEAR(reinterpret_cast<TokensObject*>(object)->owner);
-  Py_TYPE(object)->tp_free(object);
+  free_instance(object);
 }
 
 PyObject* Tokens_repr(PyObject* object) {
   return PyUnicode_FromFormat("<vantrel %ss: %zd>", kind_of(tokens_of(object)), Tokens_length(object));
 }
 
-PySequenceMethods Tokens_as_sequence = {
-    guarded<Tokens_length>,    // sq_length
-    nullptr,                   // sq_concat
-    nullptr,                   // sq_repeat
-    guarded<Tokens_item>,      // sq_item
-    nullptr,                   // was_sq_slice
-    nullptr,                   // sq_ass_item
-    nullptr,                   // was_sq_ass_slice
-    guarded<Tokens_contains>,  // sq_contains
-    nullptr,
-    nullptr,
-};
-
-PyMappingMethods Tokens_as_mapping = {
-    guarded<Tokens_length>,     // mp_length
-    guarded<Tokens_subscript>,  // mp_subscript
-    nullptr,                    // mp_ass_subscript
-};
-
-}  // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-PyTypeObject TokensType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-PyTypeObject RelationsType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-#pragma GCC diagnostic pop
-
-namespace {
-
-// Readies one of the two sequence types, which differ in name and doc only.
-int ready_sequence_type(PyTypeObject& type, const char* name, const char* doc) {
-  if (PyType_HasFeature(&type, Py_TPFLAGS_READY)) return 0;
-  type.tp_name = name;
-  type.tp_basicsize = sizeof(TokensObject);
-  type.tp_dealloc = Tokens_dealloc;
-  type.tp_repr = guarded<Tokens_repr>;
-  type.tp_as_sequence = &Tokens_as_sequence;
-  type.tp_as_mapping = &Tokens_as_mapping;
-  type.tp_methods = Tokens_methods;
-  type.tp_traverse = Tokens_traverse;
-  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  type.tp_doc = doc;
-  if (PyType_Ready(&type) < 0) return -1;
-  return register_as_sequence(&type);
+// Makes one of the two sequence types, which differ in name and doc only.
+PyTypeObject* make_sequence_type(const char* name, const char* doc) {
+  PyType_Slot slots[] = {
+      {Py_tp_dealloc, reinterpret_cast<void*>(Tokens_dealloc)},
+      {Py_tp_repr, reinterpret_cast<void*>(guarded<Tokens_repr>)},
+      {Py_tp_methods, Tokens_methods},
+      {Py_tp_traverse, reinterpret_cast<void*>(Tokens_traverse)},
+      {Py_tp_doc, const_cast<char*>(doc)},
+      {Py_sq_length, reinterpret_cast<void*>(guarded<Tokens_length>)},
+      {Py_sq_item, reinterpret_cast<void*>(guarded<Tokens_item>)},
+      {Py_sq_contains, reinterpret_cast<void*>(guarded<Tokens_contains>)},
+      {Py_mp_length, reinterpret_cast<void*>(guarded<Tokens_length>)},
+      {Py_mp_subscript, reinterpret_cast<void*>(guarded<Tokens_subscript>)},
+      {0, nullptr},
+  };
+  PyType_Spec spec = {name, sizeof(TokensObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
+  PyTypeObject* type = make_type(spec);
+  if (!type || register_as_sequence(type) < 0) return nullptr;
+  return type;
 }
 
-PyObject* new_sequence(PyTypeObject& type, PyObject* owner, const KG* kg, bool relations) {
-  auto* object = PyObject_GC_New(TokensObject, &type);
+PyObject* new_sequence(PyTypeObject* type, PyObject* owner, const KG* kg, bool relations) {
+  auto* object = PyObject_GC_New(TokensObject, type);
   if (!object) return nullptr;
   object->owner = new_ref(owner).release();
   object->kg = kg;
@@ -375,15 +359,20 @@ PyObject* new_sequence(PyTypeObject& type, PyObject* owner, const KG* kg, bool r
 
 }  // namespace
 
+PyTypeObject* TokensType = nullptr;
+PyTypeObject* RelationsType = nullptr;
+
 int ready_tokens_type() {
-  if (ready_sequence_type(TokensType, "vantrel.Tokens",
-                          "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
-                          "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.") < 0) {
-    return -1;
-  }
-  return ready_sequence_type(RelationsType, "vantrel.Relations",
-                             "A PathSampler's relation labels, by relation id: relation r's tokens are\n"
-                             "node_count + 2 * r (forward) and the one after it (backward).");
+  if (TokensType) return 0;
+  TokensType =
+      make_sequence_type("vantrel.Tokens",
+                         "The tokens of a PathSampler's walks, by id: node labels, then each relation followed\n"
+                         "forward (\"rel::-->\") and backward (\"rel::<--\"). Each str is made on demand.");
+  if (!TokensType) return -1;
+  RelationsType = make_sequence_type("vantrel.Relations",
+                                     "A PathSampler's relation labels, by relation id: relation r's tokens are\n"
+                                     "node_count + 2 * r (forward) and the one after it (backward).");
+  return RelationsType ? 0 : -1;
 }
 
 PyObject* new_tokens(PyObject* owner, const KG* kg) { return new_sequence(TokensType, owner, kg, false); }

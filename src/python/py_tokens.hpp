@@ -56,11 +56,11 @@ PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t
 
 // The type of PathSampler.tokens: a read-only sequence of str, token id to
 // text, made on demand.
-extern PyTypeObject TokensType;
+extern PyTypeObject* TokensType;
 
 // The type of PathSampler.relations: the relation labels by relation id,
 // the same kind of sequence.
-extern PyTypeObject RelationsType;
+extern PyTypeObject* RelationsType;
 
 // A new Tokens sequence over `kg`, which `owner` keeps alive.
 PyObject* new_tokens(PyObject* owner, const KG* kg);
@@ -68,7 +68,7 @@ PyObject* new_tokens(PyObject* owner, const KG* kg);
 // A new Relations sequence over `kg`, which `owner` keeps alive.
 PyObject* new_relations(PyObject* owner, const KG* kg);
 
-// Readies TokensType and RelationsType; done once per process. -1 with an
+// Makes TokensType and RelationsType; done once per process. -1 with an
 // exception set on failure.
 int ready_tokens_type();
 

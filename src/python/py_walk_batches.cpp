@@ -8,6 +8,7 @@
 #include "python/py_docstrings.hpp"
 #include "python/py_parameters.hpp"
 #include "python/py_sampler_state.hpp"
+#include "python/py_type.hpp"
 #include "python/py_walk_request.hpp"
 
 namespace vantrel::py {
@@ -48,7 +49,7 @@ struct WalkBatchesObject {
 WalkBatchesObject* as_batches(PyObject* object) { return reinterpret_cast<WalkBatchesObject*>(object); }
 
 PyObject* new_view(const WalkBatchesObject& of, Py_ssize_t origin, Py_ssize_t step, Py_ssize_t length) {
-  auto* view = PyObject_New(WalkBatchesObject, &WalkBatchesType);
+  auto* view = PyObject_New(WalkBatchesObject, WalkBatchesType);
   if (!view) return nullptr;
   Py_INCREF(of.sampler);
   view->sampler = of.sampler;
@@ -69,7 +70,7 @@ void WalkBatches_dealloc(PyObject* object) {
   Py_XDECREF(self->sampler);
   Py_XDECREF(self->from_dlpack);
   Py_XDECREF(self->int64);
-  PyObject_Free(object);
+  free_instance(object);
 }
 
 Py_ssize_t WalkBatches_length(PyObject* object) { return as_batches(object)->length; }
@@ -77,7 +78,7 @@ Py_ssize_t WalkBatches_length(PyObject* object) { return as_batches(object)->len
 // An IdArray as a torch tensor of int64 (what embedding lookups index
 // with): shared by DLPack, then widened.
 PyObject* as_tensor(const WalkBatchesObject& self, PyObject* array) {
-  PyRef shared(PyObject_CallOneArg(self.from_dlpack, array));
+  PyRef shared(call_one(self.from_dlpack, array));
   if (!shared) return nullptr;
   return PyObject_CallMethod(shared.get(), "to", "O", self.int64);
 }
@@ -92,9 +93,9 @@ PyObject* WalkBatches_item(PyObject* object, Py_ssize_t index) {
   WalkRequest request = plan.batch(static_cast<std::uint64_t>(self->origin + index * self->step));
   PyRef pair(walk_id_arrays(state_of(self->sampler), request));
   if (!pair || !self->from_dlpack) return pair.release();
-  PyRef ids(as_tensor(*self, PyTuple_GET_ITEM(pair.get(), 0)));
+  PyRef ids(as_tensor(*self, tuple_item(pair.get(), 0)));
   if (!ids) return nullptr;
-  PyRef offsets(as_tensor(*self, PyTuple_GET_ITEM(pair.get(), 1)));
+  PyRef offsets(as_tensor(*self, tuple_item(pair.get(), 1)));
   if (!offsets) return nullptr;
   return PyTuple_Pack(2, ids.get(), offsets.get());
 }
@@ -108,7 +109,7 @@ PyObject* WalkBatches_subscript(PyObject* object, PyObject* key) {
     return WalkBatches_item(object, index);
   }
   if (!PySlice_Check(key)) {
-    PyErr_Format(PyExc_TypeError, "WalkBatches indices must be integers or slices, not %.200s", Py_TYPE(key)->tp_name);
+    PyErr_Format(PyExc_TypeError, "WalkBatches indices must be integers or slices, not %.200s", TypeName(key).c_str());
     return nullptr;
   }
   Py_ssize_t start, stop, step;
@@ -153,24 +154,23 @@ bool load_torch(WalkBatchesObject& self) {
   return self.int64 != nullptr;
 }
 
-PyMappingMethods WalkBatches_as_mapping = {
-    guarded<WalkBatches_length>,     // mp_length
-    guarded<WalkBatches_subscript>,  // mp_subscript
-    nullptr,                         // mp_ass_subscript
+PyType_Slot WalkBatches_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(WalkBatches_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(guarded<WalkBatches_repr>)},
+    {Py_tp_doc,
+     const_cast<char*>("Walks by number in batches, drawn when asked for (PathSampler.batches()): a read-only\n"
+                       "sequence of (ids, offsets) pairs, as walk_ids() returns them, or of torch tensors.")},
+    {Py_mp_length, reinterpret_cast<void*>(guarded<WalkBatches_length>)},
+    {Py_mp_subscript, reinterpret_cast<void*>(guarded<WalkBatches_subscript>)},
+    {Py_sq_length, reinterpret_cast<void*>(guarded<WalkBatches_length>)},
+    // Iteration, in order.
+    {Py_sq_item, reinterpret_cast<void*>(guarded<WalkBatches_item>)},
+    {0, nullptr},
 };
 
-PySequenceMethods WalkBatches_as_sequence = {
-    guarded<WalkBatches_length>,  // sq_length
-    nullptr,                      // sq_concat
-    nullptr,                      // sq_repeat
-    guarded<WalkBatches_item>,    // sq_item: iteration, in order
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+// Shown as vantrel.WalkBatches (its __module__), though the module lists no such attribute.
+PyType_Spec WalkBatches_spec = {"vantrel.WalkBatches", sizeof(WalkBatchesObject), 0, Py_TPFLAGS_DEFAULT,
+                                WalkBatches_slots};
 
 }  // namespace
 
@@ -203,7 +203,7 @@ PyObject* PathSampler_batches(PyObject* sampler, PyObject* args, PyObject* kwarg
     if (truth < 0) return nullptr;
     tensors = truth != 0;
   }
-  auto* self = PyObject_New(WalkBatchesObject, &WalkBatchesType);
+  auto* self = PyObject_New(WalkBatchesObject, WalkBatchesType);
   if (!self) return nullptr;
   Py_INCREF(sampler);
   self->sampler = sampler;
@@ -218,25 +218,12 @@ PyObject* PathSampler_batches(PyObject* sampler, PyObject* args, PyObject* kwarg
   return owner.release();
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-PyTypeObject WalkBatchesType = {PyVarObject_HEAD_INIT(nullptr, 0)};
-#pragma GCC diagnostic pop
+PyTypeObject* WalkBatchesType = nullptr;
 
 int ready_walk_batches_type() {
-  if (PyType_HasFeature(&WalkBatchesType, Py_TPFLAGS_READY)) return 0;
-  // Shown as vantrel.WalkBatches (its __module__), though the module lists no such attribute.
-  WalkBatchesType.tp_name = "vantrel.WalkBatches";
-  WalkBatchesType.tp_basicsize = sizeof(WalkBatchesObject);
-  WalkBatchesType.tp_dealloc = WalkBatches_dealloc;
-  WalkBatchesType.tp_repr = guarded<WalkBatches_repr>;
-  WalkBatchesType.tp_as_sequence = &WalkBatches_as_sequence;
-  WalkBatchesType.tp_as_mapping = &WalkBatches_as_mapping;
-  WalkBatchesType.tp_flags = Py_TPFLAGS_DEFAULT;
-  WalkBatchesType.tp_doc =
-      "Walks by number in batches, drawn when asked for (PathSampler.batches()): a read-only\n"
-      "sequence of (ids, offsets) pairs, as walk_ids() returns them, or of torch tensors.";
-  return PyType_Ready(&WalkBatchesType);
+  if (WalkBatchesType) return 0;
+  WalkBatchesType = make_type(WalkBatches_spec);
+  return WalkBatchesType ? 0 : -1;
 }
 
 }  // namespace vantrel::py

@@ -9,12 +9,12 @@
 
 namespace vantrel::py {
 
-extern PyTypeObject WalkBatchesType;
+extern PyTypeObject* WalkBatchesType;
 
 // PathSampler.batches(first, stop, batch_size, *, ..., tensors=False).
 PyObject* PathSampler_batches(PyObject* sampler, PyObject* args, PyObject* kwargs);
 
-// Readies WalkBatchesType; done once per process. -1 with an exception set on failure.
+// Makes WalkBatchesType; done once per process. -1 with an exception set on failure.
 int ready_walk_batches_type();
 
 }  // namespace vantrel::py

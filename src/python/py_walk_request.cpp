@@ -140,9 +140,9 @@ bool refuse_node_container(PyObject* object, const char* name, const std::string
     PyErr_Format(PyExc_TypeError,
                  "%s, not %.200s: for a {node: class} mapping, give "
                  "[mapping.get(node, node) for node in range(sampler.node_count)]",
-                 expected.c_str(), Py_TYPE(object)->tp_name);
+                 expected.c_str(), TypeName(object).c_str());
   } else {
-    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), TypeName(object).c_str());
   }
   return false;
 }
@@ -158,7 +158,7 @@ bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_cou
                                         : std::string(name).append(" must be a sequence of node ids");
   // Bytes are a buffer of small integers to Python, but never meant as node ids.
   if (PyBytes_Check(object) || PyByteArray_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s, not %.200s", expected.c_str(), TypeName(object).c_str());
     return false;
   }
   try {
@@ -176,15 +176,15 @@ bool convert_node_list(PyObject* given, const char* name, std::uint64_t node_cou
       if (mapping || !PySequence_Check(object)) return refuse_node_container(object, name, expected);
       PyRef items(PySequence_Fast(object, expected.c_str()));
       if (!items) return false;
-      const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+      const Py_ssize_t count = fast_size(items.get());
       nodes.resize(static_cast<std::size_t>(count));
       for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+        PyObject* item = fast_item(items.get(), i);
         IntItem number;
         const int is_int = read_int_item(item, number);
         if (is_int < 0) return false;
         if (is_int == 0) {
-          PyErr_Format(PyExc_TypeError, "%s[%zd] must be an int, not %.200s", name, i, Py_TYPE(item)->tp_name);
+          PyErr_Format(PyExc_TypeError, "%s[%zd] must be an int, not %.200s", name, i, TypeName(item).c_str());
           return false;
         }
         if (number.overflow) {
