@@ -2,14 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "core/parallel.hpp"
 
 namespace vantrel {
 
-void DistinctWalks::grow() {
+void DistinctWalks::reserve(std::uint64_t walks) {
+  std::size_t slot_count = 64;
+  while (4 * walks > 3 * slot_count) slot_count *= 2;
+  if (slot_count > slots_.size()) rehash(slot_count);
+}
+
+void DistinctWalks::rehash(std::size_t slot_count) {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(std::max<std::size_t>(64, 2 * old.size()), Slot{});
+  slots_.assign(slot_count, Slot{});
   const std::uint64_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.id == kEmpty) continue;
@@ -41,18 +48,22 @@ void keep_distinct(WalkTokens<Token>& walks, unsigned threads, const InterruptPo
   const std::uint64_t count = walks.offsets.size() - 1;
   Token* tokens = walks.tokens.mutable_data();
   std::uint64_t* ends = walks.offsets.mutable_data();
-  std::vector<std::uint64_t> hashes(count);
+  const auto hashes = std::make_unique_for_overwrite<std::uint64_t[]>(count);
   constexpr std::uint64_t kWalksPerTask = 1 << 14;
   run_tasks((count + kWalksPerTask - 1) / kWalksPerTask, threads,
             [&](std::uint64_t task, const InterruptPoll&) {
-              hash_walks(tokens, ends, task * kWalksPerTask, std::min(count, (task + 1) * kWalksPerTask),
-                         hashes.data());
+              hash_walks(tokens, ends, task * kWalksPerTask, std::min(count, (task + 1) * kWalksPerTask), hashes.get());
             },
             poll);
   DistinctWalks seen;
+  // Room for every walk where the table's slots (16 bytes, at most 3/4 full)
+  // would take about the walks' own items' bytes, at most twice that once
+  // rounded to a power of two: the table then never grows on the way. A
+  // call of mostly repeats starts smaller and grows as distinct walks come.
+  seen.reserve(std::min<std::uint64_t>(count, ends[count] * sizeof(Token) * 3 / (4 * 16)));
   KeptInPlace<Token> earlier{tokens, ends};
   const std::uint64_t kept =
-      leave_out_repeats(seen, std::span<const std::uint64_t>(hashes), tokens, ends, earlier, poll);
+      leave_out_repeats(seen, std::span<const std::uint64_t>(hashes.get(), count), tokens, ends, earlier, poll);
   walks.tokens.shrink(ends[kept]);
   walks.offsets.shrink(kept + 1);
 }

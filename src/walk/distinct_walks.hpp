@@ -51,13 +51,24 @@ class DistinctWalks {
 
   std::uint64_t size() const { return count_; }
 
+  // Makes room for `walks` distinct walks without growing on the way.
+  // Throws std::bad_alloc.
+  void reserve(std::uint64_t walks);
+
+  // Starts loading the slot where a walk of hash `hash` is looked for
+  // first, so that looking it up later waits less for memory.
+  void prefetch(std::uint64_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
+
  private:
   static constexpr std::uint64_t kEmpty = UINT64_MAX;
   struct Slot {
     std::uint64_t hash;
     std::uint64_t id = kEmpty;
   };
-  void grow();
+  void grow() { rehash(std::max<std::size_t>(64, 2 * slots_.size())); }
+  void rehash(std::size_t slot_count);
 
   std::vector<Slot> slots_;
   std::uint64_t count_ = 0;
@@ -83,9 +94,12 @@ void hash_walks(const Token* tokens, const std::uint64_t* ends, std::uint64_t be
 template <class Token, class Earlier>
 std::uint64_t leave_out_repeats(DistinctWalks& seen, std::span<const std::uint64_t> hashes, Token* tokens,
                                 std::uint64_t* ends, Earlier& earlier, const InterruptPoll& poll) {
+  // How far ahead a walk's slot is asked for: enough walks to cover a miss.
+  constexpr std::uint64_t kSlotsAhead = 16;
   std::uint64_t kept = 0;
   std::uint64_t walk_start = 0;  // where walk k began, before the walks before it moved
   for (std::uint64_t k = 0; k < hashes.size(); ++k) {
+    if (k + kSlotsAhead < hashes.size()) seen.prefetch(hashes[k + kSlotsAhead]);
     const std::uint64_t from = walk_start;
     const std::uint64_t length = ends[k + 1] - from;
     walk_start = ends[k + 1];
@@ -93,7 +107,13 @@ std::uint64_t leave_out_repeats(DistinctWalks& seen, std::span<const std::uint64
     if (seen.repeats(hashes[k], earlier.id(k, kept), [&](std::uint64_t other) { return earlier.same(other, walk); })) {
       continue;
     }
-    if (ends[kept] != from) std::memmove(tokens + ends[kept], walk.data(), length * sizeof(Token));
+    if (ends[kept] != from) {
+      // Down, never up: a copy from the front reads each item before
+      // anything is written over it. Walks are short, and a loop costs
+      // less than a call here.
+      Token* to = tokens + ends[kept];
+      for (std::uint64_t i = 0; i < length; ++i) to[i] = walk[i];
+    }
     ends[kept + 1] = ends[kept] + length;
     earlier.kept(k);
     ++kept;
