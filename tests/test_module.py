@@ -62,7 +62,8 @@ def test_the_module_types_are_immutable_and_made_only_by_the_module(abc_path):
     ids, _ = sampler.walk_ids(0, 2)
     batches = sampler.batches(0, 4, 2)
     for made in (sampler, ids, sampler.tokens, sampler.relations, batches):
-        with pytest.raises(TypeError, match="immutable type"):
+        # Python 3.9 words it its own way.
+        with pytest.raises(TypeError, match="immutable type|built-in/extension type"):
             type(made).walks = None
     for made in (ids, sampler.tokens, sampler.relations, batches):
         with pytest.raises(TypeError, match="cannot create"):
