@@ -10,7 +10,7 @@ namespace {
 // The interpreter names a static type by its tp_name, which is its module
 // and name ("numpy.ndarray") but for built-in types ("int"), and a class
 // made by a class statement by its name alone. The stable ABI offers no
-// tp_name: these rebuild it. A heap type made from a C spec keeps its
+// tp_name: these rebuild it. A heap type made from a C type description keeps its
 // module in tp_name, and is named here by its name alone.
 std::string name_of(PyTypeObject* type) {
   PyObject* const as_object = reinterpret_cast<PyObject*>(type);

@@ -341,8 +341,8 @@ PyTypeObject* make_sequence_type(const char* name, const char* doc) {
       {Py_mp_subscript, reinterpret_cast<void*>(guarded<Tokens_subscript>)},
       {0, nullptr},
   };
-  PyType_Spec spec = {name, sizeof(TokensObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
-  PyTypeObject* type = make_type(spec);
+  PyType_Spec description = {name, sizeof(TokensObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
+  PyTypeObject* type = make_type(description);
   if (!type || register_as_sequence(type) < 0) return nullptr;
   return type;
 }

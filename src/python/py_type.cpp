@@ -4,8 +4,8 @@ namespace vantrel::py {
 
 namespace {
 
-bool has_slot(const PyType_Spec& spec, int id) {
-  for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
+bool has_slot(const PyType_Spec& description, int id) {
+  for (const PyType_Slot* slot = description.slots; slot->slot != 0; ++slot) {
     if (slot->slot == id) return true;
   }
   return false;
@@ -14,10 +14,10 @@ bool has_slot(const PyType_Spec& spec, int id) {
 }  // namespace
 
 #ifdef Py_LIMITED_API
-PyTypeObject* make_type(PyType_Spec& spec) {
-  spec.flags |= Py_TPFLAGS_IMMUTABLETYPE;
-  if (!has_slot(spec, Py_tp_new)) spec.flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+PyTypeObject* make_type(PyType_Spec& description) {
+  description.flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  if (!has_slot(description, Py_tp_new)) description.flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&description));
 }
 #else
 namespace {
@@ -30,7 +30,7 @@ struct StaticType {
   PyBufferProcs buffer;
 };
 
-// Puts one slot of a spec in its field; false for a slot no type of the
+// Puts one slot of a description in its field; false for a slot no type of the
 // module has.
 bool fill_slot(StaticType& made, const PyType_Slot& slot) {
   PyTypeObject& type = made.type;
@@ -63,24 +63,25 @@ const PyTypeObject kStaticHeader = {PyVarObject_HEAD_INIT(nullptr, 0)};
 
 }  // namespace
 
-PyTypeObject* make_type(PyType_Spec& spec) {
+PyTypeObject* make_type(PyType_Spec& description) {
   // Lives for the rest of the process, as a static type must.
   auto* made = new StaticType{};
   PyTypeObject& type = made->type;
   type = kStaticHeader;
-  type.tp_name = spec.name;
-  type.tp_basicsize = spec.basicsize;
-  type.tp_itemsize = spec.itemsize;
-  type.tp_flags = spec.flags;
-  for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
+  type.tp_name = description.name;
+  type.tp_basicsize = description.basicsize;
+  type.tp_itemsize = description.itemsize;
+  type.tp_flags = description.flags;
+  for (const PyType_Slot* slot = description.slots; slot->slot != 0; ++slot) {
     if (!fill_slot(*made, *slot)) {
-      PyErr_Format(PyExc_SystemError, "%s: slot %d is not one the module's types use", spec.name, slot->slot);
+      PyErr_Format(PyExc_SystemError, "%s: slot %d is not one the module's types use", description.name, slot->slot);
       return nullptr;
     }
   }
-  if (has_slot(spec, Py_sq_length) || has_slot(spec, Py_sq_item)) type.tp_as_sequence = &made->sequence;
-  if (has_slot(spec, Py_mp_length) || has_slot(spec, Py_mp_subscript)) type.tp_as_mapping = &made->mapping;
-  if (has_slot(spec, Py_bf_getbuffer)) type.tp_as_buffer = &made->buffer;
+  if (has_slot(description, Py_sq_length) || has_slot(description, Py_sq_item)) type.tp_as_sequence = &made->sequence;
+  if (has_slot(description, Py_mp_length) || has_slot(description, Py_mp_subscript))
+    type.tp_as_mapping = &made->mapping;
+  if (has_slot(description, Py_bf_getbuffer)) type.tp_as_buffer = &made->buffer;
   if (PyType_Ready(&type) < 0) return nullptr;
   return &type;
 }

@@ -8,10 +8,11 @@
 
 namespace vantrel::py {
 
-// Makes the type `spec` describes, ready, for the rest of the process:
+// Makes the type `description` describes, ready, for the rest of the
+// process:
 // nullptr with an exception set on failure. A type without a Py_tp_new slot
-// cannot be made from Python; the spec's flags are kept as given (a heap
+// cannot be made from Python; the description's flags are kept as given (a heap
 // type is also immutable, as a static one is).
-PyTypeObject* make_type(PyType_Spec& spec);
+PyTypeObject* make_type(PyType_Spec& description);
 
 }  // namespace vantrel::py
