@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "core/interrupt.hpp"
@@ -47,13 +48,27 @@ struct NumberedOutput {
   std::uint64_t first_slot = 0;
 };
 
+// Calls visit.template operator()<kFocus>() with `focus` as a constant, so
+// that walks through their focus have a walker of their own and walks from
+// their start keep theirs as it is.
+template <class Visit>
+void with_focus(Focus focus, Visit&& visit) {
+  if (focus == Focus::kMid) return visit.template operator()<Focus::kMid>();
+  return visit.template operator()<Focus::kStart>();
+}
+
 // Draws walks by number, several at a time: each takes a step in turn, and
 // the cells of its next step are prefetched meanwhile, so that the memory
 // latency of one walk's jump overlaps the others' work. A walk's draws come
 // from its own stream, so the interleaving changes nothing in it. A walk's
 // tokens are written in form `kItems`: a node is written when the next step
 // reads its block, so that listing the nodes reads nothing more.
-template <Walker Graph, class Token, Items kItems>
+// A walk through its focus (kFocus kMid) first takes its back route from the
+// focus, written right to left from the focus's place in its room, each
+// step listed the other way; that route is moved to the front of the room
+// only where a dead end cut it short. Then it turns around at the focus and
+// takes its ahead route, written left to right after it.
+template <Walker Graph, class Token, Items kItems, Focus kFocus = Focus::kStart>
 class InterleavedWalks {
  public:
   // The walks of `request`, of a sampler of `rules` as the request asks
@@ -66,7 +81,7 @@ class InterleavedWalks {
         first_(request.first),
         start_(request.start),
         meter_(poll),
-        blocks_ahead_(expected_blocks(rules, Focus::kStart, graph.draws_per_step())),
+        blocks_ahead_(expected_blocks(rules, kFocus, graph.draws_per_step())),
         slots_(make_slots(rules.key, std::make_index_sequence<kInFlight>())) {}
 
   // Draws walks begin to end - 1 of the request (positions, not numbers).
@@ -87,10 +102,12 @@ class InterleavedWalks {
       while (active > 0) {
         for (Slot& slot : slots_) {
           if (slot.steps_left == kIdle) continue;
+          // A back route over: the ahead route starts on this turn.
+          if (kMid && slot.back && slot.steps_left == 0) turn_around(slot);
           if (slot.steps_left == 0) {
             note_blocks_read(slot.rng);
             // The end node, unless the start node alone is the whole walk.
-            if (kItems == Items::kPath || slot.stepped) *slot.out = static_cast<Token>(graph_.end_node(slot.at));
+            if (kItems == Items::kPath || slot.stepped) put(slot, graph_.end_node(slot.at));
             if (next < batch_end) {
               load(slot, batch, next++);
             } else {
@@ -102,17 +119,23 @@ class InterleavedWalks {
           // The node stepped from, read before the step moves on (from the
           // block the step reads anyway).
           const std::uint64_t here = kItems != Items::kPath ? graph_.end_node(slot.at) : 0;
-          const std::uint64_t relation = graph_.try_step(slot.at, slot.rng);
+          const std::uint64_t relation = take_step(slot);
           if (relation == kNotYet) continue;  // a large node's proposal: its cell is on its way
           if (relation == kDeadEnd) [[unlikely]] {
-            end_early(slot);  // the node it stands on is written as the end node
+            if (kMid && slot.back) {
+              turn_around(slot);  // the back route ends here; the ahead route is still to come
+            } else {
+              end_early(slot);  // the node it stands on is written as the end node
+            }
             continue;
           }
-          if (kItems != Items::kPath && slot.stepped) *slot.out++ = static_cast<Token>(here);
-          if (kItems != Items::kNodes) *slot.out++ = static_cast<Token>(relation);
+          if (kItems != Items::kPath && slot.stepped) put(slot, here);
+          if (kItems != Items::kNodes) put(slot, kMid ? as_listed(slot, relation) : relation);
           slot.stepped = true;
           --slot.steps_left;
           graph_.prefetch(slot.at);
+          // The focus's block, which the turn around reads next.
+          if (kMid && slot.back && slot.steps_left == 0) graph_.prefetch(slot.focus_at);
           meter_.add(1 + graph_.take_work(slot.at));
         }
       }
@@ -120,6 +143,7 @@ class InterleavedWalks {
   }
 
  private:
+  static constexpr bool kMid = kFocus == Focus::kMid;
   static constexpr std::size_t kInFlight = 16;
   static constexpr std::uint64_t kBatchWalks = 64;
   static_assert(kBatchWalks % kStreamLanes == 0);
@@ -135,18 +159,89 @@ class InterleavedWalks {
     bool stepped = false;    // whether the walk has taken a step
     std::uint64_t walk = 0;  // its position in the request
     std::uint64_t path_len = 0;
+    // A walk through its focus: whether it is on its back route, which is
+    // written right to left (`out` is then one past the next item's place,
+    // and `direction` -1); the steps of its ahead route; the start of its
+    // room; its focus, and where it stood there before its first step; the
+    // cell of the back route's first step, where the ahead route turns around.
+    bool back = false;
+    std::ptrdiff_t direction = 1;
+    std::uint64_t ahead = 0;
+    Token* room = nullptr;
+    std::uint64_t focus = 0;
+    typename Graph::Position focus_at{};
+    std::uint64_t first_cell = 0;
   };
+
+  // Writes the next item of the walk in `slot`: after the items before it,
+  // or on a back route before the items after it.
+  static void put(Slot& slot, std::uint64_t item) {
+    if constexpr (kMid) {
+      // Without a branch: on a back route, `direction` is -1 and the item goes
+      // just before `out`.
+      slot.out[slot.direction >> 1] = static_cast<Token>(item);
+      slot.out += slot.direction;
+    } else {
+      *slot.out++ = static_cast<Token>(item);
+    }
+  }
+
+  // The relation token of a step as the walk lists it: on a back route,
+  // followed the other way (forward and backward tokens of a relation differ
+  // in the lowest bit of their offset past the node tokens).
+  std::uint64_t as_listed(const Slot& slot, std::uint64_t token) const {
+    const std::uint64_t nodes = graph_.node_count();
+    return nodes + ((token - nodes) ^ static_cast<std::uint64_t>(slot.back));
+  }
+
+  // Takes (or goes on with) a step of the walk in `slot`; the first step
+  // of a back route also notes the cell it took, which its turn around
+  // needs.
+  std::uint64_t take_step(Slot& slot) {
+    if constexpr (kMid) {
+      if (slot.back && !slot.stepped) return graph_.step_taking(slot.at, slot.rng, slot.first_cell);
+    }
+    return graph_.try_step(slot.at, slot.rng);
+  }
+
+  // Ends the back route of the walk in `slot` where it stands, its far end
+  // written as its first node, moves it to the front of the room where it
+  // ended early, and starts the ahead route from the focus: as if it had
+  // arrived there over the back route's first step.
+  void turn_around(Slot& slot) {
+    if (kItems == Items::kPath || slot.stepped) put(slot, graph_.end_node(slot.at));
+    const std::uint64_t back_steps = slot.path_len - slot.ahead - slot.steps_left;
+    const std::uint64_t written = item_count(kItems, back_steps) - (kItems == Items::kPath ? 1 : 0);
+    if (slot.out != slot.room) std::memmove(slot.room, slot.out, written * sizeof(Token));
+    slot.out = slot.room + written;
+    if (slot.steps_left != 0) {
+      // A dead end cut the back route short: the walk is shorter than its room.
+      slot.path_len = back_steps + slot.ahead;
+      note_token_count(slot, item_count(kItems, slot.path_len));
+    }
+    slot.at = back_steps > 0 ? graph_.turn_around(slot.focus, slot.first_cell) : graph_.begin_at(slot.focus);
+    graph_.prefetch(slot.at);
+    slot.back = false;
+    slot.direction = 1;
+    slot.stepped = false;
+    slot.steps_left = slot.ahead;
+  }
 
   // Ends the walk in `slot` at the node it stands on, which has no edge to
   // take: its token count is that of the steps it took.
   void end_early(Slot& slot) {
-    const std::uint64_t tokens = item_count(kItems, slot.path_len - slot.steps_left);
+    note_token_count(slot, item_count(kItems, slot.path_len - slot.steps_left));
+    slot.steps_left = 0;
+  }
+
+  // Records that the walk in `slot` holds `tokens` tokens, fewer than its
+  // room where it ended early.
+  void note_token_count(const Slot& slot, std::uint64_t tokens) {
     if (output_.length_draws) {
       output_.counts[slot.walk] = tokens;
     } else {
       output_.ends[slot.walk + 1] = tokens;
     }
-    slot.steps_left = 0;
   }
 
   // How many blocks the walk of `rng`, just ended, read, against what was
@@ -201,12 +296,28 @@ class InterleavedWalks {
       output_.ends[k + 1] = item_count(kItems, path_len);
     }
     const std::uint64_t start_node = start_of(graph_, start_, first_ + k, slot.rng);
-    *slot.out++ = static_cast<Token>(start_node);
     slot.steps_left = path_len;
     slot.stepped = false;
     slot.walk = k;
     slot.path_len = path_len;
+    if constexpr (kMid) {
+      // j steps back, j uniform in [0, L] (in [0, L) at L = 2^64 - 1, the
+      // bound being below 2^64), then L - j ahead. The back route is written
+      // from the focus's place leftwards, as if it took all j steps.
+      const std::uint64_t back = path_len == 0 ? 0 : slot.rng.gen_range(0, path_len + (path_len < UINT64_MAX ? 1 : 0));
+      slot.back = back > 0;  // no step back: a walk from its start
+      slot.direction = back > 0 ? -1 : 1;
+      slot.ahead = path_len - back;
+      slot.steps_left = back > 0 ? back : path_len;
+      slot.room = slot.out;
+      slot.focus = start_node;
+      if (back > 0) slot.out += item_count(kItems, back) - (kItems == Items::kPath ? 1 : 0);
+      if (kItems != Items::kPath || back == 0) put(slot, start_node);
+    } else {
+      *slot.out++ = static_cast<Token>(start_node);
+    }
     slot.at = graph_.begin_at(start_node);
+    if constexpr (kMid) slot.focus_at = slot.at;
     graph_.prefetch(slot.at);
   }
 

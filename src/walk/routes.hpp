@@ -1,8 +1,9 @@
-// Walks by number drawn one at a time as routes, their nodes, steps and
-// the entries they took, then listed: walks through their focus (mid
-// walks), walks that list the triples they followed, and walks whose nodes
-// are listed by other nodes (relabelled). The walks that WalkKind says are
-// drawn so; the others are drawn interleaved (walk/interleaved_walks).
+// Walks by number drawn a few at a time as routes, their nodes, steps and
+// the entries they took, then listed: walks that list the triples they
+// followed, and walks whose nodes are listed by other nodes (relabelled),
+// from their start or through their focus (mid walks). The walks that
+// WalkKind says are drawn so; the others are drawn interleaved
+// (walk/interleaved_walks).
 #pragma once
 
 #include <cstddef>

@@ -143,8 +143,9 @@ struct WalkKind {
   const EntryTriples* edges = nullptr;
 
   // Whether walks of this kind, in form `items`, are drawn one by one as
-  // routes (walk/routes) rather than interleaved.
-  bool drawn_as_routes(Items items) const { return focus == Focus::kMid || !relabel.empty() || items == Items::kEdges; }
+  // routes (walk/routes) rather than interleaved: where they list their
+  // triples or relabel their nodes.
+  bool drawn_as_routes(Items items) const { return !relabel.empty() || items == Items::kEdges; }
 };
 
 // Where a walk by number starts.

@@ -221,14 +221,16 @@ std::uint64_t draw_numbered_into(const KG& kg, const WalkRules& rules, const Wal
   // - 1, where draw(output) draws them into `output`.
   auto for_each_walk_chunk = [&](const auto& work) {
     with_items(request.items, [&]<Items kItems>() {
-      visit_walker(kg, [&](const auto& walker) {
-        layout.for_each_chunk(chunk_count(count, chunk), [&](std::uint64_t task, const InterruptPoll& task_poll) {
-          const std::uint64_t begin = task * chunk;
-          const std::uint64_t end = std::min(count, begin + chunk);
-          work(task, begin, end, [&](const NumberedOutput<Token>& output) {
-            InterleavedWalks<std::decay_t<decltype(walker)>, Token, kItems> walks(walker, rules, request, output,
-                                                                                  task_poll);
-            walks.run(begin, end);
+      with_focus(request.kind.focus, [&]<Focus kFocus>() {
+        visit_walker(kg, [&](const auto& walker) {
+          layout.for_each_chunk(chunk_count(count, chunk), [&](std::uint64_t task, const InterruptPoll& task_poll) {
+            const std::uint64_t begin = task * chunk;
+            const std::uint64_t end = std::min(count, begin + chunk);
+            work(task, begin, end, [&](const NumberedOutput<Token>& output) {
+              InterleavedWalks<std::decay_t<decltype(walker)>, Token, kItems, kFocus> walks(walker, rules, request,
+                                                                                            output, task_poll);
+              walks.run(begin, end);
+            });
           });
         });
       });

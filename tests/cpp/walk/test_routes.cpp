@@ -119,13 +119,15 @@ TEST(Routes, EveryFormListsTheSameRoute) {
         EXPECT_EQ(forward ? tails[t] : heads[t], to);
       }
     }
-    // Walks from their start drawn as routes are the walks drawn interleaved.
-    if (c.focus == Focus::kStart) {
-      request = WalkRequest{.first = c.first, .stop = c.first + 40, .start = c.start, .items = Items::kFull};
+    // Walks drawn as routes are the walks drawn interleaved, in every form
+    // both draw.
+    for (const Items items : {Items::kFull, Items::kPath, Items::kNodes}) {
+      request = WalkRequest{.first = c.first, .stop = c.first + 40, .start = c.start, .items = items};
+      request.kind.focus = c.focus;
       request.length = c.length;
       WalkBuffers<std::uint64_t> interleaved;
       draw_numbered_chunk(kg, sampler, request, interleaved, {});
-      EXPECT_EQ(walks_of(interleaved), full);
+      EXPECT_EQ(walks_of(interleaved), items == Items::kFull ? full : items == Items::kPath ? path : nodes);
     }
   }
 }
