@@ -194,6 +194,9 @@ class BasicGraph {
   // A uniform step's work is the step itself: nothing beyond it to count.
   static constexpr std::uint64_t take_work(const WalkPosition<Id>&) { return 0; }
 
+  // Starts loading where node `node`'s block is, which begin_at() reads.
+  void prefetch_start(std::uint64_t node) const { __builtin_prefetch(&block_of_[node]); }
+
   // Starts loading the cells that the next step from `at` reads.
   void prefetch(const WalkPosition<Id>& at) const {
     __builtin_prefetch(&cells_[at.block]);
@@ -265,6 +268,7 @@ class WalkerOver {
   std::uint64_t end_node(const Position& at) const {
     return cells_[at.block].header.node;
   }
+  void prefetch_start(std::uint64_t node) const { graph_.prefetch_start(node); }
   template <class Position>
   void prefetch(const Position& at) const {
     __builtin_prefetch(&cells_[at.block]);

@@ -73,9 +73,11 @@ concept Walker = requires(const W& walker, typename W::Position& at, const typen
   { walker.step(at, rng) } -> std::same_as<std::uint64_t>;
   { walker.try_step(at, rng) } -> std::same_as<std::uint64_t>;
   { walker.step_taking(at, rng, cell) } -> std::same_as<std::uint64_t>;
-  // The node a walk stands on; its next block asked of memory ahead.
+  // The node a walk stands on; its next block asked of memory ahead; what
+  // begin_at(node) reads, asked ahead.
   { walker.end_node(here) } -> std::same_as<std::uint64_t>;
   walker.prefetch(here);
+  walker.prefetch_start(node);
   // Work done beyond one unit a step (a biased step's proposals), for the
   // interrupt poll; the random draws a step takes on average.
   { walker.take_work(at) } -> std::same_as<std::uint64_t>;
