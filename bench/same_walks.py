@@ -32,6 +32,8 @@ samplers = {
     "plain": plain,
     "forward": plain.restrict(direction="forward"),
     "node2vec": plain.biased(p=2.0, q=0.5),
+    "weighted node2vec": plain.biased(node_weights=[(node % 4) * 0.5 for node in range(plain.node_count)],
+                                      p=0.5, q=2.0),
 }
 kinds = [
     {}, {"length": 80}, {"items": "full"}, {"items": "nodes", "length": 7}, {"position": "mid"},

@@ -91,5 +91,33 @@ TEST(Bias, NeighboursOfANodeAreFoundAndOthersAreNot) {
   EXPECT_FALSE(arrays.single_target[0] & 1);
 }
 
+TEST(Bias, AHubsFarBlocksAreASearchTreeReadInOrder) {
+  // Past kCandidatesInCache candidates, the distinct far blocks and the
+  // padding are a tree whose slots, read in order (slot k's children at 2k
+  // and 2k + 1), are sorted.
+  constexpr std::uint64_t kEntries = 700;
+  std::vector<Triple> triples;
+  for (std::uint64_t i = 0; i < kEntries; ++i) triples.emplace_back("hub", "r", "v" + std::to_string(i % 450));
+  const KG kg = from_triples(std::move(triples));
+  BiasInputs inputs;
+  inputs.q = 2.0;
+  const auto bias = make_bias(kg, inputs);
+  const auto& graph = kg.as<std::uint32_t>();
+  const std::uint32_t* tree = bias->arrays<std::uint32_t>().far_blocks.data() + graph.blocks()[0];
+  std::vector<std::uint32_t> expected;
+  for (std::uint64_t node = 1; node <= 450; ++node) expected.push_back(graph.blocks()[node]);
+  std::sort(expected.begin(), expected.end());
+  expected.resize(kEntries, BiasArrays<std::uint32_t>::kNoBlock);
+  std::vector<std::uint32_t> in_order;
+  auto visit = [&](auto&& self, std::uint64_t k) -> void {
+    if (k > kEntries) return;
+    self(self, 2 * k);
+    in_order.push_back(tree[k - 1]);
+    self(self, 2 * k + 1);
+  };
+  visit(visit, 1);
+  EXPECT_EQ(in_order, expected);
+}
+
 }  // namespace
 }  // namespace vantrel
