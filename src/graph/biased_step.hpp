@@ -155,10 +155,12 @@ class BiasedGraph : public WalkerOver<Id> {
     }
   }
 
-  // step(), or kNotYet at a node of more than kCandidatesInCache
-  // candidates, where a proposal was drawn (the first, or one after one
-  // turned down) and its cell asked for: the draws are step()'s, in its
-  // order.
+  // step(), or kNotYet where the step waits for memory: at a node of more
+  // than kCandidatesInCache candidates, where a proposal was drawn (the
+  // first, or one after one turned down) and its cell asked for; or where
+  // node2vec's test of a proposal searches the far blocks of a t of that
+  // many candidates, past the levels that stay in cache. The draws are
+  // step()'s, in its order.
   // `taken`, if given, receives the cell of the entry taken.
   [[gnu::always_inline]] std::uint64_t try_step(Position& at, StdRng& rng, std::uint64_t* taken = nullptr) const;
 
