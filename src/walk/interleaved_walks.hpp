@@ -125,7 +125,7 @@ class InterleavedWalks {
           // block the step reads anyway).
           const std::uint64_t here = kItems != Items::kPath ? graph_.end_node(slot.at) : 0;
           const std::uint64_t relation = take_step(slot);
-          if (relation == kNotYet) continue;  // a large node's proposal: its cell is on its way
+          if (relation == kNotYet) continue;  // the step waits for memory: on with it next turn
           if (relation == kDeadEnd) [[unlikely]] {
             if (kMid && slot.back) {
               turn_around(slot);  // the back route ends here; the ahead route is still to come
