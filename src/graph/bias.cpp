@@ -162,33 +162,9 @@ void sort_large(std::uint32_t* values, std::uint64_t count, std::vector<std::uin
   // Four passes end where they began: in `values`.
 }
 
-// Lays out `count` sorted values as a search tree in Eytzinger's order (slot
-// k, from 1, has its children at 2k and 2k + 1), in place: `scratch` takes a
-// copy of them.
-template <class Id>
-void to_eytzinger_order(Id* values, std::uint64_t count, std::vector<Id>& scratch) {
-  scratch.assign(values, values + count);
-  std::uint64_t next = 0;  // the next sorted value, as the tree is walked in order
-  // In order: the left subtree, the slot, the right subtree; a stack of the
-  // slots whose left subtree is done, as deep as the tree (at most 64).
-  std::uint64_t pending[64];
-  std::size_t depth = 0;
-  std::uint64_t k = 1;
-  while (k <= count || depth > 0) {
-    if (k <= count) {
-      pending[depth++] = k;
-      k = 2 * k;
-    } else {
-      k = pending[--depth];
-      values[k - 1] = scratch[next++];
-      k = 2 * k + 1;
-    }
-  }
-}
-
 // node2vec's index of `graph`: each node's distinct far blocks, padded to
-// its entry count, in its own entries, sorted or (a hub's) as a search
-// tree; and the bit of each node whose candidates of positive weight (all
+// its entry count, in its own entries, laid out as graph/far_blocks says;
+// and the bit of each node whose candidates of positive weight (all
 // of them, unweighted) lead to one node.
 template <class Id>
 void index_far_blocks(const BasicGraph<Id>& graph, BiasArrays<Id>& bias, const InterruptPoll& poll) {
@@ -230,7 +206,7 @@ void index_far_blocks(const BasicGraph<Id>& graph, BiasArrays<Id>& bias, const I
       }
       Id* const last = std::unique(far + first, far + first + candidates);
       std::fill(last, far + first + candidates, BiasArrays<Id>::kNoBlock);
-      if (candidates > kCandidatesInCache) to_eytzinger_order(far + first, candidates, sorted);
+      if (far_blocks_are_a_tree(candidates)) to_eytzinger_order(far + first, candidates, sorted);
       if (one && target != UINT64_MAX) single[node / 64] |= std::uint64_t{1} << (node % 64);
     }
   });

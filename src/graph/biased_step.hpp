@@ -17,12 +17,8 @@
 // - w, in float64, when weights were given (8 bytes an entry), and every
 //   kCheckpointEntries entries the running sum of the node that holds that
 //   entry, so that a running sum is found with a search and a short scan;
-// - for node2vec, each node's distinct far blocks, padded with kNoBlock to
-//   its entry count, in the node's own entries (4 bytes an entry at 32-bit
-//   ids): sorted, or for a hub (more than kCandidatesInCache candidates) as
-//   a search tree in Eytzinger's order, its levels one after another, so that
-//   a search's first levels share a few cache lines that stay in cache, and
-//   four levels further down lie together where it asks for them ahead; and
+// - for node2vec, each node's far blocks, in the node's own entries, as
+//   graph/far_blocks lays them out (4 bytes an entry at 32-bit ids), and
 //   one bit per node: whether all its candidates of positive weight lead to
 //   one node.
 #pragma once
@@ -35,6 +31,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
+#include "graph/far_blocks.hpp"
 #include "graph/graph.hpp"
 #include "random/random.hpp"
 
@@ -63,7 +60,7 @@ struct BiasArrays {
   double most_onward = 1.0;         // max(1, 1/q)
   ArrayRegion<double> weights;      // w of every entry
   ArrayRegion<double> checkpoints;  // entry j * kCheckpointEntries: the running sum of its node before it
-  ArrayRegion<Id> far_blocks;       // node2vec: each node's distinct far blocks, padded; sorted, or a hub's tree
+  ArrayRegion<Id> far_blocks;       // node2vec: each node's distinct far blocks, padded (graph/far_blocks)
   ArrayRegion<std::uint64_t>
       single_target;  // node2vec: bit u set when u's candidates of positive weight lead to one node
 };
@@ -185,17 +182,6 @@ class BiasedGraph : public WalkerOver<Id> {
   // node whose block is `block`.
   bool leads_from(std::uint64_t block, std::uint64_t far_block) const;
 
-  // What a search of a node's far blocks found, or that it waits for memory.
-  enum class Found : std::uint8_t { kYes, kNo, kNotYet };
-
-  // Searches the tree of a hub's `size` far blocks (more than
-  // kCandidatesInCache) for `far_block`, from its slot `slot` (from 1, the
-  // root). Where `may_wait`, past the levels that stay in cache and four
-  // more levels on this call, it stops at the next slot, asks for it, sets
-  // `slot` to it and returns kNotYet.
-  static Found search_tree(const Id* tree, std::uint64_t size, std::uint64_t far_block, std::uint64_t& slot,
-                           bool may_wait);
-
   // A proposal among the `degree` candidates from entry `first`: in
   // proportion to their weights (of sum `total`), or uniform.
   std::uint64_t propose(std::uint64_t first, std::uint64_t degree, double total, StdRng& rng) const {
@@ -213,7 +199,7 @@ class BiasedGraph : public WalkerOver<Id> {
   Verdict test(Position& at, std::uint64_t node, std::uint64_t far_block, StdRng& rng) const;
 
   // Goes on with the search of the test pending at `at`, down t's tree of
-  // far blocks (search_tree), and decides the test where it is over.
+  // far blocks (search_far_block_tree), and decides the test where it is over.
   [[gnu::noinline]] Verdict go_on_searching(Position& at, std::uint64_t far_block) const;
 
   // node2vec's a(x) of an edge to `far_block` for a walk at `at` that has
@@ -296,48 +282,7 @@ std::uint64_t pick_weighted(const BiasArrays<Id>& bias, std::uint64_t first, std
 template <class Id>
 bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) const {
   const HeaderCell<Id>& header = cells_[block].header;
-  const Id* base = bias_.far_blocks.data() + first_entry(block, header.node);
-  const std::uint64_t size = degree(header);
-  if (size > kCandidatesInCache) {
-    std::uint64_t root = 1;
-    return search_tree(base, size, far_block, root, false) == Found::kYes;
-  }
-  // A bisection without branches to mispredict (the padding sorts last):
-  // `base` ends at the last slot not above far_block, if any is.
-  for (std::uint64_t n = size; n > 1;) {
-    const std::uint64_t half = n / 2;
-    base = base[half] <= far_block ? base + half : base;
-    n -= half;
-  }
-  return *base == far_block;
-}
-
-template <class Id>
-typename BiasedGraph<Id>::Found BiasedGraph<Id>::search_tree(const Id* tree, std::uint64_t size,
-                                                             std::uint64_t far_block, std::uint64_t& slot,
-                                                             bool may_wait) {
-  // The slots of a tree's first levels, which a hub's searches keep in cache.
-  constexpr std::uint64_t kSlotsInCache = 256;
-  // Slot k (from 1) has its children at 2k and 2k + 1; its descendants four
-  // levels down (three at 64-bit ids) fill the cache line asked for here.
-  constexpr std::uint64_t kIdsPerLine = 64 / sizeof(Id);
-  const std::uint64_t from = slot;
-  std::uint64_t k = from;
-  while (k <= size) {
-    if (may_wait && k >= kSlotsInCache && k >= kIdsPerLine * from) {
-      slot = k;
-      __builtin_prefetch(tree + k - 1);
-      return Found::kNotYet;
-    }
-    __builtin_prefetch(
-        reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(tree) + (kIdsPerLine * k - 1) * sizeof(Id)));
-    // Without a branch to mispredict.
-    k = 2 * k + (tree[k - 1] < far_block ? 1 : 0);
-  }
-  // The last turn to the left, undone: the first slot not below far_block
-  // (0 where there is none).
-  k >>= __builtin_ffsll(static_cast<long long>(~k));
-  return k != 0 && tree[k - 1] == far_block ? Found::kYes : Found::kNo;
+  return in_far_blocks(bias_.far_blocks.data() + first_entry(block, header.node), degree(header), far_block);
 }
 
 template <class Id>
@@ -359,7 +304,7 @@ inline typename BiasedGraph<Id>::Verdict BiasedGraph<Id>::test(Position& at, std
   if (!(y < bias_.most_onward)) return Verdict::kRejected;
   // Most nodes' far blocks take a few cache lines: searched at once. A
   // hub's may wait for memory, on the walk's next turns.
-  if (degree(cells_[at.previous].header) <= kCandidatesInCache) return verdict(y < acceptance(at, far_block));
+  if (!far_blocks_are_a_tree(degree(cells_[at.previous].header))) return verdict(y < acceptance(at, far_block));
   at.acceptance_draw = y;
   at.search = 1;
   return go_on_searching(at, far_block);
@@ -369,7 +314,7 @@ template <class Id>
 typename BiasedGraph<Id>::Verdict BiasedGraph<Id>::go_on_searching(Position& at, std::uint64_t far_block) const {
   const HeaderCell<Id>& header = cells_[at.previous].header;
   const Id* tree = bias_.far_blocks.data() + first_entry(at.previous, header.node);
-  const Found found = search_tree(tree, degree(header), far_block, at.search, true);
+  const Found found = search_far_block_tree(tree, degree(header), far_block, at.search, true);
   if (found == Found::kNotYet) return Verdict::kPending;
   at.search = 0;
   return at.acceptance_draw < (found == Found::kYes ? 1.0 : bias_.inverse_q) ? Verdict::kAccepted : Verdict::kRejected;
@@ -438,7 +383,7 @@ inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng, std::u
     // The next step may search this node's far blocks: the middle of a
     // sorted list, or the root of a hub's tree.
     if (bias_.second_order) {
-      __builtin_prefetch(bias_.far_blocks.data() + first + (candidates > kCandidatesInCache ? 0 : candidates / 2));
+      __builtin_prefetch(bias_.far_blocks.data() + first + first_far_block_read(candidates));
     }
     return this->node_count() + 2 * std::uint64_t{edge->relation} + (choice < forward_count ? 0 : 1);
   }
