@@ -172,12 +172,11 @@ class InterleavedWalks {
     std::uint64_t path_len = 0;
     std::uint64_t focus = 0;  // its start node, which a mid walk runs through
     // A walk through its focus: whether it is on its back route, which is
-    // written right to left (`out` is then one past the next item's place,
-    // and `direction` -1); the steps of its ahead route; the start of its
-    // room; where it stood at its focus before its first step; the cell of
-    // the back route's first step, where the ahead route turns around.
+    // written right to left (`out` is then one past the next item's place);
+    // the steps of its ahead route; the start of its room; where it stood at
+    // its focus before its first step; the cell of the back route's first
+    // step, where the ahead route turns around.
     bool back = false;
-    std::ptrdiff_t direction = 1;
     std::uint64_t ahead = 0;
     Token* room = nullptr;
     typename Graph::Position focus_at{};
@@ -188,10 +187,11 @@ class InterleavedWalks {
   // or on a back route before the items after it.
   static void put(Slot& slot, std::uint64_t item) {
     if constexpr (kMid) {
-      // Without a branch: on a back route, `direction` is -1 and the item goes
-      // just before `out`.
-      slot.out[slot.direction >> 1] = static_cast<Token>(item);
-      slot.out += slot.direction;
+      // Without a branch: on a back route the item goes just before `out`,
+      // which moves left.
+      const std::ptrdiff_t back = slot.back;
+      slot.out[-back] = static_cast<Token>(item);
+      slot.out += 1 - 2 * back;
     } else {
       *slot.out++ = static_cast<Token>(item);
     }
@@ -233,7 +233,6 @@ class InterleavedWalks {
     slot.at = back_steps > 0 ? graph_.turn_around(slot.focus, slot.first_cell) : graph_.begin_at(slot.focus);
     graph_.prefetch(slot.at);
     slot.back = false;
-    slot.direction = 1;
     slot.stepped = false;
     slot.steps_left = slot.ahead;
   }
@@ -317,7 +316,6 @@ class InterleavedWalks {
       // from the focus's place leftwards, as if it took all j steps.
       const std::uint64_t back = path_len == 0 ? 0 : slot.rng.gen_range(0, path_len + (path_len < UINT64_MAX ? 1 : 0));
       slot.back = back > 0;  // no step back: a walk from its start
-      slot.direction = back > 0 ? -1 : 1;
       slot.ahead = path_len - back;
       slot.steps_left = back > 0 ? back : path_len;
       slot.room = slot.out;
