@@ -356,7 +356,11 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& sampler_rules, const Wal
   const WalkRules rules = request.rules_of(sampler_rules);
   const std::uint64_t count = request.count();
   check_walkable(kg, count);
-  if (request.kind.drawn_as_routes(request.items)) {
+  // Mid walks too, here: a chunk's room is a vector that is zeroed as it
+  // grows, without a poll, and a mid walk's room is its whole length at once
+  // (seconds for a walk of 10^8 steps), where a route grows as it is drawn
+  // and answers an interrupt. The walks are the same either way.
+  if (request.kind.drawn_as_routes(request.items) || request.kind.focus == Focus::kMid) {
     buffers.tokens.clear();
     buffers.ends.assign(1, 0);
     draw_routes(kg, rules, request, buffers, poll);
