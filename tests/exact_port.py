@@ -192,7 +192,7 @@ class Graph:
         return forward + [(e, False, self.edges[e][0]) for e in self.rev[node] if allowed is None or allowed(e, False)]
 
     def route(self, node: int, steps: int, rng: Rng, allowed=None, bias=None, pattern=None,
-              came=None) -> list[tuple[int, bool, int]]:
+              came=None, temporal=None) -> list[tuple[int, bool, int]]:
         """Up to `steps` steps from `node`, as (edge, forward, far node); the
         route ends early at a node without a candidate. `came` = (edge, t):
         the walk arrived at `node` over that edge from t (None: it starts
@@ -200,6 +200,8 @@ class Graph:
         only candidate; a metapath's step k takes only candidates whose
         (relation, forward) is pattern[k mod m]; biased steps by the rules
         of biased_step()."""
+        if temporal is not None:
+            return self.temporal_route(node, steps, rng, allowed, temporal)
         taken = []
         for k in range(steps):
             candidates = self.candidates(node, allowed)
@@ -220,6 +222,84 @@ class Graph:
             came = (chosen[0], node)
             node = chosen[2]
         return taken
+
+    def temporal_route(self, node, steps, rng, allowed, temporal):
+        """Up to `steps` time-respecting steps from `node`; `temporal` =
+        (times by edge, direction, strict, window, decay). The first step is
+        uniform; each later one takes, among the node's candidates in
+        (time, place) order, the run of times on the walk's side of its time
+        t, leaving the edge just used out where it is in the run unless the
+        run is that edge alone, uniformly or by exponential weights."""
+        times, direction, strict, window, decay = temporal
+        forward_in_time = direction == "forward"
+        taken, came, now = [], None, None
+        for _ in range(steps):
+            candidates = self.candidates(node, allowed)
+            if not candidates:
+                break
+            if now is None:
+                chosen = candidates[rng.gen_range(0, len(candidates))]
+            else:
+                order = sorted(range(len(candidates)), key=lambda i: (times[candidates[i][0]], i))
+                ordered = [times[candidates[i][0]] for i in order]
+
+                def allowed_time(t, now=now):
+                    later, earlier = (t, now) if forward_in_time else (now, t)
+                    if later < earlier or (strict and t == now):
+                        return False
+                    return window is None or later - earlier <= window
+
+                run = [k for k, t in enumerate(ordered) if allowed_time(t)]
+                if not run:
+                    break
+                a, b = run[0], run[-1] + 1
+                assert run == list(range(a, b))
+                edges = [e for e, _, _ in candidates]
+                r = order.index(edges.index(came)) if came in edges else None
+                leave = r is not None and a <= r < b and b - a >= 2
+                if decay is None:
+                    k = a + rng.gen_range(0, b - a - (1 if leave else 0))
+                    if leave and k >= r:
+                        k += 1
+                else:
+                    k = self.exponential_pick(ordered, a, b, r if leave else None, forward_in_time, decay, rng)
+                chosen = candidates[order[k]]
+            now = times[chosen[0]]
+            taken.append(chosen)
+            came = chosen[0]
+            node = chosen[2]
+        return taken
+
+    @staticmethod
+    def exponential_pick(ordered, a, b, r, forward_in_time, decay, rng):
+        """The place taken in [a, b) less r (None: nothing left out), by
+        weights exp(-(distance from the node's first or last time / decay))."""
+        origin = ordered[0] if forward_in_time else ordered[-1]
+        sums = [0.0]
+        for t in ordered:
+            distance = float(t - origin) if forward_in_time else float(origin - t)
+            sums.append(sums[-1] + c_exp(-(distance / decay)))
+
+        def locate(low, high, target):
+            for k in range(low, high):
+                if sums[k + 1] > target:
+                    return k
+            return next(k for k in range(low, high) if sums[k + 1] >= sums[high])
+
+        if r is None:
+            before = sums[b] - sums[a]
+            total = before
+        else:
+            before = sums[r] - sums[a]
+            total = before + (sums[b] - sums[r + 1])
+        if total > 0.0:
+            z = rng.unit() * total
+            if r is None or z < before:
+                return locate(a, b if r is None else r, sums[a] + z)
+            return locate(r + 1, b, sums[r + 1] + (z - before))
+        if forward_in_time:
+            return a + 1 if r == a else a
+        return b - 2 if r == b - 1 else b - 1
 
     def biased_step(self, node, candidates, previous, rng, allowed, bias):
         """A biased step, by the rules: at node u, come from t, the candidates
@@ -292,10 +372,10 @@ class Graph:
         return [names[0]] + relations + [names[-1]]
 
     def walk(self, path_len: int, rng: Rng, start: int | None = None, items: str = "path", allowed=None,
-             bias=None, pattern=None) -> list[str]:
+             bias=None, pattern=None, temporal=None) -> list[str]:
         """A walk from `start` (drawn if None), listed by `items`."""
         node = rng.gen_range(0, len(self.labels)) if start is None else start
-        return self.listed(node, self.route(node, path_len, rng, allowed, bias, pattern), items)
+        return self.listed(node, self.route(node, path_len, rng, allowed, bias, pattern, temporal=temporal), items)
 
 
 class ExactPathSampler:
@@ -312,6 +392,7 @@ class ExactPathSampler:
         self.allowed = None  # every edge, both ways
         self.bias = None  # uniform walks; else (edge weights, relation weights, node weights, p, q)
         self.pattern = None  # every relation; else a metapath, (relation label, forward) a step
+        self.time_rule = None  # regardless of time; else (times by edge, direction, strict, window, decay)
         self.max_path_len = max_path_len
 
     def _path_len(self, rng: Rng) -> int:
@@ -320,7 +401,7 @@ class ExactPathSampler:
         return min(steps, self.max_path_len)
 
     def _route(self, node: int, steps: int, rng: Rng, came=None):
-        return self.graph.route(node, steps, rng, self.allowed, self.bias, self.pattern, came)
+        return self.graph.route(node, steps, rng, self.allowed, self.bias, self.pattern, came, self.time_rule)
 
     def sample_path(self) -> list[str]:
         rng = self.rng
@@ -391,6 +472,14 @@ class ExactPathSampler:
                        None if relation_weights is None else {k: float(v) for k, v in relation_weights.items()},
                        None if node_weights is None else [float(w) for w in node_weights], float(p), float(q))
         return biased
+
+    def temporal(self, times, direction="forward", strict=False, window=None, decay=None) -> ExactPathSampler:
+        """The same sampler walking by the time rule, with stream 0 anew; a
+        restriction kept."""
+        walked = copy.copy(self)
+        walked.rng = Rng(self.random_state)
+        walked.time_rule = (list(times), direction, strict, window, None if decay is None else float(decay))
+        return walked
 
     def triple_ids(self) -> list[tuple[int, int, int]]:
         """Every triple of the graph as read: (head, relation id, tail)."""

@@ -2,6 +2,7 @@
 whole; the walks are those of the triple file, and a bad file is a clear
 ValueError, never a crash. The format: docs/snapshot-format.md."""
 
+import math
 import os
 import random
 import struct
@@ -163,7 +164,7 @@ def set_header(offset, fmt, value, seal=True):
     (lambda s: bytes(s.data) + b"\0" * 64, "its header says"),
     (set_header(0, "<8s", b"NOTSNAPS"), "not a vantrel snapshot"),
     (set_header(12, "<I", 0x04030201), "the other byte order"),
-    (set_header(8, "<I", 4), "version 4 is newer than this vantrel reads (3)"),
+    (set_header(8, "<I", 5), "version 5 is newer than this vantrel reads (4)"),
     (set_header(8, "<I", 0), "unknown version 0"),
     (set_header(80, "<I", 4), "unknown restriction 4"),
     (set_header(16, "<I", 3), "id width 3 is neither 4 nor 8"),
@@ -252,6 +253,44 @@ def test_snapshots_of_impossible_graphs_are_refused(tmp_path, blocks, nodes, rel
     with pytest.raises(ValueError) as info:
         vantrel.PathSampler.load(tmp_path / "g.snap", 2.0, 10, 1)
     assert str(info.value) == f"invalid snapshot: {message}"
+
+
+TIMES = struct.pack("<4d", 1.5, 2.5, 3.5, 4.5)
+
+
+def temporal_change(change):
+    """A change to the snapshot of a temporal sampler (float times 1.5 to 4.5, window 2, decay 3)."""
+    def apply(s):
+        if change == "nan time":
+            at = bytes(s.data).index(TIMES)
+            s.data[at + 8:at + 16] = struct.pack("<d", math.nan)
+        elif change == "negative window":
+            struct.pack_into("<d", s.data, 88, -1.0)
+        elif change == "zero decay":
+            struct.pack_into("<d", s.data, 96, 0.0)
+        elif change == "biased too":
+            struct.pack_into("<I", s.data, 84, s.contents | 16)
+        elif change == "version 3":
+            struct.pack_into("<I", s.data, 8, 3)
+        return s.sealed()
+    return apply
+
+
+@pytest.mark.parametrize("change, message", [
+    ("nan time", "triple 1 has a time that is not finite"),
+    ("negative window", "the window is no number >= 0"),
+    ("zero decay", "the decay is no positive finite number"),
+    ("biased too", "a temporal sampler is never biased nor a metapath sampler"),
+    ("version 3", "unknown contents"),
+])
+def test_the_times_of_a_snapshot_are_checked(saved, tmp_path, change, message):
+    path, _ = saved
+    timed = tmp_path / "timed.snap"
+    vantrel.PathSampler(path, 2.0, 10, 1).temporal([1.5, 2.5, 3.5, 4.5], window=2, decay=3).save(timed)
+    corrupt(timed, temporal_change(change))
+    with pytest.raises(ValueError) as info:
+        vantrel.PathSampler.load(timed, 2.0, 10, 1)
+    assert str(info.value).startswith(f"invalid snapshot: {message}")
 
 
 @pytest.mark.parametrize("version, offset, expected", [

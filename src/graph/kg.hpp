@@ -14,6 +14,7 @@
 #include "graph/biased_step.hpp"
 #include "graph/graph.hpp"
 #include "graph/metapath_step.hpp"
+#include "graph/temporal_step.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
@@ -50,6 +51,12 @@ class KG {
     biased.bias_ = std::move(bias);
     return biased;
   }
+  // The same graph, walked by the time rule and index of `temporal` (null: regardless of time).
+  KG with_temporal(std::shared_ptr<const Temporal> temporal) const {
+    KG walked = *this;
+    walked.temporal_ = std::move(temporal);
+    return walked;
+  }
   // The same graph, walked by `metapath` (null: every relation).
   KG with_metapath(std::shared_ptr<const Metapath> metapath) const {
     KG walked = *this;
@@ -78,6 +85,7 @@ class KG {
     KG source = *this;
     source.bias_ = nullptr;
     source.metapath_ = nullptr;
+    source.temporal_ = nullptr;
     return std::make_shared<const KG>(std::move(source));
   }
   // What keeps this graph's edges of its source's; null for a graph as read.
@@ -87,6 +95,8 @@ class KG {
   const Bias* bias() const { return bias_.get(); }
   // The pattern of metapath walks; null for walks over every relation.
   const Metapath* metapath() const { return metapath_.get(); }
+  // The times and rule of time-respecting walks; null for walks regardless of time.
+  const Temporal* temporal() const { return temporal_.get(); }
 
   std::uint64_t node_count() const {
     return visit([](const auto& g) { return g.node_count(); });
@@ -115,8 +125,11 @@ class KG {
   }
   // Whether a walk may end before its drawn length: at a node of a
   // restricted graph without edges, of a biased one without weight, or of
-  // a metapath sampler without an edge of the step's relation.
-  bool may_end_early() const { return may_lack_edges() || bias_ != nullptr || metapath_ != nullptr; }
+  // a metapath sampler without an edge of the step's relation, or of a
+  // time sampler without a fact on the walk's side of its time.
+  bool may_end_early() const {
+    return may_lack_edges() || bias_ != nullptr || metapath_ != nullptr || temporal_ != nullptr;
+  }
 
   // Walks `path_len` steps from node `start`, uniformly or by the bias, as
   // BasicGraph::walk does; returns the number of tokens written. `meter`
@@ -142,18 +155,25 @@ class KG {
   std::shared_ptr<const Restriction> restriction_;
   std::shared_ptr<const Bias> bias_;
   std::shared_ptr<const Metapath> metapath_;
+  std::shared_ptr<const Temporal> temporal_;
 };
 
 // Calls visit(walker) with the graph's walker: the BasicGraph itself, or a
-// BiasedGraph or MetapathGraph over it (a sampler is never both).
+// BiasedGraph, MetapathGraph or TemporalGraph over it (a sampler has one
+// rule at most).
 template <class Visit>
 decltype(auto) visit_walker(const KG& kg, Visit&& visit) {
   const Bias* bias = kg.bias();
   const Metapath* metapath = kg.metapath();
+  const Temporal* temporal = kg.temporal();
   return kg.visit([&](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
     if (bias) return visit(BiasedGraph<Id>(graph, bias->arrays<Id>()));
     if (metapath) return visit(MetapathGraph<Id>(graph, *metapath));
+    if (temporal) {
+      if (temporal->integer_times()) return visit(TemporalGraph<Id, std::int64_t>(graph, *temporal));
+      return visit(TemporalGraph<Id, double>(graph, *temporal));
+    }
     return visit(graph);
   });
 }

@@ -12,6 +12,7 @@
 #include "python/py_sampler_inputs.hpp"
 #include "python/py_sampler_labels.hpp"
 #include "python/py_sampler_state.hpp"
+#include "python/py_sampler_temporal.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -264,6 +265,7 @@ PyMethodDef PathSampler_methods[] = {
     {"node_ids", VANTREL_METHOD(PathSampler_node_ids), METH_VARARGS | METH_KEYWORDS, docstrings::node_ids},
     {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS, docstrings::restrict},
     {"biased", VANTREL_METHOD(PathSampler_biased), METH_VARARGS | METH_KEYWORDS, docstrings::biased},
+    {"temporal", VANTREL_METHOD(PathSampler_temporal), METH_VARARGS | METH_KEYWORDS, docstrings::temporal},
     {"triple_ids", VANTREL_METHOD(PathSampler_triple_ids), METH_VARARGS | METH_KEYWORDS, docstrings::triple_ids},
     {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS, docstrings::save},
     {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::load},

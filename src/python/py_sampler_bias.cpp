@@ -13,6 +13,7 @@
 #include "graph/source_triples.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
+#include "python/py_numbers.hpp"
 #include "python/py_parameters.hpp"
 #include "python/py_released.hpp"
 #include "python/py_sampler_state.hpp"
@@ -31,160 +32,25 @@ bool refuse_weight(double value, const char* name, const std::string& position) 
   return false;
 }
 
-// The text of position `index`, for messages.
-// (Appended piece by piece: g++ 12 warns of overlapping copies in
-// "text" + std::string(...), its bug 105329.)
-std::string at(std::uint64_t index) { return std::string("[").append(std::to_string(index)).append("]"); }
-
-// Whether `item` is a real number other than a bool: an int, a float, or
-// what registers as numbers.Real (numpy's numbers, fractions); not numpy's
-// bool_, which is no numbers.Real. -1 with the exception set on failure.
-int is_real_number(PyObject* item) {
-  if (PyBool_Check(item)) return 0;
-  if (PyFloat_Check(item) || PyLong_Check(item)) return 1;
-  static PyObject* real_type = nullptr;  // numbers.Real, kept for the life of the process
-  if (!real_type) {
-    PyRef numbers(PyImport_ImportModule("numbers"));
-    if (!numbers) return -1;
-    real_type = PyObject_GetAttrString(numbers.get(), "Real");
-    if (!real_type) return -1;
-  }
-  return PyObject_IsInstance(item, real_type);
-}
-
-// A Python number as a float64: an int, a float, or another real number;
-// bool refused. False with TypeError (or the conversion's error), which
-// names `name` and `position()`.
-template <class Position>
-bool number_of(PyObject* item, const char* name, Position&& position, double& out) {
-  if (PyFloat_CheckExact(item)) {
-    out = float_value(item);
-    return true;
-  }
-  const int real = is_real_number(item);
-  if (real < 0) return false;
-  if (!real) {
-    PyErr_Format(PyExc_TypeError, "%s%s must be a number, not %.200s", name, position().c_str(),
-                 TypeName(item).c_str());
-    return false;
-  }
-  out = PyFloat_AsDouble(item);
-  return !(out == -1.0 && PyErr_Occurred());
-}
-
-// The value of a float stored with struct format code `code` ('e', 'f' or
-// 'd'), possibly in the other byte order.
-double stored_float(const char* at, char code, bool swapped) {
-  unsigned char bytes[8];
-  const std::size_t size = code == 'd' ? 8 : code == 'f' ? 4 : 2;
-  std::memcpy(bytes, at, size);
-  if (swapped) std::reverse(bytes, bytes + size);
-  if (code == 'd') {
-    double value;
-    std::memcpy(&value, bytes, 8);
-    return value;
-  }
-  if (code == 'f') {
-    float value;
-    std::memcpy(&value, bytes, 4);
-    return value;
-  }
-  // IEEE binary16, in this machine's byte order now.
-  std::uint16_t half;
-  std::memcpy(&half, bytes, 2);
-  const int exponent = (half >> 10) & 0x1F;
-  const int mantissa = half & 0x3FF;
-  const double magnitude = exponent == 0    ? std::ldexp(mantissa, -24)
-                           : exponent == 31 ? (mantissa != 0 ? NAN : INFINITY)
-                                            : std::ldexp(mantissa + 1024, exponent - 25);
-  return (half >> 15) != 0 ? -magnitude : magnitude;
-}
-
-// The `count` weights of a one-dimensional buffer of numbers of any type
-// (floats of 2, 4 or 8 bytes, integers of any width), into `out`.
-bool weights_from_buffer(const Py_buffer& view, const char* name, std::uint64_t count, std::vector<double>& out) {
-  const char* format = view.format ? view.format : "B";
-  bool swapped = false;
-  if (std::strchr("<>!=@", *format)) {
-    swapped = (*format == '>' || *format == '!') == (std::endian::native == std::endian::little);
-    ++format;
-  }
-  const bool is_float = format[1] == '\0' && std::strchr("efd", format[0]) && format[0] != '\0';
-  IntegerFormat integers;
-  if (!is_float && !integer_format_of(view, name, integers)) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "%s must hold numbers, not items of format '%s'", name,
-                 view.format ? view.format : "B");
-    return false;
-  }
-  out.resize(count);
-  const char* item = static_cast<const char*>(view.buf);
-  const Py_ssize_t stride = view.strides ? view.strides[0] : view.itemsize;
-  for (std::uint64_t i = 0; i < count; ++i, item += stride) {
-    double value;
-    if (is_float) {
-      value = stored_float(item, format[0], swapped);
-    } else {
-      const StoredInteger stored = read_integer(item, integers);
-      value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
-                              : static_cast<double>(stored.bits);
-    }
-    if (!is_weight(value)) return refuse_weight(value, name, at(i));
-    out[i] = value;
-  }
-  return true;
-}
-
 // Weights given as an object with the buffer protocol (numbers of any
 // type, one dimension), one with __array__ (a torch tensor) or a sequence
 // of numbers, `count` of them (`what` says what they are one per), copied
 // into `out` as float64.
 bool convert_weights(PyObject* weights, const char* name, std::uint64_t count, const char* what,
                      std::vector<double>& out) {
-  const PyRef array = array_or_object(weights);
-  if (!array) return false;
-  PyObject* const object = array.get();
-  if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || PyDict_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
-                 TypeName(object).c_str());
-    return false;
-  }
-  auto wrong_length = [&](std::uint64_t given) {
-    PyErr_Format(PyExc_ValueError, "%s has %llu numbers, not one per %s (%llu)", name,
-                 static_cast<unsigned long long>(given), what, static_cast<unsigned long long>(count));
-    return false;
-  };
-  if (PyObject_CheckBuffer(object)) {
-    Py_buffer view;
-    if (PyObject_GetBuffer(object, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) return false;
-    struct Release {
-      Py_buffer& view;
-      ~Release() { PyBuffer_Release(&view); }
-    } release{view};
-    if (view.ndim != 1) {
-      PyErr_Format(PyExc_ValueError, "%s must be one-dimensional, not of %d dimensions", name, view.ndim);
-      return false;
-    }
-    if (static_cast<std::uint64_t>(view.shape[0]) != count)
-      return wrong_length(static_cast<std::uint64_t>(view.shape[0]));
-    return weights_from_buffer(view, name, count, out);
-  }
-  // A sequence, not any iterable: a set's or a generator's order is no
-  // order of the triples or nodes the weights belong to.
-  if (!PySequence_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s must be an array or a sequence of numbers, not %.200s", name,
-                 TypeName(object).c_str());
-    return false;
-  }
-  PyRef items(PySequence_Fast(object, "weights must be a sequence"));
-  if (!items) return false;
-  const auto given = static_cast<std::uint64_t>(fast_size(items.get()));
-  if (given != count) return wrong_length(given);
+  NumberColumn column;
+  if (!column.open(weights, name, count, what)) return false;
   out.resize(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     double value;
-    if (!number_of(fast_item(items.get(), static_cast<Py_ssize_t>(i)), name, [&] { return at(i); }, value)) {
-      return false;
+    if (!column.is_buffer()) {
+      if (!number_of(column.item(i), name, at(i), value)) return false;
+    } else if (column.holds_floats()) {
+      value = stored_float(column.item_at(i), column.float_code(), column.swapped());
+    } else {
+      const StoredInteger stored = read_integer(column.item_at(i), column.integers());
+      value = stored.negative ? static_cast<double>(static_cast<std::int64_t>(stored.bits))
+                              : static_cast<double>(stored.bits);
     }
     if (!is_weight(value)) return refuse_weight(value, name, at(i));
     out[i] = value;
@@ -233,7 +99,7 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
     if (!key_text) return false;
     const std::string position = std::string("[").append(key_text).append("]");
     double value;
-    if (!number_of(tuple_item(pair, 1), "relation_weights", [&] { return position; }, value)) return false;
+    if (!number_of(tuple_item(pair, 1), "relation_weights", position, value)) return false;
     if (!is_weight(value)) return refuse_weight(value, "relation_weights", position);
     out[static_cast<std::size_t>(*id)] = value;
   }
@@ -242,7 +108,7 @@ bool convert_relation_weights(PyObject* mapping, const LabelList& relations, std
 
 // p or q: a number whose reciprocal is finite and above 0.
 bool convert_return_parameter(PyObject* object, const char* name, double& out) {
-  if (!number_of(object, name, [] { return std::string(); }, out)) return false;
+  if (!number_of(object, name, std::string(), out)) return false;
   if (is_return_parameter(out)) return true;
   PyRef number(PyFloat_FromDouble(out));
   if (!number) return false;
@@ -272,6 +138,12 @@ PyObject* PathSampler_biased(PyObject* object, PyObject* args, PyObject* kwargs)
     PyErr_SetString(PyExc_ValueError,
                     "biased() of a metapath sampler is not available: a metapath step is uniform among the edges "
                     "of its relation");
+    return nullptr;
+  }
+  if (kg.temporal()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "biased() of a temporal sampler is not available: a time-respecting step draws by time, not "
+                    "by weight");
     return nullptr;
   }
   // Whether a weight argument was given, and not as None.

@@ -14,6 +14,7 @@
 #include "graph/labels.hpp"
 #include "graph/metapath.hpp"
 #include "graph/sampler_restriction.hpp"
+#include "graph/temporal.hpp"
 #include "python/py_args.hpp"
 #include "python/py_buffer.hpp"
 #include "python/py_parameters.hpp"
@@ -163,6 +164,12 @@ PyObject* PathSampler_metapath(PyObject* object, PyObject* args, PyObject* kwarg
                     "of its relation; call metapath() on the uniform sampler");
     return nullptr;
   }
+  if (parent.kg.temporal()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "metapath() of a temporal sampler is not available: a metapath step is uniform among the edges "
+                    "of its relation, regardless of time");
+    return nullptr;
+  }
   std::vector<StepKey> pattern;
   if (!convert_pattern(given.pattern(), parent.kg, pattern)) return nullptr;
   PyRef owner = allocate_sampler(Py_TYPE(object));
@@ -244,6 +251,11 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
     // A metapath sampler's pattern stays, indexed over the edges that remain.
     if (const Metapath* metapath = parent.kg.metapath()) {
       restricted = restricted.with_metapath(make_metapath(restricted, metapath->pattern(), poll));
+    }
+    // A temporal sampler's times and rule stay, indexed over the edges that remain.
+    if (const Temporal* temporal = parent.kg.temporal()) {
+      restricted =
+          restricted.with_temporal(make_temporal(restricted, temporal->rule(), temporal->shared_triple_times(), poll));
     }
     // A stream 0 of its own, as a new sampler with the same seed starts it.
     return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),

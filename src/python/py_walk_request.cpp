@@ -79,6 +79,12 @@ bool check_walk_kind(const KG& kg, const WalkRequest& request) {
                     "start of a walk, and a mid walk is drawn from its focus both ways");
     return false;
   }
+  if (request.kind.focus == Focus::kMid && kg.temporal()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "position='mid' is not available on a temporal sampler: a mid walk is drawn from its focus both "
+                    "ways, and its back route would run against time");
+    return false;
+  }
   return true;
 }
 

@@ -206,6 +206,23 @@ class PathSampler:
         is left out: a biased walk may step straight back. edge_weights follows the rows of triple_ids().
         ValueError for a weight that is negative, NaN or infinite, or a wrong length; KeyError for an unknown
         relation name."""
+    def temporal(
+        self,
+        times: _Array | Sequence[float] | None = None,
+        *,
+        direction: Literal["forward", "backward"] = "forward",
+        strict: bool = False,
+        window: float | None = None,
+        decay: float | None = None,
+    ) -> PathSampler:
+        """A new sampler over the same graph whose walks respect time: times gives each triple's time, in the
+        rows of triple_ids() (int64 from integers, float64 from floats; None: the sampler's own). A walk's
+        first step is uniform; each later step takes a fact at or after (direction="forward") or at or before
+        ("backward") the time of the step before, not at it when strict, at most window away, uniformly or,
+        with decay, weighted by exp(-|t - t0| / decay) towards the nearest in time; the edge just used is left
+        out unless it is the only one, and a walk ends where no fact is allowed. Its own stream 0 starts
+        anew; restrict() keeps the times. ValueError for a time that is NaN or infinite, a wrong length, a
+        negative window, a decay that is not positive, a biased or metapath sampler."""
     def triple_ids(self) -> _IdTable:
         """The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,
         tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."""

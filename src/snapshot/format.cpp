@@ -82,6 +82,9 @@ bool layout_of(const Header& header, Layout& layout) {
   if ((has & kWeighted) && __builtin_mul_overflow(cells - header.node_count, 8, &weights)) return false;
   std::uint64_t metapath_keys = 0;
   if (__builtin_mul_overflow(header.metapath_length, 8, &metapath_keys)) return false;
+  std::uint64_t times = 0;
+  const std::uint64_t triples = (has & kHasSource) ? header.source_edge_count : header.edge_count;
+  if ((has & kTemporal) && __builtin_mul_overflow(triples, 8, &times)) return false;
   const std::uint64_t lengths[kSectionCount] = {cell_bytes,
                                                 block_bytes,
                                                 node_offsets,
@@ -96,7 +99,8 @@ bool layout_of(const Header& header, Layout& layout) {
                                                 source_heads,
                                                 source_relations,
                                                 weights,
-                                                metapath_keys};
+                                                metapath_keys,
+                                                times};
   std::uint64_t position = kHeaderSize;
   for (int s = 0; s < kSectionCount; ++s) {
     layout.start[s] = position;

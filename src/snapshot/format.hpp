@@ -14,9 +14,11 @@
 namespace vantrel {
 
 // The newest version of the snapshot format, which this code reads with
-// every version before it. It writes version 3 for a metapath sampler, and
-// version 2 otherwise, so that the files of other samplers are as before.
-inline constexpr std::uint32_t kSnapshotVersion = 3;
+// every version before it. It writes version 4 for a temporal sampler,
+// version 3 for a metapath sampler, and version 2 otherwise, so that the
+// files of other samplers are as before.
+inline constexpr std::uint32_t kSnapshotVersion = 4;
+inline constexpr std::uint32_t kTemporalVersion = 4;
 inline constexpr std::uint32_t kMetapathVersion = 3;
 inline constexpr std::uint32_t kPlainVersion = 2;
 
@@ -44,7 +46,7 @@ struct Header {
       restriction;  // 0: every node and relation has edges; 1 + Direction: it may lack some, of that direction
   // Version 2 on; zero in version 1.
   std::uint32_t contents;  // kHasHeads | kHasSource | ...: which of the later sections the file holds
-  double p;                // biased walks: node2vec's p and q
+  double p;                // biased walks: node2vec's p and q; temporal walks: the window and the decay
   double q;
   std::uint64_t source_edge_count;  // the graph as read, of a restricted graph: its triples
   // Version 3 on; zero before.
@@ -67,7 +69,14 @@ inline constexpr std::uint32_t kSourceMayLackEdges = 8;  // ... which may have n
 inline constexpr std::uint32_t kBiased = 16;             // walks are biased (p, q)
 inline constexpr std::uint32_t kWeighted = 32;           // ... by the weight of each entry
 inline constexpr std::uint32_t kMetapath = 64;           // walks follow a pattern of relation tokens (version 3 on)
-inline constexpr std::uint32_t kKnownContents = 127;
+inline constexpr std::uint32_t kTemporal = 128;          // walks respect the times of the triples (version 4 on)
+inline constexpr std::uint32_t kIntegerTimes = 256;      // ... which are int64, not f64
+inline constexpr std::uint32_t kTimeBackward = 512;      // ... going back in time
+inline constexpr std::uint32_t kTimeStrict = 1024;       // ... never to a fact of the same time
+inline constexpr std::uint32_t kTimeWindow = 2048;       // ... within the window in p
+inline constexpr std::uint32_t kTimeDecay = 4096;        // ... with the exponential bias of the decay in q
+inline constexpr std::uint32_t kKnownContents = 8191;
+inline constexpr std::uint32_t kTemporalContents = 8064;  // kTemporal and the bits that go with it
 
 // The sections of a snapshot, in file order: where each starts and how long it is.
 enum Section {
@@ -88,6 +97,8 @@ enum Section {
   kWeights,          // biased: each entry's weight, f64
   // Version 3 on.
   kMetapathKeys,  // a metapath sampler: its pattern, a step key (2r, or 2r + 1 backward) each, u64
+  // Version 4 on.
+  kTimes,  // a temporal sampler: the time of each triple of the graph as read, in input order, i64 or f64
   kSectionCount
 };
 

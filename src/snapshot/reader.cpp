@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "graph/labels.hpp"
 #include "graph/metapath.hpp"
 #include "graph/sampler_restriction.hpp"
+#include "graph/temporal.hpp"
 #include "snapshot/format.hpp"
 #include "snapshot/graph_check.hpp"
 
@@ -123,8 +125,17 @@ void check_contents(const Header& header) {
                         " are not zero");
   }
   const std::uint32_t has = header.contents;
-  if ((has & ~kKnownContents) != 0 || (header.version < kMetapathVersion && (has & kMetapath) != 0)) {
+  if ((has & ~kKnownContents) != 0 || (header.version < kMetapathVersion && (has & kMetapath) != 0) ||
+      (header.version < kTemporalVersion && (has & kTemporalContents) != 0)) {
     throw SnapshotError("unknown contents " + count_text(has));
+  }
+  const bool temporal = (has & kTemporal) != 0;
+  if ((has & kTemporalContents) != 0 && !temporal) throw SnapshotError("a time rule for walks regardless of time");
+  if (temporal && (has & (kBiased | kMetapath)) != 0) {
+    throw SnapshotError("a temporal sampler is never biased nor a metapath sampler");
+  }
+  if (temporal && (has & (kHasHeads | kSourceHasHeads)) == 0) {
+    throw SnapshotError("a temporal sampler's times need the heads of the triples");
   }
   if (((has & kMetapath) != 0) != (header.metapath_length != 0)) {
     throw SnapshotError("a metapath sampler's pattern must have keys, and only a metapath sampler's");
@@ -136,6 +147,13 @@ void check_contents(const Header& header) {
   }
   if ((has & kHasSource) != 0 && (header.restriction == 0 || (has & kHasHeads) != 0)) {
     throw SnapshotError("a source graph is only for a restricted graph");
+  }
+  if (temporal) {
+    const bool windowed = (has & kTimeWindow) != 0;
+    const bool decayed = (has & kTimeDecay) != 0;
+    if (windowed ? !is_window(header.p) : header.p != 0.0) throw SnapshotError("the window is no number >= 0");
+    if (decayed ? !is_decay(header.q) : header.q != 0.0) throw SnapshotError("the decay is no positive finite number");
+    return;
   }
   const bool biased = (has & kBiased) != 0;
   if ((has & kWeighted) != 0 && !biased) throw SnapshotError("weights for walks that are not biased");
@@ -160,6 +178,30 @@ void check_heads(const ArrayRegion<Id>& heads, const Cell<Id>* cells, const Arra
       throw SnapshotError(std::string(what) + " give node " + count_text(node) + " other triples than its block");
     }
   }
+}
+
+// The times and rule of a temporal sampler over `kg`, each float time checked finite.
+std::shared_ptr<const Temporal> temporal_from(const Contents& contents, const Header& header, const Layout& layout,
+                                              const KG& kg, const InterruptPoll& poll) {
+  const std::uint32_t has = header.contents;
+  TemporalRule rule;
+  rule.direction = (has & kTimeBackward) != 0 ? TimeDirection::kBackward : TimeDirection::kForward;
+  rule.strict = (has & kTimeStrict) != 0;
+  if (has & kTimeWindow) rule.window = header.p;
+  if (has & kTimeDecay) rule.decay = header.q;
+  std::shared_ptr<const Temporal::TripleTimes> times;
+  if (has & kIntegerTimes) {
+    times = std::make_shared<const Temporal::TripleTimes>(view_of<std::int64_t>(contents, layout, kTimes));
+  } else {
+    auto floats = view_of<double>(contents, layout, kTimes);
+    for (std::uint64_t triple = 0; triple < floats.size(); ++triple) {
+      if (!std::isfinite(floats[triple])) {
+        throw SnapshotError("triple " + count_text(triple) + " has a time that is not finite");
+      }
+    }
+    times = std::make_shared<const Temporal::TripleTimes>(std::move(floats));
+  }
+  return make_temporal(kg, rule, std::move(times), poll);
 }
 
 template <class Id>
@@ -241,6 +283,7 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
     }
     kg = kg.with_metapath(make_metapath(kg, std::move(pattern), poll));
   }
+  if (header.contents & kTemporal) kg = kg.with_temporal(temporal_from(contents, header, layout, kg, poll));
   return kg;
 }
 

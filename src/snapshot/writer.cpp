@@ -35,7 +35,7 @@ template <class Id>
 void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
-  header.version = kg.metapath() ? kMetapathVersion : kPlainVersion;
+  header.version = kg.temporal() ? kTemporalVersion : kg.metapath() ? kMetapathVersion : kPlainVersion;
   header.byte_order = kByteOrderMark;
   header.id_width = sizeof(Id);
   header.header_size = kHeaderSize;
@@ -66,6 +66,17 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
     pattern = metapath->pattern();
     header.metapath_length = pattern.size();
   }
+  std::string_view times;
+  if (const Temporal* temporal = kg.temporal()) {
+    const TemporalRule& rule = temporal->rule();
+    header.contents |= kTemporal | (temporal->integer_times() ? kIntegerTimes : 0) |
+                       (rule.direction == TimeDirection::kBackward ? kTimeBackward : 0) |
+                       (rule.strict ? kTimeStrict : 0) | (rule.window ? kTimeWindow : 0) |
+                       (rule.decay ? kTimeDecay : 0);
+    header.p = rule.window.value_or(0.0);
+    header.q = rule.decay.value_or(0.0);
+    times = std::visit([](const auto& region) { return bytes_of(region); }, temporal->triple_times());
+  }
   Layout layout;
   layout_of(header, layout);
   header.file_size = layout.end;
@@ -85,6 +96,7 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
       std::string_view(reinterpret_cast<const char*>(kept_relations.data()), kept_relations.size() * 8),
       kg.bias() ? bytes_of(kg.bias()->weights()) : std::string_view(),
       std::string_view(reinterpret_cast<const char*>(pattern.data()), pattern.size() * sizeof(StepKey)),
+      times,
   };
   // The contents as pieces of whole 64-byte blocks: each section's whole
   // blocks, then its last bytes with the zeros that pad them. The checksum
