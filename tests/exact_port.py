@@ -420,6 +420,9 @@ class ExactPathSampler:
         over the back route's first edge; it lists the back route reversed
         (each step the other way), s, and the ahead route. With length=L the
         walk has L steps and no length is drawn."""
+        if items == "times":
+            edges = self.walk(number, start, "edges", position, relabel, length)
+            return [self.time_rule[0][edge] for edge in edges]
         rng = Rng(self.random_state, number + 1)
         path_len = self._path_len(rng) if length is None else length
         if isinstance(start, list):

@@ -104,7 +104,7 @@ def test_item_forms_list_one_route(shared_or_abc, tmp_path, mean, cap):
         assert as_lists(*sampler.walk_ids(7, 7 + count, items=items), sampler.tokens) == walks
         sampler.write_walks(tmp_path / items, 7, 7 + count, items=items, threads=3)
         assert (tmp_path / items).read_bytes().decode() == "".join("\t".join(walk) + "\n" for walk in walks)
-    with pytest.raises(ValueError, match="items must be 'path' or 'full' or 'nodes' or 'edges', not 'edge'"):
+    with pytest.raises(ValueError, match="items must be 'path' or 'full' or 'nodes' or 'edges' or 'times', not 'edge'"):
         sampler.walks(0, 1, items="edge")
 
 

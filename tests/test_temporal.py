@@ -48,7 +48,7 @@ def test_temporal_walks_are_the_rules_draw_for_draw(write_kg, rule, kind, graph_
         ours, port = ours.restrict(direction="forward"), port.restrict(direction="forward")
     times = times_for(kind, len(port.graph.edges), rng)
     ours, port = ours.temporal(times, **rule), port.temporal(times, **rule)
-    for items in ("full", "edges"):
+    for items in ("full", "times"):
         for first in (0, TOP):
             assert ours.walks(first, first + 60, items=items) == [port.walk(first + k, items=items) for k in range(60)]
     listed = [rng.randrange(len(port.graph.labels)) for _ in range(5)]
@@ -178,3 +178,35 @@ def test_snapshots_keep_the_times_and_the_rule(write_kg, tmp_path, times_kind):
     # Samplers without times write the snapshots they always wrote, of version 2.
     assert plain.read_bytes()[8:12] == (2).to_bytes(4, "little")
     assert path.read_bytes()[8:12] == (4).to_bytes(4, "little")
+
+
+def test_times_are_listed_as_they_were_given(write_kg, tmp_path):
+    # Floats that Python writes in every notation, and int64's ends.
+    floats = [1e16, 1e-05, 0.0001, -0.0, 123.456, 5e-324, 1.7976931348623157e308, 100.0, 0.1, -2.5e-7, 1e15 + 0.5]
+    chain = "".join(f"n{k}\tr\tn{k + 1}\n" for k in range(len(floats)))
+    sampler = vantrel.PathSampler(write_kg(chain), 6.0, 20, 3)
+    for times in (floats, [-(2**63), 2**63 - 1, 0, -1, 7, 2**53 + 1, 5, 4, 3, 2, 1]):
+        timed = sampler.temporal(times, direction="backward" if times is floats else "forward")
+        walks = timed.walks(0, 300, items="times")
+        assert {type(t) for walk in walks for t in walk} == {type(times[0])}
+        ids, offsets = timed.walk_ids(0, 300, items="times")
+        assert ids.typecode == ("d" if times is floats else "q")
+        assert [list(ids[offsets[k] : offsets[k + 1]]) for k in range(300)] == walks
+        timed.write_walks(tmp_path / "times.tsv", 0, 300, items="times")
+        lines = (tmp_path / "times.tsv").read_text().splitlines()
+        assert lines == ["\t".join(map(repr, walk)) for walk in walks]
+    assert timed.walks(0, 300, items="times", unique=True) == [list(w) for w in dict.fromkeys(map(tuple, walks))]
+
+
+def test_items_times_needs_times(write_kg):
+    sampler = vantrel.PathSampler(write_kg("a\tr\tb\nb\tr\tc\n"), *ARGS)
+    timed = sampler.temporal([1, 2])
+    refusals = [
+        (lambda: sampler.walks(0, 3, items="times"), "items='times' needs a temporal sampler (temporal())"),
+        (lambda: timed.walks(0, 3, items="times", relabel=[0, 0, 0]), "relabel applies to nodes, and items='times'"),
+        (lambda: timed.batches(0, 3, 2, items="times"), "batches() gives ids: items='times' is for walk_ids()"),
+    ]
+    for call, message in refusals:
+        with pytest.raises(ValueError) as raised:
+            call()
+        assert str(raised.value).startswith(message)

@@ -51,11 +51,20 @@ class KG {
     biased.bias_ = std::move(bias);
     return biased;
   }
-  // The same graph, walked by the time rule and index of `temporal` (null: regardless of time).
+  // The same graph, walked by the time rule and index of `temporal` (null:
+  // regardless of time); its times become the graph's.
   KG with_temporal(std::shared_ptr<const Temporal> temporal) const {
     KG walked = *this;
+    if (temporal) walked.times_ = temporal->shared_triple_times();
     walked.temporal_ = std::move(temporal);
     return walked;
+  }
+  // The same graph, knowing `times`, one per triple of the graph as read
+  // (null: none), which its walks do not follow until with_temporal().
+  KG with_times(std::shared_ptr<const TripleTimes> times) const {
+    KG timed = *this;
+    timed.times_ = std::move(times);
+    return timed;
   }
   // The same graph, walked by `metapath` (null: every relation).
   KG with_metapath(std::shared_ptr<const Metapath> metapath) const {
@@ -97,6 +106,9 @@ class KG {
   const Metapath* metapath() const { return metapath_.get(); }
   // The times and rule of time-respecting walks; null for walks regardless of time.
   const Temporal* temporal() const { return temporal_.get(); }
+  // The time of each triple of the graph as read, where known (read with a
+  // time column, given to from_ids or temporal()); null otherwise.
+  const std::shared_ptr<const TripleTimes>& triple_times() const { return times_; }
 
   std::uint64_t node_count() const {
     return visit([](const auto& g) { return g.node_count(); });
@@ -156,6 +168,7 @@ class KG {
   std::shared_ptr<const Bias> bias_;
   std::shared_ptr<const Metapath> metapath_;
   std::shared_ptr<const Temporal> temporal_;
+  std::shared_ptr<const TripleTimes> times_;
 };
 
 // Calls visit(walker) with the graph's walker: the BasicGraph itself, or a

@@ -12,7 +12,7 @@ namespace {
 
 template <class Id, class Time>
 std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const KG& kg, const TemporalRule& rule,
-                                              std::shared_ptr<const Temporal::TripleTimes> shared_times,
+                                              std::shared_ptr<const TripleTimes> shared_times,
                                               const InterruptPoll& poll) {
   const Time* triple_times = std::get<ArrayRegion<Time>>(*shared_times).data();
   const EntryTriples triples = entry_triples(kg, poll);
@@ -66,8 +66,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
 }  // namespace
 
 std::shared_ptr<const Temporal> make_temporal(const KG& kg, const TemporalRule& rule,
-                                              std::shared_ptr<const Temporal::TripleTimes> times,
-                                              const InterruptPoll& poll) {
+                                              std::shared_ptr<const TripleTimes> times, const InterruptPoll& poll) {
   return kg.visit([&](const auto& graph) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
     if (std::holds_alternative<ArrayRegion<std::int64_t>>(*times)) {

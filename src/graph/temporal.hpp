@@ -23,7 +23,6 @@ inline bool is_decay(double value) { return std::isfinite(value) && value > 0.0;
 // Throws std::invalid_argument where the graph as read cannot list its
 // triples; std::bad_alloc.
 std::shared_ptr<const Temporal> make_temporal(const KG& kg, const TemporalRule& rule,
-                                              std::shared_ptr<const Temporal::TripleTimes> times,
-                                              const InterruptPoll& poll = {});
+                                              std::shared_ptr<const TripleTimes> times, const InterruptPoll& poll = {});
 
 }  // namespace vantrel

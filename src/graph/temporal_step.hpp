@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <type_traits>
 #include <variant>
@@ -20,6 +21,10 @@
 #include "random/random.hpp"
 
 namespace vantrel {
+
+// The time of each triple of a graph as read, in input order: int64 where
+// they were given as integers (or dates), float64 otherwise.
+using TripleTimes = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
 
 // Which way in time each step after the first goes.
 enum class TimeDirection : std::uint8_t { kForward, kBackward };
@@ -44,7 +49,6 @@ struct TemporalRule {
 // running sums of their weights, in float64 in that order.
 class Temporal {
  public:
-  using TripleTimes = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
   using Entries = std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>>;
 
   Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries order, Entries rank,
@@ -75,6 +79,17 @@ class Temporal {
     return std::get<ArrayRegion<Time>>(times_).data();
   }
   const double* sums() const { return sums_.data(); }
+
+  // The time of triple `triple` as its 64 bits (an int64's or a float64's).
+  std::uint64_t time_bits(std::uint64_t triple) const {
+    return std::visit(
+        [triple](const auto& times) {
+          std::uint64_t bits;
+          std::memcpy(&bits, times.data() + triple, sizeof bits);
+          return bits;
+        },
+        *triple_times_);
+  }
 
  private:
   TemporalRule rule_;

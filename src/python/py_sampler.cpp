@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/parallel.hpp"
@@ -192,18 +193,17 @@ PyObject* PathSampler_sample_paths(PyObject* object, PyObject* args, PyObject* k
 template <class Finish>
 PyObject* draw_numbered(SamplerState& state, WalkRequest& request, std::uint64_t bytes_per_token, Finish&& finish) {
   if (!check_walk_kind(state.kg, request)) return nullptr;
-  const bool edges = request.items == Items::kEdges;
   auto draw = [&]<class Token>(Token) -> PyObject* {
     WalkTokens<Token> walks;
     if (!run_released([&](const InterruptPoll& poll) {
-          if (edges) request.kind.edges = &state.entry_triples(poll);
+          state.attach_step_numbers(request, poll);
           walks = draw_numbered_walks<Token>(state.kg, state.rules, request, bytes_per_token, poll);
         })) {
       return nullptr;
     }
     return finish(std::move(walks));
   };
-  return with_item_type(state.kg, edges, draw);
+  return with_item_type(state.kg, request.items, draw);
 }
 
 // Parses the arguments of a walks-by-number method whose parameters are
@@ -220,8 +220,15 @@ bool parse_numbered(const char* fname, PyObject* object, PyObject* args, PyObjec
 }  // namespace
 
 PyObject* walk_id_arrays(SamplerState& state, WalkRequest& request) {
-  return draw_numbered(state, request, 0, [](auto&& walks) -> PyObject* {
-    PyRef ids(new_id_array(std::move(walks.tokens)));
+  const bool times = request.items == Items::kTimes;
+  const bool integer_times = times && state.kg.temporal()->integer_times();
+  return draw_numbered(state, request, 0, [times, integer_times](auto&& walks) -> PyObject* {
+    PyRef ids;
+    // Times are drawn as 64-bit items (with_item_type).
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(*walks.tokens.data())>, std::uint64_t>) {
+      if (times) ids = PyRef(new_time_array(walks.tokens.data(), walks.tokens.size(), integer_times));
+    }
+    if (!times) ids = PyRef(new_id_array(std::move(walks.tokens)));
     if (!ids) return nullptr;
     PyRef offsets(new_id_array(std::move(walks.offsets)));
     if (!offsets) return nullptr;
@@ -243,9 +250,14 @@ PyObject* PathSampler_walks(PyObject* object, PyObject* args, PyObject* kwargs) 
   SamplerState& state = state_of(object);
   // Per token: a list slot, and the list objects' share.
   constexpr std::uint64_t kBytesPerListItem = 16;
-  const bool edges = request.walk.items == Items::kEdges;
-  return draw_numbered(state, request.walk, kBytesPerListItem, [&state, edges](auto&& walks) -> PyObject* {
-    if (edges) return walks_to_int_lists(walks.tokens.data(), walks.offsets.span());
+  const Items items = request.walk.items;
+  return draw_numbered(state, request.walk, kBytesPerListItem, [&state, items](auto&& walks) -> PyObject* {
+    if (items == Items::kEdges) return walks_to_int_lists(walks.tokens.data(), walks.offsets.span());
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(*walks.tokens.data())>, std::uint64_t>) {
+      if (items == Items::kTimes) {
+        return walks_to_time_lists(walks.tokens.data(), walks.offsets.span(), state.kg.temporal()->integer_times());
+      }
+    }
     return walks_to_lists(state.kg, walks.tokens.data(), walks.offsets.span());
   });
 }

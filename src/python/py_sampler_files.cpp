@@ -106,7 +106,7 @@ PyObject* PathSampler_write_walks(PyObject* object, PyObject* args, PyObject* kw
       [&](const InterruptPoll& poll) {
         std::optional<OutputFile> file;
         if (!descriptor) file.emplace(path, poll);
-        if (request.walk.items == Items::kEdges) request.walk.kind.edges = &state.entry_triples(poll);
+        state.attach_step_numbers(request.walk, poll);
         counts = write_corpus(state.kg, state.rules, request.walk,
                               CorpusOutput{descriptor ? *descriptor : file->fd(), format, written}, poll);
         progress.finish();

@@ -245,7 +245,8 @@ PyObject* PathSampler_restrict(PyObject* object, PyObject* args, PyObject* kwarg
   PyRef owner = allocate_sampler(Py_TYPE(object));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
-    KG restricted = restrict_graph(parent.kg, restriction, poll);
+    // The times of the graph as read stay, whatever the restriction keeps.
+    KG restricted = restrict_graph(parent.kg, restriction, poll).with_times(parent.kg.triple_times());
     // A biased sampler's weights and p, q stay on the edges that remain.
     if (parent.kg.bias()) restricted = restricted.with_bias(restrict_bias(parent.kg, restricted, poll));
     // A metapath sampler's pattern stays, indexed over the edges that remain.

@@ -47,6 +47,13 @@ struct SamplerState {
     return *entry_triples_;
   }
 
+  // Gives `request` what walks that list a number per step read: the triple
+  // of each entry, and the times; call with the interpreter lock released.
+  void attach_step_numbers(WalkRequest& request, const InterruptPoll& poll) {
+    if (lists_steps(request.items)) request.kind.edges = &entry_triples(poll);
+    if (request.items == Items::kTimes) request.kind.times = kg.temporal();
+  }
+
  private:
   std::once_flag node_index_built_;
   std::unique_ptr<LabelIndex> node_index_;

@@ -83,7 +83,7 @@ bool float_times(const NumberColumn& column, std::uint64_t count, std::vector<do
 // The times given, one per triple of the graph as read: int64 from an
 // integer array or a sequence of ints, float64 from a float array or a
 // sequence with any other number.
-bool convert_times(PyObject* given, std::uint64_t count, std::shared_ptr<const Temporal::TripleTimes>& out) {
+bool convert_times(PyObject* given, std::uint64_t count, std::shared_ptr<const TripleTimes>& out) {
   NumberColumn column;
   if (!column.open(given, "times", count, "triple of the graph as read")) return false;
   try {
@@ -97,13 +97,13 @@ bool convert_times(PyObject* given, std::uint64_t count, std::shared_ptr<const T
         if (whole < 0) return false;
       }
       if (whole == 1) {
-        out = std::make_shared<const Temporal::TripleTimes>(ArrayRegion<std::int64_t>::adopt(std::move(integers)));
+        out = std::make_shared<const TripleTimes>(ArrayRegion<std::int64_t>::adopt(std::move(integers)));
         return true;
       }
     }
     std::vector<double> floats;
     if (!float_times(column, count, floats)) return false;
-    out = std::make_shared<const Temporal::TripleTimes>(ArrayRegion<double>::adopt(std::move(floats)));
+    out = std::make_shared<const TripleTimes>(ArrayRegion<double>::adopt(std::move(floats)));
     return true;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
@@ -159,7 +159,7 @@ PyObject* PathSampler_temporal(PyObject* object, PyObject* args, PyObject* kwarg
       !convert_optional_number(given.decay(), "decay", is_decay, "a positive finite number", rule.decay)) {
     return nullptr;
   }
-  std::shared_ptr<const Temporal::TripleTimes> times;
+  std::shared_ptr<const TripleTimes> times;
   if (given.times() && given.times() != Py_None) {
     if (!knows_source_triples(kg)) {
       PyErr_Format(PyExc_ValueError, "times needs the graph as read, which this sampler does not know: %s",
@@ -167,8 +167,8 @@ PyObject* PathSampler_temporal(PyObject* object, PyObject* args, PyObject* kwarg
       return nullptr;
     }
     if (!convert_times(given.times(), kg.source().edge_count(), times)) return nullptr;
-  } else if (const Temporal* temporal = kg.temporal()) {
-    times = temporal->shared_triple_times();
+  } else if (kg.triple_times()) {
+    times = kg.triple_times();
   } else {
     PyErr_SetString(PyExc_ValueError, "times is needed: this sampler has no times of its own");
     return nullptr;

@@ -1,6 +1,7 @@
 #include "python/py_tokens.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -154,6 +155,15 @@ template PyObject* walks_to_lists(const KG&, const std::uint64_t*, std::span<con
 template <class Token>
 PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t> offsets) {
   return nested_lists(numbers, offsets, [](Token number) { return PyLong_FromUnsignedLongLong(number); });
+}
+
+PyObject* walks_to_time_lists(const std::uint64_t* bits, std::span<const std::uint64_t> offsets, bool integers) {
+  if (integers) {
+    return nested_lists(bits, offsets,
+                        [](std::uint64_t time) { return PyLong_FromLongLong(std::bit_cast<std::int64_t>(time)); });
+  }
+  return nested_lists(bits, offsets,
+                      [](std::uint64_t time) { return PyFloat_FromDouble(std::bit_cast<double>(time)); });
 }
 
 template PyObject* walks_to_int_lists(const std::uint32_t*, std::span<const std::uint64_t>);

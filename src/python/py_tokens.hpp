@@ -53,6 +53,8 @@ PyObject* walks_to_lists(const KG& kg, const Token* tokens, std::span<const std:
 // numbers[offsets[k] .. offsets[k + 1]).
 template <class Token>
 PyObject* walks_to_int_lists(const Token* numbers, std::span<const std::uint64_t> offsets);
+// The same for times, given as their bits: lists of int (int64 times) or float.
+PyObject* walks_to_time_lists(const std::uint64_t* bits, std::span<const std::uint64_t> offsets, bool integers);
 
 // The type of PathSampler.tokens: a read-only sequence of str, token id to
 // text, made on demand.

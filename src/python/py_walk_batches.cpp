@@ -185,6 +185,11 @@ PyObject* PathSampler_batches(PyObject* sampler, PyObject* args, PyObject* kwarg
       !convert_bounded(given.batch_size(), "batch_size", UINT64_MAX, plan->batch_size)) {
     return nullptr;
   }
+  if (plan->numbered.walk.items == Items::kTimes) {
+    PyErr_SetString(PyExc_ValueError,
+                    "batches() gives ids: items='times' is for walk_ids(), walks() and write_walks()");
+    return nullptr;
+  }
   if (plan->batch_size == 0) {
     PyErr_SetString(PyExc_ValueError, "batch_size must be at least 1");
     return nullptr;

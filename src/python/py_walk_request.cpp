@@ -10,8 +10,11 @@ namespace vantrel::py {
 namespace {
 
 constexpr Choice<StartRule> kStartChoices[] = {{"random", StartRule::kDrawn}, {"each", StartRule::kEachNode}};
-constexpr Choice<Items> kItemChoices[] = {
-    {"path", Items::kPath}, {"full", Items::kFull}, {"nodes", Items::kNodes}, {"edges", Items::kEdges}};
+constexpr Choice<Items> kItemChoices[] = {{"path", Items::kPath},
+                                          {"full", Items::kFull},
+                                          {"nodes", Items::kNodes},
+                                          {"edges", Items::kEdges},
+                                          {"times", Items::kTimes}};
 constexpr Choice<Focus> kPositionChoices[] = {{"start", Focus::kStart}, {"mid", Focus::kMid}};
 
 // Walk numbers run below 2^64 - 1, so that stream i + 1 exists for each.
@@ -63,8 +66,9 @@ bool convert_numbered_request(PyObject* first, PyObject* stop, const NumberedOpt
                    static_cast<unsigned long long>(node_count), numbered.relabel_nodes.size());
       return false;
     }
-    if (request.items == Items::kEdges) {
-      PyErr_SetString(PyExc_ValueError, "relabel applies to nodes, and items='edges' lists none");
+    if (lists_steps(request.items)) {
+      PyErr_Format(PyExc_ValueError, "relabel applies to nodes, and items='%s' lists none",
+                   request.items == Items::kEdges ? "edges" : "times");
       return false;
     }
     request.kind.relabel = numbered.relabel_nodes;
@@ -77,6 +81,12 @@ bool check_walk_kind(const KG& kg, const WalkRequest& request) {
     PyErr_SetString(PyExc_ValueError,
                     "position='mid' is not available on a metapath sampler: its pattern counts steps from the "
                     "start of a walk, and a mid walk is drawn from its focus both ways");
+    return false;
+  }
+  if (request.items == Items::kTimes && !kg.temporal()) {
+    PyErr_SetString(PyExc_ValueError,
+                    "items='times' needs a temporal sampler (temporal()): this one's facts have no "
+                    "times");
     return false;
   }
   if (request.kind.focus == Focus::kMid && kg.temporal()) {

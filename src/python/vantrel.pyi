@@ -1,5 +1,6 @@
 """Seeded, reproducible random walks over a knowledge graph of (head, relation, tail) triples."""
 
+from array import array
 from collections.abc import Callable, Collection, Iterator, Mapping, Sequence
 from os import PathLike
 from typing import Any, Generic, Literal, Protocol, TypeVar, final, overload, type_check_only
@@ -253,6 +254,7 @@ class PathSampler:
     def sample_paths(self, count: int) -> list[list[str]]:
         """The next `count` walks of this sampler's own stream: what `count` calls of sample_path()
         would return, leaving the stream where they would. On failure the stream is left as it was."""
+    @overload
     def walk_ids(
         self,
         first: int,
@@ -281,7 +283,22 @@ class PathSampler:
         class); not with items="edges". length=L (an int >= 0) gives every walk L steps, fewer only where
         it reaches a dead end, with no length drawn (walk i's stream starts at its start draw); None, the
         default, draws the sampler's Poisson lengths. With length=L, no dead end and items="nodes", ids
-        reshape to (stop - first, L + 1)."""
+        reshape to (stop - first, L + 1). On a temporal sampler, items="times" lists the time of each
+        step's triple, ids then being an array.array of int64 ("q") or float64 ("d"), as its times are."""
+    @overload
+    def walk_ids(
+        self,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
+        items: Literal["times"],
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: None = None,
+        length: int | None = None,
+    ) -> tuple[array[Any], _IdArray]: ...
     @overload
     def walks(
         self,
@@ -297,7 +314,7 @@ class PathSampler:
         length: int | None = None,
     ) -> list[list[str]]:
         """Walks numbered first to stop - 1 as walk_ids() draws them, as lists of str (repeated tokens
-        sharing one str), or of int for items="edges"."""
+        sharing one str), or of int for items="edges", or of int or float for items="times"."""
     @overload
     def walks(
         self,
@@ -312,6 +329,20 @@ class PathSampler:
         relabel: None = None,
         length: int | None = None,
     ) -> list[list[int]]: ...
+    @overload
+    def walks(
+        self,
+        first: int,
+        stop: int,
+        *,
+        threads: int = 0,
+        start: Literal["random", "each"] | _Array | Sequence[int] = "random",
+        items: Literal["times"],
+        position: Literal["start", "mid"] = "start",
+        unique: bool = False,
+        relabel: None = None,
+        length: int | None = None,
+    ) -> list[list[int]] | list[list[float]]: ...
     @overload
     def batches(
         self,
@@ -360,7 +391,7 @@ class PathSampler:
         *,
         threads: int = 0,
         start: Literal["random", "each"] | _Array | Sequence[int] = "random",
-        items: Literal["path", "full", "nodes", "edges"] = "path",
+        items: Literal["path", "full", "nodes", "edges", "times"] = "path",
         position: Literal["start", "mid"] = "start",
         unique: bool = False,
         relabel: _Array | Sequence[int] | None = None,

@@ -84,7 +84,7 @@ bool layout_of(const Header& header, Layout& layout) {
   if (__builtin_mul_overflow(header.metapath_length, 8, &metapath_keys)) return false;
   std::uint64_t times = 0;
   const std::uint64_t triples = (has & kHasSource) ? header.source_edge_count : header.edge_count;
-  if ((has & kTemporal) && __builtin_mul_overflow(triples, 8, &times)) return false;
+  if ((has & kHasTimes) && __builtin_mul_overflow(triples, 8, &times)) return false;
   const std::uint64_t lengths[kSectionCount] = {cell_bytes,
                                                 block_bytes,
                                                 node_offsets,

@@ -14,11 +14,11 @@
 namespace vantrel {
 
 // The newest version of the snapshot format, which this code reads with
-// every version before it. It writes version 4 for a temporal sampler,
-// version 3 for a metapath sampler, and version 2 otherwise, so that the
-// files of other samplers are as before.
+// every version before it. It writes version 4 for a sampler that knows the
+// times of its triples, version 3 for a metapath sampler, and version 2
+// otherwise, so that the files of other samplers are as before.
 inline constexpr std::uint32_t kSnapshotVersion = 4;
-inline constexpr std::uint32_t kTemporalVersion = 4;
+inline constexpr std::uint32_t kTimesVersion = 4;
 inline constexpr std::uint32_t kMetapathVersion = 3;
 inline constexpr std::uint32_t kPlainVersion = 2;
 
@@ -69,14 +69,16 @@ inline constexpr std::uint32_t kSourceMayLackEdges = 8;  // ... which may have n
 inline constexpr std::uint32_t kBiased = 16;             // walks are biased (p, q)
 inline constexpr std::uint32_t kWeighted = 32;           // ... by the weight of each entry
 inline constexpr std::uint32_t kMetapath = 64;           // walks follow a pattern of relation tokens (version 3 on)
-inline constexpr std::uint32_t kTemporal = 128;          // walks respect the times of the triples (version 4 on)
-inline constexpr std::uint32_t kIntegerTimes = 256;      // ... which are int64, not f64
-inline constexpr std::uint32_t kTimeBackward = 512;      // ... going back in time
-inline constexpr std::uint32_t kTimeStrict = 1024;       // ... never to a fact of the same time
-inline constexpr std::uint32_t kTimeWindow = 2048;       // ... within the window in p
-inline constexpr std::uint32_t kTimeDecay = 4096;        // ... with the exponential bias of the decay in q
-inline constexpr std::uint32_t kKnownContents = 8191;
-inline constexpr std::uint32_t kTemporalContents = 8064;  // kTemporal and the bits that go with it
+inline constexpr std::uint32_t kHasTimes = 128;          // the time of each triple of the graph as read (version 4 on)
+inline constexpr std::uint32_t kIntegerTimes = 256;      // ... int64, not f64
+inline constexpr std::uint32_t kTemporal = 512;          // walks respect the times
+inline constexpr std::uint32_t kTimeBackward = 1024;     // ... going back in time
+inline constexpr std::uint32_t kTimeStrict = 2048;       // ... never to a fact of the same time
+inline constexpr std::uint32_t kTimeWindow = 4096;       // ... within the window in p
+inline constexpr std::uint32_t kTimeDecay = 8192;        // ... with the exponential bias of the decay in q
+inline constexpr std::uint32_t kKnownContents = 16383;
+inline constexpr std::uint32_t kTimeContents = 16256;  // the bits of version 4: times, and the rule of walks by them
+inline constexpr std::uint32_t kTemporalRule = 15872;  // the bits of the rule, for walks that respect the times
 
 // The sections of a snapshot, in file order: where each starts and how long it is.
 enum Section {
@@ -98,7 +100,7 @@ enum Section {
   // Version 3 on.
   kMetapathKeys,  // a metapath sampler: its pattern, a step key (2r, or 2r + 1 backward) each, u64
   // Version 4 on.
-  kTimes,  // a temporal sampler: the time of each triple of the graph as read, in input order, i64 or f64
+  kTimes,  // the time of each triple of the graph as read, in input order, i64 or f64
   kSectionCount
 };
 

@@ -126,16 +126,17 @@ void check_contents(const Header& header) {
   }
   const std::uint32_t has = header.contents;
   if ((has & ~kKnownContents) != 0 || (header.version < kMetapathVersion && (has & kMetapath) != 0) ||
-      (header.version < kTemporalVersion && (has & kTemporalContents) != 0)) {
+      (header.version < kTimesVersion && (has & kTimeContents) != 0)) {
     throw SnapshotError("unknown contents " + count_text(has));
   }
   const bool temporal = (has & kTemporal) != 0;
-  if ((has & kTemporalContents) != 0 && !temporal) throw SnapshotError("a time rule for walks regardless of time");
+  if ((has & kTimeContents) != 0 && (has & kHasTimes) == 0) throw SnapshotError("a time rule without times");
+  if ((has & kTemporalRule) != 0 && !temporal) throw SnapshotError("a time rule for walks regardless of time");
   if (temporal && (has & (kBiased | kMetapath)) != 0) {
     throw SnapshotError("a temporal sampler is never biased nor a metapath sampler");
   }
-  if (temporal && (has & (kHasHeads | kSourceHasHeads)) == 0) {
-    throw SnapshotError("a temporal sampler's times need the heads of the triples");
+  if ((has & kHasTimes) != 0 && (has & (kHasHeads | kSourceHasHeads)) == 0) {
+    throw SnapshotError("times need the heads of the triples");
   }
   if (((has & kMetapath) != 0) != (header.metapath_length != 0)) {
     throw SnapshotError("a metapath sampler's pattern must have keys, and only a metapath sampler's");
@@ -180,28 +181,29 @@ void check_heads(const ArrayRegion<Id>& heads, const Cell<Id>* cells, const Arra
   }
 }
 
-// The times and rule of a temporal sampler over `kg`, each float time checked finite.
-std::shared_ptr<const Temporal> temporal_from(const Contents& contents, const Header& header, const Layout& layout,
-                                              const KG& kg, const InterruptPoll& poll) {
+// The times of the triples, each float time checked finite.
+std::shared_ptr<const TripleTimes> times_from(const Contents& contents, const Header& header, const Layout& layout) {
+  if (header.contents & kIntegerTimes) {
+    return std::make_shared<const TripleTimes>(view_of<std::int64_t>(contents, layout, kTimes));
+  }
+  auto floats = view_of<double>(contents, layout, kTimes);
+  for (std::uint64_t triple = 0; triple < floats.size(); ++triple) {
+    if (!std::isfinite(floats[triple])) {
+      throw SnapshotError("triple " + count_text(triple) + " has a time that is not finite");
+    }
+  }
+  return std::make_shared<const TripleTimes>(std::move(floats));
+}
+
+// The rule of a temporal sampler's walks.
+TemporalRule rule_from(const Header& header) {
   const std::uint32_t has = header.contents;
   TemporalRule rule;
   rule.direction = (has & kTimeBackward) != 0 ? TimeDirection::kBackward : TimeDirection::kForward;
   rule.strict = (has & kTimeStrict) != 0;
   if (has & kTimeWindow) rule.window = header.p;
   if (has & kTimeDecay) rule.decay = header.q;
-  std::shared_ptr<const Temporal::TripleTimes> times;
-  if (has & kIntegerTimes) {
-    times = std::make_shared<const Temporal::TripleTimes>(view_of<std::int64_t>(contents, layout, kTimes));
-  } else {
-    auto floats = view_of<double>(contents, layout, kTimes);
-    for (std::uint64_t triple = 0; triple < floats.size(); ++triple) {
-      if (!std::isfinite(floats[triple])) {
-        throw SnapshotError("triple " + count_text(triple) + " has a time that is not finite");
-      }
-    }
-    times = std::make_shared<const Temporal::TripleTimes>(std::move(floats));
-  }
-  return make_temporal(kg, rule, std::move(times), poll);
+  return rule;
 }
 
 template <class Id>
@@ -283,7 +285,11 @@ KG graph_from(const Contents& contents, const Header& header, const Layout& layo
     }
     kg = kg.with_metapath(make_metapath(kg, std::move(pattern), poll));
   }
-  if (header.contents & kTemporal) kg = kg.with_temporal(temporal_from(contents, header, layout, kg, poll));
+  if (header.contents & kHasTimes) {
+    kg = kg.with_times(times_from(contents, header, layout));
+    if (header.contents & kTemporal)
+      kg = kg.with_temporal(make_temporal(kg, rule_from(header), kg.triple_times(), poll));
+  }
   return kg;
 }
 

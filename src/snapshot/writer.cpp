@@ -35,7 +35,7 @@ template <class Id>
 void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const InterruptPoll& poll) {
   Header header{};
   std::memcpy(header.magic, kMagic, sizeof kMagic);
-  header.version = kg.temporal() ? kTemporalVersion : kg.metapath() ? kMetapathVersion : kPlainVersion;
+  header.version = kg.triple_times() ? kTimesVersion : kg.metapath() ? kMetapathVersion : kPlainVersion;
   header.byte_order = kByteOrderMark;
   header.id_width = sizeof(Id);
   header.header_size = kHeaderSize;
@@ -67,15 +67,18 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
     header.metapath_length = pattern.size();
   }
   std::string_view times;
+  if (const auto& triple_times = kg.triple_times()) {
+    header.contents |=
+        kHasTimes | (std::holds_alternative<ArrayRegion<std::int64_t>>(*triple_times) ? kIntegerTimes : 0);
+    times = std::visit([](const auto& region) { return bytes_of(region); }, *triple_times);
+  }
   if (const Temporal* temporal = kg.temporal()) {
     const TemporalRule& rule = temporal->rule();
-    header.contents |= kTemporal | (temporal->integer_times() ? kIntegerTimes : 0) |
-                       (rule.direction == TimeDirection::kBackward ? kTimeBackward : 0) |
+    header.contents |= kTemporal | (rule.direction == TimeDirection::kBackward ? kTimeBackward : 0) |
                        (rule.strict ? kTimeStrict : 0) | (rule.window ? kTimeWindow : 0) |
                        (rule.decay ? kTimeDecay : 0);
     header.p = rule.window.value_or(0.0);
     header.q = rule.decay.value_or(0.0);
-    times = std::visit([](const auto& region) { return bytes_of(region); }, temporal->triple_times());
   }
   Layout layout;
   layout_of(header, layout);

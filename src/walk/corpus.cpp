@@ -194,7 +194,7 @@ CorpusCounts write_with(const KG& kg, const WalkRules& sampler_rules, const Walk
 
 CorpusCounts write_corpus(const KG& kg, const WalkRules& rules, const WalkRequest& request, const CorpusOutput& output,
                           const InterruptPoll& poll) {
-  return with_item_type(kg, request.items == Items::kEdges,
+  return with_item_type(kg, request.items,
                         [&]<class Token>(Token) { return write_with<Token>(kg, rules, request, output, poll); });
 }
 

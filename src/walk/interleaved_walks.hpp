@@ -28,7 +28,8 @@ void with_items(Items items, Visit&& visit) {
     case Items::kPath: return visit.template operator()<Items::kPath>();
     case Items::kFull: return visit.template operator()<Items::kFull>();
     case Items::kNodes: return visit.template operator()<Items::kNodes>();
-    case Items::kEdges: break;  // drawn as routes (walk/routes), never interleaved
+    case Items::kEdges:
+    case Items::kTimes: break;  // drawn as routes (walk/routes), never interleaved
   }
 }
 

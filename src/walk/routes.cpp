@@ -201,6 +201,9 @@ class RouteDrawer {
       case Items::kEdges:
         for (const std::uint64_t triple : slot.edges) *item++ = static_cast<Token>(triple);
         return;
+      case Items::kTimes:
+        for (const std::uint64_t triple : slot.edges) *item++ = static_cast<Token>(kind_.times->time_bits(triple));
+        return;
     }
   }
 

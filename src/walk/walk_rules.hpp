@@ -68,15 +68,6 @@ decltype(auto) with_token_type(const KG& kg, Visit&& visit) {
   return visit(std::uint64_t{});
 }
 
-// with_token_type(), or for walks that list edges, the narrowest type that
-// holds every triple number of the graph as read.
-template <class Visit>
-decltype(auto) with_item_type(const KG& kg, bool edges, Visit&& visit) {
-  const std::uint64_t most = edges ? kg.source().edge_count() : kg.token_count();
-  if (most <= UINT32_MAX) return visit(std::uint32_t{});
-  return visit(std::uint64_t{});
-}
-
 // What a walk by number lists; the walk's route, and so every draw, is the
 // same in each form.
 enum class Items : std::uint8_t {
@@ -84,7 +75,21 @@ enum class Items : std::uint8_t {
   kFull,   // every node and every relation, n0 r1 n1 ... rk nk: 2k + 1 tokens
   kNodes,  // the nodes only, n0 n1 ... nk: k + 1 tokens
   kEdges,  // the triple of each step (its row in the graph as read): k numbers
+  kTimes,  // the time of each step's triple (a temporal sampler's), its 64 bits as stored: k numbers
 };
+
+// Whether walks in form `items` list a number per step rather than tokens.
+constexpr bool lists_steps(Items items) { return items == Items::kEdges || items == Items::kTimes; }
+
+// with_token_type(), or for walks that list edges, the narrowest type that
+// holds every triple number of the graph as read; for times, 64 bits.
+template <class Visit>
+decltype(auto) with_item_type(const KG& kg, Items items, Visit&& visit) {
+  if (items == Items::kTimes) return visit(std::uint64_t{});
+  const std::uint64_t most = items == Items::kEdges ? kg.source().edge_count() : kg.token_count();
+  if (most <= UINT32_MAX) return visit(std::uint32_t{});
+  return visit(std::uint64_t{});
+}
 
 // The number of tokens of a walk of `steps` steps in form `items`, or
 // UINT64_MAX where that does not fit in 64 bits.
@@ -92,7 +97,8 @@ constexpr std::uint64_t item_count(Items items, std::uint64_t steps) {
   switch (items) {
     case Items::kPath: return steps >= UINT64_MAX - 2 ? UINT64_MAX : steps + 2;
     case Items::kFull: return steps >= (UINT64_MAX - 1) / 2 ? UINT64_MAX : 2 * steps + 1;
-    case Items::kEdges: return steps;
+    case Items::kEdges:
+    case Items::kTimes: return steps;
     case Items::kNodes: break;
   }
   return steps >= UINT64_MAX - 1 ? UINT64_MAX : steps + 1;
@@ -103,7 +109,8 @@ constexpr std::uint64_t steps_of(Items items, std::uint64_t tokens) {
   switch (items) {
     case Items::kPath: return tokens - 2;
     case Items::kFull: return (tokens - 1) / 2;
-    case Items::kEdges: return tokens;
+    case Items::kEdges:
+    case Items::kTimes: return tokens;
     case Items::kNodes: break;
   }
   return tokens - 1;
@@ -115,7 +122,8 @@ inline double expected_items(const WalkRules& rules, Items items) {
   switch (items) {
     case Items::kPath: return steps + 2.0;
     case Items::kFull: return 2.0 * steps + 1.0;
-    case Items::kEdges: return steps;
+    case Items::kEdges:
+    case Items::kTimes: return steps;
     case Items::kNodes: break;
   }
   return steps + 1.0;
@@ -129,6 +137,7 @@ enum class Focus : std::uint8_t {
 };
 
 class EntryTriples;
+class Temporal;
 
 // What a walk by number is beyond its rules and its form.
 struct WalkKind {
@@ -139,13 +148,15 @@ struct WalkKind {
   // Empty, or a node id per node: each node item but the focus at its own
   // place is listed as relabel[node]. Must outlive the work.
   std::span<const std::uint64_t> relabel;
-  // For Items::kEdges: the triple of each entry of the graph walked.
+  // For Items::kEdges and kTimes: the triple of each entry of the graph walked.
   const EntryTriples* edges = nullptr;
+  // For Items::kTimes: the sampler's times.
+  const Temporal* times = nullptr;
 
   // Whether walks of this kind, in form `items`, are drawn one by one as
   // routes (walk/routes) rather than interleaved: where they list their
-  // triples or relabel their nodes.
-  bool drawn_as_routes(Items items) const { return !relabel.empty() || items == Items::kEdges; }
+  // triples or times, or relabel their nodes.
+  bool drawn_as_routes(Items items) const { return !relabel.empty() || lists_steps(items); }
 };
 
 // Where a walk by number starts.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace vantrel {
@@ -98,9 +100,59 @@ bool plain_word(std::string_view label) {
   return true;
 }
 
-// Walks of triple numbers, each written in decimal.
+// Appends `value` as Python's repr() writes a float: the shortest digits
+// that read back as it, in positional notation where its decimal exponent
+// is from -4 to 15 (with ".0" where it is whole), else as d.ddde+XX.
+void append_float_repr(double value, TextBuffer& out) {
+  char scientific[32];
+  const auto written = std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific);
+  const std::string_view shortest(scientific, static_cast<std::size_t>(written.ptr - scientific));
+  const std::size_t e = shortest.find('e');
+  const bool negative = shortest[0] == '-';
+  char digit_buffer[24];
+  std::size_t size = 0;
+  for (const char c : shortest.substr(negative ? 1 : 0, e - (negative ? 1 : 0))) {
+    if (c != '.') digit_buffer[size++] = c;
+  }
+  const std::string_view digits(digit_buffer, size);
+  int exponent = 0;
+  std::from_chars(shortest.data() + e + (shortest[e + 1] == '+' ? 2 : 1), shortest.data() + shortest.size(), exponent);
+  if (negative) out.push('-');
+  const int point = exponent + 1;  // digits before the decimal point
+  const auto digit_count = static_cast<int>(size);
+  if (exponent < -4 || exponent >= 16) {
+    out.push(digits[0]);
+    if (size > 1) {
+      out.push('.');
+      out.append(digits.substr(1));
+    }
+    char exponent_text[8];
+    const int length = std::snprintf(exponent_text, sizeof exponent_text, "e%c%02d", exponent < 0 ? '-' : '+',
+                                     exponent < 0 ? -exponent : exponent);
+    out.append(std::string_view(exponent_text, static_cast<std::size_t>(length)));
+  } else if (point <= 0) {
+    out.append("0.");
+    for (int i = point; i < 0; ++i) out.push('0');
+    out.append(digits);
+  } else if (point >= digit_count) {
+    out.append(digits);
+    for (int i = digit_count; i < point; ++i) out.push('0');
+    out.append(".0");
+  } else {
+    out.append(digits.substr(0, static_cast<std::size_t>(point)));
+    out.push('.');
+    out.append(digits.substr(static_cast<std::size_t>(point)));
+  }
+}
+
+// How a number of a walk that lists one per step is written.
+enum class StepNumbers : std::uint8_t { kTriples, kIntegerTimes, kFloatTimes };
+
+// Walks of numbers, a line each: triple numbers and int64 times in decimal,
+// float64 times (their bits the tokens) as Python's repr() writes them.
 template <class Token>
-void format_numbers(CorpusFormat format, const WalkBuffers<Token>& walks, std::uint64_t count, std::string& text) {
+void format_numbers(CorpusFormat format, StepNumbers numbers, const WalkBuffers<Token>& walks, std::uint64_t count,
+                    std::string& text) {
   const Token* const tokens = walks.tokens.data();
   const std::uint64_t* const ends = walks.ends.data();
   const bool json = format == CorpusFormat::kJsonLines;
@@ -111,7 +163,14 @@ void format_numbers(CorpusFormat format, const WalkBuffers<Token>& walks, std::u
     if (json) out.push('[');
     for (std::uint64_t i = ends[k]; i < ends[k + 1]; ++i) {
       if (i != ends[k]) out.append(separator);
-      const auto written = std::to_chars(digits, digits + sizeof digits, std::uint64_t{tokens[i]});
+      const std::uint64_t bits = tokens[i];
+      if (numbers == StepNumbers::kFloatTimes) {
+        append_float_repr(std::bit_cast<double>(bits), out);
+        continue;
+      }
+      const auto written = numbers == StepNumbers::kIntegerTimes
+                               ? std::to_chars(digits, digits + sizeof digits, std::bit_cast<std::int64_t>(bits))
+                               : std::to_chars(digits, digits + sizeof digits, bits);
       out.append(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
     }
     if (json) out.push(']');
@@ -188,7 +247,12 @@ WalkText::WalkText(const KG& kg, CorpusFormat format)
 
 template <class Token>
 void WalkText::format(const WalkBuffers<Token>& walks, std::uint64_t count, Items items, std::string& text) const {
-  if (items == Items::kEdges) return format_numbers(format_, walks, count, text);
+  if (items == Items::kEdges) return format_numbers(format_, StepNumbers::kTriples, walks, count, text);
+  if (items == Items::kTimes) {
+    const bool integers = kg_.temporal() && kg_.temporal()->integer_times();
+    return format_numbers(format_, integers ? StepNumbers::kIntegerTimes : StepNumbers::kFloatTimes, walks, count,
+                          text);
+  }
   kg_.visit([&](const auto& graph) { format_with(graph, format_, relations_, walks, count, text); });
 }
 
