@@ -114,6 +114,12 @@ def test_options_give_the_apis_walks(write_kg, tmp_path, options, call, jsonl):
     (["kg.tsv", "--p", "2", "--metapath", "r::-->"], "vantrel-walks: error: --metapath goes with no weights, --p"),
     (["kg.tsv", "--node-weights", "starts.txt"], "vantrel-walks: error: --node-weights starts.txt: could not "),
     (["absent.tsv", "-o", "no/such/dir/walks.tsv"], "vantrel-walks: error: -o no/such/dir/walks.tsv: no directory "),
+    (["kg.tsv", "--window", "2"], "vantrel-walks: error: --time-window is a rule of --temporal walks: give --temporal"),
+    (["kg.tsv", "--temporal", "forward"], "vantrel-walks: error: --temporal walks by the triples' times: give --time"),
+    (["kg.tsv", "--time-column", "3", "--temporal", "forward", "--q", "2"],
+     "vantrel-walks: error: --temporal goes with no weights, --p or --q: a temporal step draws by time alone"),
+    (["kg.tsv", "--time-column", "3"], "vantrel-walks: error: line 1: the line has 3 fields, and its time is in "),
+    (["kg.tsv", "--time-column", "2"], "vantrel-walks: error: argument --time-column: invalid time_column_of value"),
 ])
 def test_errors_are_one_line_and_status_2(tmp_path, args, message):
     (tmp_path / "kg.tsv").write_text(RIVERS)
@@ -125,6 +131,16 @@ def test_errors_are_one_line_and_status_2(tmp_path, args, message):
     result = walks_cli(*args, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.count("\n") == 1 and result.stderr.startswith(message), result.stderr
+
+
+def test_temporal_options_give_the_apis_walks(write_kg, tmp_path):
+    path = write_kg("A \tr\tB\t3\nB\ts\tC\t2018-01-01\nC\tr\tA\t5\nC\tt\tD\t-1\n")
+    result = walks_cli(path, "--time-column", 3, "--temporal", "backward", "--time-window", 10**9, "--decay", 1e8,
+                       "--count", 50, "--items", "times", "--seed", 3, "-o", tmp_path / "times.tsv")
+    assert result.returncode == 0, result.stderr
+    sampler = PathSampler.read(path, 4.0, 10, 3, time_column=3)
+    walks = sampler.temporal(direction="backward", window=10**9, decay=1e8).walks(0, 50, items="times")
+    assert (tmp_path / "times.tsv").read_text().splitlines() == ["\t".join(map(str, walk)) for walk in walks]
 
 
 @pytest.mark.parametrize("position", ["start", "mid"])

@@ -210,3 +210,57 @@ def test_items_times_needs_times(write_kg):
         with pytest.raises(ValueError) as raised:
             call()
         assert str(raised.value).startswith(message)
+
+
+def test_read_takes_times_from_a_column(write_kg, tmp_path):
+    # Padded fields as ICEWS publishes them, a fifth column after the time, dates and offsets.
+    lines = ["a  \t r \tb\t2018-01-01\t0", "b\tr\t c\t1514768400\t0\r", "c\ts\ta\t2018-01-01T02:00+01:00\t0"]
+    path = write_kg("\n".join(lines) + "\n")
+    read = vantrel.PathSampler.read(path, *ARGS, format="tsv", time_column=3)
+    assert list(read.tokens)[:3] == ["a", "b", "c"]
+    assert read.triple_times().tolist() == [1514764800, 1514768400, 1514768400]
+    assert read.triple_times().typecode == "q"
+    plain = vantrel.PathSampler(write_kg("a\tr\tb\nb\tr\tc\nc\ts\ta\n"), *ARGS)
+    timed = plain.temporal([1514764800, 1514768400, 1514768400], window=3600)
+    assert read.temporal(window=3600).walks(0, 200, items="full") == timed.walks(0, 200, items="full")
+    # A decimal number anywhere makes every time float64; files read as one continue each other's times.
+    other = write_kg("c\tr\td\t0.5\n")
+    both = vantrel.PathSampler.read([path, other], *ARGS, format="tsv", time_column=3)
+    assert both.triple_times().tolist() == [1514764800.0, 1514768400.0, 1514768400.0, 0.5]
+    # The times live in snapshots and in restrictions.
+    both.restrict(exclude_relations=["s"]).save(tmp_path / "timed.vsnap")
+    loaded = vantrel.PathSampler.load(tmp_path / "timed.vsnap", *ARGS)
+    assert loaded.triple_times().tolist() == both.triple_times().tolist()
+    assert loaded.temporal().walks(0, 50) == both.restrict(exclude_relations=["s"]).temporal().walks(0, 50)
+
+
+@pytest.mark.parametrize(
+    "content, arguments, message",
+    [
+        ("a\tr\tb\t1\nb\tr\tc\tsoon\n", {}, "line 2: 'soon' is not a time: an integer, a decimal number, or an ISO"),
+        ("a\tr\tb\t1\nb\tr\tc\n", {}, "line 2: the line has 3 fields, and its time is in column 3 (from 0)"),
+        ("a\tr\tb\t2018-02-30\n", {}, "line 1: '2018-02-30' is not a time"),
+        ("a\tr\tb\t1\n", {"time_column": 2}, "time_column must be 3 or more: columns 0 to 2 are the triple, not 2"),
+        ("a\tr\tb\t1\n", {"canonical": True}, "canonical=True sorts the triples, and times follow the order"),
+        ("a\tr\tb\t1\n", {"format": "nt"}, "time_column applies to tab-separated files (format='tsv'), not to RDF"),
+    ],
+)
+def test_read_refuses_what_has_no_time(write_kg, content, arguments, message):
+    arguments = {"format": "tsv", "time_column": 3, **arguments}
+    with pytest.raises(ValueError) as raised:
+        vantrel.PathSampler.read(write_kg(content), *ARGS, **arguments)
+    assert str(raised.value).startswith(message)
+
+
+def test_from_ids_takes_times_and_triple_times_gives_them(write_kg):
+    triples = np.array([[0, 0, 1], [1, 0, 2], [2, 1, 0]])
+    sampler = vantrel.PathSampler.from_ids(triples, ["a", "b", "c"], ["r", "s"], *ARGS, times=[3.5, 1.0, 2.0])
+    assert sampler.triple_times().tolist() == [3.5, 1.0, 2.0]
+    assert sampler.temporal(direction="backward").walks(0, 100) == sampler.temporal(
+        [3.5, 1.0, 2.0], direction="backward").walks(0, 100)
+    with pytest.raises(ValueError, match="canonical=True sorts the triples"):
+        vantrel.PathSampler.from_ids(triples, ["a", "b", "c"], ["r", "s"], *ARGS, times=[1, 2, 3], canonical=True)
+    with pytest.raises(ValueError, match=r"times has 2 numbers, not one per triple of the graph as read \(3\)"):
+        vantrel.PathSampler.from_ids(triples, ["a", "b", "c"], ["r", "s"], *ARGS, times=[1, 2])
+    with pytest.raises(ValueError, match="this sampler knows no times"):
+        vantrel.PathSampler(write_kg("a\tr\tb\n"), *ARGS).triple_times()

@@ -64,6 +64,20 @@ def positive_number(text: str) -> float:
     return value
 
 
+def window_of(text: str) -> float:
+    value = float(text)
+    if not value >= 0:
+        raise ValueError(text)
+    return value
+
+
+def time_column_of(text: str) -> int:
+    value = int(text)
+    if value < 3:
+        raise ValueError(text)
+    return value
+
+
 def count_of(text: str) -> int:
     value = int(text)
     if not 0 <= value < 1 << 64:
@@ -125,11 +139,12 @@ def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
                        help="K walks starting at every node (or every node of --start-file) instead of --count walks")
     p.add_argument("--start-file", metavar="FILE",
                    help="start the walks at these nodes, one label per line, in turn")
-    p.add_argument("--items", choices=["path", "full", "nodes"] + ([] if embedding else ["edges"]),
+    p.add_argument("--items", choices=["path", "full", "nodes"] + ([] if embedding else ["edges", "times"]),
                    default="full" if embedding else "path",
                    help="path: start, relations, end; full: every node between; nodes: nodes only" +
                         (" (default full)" if embedding else "; edges: the line number (from 0) of each step's "
-                                                             "triple (default path)"))
+                                                             "triple; times: the time of each step's triple, with "
+                                                             "--temporal (default path)"))
     p.add_argument("--position", choices=["start", "mid"], default="start",
                    help="start: walks from their start node; mid: walks through it, drawn both ways (default start)")
     p.add_argument("--unique", action="store_true", help="leave out walks that repeat an earlier one")
@@ -152,6 +167,20 @@ def add_walk_options(p: argparse.ArgumentParser, embedding: bool) -> None:
                       help="a weight per node, by node id: one number per line, or a .npy array")
     bias.add_argument("--relation-weights", metavar="FILE",
                       help="lines of relation label, tab, weight (other relations weigh 1)")
+    timed = p.add_argument_group("temporal walks (PathSampler.temporal)")
+    timed.add_argument("--time-column", type=time_column_of, metavar="K",
+                       help="read each line's time from its column K (3 or more, from 0): an integer, a decimal "
+                            "number or an ISO 8601 date or date-time; fields are trimmed of spaces")
+    timed.add_argument("--temporal", choices=["forward", "backward"],
+                       help="each step after the first goes forward (or backward) in time from the one before; "
+                            "needs --time-column")
+    timed.add_argument("--strict", action="store_true", help="with --temporal: never to a fact of the same time")
+    # vantrel-embed's --window is word2vec's: the time window is --time-window there.
+    timed.add_argument(*(["--time-window"] if embedding else ["--window", "--time-window"]), dest="time_window",
+                       type=window_of, metavar="W",
+                       help="with --temporal: at most W between the times of consecutive steps")
+    timed.add_argument("--decay", type=positive_number, metavar="D",
+                       help="with --temporal: weigh facts by exp(-|t - t0| / D), the nearest in time likelier")
     p.add_argument("--mean", type=positive_number, help="mean walk length, Poisson (default 4)")
     p.add_argument("--max", type=count_of, help="longest walk, in steps (default 10)")
     p.add_argument("--length", type=count_of, metavar="L",
@@ -184,11 +213,12 @@ def read_graph(args: argparse.Namespace):
         source, size = sys.stdin.buffer, 0
     else:
         source, size = args.data, os.path.getsize(args.data) if os.path.isfile(args.data) else 0
+    check_temporal_options(args)
     progress = terminal_progress(size, "B", args, 64 << 20)
     try:
         sampler = vantrel.PathSampler.read(source, *walk_lengths(args), args.seed, format=args.input_format,
                                            literals="drop" if args.drop_literals else "keep", progress=progress,
-                                           canonical=args.canonical, base=args.base)
+                                           canonical=args.canonical, base=args.base, time_column=args.time_column)
     except OSError as error:
         if error.filename is None:
             error.filename = args.data  # for the message; older Pythons name no file
@@ -218,7 +248,31 @@ def read_graph(args: argparse.Namespace):
         except KeyError as error:
             raise UsageError(f"--metapath: {error.args[0]!r} is no relation token (a relation's label followed by "
                              "'::-->' or '::<--')") from None
+    if args.temporal:
+        sampler = sampler.temporal(direction=args.temporal, strict=args.strict, window=args.time_window,
+                                   decay=args.decay)
     return sampler
+
+
+def check_temporal_options(args: argparse.Namespace) -> None:
+    """Refuses time options that do not go together, before anything is read."""
+    given = [option for option, value in (("--strict", args.strict), ("--time-window", args.time_window),
+                                          ("--decay", args.decay)) if value not in (None, False)]
+    if given and not args.temporal:
+        raise UsageError(f"{given[0]} is a rule of --temporal walks: give --temporal forward or backward")
+    if args.temporal and args.time_column is None:
+        raise UsageError("--temporal walks by the triples' times: give --time-column K, the column they are in")
+    if args.time_column is not None and args.canonical:
+        raise UsageError("--canonical sorts the triples, and --time-column's times follow the order of the lines")
+    if getattr(args, "items", None) == "times" and not args.temporal:
+        raise UsageError("--items times lists the times of --temporal walks: give --temporal")
+    if args.temporal:
+        weighted = (args.edge_weights, args.node_weights, args.relation_weights) != (None, None, None)
+        clashing = [option for option, clashes in (("--metapath", args.metapath), ("--position mid",
+                    args.position == "mid"), ("weights, --p or --q", weighted or args.p != 1.0 or args.q != 1.0))
+                    if clashes]
+        if clashing:
+            raise UsageError(f"--temporal goes with no {clashing[0]}: a temporal step draws by time alone")
 
 
 def unknown_relation(option: str, error: KeyError, sampler) -> UsageError:

@@ -102,8 +102,8 @@ def run(args: argparse.Namespace) -> None:
         raise UsageError(f"{args.data} holds no triple: there is no node to walk from")
     if args.position == "mid" and args.metapath:
         raise UsageError("--position mid goes with no --metapath: a pattern counts steps from a walk's start")
-    if args.relabel_by is not None and args.items == "edges":
-        raise UsageError("--relabel-by lists nodes, and --items edges lists none")
+    if args.relabel_by is not None and args.items in ("edges", "times"):
+        raise UsageError(f"--relabel-by lists nodes, and --items {args.items} lists none")
     relabel = relabelling(sampler, args.relabel_by) if args.relabel_by is not None else None
     start, count = starts(sampler, args)
     if count >= 1 << 64:

@@ -100,6 +100,11 @@ WriteError::WriteError(int code) : std::runtime_error(system_message(code)), os_
 RdfSyntaxError::RdfSyntaxError(std::uint64_t line_number, const std::string& problem)
     : std::runtime_error("line " + std::to_string(line_number) + ": " + problem), line_number_(line_number) {}
 
+TimeColumnError::TimeColumnError(std::uint64_t line_number, const std::string& problem)
+    : std::runtime_error("line " + std::to_string(line_number) + ": " + problem),
+      line_number_(line_number),
+      problem_(problem) {}
+
 SnapshotError::SnapshotError(const std::string& problem) : std::runtime_error("invalid snapshot: " + problem) {}
 
 EmptyRangeError::EmptyRangeError() : std::runtime_error("UniformSampler::sample_single: low >= high") {}

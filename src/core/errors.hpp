@@ -53,6 +53,21 @@ class ShortLineError : public std::runtime_error {
   std::uint64_t line_number_;
 };
 
+// A line of a triple file read with a time column has no such column, or
+// no time in it: the message names the line and says what is wrong.
+class TimeColumnError : public std::runtime_error {
+ public:
+  TimeColumnError(std::uint64_t line_number, const std::string& problem);
+  // The same failure at another line: a line of a piece, placed in the whole.
+  TimeColumnError(const TimeColumnError& other, std::uint64_t line_number)
+      : TimeColumnError(line_number, other.problem_) {}
+  std::uint64_t line_number() const { return line_number_; }
+
+ private:
+  std::uint64_t line_number_;
+  std::string problem_;
+};
+
 // A text given as N-Triples or N-Quads is not: the message names the line
 // and says what was expected there.
 class RdfSyntaxError : public std::runtime_error {

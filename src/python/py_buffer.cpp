@@ -237,15 +237,15 @@ int ready_id_array_type() {
   return register_as_sequence(IdArrayType);
 }
 
-PyObject* new_time_array(const std::uint64_t* bits, std::uint64_t count, bool integers) {
+PyObject* new_time_array(const void* times, std::uint64_t count, bool integers) {
   PyRef array_module(PyImport_ImportModule("array"));
   if (!array_module) return nullptr;
   PyRef array(PyObject_CallMethod(array_module.get(), "array", "s", integers ? "q" : "d"));
   if (!array) return nullptr;
   // Both are 8 bytes, as the bits are: the array takes them as they are.
   static_assert(sizeof(long long) == 8 && sizeof(double) == 8);
-  PyRef bytes(PyMemoryView_FromMemory(reinterpret_cast<char*>(const_cast<std::uint64_t*>(bits)),
-                                      static_cast<Py_ssize_t>(count * 8), PyBUF_READ));
+  PyRef bytes(PyMemoryView_FromMemory(static_cast<char*>(const_cast<void*>(times)), static_cast<Py_ssize_t>(count * 8),
+                                      PyBUF_READ));
   if (!bytes) return nullptr;
   PyRef added(PyObject_CallMethod(array.get(), "frombytes", "O", bytes.get()));
   if (!added) return nullptr;

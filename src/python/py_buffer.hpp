@@ -20,9 +20,9 @@ PyObject* new_id_array(ArrayRegion<std::uint64_t>&& values);
 PyObject* new_id_table(ArrayRegion<std::uint32_t>&& values, Py_ssize_t columns);
 PyObject* new_id_table(ArrayRegion<std::uint64_t>&& values, Py_ssize_t columns);
 
-// A new array.array of `count` times given as their bits: of int64 ('q')
-// or of float64 ('d').
-PyObject* new_time_array(const std::uint64_t* bits, std::uint64_t count, bool integers);
+// A new array.array of `count` times, each 8 bytes (int64 or float64, or
+// their bits): of int64 ('q') or of float64 ('d').
+PyObject* new_time_array(const void* times, std::uint64_t count, bool integers);
 
 // Makes IdArrayType; done once per process. -1 with an exception set on failure.
 int ready_id_array_type();

@@ -242,6 +242,8 @@ void raise_failure(std::exception_ptr failure, const std::string* data_path, PyO
     raise_with_note(PyExc_ValueError, error.what(),
                     file_note(data_path, filename, input_name, error.line_number()).get(), 0,
                     {fields.get(), format_hint_note(data_path, input_name).get()});
+  } catch (const TimeColumnError& error) {
+    raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const RdfSyntaxError& error) {
     raise_with_note(PyExc_ValueError, error.what(), file_note(data_path, filename, input_name).get(), 0);
   } catch (const IdRangeError& error) {

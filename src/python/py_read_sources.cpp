@@ -157,7 +157,12 @@ bool read_options_for(const ReadSource& source, const ReadRequest& request, Grap
     PyErr_SetString(PyExc_ValueError, "base applies to the RDF formats, not to format='tsv': a label is no IRI");
     return false;
   }
+  if (request.time_column && *format != GraphFormat::kTsv) {
+    PyErr_SetString(PyExc_ValueError, "time_column applies to tab-separated files (format='tsv'), not to RDF");
+    return false;
+  }
   options.format = *format;
+  options.time_column = request.time_column;
   options.drop_literals = request.drop_literals;
   options.base = request.base;
   return true;

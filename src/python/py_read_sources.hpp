@@ -54,6 +54,7 @@ struct ReadRequest {
   std::optional<GraphFormat> format;
   bool drop_literals = false;
   std::string base;
+  std::optional<std::uint64_t> time_column;  // tab-separated only
 };
 
 // base=: an absolute IRI; false with the exception set where it is not.

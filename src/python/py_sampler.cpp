@@ -278,6 +278,7 @@ PyMethodDef PathSampler_methods[] = {
     {"restrict", VANTREL_METHOD(PathSampler_restrict), METH_VARARGS | METH_KEYWORDS, docstrings::restrict},
     {"biased", VANTREL_METHOD(PathSampler_biased), METH_VARARGS | METH_KEYWORDS, docstrings::biased},
     {"temporal", VANTREL_METHOD(PathSampler_temporal), METH_VARARGS | METH_KEYWORDS, docstrings::temporal},
+    {"triple_times", VANTREL_METHOD(PathSampler_triple_times), METH_VARARGS | METH_KEYWORDS, docstrings::triple_times},
     {"triple_ids", VANTREL_METHOD(PathSampler_triple_ids), METH_VARARGS | METH_KEYWORDS, docstrings::triple_ids},
     {"save", VANTREL_METHOD(PathSampler_save), METH_VARARGS | METH_KEYWORDS, docstrings::save},
     {"load", VANTREL_METHOD(PathSampler_load), METH_VARARGS | METH_KEYWORDS | METH_CLASS, docstrings::load},

@@ -4,6 +4,7 @@
 // from_arrow() for tables behind the Arrow C stream interface.
 #include "python/py_sampler_inputs.hpp"
 #include "python/py_sampler_state.hpp"
+#include "python/py_sampler_temporal.hpp"
 
 #include <sys/stat.h>
 
@@ -42,6 +43,8 @@ constexpr Choice<GraphFormat> kFormatChoices[] = {  // read/formats' names
 constexpr Choice<bool> kLiteralChoices[] = {{"keep", false}, {"drop", true}};  // true: drop them
 
 constexpr const char* kFromIdsName = "PathSampler.from_ids()";
+constexpr const char* kCanonicalReorders =
+    "canonical=True sorts the triples, and times follow the order they were given in: give one or the other";
 constexpr const char* kFromArrowName = "PathSampler.from_arrow()";
 
 // canonical=: whether the graph is built in canonical order (graph/canonical).
@@ -264,11 +267,20 @@ PyObject* PathSampler_from_ids(PyObject* type, PyObject* args, PyObject* kwargs)
       !labels_of(given.relation_labels(), "relation_labels", relation_labels)) {
     return nullptr;
   }
+  std::shared_ptr<const TripleTimes> times;
+  if (given.times() && given.times() != Py_None) {
+    if (canonical) {
+      PyErr_SetString(PyExc_ValueError, kCanonicalReorders);
+      return nullptr;
+    }
+    if (!convert_times(given.times(), static_cast<std::uint64_t>(view.shape[0]), times)) return nullptr;
+  }
   PyRef owner = allocate_sampler(reinterpret_cast<PyTypeObject*>(type));
   if (!owner) return nullptr;
   return fill_sampler(std::move(owner), [&](const InterruptPoll& poll) {
     AnyGraph graph = graph_from_ids(triples, std::move(node_labels), std::move(relation_labels), poll);
-    return state_with(canonical ? canonical_graph(std::move(graph), poll) : std::move(graph), walk);
+    if (canonical) return state_with(canonical_graph(std::move(graph), poll), walk);
+    return state_with(KG(std::move(graph)).with_times(std::move(times)), walk);
   });
 }
 
@@ -280,6 +292,21 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   const int parquet = is_parquet(given.source(), given.format());
   if (parquet < 0) return nullptr;
   PyObject* const columns = given.columns() == Py_None ? nullptr : given.columns();
+  std::optional<std::uint64_t> time_column;
+  if (given.time_column() && given.time_column() != Py_None) {
+    std::uint64_t column = 0;
+    if (!convert_bounded(given.time_column(), "time_column", UINT64_MAX, column)) return nullptr;
+    if (column < 3) {
+      PyErr_Format(PyExc_ValueError, "time_column must be 3 or more: columns 0 to 2 are the triple, not %llu",
+                   static_cast<unsigned long long>(column));
+      return nullptr;
+    }
+    if (parquet) {
+      PyErr_SetString(PyExc_ValueError, "time_column applies to tab-separated files, not to Parquet");
+      return nullptr;
+    }
+    time_column = column;
+  }
   if (parquet) {
     bool canonical = false;
     bool drop_literals = false;
@@ -311,7 +338,11 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
   if (!progress.set(given.progress())) return nullptr;
   bool canonical = false;
   if (!convert_canonical(given.canonical(), canonical)) return nullptr;
-  ReadRequest request{format, drop_literals, {}};
+  if (canonical && time_column) {
+    PyErr_SetString(PyExc_ValueError, kCanonicalReorders);
+    return nullptr;
+  }
+  ReadRequest request{format, drop_literals, {}, time_column};
   if (given.base() && given.base() != Py_None && !convert_base(given.base(), request.base)) return nullptr;
   std::vector<std::unique_ptr<ReadFile>> files;
   if (!open_read_files(given.source(), request, files)) return nullptr;
@@ -357,8 +388,10 @@ PyObject* PathSampler_read(PyObject* type, PyObject* args, PyObject* kwargs) {
           bytes_before += file.opened.raw ? file.size_on_disk : counting.bytes_read();
         }
         current.store(files.size());
-        AnyGraph graph = std::move(reading).finish(poll);
-        if (canonical) graph = canonical_graph(std::move(graph), poll);
+        AnyGraph built = std::move(reading).finish(poll);
+        if (canonical) built = canonical_graph(std::move(built), poll);
+        KG graph(std::move(built));
+        if (time_column) graph = graph.with_times(std::make_shared<const TripleTimes>(reading.take_times()));
         progress.finish();
         if (progress) poll();  // the final count
         return state_with(std::move(graph), walk);

@@ -5,10 +5,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "graph/source_triples.hpp"
 #include "graph/temporal.hpp"
 #include "python/py_args.hpp"
+#include "python/py_buffer.hpp"
 #include "python/py_numbers.hpp"
 #include "python/py_parameters.hpp"
 #include "python/py_released.hpp"
@@ -19,6 +22,7 @@ namespace vantrel::py {
 namespace {
 
 constexpr const char* kTemporalName = "PathSampler.temporal()";
+constexpr const char* kTripleTimesName = "PathSampler.triple_times()";
 constexpr Choice<TimeDirection> kTimeDirections[] = {{"forward", TimeDirection::kForward},
                                                      {"backward", TimeDirection::kBackward}};
 
@@ -80,9 +84,24 @@ bool float_times(const NumberColumn& column, std::uint64_t count, std::vector<do
   return true;
 }
 
-// The times given, one per triple of the graph as read: int64 from an
-// integer array or a sequence of ints, float64 from a float array or a
-// sequence with any other number.
+// window or decay: None, or a number meeting `accepts`; ValueError saying `rule` else.
+template <class Accepts>
+bool convert_optional_number(PyObject* given, const char* name, Accepts accepts, const char* rule,
+                             std::optional<double>& out) {
+  if (!given || given == Py_None) return true;
+  double value;
+  if (!number_of(given, name, std::string(), value)) return false;
+  if (!accepts(value)) {
+    PyRef number(PyFloat_FromDouble(value));
+    if (number) PyErr_Format(PyExc_ValueError, "%s must be %s or None, not %R", name, rule, number.get());
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+}  // namespace
+
 bool convert_times(PyObject* given, std::uint64_t count, std::shared_ptr<const TripleTimes>& out) {
   NumberColumn column;
   if (!column.open(given, "times", count, "triple of the graph as read")) return false;
@@ -110,24 +129,6 @@ bool convert_times(PyObject* given, std::uint64_t count, std::shared_ptr<const T
     return false;
   }
 }
-
-// window or decay: None, or a number meeting `accepts`; ValueError saying `rule` else.
-template <class Accepts>
-bool convert_optional_number(PyObject* given, const char* name, Accepts accepts, const char* rule,
-                             std::optional<double>& out) {
-  if (!given || given == Py_None) return true;
-  double value;
-  if (!number_of(given, name, std::string(), value)) return false;
-  if (!accepts(value)) {
-    PyRef number(PyFloat_FromDouble(value));
-    if (number) PyErr_Format(PyExc_ValueError, "%s must be %s or None, not %R", name, rule, number.get());
-    return false;
-  }
-  out = value;
-  return true;
-}
-
-}  // namespace
 
 PyObject* PathSampler_temporal(PyObject* object, PyObject* args, PyObject* kwargs) {
   parameters::Temporal given;
@@ -181,6 +182,23 @@ PyObject* PathSampler_temporal(PyObject* object, PyObject* args, PyObject* kwarg
     return std::make_unique<SamplerState>(parent.rules, StdRng::from_first_blocks(parent.rules.key, 0, nullptr, 0),
                                           untimed.with_temporal(make_temporal(untimed, rule, std::move(times), poll)));
   });
+}
+
+PyObject* PathSampler_triple_times(PyObject* object, PyObject* args, PyObject* kwargs) {
+  if (!parameters::TripleTimes().parse(kTripleTimesName, args, kwargs)) return nullptr;
+  const std::shared_ptr<const TripleTimes>& times = state_of(object).kg.triple_times();
+  if (!times) {
+    PyErr_SetString(PyExc_ValueError,
+                    "this sampler knows no times: read(..., time_column=k), from_ids(..., times=) and "
+                    "temporal(times) give them");
+    return nullptr;
+  }
+  return std::visit(
+      [](const auto& region) {
+        using Time = std::remove_cvref_t<decltype(*region.data())>;
+        return new_time_array(region.data(), region.size(), std::is_same_v<Time, std::int64_t>);
+      },
+      *times);
 }
 
 }  // namespace vantrel::py

@@ -120,6 +120,7 @@ class PathSampler:
         canonical: bool = False,
         base: str | None = None,
         columns: Sequence[str] | None = None,
+        time_column: int | None = None,
     ) -> PathSampler:
         """A sampler over the triples of `source`: a path (.gz, .bz2, .xz and .zst decompressed by their
         suffix, with Python's own modules; .zst needs compression.zstd or the zstandard package), a
@@ -142,17 +143,24 @@ class PathSampler:
         that the same triples in any order or format give the same graph, snapshots and walks. A path
         ending in .parquet (or format="parquet") is a Parquet file, read through pyarrow (pip install
         pyarrow, or '.[parquet]' in a clone) as from_arrow() reads a table of labels: its three columns, or
-        the three that `columns` names, in that order."""
+        the three that `columns` names, in that order. time_column=k (3 or more) reads a time from column
+        k of each tab-separated line (an integer, a decimal number, or an ISO 8601 date or date-time, as
+        seconds since 1970-01-01T00:00:00Z), with the spaces around every field trimmed: triple_times()
+        then gives them, and temporal() walks by them. A line without a time raises ValueError naming
+        it."""
     @classmethod
     def from_ids(
         cls, triples: _Array, node_labels: Sequence[str], relation_labels: Sequence[str], mean_path_len: float,
-        max_path_len: int, random_state: int, *, canonical: bool = False
+        max_path_len: int, random_state: int, *, canonical: bool = False,
+        times: _Array | Sequence[float] | None = None
     ) -> PathSampler:
         """A sampler over an n x 3 integer array of (head, relation, tail) ids (numpy, a torch tensor,
         PyKEEN's mapped_triples), with the labels of those ids. Node ids are the given ones, so walks
         follow this numbering; labels that no triple uses are nodes too, and a walk that starts at one of
         them is [label, label]. The array is read where it lies, not copied. ValueError names the first
-        id out of range, a wrong shape or a repeated label. canonical=True renumbers as read() does."""
+        id out of range, a wrong shape or a repeated label. canonical=True renumbers as read() does.
+        times, one number per row, are the triples' times (triple_times(), temporal()), as temporal()
+        takes them; not with canonical=True, which reorders the rows."""
     @classmethod
     def from_arrow(
         cls,
@@ -227,6 +235,10 @@ class PathSampler:
     def triple_ids(self) -> _IdTable:
         """The graph as read as an (n, 3) array with the buffer protocol: rows of (head node id, relation id,
         tail node id), every triple in input order (a restricted sampler's parent's, walkable or not)."""
+    def triple_times(self) -> array[Any]:
+        """The time of each triple of the graph as read, in the rows of triple_ids(), as read(...,
+        time_column=k), from_ids(..., times=) or temporal(times) gave them: an array.array of int64
+        ("q") or float64 ("d"), a copy. ValueError where the sampler knows no times."""
     def save(self, path: str | bytes | PathLike[str] | PathLike[bytes]) -> None:
         """Writes the graph to a snapshot file at `path`, whole or not at all; PathSampler.load opens it."""
     @property

@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -66,7 +67,8 @@ Builder new_builder(const ByteSource& source, const GraphReadOptions& options) {
 // does what is ready, handing pieces to the builder one at a time, in order.
 class GraphPipeline {
  public:
-  GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads, Builder& builder)
+  GraphPipeline(ByteSource& source, const GraphReadOptions& options, unsigned threads, Builder& builder,
+                std::vector<TimeValue>& times)
       : source_(source),
         options_(options),
         rdf_parsers_{RdfLineParser(options.format == GraphFormat::kNQuads, options.drop_literals, options.base,
@@ -80,7 +82,8 @@ class GraphPipeline {
         // is not kept waiting while the others catch up.
         chunks_(chunks_of(format_info(options.format).grammar,
                           source.reads_on_any_thread() ? threads + 1 : 2 * threads + 2)),
-        builder_(builder) {}
+        builder_(builder),
+        times_(times) {}
 
   // Reads the whole source into the builder, or throws its failure.
   void run(unsigned threads, const InterruptPoll& poll) {
@@ -95,6 +98,7 @@ class GraphPipeline {
     ::malloc_trim(0);
     if (utf8_failed_) throw IoError::custom("InvalidData", "stream did not contain valid UTF-8");
     if (short_line_) throw *short_line_;
+    if (bad_time_) throw *bad_time_;
   }
 
  private:
@@ -204,9 +208,11 @@ class GraphPipeline {
           TsvParsed& tsv = std::get<TsvParsed>(chunk.parsed);
           chunk.triples.clear();
           tsv.short_line.reset();
+          tsv.times.clear();
+          tsv.bad_time.reset();
           tsv.invalid_utf8 = !is_valid_utf8(chunk.view());
         } else {
-          parse_tsv(chunk);
+          parse_tsv(chunk, options_.time_column);
         }
       } else {
         parse_rdf(chunk, rdf_parsers_);
@@ -226,14 +232,19 @@ class GraphPipeline {
     const TsvParsed* tsv = std::get_if<TsvParsed>(&chunk.parsed);
     if (rdf && rdf->syntax) throw RdfSyntaxError(lines_ + rdf->syntax->line, rdf->syntax->message);
     if (tsv && tsv->invalid_utf8) utf8_failed_ = true;
-    if (utf8_failed_ || short_line_) {
+    if (utf8_failed_ || short_line_ || bad_time_) {
       stopped_.store(true, std::memory_order_relaxed);
       return;
     }
     chunk.ids.resize(3 * chunk.triples.size());
     std::visit([&](auto& builder) { builder.intern(chunk.triples, chunk.ids.data()); }, builder_);
+    if (tsv && options_.time_column) times_.insert(times_.end(), tsv->times.begin(), tsv->times.end());
     if (tsv && tsv->short_line) {
       short_line_.emplace(*tsv->short_line, lines_ + tsv->short_line->line_number());
+      stopped_.store(true, std::memory_order_relaxed);
+    }
+    if (tsv && tsv->bad_time) {
+      bad_time_.emplace(*tsv->bad_time, lines_ + tsv->bad_time->line_number());
       stopped_.store(true, std::memory_order_relaxed);
     }
     lines_ += chunk.lines;
@@ -249,6 +260,7 @@ class GraphPipeline {
   // at a time (placing_), which use separate parts of it; its type changes
   // (widening) only while nothing is being placed.
   Builder& builder_;
+  std::vector<TimeValue>& times_;  // appended to by the interning thread
 
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -264,6 +276,7 @@ class GraphPipeline {
   std::uint64_t lines_ = 0;
   bool utf8_failed_ = false;
   std::optional<ShortLineError> short_line_;
+  std::optional<TimeColumnError> bad_time_;
   std::atomic<bool> stopped_{false};
 };
 
@@ -271,6 +284,7 @@ class GraphPipeline {
 
 struct GraphReading::Collected {
   std::optional<Builder> builder;
+  std::vector<TimeValue> times;
 };
 
 GraphReading::GraphReading(const GraphReadOptions& options)
@@ -282,13 +296,27 @@ GraphReading::~GraphReading() = default;
 
 void GraphReading::add(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {
   if (!collected_->builder) collected_->builder.emplace(new_builder(source, options));
-  GraphPipeline(source, options, threads_, *collected_->builder).run(threads_, poll);
+  GraphPipeline(source, options, threads_, *collected_->builder, collected_->times).run(threads_, poll);
 }
 
 AnyGraph GraphReading::finish(const InterruptPoll& poll) && {
   if (!collected_->builder) collected_->builder.emplace(std::in_place_index<0>, 0, BucketLimits{});
   return std::visit([&](auto& builder) { return finish_graph(std::move(builder), width_, threads_, poll); },
                     *collected_->builder);
+}
+
+TripleTimes GraphReading::take_times() {
+  std::vector<TimeValue> times;
+  times.swap(collected_->times);
+  const bool whole = std::all_of(times.begin(), times.end(), [](const TimeValue& time) { return time.is_whole; });
+  if (whole) {
+    auto integers = ArrayRegion<std::int64_t>::allocate(times.size());
+    for (std::size_t k = 0; k < times.size(); ++k) integers.mutable_data()[k] = times[k].whole;
+    return integers;
+  }
+  auto reals = ArrayRegion<double>::allocate(times.size());
+  for (std::size_t k = 0; k < times.size(); ++k) reals.mutable_data()[k] = times[k].as_real();
+  return reals;
 }
 
 AnyGraph read_graph(ByteSource& source, const GraphReadOptions& options, const InterruptPoll& poll) {

@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/interrupt.hpp"
 #include "graph/builder.hpp"
 #include "graph/graph.hpp"
+#include "graph/temporal_step.hpp"
 #include "read/byte_source.hpp"
 #include "read/formats.hpp"
 
@@ -20,6 +22,9 @@ namespace vantrel {
 
 struct GraphReadOptions {
   GraphFormat format = GraphFormat::kTsv;
+  // Tab-separated: the column (from 0; 3 or more) of each line's time, whose
+  // fields are then trimmed of the spaces around them; none: no times.
+  std::optional<std::uint64_t> time_column;
   // RDF: leave out statements whose object is a literal.
   bool drop_literals = false;
   // RDF: the IRI that relative IRIs are resolved against (empty: none, and
@@ -60,6 +65,10 @@ class GraphReading {
 
   // The graph of every source added.
   AnyGraph finish(const InterruptPoll& poll = {}) &&;
+  // The times of its triples, in input order, where the sources were read
+  // with a time column: int64 where each time is whole (an integer or a
+  // date), float64 where any is a decimal number. Call after finish().
+  TripleTimes take_times();
 
  private:
   struct Collected;
@@ -74,7 +83,8 @@ class GraphReading {
 // Tab-separated triples fail as reading a whole file and then its lines
 // would: the source's own failure (IoError) first, wherever it comes; then
 // content that is not UTF-8 anywhere (IoError, InvalidData); then the first
-// line with fewer than three fields (ShortLineError). So the whole source is
+// line with fewer than three fields (ShortLineError), or, with a time column,
+// without a time (TimeColumnError). So the whole source is
 // read even after a short line. The RDF formats fail at the first line
 // that is not (RdfSyntaxError; bytes that are not UTF-8 included), or
 // at the source's IoError if it comes before that line.

@@ -21,12 +21,50 @@ void ParsedPiece::release_parsed() {
   if (RdfParsed* rdf = std::get_if<RdfParsed>(&parsed)) *rdf = RdfParsed{};
 }
 
-void parse_tsv(ParsedPiece& piece) {
+namespace {
+
+// The lines of a piece read with a time column: stops at the first line
+// without a time.
+void parse_timed_tsv(ParsedPiece& piece, TsvParsed& tsv, std::uint64_t time_column) {
+  TimedTripleCursor cursor(piece.view(), time_column);
+  TripleCursor::Fields fields;
+  std::string_view time_text;
+  try {
+    while (cursor.next(fields, time_text)) {
+      const std::optional<TimeValue> time = parse_time(time_text);
+      if (!time) {
+        // Quoted as written, cut short where it is long.
+        const std::string shown(time_text.substr(0, 60));
+        tsv.bad_time.emplace(piece.triples.size() + 1,
+                             "'" + shown + (time_text.size() > 60 ? "...'" : "'") +
+                                 " is not a time: an integer, a decimal number, or an ISO 8601 date (YYYY-MM-DD) "
+                                 "or date-time (YYYY-MM-DDTHH:MM:SS, with Z or an offset)");
+        break;
+      }
+      tsv.times.push_back(*time);
+      HashedTriple& triple = piece.triples.emplace_back();
+      triple.head = fields.head;
+      triple.relation = fields.relation;
+      triple.tail = fields.tail;
+      add_hashes(triple);
+    }
+  } catch (const TimeColumnError& error) {
+    tsv.bad_time.emplace(error);
+  }
+  piece.lines = piece.triples.size();
+}
+
+}  // namespace
+
+void parse_tsv(ParsedPiece& piece, std::optional<std::uint64_t> time_column) {
   TsvParsed& tsv = std::get<TsvParsed>(piece.parsed);
   piece.triples.clear();
   tsv.short_line.reset();
+  tsv.times.clear();
+  tsv.bad_time.reset();
   tsv.invalid_utf8 = !is_valid_utf8(piece.view());
   if (tsv.invalid_utf8) return;
+  if (time_column) return parse_timed_tsv(piece, tsv, *time_column);
   TripleCursor cursor(piece.view(), TripleOrder::HRT);
   TripleCursor::Fields fields;
   try {

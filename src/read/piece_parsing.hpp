@@ -14,6 +14,7 @@
 #include "read/formats.hpp"
 #include "read/ntriples.hpp"
 #include "read/pieces.hpp"
+#include "read/time_text.hpp"
 #include "read/tsv.hpp"
 #include "read/turtle.hpp"
 
@@ -23,6 +24,10 @@ namespace vantrel {
 struct TsvParsed {
   bool invalid_utf8 = false;
   std::optional<ShortLineError> short_line;  // line numbered within the piece
+  // Read with a time column: the time of each triple, and the first line
+  // without one.
+  std::vector<TimeValue> times;
+  std::optional<TimeColumnError> bad_time;  // line numbered within the piece
 };
 
 // What parsing RDF made of a piece besides its triples: the canonical
@@ -49,8 +54,9 @@ struct ParsedPiece : Piece {
 
 // Cuts a piece of tab-separated lines into triples (all of it: a short line
 // stops nothing but the piece's triples, and the check for bytes that are
-// not UTF-8 covers the whole piece).
-void parse_tsv(ParsedPiece& piece);
+// not UTF-8 covers the whole piece); with a time column (its index), each
+// with its time, every field trimmed of the spaces around it.
+void parse_tsv(ParsedPiece& piece, std::optional<std::uint64_t> time_column = std::nullopt);
 
 // The RDF parsers, one of which a reading uses.
 struct RdfParsers {

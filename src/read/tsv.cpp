@@ -44,6 +44,43 @@ bool TripleCursor::next(Fields& fields) {
   return true;
 }
 
+namespace {
+
+// `field` without the spaces around it.
+std::string_view trimmed(std::string_view field) {
+  const std::size_t first = field.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return field.substr(first, field.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+bool TimedTripleCursor::next(TripleCursor::Fields& fields, std::string_view& time) {
+  if (cursor_ >= end_) return false;
+  ++line_number_;
+  const char* newline = static_cast<const char*>(std::memchr(cursor_, '\n', static_cast<std::size_t>(end_ - cursor_)));
+  const char* line_end = newline ? newline : end_;
+  std::string_view line(cursor_, static_cast<std::size_t>(line_end - cursor_));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  cursor_ = newline ? newline + 1 : end_;
+  std::string_view found[3];
+  std::uint64_t index = 0;
+  for (std::size_t start = 0;; ++index) {
+    const std::size_t tab = line.find('\t', start);
+    const std::string_view field = line.substr(start, tab == std::string_view::npos ? tab : tab - start);
+    if (index < 3) found[index] = trimmed(field);
+    if (index == time_column_) {
+      time = trimmed(field);
+      fields = {found[0], found[1], found[2]};
+      return true;
+    }
+    if (tab == std::string_view::npos) break;
+    start = tab + 1;
+  }
+  throw TimeColumnError(line_number_, "the line has " + std::to_string(index + 1) + " field" + (index == 0 ? "" : "s") +
+                                          ", and its time is in column " + std::to_string(time_column_) + " (from 0)");
+}
+
 std::vector<Triple> read_triples(std::string_view content, TripleOrder order) {
   std::vector<Triple> triples;
   triples.reserve(count_lines(content));

@@ -44,6 +44,25 @@ class TripleCursor {
   std::uint64_t line_number_ = 0;
 };
 
+// Cuts content into lines of tab-separated fields, each trimmed of the
+// spaces around it, of which the first three are a triple and the one of
+// index `time_column` (3 or more) its time; one line per call of next().
+class TimedTripleCursor {
+ public:
+  TimedTripleCursor(std::string_view content, std::uint64_t time_column)
+      : cursor_(content.data()), end_(content.data() + content.size()), time_column_(time_column) {}
+
+  // Cuts the next line into `fields` and `time`; false at the end of the
+  // content. Throws TimeColumnError for a line without the time column.
+  bool next(TripleCursor::Fields& fields, std::string_view& time);
+
+ private:
+  const char* cursor_;
+  const char* end_;
+  std::uint64_t time_column_;
+  std::uint64_t line_number_ = 0;
+};
+
 // Cuts `content` into lines and fields and calls visit(head, relation, tail)
 // for each line in order, with views into `content`. Throws ShortLineError
 // at the first line with fewer than three fields; lines after it are not looked at.
