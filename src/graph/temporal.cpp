@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <vector>
 
 #include "graph/entry_triples.hpp"
 #include "graph/layout.hpp"
@@ -17,21 +18,24 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
   const Time* triple_times = std::get<ArrayRegion<Time>>(*shared_times).data();
   const EntryTriples triples = entry_triples(kg, poll);
   const Id* triple_of = triples.data<Id>();
-  const std::uint64_t entries = graph.entry_count();
-  auto order = ArrayRegion<Id>::allocate(entries);
-  auto rank = ArrayRegion<Id>::allocate(entries);
-  auto times = ArrayRegion<Time>::allocate(entries);
+  // By cell, headers' cells unused, so that a node's index starts where its block does.
+  const std::uint64_t cells = graph.cells().size();
+  auto entries = ArrayRegion<TimedEntry<Id, Time>>::allocate(cells);
   ArrayRegion<double> sums;
-  if (rule.decay) sums = ArrayRegion<double>::allocate(entries);
-  const Cell<Id>* cells = graph.cells().data();
+  if (rule.decay) sums = ArrayRegion<double>::allocate(cells);
+  const Cell<Id>* graph_cells = graph.cells().data();
   for_node_ranges(graph.node_count(), poll, [&](std::uint64_t begin, std::uint64_t end) {
+    std::vector<Id> sorted;
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
-      const std::uint64_t count = degree(cells[block].header);
+      TimedEntry<Id, Time>* index = entries.mutable_data() + block + 1;
+      const std::uint64_t count = degree(graph_cells[block].header);
+      entries.mutable_data()[block] = {};
+      if (rule.decay) sums.mutable_data()[block] = 0.0;
       if (count == 0) continue;
       const std::uint64_t base = first_entry(block, node);
-      Id* sorted = order.mutable_data() + base;
-      std::iota(sorted, sorted + count, Id{0});
+      sorted.resize(count);
+      std::iota(sorted.begin(), sorted.end(), Id{0});
       auto time_of = [&](Id k) { return triple_times[triple_of[base + k]]; };
       // Facts most often come in time order already: sorting then only checks them.
       auto earlier = [&](Id a, Id b) {
@@ -39,28 +43,62 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
         const Time tb = time_of(b);
         return ta != tb ? ta < tb : a < b;
       };
-      if (!std::is_sorted(sorted, sorted + count, earlier)) std::sort(sorted, sorted + count, earlier);
-      Time* in_order = times.mutable_data() + base;
+      if (!std::is_sorted(sorted.begin(), sorted.end(), earlier)) std::sort(sorted.begin(), sorted.end(), earlier);
       for (std::uint64_t place = 0; place < count; ++place) {
-        rank.mutable_data()[base + sorted[place]] = static_cast<Id>(place);
-        in_order[place] = time_of(sorted[place]);
+        index[place].time = time_of(sorted[place]);
+        index[place].entry = sorted[place];
+        index[sorted[place]].place = static_cast<Id>(place);
       }
       if (!rule.decay) continue;
       // Weights relative to the node's first time going forward, its last
       // going backward, summed in float64 in time order.
       const bool forward = rule.direction == TimeDirection::kForward;
-      const Time origin = forward ? in_order[0] : in_order[count - 1];
+      const Time origin = forward ? index[0].time : index[count - 1].time;
+      double* running_sums = sums.mutable_data() + block + 1;
       double running = 0.0;
       for (std::uint64_t place = 0; place < count; ++place) {
         const double distance =
-            forward ? time_distance(in_order[place], origin) : time_distance(origin, in_order[place]);
+            forward ? time_distance(index[place].time, origin) : time_distance(origin, index[place].time);
         running = running + std::exp(-(distance / *rule.decay));
-        sums.mutable_data()[base + place] = running;
+        running_sums[place] = running;
       }
     }
   });
-  return std::make_shared<const Temporal>(rule, std::move(shared_times), std::move(order), std::move(rank),
-                                          std::move(times), std::move(sums));
+  // Where each entry leads: the place, at the node at its other end, of the
+  // entry a walk taking it arrives over there (as BasicGraph::follow()
+  // records it).
+  for_node_ranges(graph.node_count(), poll, [&](std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t node = begin; node < end; ++node) {
+      const std::uint64_t block = graph.blocks()[node];
+      const HeaderCell<Id>& header = graph_cells[block].header;
+      TimedEntry<Id, Time>* index = entries.mutable_data() + block + 1;
+      for (std::uint64_t place = 0; place < degree(header); ++place) {
+        const std::uint64_t k = index[place].entry;
+        const bool forward = k < header.forward_count;
+        const EdgeCell<Id>& edge = graph_cells[entry_cell(block, k)].edge;
+        const bool listed_there = edge.block == block || edge.twin != BasicGraph<Id>::kNoTwin;
+        std::uint64_t arrived = 0;
+        if (edge.block == block) {
+          arrived = forward || edge.twin == BasicGraph<Id>::kNoTwin ? k : std::uint64_t{edge.twin};
+        } else if (listed_there) {
+          arrived = forward ? graph_cells[edge.block].header.forward_count + std::uint64_t{edge.twin} : edge.twin;
+        }
+        index[place].far_place =
+            listed_there ? entries.data()[edge.block + 1 + arrived].place : TimedEntry<Id, Time>::kNowhere;
+      }
+    }
+  });
+  constexpr std::uint64_t kStride = Temporal::kSampleStride;
+  const std::uint64_t samples = (cells + kStride - 1) / kStride;
+  auto time_samples = ArrayRegion<Time>::allocate(samples);
+  ArrayRegion<double> sum_samples;
+  if (rule.decay) sum_samples = ArrayRegion<double>::allocate(samples);
+  for (std::uint64_t k = 0; k < samples; ++k) {
+    time_samples.mutable_data()[k] = entries.data()[k * kStride].time;
+    if (rule.decay) sum_samples.mutable_data()[k] = sums.data()[k * kStride];
+  }
+  return std::make_shared<const Temporal>(rule, std::move(shared_times), std::move(entries), std::move(sums),
+                                          std::move(time_samples), std::move(sum_samples));
 }
 
 }  // namespace

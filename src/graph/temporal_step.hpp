@@ -42,43 +42,69 @@ struct TemporalRule {
   std::optional<double> decay;
 };
 
-// A time sampler's times and its index: for node u, the positions
-// [first_entry(u), + degree(u)) of `order` hold u's candidates sorted by
-// (time, candidate), `times` their times in that order, `rank` the place
-// in that order of each candidate, and `sums` (with a decay only) the
-// running sums of their weights, in float64 in that order.
+// One cell's worth of a node's time index, at the cell of the node's
+// candidate k (block + 1 + k): the time, the candidate and where it leads
+// at place k of the node's time order, and the place of candidate k in that
+// order. Kept
+// together so that a step's chosen place gives its time and candidate from
+// one cache line, and indexed by cell so that a walk can ask for a node's
+// index as it arrives, from its block alone.
+template <class Id, class Time>
+struct TimedEntry {
+  static constexpr Id kNowhere = static_cast<Id>(-1);
+  Time time;
+  Id entry;
+  // The place, in the time order of the node at the other end, of the entry
+  // that a walk taking this one arrives over there (kNowhere: that node
+  // does not list it), so that the walk knows it before it reads that
+  // node's index, and asks for it ahead.
+  Id far_place;
+  Id place;
+};
+
+// A time sampler's times and its index: for node u, whose block is at b, the
+// cells b + 1 to b + degree(u) of `entries` hold u's candidates sorted by
+// (time, candidate), and `sums` (with a decay only) at the same cells the
+// running sums of their weights through each place, in float64 in that
+// order.
 class Temporal {
  public:
-  using Entries = std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>>;
+  using Entries =
+      std::variant<ArrayRegion<TimedEntry<std::uint32_t, std::int64_t>>, ArrayRegion<TimedEntry<std::uint32_t, double>>,
+                   ArrayRegion<TimedEntry<std::uint64_t, std::int64_t>>,
+                   ArrayRegion<TimedEntry<std::uint64_t, double>>>;
 
-  Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries order, Entries rank,
-           TripleTimes times, ArrayRegion<double> sums)
+  // Every kSampleStride-th cell's time and running sum, kept apart: a
+  // search over a hub's thousands of places reads these few lines first,
+  // which stay in cache, and then one stride of the places.
+  static constexpr std::uint64_t kSampleStride = 64;
+  using Samples = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
+
+  Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries entries,
+           ArrayRegion<double> sums, Samples time_samples, ArrayRegion<double> sum_samples)
       : rule_(rule),
         triple_times_(std::move(triple_times)),
-        order_(std::move(order)),
-        rank_(std::move(rank)),
-        times_(std::move(times)),
-        sums_(std::move(sums)) {}
+        entries_(std::move(entries)),
+        sums_(std::move(sums)),
+        time_samples_(std::move(time_samples)),
+        sum_samples_(std::move(sum_samples)) {}
 
   const TemporalRule& rule() const { return rule_; }
   // One time per triple of the graph as read, in input order.
   const TripleTimes& triple_times() const { return *triple_times_; }
   const std::shared_ptr<const TripleTimes>& shared_triple_times() const { return triple_times_; }
-  bool integer_times() const { return std::holds_alternative<ArrayRegion<std::int64_t>>(times_); }
+  bool integer_times() const { return std::holds_alternative<ArrayRegion<std::int64_t>>(*triple_times_); }
 
-  template <class Id>
-  const Id* order() const {
-    return std::get<ArrayRegion<Id>>(order_).data();
-  }
-  template <class Id>
-  const Id* rank() const {
-    return std::get<ArrayRegion<Id>>(rank_).data();
-  }
-  template <class Time>
-  const Time* times() const {
-    return std::get<ArrayRegion<Time>>(times_).data();
+  template <class Id, class Time>
+  const TimedEntry<Id, Time>* entries() const {
+    return std::get<ArrayRegion<TimedEntry<Id, Time>>>(entries_).data();
   }
   const double* sums() const { return sums_.data(); }
+  template <class Time>
+  const Time* time_samples() const {
+    return std::get<ArrayRegion<Time>>(time_samples_).data();
+  }
+  const double* sum_samples() const { return sum_samples_.data(); }
 
   // The time of triple `triple` as its 64 bits (an int64's or a float64's).
   std::uint64_t time_bits(std::uint64_t triple) const {
@@ -94,10 +120,10 @@ class Temporal {
  private:
   TemporalRule rule_;
   std::shared_ptr<const TripleTimes> triple_times_;
-  Entries order_;
-  Entries rank_;
-  TripleTimes times_;
+  Entries entries_;
   ArrayRegion<double> sums_;
+  Samples time_samples_;
+  ArrayRegion<double> sum_samples_;
 };
 
 // The distance |later - earlier| in time as a float64: for integer times,
@@ -114,6 +140,49 @@ inline bool within_window(std::int64_t later, std::int64_t earlier, std::uint64_
 }
 inline bool within_window(double later, double earlier, double window) { return later - earlier <= window; }
 
+// The first of `count` items from `first` for which before(item) is false,
+// `before` being true for a prefix of them: std::partition_point, but with
+// no branch that depends on the items, which a bisection in cache would
+// mispredict at half its levels.
+template <class T, class Before>
+const T* partition_without_branches(const T* first, std::uint64_t count, Before before) {
+  if (count == 0) return first;
+  while (count > 1) {
+    const std::uint64_t half = count / 2;
+    first += before(first[half]) ? half : 0;
+    count -= half;
+  }
+  return first + (before(*first) ? 1 : 0);
+}
+
+// The first of the positions [from, to), whose values read(position) are
+// ordered, where before(value) is false (before() true for a prefix):
+// over a long span first among `samples`, the values at every
+// kSampleStride-th position, so that a hub's bisection reads its samples
+// (few lines, kept in cache by the steps that come by) and then one stride.
+template <class Value, class Read, class Before>
+std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint64_t to, Read read, Before before) {
+  constexpr std::uint64_t kStride = Temporal::kSampleStride;
+  if (to - from > 4 * kStride) {
+    const std::uint64_t first_sample = (from + kStride - 1) / kStride;
+    const std::uint64_t end_sample = (to + kStride - 1) / kStride;
+    const auto found = static_cast<std::uint64_t>(
+        partition_without_branches(samples + first_sample, end_sample - first_sample, before) - samples);
+    // The answer is at most the first sample's position that is not
+    // before(), and after the last one's that is.
+    if (found < end_sample) to = found * kStride;
+    if (found > first_sample) from = (found - 1) * kStride + 1;
+  }
+  std::uint64_t count = to - from;
+  if (count == 0) return from;
+  while (count > 1) {
+    const std::uint64_t half = count / 2;
+    from += before(read(from + half)) ? half : 0;
+    count -= half;
+  }
+  return from + (before(read(from)) ? 1 : 0);
+}
+
 // Where a time-respecting walk stands: as a uniform walk (`removed` being
 // the entry it arrived over, among the node's candidates in their usual
 // order), and the time of its last step, once it has taken one.
@@ -121,6 +190,12 @@ template <class Id, class Time>
 struct TemporalPosition : WalkPosition<Id> {
   Time time{};
   bool timed = false;
+  // The place of the entry it arrived over in its node's time order, or
+  // UINT64_MAX where the node does not list it.
+  std::uint64_t arrived = UINT64_MAX;
+  // How far a step left not over has come (TemporalGraph::Stage); `chosen`
+  // then holds what it has drawn.
+  std::uint8_t stage = 0;
 };
 
 // A graph walked by the time rule: the interface of BasicGraph's walk.
@@ -128,15 +203,16 @@ template <class Id, class Time>
 class TemporalGraph : public WalkerOver<Id> {
  public:
   using Position = TemporalPosition<Id, Time>;
+  using Entry = TimedEntry<Id, Time>;
   // The window in the times' own arithmetic.
   using Window = std::conditional_t<std::is_same_v<Time, double>, double, std::uint64_t>;
 
   TemporalGraph(const BasicGraph<Id>& graph, const Temporal& temporal)
       : WalkerOver<Id>(graph),
-        order_(temporal.order<Id>()),
-        rank_(temporal.rank<Id>()),
-        times_(temporal.times<Time>()),
+        entries_(temporal.entries<Id, Time>()),
         sums_(temporal.sums()),
+        time_samples_(temporal.time_samples<Time>()),
+        sum_samples_(temporal.sum_samples()),
         forward_(temporal.rule().direction == TimeDirection::kForward),
         strict_(temporal.rule().strict),
         windowed_(temporal.rule().window.has_value()),
@@ -152,35 +228,29 @@ class TemporalGraph : public WalkerOver<Id> {
     return at;
   }
 
-  std::uint64_t step(Position& at, StdRng& rng) const {
-    std::uint64_t cell;
-    return step_taking(at, rng, cell);
-  }
-  std::uint64_t try_step(Position& at, StdRng& rng) const { return step(at, rng); }
-
   // Takes one step: the first uniformly among all candidates, each later
   // one among those the time rule allows. Returns the relation token
-  // taken, or kDeadEnd (drawing nothing) where no candidate is allowed;
-  // `cell` receives the cell of the entry taken.
+  // taken, or kDeadEnd (drawing nothing) where no candidate is allowed.
+  std::uint64_t step(Position& at, StdRng& rng) const { return advance<false>(at, rng, nullptr); }
+
+  // step(), or kNotYet at a node of more than kCandidatesInCache
+  // candidates, whose index and cells are most likely misses: once the
+  // step has drawn, it asks for each line it reads next (the chosen
+  // candidate's place, its index entry, its cell) and hands over to other
+  // walks while it comes; the next try_step() goes on. The draws are
+  // step()'s, in its order.
+  std::uint64_t try_step(Position& at, StdRng& rng) const { return advance<true>(at, rng, nullptr); }
+
+  // step(), also giving in `cell` the cell of the entry taken.
   std::uint64_t step_taking(Position& at, StdRng& rng, std::uint64_t& cell) const {
-    const HeaderCell<Id>& header = cells_[at.block].header;
-    const std::uint64_t forward_count = header.forward_count;
-    const std::uint64_t count = degree(header);
-    if (count == 0) return kDeadEnd;
-    const std::uint64_t base = first_entry(at.block, header.node);
-    std::uint64_t place;
-    if (!at.timed) {
-      place = rank_[base + rng.gen_range(0, count)];
-    } else {
-      const std::optional<std::uint64_t> chosen = choose(at, base, count, forward_count, rng);
-      if (!chosen) return kDeadEnd;
-      place = *chosen;
-    }
-    const std::uint64_t choice = order_[base + place];
-    at.time = times_[base + place];
-    at.timed = true;
-    cell = entry_cell(at.block, choice);
-    return graph_.follow(at, choice, forward_count);
+    return advance<false>(at, rng, &cell);
+  }
+
+  // Starts loading what the next step from `at` reads: the node's block
+  // and its time index where the walk's own time stands.
+  void prefetch(const Position& at) const {
+    WalkerOver<Id>::prefetch(at);
+    __builtin_prefetch(entries_ + at.block + 1 + (at.arrived == UINT64_MAX ? 0 : at.arrived));
   }
 
   // Mid walks are refused on time samplers before any walk is drawn: a
@@ -196,6 +266,58 @@ class TemporalGraph : public WalkerOver<Id> {
   using WalkerOver<Id>::graph_;
   using WalkerOver<Id>::cells_;
 
+  // What a step left not over waits for (Position::stage): the chosen
+  // candidate's place in time order (a first step), its index entry, its cell.
+  enum Stage : std::uint8_t { kDrawing, kPlaceComing, kEntryComing, kCellComing };
+
+  // step() (kMayYield false) or try_step() (true); `taken`, if given,
+  // receives the cell of the entry taken.
+  template <bool kMayYield>
+  std::uint64_t advance(Position& at, StdRng& rng, std::uint64_t* taken) const {
+    const HeaderCell<Id>& header = cells_[at.block].header;
+    const std::uint64_t forward_count = header.forward_count;
+    const std::uint64_t count = degree(header);
+    const Entry* node = entries_ + at.block + 1;
+    const bool yields = kMayYield && count > kCandidatesInCache;
+    std::uint64_t place = at.chosen;
+    switch (at.stage) {
+      case kDrawing:
+        if (count == 0) return kDeadEnd;
+        if (!at.timed) {
+          const std::uint64_t candidate = rng.gen_range(0, count);
+          if (yields) return wait(at, kPlaceComing, candidate, node + candidate);
+          place = node[candidate].place;
+        } else {
+          const std::optional<std::uint64_t> chosen = choose(at, node, count, rng);
+          if (!chosen) return kDeadEnd;
+          place = *chosen;
+        }
+        if (yields) return wait(at, kEntryComing, place, node + place);
+        break;
+      case kPlaceComing: place = node[place].place; return wait(at, kEntryComing, place, node + place);
+      case kEntryComing: return wait(at, kCellComing, place, &cells_[entry_cell(at.block, node[place].entry)]);
+      case kCellComing: break;
+    }
+    at.stage = kDrawing;
+    at.chosen = Position::kNoEntry;
+    const Entry& entry = node[place];
+    const std::uint64_t choice = entry.entry;
+    at.time = entry.time;
+    at.timed = true;
+    at.arrived = entry.far_place == Entry::kNowhere ? UINT64_MAX : std::uint64_t{entry.far_place};
+    if (taken) *taken = entry_cell(at.block, choice);
+    return graph_.follow(at, choice, forward_count);
+  }
+
+  // Leaves a step not over at `stage`, with `pending` (a candidate or a
+  // place) kept and the line of `coming` asked for.
+  static std::uint64_t wait(Position& at, Stage stage, std::uint64_t pending, const void* coming) {
+    at.stage = stage;
+    at.chosen = pending;
+    __builtin_prefetch(coming);
+    return kNotYet;
+  }
+
   static Window window_of(const std::optional<double>& window) {
     if (!window) return Window{};
     if constexpr (std::is_same_v<Time, double>) {
@@ -208,68 +330,113 @@ class TemporalGraph : public WalkerOver<Id> {
     }
   }
 
-  // The running sum of the weights of the first `k` entries of the node
-  // whose entries start at `base`.
-  double sum_before(std::uint64_t base, std::uint64_t k) const { return k == 0 ? 0.0 : sums_[base + k - 1]; }
+  // The first place in [from, to) of `node` whose time is not `before(time)`
+  // (true for a prefix of them), by bisection.
+  template <class Before>
+  std::uint64_t first_place(const Entry* node, std::uint64_t from, std::uint64_t to, Before before) const {
+    const auto cell = static_cast<std::uint64_t>(node - entries_);
+    return first_sampled(
+               time_samples_, cell + from, cell + to, [this](std::uint64_t at) { return entries_[at].time; }, before) -
+           cell;
+  }
+
+  // The same, searched up from `from` in steps that double: a step's
+  // candidates are near the time it came at, so the answer is most often a
+  // few places away, on the same cache line.
+  template <class Before>
+  std::uint64_t first_place_up(const Entry* node, std::uint64_t from, std::uint64_t to, Before before) const {
+    std::uint64_t known = from;  // before() holds at every place in [from, known)
+    // Up to a stride of places; the samples search what lies beyond.
+    for (std::uint64_t step = 1; step <= Temporal::kSampleStride; step *= 2) {
+      const std::uint64_t probe = known + step - 1;
+      if (probe >= to) return first_place(node, known, to, before);
+      if (!before(node[probe].time)) return first_place(node, known, probe, before);
+      known = probe + 1;
+    }
+    return first_place(node, known, to, before);
+  }
+
+  // The same, searched down from `to`: for a run that most often begins a
+  // few places below it.
+  template <class Before>
+  std::uint64_t first_place_down(const Entry* node, std::uint64_t from, std::uint64_t to, Before before) const {
+    std::uint64_t known = to;  // before() is false at every place in [known, to)
+    for (std::uint64_t step = 1; step <= Temporal::kSampleStride; step *= 2) {
+      if (known - from < step) return first_place(node, from, known, before);
+      const std::uint64_t probe = known - step;
+      if (before(node[probe].time)) return first_place(node, probe + 1, known, before);
+      known = probe;
+    }
+    return first_place(node, from, known, before);
+  }
+
+  // The run of places a later step may take: forward, from the first time
+  // not before the walk's (after it, when strict) up to the first beyond
+  // the window; backward, the mirror image. `arrived`, the place of the
+  // entry the walk arrived over (whose time is the walk's), or UINT64_MAX,
+  // starts the searches where the run begins or ends.
+  void run_of(const Entry* node, std::uint64_t count, Time now, std::uint64_t arrived, std::uint64_t& low,
+              std::uint64_t& high) const {
+    auto earlier = [&](Time t) { return t < now; };
+    auto not_later = [&](Time t) { return !(now < t); };
+    const bool known = arrived != UINT64_MAX;
+    if (forward_) {
+      const bool strict_from_known = strict_ && known;
+      low = strict_from_known ? first_place_up(node, arrived + 1, count, not_later)
+            : known           ? first_place_down(node, 0, arrived, earlier)
+            : strict_         ? first_place(node, 0, count, not_later)
+                              : first_place(node, 0, count, earlier);
+      high =
+          windowed_ ? first_place_up(node, low, count, [&](Time t) { return within_window(t, now, window_); }) : count;
+    } else {
+      const bool loose_from_known = !strict_ && known;
+      high = loose_from_known ? first_place_up(node, arrived + 1, count, not_later)
+             : known          ? first_place_down(node, 0, arrived, earlier)
+             : strict_        ? first_place(node, 0, count, earlier)
+                              : first_place(node, 0, count, not_later);
+      low = windowed_ ? first_place_down(node, 0, high, [&](Time t) { return !within_window(now, t, window_); }) : 0;
+    }
+  }
 
   // The place in time order of the candidate a later step takes from `at`,
   // or none where the rule allows no candidate.
-  std::optional<std::uint64_t> choose(const Position& at, std::uint64_t base, std::uint64_t count,
-                                      std::uint64_t forward_count, StdRng& rng) const {
-    const Time* times = times_ + base;
-    const Time now = at.time;
+  std::optional<std::uint64_t> choose(const Position& at, const Entry* node, std::uint64_t count, StdRng& rng) const {
+    // The entry the walk arrived over, where it is among the node's
+    // candidates: its time is the walk's.
+    const std::uint64_t arrived = at.arrived;
     std::uint64_t low;
     std::uint64_t high;
-    // The allowed times form one run of the node's time order: at or after
-    // (forward) or at or before (backward) the walk's time, less that time
-    // itself when strict, and within the window.
-    if (forward_) {
-      low = strict_ ? upper_place(times, count, now) : lower_place(times, count, now);
-      high = count;
-      if (windowed_) {
-        high = low +
-               static_cast<std::uint64_t>(std::partition_point(times + low, times + count,
-                                                               [&](Time t) { return within_window(t, now, window_); }) -
-                                          (times + low));
-      }
-    } else {
-      high = strict_ ? lower_place(times, count, now) : upper_place(times, count, now);
-      low = 0;
-      if (windowed_) {
-        low = static_cast<std::uint64_t>(
-            std::partition_point(times, times + high, [&](Time t) { return !within_window(now, t, window_); }) - times);
-      }
-    }
+    run_of(node, count, at.time, arrived, low, high);
     if (low >= high) return std::nullopt;
-    // The entry the walk arrived over, left out where it is in the run,
-    // unless it is all the run holds.
-    std::uint64_t removed = UINT64_MAX;
-    if (at.removed != Position::kNoEntry && high - low >= 2) {
-      const std::uint64_t place = rank_[base + at.removed_entry(forward_count)];
-      if (place >= low && place < high) removed = place;
-    }
+    // That entry is left out of the run unless it is all the run holds.
+    // Strict, it is never in the run; otherwise it always is.
+    const std::uint64_t removed = !strict_ && arrived != UINT64_MAX && high - low >= 2 ? arrived : UINT64_MAX;
     const bool leaves_out = removed != UINT64_MAX;
     if (!decayed_) {
       std::uint64_t place = low + rng.gen_range(0, high - low - (leaves_out ? 1 : 0));
       if (leaves_out && place >= removed) ++place;
       return place;
     }
-    return exponential_choice(base, low, high, removed, rng);
+    return exponential_choice(sums_ + (node - entries_), low, high, removed, rng);
   }
 
-  // The exponential step over the run [low, high) of the node whose entries
-  // start at `base`, leaving out the place `removed` (UINT64_MAX: none).
-  std::uint64_t exponential_choice(std::uint64_t base, std::uint64_t low, std::uint64_t high, std::uint64_t removed,
+  // The running sum of the weights of the first `k` places of a node whose
+  // running sums through each place are `sums`.
+  static double sum_before(const double* sums, std::uint64_t k) { return k == 0 ? 0.0 : sums[k - 1]; }
+
+  // The exponential step over the run [low, high) of a node whose running
+  // sums are `sums`, leaving out the place `removed` (UINT64_MAX: none).
+  std::uint64_t exponential_choice(const double* sums, std::uint64_t low, std::uint64_t high, std::uint64_t removed,
                                    StdRng& rng) const {
     const bool leaves_out = removed != UINT64_MAX;
     // The run's weight, in the one or two parts around the removed entry.
-    const double before = sum_before(base, leaves_out ? removed : high) - sum_before(base, low);
-    const double after = leaves_out ? sum_before(base, high) - sum_before(base, removed + 1) : 0.0;
+    const double before = sum_before(sums, leaves_out ? removed : high) - sum_before(sums, low);
+    const double after = leaves_out ? sum_before(sums, high) - sum_before(sums, removed + 1) : 0.0;
     const double total = before + after;
     if (total > 0.0) {
       const double z = rng.next_unit() * total;
-      if (!leaves_out || z < before) return locate(base, low, leaves_out ? removed : high, sum_before(base, low) + z);
-      return locate(base, removed + 1, high, sum_before(base, removed + 1) + (z - before));
+      if (!leaves_out || z < before) return locate(sums, low, leaves_out ? removed : high, sum_before(sums, low) + z);
+      return locate(sums, removed + 1, high, sum_before(sums, removed + 1) + (z - before));
     }
     // No weight left (every weight underflowed): the candidate nearest in
     // time, the removed entry aside.
@@ -280,28 +447,22 @@ class TemporalGraph : public WalkerOver<Id> {
   // The first place k in [low, high) whose running sum through k is above
   // `target`; where rounding leaves none, the last place of positive
   // weight. [low, high) has a positive weight.
-  std::uint64_t locate(std::uint64_t base, std::uint64_t low, std::uint64_t high, double target) const {
-    const double* sums = sums_ + base;
-    const double* found = std::upper_bound(sums + low, sums + high, target);
-    if (found != sums + high) return static_cast<std::uint64_t>(found - sums);
+  std::uint64_t locate(const double* sums, std::uint64_t low, std::uint64_t high, double target) const {
+    const auto cell = static_cast<std::uint64_t>(sums - sums_);
+    auto read = [this](std::uint64_t at) { return sums_[at]; };
+    const std::uint64_t found =
+        first_sampled(sum_samples_, cell + low, cell + high, read, [&](double sum) { return !(target < sum); }) - cell;
+    if (found != high) return found;
     // The first place whose running sum through it is the run's, which is
     // the last that adds weight.
     const double last = sums[high - 1];
-    return static_cast<std::uint64_t>(std::lower_bound(sums + low, sums + high, last) - sums);
+    return first_sampled(sum_samples_, cell + low, cell + high, read, [&](double sum) { return sum < last; }) - cell;
   }
 
-  // The first place whose time is not before `now`, and the first after it.
-  static std::uint64_t lower_place(const Time* times, std::uint64_t count, Time now) {
-    return static_cast<std::uint64_t>(std::lower_bound(times, times + count, now) - times);
-  }
-  static std::uint64_t upper_place(const Time* times, std::uint64_t count, Time now) {
-    return static_cast<std::uint64_t>(std::upper_bound(times, times + count, now) - times);
-  }
-
-  const Id* order_;
-  const Id* rank_;
-  const Time* times_;
+  const Entry* entries_;
   const double* sums_;
+  const Time* time_samples_;
+  const double* sum_samples_;
   bool forward_;
   bool strict_;
   bool windowed_;
