@@ -57,9 +57,9 @@ def samplers_of(sampler, times) -> dict:
 
 def index_bytes(sampler) -> None:
     entries = 2 * sampler.data_size
-    print(f"  time index: order and place in it 8 bytes an entry, times 8, running sums 8 with a decay "
-          f"({entries:,} entries): {16 * entries / 2**20:.1f} MiB uniform, {24 * entries / 2**20:.1f} MiB with a "
-          f"decay; the sampler's times {8 * sampler.data_size / 2**20:.1f} MiB")
+    print(f"  time index ({entries:,} entries at 32-bit ids): 24 bytes an entry, {24 * entries / 2**20:.0f} MiB; "
+          f"{32 * entries / 2**20:.0f} MiB with a decay's running sums; the sampler's times "
+          f"{8 * sampler.data_size / 2**20:.0f} MiB")
 
 
 def reading(runs: int) -> None:
