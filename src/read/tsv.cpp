@@ -47,10 +47,10 @@ bool TripleCursor::next(Fields& fields) {
 namespace {
 
 // `field` without the spaces around it.
-std::string_view trimmed(std::string_view field) {
-  const std::size_t first = field.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return field.substr(first, field.find_last_not_of(' ') - first + 1);
+inline std::string_view trimmed(const char* first, const char* last) {
+  while (first < last && *first == ' ') ++first;
+  while (last > first && last[-1] == ' ') --last;
+  return {first, static_cast<std::size_t>(last - first)};
 }
 
 }  // namespace
@@ -58,24 +58,31 @@ std::string_view trimmed(std::string_view field) {
 bool TimedTripleCursor::next(TripleCursor::Fields& fields, std::string_view& time) {
   if (cursor_ >= end_) return false;
   ++line_number_;
-  const char* newline = static_cast<const char*>(std::memchr(cursor_, '\n', static_cast<std::size_t>(end_ - cursor_)));
-  const char* line_end = newline ? newline : end_;
-  std::string_view line(cursor_, static_cast<std::size_t>(line_end - cursor_));
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  cursor_ = newline ? newline + 1 : end_;
+  // One pass over the line, field by field, up to the time column.
   std::string_view found[3];
   std::uint64_t index = 0;
-  for (std::size_t start = 0;; ++index) {
-    const std::size_t tab = line.find('\t', start);
-    const std::string_view field = line.substr(start, tab == std::string_view::npos ? tab : tab - start);
-    if (index < 3) found[index] = trimmed(field);
+  const char* field_start = cursor_;
+  for (const char* at = cursor_;; ++at) {
+    const bool line_ends = at == end_ || *at == '\n';
+    if (!line_ends && *at != '\t') continue;
+    // A field that ends the line loses the carriage return that ends the line.
+    const char* field_end = line_ends && at > field_start && at[-1] == '\r' ? at - 1 : at;
+    const std::string_view field = trimmed(field_start, field_end);
+    if (index < 3) found[index] = field;
     if (index == time_column_) {
-      time = trimmed(field);
+      time = field;
       fields = {found[0], found[1], found[2]};
+      const char* newline =
+          line_ends ? at : static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end_ - at)));
+      cursor_ = newline == nullptr || newline == end_ ? end_ : newline + 1;
       return true;
     }
-    if (tab == std::string_view::npos) break;
-    start = tab + 1;
+    if (line_ends) {
+      cursor_ = at == end_ ? end_ : at + 1;
+      break;
+    }
+    ++index;
+    field_start = at + 1;
   }
   throw TimeColumnError(line_number_, "the line has " + std::to_string(index + 1) + " field" + (index == 0 ? "" : "s") +
                                           ", and its time is in column " + std::to_string(time_column_) + " (from 0)");
