@@ -62,9 +62,8 @@ bool TimedTripleCursor::next(TripleCursor::Fields& fields, std::string_view& tim
   std::string_view found[3];
   std::uint64_t index = 0;
   const char* field_start = cursor_;
-  for (const char* at = cursor_;; ++at) {
+  for (const char* at = scan::find_separator(cursor_, end_);; at = scan::find_separator(at + 1, end_)) {
     const bool line_ends = at == end_ || *at == '\n';
-    if (!line_ends && *at != '\t') continue;
     // A field that ends the line loses the carriage return that ends the line.
     const char* field_end = line_ends && at > field_start && at[-1] == '\r' ? at - 1 : at;
     const std::string_view field = trimmed(field_start, field_end);
