@@ -269,6 +269,23 @@ class WalkerOver {
     return cells_[at.block].header.node;
   }
   void prefetch_start(std::uint64_t node) const { graph_.prefetch_start(node); }
+
+  // For a walker whose Position extends the uniform one: a new walk at
+  // `start`, and a walk at `start` come over the entry at `cell` the other
+  // way, as the uniform walk stands there, the rest of its position new.
+  template <class Position>
+  Position uniform_begin_at(std::uint64_t start) const {
+    Position at;
+    static_cast<WalkPosition<Id>&>(at) = graph_.begin_at(start);
+    return at;
+  }
+  template <class Position>
+  Position uniform_turn_around(std::uint64_t start, std::uint64_t cell) const {
+    Position at;
+    static_cast<WalkPosition<Id>&>(at) = graph_.turn_around(start, cell);
+    return at;
+  }
+
   template <class Position>
   void prefetch(const Position& at) const {
     __builtin_prefetch(&cells_[at.block]);

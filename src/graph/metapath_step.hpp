@@ -63,12 +63,7 @@ class MetapathGraph : public WalkerOver<Id> {
 
   static constexpr double draws_per_step() { return 1.5; }
   static constexpr std::uint64_t take_work(const Position&) { return 0; }
-  Position begin_at(std::uint64_t start) const {
-    Position at;
-    at.block = graph_.blocks()[start];
-    at.removed = Position::kNoEntry;
-    return at;
-  }
+  Position begin_at(std::uint64_t start) const { return this->template uniform_begin_at<Position>(start); }
 
   // Takes one step: among the candidates of the step's key, the edge just
   // used left out unless it is the only one, a uniform draw. Returns the
@@ -116,9 +111,7 @@ class MetapathGraph : public WalkerOver<Id> {
   }
 
   Position turn_around(std::uint64_t start, std::uint64_t cell) const {
-    Position at;
-    static_cast<WalkPosition<Id>&>(at) = graph_.turn_around(start, cell);
-    return at;
+    return this->template uniform_turn_around<Position>(start, cell);
   }
 
  private:

@@ -12,6 +12,15 @@ void add_hashes(HashedTriple& triple) {
   triple.tail_hash = hash_label(triple.tail);
 }
 
+// Appends the triple of a line's fields to the piece's, its labels hashed.
+void add_triple(ParsedPiece& piece, const TripleCursor::Fields& fields) {
+  HashedTriple& triple = piece.triples.emplace_back();
+  triple.head = fields.head;
+  triple.relation = fields.relation;
+  triple.tail = fields.tail;
+  add_hashes(triple);
+}
+
 }  // namespace
 
 void ParsedPiece::release_parsed() {
@@ -42,11 +51,7 @@ void parse_timed_tsv(ParsedPiece& piece, TsvParsed& tsv, std::uint64_t time_colu
         break;
       }
       tsv.times.push_back(*time);
-      HashedTriple& triple = piece.triples.emplace_back();
-      triple.head = fields.head;
-      triple.relation = fields.relation;
-      triple.tail = fields.tail;
-      add_hashes(triple);
+      add_triple(piece, fields);
     }
   } catch (const TimeColumnError& error) {
     tsv.bad_time.emplace(error);
@@ -68,13 +73,7 @@ void parse_tsv(ParsedPiece& piece, std::optional<std::uint64_t> time_column) {
   TripleCursor cursor(piece.view(), TripleOrder::HRT);
   TripleCursor::Fields fields;
   try {
-    while (cursor.next(fields)) {
-      HashedTriple& triple = piece.triples.emplace_back();
-      triple.head = fields.head;
-      triple.relation = fields.relation;
-      triple.tail = fields.tail;
-      add_hashes(triple);
-    }
+    while (cursor.next(fields)) add_triple(piece, fields);
   } catch (const ShortLineError& error) {
     tsv.short_line.emplace(error);
   }

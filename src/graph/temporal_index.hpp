@@ -1,0 +1,135 @@
+// A time sampler's index, as the time-respecting step reads it: the times
+// of the triples, the rule of the walks, each node's candidates in time
+// order at its cells, the running sums of a decay's weights, the samples a
+// hub's search starts from; and the time arithmetic the rule is written in.
+// graph/temporal makes the index, graph/temporal_step walks it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <variant>
+
+#include "core/memory.hpp"
+
+namespace vantrel {
+
+// The time of each triple of a graph as read, in input order: int64 where
+// they were given as integers (or dates), float64 otherwise.
+using TripleTimes = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
+
+// Which way in time each step after the first goes.
+enum class TimeDirection : std::uint8_t { kForward, kBackward };
+
+// What fixes which facts a step may take, besides the times.
+struct TemporalRule {
+  TimeDirection direction = TimeDirection::kForward;
+  // Whether a fact of the walk's own time is left out.
+  bool strict = false;
+  // The largest time difference between consecutive steps, or none. For
+  // integer times, the whole part of the window given (the differences
+  // are whole), saturated at 2^64 - 1.
+  std::optional<double> window;
+  // The scale of the exponential bias, positive and finite; none: uniform.
+  std::optional<double> decay;
+};
+
+// One cell's worth of a node's time index, at the cell of the node's
+// candidate k (block + 1 + k): the time, the candidate and where it leads
+// at place k of the node's time order, and the place of candidate k in that
+// order. Kept together so that a step's chosen place gives its time and
+// candidate from one cache line, and indexed by cell so that a walk can ask
+// for a node's index as it arrives, from its block alone.
+template <class Id, class Time>
+struct TimedEntry {
+  static constexpr Id kNowhere = static_cast<Id>(-1);
+  Time time;
+  Id entry;
+  // The place, in the time order of the node at the other end, of the entry
+  // that a walk taking this one arrives over there (kNowhere: that node
+  // does not list it), so that the walk knows it before it reads that
+  // node's index, and asks for it ahead.
+  Id far_place;
+  Id place;
+};
+
+// A time sampler's times and its index: for node u, whose block is at b, the
+// cells b + 1 to b + degree(u) of `entries` hold u's candidates sorted by
+// (time, candidate), and `sums` (with a decay only) at the same cells the
+// running sums of their weights through each place, in float64 in that
+// order.
+class Temporal {
+ public:
+  using Entries =
+      std::variant<ArrayRegion<TimedEntry<std::uint32_t, std::int64_t>>, ArrayRegion<TimedEntry<std::uint32_t, double>>,
+                   ArrayRegion<TimedEntry<std::uint64_t, std::int64_t>>,
+                   ArrayRegion<TimedEntry<std::uint64_t, double>>>;
+
+  // Every kSampleStride-th cell's time and running sum, kept apart: a
+  // search over a hub's thousands of places reads these few lines first,
+  // which stay in cache, and then one stride of the places.
+  static constexpr std::uint64_t kSampleStride = 64;
+  using Samples = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
+
+  Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries entries,
+           ArrayRegion<double> sums, Samples time_samples, ArrayRegion<double> sum_samples)
+      : rule_(rule),
+        triple_times_(std::move(triple_times)),
+        entries_(std::move(entries)),
+        sums_(std::move(sums)),
+        time_samples_(std::move(time_samples)),
+        sum_samples_(std::move(sum_samples)) {}
+
+  const TemporalRule& rule() const { return rule_; }
+  // One time per triple of the graph as read, in input order.
+  const TripleTimes& triple_times() const { return *triple_times_; }
+  const std::shared_ptr<const TripleTimes>& shared_triple_times() const { return triple_times_; }
+  bool integer_times() const { return std::holds_alternative<ArrayRegion<std::int64_t>>(*triple_times_); }
+
+  template <class Id, class Time>
+  const TimedEntry<Id, Time>* entries() const {
+    return std::get<ArrayRegion<TimedEntry<Id, Time>>>(entries_).data();
+  }
+  const double* sums() const { return sums_.data(); }
+  template <class Time>
+  const Time* time_samples() const {
+    return std::get<ArrayRegion<Time>>(time_samples_).data();
+  }
+  const double* sum_samples() const { return sum_samples_.data(); }
+
+  // The time of triple `triple` as its 64 bits (an int64's or a float64's).
+  std::uint64_t time_bits(std::uint64_t triple) const {
+    return std::visit(
+        [triple](const auto& times) {
+          std::uint64_t bits;
+          std::memcpy(&bits, times.data() + triple, sizeof bits);
+          return bits;
+        },
+        *triple_times_);
+  }
+
+ private:
+  TemporalRule rule_;
+  std::shared_ptr<const TripleTimes> triple_times_;
+  Entries entries_;
+  ArrayRegion<double> sums_;
+  Samples time_samples_;
+  ArrayRegion<double> sum_samples_;
+};
+
+// The distance |later - earlier| in time as a float64: for integer times,
+// computed exactly and rounded once; for float64 times, one subtraction.
+// `later` is not before `earlier`.
+inline double time_distance(std::int64_t later, std::int64_t earlier) {
+  return static_cast<double>(static_cast<std::uint64_t>(later) - static_cast<std::uint64_t>(earlier));
+}
+inline double time_distance(double later, double earlier) { return later - earlier; }
+
+// Whether `later` is within `window` after `earlier` (`later` not before it).
+inline bool within_window(std::int64_t later, std::int64_t earlier, std::uint64_t window) {
+  return static_cast<std::uint64_t>(later) - static_cast<std::uint64_t>(earlier) <= window;
+}
+inline bool within_window(double later, double earlier, double window) { return later - earlier <= window; }
+
+}  // namespace vantrel
