@@ -77,6 +77,17 @@ std::optional<TimeValue> parse_date(std::string_view text) {
 
 std::optional<TimeValue> parse_time(std::string_view text) {
   if (text.empty()) return std::nullopt;
+  // Most times are short whole numbers, read here digit by digit: eighteen
+  // digits cannot overflow an int64.
+  if (text.size() <= 18) {
+    const bool negative = text[0] == '-';
+    std::size_t at = negative || text[0] == '+' ? 1 : 0;
+    if (at < text.size()) {
+      std::int64_t whole = 0;
+      while (at < text.size() && is_digit(text[at])) whole = whole * 10 + (text[at++] - '0');
+      if (at == text.size()) return TimeValue{negative ? -whole : whole, 0.0, true};
+    }
+  }
   if (text.size() >= 10 && is_digit(text[0]) && text[4] == '-') return parse_date(text);
   const std::size_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
   const std::string_view unsigned_text = text.substr(sign);

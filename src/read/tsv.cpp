@@ -58,32 +58,37 @@ inline std::string_view trimmed(const char* first, const char* last) {
 bool TimedTripleCursor::next(TripleCursor::Fields& fields, std::string_view& time) {
   if (cursor_ >= end_) return false;
   ++line_number_;
-  // One pass over the line, field by field, up to the time column.
-  std::string_view found[3];
-  std::uint64_t index = 0;
-  const char* field_start = cursor_;
-  for (const char* at = scan::find_separator(cursor_, end_);; at = scan::find_separator(at + 1, end_)) {
-    const bool line_ends = at == end_ || *at == '\n';
-    // A field that ends the line loses the carriage return that ends the line.
-    const char* field_end = line_ends && at > field_start && at[-1] == '\r' ? at - 1 : at;
-    const std::string_view field = trimmed(field_start, field_end);
-    if (index < 3) found[index] = field;
-    if (index == time_column_) {
-      time = field;
-      fields = {found[0], found[1], found[2]};
-      const char* newline =
-          line_ends ? at : static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end_ - at)));
-      cursor_ = newline == nullptr || newline == end_ ? end_ : newline + 1;
-      return true;
-    }
-    if (line_ends) {
-      cursor_ = at == end_ ? end_ : at + 1;
-      break;
-    }
-    ++index;
-    field_start = at + 1;
+  // One pass over the line, separator by separator, up to the end of the
+  // time column; only the fields kept are trimmed.
+  auto ends_line = [this](const char* at) { return at == end_ || *at == '\n'; };
+  const char* ends[3];
+  const char* at = cursor_ - 1;
+  std::uint64_t column = 0;
+  for (; column < 3; ++column) {
+    at = scan::find_separator(at + 1, end_);
+    if (ends_line(at)) throw_short_line(column, at);
+    ends[column] = at;
   }
-  throw TimeColumnError(line_number_, "the line has " + std::to_string(index + 1) + " field" + (index == 0 ? "" : "s") +
+  const char* time_start = at + 1;
+  for (at = scan::find_separator(time_start, end_); column < time_column_; ++column) {
+    if (ends_line(at)) throw_short_line(column, at);
+    time_start = at + 1;
+    at = scan::find_separator(time_start, end_);
+  }
+  const bool line_ends = ends_line(at);
+  // A field that ends the line loses the carriage return that ends the line.
+  time = trimmed(time_start, line_ends && at > time_start && at[-1] == '\r' ? at - 1 : at);
+  fields = {trimmed(cursor_, ends[0]), trimmed(ends[0] + 1, ends[1]), trimmed(ends[1] + 1, ends[2])};
+  const char* newline =
+      line_ends ? at : static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end_ - at)));
+  cursor_ = newline == nullptr || newline == end_ ? end_ : newline + 1;
+  return true;
+}
+
+void TimedTripleCursor::throw_short_line(std::uint64_t last_column, const char* line_end) {
+  cursor_ = line_end == end_ ? end_ : line_end + 1;
+  const std::uint64_t count = last_column + 1;
+  throw TimeColumnError(line_number_, "the line has " + std::to_string(count) + " field" + (count == 1 ? "" : "s") +
                                           ", and its time is in column " + std::to_string(time_column_) + " (from 0)");
 }
 

@@ -57,6 +57,10 @@ class TimedTripleCursor {
   bool next(TripleCursor::Fields& fields, std::string_view& time);
 
  private:
+  // Throws TimeColumnError for the line now read, which ended at
+  // `line_end` after its column `last_column`, and moves past it.
+  [[noreturn]] void throw_short_line(std::uint64_t last_column, const char* line_end);
+
   const char* cursor_;
   const char* end_;
   std::uint64_t time_column_;

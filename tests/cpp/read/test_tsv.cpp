@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel {
@@ -133,6 +134,47 @@ TEST(ReadTriples, RandomContentAcrossVectorBoundaries) {
     }
     ASSERT_EQ(read_triples(content, TripleOrder::HRT), split_plainly(content)) << round;
     ASSERT_EQ(count_lines(content), split_plainly(content).size()) << round;
+  }
+}
+
+// Lines cut with a time column: the fields kept trimmed, columns between the
+// triple and the time skipped, the line's carriage return dropped.
+TEST(TimedTripleCursor, CutsFieldsUpToTheTimeColumn) {
+  TimedTripleCursor cursor(" a \tr\t b\tskip\t 7 \r\nc\ts\td\t\t-1\tafter\ne\tt\tf\tx\t2.5", 4);
+  TripleCursor::Fields fields;
+  std::string_view time;
+  const std::vector<std::vector<std::string_view>> expected = {
+      {"a", "r", "b", "7"}, {"c", "s", "d", "-1"}, {"e", "t", "f", "2.5"}};
+  for (const auto& line : expected) {
+    ASSERT_TRUE(cursor.next(fields, time));
+    EXPECT_EQ((std::vector<std::string_view>{fields.head, fields.relation, fields.tail, time}), line);
+  }
+  EXPECT_FALSE(cursor.next(fields, time));
+}
+
+TEST(TimedTripleCursor, ALineWithoutTheTimeColumnNamesItsFields) {
+  const struct {
+    const char* content;
+    const char* problem;
+  } cases[] = {
+      {"a\n", "line 2: the line has 1 field, and its time is in column 4 (from 0)"},
+      {"a\tr\n", "line 2: the line has 2 fields, and its time is in column 4 (from 0)"},
+      {"a\tr\tb", "line 2: the line has 3 fields, and its time is in column 4 (from 0)"},
+      {"a\tr\tb\t1\n", "line 2: the line has 4 fields, and its time is in column 4 (from 0)"},
+  };
+  for (const auto& [content, problem] : cases) {
+    const std::string lines = std::string("a\tr\tb\tx\t1\n") + content;
+    TimedTripleCursor cursor(lines, 4);
+    TripleCursor::Fields fields;
+    std::string_view time;
+    ASSERT_TRUE(cursor.next(fields, time));
+    try {
+      cursor.next(fields, time);
+      ADD_FAILURE() << content;
+    } catch (const TimeColumnError& error) {
+      EXPECT_STREQ(error.what(), problem);
+      EXPECT_EQ(error.line_number(), 2u);
+    }
   }
 }
 
