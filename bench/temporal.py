@@ -12,6 +12,8 @@ random integer times (0 to 10^6) here.
 from __future__ import annotations
 
 import argparse
+import gc
+import os
 import statistics
 import time
 
@@ -55,11 +57,23 @@ def samplers_of(sampler, times) -> dict:
     }
 
 
-def index_bytes(sampler) -> None:
+def resident_bytes() -> int:
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def index_bytes(sampler, times) -> None:
+    """What making a time sampler adds to the process, per entry (a triple
+    is two entries): its index, and the sampler's own copy of the times."""
     entries = 2 * sampler.data_size
-    print(f"  time index ({entries:,} entries at 32-bit ids): 24 bytes an entry, {24 * entries / 2**20:.0f} MiB; "
-          f"{32 * entries / 2**20:.0f} MiB with a decay's running sums; the sampler's times "
-          f"{8 * sampler.data_size / 2**20:.0f} MiB")
+    for label, options in (("uniform", {}), ("with a decay", {"decay": 1.0})):
+        gc.collect()
+        before = resident_bytes()
+        timed = sampler.temporal(times, **options)
+        grown = resident_bytes() - before
+        print(f"  time sampler {label}: {grown / 2**20:,.0f} MiB resident growth, {grown / entries:.1f} bytes an "
+              f"entry ({entries:,} entries at 32-bit ids; the times' copy is 4 of them)")
+        del timed
 
 
 def reading(runs: int) -> None:
@@ -92,14 +106,14 @@ def main() -> None:
         times = np.asarray(yago.triple_times())
         compare(f"YAGO train ({yago.data_size:,} triples, years 0 to 188)", samplers_of(yago, times), 200_000,
                 args.runs)
-        index_bytes(yago)
+        index_bytes(yago, times)
         reading(args.runs)
     if args.big:
         big = vantrel.PathSampler.load(args.big, 4.0, 10, 0)
         times = np.random.default_rng(0).integers(0, 10**6, big.data_size)
         compare(f"{args.big} ({big.data_size:,} triples, random integer times)", samplers_of(big, times), 1_000_000,
                 args.runs)
-        index_bytes(big)
+        index_bytes(big, times)
 
 
 if __name__ == "__main__":

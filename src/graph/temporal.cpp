@@ -21,6 +21,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
   // By cell, headers' cells unused, so that a node's index starts where its block does.
   const std::uint64_t cells = graph.cells().size();
   auto entries = ArrayRegion<TimedEntry<Id, Time>>::allocate(cells);
+  auto places = ArrayRegion<Id>::allocate(cells);
   ArrayRegion<double> sums;
   if (rule.decay) sums = ArrayRegion<double>::allocate(cells);
   const Cell<Id>* graph_cells = graph.cells().data();
@@ -29,8 +30,10 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
       TimedEntry<Id, Time>* index = entries.mutable_data() + block + 1;
+      Id* place_of = places.mutable_data() + block + 1;
       const std::uint64_t count = degree(graph_cells[block].header);
       entries.mutable_data()[block] = {};
+      places.mutable_data()[block] = 0;
       if (rule.decay) sums.mutable_data()[block] = 0.0;
       if (count == 0) continue;
       const std::uint64_t base = first_entry(block, node);
@@ -47,7 +50,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
       for (std::uint64_t place = 0; place < count; ++place) {
         index[place].time = time_of(sorted[place]);
         index[place].entry = sorted[place];
-        index[sorted[place]].place = static_cast<Id>(place);
+        place_of[sorted[place]] = static_cast<Id>(place);
       }
       if (!rule.decay) continue;
       // Weights relative to the node's first time going forward, its last
@@ -84,7 +87,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
           arrived = forward ? graph_cells[edge.block].header.forward_count + std::uint64_t{edge.twin} : edge.twin;
         }
         index[place].far_place =
-            listed_there ? entries.data()[edge.block + 1 + arrived].place : TimedEntry<Id, Time>::kNowhere;
+            listed_there ? places.data()[edge.block + 1 + arrived] : TimedEntry<Id, Time>::kNowhere;
       }
     }
   });
@@ -97,8 +100,8 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
     time_samples.mutable_data()[k] = entries.data()[k * kStride].time;
     if (rule.decay) sum_samples.mutable_data()[k] = sums.data()[k * kStride];
   }
-  return std::make_shared<const Temporal>(rule, std::move(shared_times), std::move(entries), std::move(sums),
-                                          std::move(time_samples), std::move(sum_samples));
+  return std::make_shared<const Temporal>(rule, std::move(shared_times), std::move(entries), std::move(places),
+                                          std::move(sums), std::move(time_samples), std::move(sum_samples));
 }
 
 }  // namespace

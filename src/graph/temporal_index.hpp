@@ -35,12 +35,12 @@ struct TemporalRule {
   std::optional<double> decay;
 };
 
-// One cell's worth of a node's time index, at the cell of the node's
-// candidate k (block + 1 + k): the time, the candidate and where it leads
-// at place k of the node's time order, and the place of candidate k in that
-// order. Kept together so that a step's chosen place gives its time and
-// candidate from one cache line, and indexed by cell so that a walk can ask
-// for a node's index as it arrives, from its block alone.
+// One cell's worth of a node's time index, at the cell of the node's place
+// k in time order (block + 1 + k): the time and the candidate there, and
+// where it leads. Kept together, in 16 bytes at 32-bit ids, so that a
+// step's search and its chosen place read the fewest lines, and indexed by
+// cell so that a walk can ask for a node's index as it arrives, from its
+// block alone.
 template <class Id, class Time>
 struct TimedEntry {
   static constexpr Id kNowhere = static_cast<Id>(-1);
@@ -51,13 +51,16 @@ struct TimedEntry {
   // does not list it), so that the walk knows it before it reads that
   // node's index, and asks for it ahead.
   Id far_place;
-  Id place;
 };
+
+static_assert(sizeof(TimedEntry<std::uint32_t, std::int64_t>) == 16 && sizeof(TimedEntry<std::uint32_t, double>) == 16);
 
 // A time sampler's times and its index: for node u, whose block is at b, the
 // cells b + 1 to b + degree(u) of `entries` hold u's candidates sorted by
-// (time, candidate), and `sums` (with a decay only) at the same cells the
-// running sums of their weights through each place, in float64 in that
+// (time, candidate), `places` at the same cells the place in that order of
+// each candidate (which a walk's first step alone reads: it draws among
+// the candidates as they are listed), and `sums` (with a decay only) the
+// running sums of their weights through each place, in float64 in time
 // order.
 class Temporal {
  public:
@@ -72,11 +75,14 @@ class Temporal {
   static constexpr std::uint64_t kSampleStride = 64;
   using Samples = std::variant<ArrayRegion<std::int64_t>, ArrayRegion<double>>;
 
-  Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries entries,
+  using Places = std::variant<ArrayRegion<std::uint32_t>, ArrayRegion<std::uint64_t>>;
+
+  Temporal(TemporalRule rule, std::shared_ptr<const TripleTimes> triple_times, Entries entries, Places places,
            ArrayRegion<double> sums, Samples time_samples, ArrayRegion<double> sum_samples)
       : rule_(rule),
         triple_times_(std::move(triple_times)),
         entries_(std::move(entries)),
+        places_(std::move(places)),
         sums_(std::move(sums)),
         time_samples_(std::move(time_samples)),
         sum_samples_(std::move(sum_samples)) {}
@@ -90,6 +96,10 @@ class Temporal {
   template <class Id, class Time>
   const TimedEntry<Id, Time>* entries() const {
     return std::get<ArrayRegion<TimedEntry<Id, Time>>>(entries_).data();
+  }
+  template <class Id>
+  const Id* places() const {
+    return std::get<ArrayRegion<Id>>(places_).data();
   }
   const double* sums() const { return sums_.data(); }
   template <class Time>
@@ -113,6 +123,7 @@ class Temporal {
   TemporalRule rule_;
   std::shared_ptr<const TripleTimes> triple_times_;
   Entries entries_;
+  Places places_;
   ArrayRegion<double> sums_;
   Samples time_samples_;
   ArrayRegion<double> sum_samples_;

@@ -36,32 +36,50 @@ const T* partition_without_branches(const T* first, std::uint64_t count, Before 
   return first + (before(*first) ? 1 : 0);
 }
 
-// The first of the positions [from, to), whose values read(position) are
+// Asks for every cache line that [first, last] touches.
+inline void prefetch_lines(const void* first, const void* last) {
+  const auto end = reinterpret_cast<std::uintptr_t>(last);
+  for (auto line = reinterpret_cast<std::uintptr_t>(first) & ~std::uintptr_t{63}; line <= end; line += 64) {
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
+  }
+}
+
+// The first of the positions [from, to), whose values *value(position) are
 // ordered, where before(value) is false (before() true for a prefix):
 // over a long span first among `samples`, the values at every
 // kSampleStride-th position, so that a hub's bisection reads its samples
-// (few lines, kept in cache by the steps that come by) and then one stride.
-template <class Value, class Read, class Before>
-std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint64_t to, Read read, Before before) {
+// (the upper levels kept in cache by the steps that come by) and then one
+// stride. The last few levels of each bisection would be misses one after
+// the other: their lines are asked for at once, a kSampleStride of values.
+template <class Value, class Address, class Before>
+std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint64_t to, Address value, Before before) {
   constexpr std::uint64_t kStride = Temporal::kSampleStride;
   if (to - from > 4 * kStride) {
     const std::uint64_t first_sample = (from + kStride - 1) / kStride;
     const std::uint64_t end_sample = (to + kStride - 1) / kStride;
-    const auto found = static_cast<std::uint64_t>(
-        partition_without_branches(samples + first_sample, end_sample - first_sample, before) - samples);
+    const Value* first = samples + first_sample;
+    std::uint64_t count = end_sample - first_sample;
+    while (count > kStride) {
+      const std::uint64_t half = count / 2;
+      first += before(first[half]) ? half : 0;
+      count -= half;
+    }
+    prefetch_lines(first, first + count - 1);
+    const auto found = static_cast<std::uint64_t>(partition_without_branches(first, count, before) - samples);
     // The answer is at most the first sample's position that is not
     // before(), and after the last one's that is.
     if (found < end_sample) to = found * kStride;
     if (found > first_sample) from = (found - 1) * kStride + 1;
+    if (to > from) prefetch_lines(value(from), value(to - 1));
   }
   std::uint64_t count = to - from;
   if (count == 0) return from;
   while (count > 1) {
     const std::uint64_t half = count / 2;
-    from += before(read(from + half)) ? half : 0;
+    from += before(*value(from + half)) ? half : 0;
     count -= half;
   }
-  return from + (before(read(from)) ? 1 : 0);
+  return from + (before(*value(from)) ? 1 : 0);
 }
 
 // Where a time-respecting walk stands: as a uniform walk (`removed` being
@@ -91,6 +109,7 @@ class TemporalGraph : public WalkerOver<Id> {
   TemporalGraph(const BasicGraph<Id>& graph, const Temporal& temporal)
       : WalkerOver<Id>(graph),
         entries_(temporal.entries<Id, Time>()),
+        places_(temporal.places<Id>()),
         sums_(temporal.sums()),
         time_samples_(temporal.time_samples<Time>()),
         sum_samples_(temporal.sum_samples()),
@@ -126,7 +145,7 @@ class TemporalGraph : public WalkerOver<Id> {
   // and its time index where the walk's own time stands.
   void prefetch(const Position& at) const {
     WalkerOver<Id>::prefetch(at);
-    __builtin_prefetch(entries_ + at.block + 1 + (at.arrived == UINT64_MAX ? 0 : at.arrived));
+    __builtin_prefetch(entries_ + at.block + 1 + arrived_or_first(at));
   }
 
   // Mid walks are refused on time samplers before any walk is drawn: a
@@ -159,8 +178,10 @@ class TemporalGraph : public WalkerOver<Id> {
         if (count == 0) return kDeadEnd;
         if (!at.timed) {
           const std::uint64_t candidate = rng.gen_range(0, count);
-          if (yields) return wait(at, kPlaceComing, candidate, node + candidate);
-          place = node[candidate].place;
+          // The places are read by first steps alone, and not asked for
+          // ahead: a walk that may hand over waits for its line.
+          if (kMayYield) return wait(at, kPlaceComing, candidate, places_ + at.block + 1 + candidate);
+          place = places_[at.block + 1 + candidate];
         } else {
           const std::optional<std::uint64_t> chosen = choose(at, node, count, rng);
           if (!chosen) return kDeadEnd;
@@ -168,7 +189,10 @@ class TemporalGraph : public WalkerOver<Id> {
         }
         if (yields) return wait(at, kEntryComing, place, node + place);
         break;
-      case kPlaceComing: place = node[place].place; return wait(at, kEntryComing, place, node + place);
+      case kPlaceComing:
+        place = places_[at.block + 1 + place];
+        if (yields) return wait(at, kEntryComing, place, node + place);
+        break;
       case kEntryComing: return wait(at, kCellComing, place, &cells_[entry_cell(at.block, node[place].entry)]);
       case kCellComing: break;
     }
@@ -182,6 +206,9 @@ class TemporalGraph : public WalkerOver<Id> {
     if (taken) *taken = entry_cell(at.block, choice);
     return graph_.follow(at, choice, forward_count);
   }
+
+  // The place of the index that prefetch() asked for.
+  static std::uint64_t arrived_or_first(const Position& at) { return at.arrived == UINT64_MAX ? 0 : at.arrived; }
 
   // Leaves a step not over at `stage`, with `pending` (a candidate or a
   // place) kept and the line of `coming` asked for.
@@ -210,7 +237,7 @@ class TemporalGraph : public WalkerOver<Id> {
   std::uint64_t first_place(const Entry* node, std::uint64_t from, std::uint64_t to, Before before) const {
     const auto cell = static_cast<std::uint64_t>(node - entries_);
     return first_sampled(
-               time_samples_, cell + from, cell + to, [this](std::uint64_t at) { return entries_[at].time; }, before) -
+               time_samples_, cell + from, cell + to, [this](std::uint64_t at) { return &entries_[at].time; }, before) -
            cell;
   }
 
@@ -323,17 +350,19 @@ class TemporalGraph : public WalkerOver<Id> {
   // weight. [low, high) has a positive weight.
   std::uint64_t locate(const double* sums, std::uint64_t low, std::uint64_t high, double target) const {
     const auto cell = static_cast<std::uint64_t>(sums - sums_);
-    auto read = [this](std::uint64_t at) { return sums_[at]; };
+    auto sum_at = [this](std::uint64_t at) { return &sums_[at]; };
     const std::uint64_t found =
-        first_sampled(sum_samples_, cell + low, cell + high, read, [&](double sum) { return !(target < sum); }) - cell;
+        first_sampled(sum_samples_, cell + low, cell + high, sum_at, [&](double sum) { return !(target < sum); }) -
+        cell;
     if (found != high) return found;
     // The first place whose running sum through it is the run's, which is
     // the last that adds weight.
     const double last = sums[high - 1];
-    return first_sampled(sum_samples_, cell + low, cell + high, read, [&](double sum) { return sum < last; }) - cell;
+    return first_sampled(sum_samples_, cell + low, cell + high, sum_at, [&](double sum) { return sum < last; }) - cell;
   }
 
   const Entry* entries_;
+  const Id* places_;
   const double* sums_;
   const Time* time_samples_;
   const double* sum_samples_;
