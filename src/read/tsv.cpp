@@ -62,15 +62,16 @@ bool TimedTripleCursor::next(TripleCursor::Fields& fields, std::string_view& tim
   // time column; only the fields kept are trimmed.
   auto ends_line = [this](const char* at) { return at == end_ || *at == '\n'; };
   const char* ends[3];
-  const char* at = cursor_ - 1;
+  const char* field_start = cursor_;
   std::uint64_t column = 0;
   for (; column < 3; ++column) {
-    at = scan::find_separator(at + 1, end_);
-    if (ends_line(at)) throw_short_line(column, at);
-    ends[column] = at;
+    ends[column] = scan::find_separator(field_start, end_);
+    if (ends_line(ends[column])) throw_short_line(column, ends[column]);
+    field_start = ends[column] + 1;
   }
-  const char* time_start = at + 1;
-  for (at = scan::find_separator(time_start, end_); column < time_column_; ++column) {
+  const char* time_start = field_start;
+  const char* at = scan::find_separator(time_start, end_);
+  for (; column < time_column_; ++column) {
     if (ends_line(at)) throw_short_line(column, at);
     time_start = at + 1;
     at = scan::find_separator(time_start, end_);
