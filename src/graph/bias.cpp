@@ -14,6 +14,7 @@
 #include "graph/layout.hpp"
 #include "graph/sampler_restriction.hpp"
 #include "graph/source_triples.hpp"
+#include "graph/weighted_pick.hpp"
 
 namespace vantrel {
 

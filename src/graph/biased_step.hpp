@@ -16,7 +16,8 @@
 // numbered across the graph, graph/layout.hpp):
 // - w, in float64, when weights were given (8 bytes an entry), and every
 //   kCheckpointEntries entries the running sum of the node that holds that
-//   entry, so that a running sum is found with a search and a short scan;
+//   entry, so that a running sum is found with a search and a short scan
+//   (graph/weighted_pick);
 // - for node2vec, each node's far blocks, in the node's own entries, as
 //   graph/far_blocks lays them out (4 bytes an entry at 32-bit ids), and
 //   one bit per node: whether all its candidates of positive weight lead to
@@ -33,12 +34,10 @@
 #include "core/memory.hpp"
 #include "graph/far_blocks.hpp"
 #include "graph/graph.hpp"
+#include "graph/weighted_pick.hpp"
 #include "random/random.hpp"
 
 namespace vantrel {
-
-// Entries between two checkpoints of the running sums.
-inline constexpr std::uint64_t kCheckpointEntries = 64;
 
 // The proposals a step draws by node2vec's acceptance test at most: when the
 // last is turned down too, the step is drawn exactly.
@@ -185,7 +184,9 @@ class BiasedGraph : public WalkerOver<Id> {
   // A proposal among the `degree` candidates from entry `first`: in
   // proportion to their weights (of sum `total`), or uniform.
   std::uint64_t propose(std::uint64_t first, std::uint64_t degree, double total, StdRng& rng) const {
-    return bias_.weighted ? pick_weighted(bias_, first, degree, rng.next_unit() * total) : rng.gen_range(0, degree);
+    return bias_.weighted
+               ? pick_weighted(bias_.weights.data(), bias_.checkpoints.data(), first, degree, rng.next_unit() * total)
+               : rng.gen_range(0, degree);
   }
 
   // What node2vec's test says of a proposal: taken, turned down, or not
@@ -225,59 +226,6 @@ static_assert(Walker<BiasedGraph<std::uint32_t>> && Walker<BiasedGraph<std::uint
 // ---------------------------------------------------------------------------
 // The step is the inner loop of biased walks: its bodies stay in the header
 // so that they inline into the walkers.
-
-// The running sum of the weights of the `degree` entries from entry `first`
-// (a node's candidates): their sum, added in order.
-template <class Id>
-double total_weight(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree) {
-  const double* w = bias.weights.data();
-  const std::uint64_t last = first + degree - 1;
-  // From the last checkpoint within the node, if there is one.
-  const std::uint64_t boundary = last / kCheckpointEntries * kCheckpointEntries;
-  std::uint64_t entry = first;
-  double sum = 0.0;
-  if (boundary > first) {
-    entry = boundary;
-    sum = bias.checkpoints[boundary / kCheckpointEntries];
-  }
-  for (; entry <= last; ++entry) sum = sum + w[entry];
-  return sum;
-}
-
-// Of the `degree` entries from entry `first`, the first whose running sum
-// is above `x`, or (where rounding leaves none) the last of positive weight;
-// as its position among them.
-template <class Id>
-std::uint64_t pick_weighted(const BiasArrays<Id>& bias, std::uint64_t first, std::uint64_t degree, double x) {
-  const double* w = bias.weights.data();
-  const double* checkpoints = bias.checkpoints.data();
-  const std::uint64_t end = first + degree;
-  // The node's checkpoints are at the boundaries first < j * B < end; the
-  // running sums only grow, so the last checkpoint not above x is where the
-  // first running sum above x can begin.
-  std::uint64_t low = first / kCheckpointEntries + 1;
-  std::uint64_t high = (end - 1) / kCheckpointEntries + 1;  // past the last
-  std::uint64_t entry = first;
-  double sum = 0.0;
-  while (low < high) {
-    const std::uint64_t middle = low + (high - low) / 2;
-    if (checkpoints[middle] <= x) {
-      entry = middle * kCheckpointEntries;
-      sum = checkpoints[middle];
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  for (; entry < end; ++entry) {
-    sum = sum + w[entry];
-    if (x < sum) return entry - first;
-  }
-  // Rounding left x at the total: the last candidate of positive weight.
-  std::uint64_t last = end - 1;
-  while (!(w[last] > 0.0)) --last;
-  return last - first;
-}
 
 template <class Id>
 bool BiasedGraph<Id>::leads_from(std::uint64_t block, std::uint64_t far_block) const {
@@ -341,7 +289,7 @@ inline std::uint64_t BiasedGraph<Id>::try_step(Position& at, StdRng& rng, std::u
     if (candidates == 0) [[unlikely]]
       return kDeadEnd;
     if (bias_.weighted) {
-      total = total_weight(bias_, first, candidates);
+      total = total_weight(bias_.weights.data(), bias_.checkpoints.data(), first, candidates);
       if (!(total > 0.0)) [[unlikely]]
         return kDeadEnd;
     }
