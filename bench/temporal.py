@@ -13,13 +13,12 @@ from __future__ import annotations
 
 import argparse
 import gc
-import os
 import statistics
 import time
 
 import numpy as np
 import vantrel
-from common import SHARED_DATA
+from common import SHARED_DATA, rss_mib
 from kernel import cpu_label
 
 TEMPORAL = SHARED_DATA / "temporal"
@@ -57,20 +56,15 @@ def samplers_of(sampler, times) -> dict:
     }
 
 
-def resident_bytes() -> int:
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
 def index_bytes(sampler, times) -> None:
     """What making a time sampler adds to the process, per entry (a triple
     is two entries): its index, and the sampler's own copy of the times."""
     entries = 2 * sampler.data_size
     for label, options in (("uniform", {}), ("with a decay", {"decay": 1.0})):
         gc.collect()
-        before = resident_bytes()
+        before = rss_mib()
         timed = sampler.temporal(times, **options)
-        grown = resident_bytes() - before
+        grown = (rss_mib() - before) * 2**20
         print(f"  time sampler {label}: {grown / 2**20:,.0f} MiB resident growth, {grown / entries:.1f} bytes an "
               f"entry ({entries:,} entries at 32-bit ids; the times' copy is 4 of them)")
         del timed
