@@ -32,7 +32,7 @@ fi
 site=$(mktemp -d)
 trap 'rm -rf "$site"' EXIT
 python3 -m pip install --quiet --disable-pip-version-check --no-deps --target "$site" \
-  "pytest==9.2.0" "iniconfig==2.3.1" "pluggy==1.7.0" "packaging==26.4" "pygments==2.19.2"
+  "pytest==9.2.0" "pytest-timeout==2.4.0" "iniconfig==2.3.1" "pluggy==1.7.0" "packaging==26.4" "pygments==2.19.2"
 python3 -m zipfile -e "$wheel" "$site"
 
 run() { PYTHONPATH="$site" qemu-aarch64 -L "$root" "$root/usr/bin/python3.11" "$@"; }
