@@ -25,7 +25,10 @@ ctest --test-dir build/asan --output-on-failure --parallel "$(nproc)"
 # address-space limit (its shadow memory and thread bookkeeping need more
 # than that limit), and resident memory across constructions (its quarantine
 # holds freed memory back, by design, so resident memory grows or not with
-# what ran before). Both run in the plain suite.
+# what ran before). Both run in the plain suite. So does PyTorch's
+# DataLoader with worker processes: it forks the test's process, whose other
+# threads (xdist's among them) may hold the sanitizer allocator's lock at the
+# fork, and a worker that waits for it forever hangs the loader.
 # The Python suite runs on a worker per CPU (pytest-xdist): under ASan the
 # interpreter itself is several times slower, and the suite's time was most
 # of CI's.
@@ -36,7 +39,8 @@ PYTHONPATH="$PWD/build/asan" python3 -m pytest -p no:cacheprovider -n "$(nproc)"
   --ignore tests/test_large_graphs.py \
   --deselect tests/test_corpus.py::test_address_space_limit_gives_memory_error_not_death \
   --deselect tests/test_hardening.py::test_no_call_dies_for_lack_of_memory \
-  --deselect tests/test_hardening.py::test_construct_and_drop_keeps_resident_memory_flat "$@"
+  --deselect tests/test_hardening.py::test_construct_and_drop_keeps_resident_memory_flat \
+  --deselect "tests/test_batches.py::test_a_data_loader_sees_the_same_batches_with_any_number_of_workers[2]" "$@"
 
 cmake -S . -B build/tsan -DVANTREL_SANITIZE_THREAD=ON -DVANTREL_BUILD_MODULE=OFF -DVANTREL_BUILD_TESTS=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -2,6 +2,7 @@ import os
 import pathlib
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -52,10 +53,15 @@ def random_graph(rng, nodes, triples):
     return "\n".join(lines) + "\n"
 
 
-def answers_ctrl_c():
-    """preexec_fn for a child that a test sends SIGINT: a process started in the background by a
-    non-interactive shell ignores SIGINT, and its children would inherit that; this child takes it again."""
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
+def answering_ctrl_c(command):
+    """`command` for a child that a test sends SIGINT: a process started in the background by a
+    non-interactive shell ignores SIGINT, and its children would inherit that; this child takes it again.
+    A fresh interpreter restores it and execs the command, since a preexec_fn would run Python in a fork
+    of this process, whose other threads (xdist's, the module's, PyTorch's) may hold a lock it needs."""
+    restore = (
+        "import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])"
+    )
+    return [sys.executable, "-c", restore, *command]
 
 
 class interrupt_after:

@@ -13,7 +13,7 @@ import types
 import numpy as np
 import pytest
 import vantrel
-from conftest import answers_ctrl_c, random_graph
+from conftest import answering_ctrl_c, random_graph
 from exact_port import ExactPathSampler
 
 ARGS = (4.0, 12, 9)
@@ -265,8 +265,8 @@ def test_ctrl_c_stops_biased_walks_that_turn_down_every_proposal(tmp_path, write
         text = "".join(f"h\tr\tl{i}\nl{i}\ts\tl{(i + 1) % 700}\n" for i in range(700))
     else:
         text = TRIANGLE
-    child = subprocess.Popen([sys.executable, "-c", INTERRUPTED, write_kg(text), call, str(tmp_path / "w.tsv")],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=answers_ctrl_c)
+    command = [sys.executable, "-c", INTERRUPTED, write_kg(text), call, str(tmp_path / "w.tsv")]
+    child = subprocess.Popen(answering_ctrl_c(command), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     assert child.stdout.readline() == "ready\n"
     time.sleep(1.0)
     child.send_signal(signal.SIGINT)

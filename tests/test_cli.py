@@ -12,7 +12,7 @@ import sys
 from importlib import metadata
 
 import pytest
-from conftest import ROOT, answers_ctrl_c
+from conftest import ROOT, answering_ctrl_c
 from vantrel import PathSampler
 
 BUNDLED = ROOT / "examples" / "data" / "rivers.tsv"
@@ -159,7 +159,7 @@ def test_walks_past_memory_are_refused_before_any_is_drawn(tmp_path, position):
 def test_a_signal_exits_with_its_status_and_leaves_no_file(tmp_path, form, sent, status, said):
     command = [sys.executable, "-m", "vantrel_cli", str(BUNDLED), "--count", "10000000000", "--no-progress",
                "-o", "walks.out", *(["--jsonl"] if form == "jsonl" else [])]
-    child = subprocess.Popen(command, cwd=tmp_path, stderr=subprocess.PIPE, text=True, preexec_fn=answers_ctrl_c)
+    child = subprocess.Popen(answering_ctrl_c(command), cwd=tmp_path, stderr=subprocess.PIPE, text=True)
     assert "writing" in child.stderr.readline()
     child.send_signal(sent)
     assert child.wait(timeout=60) == status
