@@ -44,34 +44,40 @@ inline void prefetch_lines(const void* first, const void* last) {
   }
 }
 
-// The first of the positions [from, to), whose values *value(position) are
-// ordered, where before(value) is false (before() true for a prefix):
-// over a long span first among `samples`, the values at every
-// kSampleStride-th position, so that a hub's bisection reads its samples
-// (the upper levels kept in cache by the steps that come by) and then one
-// stride. The last few levels of each bisection would be misses one after
-// the other: their lines are asked for at once, a kSampleStride of values.
+// Narrows [from, to), a span of positions whose values *value(position)
+// are ordered, to at most a stride holding the first position where
+// before(value) is false (before() true for a prefix), among `samples`, the
+// values at every kSampleStride-th position: over a long span a hub's
+// bisection reads its samples (the upper levels kept in cache by the steps
+// that come by) and then one stride. The last few levels of each bisection
+// would be misses one after the other: their lines are asked for at once, a
+// kSampleStride of values, the stride's too. A short span is left as it is.
 template <class Value, class Address, class Before>
-std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint64_t to, Address value, Before before) {
+void narrow_by_samples(const Value* samples, std::uint64_t& from, std::uint64_t& to, Address value, Before before) {
   constexpr std::uint64_t kStride = Temporal::kSampleStride;
-  if (to - from > 4 * kStride) {
-    const std::uint64_t first_sample = (from + kStride - 1) / kStride;
-    const std::uint64_t end_sample = (to + kStride - 1) / kStride;
-    const Value* first = samples + first_sample;
-    std::uint64_t count = end_sample - first_sample;
-    while (count > kStride) {
-      const std::uint64_t half = count / 2;
-      first += before(first[half]) ? half : 0;
-      count -= half;
-    }
-    prefetch_lines(first, first + count - 1);
-    const auto found = static_cast<std::uint64_t>(partition_without_branches(first, count, before) - samples);
-    // The answer is at most the first sample's position that is not
-    // before(), and after the last one's that is.
-    if (found < end_sample) to = found * kStride;
-    if (found > first_sample) from = (found - 1) * kStride + 1;
-    if (to > from) prefetch_lines(value(from), value(to - 1));
+  if (to - from <= 4 * kStride) return;
+  const std::uint64_t first_sample = (from + kStride - 1) / kStride;
+  const std::uint64_t end_sample = (to + kStride - 1) / kStride;
+  const Value* first = samples + first_sample;
+  std::uint64_t count = end_sample - first_sample;
+  while (count > kStride) {
+    const std::uint64_t half = count / 2;
+    first += before(first[half]) ? half : 0;
+    count -= half;
   }
+  prefetch_lines(first, first + count - 1);
+  const auto found = static_cast<std::uint64_t>(partition_without_branches(first, count, before) - samples);
+  // The answer is at most the first sample's position that is not
+  // before(), and after the last one's that is.
+  if (found < end_sample) to = found * kStride;
+  if (found > first_sample) from = (found - 1) * kStride + 1;
+  if (to > from) prefetch_lines(value(from), value(to - 1));
+}
+
+// The first of the positions [from, to) where before(*value(position)) is
+// false, by bisection.
+template <class Address, class Before>
+std::uint64_t bisect(std::uint64_t from, std::uint64_t to, Address value, Before before) {
   std::uint64_t count = to - from;
   if (count == 0) return from;
   while (count > 1) {
@@ -80,6 +86,14 @@ std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint6
     count -= half;
   }
   return from + (before(*value(from)) ? 1 : 0);
+}
+
+// The first of the positions [from, to) where before(*value(position)) is
+// false, through the samples where the span is long.
+template <class Value, class Address, class Before>
+std::uint64_t first_sampled(const Value* samples, std::uint64_t from, std::uint64_t to, Address value, Before before) {
+  narrow_by_samples(samples, from, to, value, before);
+  return bisect(from, to, value, before);
 }
 
 // Where a time-respecting walk stands: as a uniform walk (`removed` being
@@ -95,6 +109,15 @@ struct TemporalPosition : WalkPosition<Id> {
   // How far a step left not over has come (TemporalGraph::Stage); `chosen`
   // then holds what it has drawn.
   std::uint8_t stage = 0;
+  // A hub's search of its running sums left for the next visit: the cells
+  // [sums_low, sums_high) it searches for the first running sum above
+  // `sums_target`, and the stride [sums_from, sums_to) its samples left,
+  // whose lines are coming.
+  double sums_target = 0.0;
+  std::uint64_t sums_low = 0;
+  std::uint64_t sums_high = 0;
+  std::uint64_t sums_from = 0;
+  std::uint64_t sums_to = 0;
 };
 
 // A graph walked by the time rule: the interface of BasicGraph's walk.
@@ -160,8 +183,13 @@ class TemporalGraph : public WalkerOver<Id> {
   using WalkerOver<Id>::cells_;
 
   // What a step left not over waits for (Position::stage): the chosen
-  // candidate's place in time order (a first step), its index entry, its cell.
-  enum Stage : std::uint8_t { kDrawing, kPlaceComing, kEntryComing, kCellComing };
+  // candidate's place in time order (a first step), its index entry, its
+  // cell; or, at a hub with a decay, the stride of running sums its search
+  // narrowed down to.
+  enum Stage : std::uint8_t { kDrawing, kPlaceComing, kEntryComing, kCellComing, kSumsComing };
+
+  // What choose() gives where it left its search for the next visit.
+  static constexpr std::uint64_t kHandedOver = UINT64_MAX;
 
   // step() (kMayYield false) or try_step() (true); `taken`, if given,
   // receives the cell of the entry taken.
@@ -183,8 +211,12 @@ class TemporalGraph : public WalkerOver<Id> {
           if (kMayYield) return wait(at, kPlaceComing, candidate, places_ + at.block + 1 + candidate);
           place = places_[at.block + 1 + candidate];
         } else {
-          const std::optional<std::uint64_t> chosen = choose(at, node, count, rng);
+          const std::optional<std::uint64_t> chosen = choose(at, node, count, rng, yields ? &at : nullptr);
           if (!chosen) return kDeadEnd;
+          if (*chosen == kHandedOver) {
+            at.stage = kSumsComing;
+            return kNotYet;
+          }
           place = *chosen;
         }
         if (yields) return wait(at, kEntryComing, place, node + place);
@@ -195,6 +227,9 @@ class TemporalGraph : public WalkerOver<Id> {
         break;
       case kEntryComing: return wait(at, kCellComing, place, &cells_[entry_cell(at.block, node[place].entry)]);
       case kCellComing: break;
+      case kSumsComing:
+        place = finish_locate(at.sums_low, at.sums_high, at.sums_from, at.sums_to, at.sums_target) - (at.block + 1);
+        return wait(at, kEntryComing, place, node + place);
     }
     at.stage = kDrawing;
     at.chosen = Position::kNoEntry;
@@ -301,7 +336,10 @@ class TemporalGraph : public WalkerOver<Id> {
 
   // The place in time order of the candidate a later step takes from `at`,
   // or none where the rule allows no candidate.
-  std::optional<std::uint64_t> choose(const Position& at, const Entry* node, std::uint64_t count, StdRng& rng) const {
+  // `handing`: where a hub's search of its running sums may be left for
+  // the next visit (kHandedOver), or null.
+  std::optional<std::uint64_t> choose(const Position& at, const Entry* node, std::uint64_t count, StdRng& rng,
+                                      Position* handing) const {
     // The entry the walk arrived over, where it is among the node's
     // candidates: its time is the walk's.
     const std::uint64_t arrived = at.arrived;
@@ -318,7 +356,7 @@ class TemporalGraph : public WalkerOver<Id> {
       if (leaves_out && place >= removed) ++place;
       return place;
     }
-    return exponential_choice(sums_ + (node - entries_), low, high, removed, rng);
+    return exponential_choice(sums_ + (node - entries_), low, high, removed, rng, handing);
   }
 
   // The running sum of the weights of the first `k` places of a node whose
@@ -328,7 +366,7 @@ class TemporalGraph : public WalkerOver<Id> {
   // The exponential step over the run [low, high) of a node whose running
   // sums are `sums`, leaving out the place `removed` (UINT64_MAX: none).
   std::uint64_t exponential_choice(const double* sums, std::uint64_t low, std::uint64_t high, std::uint64_t removed,
-                                   StdRng& rng) const {
+                                   StdRng& rng, Position* handing) const {
     const bool leaves_out = removed != UINT64_MAX;
     // The run's weight, in the one or two parts around the removed entry.
     const double before = sum_before(sums, leaves_out ? removed : high) - sum_before(sums, low);
@@ -336,8 +374,10 @@ class TemporalGraph : public WalkerOver<Id> {
     const double total = before + after;
     if (total > 0.0) {
       const double z = rng.next_unit() * total;
-      if (!leaves_out || z < before) return locate(sums, low, leaves_out ? removed : high, sum_before(sums, low) + z);
-      return locate(sums, removed + 1, high, sum_before(sums, removed + 1) + (z - before));
+      if (!leaves_out || z < before) {
+        return locate(sums, low, leaves_out ? removed : high, sum_before(sums, low) + z, handing);
+      }
+      return locate(sums, removed + 1, high, sum_before(sums, removed + 1) + (z - before), handing);
     }
     // No weight left (every weight underflowed): the candidate nearest in
     // time, the removed entry aside.
@@ -347,18 +387,44 @@ class TemporalGraph : public WalkerOver<Id> {
 
   // The first place k in [low, high) whose running sum through k is above
   // `target`; where rounding leaves none, the last place of positive
-  // weight. [low, high) has a positive weight.
-  std::uint64_t locate(const double* sums, std::uint64_t low, std::uint64_t high, double target) const {
+  // weight. [low, high) has a positive weight. Where the search goes
+  // through the samples and `handing` is given, it stops once it has asked
+  // for its stride, keeps where it stands there and gives kHandedOver.
+  std::uint64_t locate(const double* sums, std::uint64_t low, std::uint64_t high, double target,
+                       Position* handing) const {
     const auto cell = static_cast<std::uint64_t>(sums - sums_);
-    auto sum_at = [this](std::uint64_t at) { return &sums_[at]; };
-    const std::uint64_t found =
-        first_sampled(sum_samples_, cell + low, cell + high, sum_at, [&](double sum) { return !(target < sum); }) -
-        cell;
+    std::uint64_t from = cell + low;
+    std::uint64_t to = cell + high;
+    narrow_by_samples(sum_samples_, from, to, sum_at(), not_above(target));
+    if (handing != nullptr && high - low > 4 * Temporal::kSampleStride) {
+      handing->sums_target = target;
+      handing->sums_low = cell + low;
+      handing->sums_high = cell + high;
+      handing->sums_from = from;
+      handing->sums_to = to;
+      return kHandedOver;
+    }
+    return finish_locate(cell + low, cell + high, from, to, target) - cell;
+  }
+
+  // locate() over the cells [low, high), from the span [from, to) that the
+  // samples left: the cell found.
+  std::uint64_t finish_locate(std::uint64_t low, std::uint64_t high, std::uint64_t from, std::uint64_t to,
+                              double target) const {
+    const std::uint64_t found = bisect(from, to, sum_at(), not_above(target));
     if (found != high) return found;
     // The first place whose running sum through it is the run's, which is
     // the last that adds weight.
-    const double last = sums[high - 1];
-    return first_sampled(sum_samples_, cell + low, cell + high, sum_at, [&](double sum) { return sum < last; }) - cell;
+    const double last = sums_[high - 1];
+    return first_sampled(sum_samples_, low, high, sum_at(), [last](double sum) { return sum < last; });
+  }
+
+  auto sum_at() const {
+    return [this](std::uint64_t at) { return &sums_[at]; };
+  }
+  // Whether a running sum is not above `target`.
+  static auto not_above(double target) {
+    return [target](double sum) { return !(target < sum); };
   }
 
   const Entry* entries_;
