@@ -31,10 +31,12 @@ ctest --test-dir build/asan --output-on-failure --parallel "$(nproc)"
 # fork, and a worker that waits for it forever hangs the loader.
 # The Python suite runs on a worker per CPU (pytest-xdist): under ASan the
 # interpreter itself is several times slower, and the suite's time was most
-# of CI's.
+# of CI's. It takes two to three minutes: past twenty it has hung somewhere
+# no test's own time limit reaches (xdist's controller, say), and it is
+# stopped, failing the job, rather than left to wait for CI's limit.
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
 PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-PYTHONPATH="$PWD/build/asan" python3 -m pytest -p no:cacheprovider -n "$(nproc)" tests \
+PYTHONPATH="$PWD/build/asan" timeout --signal=INT --kill-after=60 20m python3 -m pytest -p no:cacheprovider -n "$(nproc)" tests \
   --ignore tests/test_examples.py --ignore tests/test_docs.py --ignore tests/test_cli.py --ignore tests/test_embed.py --ignore tests/test_dask.py \
   --ignore tests/test_large_graphs.py \
   --deselect tests/test_corpus.py::test_address_space_limit_gives_memory_error_not_death \
