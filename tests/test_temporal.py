@@ -16,12 +16,12 @@ TOP = 2**64 - 61  # walk numbers near the top: TOP + 60 is the last
 
 def times_for(kind, count, rng):
     """Times of one kind: few distinct integers (many ties), the whole int64
-    range, or floats with ties and negatives."""
+    range, or floats with ties, negatives and both zeros (equal times)."""
     if kind == "ties":
         return [rng.randrange(4) for _ in range(count)]
     if kind == "huge":
         return [rng.choice([-(2**63), 2**63 - 1, 0, rng.randrange(-(2**62), 2**62)]) for _ in range(count)]
-    return [rng.choice([0.5, -1.0, 2.25, rng.uniform(-1e3, 1e3)]) for _ in range(count)]
+    return [rng.choice([0.5, -1.0, 2.25, 0.0, -0.0, rng.uniform(-1e3, 1e3)]) for _ in range(count)]
 
 
 RULES = [

@@ -183,10 +183,7 @@ decltype(auto) visit_walker(const KG& kg, Visit&& visit) {
     using Id = typename std::decay_t<decltype(graph)>::IdType;
     if (bias) return visit(BiasedGraph<Id>(graph, bias->arrays<Id>()));
     if (metapath) return visit(MetapathGraph<Id>(graph, *metapath));
-    if (temporal) {
-      if (temporal->integer_times()) return visit(TemporalGraph<Id, std::int64_t>(graph, *temporal));
-      return visit(TemporalGraph<Id, double>(graph, *temporal));
-    }
+    if (temporal) return visit(TemporalGraph<Id>(graph, *temporal));
     return visit(graph);
   });
 }

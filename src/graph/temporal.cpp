@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "graph/entry_triples.hpp"
 #include "graph/layout.hpp"
 
@@ -11,17 +12,80 @@ namespace vantrel {
 
 namespace {
 
+constexpr std::uint64_t kTriplesPerTask = std::uint64_t{1} << 16;
+
+// The distinct times of `times`, the earliest first: equal times (0.0 and
+// -0.0 among them) once.
+template <class Time>
+std::vector<Time> distinct_times(const Time* times, std::uint64_t count) {
+  std::vector<Time> distinct(times, times + count);
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  distinct.shrink_to_fit();
+  return distinct;
+}
+
+// The rank among `distinct` of each of the `count` times, on every CPU.
+template <class Id, class Time>
+ArrayRegion<Id> time_ranks(const Time* times, std::uint64_t count, const std::vector<Time>& distinct,
+                           const InterruptPoll& poll) {
+  auto ranks = ArrayRegion<Id>::allocate(count);
+  run_tasks((count + kTriplesPerTask - 1) / kTriplesPerTask, available_cpus(),
+            [&](std::uint64_t task, const InterruptPoll&) {
+              const std::uint64_t first = task * kTriplesPerTask;
+              for (std::uint64_t triple = first; triple < std::min(count, first + kTriplesPerTask); ++triple) {
+                const auto at = std::lower_bound(distinct.begin(), distinct.end(), times[triple]);
+                ranks.mutable_data()[triple] = static_cast<Id>(at - distinct.begin());
+              }
+            },
+            poll);
+  return ranks;
+}
+
+// For each rank r of `distinct`: forward, the first rank beyond the window
+// after r; backward, the first rank within the window before r. Either way
+// the step's run holds the places whose rank is not below it, or is. The
+// distance from a time to a later one grows with the later one and shrinks
+// as the earlier one grows (rounding keeps that order), so both move up
+// with r.
+template <class Id, class Time, class Window>
+ArrayRegion<Id> window_bounds(const std::vector<Time>& distinct, TimeDirection direction, Window window) {
+  auto bounds = ArrayRegion<Id>::allocate(distinct.size());
+  const std::uint64_t count = distinct.size();
+  std::uint64_t bound = 0;
+  for (std::uint64_t rank = 0; rank < count; ++rank) {
+    if (direction == TimeDirection::kForward) {
+      bound = std::max(bound, rank);
+      while (bound < count && within_window(distinct[bound], distinct[rank], window)) ++bound;
+    } else {
+      while (!within_window(distinct[rank], distinct[bound], window)) ++bound;
+    }
+    bounds.mutable_data()[rank] = static_cast<Id>(bound);
+  }
+  return bounds;
+}
+
 template <class Id, class Time>
 std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const KG& kg, const TemporalRule& rule,
                                               std::shared_ptr<const TripleTimes> shared_times,
                                               const InterruptPoll& poll) {
-  const Time* triple_times = std::get<ArrayRegion<Time>>(*shared_times).data();
+  const ArrayRegion<Time>& times = std::get<ArrayRegion<Time>>(*shared_times);
+  const Time* triple_times = times.data();
+  ArrayRegion<Id> bounds;
+  ArrayRegion<Id> rank_of_triple;
+  {
+    const std::vector<Time> distinct = distinct_times(triple_times, times.size());
+    if (poll) poll();
+    if (rule.window) bounds = window_bounds<Id>(distinct, rule.direction, window_in_time_units<Time>(*rule.window));
+    rank_of_triple = time_ranks<Id>(triple_times, times.size(), distinct, poll);
+  }
+  const Id* rank_of = rank_of_triple.data();
   const EntryTriples triples = entry_triples(kg, poll);
   const Id* triple_of = triples.data<Id>();
   // By cell, headers' cells unused, so that a node's index starts where its block does.
   const std::uint64_t cells = graph.cells().size();
-  auto entries = ArrayRegion<TimedEntry<Id, Time>>::allocate(cells);
-  auto places = ArrayRegion<Id>::allocate(cells);
+  auto entries = ArrayRegion<TimedEntry<Id>>::allocate(cells);
+  auto places = ArrayRegion<Id>::allocate(entry_count(cells, graph.node_count()));
   ArrayRegion<double> sums;
   if (rule.decay) sums = ArrayRegion<double>::allocate(cells);
   const Cell<Id>* graph_cells = graph.cells().data();
@@ -29,26 +93,26 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
     std::vector<Id> sorted;
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
-      TimedEntry<Id, Time>* index = entries.mutable_data() + block + 1;
-      Id* place_of = places.mutable_data() + block + 1;
+      TimedEntry<Id>* index = entries.mutable_data() + block + 1;
+      const std::uint64_t base = first_entry(block, node);
+      Id* place_of = places.mutable_data() + base;
       const std::uint64_t count = degree(graph_cells[block].header);
       entries.mutable_data()[block] = {};
-      places.mutable_data()[block] = 0;
       if (rule.decay) sums.mutable_data()[block] = 0.0;
       if (count == 0) continue;
-      const std::uint64_t base = first_entry(block, node);
       sorted.resize(count);
       std::iota(sorted.begin(), sorted.end(), Id{0});
-      auto time_of = [&](Id k) { return triple_times[triple_of[base + k]]; };
-      // Facts most often come in time order already: sorting then only checks them.
+      auto rank = [&](Id k) { return rank_of[triple_of[base + k]]; };
+      // Ranks order as times do. Facts most often come in time order
+      // already: sorting then only checks them.
       auto earlier = [&](Id a, Id b) {
-        const Time ta = time_of(a);
-        const Time tb = time_of(b);
-        return ta != tb ? ta < tb : a < b;
+        const Id ra = rank(a);
+        const Id rb = rank(b);
+        return ra != rb ? ra < rb : a < b;
       };
       if (!std::is_sorted(sorted.begin(), sorted.end(), earlier)) std::sort(sorted.begin(), sorted.end(), earlier);
       for (std::uint64_t place = 0; place < count; ++place) {
-        index[place].time = time_of(sorted[place]);
+        index[place].rank = rank(sorted[place]);
         index[place].entry = sorted[place];
         place_of[sorted[place]] = static_cast<Id>(place);
       }
@@ -56,12 +120,12 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
       // Weights relative to the node's first time going forward, its last
       // going backward, summed in float64 in time order.
       const bool forward = rule.direction == TimeDirection::kForward;
-      const Time origin = forward ? index[0].time : index[count - 1].time;
+      auto time_at = [&](std::uint64_t place) { return triple_times[triple_of[base + sorted[place]]]; };
+      const Time origin = forward ? time_at(0) : time_at(count - 1);
       double* running_sums = sums.mutable_data() + block + 1;
       double running = 0.0;
       for (std::uint64_t place = 0; place < count; ++place) {
-        const double distance =
-            forward ? time_distance(index[place].time, origin) : time_distance(origin, index[place].time);
+        const double distance = forward ? time_distance(time_at(place), origin) : time_distance(origin, time_at(place));
         running = running + std::exp(-(distance / *rule.decay));
         running_sums[place] = running;
       }
@@ -74,7 +138,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
     for (std::uint64_t node = begin; node < end; ++node) {
       const std::uint64_t block = graph.blocks()[node];
       const HeaderCell<Id>& header = graph_cells[block].header;
-      TimedEntry<Id, Time>* index = entries.mutable_data() + block + 1;
+      TimedEntry<Id>* index = entries.mutable_data() + block + 1;
       for (std::uint64_t place = 0; place < degree(header); ++place) {
         const std::uint64_t k = index[place].entry;
         const bool forward = k < header.forward_count;
@@ -86,22 +150,24 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
         } else if (listed_there) {
           arrived = forward ? graph_cells[edge.block].header.forward_count + std::uint64_t{edge.twin} : edge.twin;
         }
+        const std::uint64_t far_node = graph_cells[edge.block].header.node;
         index[place].far_place =
-            listed_there ? places.data()[edge.block + 1 + arrived] : TimedEntry<Id, Time>::kNowhere;
+            listed_there ? places.data()[first_entry(edge.block, far_node) + arrived] : TimedEntry<Id>::kNowhere;
       }
     }
   });
   constexpr std::uint64_t kStride = Temporal::kSampleStride;
   const std::uint64_t samples = (cells + kStride - 1) / kStride;
-  auto time_samples = ArrayRegion<Time>::allocate(samples);
+  auto rank_samples = ArrayRegion<Id>::allocate(samples);
   ArrayRegion<double> sum_samples;
   if (rule.decay) sum_samples = ArrayRegion<double>::allocate(samples);
   for (std::uint64_t k = 0; k < samples; ++k) {
-    time_samples.mutable_data()[k] = entries.data()[k * kStride].time;
+    rank_samples.mutable_data()[k] = entries.data()[k * kStride].rank;
     if (rule.decay) sum_samples.mutable_data()[k] = sums.data()[k * kStride];
   }
   return std::make_shared<const Temporal>(rule, std::move(shared_times), std::move(entries), std::move(places),
-                                          std::move(sums), std::move(time_samples), std::move(sum_samples));
+                                          std::move(sums), std::move(rank_samples), std::move(sum_samples),
+                                          std::move(bounds));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(Temporal, IndexOrdersByTimeAndKnowsWhereEachEntryLeads) {
   for (std::uint64_t triple = 0; triple < times.size(); ++triple) times[triple] = (triple * 7) % 5;
   const auto temporal = make_temporal(
       kg, TemporalRule{}, std::make_shared<const TripleTimes>(ArrayRegion<std::int64_t>::adopt(std::move(times))));
-  const auto* entries = temporal->entries<std::uint32_t, std::int64_t>();
+  const auto* entries = temporal->entries<std::uint32_t>();
   const std::uint32_t* places = temporal->places<std::uint32_t>();
   const EntryTriples triples = entry_triples(kg);
   const Cell<std::uint32_t>* cells = graph.cells().data();
@@ -35,18 +35,19 @@ TEST(Temporal, IndexOrdersByTimeAndKnowsWhereEachEntryLeads) {
     for (std::uint64_t place = 0; place < degree(header); ++place) {
       const std::uint64_t k = index[place].entry;
       ASSERT_LT(k, degree(header));
-      EXPECT_EQ(places[block + 1 + k], place);
-      EXPECT_EQ(index[place].time,
-                static_cast<std::int64_t>((triples.data<std::uint32_t>()[block - node + k] * 7) % 5));
+      EXPECT_EQ(places[first_entry(block, node) + k], place);
+      // The times are 0 to 4, each of them some triple's: their ranks are the times.
+      EXPECT_EQ(index[place].rank, (triples.data<std::uint32_t>()[first_entry(block, node) + k] * 7) % 5);
       if (place > 0) {
-        EXPECT_LT(std::make_pair(index[place - 1].time, index[place - 1].entry),
-                  std::make_pair(index[place].time, index[place].entry));
+        EXPECT_LT(std::make_pair(index[place - 1].rank, index[place - 1].entry),
+                  std::make_pair(index[place].rank, index[place].entry));
       }
       // Follow the entry as a walk does, and find the place it records.
       WalkPosition<std::uint32_t> at{static_cast<std::uint32_t>(block), WalkPosition<std::uint32_t>::kNoEntry};
       graph.follow(at, k, header.forward_count);
       const std::uint64_t far_forward = cells[at.block].header.forward_count;
-      EXPECT_EQ(index[place].far_place, places[at.block + 1 + at.removed_entry(far_forward)]);
+      const std::uint64_t far_node = cells[at.block].header.node;
+      EXPECT_EQ(index[place].far_place, places[first_entry(at.block, far_node) + at.removed_entry(far_forward)]);
     }
   }
 }
