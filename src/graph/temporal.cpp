@@ -1,12 +1,14 @@
 #include "graph/temporal.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 #include <vector>
 
 #include "core/parallel.hpp"
 #include "graph/entry_triples.hpp"
 #include "graph/layout.hpp"
+#include "graph/sampled_search.hpp"
 
 namespace vantrel {
 
@@ -15,27 +17,65 @@ namespace {
 constexpr std::uint64_t kTriplesPerTask = std::uint64_t{1} << 16;
 
 // The distinct times of `times`, the earliest first: equal times (0.0 and
-// -0.0 among them) once.
+// -0.0 among them) once. Pieces are sorted and made distinct on every CPU,
+// then merged in pairs, each round's pairs on every CPU.
 template <class Time>
-std::vector<Time> distinct_times(const Time* times, std::uint64_t count) {
-  std::vector<Time> distinct(times, times + count);
-  std::sort(distinct.begin(), distinct.end());
-  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  distinct.shrink_to_fit();
-  return distinct;
+std::vector<Time> distinct_times(const Time* times, std::uint64_t count, const InterruptPoll& poll) {
+  constexpr std::uint64_t kMostPieces = 64;
+  const std::uint64_t pieces = std::clamp<std::uint64_t>(count / kTriplesPerTask, 1, kMostPieces);
+  std::vector<std::vector<Time>> runs(pieces);
+  run_tasks(
+      pieces, available_cpus(),
+      [&](std::uint64_t piece, const InterruptPoll&) {
+        std::vector<Time>& run = runs[piece];
+        run.assign(times + count * piece / pieces, times + count * (piece + 1) / pieces);
+        std::sort(run.begin(), run.end());
+        run.erase(std::unique(run.begin(), run.end()), run.end());
+        run.shrink_to_fit();
+      },
+      poll);
+  while (runs.size() > 1) {
+    std::vector<std::vector<Time>> merged((runs.size() + 1) / 2);
+    run_tasks(
+        merged.size(), available_cpus(),
+        [&](std::uint64_t pair, const InterruptPoll&) {
+          std::vector<Time>& first = runs[2 * pair];
+          if (2 * pair + 1 == runs.size()) {
+            merged[pair] = std::move(first);
+            return;
+          }
+          std::vector<Time>& second = runs[2 * pair + 1];
+          // Each run is distinct: a time in both is taken once.
+          merged[pair].reserve(first.size() + second.size());
+          std::set_union(first.begin(), first.end(), second.begin(), second.end(), std::back_inserter(merged[pair]));
+          std::vector<Time>().swap(first);
+          std::vector<Time>().swap(second);
+        },
+        poll);
+    runs = std::move(merged);
+  }
+  runs[0].shrink_to_fit();
+  return std::move(runs[0]);
 }
 
 // The rank among `distinct` of each of the `count` times, on every CPU.
+// Each search reads every kSampleStride-th distinct time, which stay in
+// cache, and then one stride, whose lines it asks for at once.
 template <class Id, class Time>
 ArrayRegion<Id> time_ranks(const Time* times, std::uint64_t count, const std::vector<Time>& distinct,
                            const InterruptPoll& poll) {
+  constexpr std::uint64_t kStride = Temporal::kSampleStride;
+  std::vector<Time> samples((distinct.size() + kStride - 1) / kStride);
+  for (std::uint64_t k = 0; k < samples.size(); ++k) samples[k] = distinct[k * kStride];
   auto ranks = ArrayRegion<Id>::allocate(count);
   run_tasks((count + kTriplesPerTask - 1) / kTriplesPerTask, available_cpus(),
             [&](std::uint64_t task, const InterruptPoll&) {
               const std::uint64_t first = task * kTriplesPerTask;
               for (std::uint64_t triple = first; triple < std::min(count, first + kTriplesPerTask); ++triple) {
-                const auto at = std::lower_bound(distinct.begin(), distinct.end(), times[triple]);
-                ranks.mutable_data()[triple] = static_cast<Id>(at - distinct.begin());
+                const Time time = times[triple];
+                ranks.mutable_data()[triple] = static_cast<Id>(first_sampled(
+                    samples.data(), 0, distinct.size(), [&](std::uint64_t rank) { return &distinct[rank]; },
+                    [time](Time other) { return other < time; }));
               }
             },
             poll);
@@ -74,8 +114,7 @@ std::shared_ptr<const Temporal> index_entries(const BasicGraph<Id>& graph, const
   ArrayRegion<Id> bounds;
   ArrayRegion<Id> rank_of_triple;
   {
-    const std::vector<Time> distinct = distinct_times(triple_times, times.size());
-    if (poll) poll();
+    const std::vector<Time> distinct = distinct_times(triple_times, times.size(), poll);
     if (rule.window) bounds = window_bounds<Id>(distinct, rule.direction, window_in_time_units<Time>(*rule.window));
     rank_of_triple = time_ranks<Id>(triple_times, times.size(), distinct, poll);
   }

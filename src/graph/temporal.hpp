@@ -1,7 +1,8 @@
 // Making a time sampler's index: each node's candidates sorted by (time,
-// candidate), with their times in that order and, for the exponential
-// bias, the running sums of their weights. The rules of what may be a
-// time, a window or a decay are here, for every caller.
+// candidate), with the ranks of their times in that order, a window's
+// bounds by rank and, for the exponential bias, the running sums of their
+// weights. The rules of what may be a time, a window or a decay are here,
+// for every caller.
 #pragma once
 
 #include <cmath>
