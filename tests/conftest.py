@@ -71,14 +71,22 @@ class interrupt_after:
     started in the background by a non-interactive shell ignores SIGINT;
     Python's own handler is put back meanwhile. The sender notes the wall
     clock as it signals, so that a test can bound how long the call took to
-    answer, whatever a loaded machine took to start the sender."""
+    answer, whatever a loaded machine took to start the sender.
 
-    def __init__(self, seconds):
+    `blocked_in`: the kernel function (as /proc/PID/wchan names it) where this
+    process's main thread waits for the call to be interrupted; the signal is
+    sent once it waits there (or after 5 s more), since a signal that comes
+    before a blocking system call does not interrupt it."""
+
+    def __init__(self, seconds, blocked_in=None):
         self.previous = signal.signal(signal.SIGINT, signal.default_int_handler)
         descriptor, self.sent_file = tempfile.mkstemp(prefix="vantrel-sigint-")
         os.close(descriptor)
+        pid = os.getpid()
+        waiting = f"[ \"$(cat /proc/{pid}/wchan 2>/dev/null)\" = {blocked_in} ]"
+        wait = f"for i in $(seq 500); do {waiting} && break; sleep 0.01; done; " if blocked_in else ""
         self.killer = subprocess.Popen(
-            ["sh", "-c", f"sleep {seconds}; date +%s.%N > '{self.sent_file}'; kill -INT {os.getpid()}"]
+            ["sh", "-c", f"sleep {seconds}; {wait}date +%s.%N > '{self.sent_file}'; kill -INT {pid}"]
         )
 
     def seconds_since_signal(self):

@@ -23,7 +23,7 @@ def fifo(tmp_path):
 
 def test_fifo_without_writer_waits_until_interrupted(fifo):
     # Opening a FIFO waits for a writer, as `cat` does; Ctrl-C ends the wait.
-    timer = interrupt_after(0.3)
+    timer = interrupt_after(0.3, blocked_in="wait_for_partner")
     try:
         with pytest.raises(KeyboardInterrupt):
             vantrel.PathSampler(fifo, 3.0, 10, 1)

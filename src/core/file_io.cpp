@@ -87,8 +87,11 @@ OutputTarget resolve_output(const std::string& path) {
 
 // Opens `path` with `flags`. Opening a FIFO blocks until the other end
 // comes; a signal ends the wait with EINTR, and the poll decides whether to
-// give up. -1 with errno set on failure.
+// give up. A signal that came before the open (a Ctrl-C as the call began)
+// interrupts nothing, so the poll runs first too. -1 with errno set on
+// failure.
 int open_interruptibly(const std::string& path, int flags, const InterruptPoll& poll) {
+  if (poll) poll();
   int fd;
   while ((fd = ::open(path.c_str(), flags)) < 0 && errno == EINTR) {
     if (poll) poll();
