@@ -83,11 +83,10 @@ ArrayRegion<Id> time_ranks(const Time* times, std::uint64_t count, const std::ve
 }
 
 // For each rank r of `distinct`: forward, the first rank beyond the window
-// after r; backward, the first rank within the window before r. Either way
-// the step's run holds the places whose rank is not below it, or is. The
-// distance from a time to a later one grows with the later one and shrinks
-// as the earlier one grows (rounding keeps that order), so both move up
-// with r.
+// after r, where a step's run ends; backward, the first rank within the
+// window before r, where it begins. The distance from a time to a later one
+// grows with the later one and shrinks as the earlier one grows (rounding
+// keeps that order), so both bounds move up with r, and one pass finds them.
 template <class Id, class Time, class Window>
 ArrayRegion<Id> window_bounds(const std::vector<Time>& distinct, TimeDirection direction, Window window) {
   auto bounds = ArrayRegion<Id>::allocate(distinct.size());
