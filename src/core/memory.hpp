@@ -10,6 +10,7 @@
 #include <new>
 #include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -20,6 +21,35 @@ std::uint64_t physical_memory_bytes();
 // Refuses, with std::bad_alloc, work whose memory could never be had: more
 // than the machine's physical memory.
 void ensure_fits_in_memory(std::uint64_t elements, std::uint64_t bytes_each);
+
+// An allocator for vectors of plain values that leaves the elements that
+// resize() adds unwritten, as make_unique_for_overwrite does: a buffer grown
+// for output that is written next is not first zeroed. Large buffers come
+// straight from the kernel, whose pages are zeroed as they are first
+// touched, by the writer, between its polls for interrupts.
+template <class T>
+struct OverwriteAllocator : std::allocator<T> {
+  static_assert(std::is_trivially_default_constructible_v<T>);
+  template <class U>
+  struct rebind {
+    using other = OverwriteAllocator<U>;
+  };
+  OverwriteAllocator() = default;
+  template <class U>
+  explicit OverwriteAllocator(const OverwriteAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+// A vector whose resize() leaves new elements unwritten.
+template <class T>
+using OverwriteVector = std::vector<T, OverwriteAllocator<T>>;
 
 // How the pages of a large array are asked for: huge pages for arrays that
 // walks read at random (the graph's), since a walk jumps around arrays of

@@ -167,7 +167,7 @@ class RouteDrawer {
 
   // Appends the route's items, its focus being node back_steps of it.
   template <class Token>
-  void list(const Slot& slot, std::vector<Token>& out) const {
+  void list(const Slot& slot, OverwriteVector<Token>& out) const {
     const std::span<const std::uint64_t> relabel = kind_.relabel;
     const std::uint64_t focus_index = slot.back_steps;
     const std::vector<std::uint64_t>& nodes = slot.nodes;

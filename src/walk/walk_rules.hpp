@@ -190,10 +190,11 @@ struct WalkTokens {
 };
 
 // Walks as tokens in buffers that a thread reuses from chunk to chunk:
-// walk k is tokens[ends[k] .. ends[k + 1]), ends[0] being 0.
+// walk k is tokens[ends[k] .. ends[k + 1]), ends[0] being 0. The tokens'
+// room grows unwritten, for the walks to write.
 template <class Token>
 struct WalkBuffers {
-  std::vector<Token> tokens;
+  OverwriteVector<Token> tokens;
   std::vector<std::uint64_t> ends;
 };
 

@@ -356,11 +356,7 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& sampler_rules, const Wal
   const WalkRules rules = request.rules_of(sampler_rules);
   const std::uint64_t count = request.count();
   check_walkable(kg, count);
-  // Mid walks too, here: a chunk's room is a vector that is zeroed as it
-  // grows, without a poll, and a mid walk's room is its whole length at once
-  // (seconds for a walk of 10^8 steps), where a route grows as it is drawn
-  // and answers an interrupt. The walks are the same either way.
-  if (request.kind.drawn_as_routes(request.items) || request.kind.focus == Focus::kMid) {
+  if (request.kind.drawn_as_routes(request.items)) {
     buffers.tokens.clear();
     buffers.ends.assign(1, 0);
     draw_routes(kg, rules, request, buffers, poll);
@@ -369,9 +365,15 @@ void draw_numbered_chunk(const KG& kg, const WalkRules& sampler_rules, const Wal
   buffers.ends.resize(count + 1);
   buffers.ends[0] = 0;
   if (count == 0) return;
-  // The vector only grows, so that a thread's buffer settles at its size.
+  // The vector only grows, so that a thread's buffer settles at its size;
+  // what it held is not kept, and its new room is left unwritten: a mid
+  // walk's room is its whole length at once (gigabytes for a walk of 10^8
+  // steps), which the walk then writes between its polls for interrupts.
   auto room = [&](std::uint64_t needed) {
-    if (buffers.tokens.size() < needed) buffers.tokens.resize(needed);
+    if (buffers.tokens.size() < needed) {
+      buffers.tokens.clear();
+      buffers.tokens.resize(needed);
+    }
     return buffers.tokens.data();
   };
   auto here = [&](std::uint64_t tasks, const auto& work) {

@@ -120,7 +120,9 @@ TEST(Routes, EveryFormListsTheSameRoute) {
       }
     }
     // Walks drawn as routes are the walks drawn interleaved, in every form
-    // both draw.
+    // both draw: into fresh room (walk_ids), and into a chunk's buffer
+    // reused from the chunk before (write_walks).
+    WalkBuffers<std::uint64_t> reused;
     for (const Items items : {Items::kFull, Items::kPath, Items::kNodes}) {
       request = WalkRequest{.first = c.first, .stop = c.first + 40, .start = c.start, .items = items};
       request.kind.focus = c.focus;
@@ -129,7 +131,10 @@ TEST(Routes, EveryFormListsTheSameRoute) {
       WalkBuffers<std::uint64_t> interleaved;
       interleaved.tokens.assign(drawn.tokens.data(), drawn.tokens.data() + drawn.tokens.size());
       interleaved.ends.assign(drawn.offsets.data(), drawn.offsets.data() + drawn.offsets.size());
-      EXPECT_EQ(walks_of(interleaved), items == Items::kFull ? full : items == Items::kPath ? path : nodes);
+      const auto& expected = items == Items::kFull ? full : items == Items::kPath ? path : nodes;
+      EXPECT_EQ(walks_of(interleaved), expected);
+      draw_numbered_chunk(kg, sampler, request, reused, {});
+      EXPECT_EQ(walks_of(reused), expected);
     }
   }
 }

@@ -77,7 +77,7 @@ TEST(NumberedWalks, PaddedSlotsAndLengthsFirstGiveTheSameWalks) {
       const auto whole = draw_numbered_walks<std::uint32_t>(kg, rules, request, 0, {}, most);
       WalkBuffers<std::uint32_t> chunk;
       draw_numbered_chunk(kg, rules, request, chunk, {}, most);
-      const std::vector<std::uint32_t>& tokens = chunk.tokens;
+      const auto& tokens = chunk.tokens;
       const std::vector<std::uint64_t>& ends = chunk.ends;
       // Padded slots take room for the longest walks; lengths first, only what the walks hold.
       EXPECT_EQ(tokens.size() == kCount * item_count(items, 12), most >= padded_bytes);
