@@ -111,6 +111,24 @@ def test_every_kind_of_walk_is_the_triple_files(tmp_path, write_kg, graph_seed):
     assert (tmp_path / "a.txt").read_bytes() == (tmp_path / "b.txt").read_bytes()
 
 
+def test_triples_grouped_by_head_save_every_head_in_input_order(tmp_path, write_kg):
+    # Each head's triples together, the heads not in the order of their ids
+    # (C came first as a tail): a graph keeps such an order as runs of heads.
+    rows = [("A", "r", "C"), ("A", "s", "B"), ("C", "r", "A"), ("C", "r", "C"), ("C", "t", "B"), ("B", "s", "A"),
+            ("B", "r", "B"), ("B", "r", "C")]
+    sampler = vantrel.PathSampler(write_kg("".join("\t".join(row) + "\n" for row in rows)), 2.0, 10, 1)
+    labels = list(sampler.tokens)[:sampler.node_count]
+    for kept in (sampler, sampler.restrict(direction="forward")):
+        kept.save(tmp_path / "g.snap")
+        snapshot = Snapshot((tmp_path / "g.snap").read_bytes())
+        section = "heads" if kept is sampler else "source heads"
+        heads = struct.unpack_from(f"<{len(rows)}I", snapshot.data, snapshot.start[section])
+        assert [labels[head] for head in heads] == [row[0] for row in rows]
+        loaded = vantrel.PathSampler.load(tmp_path / "g.snap", 2.0, 10, 1)
+        assert [tuple(row) for row in loaded.triple_ids()] == [tuple(row) for row in kept.triple_ids()]
+    assert [labels[row[0]] for row in sampler.triple_ids()] == [row[0] for row in rows]
+
+
 def test_an_empty_graph_saves_and_loads(tmp_path, write_kg):
     vantrel.PathSampler(write_kg(""), 2.0, 10, 1).save(tmp_path / "empty.snap")
     loaded = vantrel.PathSampler.load(str(tmp_path / "empty.snap"), 2.0, 10, 1)

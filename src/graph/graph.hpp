@@ -112,8 +112,17 @@ class BasicGraph {
   // The arrays themselves, for writing the graph to a snapshot.
   const ArrayRegion<Cell<Id>>& cells() const { return cells_; }
   const ArrayRegion<Id>& blocks() const { return block_of_; }
-  // The head of every triple in input order (empty: the order is not known).
+  // The head of every triple in input order; empty where head_runs() gives
+  // the order, or where the order is not known (the triples are then
+  // numbered by head node).
   const ArrayRegion<Id>& heads() const { return heads_; }
+  // Where the triples came grouped by head (graph/head_runs): the heads in
+  // the order their groups came. Empty otherwise.
+  const ArrayRegion<Id>& head_runs() const { return head_runs_; }
+  // Keeps the order of the triples as runs of heads in place of every
+  // triple's head, where they came grouped by head and that takes at most
+  // half the memory: for a graph just built.
+  void group_heads(const InterruptPoll& poll);
   const LabelList& node_labels() const { return node_labels_; }
   const LabelList& relation_labels() const { return relation_labels_; }
 
@@ -245,7 +254,8 @@ class BasicGraph {
   ArrayRegion<Id> block_of_;  // node id -> position of its header cell
   LabelList node_labels_;
   LabelList relation_labels_;
-  ArrayRegion<Id> heads_;  // triple (in input order) -> its head node
+  ArrayRegion<Id> heads_;      // triple (in input order) -> its head node
+  ArrayRegion<Id> head_runs_;  // or: the heads of the triples' groups, in input order
   Direction direction_ = Direction::kBoth;
   bool may_lack_edges_ = false;
 };

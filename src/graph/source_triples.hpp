@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/interrupt.hpp"
@@ -52,17 +53,63 @@ std::vector<std::uint64_t> balanced_node_ranges(const BasicGraph<Id>& graph, uns
   return bounds;
 }
 
+// Calls visit(entry, triple) for each forward entry of the runs
+// [first_run, end_run) of `source`'s head runs, the first being triple
+// `triple`; returns the triple after the last.
+template <class Id, class Visit>
+std::uint64_t visit_head_runs(const BasicGraph<Id>& source, std::uint64_t first_run, std::uint64_t end_run,
+                              std::uint64_t triple, const InterruptPoll& poll, Visit&& visit) {
+  const Cell<Id>* cells = source.cells().data();
+  const Id* blocks = source.blocks().data();
+  const Id* runs = source.head_runs().data();
+  PollingMeter meter(poll);
+  for (std::uint64_t run = first_run; run < end_run; ++run) {
+    const std::uint64_t head = runs[run];
+    const std::uint64_t forward_count = cells[blocks[head]].header.forward_count;
+    for (std::uint64_t k = 0; k < forward_count; ++k) visit(first_entry(blocks[head], head) + k, triple++);
+    meter.add(forward_count + 1);
+  }
+  return triple;
+}
+
 // Calls visit(entry, triple) for each forward entry of `source` (a graph
-// as read), with the number of its triple in input order, on every CPU,
-// from the heads of the triples: each thread reads them all and visits the
-// entries of its own nodes, in input order. A graph that does not know its
-// order (a snapshot written before it was recorded) numbers its triples by
-// head node.
+// as read), with the number of its triple in input order, on every CPU:
+// from the heads of the triples, where each thread reads them all and
+// visits the entries of its own nodes, in input order; or from the heads
+// of their runs, where they came grouped by head, each thread taking a part
+// of the runs. A graph that does not know its order (a snapshot written
+// before it was recorded) numbers its triples by head node.
 template <class Id, class Visit>
 void for_each_forward_triple(const BasicGraph<Id>& source, const InterruptPoll& poll, Visit&& visit) {
   const Cell<Id>* cells = source.cells().data();
   const Id* blocks = source.blocks().data();
   const ArrayRegion<Id>& heads = source.heads();
+  if (const std::uint64_t runs = source.head_runs().size(); runs != 0) {
+    const unsigned parts = available_cpus();
+    const std::uint64_t runs_per_part = (runs + parts - 1) / parts;
+    auto part_runs = [&](std::uint64_t part) {
+      return std::pair(std::min(runs, part * runs_per_part), std::min(runs, (part + 1) * runs_per_part));
+    };
+    // Each part's triples, counted first, say where its first run starts.
+    std::vector<std::uint64_t> first_triple(parts + 1, 0);
+    run_tasks(
+        parts, parts,
+        [&](std::uint64_t part, const InterruptPoll& task_poll) {
+          const auto [first, end] = part_runs(part);
+          first_triple[part + 1] =
+              visit_head_runs(source, first, end, 0, task_poll, [](std::uint64_t, std::uint64_t) {});
+        },
+        poll);
+    for (unsigned part = 0; part < parts; ++part) first_triple[part + 1] += first_triple[part];
+    run_tasks(
+        parts, parts,
+        [&](std::uint64_t part, const InterruptPoll& task_poll) {
+          const auto [first, end] = part_runs(part);
+          visit_head_runs(source, first, end, first_triple[part], task_poll, visit);
+        },
+        poll);
+    return;
+  }
   if (heads.empty()) {
     std::uint64_t triple = 0;
     for (std::uint64_t node = 0; node < source.node_count(); ++node) {
@@ -91,6 +138,24 @@ void for_each_forward_triple(const BasicGraph<Id>& source, const InterruptPoll& 
         }
       },
       poll);
+}
+
+// The head of every triple of `source` (a graph as read) in input order,
+// as heads() gives it where it keeps them: made from its head runs where it
+// keeps those instead. Empty where it keeps neither.
+template <class Id>
+ArrayRegion<Id> heads_in_input_order(const BasicGraph<Id>& source, const InterruptPoll& poll) {
+  const ArrayRegion<Id>& runs = source.head_runs();
+  if (runs.empty()) return source.heads().share();
+  auto heads = ArrayRegion<Id>::allocate(source.edge_count());
+  Id* out = heads.mutable_data();
+  PollingMeter meter(poll);
+  for (const Id head : runs.span()) {
+    const std::uint64_t forward_count = source.cells()[source.blocks()[head]].header.forward_count;
+    out = std::fill_n(out, forward_count, head);
+    meter.add(forward_count + 1);
+  }
+  return heads;
 }
 
 // Whether kg.source() can list its triples: a graph as read, or a

@@ -9,6 +9,7 @@
 #include "graph/bias.hpp"
 #include "graph/metapath.hpp"
 #include "graph/restriction.hpp"
+#include "graph/source_triples.hpp"
 #include "snapshot/format.hpp"
 
 namespace vantrel {
@@ -45,12 +46,16 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
   header.node_label_bytes = graph.node_labels().bytes().size();
   header.relation_label_bytes = graph.relation_labels().bytes().size();
   header.restriction = graph.may_lack_edges() ? 1 + static_cast<std::uint32_t>(graph.direction()) : 0;
-  if (!graph.heads().empty()) header.contents |= kHasHeads;
+  // Heads kept as runs are written out whole, as ever.
+  const ArrayRegion<Id> heads = heads_in_input_order(graph, poll);
+  if (!heads.empty()) header.contents |= kHasHeads;
   // A restricted graph carries the graph as read it came from, for its triples.
   const BasicGraph<Id>* source = kg.restriction() ? &kg.source().as<Id>() : nullptr;
   std::vector<std::uint64_t> kept_relations;
+  ArrayRegion<Id> source_heads;
   if (source) {
-    header.contents |= kHasSource | (source->heads().empty() ? 0 : kSourceHasHeads) |
+    source_heads = heads_in_input_order(*source, poll);
+    header.contents |= kHasSource | (source_heads.empty() ? 0 : kSourceHasHeads) |
                        (source->may_lack_edges() ? kSourceMayLackEdges : 0);
     header.source_edge_count = source->edge_count();
     kept_relations = relation_bits(kg.restriction()->relations);
@@ -92,10 +97,10 @@ void save_graph(const KG& kg, const BasicGraph<Id>& graph, int fd, const Interru
       bytes_of(graph.relation_labels().bytes()),
       bytes_of(graph.node_labels().ascii_flags()),
       bytes_of(graph.relation_labels().ascii_flags()),
-      bytes_of(graph.heads()),
+      bytes_of(heads),
       source ? bytes_of(source->cells()) : std::string_view(),
       source ? bytes_of(source->blocks()) : std::string_view(),
-      source ? bytes_of(source->heads()) : std::string_view(),
+      bytes_of(source_heads),
       std::string_view(reinterpret_cast<const char*>(kept_relations.data()), kept_relations.size() * 8),
       kg.bias() ? bytes_of(kg.bias()->weights()) : std::string_view(),
       std::string_view(reinterpret_cast<const char*>(pattern.data()), pattern.size() * sizeof(StepKey)),

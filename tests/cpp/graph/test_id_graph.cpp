@@ -64,7 +64,7 @@ TEST(GraphFromIds, RowsRewrittenBetweenPassesGiveAGraphThatChecksOrFail) {
       EXPECT_TRUE(rewrite.fails);
       EXPECT_STREQ(error.what(), "triples changed while the graph was built from them");
     }
-    EXPECT_EQ(polls, 3);
+    EXPECT_GE(polls, 3);  // the passes' three, and any of the work after them
   }
 }
 
