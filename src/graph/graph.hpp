@@ -78,14 +78,17 @@ class BasicGraph {
   // leave some node or relation without an edge) may have nodes and
   // relations without edges; with one direction, every twin is kNoTwin.
   // `heads`: the head of every triple, in input order, where the graph is
-  // the graph as read and knows its order (empty otherwise).
+  // the graph as read and knows its order (empty otherwise); or
+  // `head_runs`, where those came grouped by head (head_runs()).
   BasicGraph(ArrayRegion<Cell<Id>> cells, ArrayRegion<Id> block_of, LabelList node_labels, LabelList relation_labels,
-             Direction direction = Direction::kBoth, bool may_lack_edges = false, ArrayRegion<Id> heads = {})
+             Direction direction = Direction::kBoth, bool may_lack_edges = false, ArrayRegion<Id> heads = {},
+             ArrayRegion<Id> head_runs = {})
       : cells_(std::move(cells)),
         block_of_(std::move(block_of)),
         node_labels_(std::move(node_labels)),
         relation_labels_(std::move(relation_labels)),
         heads_(std::move(heads)),
+        head_runs_(std::move(head_runs)),
         direction_(direction),
         may_lack_edges_(may_lack_edges) {}
 

@@ -52,11 +52,21 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   };
   const std::uint64_t relation_count = relation_labels.size();
   std::vector<Counts> counts(node_count, Counts{0, 0});
-  for (std::uint64_t e = 0; e < edge_count; ++e) {
+  std::uint64_t run_count = 0;  // of equal heads
+  for (std::uint64_t e = 0, head = 0; e < edge_count; ++e) {
     if (e % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
-    ++counts[id(e, 0, node_count)].forward;
+    const std::uint64_t previous = head;
+    head = id(e, 0, node_count);
+    run_count += e == 0 || head != previous;
+    ++counts[head].forward;
     ++counts[id(e, 2, node_count)].backward;
   }
+  // Rows grouped by head keep their order as the heads of their runs, and
+  // no row's own head is kept (graph/head_runs): where each node that heads
+  // a row heads one run, and the runs take at most half the room.
+  const std::uint64_t heading_nodes = static_cast<std::uint64_t>(
+      std::count_if(counts.begin(), counts.end(), [](const Counts& c) { return c.forward != 0; }));
+  const bool grouped = edge_count != 0 && run_count == heading_nodes && heading_nodes <= edge_count / 2;
   bool may_lack_edges = false;
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
   auto block_region = ArrayRegion<Id>::allocate(node_count);
@@ -76,12 +86,24 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   // changed since it was counted must not leave a relation without the
   // edge the graph claims it has.
   std::vector<bool> relation_used(relation_count, false);
-  auto head_region = ArrayRegion<Id>::allocate(edge_count);
+  auto head_region = ArrayRegion<Id>::allocate(grouped ? 0 : edge_count);
+  auto run_region = ArrayRegion<Id>::allocate(grouped ? run_count : 0);
   Id* const heads = head_region.mutable_data();
+  Id* const runs = run_region.mutable_data();
+  std::uint64_t runs_placed = 0;
   for (std::uint64_t e = 0; e < edge_count; ++e) {
     if (e % kItemsPerPoll == kItemsPerPoll - 1 && poll) poll();
     const std::uint64_t src = id(e, 0, node_count);
-    heads[e] = static_cast<Id>(src);
+    if (!grouped) {
+      heads[e] = static_cast<Id>(src);
+    } else if (e == 0 || src != runs[runs_placed - 1]) {
+      // A run of a head with rows placed before, or a run too many: the
+      // rows are no longer grouped as they were counted.
+      if (counts[src].forward != 0 || runs_placed == run_count) {
+        throw IdRangeError("triples changed while the graph was built from them");
+      }
+      runs[runs_placed++] = static_cast<Id>(src);
+    }
     const auto relation = static_cast<Id>(id(e, 1, relation_count));
     relation_used[relation] = true;
     const std::uint64_t dst = id(e, 2, node_count);
@@ -99,11 +121,10 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
   }
   may_lack_edges =
       may_lack_edges || std::find(relation_used.begin(), relation_used.end(), false) != relation_used.end();
-  BasicGraph<Id> graph(std::move(cell_region), std::move(block_region), std::move(node_labels),
-                       std::move(relation_labels), Direction::kBoth, may_lack_edges, std::move(head_region));
-  // Triples that came grouped by head keep their order in a fraction of the memory.
-  graph.group_heads(poll);
-  return graph;
+  if (grouped && runs_placed != run_count) throw IdRangeError("triples changed while the graph was built from them");
+  return BasicGraph<Id>(std::move(cell_region), std::move(block_region), std::move(node_labels),
+                        std::move(relation_labels), Direction::kBoth, may_lack_edges, std::move(head_region),
+                        std::move(run_region));
 }
 
 }  // namespace
