@@ -23,7 +23,8 @@ bool starts_run(const Id* heads, std::uint64_t t) {
 template <class Id>
 ArrayRegion<Id> head_runs_of(const ArrayRegion<Id>& heads, std::uint64_t heading_nodes, const InterruptPoll& poll) {
   const std::uint64_t triples = heads.size();
-  if (triples == 0 || heading_nodes > triples / 2) return {};
+  // Not worth a scan where even one run a head would take too much room.
+  if (!keeps_head_runs(triples, heading_nodes, heading_nodes)) return {};
   const Id* const at = heads.data();
   const std::uint64_t tasks = (triples + kHeadsPerTask - 1) / kHeadsPerTask;
   // Each task's runs, then where they go: a run is the task's whose first triple it holds.
@@ -39,9 +40,7 @@ ArrayRegion<Id> head_runs_of(const ArrayRegion<Id>& heads, std::uint64_t heading
       },
       poll);
   for (std::uint64_t task = 0; task < tasks; ++task) first_run[task + 1] += first_run[task];
-  // Every run has a head of its own exactly when there are as many runs as
-  // heads, since each heading node heads at least one.
-  if (first_run[tasks] != heading_nodes) return {};
+  if (!keeps_head_runs(triples, first_run[tasks], heading_nodes)) return {};
   auto runs = ArrayRegion<Id>::allocate(heading_nodes);
   Id* const out = runs.mutable_data();
   run_tasks(

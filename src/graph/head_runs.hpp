@@ -13,6 +13,14 @@
 
 namespace vantrel {
 
+// Whether `triples` triples that make `runs` runs of equal heads, of
+// `heading_nodes` nodes that head a triple, keep their order as runs: each
+// heading node heads one run (it heads at least one), and the runs take at
+// most half the room of every triple's head.
+constexpr bool keeps_head_runs(std::uint64_t triples, std::uint64_t runs, std::uint64_t heading_nodes) {
+  return triples != 0 && runs == heading_nodes && heading_nodes <= triples / 2;
+}
+
 // The heads of the runs of equal heads in `heads` (each triple's head, in
 // input order), in order: where each of the `heading_nodes` nodes that head
 // a triple heads one run, and the runs take at most half the room of the

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "graph/head_runs.hpp"
 #include "graph/layout.hpp"
 
 namespace vantrel {
@@ -62,11 +63,10 @@ BasicGraph<Id> lay_out(const IdTriples& triples, LabelList node_labels, LabelLis
     ++counts[id(e, 2, node_count)].backward;
   }
   // Rows grouped by head keep their order as the heads of their runs, and
-  // no row's own head is kept (graph/head_runs): where each node that heads
-  // a row heads one run, and the runs take at most half the room.
+  // no row's own head is kept (graph/head_runs).
   const std::uint64_t heading_nodes = static_cast<std::uint64_t>(
       std::count_if(counts.begin(), counts.end(), [](const Counts& c) { return c.forward != 0; }));
-  const bool grouped = edge_count != 0 && run_count == heading_nodes && heading_nodes <= edge_count / 2;
+  const bool grouped = keeps_head_runs(edge_count, run_count, heading_nodes);
   bool may_lack_edges = false;
   auto cell_region = ArrayRegion<Cell<Id>>::allocate(node_count + 2 * edge_count);
   auto block_region = ArrayRegion<Id>::allocate(node_count);
